@@ -1,0 +1,498 @@
+#include "form1.h"
+
+#include "conversions.h"
+#include "form2.h"
+#include "okbottomdlg.h"
+#include "open_files.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCompleter>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSerialPortInfo>
+#include <QSettings>
+#include <QShortcut>
+#include <QStandardPaths>
+#include <QVBoxLayout>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// The free area of the Main window: reports mouse-button releases to the form.
+class ClientArea : public QWidget {
+public:
+    ClientArea(TForm1* form, QWidget* parent) : QWidget(parent), form_(form) {}
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override
+    {
+        form_->FormMouseUp(event->button());
+        QWidget::mouseReleaseEvent(event);
+    }
+
+private:
+    TForm1* form_;
+};
+
+template <typename T>
+T* make(QWidget* parent, const char* name, QRect geometry)
+{
+    auto* widget = new T(parent);
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(geometry);
+    return widget;
+}
+
+QLabel* label(QWidget* parent, const char* name, const QString& text, QRect geometry, bool visible = true)
+{
+    auto* w = make<QLabel>(parent, name, geometry);
+    w->setText(text);
+    w->setVisible(visible);
+    return w;
+}
+
+QPushButton* button(QWidget* parent, const char* name, const QString& text, QRect geometry,
+                    bool visible = true, bool enabled = true)
+{
+    auto* w = make<QPushButton>(parent, name, geometry);
+    w->setText(text);
+    w->setVisible(visible);
+    w->setEnabled(enabled);
+    return w;
+}
+
+QLineEdit* edit(QWidget* parent, const char* name, const QString& text, QRect geometry, bool visible = true)
+{
+    auto* w = make<QLineEdit>(parent, name, geometry);
+    w->setText(text);
+    w->setVisible(visible);
+    return w;
+}
+
+QCheckBox* check(QWidget* parent, const char* name, const QString& text, QRect geometry,
+                 bool visible = true, bool ticked = false)
+{
+    auto* w = make<QCheckBox>(parent, name, geometry);
+    w->setText(text);
+    w->setVisible(visible);
+    w->setChecked(ticked);
+    return w;
+}
+
+QComboBox* combo(QWidget* parent, const char* name, const QStringList& items, const QString& text, QRect geometry)
+{
+    auto* w = make<QComboBox>(parent, name, geometry);
+    w->setEditable(true);
+    w->addItems(items);
+    w->setCurrentText(text);
+    return w;
+}
+
+QStringList numbers(int from, int to)
+{
+    QStringList list;
+    for (int i = from; i <= to; ++i)
+        list << QString::number(i);
+    return list;
+}
+
+} // namespace
+
+TForm1::ExchangeLock::~ExchangeLock()
+{
+    if (form_)
+        form_->busy_ = false;
+}
+
+TForm1::TForm1(AppOptions options, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                  | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+    , options_(std::move(options))
+    , session_(std::make_unique<tessavin::Session>(options_.timing))
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QString(67, QLatin1Char(' ')) + QStringLiteral("Tessavin"));
+    setFixedSize(574, 736);
+    move(646, 120);
+    setBackgroundRole(QPalette::Button);
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPixelSize(11);
+    font.setBold(true);
+    setFont(font);
+
+    Scroll = new QScrollArea(this);
+    Scroll->setObjectName(QStringLiteral("Scroll"));
+    Scroll->setFrameShape(QFrame::NoFrame);
+    Scroll->setWidgetResizable(false);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(Scroll);
+    auto* area = new ClientArea(this, nullptr);
+    area->setObjectName(QStringLiteral("ClientArea"));
+    area->setFixedSize(740, 1045);
+    buildControls(area);
+    Scroll->setWidget(area);
+    area->setToolTip(QStringLiteral("Right-click: service controls\nCtrl+D: Diagnostic window\nCtrl+T: status query"));
+
+    auto& link = session_->link;
+    link.setPump([] { processMessages(); });
+    link.setActivity([this](const char* mark) { Label->setText(Label->text() + QLatin1String(mark)); });
+    link.setOpenChanged([this](bool open) { ok->setVisible(open); });
+
+    bindHandlers();
+    FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::attachWindows(TForm2* form2, TForm3* form3, TOKBottomDlg* dialog)
+{
+    form2_ = form2;
+    form3_ = form3;
+    dialog_ = dialog;
+    session_->trace = [this](const QString& line) {
+        if (form2_)
+            form2_->addLine(line);
+    };
+}
+
+void TForm1::buildControls(QWidget* a)
+{
+    Label8 = label(a, "Label8", QStringLiteral("СOM порт"), {8, 2, 80, 16});
+    Label1 = label(a, "Label1", QStringLiteral("COM:"), {8, 23, 30, 16});
+    Edit1 = edit(a, "Edit1", QStringLiteral("5"), {40, 20, 90, 21});
+    ok = label(a, "ok", QStringLiteral("OK"), {134, 23, 22, 16}, false);
+    Boud = edit(a, "Boud", QStringLiteral("38400"), {158, 20, 52, 21});
+    OpenCom = button(a, "OpenCom", QStringLiteral("Open"), {214, 18, 50, 25});
+    Label2 = label(a, "Label2", QStringLiteral("OK"), {270, 23, 22, 16}, false);
+    Label5 = label(a, "Label5", QStringLiteral("NOT OK"), {294, 23, 48, 16}, false);
+    ButContLog = button(a, "ButContLog", QStringLiteral("LOG"), {346, 18, 60, 25});
+    Button8 = button(a, "Button8", QStringLiteral("Stop"), {410, 18, 60, 25});
+    Button7 = button(a, "Button7", QStringLiteral("Close"), {474, 18, 60, 25});
+
+    Button6 = button(a, "Button6", QStringLiteral("Clear"), {8, 50, 60, 25});
+    ButKillLog = button(a, "ButKillLog", QStringLiteral("Clear log"), {72, 50, 75, 25});
+    EdONE = edit(a, "EdONE", QStringLiteral("3"), {156, 52, 40, 21}, false);
+    ONE = check(a, "ONE", QStringLiteral("  1"), {200, 54, 44, 17}, false);
+    Max = check(a, "Max", QStringLiteral("Max"), {248, 54, 50, 17}, false);
+    chFile = check(a, "chFile", QStringLiteral("Файл"), {304, 54, 60, 17});
+
+    Last10 = check(a, "Last10", QStringLiteral("10 посл."), {8, 82, 80, 17});
+    Last100 = check(a, "Last100", QStringLiteral("100 посл."), {92, 82, 86, 17});
+    Last500 = check(a, "Last500", QStringLiteral("500 посл."), {182, 82, 86, 17});
+    Beg = edit(a, "Beg", QStringLiteral("30"), {272, 80, 44, 21});
+    Index = check(a, "Index", QStringLiteral("последних"), {320, 82, 96, 17}, true, true);
+
+    Edi = edit(a, "Edi", QString(), {8, 108, 120, 21});
+    StartLog = button(a, "StartLog", QStringLiteral("StartLog"), {136, 106, 70, 25}, false);
+    Label9 = label(a, "Label9", QStringLiteral("OK"), {210, 111, 22, 16}, false);
+    StopLog = button(a, "StopLog", QStringLiteral("StopLog"), {236, 106, 70, 25}, false);
+    Label10 = label(a, "Label10", QStringLiteral("NOT OK"), {310, 111, 48, 16}, false);
+
+    Memo1 = make<QPlainTextEdit>(a, "Memo1", {8, 138, 489, 545});
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    QFont regular11(QStringLiteral("MS Sans Serif"));
+    regular11.setPixelSize(11);
+    Memo1->setFont(regular11);
+    Progress = make<QProgressBar>(a, "Progress", {8, 686, 489, 16});
+    Progress->setVisible(false);
+    Progress->setFormat(QStringLiteral("%v / %m"));
+    ReadTim = button(a, "ReadTim", QStringLiteral("Read time"), {404, 650, 75, 25});
+    ReadTim->raise();
+
+    Memo = make<QPlainTextEdit>(a, "Memo", {8, 745, 716, 153});
+    Memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo->setBackgroundRole(QPalette::Button);
+    QFont regular13(QStringLiteral("MS Sans Serif"));
+    regular13.setPixelSize(13);
+    Memo->setFont(regular13);
+
+    ButContRetro = button(a, "ButContRetro", QStringLiteral("RETRO"), {8, 906, 70, 25}, false, false);
+    Upl = button(a, "Upl", QStringLiteral("Upload"), {82, 906, 70, 25});
+    Button1 = button(a, "Button1", QStringLiteral("Clear"), {156, 906, 60, 25});
+    BuReboot = button(a, "BuReboot", QStringLiteral("Reboot"), {220, 906, 70, 25});
+    Set_Test = button(a, "Set_Test", QStringLiteral("Set test"), {294, 906, 70, 25});
+    Upl_test = button(a, "Upl_test", QStringLiteral("Upload Test Config"), {368, 906, 130, 25});
+
+    Button2 = button(a, "Button2", QStringLiteral("Start"), {8, 940, 70, 41});
+    add1 = edit(a, "add1", QStringLiteral("0"), {84, 940, 50, 21});
+    add2 = edit(a, "add2", QStringLiteral("0"), {138, 940, 50, 21});
+    day = edit(a, "day", QStringLiteral("28"), {192, 940, 40, 21});
+    End2 = edit(a, "End2", QStringLiteral("End"), {236, 940, 50, 21}, false);
+    Label = label(a, "Label", QString(), {292, 943, 420, 16});
+    Label->setAlignment(Qt::AlignCenter);
+
+    Label6 = label(a, "Label6", QStringLiteral("Период рассылки"), {8, 990, 120, 16});
+    ComboBox1 = combo(a, "ComboBox1",
+                      {QStringLiteral("10 мин"), QStringLiteral("20 мин"), QStringLiteral("30 мин"), QStringLiteral("Отмена")},
+                      QStringLiteral("10 мин"), {8, 1008, 100, 21});
+    Label7 = label(a, "Label7", QStringLiteral("Время контроллера"), {140, 990, 140, 16});
+    ComboBox2 = combo(a, "ComboBox2", numbers(0, 23), QStringLiteral("8"), {140, 1008, 56, 21});
+    ComboBox3 = combo(a, "ComboBox3", numbers(0, 59), QStringLiteral("0"), {200, 1008, 56, 21});
+    Label3 = label(a, "Label3", QStringLiteral("OK"), {270, 1011, 22, 16}, false);
+    Label4 = label(a, "Label4", QStringLiteral("NOT"), {296, 1011, 30, 16}, false);
+
+    Ope = button(a, "Ope", QStringLiteral("Open cfg"), {610, 18, 100, 25});
+    Sav = button(a, "Sav", QStringLiteral("Save cfg"), {610, 48, 100, 25});
+    DownScr = button(a, "DownScr", QStringLiteral("Down script"), {610, 78, 100, 25}, false);
+    Down_testik = button(a, "Down_testik", QStringLiteral("Clr script"), {610, 108, 100, 25}, false);
+    ButtonUp = button(a, "ButtonUp", QStringLiteral("Up script"), {610, 138, 100, 25}, false);
+    ButBegLog = button(a, "ButBegLog", QStringLiteral("Begin up log"), {610, 168, 100, 25}, false);
+    ButBegRetro = button(a, "ButBegRetro", QStringLiteral("Begin up retro"), {610, 198, 100, 25}, false);
+    EdVal = edit(a, "EdVal", QStringLiteral(" "), {610, 228, 100, 21});
+    Button4 = button(a, "Button4", QStringLiteral("Ident"), {610, 256, 100, 25}, false, false);
+    Button5 = button(a, "Button5", QStringLiteral("Press"), {610, 286, 100, 25}, false, false);
+    Button3 = button(a, "Button3", QStringLiteral("Registration"), {610, 316, 100, 25}, false, false);
+
+    // The ports the system knows, offered as completions (pseudo-terminals are not listed).
+    QStringList ports;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        ports << info.portName() << info.systemLocation();
+    auto* completer = new QCompleter(ports, Edit1);
+    completer->setCaseSensitivity(Qt::CaseInsensitive);
+    Edit1->setCompleter(completer);
+}
+
+void TForm1::bindHandlers()
+{
+    const auto bind = [this](QPushButton* b, void (TForm1::*slot)()) {
+        connect(b, &QPushButton::clicked, this, slot);
+    };
+    bind(OpenCom, &TForm1::OpenComClick);
+    bind(ButContLog, &TForm1::ButContLogClick);
+    bind(Button8, &TForm1::Button8Click);
+    bind(Button7, &TForm1::Button7Click);
+    bind(Button6, &TForm1::Button6Click);
+    bind(ButKillLog, &TForm1::ButKillLogClick);
+    bind(StartLog, &TForm1::StartLogClick);
+    bind(StopLog, &TForm1::StopLogClick);
+    bind(ButContRetro, &TForm1::ButContRetroClick);
+    bind(Upl, &TForm1::UplClick);
+    bind(Button1, &TForm1::Button1Click);
+    bind(BuReboot, &TForm1::BuRebootClick);
+    bind(Set_Test, &TForm1::Set_TestClick);
+    bind(Upl_test, &TForm1::Upl_testClick);
+    bind(Button2, &TForm1::Button2Click);
+    bind(Ope, &TForm1::OpeClick);
+    bind(Sav, &TForm1::SavClick);
+    bind(DownScr, &TForm1::DownScrClick);
+    bind(Down_testik, &TForm1::Down_testikClick);
+    bind(ButtonUp, &TForm1::ButtonUpClick);
+    bind(ButBegLog, &TForm1::ButBegLogClick);
+    bind(ButBegRetro, &TForm1::ButBegRetroClick);
+    bind(Button4, &TForm1::Button4Click);
+    bind(Button5, &TForm1::Button5Click);
+    bind(Button3, &TForm1::Button3Click);
+    const auto bindBox = [this](QCheckBox* box, void (TForm1::*slot)()) {
+        connect(box, &QCheckBox::clicked, this, slot);
+    };
+    bindBox(Last10, &TForm1::Last10Click);
+    bindBox(Last100, &TForm1::Last100Click);
+    bindBox(Last500, &TForm1::Last500Click);
+    bindBox(Index, &TForm1::IndexClick);
+    bindBox(ONE, &TForm1::ONEClick);
+
+    auto* diag = new QShortcut(QKeySequence(QStringLiteral("Ctrl+D")), this);
+    diag->setObjectName(QStringLiteral("DiagnosticShortcut"));
+    connect(diag, &QShortcut::activated, this, &TForm1::showDiagnostics);
+    auto* test = new QShortcut(QKeySequence(QStringLiteral("Ctrl+T")), this);
+    test->setObjectName(QStringLiteral("StatusQueryShortcut"));
+    connect(test, &QShortcut::activated, this, &TForm1::TestClick);
+}
+
+// ---- shared helpers ----
+
+std::optional<TForm1::ExchangeLock> TForm1::beginExchange()
+{
+    if (busy_ || closing_)
+        return std::nullopt;
+    busy_ = true;
+    return std::optional<ExchangeLock>(std::in_place, this);
+}
+
+void TForm1::processMessages() { QCoreApplication::processEvents(); }
+
+void TForm1::showMessage(const QString& text) { seam_->showMessage(this, text); }
+
+std::optional<int> TForm1::fieldInteger(const QLineEdit* field)
+{
+    const auto value = tessavin::ParseInteger(field->text());
+    if (!value)
+        showMessage(tessavin::NotAnIntegerMessage(field->text()));
+    return value;
+}
+
+bool TForm1::confirmed()
+{
+    if (!dialog_)
+        return false;
+    const bool wasBusy = busy_;
+    busy_ = true; // a modal question refuses other commands too
+    const int result = seam_->confirm(*dialog_);
+    busy_ = wasBusy;
+    return result == 1;
+}
+
+void TForm1::showStatus(QLabel* okLabel, QLabel* notOkLabel, std::optional<bool> verdict)
+{
+    okLabel->setVisible(verdict.has_value() && *verdict);
+    notOkLabel->setVisible(verdict.has_value() && !*verdict);
+}
+
+bool TForm1::openPortFromFields()
+{
+    session_->link.close();
+    const auto baud = fieldInteger(Boud);
+    if (!baud)
+        return false;
+    if (!session_->link.OpenPort(tessavin::PortDeviceName(Edit1->text()), *baud)) {
+        showMessage(QStringLiteral("   COM порт ???"));
+        return false;
+    }
+    return true;
+}
+
+void TForm1::showDiagnostics()
+{
+    if (!form2_)
+        return;
+    form2_->show();
+    form2_->raise();
+    form2_->activateWindow();
+}
+
+// ---- settings, start-up and shut-down ----
+
+QString TForm1::settingsPath() const
+{
+    const QString name = QStringLiteral("log.log");
+    const QString primaryDir = options_.settingsDir.isEmpty() ? QCoreApplication::applicationDirPath()
+                                                              : options_.settingsDir;
+    const QString primary = QDir(primaryDir).filePath(name);
+    const QFileInfo dirInfo(primaryDir);
+    const QFileInfo fileInfo(primary);
+    const bool primaryWritable = dirInfo.isDir() && dirInfo.isWritable() && (!fileInfo.exists() || fileInfo.isWritable());
+    if (primaryWritable)
+        return primary;
+    const QString fallbackDir = options_.fallbackSettingsDir.isEmpty()
+        ? QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation)
+        : options_.fallbackSettingsDir;
+    if (fallbackDir.isEmpty())
+        return primary;
+    return QDir(fallbackDir).filePath(name);
+}
+
+void TForm1::FormCreate()
+{
+    QSettings settings(settingsPath(), QSettings::IniFormat);
+    Edit1->setText(settings.value(QStringLiteral("log/port"), QStringLiteral("7")).toString());
+    Boud->setText(settings.value(QStringLiteral("log/baud"), QStringLiteral("38400")).toString());
+}
+
+bool TForm1::writeSettings(QString* failedPath)
+{
+    const QString path = settingsPath();
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    {
+        QSettings settings(path, QSettings::IniFormat);
+        settings.setValue(QStringLiteral("log/port"), Edit1->text());
+        settings.setValue(QStringLiteral("log/baud"), Boud->text());
+        settings.sync();
+        if (settings.status() == QSettings::NoError)
+            return true;
+    }
+    *failedPath = path;
+    return false;
+}
+
+void TForm1::FormClose()
+{
+    QString failed;
+    if (!writeSettings(&failed)) {
+        showMessage(QStringLiteral("Unable to write to %1").arg(QDir::toNativeSeparators(failed)));
+        return;
+    }
+    closing_ = true;
+    responderStop_ = true;
+    // Whatever a command has written is kept: its file is closed before the end.
+    tessavin::CloseAllOutputFiles();
+    session_->link.close();
+    if (options_.exitProcess) {
+        options_.exitProcess();
+        return;
+    }
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    event->ignore();
+    FormClose();
+}
+
+// ---- window-level handlers ----
+
+void TForm1::FormMouseUp(Qt::MouseButton buttonReleased)
+{
+    if (buttonReleased != Qt::RightButton)
+        return;
+    for (QWidget* w : std::initializer_list<QWidget*>{EdONE, ONE, Max, StartLog, StopLog})
+        w->setVisible(w->isHidden());
+    Label9->setVisible(false);
+    Label10->setVisible(false);
+}
+
+void TForm1::OpenComClick()
+{
+    auto lock = beginExchange();
+    if (!lock)
+        return;
+    openPortFromFields();
+}
+
+void TForm1::Button7Click()
+{
+    // Close always works; a wait in progress then finds the port gone.
+    session_->link.close();
+}
+
+void TForm1::Button8Click()
+{
+    session_->stopFlag = 1;
+    responderStop_ = true;
+}
+
+void TForm1::Button1Click() { Memo->clear(); }
+
+void TForm1::Button6Click() { Memo1->clear(); }
+
+void TForm1::exclusiveChoice(QCheckBox* ticked)
+{
+    if (!ticked->isChecked())
+        return;
+    for (QCheckBox* box : {Last10, Last100, Last500, Index, ONE})
+        if (box != ticked)
+            box->setChecked(false);
+}
+
+void TForm1::Last10Click() { exclusiveChoice(Last10); }
+void TForm1::Last100Click() { exclusiveChoice(Last100); }
+void TForm1::Last500Click() { exclusiveChoice(Last500); }
+void TForm1::IndexClick() { exclusiveChoice(Index); }
+void TForm1::ONEClick() { exclusiveChoice(ONE); }

@@ -1,0 +1,220 @@
+#pragma once
+// The Main window. Its handlers are thin: they read fields, call one operation
+// and write the result into widgets. The handlers of each area live in a file of
+// their own (form1_config.cpp, form1_log.cpp, form1_retro.cpp, form1_poll.cpp).
+#include "session.h"
+#include "ui_seam.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QScrollArea;
+class TForm2;
+class TForm3;
+class TOKBottomDlg;
+
+struct AppOptions {
+    // Where the settings file lives; empty: beside the executable, with the
+    // per-user configuration directory as the fallback.
+    QString settingsDir;
+    QString fallbackSettingsDir;
+    tessavin::LinkTiming timing;
+    // How the process ends after the settings are written; tests replace it.
+    std::function<void()> exitProcess;
+};
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    explicit TForm1(AppOptions options = {}, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // The other windows, created after this one in the stated order.
+    void attachWindows(TForm2* form2, TForm3* form3, TOKBottomDlg* dialog);
+
+    tessavin::Session& session() { return *session_; }
+    void setSeam(tessavin::UiSeam* seam) { seam_ = seam; }
+    tessavin::UiSeam& seam() { return *seam_; }
+    TForm2* form2() const { return form2_; }
+    TOKBottomDlg* confirmationDialog() const { return dialog_; }
+    QString settingsPath() const;
+
+    // One exchange at a time. A command handler takes the lock first and does
+    // nothing when another exchange or question is in progress.
+    class ExchangeLock {
+    public:
+        explicit ExchangeLock(TForm1* form) : form_(form) {}
+        ExchangeLock(ExchangeLock&& other) noexcept : form_(other.form_) { other.form_ = nullptr; }
+        ExchangeLock(const ExchangeLock&) = delete;
+        ExchangeLock& operator=(const ExchangeLock&) = delete;
+        ExchangeLock& operator=(ExchangeLock&&) = delete;
+        ~ExchangeLock();
+    private:
+        TForm1* form_;
+    };
+    std::optional<ExchangeLock> beginExchange();
+    bool exchangeInProgress() const { return busy_; }
+
+    // Controls, named as the window names them.
+    QLabel* Label8 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QLabel* ok = nullptr;
+    QLineEdit* Boud = nullptr;
+    QPushButton* OpenCom = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label5 = nullptr;
+    QPushButton* ButContLog = nullptr;
+    QPushButton* Button8 = nullptr;
+    QPushButton* Button7 = nullptr;
+    QPushButton* Button6 = nullptr;
+    QPushButton* ButKillLog = nullptr;
+    QLineEdit* EdONE = nullptr;
+    QCheckBox* ONE = nullptr;
+    QCheckBox* Max = nullptr;
+    QCheckBox* chFile = nullptr;
+    QCheckBox* Last10 = nullptr;
+    QCheckBox* Last100 = nullptr;
+    QCheckBox* Last500 = nullptr;
+    QLineEdit* Beg = nullptr;
+    QCheckBox* Index = nullptr;
+    QLineEdit* Edi = nullptr;
+    QPushButton* StartLog = nullptr;
+    QLabel* Label9 = nullptr;
+    QPushButton* StopLog = nullptr;
+    QLabel* Label10 = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+    QProgressBar* Progress = nullptr;
+    QPushButton* ReadTim = nullptr;
+    QPlainTextEdit* Memo = nullptr;
+    QPushButton* ButContRetro = nullptr;
+    QPushButton* Upl = nullptr;
+    QPushButton* Button1 = nullptr;
+    QPushButton* BuReboot = nullptr;
+    QPushButton* Set_Test = nullptr;
+    QPushButton* Upl_test = nullptr;
+    QPushButton* Button2 = nullptr;
+    QLineEdit* add1 = nullptr;
+    QLineEdit* add2 = nullptr;
+    QLineEdit* day = nullptr;
+    QLineEdit* End2 = nullptr;
+    QLabel* Label = nullptr;
+    QLabel* Label6 = nullptr;
+    QLabel* Label7 = nullptr;
+    QComboBox* ComboBox1 = nullptr;
+    QComboBox* ComboBox2 = nullptr;
+    QComboBox* ComboBox3 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QPushButton* Ope = nullptr;
+    QPushButton* Sav = nullptr;
+    QPushButton* DownScr = nullptr;
+    QPushButton* Down_testik = nullptr;
+    QPushButton* ButtonUp = nullptr;
+    QPushButton* ButBegLog = nullptr;
+    QPushButton* ButBegRetro = nullptr;
+    QLineEdit* EdVal = nullptr;
+    QPushButton* Button4 = nullptr;
+    QPushButton* Button5 = nullptr;
+    QPushButton* Button3 = nullptr;
+    QScrollArea* Scroll = nullptr;
+
+    // Shared helpers of the handlers.
+    void showMessage(const QString& text);
+    // The integer in a field, or the conversion message and nullopt.
+    std::optional<int> fieldInteger(const QLineEdit* field);
+    // Shows the Confirmation dialog; true only for modal result 1.
+    bool confirmed();
+    // Lets pending window events run.
+    static void processMessages();
+    // Status pair: shows exactly one of the two (or neither).
+    static void showStatus(QLabel* okLabel, QLabel* notOkLabel, std::optional<bool> verdict);
+    // Opens the port from Edit1 and Boud (any open port is closed first); shows
+    // the messages of a failed open. True when a port is open afterwards.
+    bool openPortFromFields();
+
+    // Whether the poll responder loop is running.
+    bool responderRunning() const { return responderRunning_; }
+
+public slots:
+    // Start-up, shut-down and the window-level handlers.
+    void FormCreate();
+    void FormClose();
+    void FormMouseUp(Qt::MouseButton button);
+    void OpenComClick();
+    void Button7Click();
+    void Button8Click();
+    void Button1Click();
+    void Button6Click();
+    void Last10Click();
+    void Last100Click();
+    void Last500Click();
+    void IndexClick();
+    void ONEClick();
+    void showDiagnostics();
+
+    // Configuration link.
+    void TestClick();
+    void Set_TestClick();
+    void BuRebootClick();
+    void OpeClick();
+    void SavClick();
+    void UplClick();
+    void Upl_testClick();
+    void Down_testClick();
+
+    // Register and log link.
+    void ButContLogClick();
+    void ButBegLogClick();
+    void ButCountLogClick();
+    void ButMaxLogClick();
+    void ButKillLogClick();
+    void StartLogClick();
+    void StopLogClick();
+    void Button3Click();
+    void Button4Click();
+    void Button5Click();
+
+    // Archive and script.
+    void ButBegRetroClick();
+    void ButContRetroClick();
+    void DownScrClick();
+    void ButtonUpClick();
+    void Down_testikClick();
+
+    // Poll responder.
+    void Button2Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls(QWidget* area);
+    void bindHandlers();
+    void exclusiveChoice(QCheckBox* ticked);
+    bool writeSettings(QString* failedPath);
+
+    AppOptions options_;
+    std::unique_ptr<tessavin::Session> session_;
+    tessavin::UiSeam defaultSeam_;
+    tessavin::UiSeam* seam_ = &defaultSeam_;
+    TForm2* form2_ = nullptr;
+    TForm3* form3_ = nullptr;
+    TOKBottomDlg* dialog_ = nullptr;
+    bool busy_ = false;
+    bool responderRunning_ = false;
+    bool responderStop_ = false;
+    bool closing_ = false;
+
+    friend class ResponderAccess;
+};

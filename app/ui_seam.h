@@ -1,0 +1,24 @@
+#pragma once
+// Every question the window puts to a person goes through this seam: message
+// boxes, file dialogs and the Confirmation dialog. Tests install their own
+// answers; the default shows the real dialogs.
+#include <QString>
+
+class QWidget;
+class TOKBottomDlg;
+
+namespace tessavin {
+
+class UiSeam {
+public:
+    virtual ~UiSeam() = default;
+    // A modal message box with one text and one button.
+    virtual void showMessage(QWidget* parent, const QString& text);
+    // The Confirmation dialog shown modally; returns its modal result (1 = "ДА").
+    virtual int confirm(TOKBottomDlg& dialog);
+    // File dialogs; an empty result means the user cancelled.
+    virtual QString openFileName(QWidget* parent, const QString& defaultSuffix, const QString& filter);
+    virtual QString saveFileName(QWidget* parent, const QString& defaultSuffix, const QString& filter);
+};
+
+} // namespace tessavin

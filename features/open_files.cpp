@@ -1,0 +1,66 @@
+#include "open_files.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace tessavin {
+
+namespace {
+std::vector<OutputFile*>& registry()
+{
+    static std::vector<OutputFile*> files;
+    return files;
+}
+} // namespace
+
+OutputFile::~OutputFile() { close(); }
+
+bool OutputFile::create(const QString& path)
+{
+    close();
+    file_.setFileName(path);
+    if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        return false;
+    registry().push_back(this);
+    return true;
+}
+
+bool OutputFile::write(const QByteArray& bytes)
+{
+    if (!file_.isOpen())
+        return false;
+    return file_.write(bytes) == bytes.size();
+}
+
+void OutputFile::close()
+{
+    auto& files = registry();
+    files.erase(std::remove(files.begin(), files.end(), this), files.end());
+    if (file_.isOpen())
+        file_.close();
+}
+
+void CloseAllOutputFiles()
+{
+    const auto files = registry();
+    for (OutputFile* file : files)
+        file->close();
+}
+
+bool ReadWholeFile(const QString& path, qint64 limit, QByteArray* bytes, bool* tooLarge)
+{
+    if (tooLarge)
+        *tooLarge = false;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    if (file.size() > limit) {
+        if (tooLarge)
+            *tooLarge = true;
+        return false;
+    }
+    *bytes = file.readAll();
+    return true;
+}
+
+} // namespace tessavin

@@ -1,0 +1,73 @@
+#pragma once
+// The register and log link: requests built in the Frame buffer, replies received
+// into it, and the six exchange operations.
+//
+// Request: 05 64, length (bytes after the header checksum), header checksum,
+// command, function, index, count, data, body checksum; all little-endian.
+// Reply: start bytes, length L, header checksum, two bytes, L - 4 payload bytes,
+// body checksum over the L - 2 bytes from offset 6.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace tessavin {
+
+class SerialLink;
+
+constexpr std::size_t kFrameBufferSize = 1000;
+using FrameBuffer = std::array<std::uint8_t, kFrameBufferSize>;
+
+constexpr std::size_t kRegRequestSize = 14;
+// The most data bytes a data request can carry in the Frame buffer.
+constexpr std::size_t kRegMaxData = kFrameBufferSize - kRegRequestSize;
+
+namespace reg {
+constexpr std::uint8_t kFunctionPlain = 6;
+constexpr std::uint8_t kFunctionData = 12;
+
+constexpr std::uint8_t kScriptDown = 0x0C;
+constexpr std::uint8_t kScriptUp = 0x0E;
+constexpr std::uint8_t kLogBegin = 0x19;   // also Clr script: the same bytes
+constexpr std::uint8_t kLogRecord = 0x1A;
+constexpr std::uint8_t kLogClear = 0x1B;
+constexpr std::uint8_t kLogCount = 0x1C;
+constexpr std::uint8_t kLogCapacity = 0x1D;
+constexpr std::uint8_t kIdent = 0x2C;
+constexpr std::uint8_t kPressure = 0x2D;
+constexpr std::uint8_t kLogStart = 0x33;
+constexpr std::uint8_t kLogStop = 0x34;
+constexpr std::uint8_t kArchiveBegin = 0x5B;
+constexpr std::uint8_t kArchiveRecord = 0x5C;
+constexpr std::uint8_t kRegistration = 0x5D;
+} // namespace reg
+
+// Builds a plain request (function 6) with the given index and count; returns 14.
+std::size_t BuildRegRequest(FrameBuffer& frame, std::uint8_t command,
+                            std::uint16_t index = 0, std::uint16_t count = 0);
+
+// Builds the data request (function 12, index 0, count n, the n data bytes).
+// The 16-bit length and count fields are filled whole. Returns 14 + n, or 0 (and
+// builds nothing) when n exceeds kRegMaxData.
+std::size_t BuildRegDataRequest(FrameBuffer& frame, std::uint8_t command,
+                                const std::uint8_t* data, std::size_t n);
+
+// The reply check shared by the reading operations: something came, the header
+// checksum matches, 4 <= L <= 994, and the body checksum matches. The start bytes,
+// bytes 6-7 and the agreement of L with the received count are not examined.
+bool RegReplyValid(const FrameBuffer& frame, std::size_t received);
+
+// The reply's length field L (offsets 2-3).
+std::uint16_t RegReplyLength(const FrameBuffer& frame);
+
+// Each sends the first `length` bytes of the Frame buffer and receives the reply
+// into it from offset 0.
+bool RegExchange(SerialLink& link, FrameBuffer& frame, std::size_t length);       // any reply byte
+std::size_t RegExchangeRaw(SerialLink& link, FrameBuffer& frame, std::size_t length); // bytes received
+std::uint16_t RegReadWord(SerialLink& link, FrameBuffer& frame, std::size_t length);  // 0 on failure
+std::int32_t RegReadLong(SerialLink& link, FrameBuffer& frame, std::size_t length);   // 0 on failure
+float RegReadFloat(SerialLink& link, FrameBuffer& frame, std::size_t length);         // 0.0 on failure
+// Moves the L - 4 payload bytes to the start of the buffer and returns L - 4;
+// 0 on failure, leaving the buffer as received.
+std::size_t RegReadBlock(SerialLink& link, FrameBuffer& frame, std::size_t length);
+
+} // namespace tessavin

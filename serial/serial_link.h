@@ -1,0 +1,91 @@
+#pragma once
+// The one serial port of the process and the only ways to it: SendBytes,
+// ReceiveReply and ReceiveAny. Every wait lets window events run through the
+// pump hook, so the window stays live and Stop works in the middle of a wait.
+#include "timing.h"
+
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QSerialPort;
+
+namespace tessavin {
+
+// The device that a port field names: a number N is COMN on Windows and
+// /dev/ttyS(N-1) elsewhere (COM1 is ttyS0); any other text is used as the device
+// name or path as it stands. Empty text gives an empty name (which fails to open).
+QString PortDeviceName(const QString& field);
+
+class SerialLink {
+public:
+    explicit SerialLink(LinkTiming timing = {});
+    ~SerialLink();
+    SerialLink(const SerialLink&) = delete;
+    SerialLink& operator=(const SerialLink&) = delete;
+
+    // Lets pending window events run; called during every wait. Empty: nothing runs.
+    void setPump(std::function<void()> pump) { pump_ = std::move(pump); }
+    // Receives " . " for every frame sent and " + " for every reply received.
+    void setActivity(std::function<void(const char*)> mark) { activity_ = std::move(mark); }
+    // Told whenever the port opens or closes (also when it vanishes), so that the
+    // open indicator stays the twin of the handle.
+    void setOpenChanged(std::function<void(bool)> changed) { openChanged_ = std::move(changed); }
+
+    const LinkTiming& timing() const { return timing_; }
+    void setTiming(const LinkTiming& timing) { timing_ = timing; }
+
+    // Opens the device exclusively at the baud rate, 8 data bits, no parity, one
+    // stop bit, RTS cleared (where the device supports it). Any port open before
+    // is closed first. On failure the port stays closed and *error says why.
+    bool OpenPort(const QString& device, qint32 baud, QString* error = nullptr);
+    void close();
+    bool isOpen() const;
+    QString deviceName() const;
+
+    // Purges both directions, writes the bytes, lets events run once and marks
+    // the Activity label. Always true: a failed write shows as a missing reply.
+    bool SendBytes(const std::uint8_t* bytes, std::size_t count);
+
+    // Waits for a first byte through up to firstByteTries rounds of a pause and a
+    // one-byte wait; then takes bytes as they arrive until the line has been idle
+    // for idleGap. Stores at most `capacity` bytes from buf[0]; bytes beyond it are
+    // read and dropped until the line is idle. Returns the number stored, 0 when
+    // nothing came (the Activity label is then left as it was).
+    std::size_t ReceiveReply(std::uint8_t* buf, std::size_t capacity);
+
+    // Waits without limit for any bytes, then reads until the line is idle. Ends
+    // with 0 when `stop` answers true. `firstByte` runs once when the first byte
+    // of a frame has arrived, before the rest is read.
+    std::size_t ReceiveAny(std::uint8_t* buf, std::size_t capacity,
+                           const std::function<bool()>& stop,
+                           const std::function<void()>& firstByte = {});
+
+    // How many first-byte rounds the last ReceiveReply made.
+    int lastFirstByteRounds() const { return lastRounds_; }
+
+    // Lets events run for the given time (used for the fixed pauses of the links).
+    void pause(std::chrono::milliseconds duration);
+
+private:
+    void pump();
+    // Waits up to `limit` for bytes to be readable, letting events run. False on
+    // time-out or when the port is gone (then it is closed).
+    bool waitForBytes(std::chrono::milliseconds limit);
+    // Moves what is readable into buf, dropping what does not fit.
+    void drain(std::uint8_t* buf, std::size_t capacity, std::size_t& count);
+    void readUntilIdle(std::uint8_t* buf, std::size_t capacity, std::size_t& count);
+    void portLost();
+
+    LinkTiming timing_;
+    std::unique_ptr<QSerialPort> port_;
+    std::function<void()> pump_;
+    std::function<void(const char*)> activity_;
+    std::function<void(bool)> openChanged_;
+    int lastRounds_ = 0;
+};
+
+} // namespace tessavin

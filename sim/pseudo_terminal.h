@@ -1,0 +1,39 @@
+#pragma once
+// The master side of a POSIX pseudo-terminal. The application opens the slave
+// path (/dev/pts/N) as its serial port; the emulated controller reads and writes
+// the master. Not available on Windows.
+#include <QByteArray>
+#include <QString>
+
+#include <chrono>
+
+namespace tessavin::sim {
+
+class PseudoTerminal {
+public:
+    PseudoTerminal() = default;
+    ~PseudoTerminal();
+    PseudoTerminal(const PseudoTerminal&) = delete;
+    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+
+    // Creates a new pseudo-terminal in raw mode. False (with *error) when none can be had.
+    bool open(QString* error = nullptr);
+    void close();
+    bool isOpen() const { return master_ >= 0; }
+    QString slavePath() const { return slavePath_; }
+
+    // Writes all bytes, retrying partial writes. With baud > 0 each byte leaves at
+    // its own deadline t0 + n * 10 / baud, so the line's pace is that of a real line.
+    bool write(const QByteArray& bytes, int baud = 0);
+    // Waits up to `timeout` for bytes and returns what is readable (empty on time-out,
+    // and while no slave is open).
+    QByteArray read(std::chrono::milliseconds timeout);
+    // Drops everything readable.
+    void discardInput();
+
+private:
+    int master_ = -1;
+    QString slavePath_;
+};
+
+} // namespace tessavin::sim
