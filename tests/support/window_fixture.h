@@ -6,7 +6,7 @@
 #include "okbottomdlg.h"
 #include "ui_seam.h"
 
-#include <QDeque>
+#include <QList>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -18,9 +18,9 @@ namespace tessavin::test {
 class ScriptedSeam : public UiSeam {
 public:
     QStringList messages;
-    QDeque<int> confirmAnswers;      // modal results; empty: 2 ("НЕТ")
-    QDeque<QString> openAnswers;     // paths; empty string: cancelled
-    QDeque<QString> saveAnswers;
+    QList<int> confirmAnswers;      // modal results; empty: 2 ("НЕТ")
+    QList<QString> openAnswers;     // paths; empty string: cancelled
+    QList<QString> saveAnswers;
     int confirmCount = 0;
     int openCount = 0;
     int saveCount = 0;
