@@ -1,0 +1,248 @@
+#pragma once
+// The emulated logging controller: its state and its answers, as a pure state
+// machine without I/O. Bytes of one request go in, the reply comes out (with the
+// faults that are switched on applied to it). ControllerThread (controller_thread.h)
+// runs it on a pseudo-terminal; tests may also drive it directly:
+//
+//     tessavin::sim::Controller c;                       // default log, archive, configuration
+//     c.state().eventLog.appendText(">2024/01/02 03:04:05 AT+X\r");
+//     const auto reply = c.handle(QByteArray::fromHex("05 64 08 00 46 F7 1C 06 00 00 00 00 8A 47"));
+//     // reply.bytes() is the 12-byte word reply carrying the record count
+//
+// The controller speaks three kinds of frame on the one line:
+//  - configuration link: requests 05 64 03 0B, unit, function (6 command, 16 data,
+//    17 block read), big-endian address, count or command code, data, checksum;
+//    replies are: unit (non-zero), result code, data count, data, checksum;
+//  - register and log link: requests 05 64, 16-bit length L (LE), header checksum,
+//    command, function, index, count, data, body checksum; replies 05 64, L,
+//    header checksum, the request's command and function, payload, body checksum
+//    over the L - 2 bytes from offset 6;
+//  - polls: the controller sends 0xAA polls and checks the 0x55 answers (poll.h).
+#include "poll.h"
+
+#include <QByteArray>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace tessavin::sim {
+
+using SimClock = std::chrono::steady_clock;
+
+// Command codes of the configuration link (function 6 frames, byte 9).
+namespace cfg {
+inline constexpr std::uint8_t kDownloadStart = 0x15;
+inline constexpr std::uint8_t kDownloadStop = 0x17;
+inline constexpr std::uint8_t kUploadTest = 0x18;
+inline constexpr std::uint8_t kSetTest = 0x36;
+inline constexpr std::uint8_t kStatus = 0x37;
+inline constexpr std::uint8_t kUpload = 0x3D;
+inline constexpr std::uint8_t kReboot = 0x63;
+inline constexpr std::uint8_t kFunctionCommand = 6;
+inline constexpr std::uint8_t kFunctionWrite = 16;
+inline constexpr std::uint8_t kFunctionRead = 17;
+} // namespace cfg
+
+// Commands of the register and log link (byte 6 of a request).
+namespace regcmd {
+inline constexpr std::uint8_t kScriptDown = 0x0C;
+inline constexpr std::uint8_t kScriptUp = 0x0E;
+inline constexpr std::uint8_t kLogBegin = 0x19; // also sent as "clear script": the same bytes
+inline constexpr std::uint8_t kLogRecord = 0x1A;
+inline constexpr std::uint8_t kLogClear = 0x1B;
+inline constexpr std::uint8_t kLogCount = 0x1C;
+inline constexpr std::uint8_t kLogCapacity = 0x1D;
+inline constexpr std::uint8_t kDeviceNumber = 0x2C;
+inline constexpr std::uint8_t kPressure = 0x2D;
+inline constexpr std::uint8_t kLoggingStart = 0x33;
+inline constexpr std::uint8_t kLoggingStop = 0x34;
+inline constexpr std::uint8_t kArchiveBegin = 0x5B;
+inline constexpr std::uint8_t kArchiveRecord = 0x5C;
+inline constexpr std::uint8_t kRegistration = 0x5D;
+} // namespace regcmd
+
+// Which link a frame belongs to, judged from its first bytes.
+enum class FrameKind { Config, Register, PollAnswer, Unknown };
+
+// The length of the frame at the start of `bytes` once enough of it is there to
+// tell: 12 (+ n) for the configuration link, L + 6 for the register link. nullopt
+// while the length cannot be known yet, or for bytes of no known frame.
+std::optional<int> ExpectedRequestLength(const QByteArray& bytes);
+FrameKind ClassifyFrame(const QByteArray& bytes);
+
+// The event log: a ring of text records with capacity, count and begin (the slot
+// after the newest record).
+struct EventLog {
+    int capacity = 2000;
+    int count = 0;
+    int begin = 0;
+    std::vector<QByteArray> records; // capacity entries; an unwritten slot is empty
+
+    void reset(int newCapacity);
+    void clear();
+    void appendText(const QByteArray& record);
+    // The record in a slot; empty for a slot never written or out of range.
+    QByteArray at(int index) const;
+};
+
+// One record of the event log in its stored layout: marker, "YYYY/MM/DD hh:mm:ss "
+// and the message, which may hold CR or CR LF.
+QByteArray MakeLogRecord(char marker, int year, int month, int day, int hour, int minute,
+                         int second, const QByteArray& message);
+
+// A day of sensible traffic: `count` records about `approxLength` bytes long,
+// every few of them with CR or CR LF inside, in time order. Deterministic.
+std::vector<QByteArray> DefaultLogRecords(int count, int approxLength);
+
+// The archive: a ring of 1001 ten-byte records and its begin (the slot after the
+// newest). Record: year - 2000, month, day, hour, minute, second, float LE.
+struct Archive {
+    static constexpr int kSlots = 1001;
+    static constexpr int kRecordSize = 10;
+    std::vector<std::array<std::uint8_t, kRecordSize>> records =
+        std::vector<std::array<std::uint8_t, kRecordSize>>(kSlots);
+    int begin = 0;
+
+    void append(int year, int month, int day, int hour, int minute, int second, float value);
+    // Fills `count` hourly records with a slowly changing value. Deterministic.
+    void fillDefault(int count);
+};
+
+// What can go wrong with a reply.
+enum class FaultKind {
+    Silence,          // no reply at all
+    BadHeaderChecksum,// register link: header checksum off by one bit; configuration: last checksum byte
+    BadBodyChecksum,  // register link: body checksum off by one bit; configuration: last checksum byte
+    Truncated,        // only the first `bytes` bytes (default: half the reply, at least 1)
+    Split,            // the first `bytes` bytes (default: half), then `pause` of silence, then the rest
+    TrailingGarbage,  // the reply followed by `bytes` bytes of garbage (default 3)
+    Oversized,        // a reply of `bytes` bytes (default 1200); register link: L covers it all and
+                      // both checksums are right; configuration: the reply padded with filler
+    SlowTurnaround,   // the reply after `pause` (default 500 ms)
+};
+
+// Which requests a fault applies to.
+struct FaultTarget {
+    enum class Scope { AnyRequest, RegisterCommand, ConfigCommand, ConfigFunction } scope = Scope::AnyRequest;
+    int code = 0;
+
+    static FaultTarget any() { return {}; }
+    static FaultTarget registerCommand(std::uint8_t command) { return {Scope::RegisterCommand, command}; }
+    // A function-6 frame with this command code.
+    static FaultTarget configCommand(std::uint8_t code) { return {Scope::ConfigCommand, code}; }
+    // Configuration data frames of this function (16 or 17).
+    static FaultTarget configFunction(std::uint8_t function) { return {Scope::ConfigFunction, function}; }
+};
+
+struct Fault {
+    FaultKind kind = FaultKind::Silence;
+    FaultTarget target;
+    int times = -1;          // replies it still applies to; -1: until removed
+    int bytes = -1;          // see FaultKind; -1: the default
+    std::chrono::milliseconds pause{-1}; // see FaultKind; negative: the default
+};
+
+// The reply as it goes onto the line: one or more parts, each after a pause.
+struct ReplyPart {
+    std::chrono::milliseconds pauseBefore{0};
+    QByteArray bytes;
+};
+struct Reply {
+    std::vector<ReplyPart> parts; // empty: the controller stays silent
+    QByteArray note;              // why it is silent, or which faults shaped it
+
+    bool silent() const { return parts.empty(); }
+    QByteArray bytes() const; // all parts joined
+};
+
+// Everything the controller knows. Tests read and change it freely (through
+// ControllerThread::withController when a thread runs it).
+struct ControllerState {
+    // Configuration link.
+    int statusCode = 0;                 // answered to the status query in byte 1
+    bool testMode = false;
+    int setTestCount = 0;
+    int rebootCount = 0;
+    std::chrono::milliseconds rebootSilence{3000};
+    std::optional<SimClock::time_point> silentUntil; // set by a reboot
+    QByteArray configuration;           // sent by upload 61, replaced by a download
+    QByteArray testConfiguration;       // sent by upload 24
+    int chunkSize = 100;                // bytes per block-read reply (1..255)
+    QByteArray uploadSource;            // the text the current upload reads from
+    bool uploadActive = false;
+    QByteArray downloadBuffer;          // filled by function-16 frames after START
+    bool downloadActive = false;
+    int downloadsStored = 0;            // STOPs that stored a text
+
+    // Register and log link.
+    EventLog eventLog;
+    bool logging = false;
+    std::chrono::milliseconds loggingInterval{2000};
+    SimClock::time_point lastLogAppend{};
+    int loggingAppended = 0;            // records appended while logging was on
+    Archive archive;
+    bool registered = false;
+    int registrationCount = 0;
+    std::int32_t deviceNumber = 1234;
+    float pressure = 1.5f;
+    QByteArray script;
+    int scriptStores = 0;
+    int logBeginRequests = 0;           // 0x19 requests (log begin and "clear script" alike)
+    int logClears = 0;
+
+    // Requests seen, rejected (bad checksum, unknown) and answered.
+    int requestsHandled = 0;
+    int requestsRejected = 0;
+};
+
+struct ControllerSettings {
+    int logCapacity = 2000;
+    int logRecords = 150;               // records in the log at start
+    int logRecordLength = 60;           // their approximate length
+    int archiveRecords = 300;
+    int chunkSize = 100;
+    std::chrono::milliseconds rebootSilence{3000};
+    std::chrono::milliseconds loggingInterval{2000};
+};
+
+class Controller {
+public:
+    explicit Controller(const ControllerSettings& settings = {});
+
+    ControllerState& state() { return state_; }
+    const ControllerState& state() const { return state_; }
+
+    // Handles one complete request (as framed by ExpectedRequestLength or by a
+    // pause on the line) and returns the reply with the faults applied.
+    Reply handle(const QByteArray& request, SimClock::time_point now = SimClock::now());
+
+    // Lets time pass: while logging is on, appends a record every loggingInterval.
+    void tick(SimClock::time_point now = SimClock::now());
+
+    // Faults: added rules apply to every matching reply until their `times` run out.
+    void addFault(const Fault& fault);
+    void clearFaults();
+    const std::vector<Fault>& faults() const { return faults_; }
+
+    // The reply without faults, for a request (empty when the controller would not answer).
+    QByteArray answer(const QByteArray& request, SimClock::time_point now, QByteArray* note);
+
+private:
+    QByteArray answerConfig(const QByteArray& request, SimClock::time_point now, QByteArray* note);
+    QByteArray answerRegister(const QByteArray& request, SimClock::time_point now, QByteArray* note);
+    Reply applyFaults(const QByteArray& request, QByteArray reply, QByteArray note);
+    bool targets(const FaultTarget& target, const QByteArray& request) const;
+
+    ControllerState state_;
+    std::vector<Fault> faults_;
+    int nextLogMessage_ = 0;
+};
+
+// Frame builders of the controller's side (used by the controller and by tests).
+QByteArray ConfigReply(std::uint8_t result, const QByteArray& data = {});
+QByteArray RegisterReply(std::uint8_t command, std::uint8_t function, const QByteArray& payload);
+
+} // namespace tessavin::sim

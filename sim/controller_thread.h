@@ -1,0 +1,147 @@
+#pragma once
+// Runs an emulated Controller on the master side of a pseudo-terminal, on a
+// thread of its own. The application (or a test's QSerialPort) opens slavePath().
+//
+//     tessavin::sim::ControllerThread sim;                 // default state
+//     QString error;
+//     if (!sim.start(&error))
+//         QSKIP(qPrintable(error));                        // no pseudo-terminal here
+//     sim.withController([](tessavin::sim::Controller& c) {
+//         c.state().deviceNumber = 1234;
+//         c.addFault({tessavin::sim::FaultKind::Silence,
+//                     tessavin::sim::FaultTarget::registerCommand(0x2D), 1});
+//     });
+//     form.Edit1->setText(sim.slavePath());                // the app opens /dev/pts/N
+//     ... press a button ...
+//     QVERIFY(sim.waitForFrames(2, std::chrono::seconds(5)));   // request and reply
+//     const auto log = sim.frames();
+//     QCOMPARE(log[0].bytes.toHex(' '), QByteArray("05 64 08 00 46 f7 2c 06 00 00 00 00 8f b7"));
+//     QCOMPARE(log[1].direction, tessavin::sim::Direction::Sent);
+//
+// A request is taken as soon as its length fields say it is complete, or after a
+// short silence (framingGap) for bytes of no known frame; the reply follows after
+// the turnaround, paced at `baud` when it is set.
+#include "controller.h"
+#include "poll.h"
+#include "pseudo_terminal.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace tessavin::sim {
+
+enum class Direction { Received, Sent };
+
+struct LoggedFrame {
+    Direction direction = Direction::Received;
+    FrameKind kind = FrameKind::Unknown;
+    SimClock::time_point firstByte{};
+    SimClock::time_point lastByte{};
+    QByteArray bytes;   // a reply split by a fault is logged once, all parts joined
+    QByteArray note;    // e.g. "bad checksum", "silent: rebooting", "fault: split"
+};
+
+struct LineSettings {
+    int baud = 0;                                 // pace replies and polls at 10 bits a byte; 0: as fast as possible
+    std::chrono::milliseconds framingGap{8};      // silence that ends a frame of unknown length
+    std::chrono::milliseconds turnaround{0};      // pause between a request and its reply
+    std::chrono::milliseconds answerIdle{100};    // silence that ends a poll answer of wrong length
+};
+
+class ControllerThread {
+public:
+    explicit ControllerThread(const ControllerSettings& settings = {});
+    ~ControllerThread();
+    ControllerThread(const ControllerThread&) = delete;
+    ControllerThread& operator=(const ControllerThread&) = delete;
+
+    // Opens a new pseudo-terminal and starts serving it. False (with *error) when
+    // no pseudo-terminal can be had.
+    bool start(QString* error = nullptr);
+    void stop();
+    bool running() const { return thread_.joinable(); }
+    QString slavePath() const;
+
+    // Runs f on the controller under its lock; between two requests, never in
+    // the middle of one.
+    template <class F>
+    auto withController(F&& f)
+    {
+        std::lock_guard lock(mutex_);
+        return f(controller_);
+    }
+    ControllerState stateSnapshot() const;
+
+    LineSettings lineSettings() const;
+    void setLineSettings(const LineSettings& settings);
+
+    // The frame log: every frame received and sent, in order.
+    std::vector<LoggedFrame> frames() const;
+    std::size_t frameCount() const;
+    void clearFrames();
+    // Waits until the log holds at least n frames (received and sent together).
+    bool waitForFrames(std::size_t n, std::chrono::milliseconds timeout) const;
+    // Waits until at least n frames of one direction are logged.
+    bool waitForFrames(Direction direction, std::size_t n, std::chrono::milliseconds timeout) const;
+    // Waits until pred(log) is true.
+    bool waitFor(const std::function<bool(const std::vector<LoggedFrame>&)>& pred,
+                 std::chrono::milliseconds timeout) const;
+
+    // Sends one poll now (between requests) and waits up to `timeout` for its answer.
+    // Polls whose function asks for no answer wait the whole timeout.
+    PollResult sendPoll(const PollSpec& spec, std::chrono::milliseconds timeout = std::chrono::seconds(3));
+    // Sends the polls one after another, one every `interval`, cycling, until
+    // cleared with an empty list. Answers wait up to `answerTimeout`.
+    void setPollSchedule(std::vector<PollSpec> polls, std::chrono::milliseconds interval,
+                         std::chrono::milliseconds answerTimeout = std::chrono::seconds(3));
+    // Every poll sent so far (by sendPoll and by the schedule), with its checks.
+    std::vector<PollResult> pollResults() const;
+    bool waitForPollResults(std::size_t n, std::chrono::milliseconds timeout) const;
+
+private:
+    void run();
+    void serveRequest(QByteArray request, SimClock::time_point first, SimClock::time_point last);
+    PollResult doPoll(const PollSpec& spec, std::chrono::milliseconds timeout);
+    void writeReply(const Reply& reply, const QByteArray& request);
+    void log(LoggedFrame frame);
+    bool sleepUnlessStopped(std::chrono::milliseconds duration);
+
+    PseudoTerminal pty_;
+    std::thread thread_;
+    std::atomic<bool> stopping_{false};
+
+    mutable std::mutex mutex_;          // the controller, line settings, poll queue
+    Controller controller_;
+    LineSettings line_;
+    std::vector<PollSpec> schedule_;
+    std::chrono::milliseconds scheduleInterval_{0};
+    std::chrono::milliseconds scheduleTimeout_{3000};
+    SimClock::time_point nextScheduled_{};
+    std::size_t scheduleIndex_ = 0;
+
+    struct PendingPoll {
+        PollSpec spec;
+        std::chrono::milliseconds timeout;
+        bool done = false;
+        PollResult result;
+    };
+    std::deque<std::shared_ptr<PendingPoll>> pendingPolls_;
+
+    mutable std::mutex logMutex_;       // the frame log and the poll results
+    mutable std::condition_variable logChanged_;
+    std::vector<LoggedFrame> frames_;
+    std::vector<PollResult> polls_;
+};
+
+} // namespace tessavin::sim
