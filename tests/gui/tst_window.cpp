@@ -1,0 +1,363 @@
+// The Main window as the engineer meets it: controls and their defaults, the
+// settings file, opening and closing the port, the service toggle, the record
+// choice, the Confirmation dialog and the one-exchange-at-a-time rule.
+#include "window_fixture.h"
+
+#include "pseudo_terminal.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTest>
+#include <QTimer>
+
+using namespace tessavin;
+using namespace tessavin::test;
+
+namespace {
+
+QWidget* control(TForm1& form, const QString& name)
+{
+    return form.findChild<QWidget*>(name);
+}
+
+QString textOf(QWidget* w)
+{
+    if (auto* b = qobject_cast<QAbstractButton*>(w))
+        return b->text();
+    if (auto* l = qobject_cast<QLabel*>(w))
+        return l->text();
+    if (auto* e = qobject_cast<QLineEdit*>(w))
+        return e->text();
+    return {};
+}
+
+} // namespace
+
+class TestWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void controls_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("hidden");
+        QTest::addColumn<bool>("enabled");
+        const auto row = [](const char* name, const QString& text, bool hidden = false, bool enabled = true) {
+            QTest::newRow(name) << QString::fromLatin1(name) << text << hidden << enabled;
+        };
+        row("Label8", QStringLiteral("СOM порт"));
+        row("Label1", "COM:");
+        row("ok", "OK", true);
+        row("OpenCom", "Open");
+        row("Label2", "OK", true);
+        row("Label5", "NOT OK", true);
+        row("ButContLog", "LOG");
+        row("Button8", "Stop");
+        row("Button7", "Close");
+        row("Button6", "Clear");
+        row("ButKillLog", "Clear log");
+        row("EdONE", "3", true);
+        row("ONE", "  1", true);
+        row("Max", "Max", true);
+        row("chFile", QStringLiteral("Файл"));
+        row("Last10", QStringLiteral("10 посл."));
+        row("Last100", QStringLiteral("100 посл."));
+        row("Last500", QStringLiteral("500 посл."));
+        row("Beg", "30");
+        row("Index", QStringLiteral("последних"));
+        row("Edi", "");
+        row("StartLog", "StartLog", true);
+        row("Label9", "OK", true);
+        row("StopLog", "StopLog", true);
+        row("Label10", "NOT OK", true);
+        row("ReadTim", "Read time");
+        row("ButContRetro", "RETRO", true, false);
+        row("Upl", "Upload");
+        row("Button1", "Clear");
+        row("BuReboot", "Reboot");
+        row("Set_Test", "Set test");
+        row("Upl_test", "Upload Test Config");
+        row("Button2", "Start");
+        row("add1", "0");
+        row("add2", "0");
+        row("day", "28");
+        row("End2", "End", true);
+        row("Label", "");
+        row("Label6", QStringLiteral("Период рассылки"));
+        row("Label7", QStringLiteral("Время контроллера"));
+        row("Label3", "OK", true);
+        row("Label4", "NOT", true);
+        row("Ope", "Open cfg");
+        row("Sav", "Save cfg");
+        row("DownScr", "Down script", true);
+        row("Down_testik", "Clr script", true);
+        row("ButtonUp", "Up script", true);
+        row("ButBegLog", "Begin up log", true);
+        row("ButBegRetro", "Begin up retro", true);
+        row("EdVal", " ");
+        row("Button4", "Ident", true, false);
+        row("Button5", "Press", true, false);
+        row("Button3", "Registration", true, false);
+    }
+    void controls()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, text);
+        QFETCH(bool, hidden);
+        QFETCH(bool, enabled);
+        WindowFixture f;
+        QWidget* w = control(*f.form1, name);
+        QVERIFY2(w, qPrintable(name));
+        QCOMPARE(textOf(w), text);
+        QCOMPARE(w->isHidden(), hidden);
+        QCOMPARE(w->isEnabled(), enabled);
+    }
+
+    void windowsAndMemos()
+    {
+        WindowFixture f;
+        QCOMPARE(f.form1->windowTitle(), QString(67, ' ') + "Tessavin");
+        QCOMPARE(f.form1->size(), QSize(574, 736));
+        QVERIFY(f.form1->Index->isChecked());
+        QVERIFY(!f.form1->chFile->isChecked());
+        QCOMPARE(f.form1->Memo1->toPlainText(), QString());
+        QCOMPARE(f.form1->Memo1->size(), QSize(489, 545));
+        QCOMPARE(f.form1->Memo->size(), QSize(716, 153));
+        QCOMPARE(f.form2->windowTitle(), QString(84, ' ') + "Diag");
+        QVERIFY(f.form2->isHidden());
+        QCOMPARE(f.form3->windowTitle(), QStringLiteral("Form3"));
+        QCOMPARE(f.dialog->windowTitle(), QString(25, ' ') + QStringLiteral("ВОПРОС"));
+        QCOMPARE(f.dialog->Label1->text(), QStringLiteral("   Вы  уверены?"));
+        QCOMPARE(f.dialog->OKBtn->text(), QStringLiteral("ДА"));
+        QCOMPARE(f.dialog->CancelBtn->text(), QStringLiteral("НЕТ"));
+        QCOMPARE(f.form1->ComboBox1->currentText(), QStringLiteral("10 мин"));
+        QCOMPARE(f.form1->ComboBox1->count(), 4);
+        QCOMPARE(f.form1->ComboBox2->count(), 24);
+        QCOMPARE(f.form1->ComboBox3->count(), 60);
+        // Start, the Trace memo and the configuration buttons lie beyond the client area.
+        f.form1->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.form1.get()));
+        const QRect visible = f.form1->Scroll->viewport()->rect();
+        QVERIFY(!visible.contains(f.form1->Button2->geometry()));
+        QVERIFY(!visible.contains(f.form1->Memo->geometry()));
+        QVERIFY(!visible.contains(f.form1->Ope->geometry()));
+        // The Diagnostic window is one shortcut away; its Clear empties the memo.
+        f.form2->addLine("trace");
+        QTest::keyClick(f.form1.get(), Qt::Key_D, Qt::ControlModifier);
+        QTRY_VERIFY(f.form2->isVisible());
+        f.form2->Button1->click();
+        QCOMPARE(f.form2->Memo->toPlainText(), QString());
+    }
+
+    void settingsFirstRunAndRoundTrip()
+    {
+        QTemporaryDir dir;
+        {
+            WindowFixture f({}, dir.path());
+            QCOMPARE(f.form1->Edit1->text(), QStringLiteral("7"));
+            QCOMPARE(f.form1->Boud->text(), QStringLiteral("38400"));
+            f.form1->close();
+            QCOMPARE(f.exits, 1);
+            QFile file(dir.filePath("log.log"));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QByteArray text = file.readAll();
+            QVERIFY(text.startsWith("[log]"));
+            QVERIFY(text.contains("port=7"));
+            QVERIFY(text.contains("baud=38400"));
+        }
+        {
+            WindowFixture f({}, dir.path());
+            f.form1->Edit1->setText("3");
+            f.form1->Boud->setText("9600");
+            f.form1->FormClose();
+            QCOMPARE(f.exits, 1);
+        }
+        WindowFixture f({}, dir.path());
+        QCOMPARE(f.form1->Edit1->text(), QStringLiteral("3"));
+        QCOMPARE(f.form1->Boud->text(), QStringLiteral("9600"));
+    }
+
+    void settingsWithGarbageLines()
+    {
+        QTemporaryDir dir;
+        QFile file(dir.filePath("log.log"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("garbage\n\x01\x02=\n[log]\nbaud=19200\nnonsense line\n");
+        file.close();
+        WindowFixture f({}, dir.path());
+        QCOMPARE(f.form1->Edit1->text(), QStringLiteral("7"));
+        QCOMPARE(f.form1->Boud->text(), QStringLiteral("19200"));
+    }
+
+    // Beside the executable first; a folder that cannot be written gives way to
+    // the per-user folder; when neither can be written the window stays open.
+    void settingsFallbackAndFailure()
+    {
+        QTemporaryDir dir;
+        QFile blocker(dir.filePath("not-a-folder"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        const QString unwritable = dir.filePath("not-a-folder/sub");
+        {
+            WindowFixture f({}, unwritable);
+            f.form1->Edit1->setText("4");
+            f.form1->FormClose();
+            QCOMPARE(f.exits, 1);
+            QVERIFY(QFile::exists(f.dir.filePath("user/log.log")));
+            QVERIFY(f.form1->settingsPath().endsWith("user/log.log"));
+        }
+        AppOptions options;
+        options.settingsDir = unwritable;
+        options.fallbackSettingsDir = dir.filePath("not-a-folder/user");
+        int exits = 0;
+        options.exitProcess = [&] { ++exits; };
+        TForm1 form(options);
+        ScriptedSeam seam;
+        form.setSeam(&seam);
+        form.FormClose();
+        form.FormClose();
+        QCOMPARE(exits, 0);
+        QCOMPARE(seam.messages.size(), 2);
+        QVERIFY(seam.messages[0].startsWith("Unable to write to "));
+        QVERIFY(seam.messages[0].endsWith("log.log"));
+    }
+
+    void openAndClose()
+    {
+        sim::PseudoTerminal pty;
+        if (!pty.open())
+            QSKIP("no pseudo-terminal");
+        WindowFixture f;
+        TForm1& w = *f.form1;
+        w.Edit1->setText(pty.slavePath());
+        w.OpenComClick();
+        QVERIFY(!w.ok->isHidden());
+        QVERIFY(w.session().link.isOpen());
+        w.Button7Click();
+        QVERIFY(w.ok->isHidden());
+        QVERIFY(!w.session().link.isOpen());
+        w.Button7Click(); // nothing open: nothing happens
+        QVERIFY(f.seam.messages.isEmpty());
+
+        // Open while open closes the old port first, even when the new open fails.
+        w.OpenComClick();
+        QVERIFY(!w.ok->isHidden());
+        w.Edit1->setText("/dev/tessavin-no-such-port");
+        w.OpenComClick();
+        QVERIFY(w.ok->isHidden());
+        QVERIFY(!w.session().link.isOpen());
+        QCOMPARE(f.seam.messages, QStringList{QStringLiteral("   COM порт ???")});
+
+        w.Edit1->setText("");
+        w.OpenComClick();
+        QCOMPARE(f.seam.messages.last(), QStringLiteral("   COM порт ???"));
+
+        w.Edit1->setText(pty.slavePath());
+        w.Boud->setText("96OO");
+        w.OpenComClick();
+        QCOMPARE(f.seam.messages.last(), QStringLiteral("'96OO' is not a valid integer value"));
+        QVERIFY(w.ok->isHidden());
+    }
+
+    void serviceToggle()
+    {
+        WindowFixture f;
+        TForm1& w = *f.form1;
+        const QList<QWidget*> service{w.EdONE, w.ONE, w.Max, w.StartLog, w.StopLog};
+        w.Label9->show();
+        w.Label10->show();
+        auto* area = w.Scroll->widget();
+        QTest::mouseRelease(area, Qt::LeftButton, {}, QPoint(300, 720));
+        for (QWidget* s : service)
+            QVERIFY(s->isHidden());
+        QTest::mouseRelease(area, Qt::RightButton, {}, QPoint(300, 720));
+        for (QWidget* s : service)
+            QVERIFY(!s->isHidden());
+        QVERIFY(w.Label9->isHidden());
+        QVERIFY(w.Label10->isHidden());
+        w.FormMouseUp(Qt::RightButton);
+        for (QWidget* s : service)
+            QVERIFY(s->isHidden());
+    }
+
+    void exclusiveChoice()
+    {
+        WindowFixture f;
+        TForm1& w = *f.form1;
+        QVERIFY(w.Index->isChecked());
+        w.Last100->click();
+        QVERIFY(w.Last100->isChecked());
+        for (QCheckBox* b : {w.Last10, w.Last500, w.Index, w.ONE})
+            QVERIFY(!b->isChecked());
+        w.Last100->click();
+        for (QCheckBox* b : {w.Last10, w.Last100, w.Last500, w.Index, w.ONE})
+            QVERIFY(!b->isChecked());
+        w.ONE->setVisible(true);
+        w.ONE->click();
+        w.Last10->click();
+        QVERIFY(!w.ONE->isChecked());
+        QVERIFY(w.Last10->isChecked());
+    }
+
+    void confirmationDialog_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<bool>("clickYes");
+        QTest::addColumn<int>("result");
+        QTest::newRow("ДА") << 0 << true << 1;
+        QTest::newRow("НЕТ") << 0 << false << 2;
+        QTest::newRow("Enter") << int(Qt::Key_Return) << false << 1;
+        QTest::newRow("Esc") << int(Qt::Key_Escape) << false << 2;
+    }
+    void confirmationDialog()
+    {
+        QFETCH(int, key);
+        QFETCH(bool, clickYes);
+        QFETCH(int, result);
+        WindowFixture f;
+        f.form1->show();
+        TOKBottomDlg& dialog = *f.dialog;
+        QTimer::singleShot(50, &dialog, [&] {
+            // Placed 5 pixels below the Main window's top, centred on it.
+            const QRect main = f.form1->frameGeometry();
+            QCOMPARE(dialog.frameGeometry().top(), main.top() + 5);
+            QCOMPARE(dialog.frameGeometry().left(), main.left() + main.width() / 2 - dialog.frameGeometry().width() / 2);
+            if (key)
+                QTest::keyClick(&dialog, Qt::Key(key));
+            else
+                (clickYes ? dialog.OKBtn : dialog.CancelBtn)->click();
+        });
+        UiSeam real;
+        QCOMPARE(real.confirm(dialog), result);
+    }
+
+    // While one exchange or question is in progress, other commands are refused;
+    // Stop and the Clear buttons still work.
+    void oneExchangeAtATime()
+    {
+        WindowFixture f;
+        TForm1& w = *f.form1;
+        auto lock = w.beginExchange();
+        QVERIFY(lock);
+        QVERIFY(!w.beginExchange());
+        w.Edit1->setText("");
+        w.OpenComClick();
+        QVERIFY(f.seam.messages.isEmpty()); // refused, not attempted
+        w.Memo1->setPlainText("x");
+        w.Button6Click();
+        QCOMPARE(w.Memo1->toPlainText(), QString());
+        w.Button8Click();
+        QCOMPARE(w.session().stopFlag, std::uint8_t(1));
+        lock.reset();
+        QVERIFY(w.beginExchange());
+    }
+};
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"
