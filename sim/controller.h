@@ -17,8 +17,8 @@
 //    command, function, index, count, data, body checksum; replies 05 64, L,
 //    header checksum, the request's command and function, payload, body checksum
 //    over the L - 2 bytes from offset 6;
-//  - polls: the controller sends 0xAA polls and checks the 0x55 answers (poll.h).
-#include "poll.h"
+//  - polls: the controller sends 0xAA polls and checks the 0x55 answers (controller_polls.h).
+#include "controller_polls.h"
 
 #include <QByteArray>
 
@@ -65,7 +65,7 @@ inline constexpr std::uint8_t kRegistration = 0x5D;
 } // namespace regcmd
 
 // Which link a frame belongs to, judged from its first bytes.
-enum class FrameKind { Config, Register, PollAnswer, Unknown };
+enum class FrameKind { Config, Register, Poll, PollAnswer, Unknown };
 
 // The length of the frame at the start of `bytes` once enough of it is there to
 // tell: 12 (+ n) for the configuration link, L + 6 for the register link. nullopt

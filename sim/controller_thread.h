@@ -22,7 +22,7 @@
 // short silence (framingGap) for bytes of no known frame; the reply follows after
 // the turnaround, paced at `baud` when it is set.
 #include "controller.h"
-#include "poll.h"
+#include "controller_polls.h"
 #include "pseudo_terminal.h"
 
 #include <QByteArray>
@@ -34,6 +34,7 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -70,7 +71,7 @@ public:
     // no pseudo-terminal can be had.
     bool start(QString* error = nullptr);
     void stop();
-    bool running() const { return thread_.joinable(); }
+    bool running() const { return !stopping_; }
     QString slavePath() const;
 
     // Runs f on the controller under its lock; between two requests, never in
@@ -119,7 +120,7 @@ private:
 
     PseudoTerminal pty_;
     std::thread thread_;
-    std::atomic<bool> stopping_{false};
+    std::atomic<bool> stopping_{true}; // true while no thread serves the line
 
     mutable std::mutex mutex_;          // the controller, line settings, poll queue
     Controller controller_;
@@ -132,9 +133,8 @@ private:
 
     struct PendingPoll {
         PollSpec spec;
-        std::chrono::milliseconds timeout;
-        bool done = false;
-        PollResult result;
+        std::chrono::milliseconds timeout{0};
+        std::promise<PollResult> promise;
     };
     std::deque<std::shared_ptr<PendingPoll>> pendingPolls_;
 

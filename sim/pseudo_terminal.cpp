@@ -53,7 +53,7 @@ void PseudoTerminal::close()
     master_ = -1;
 }
 
-bool PseudoTerminal::write(const QByteArray& bytes, int baud)
+bool PseudoTerminal::write(const QByteArray& bytes, int baud, const std::atomic<bool>* cancel)
 {
     if (master_ < 0)
         return false;
@@ -61,6 +61,8 @@ bool PseudoTerminal::write(const QByteArray& bytes, int baud)
     const auto start = clock::now();
     qsizetype done = 0;
     while (done < bytes.size()) {
+        if (cancel && cancel->load())
+            return false;
         qsizetype chunk = bytes.size() - done;
         if (baud > 0) {
             // One byte at a time, each at its deadline on the line.
@@ -118,7 +120,7 @@ bool PseudoTerminal::open(QString* error)
     return false;
 }
 void PseudoTerminal::close() {}
-bool PseudoTerminal::write(const QByteArray&, int) { return false; }
+bool PseudoTerminal::write(const QByteArray&, int, const std::atomic<bool>*) { return false; }
 QByteArray PseudoTerminal::read(std::chrono::milliseconds) { return {}; }
 void PseudoTerminal::discardInput() {}
 

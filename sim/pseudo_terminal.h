@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 
 namespace tessavin::sim {
@@ -24,7 +25,8 @@ public:
 
     // Writes all bytes, retrying partial writes. With baud > 0 each byte leaves at
     // its own deadline t0 + n * 10 / baud, so the line's pace is that of a real line.
-    bool write(const QByteArray& bytes, int baud = 0);
+    // Gives up (false) as soon as *cancel is true, also while the slave reads nothing.
+    bool write(const QByteArray& bytes, int baud = 0, const std::atomic<bool>* cancel = nullptr);
     // Waits up to `timeout` for bytes and returns what is readable (empty on time-out,
     // and while no slave is open).
     QByteArray read(std::chrono::milliseconds timeout);

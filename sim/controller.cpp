@@ -1,0 +1,611 @@
+#include "controller.h"
+
+#include "checksum.h"
+
+#include <QDateTime>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace tessavin::sim {
+
+namespace {
+
+std::uint8_t at(const QByteArray& bytes, qsizetype i) { return static_cast<std::uint8_t>(bytes[i]); }
+
+const std::uint8_t* data(const QByteArray& bytes) { return reinterpret_cast<const std::uint8_t*>(bytes.constData()); }
+
+bool checksumOver(const QByteArray& bytes, qsizetype from, qsizetype count)
+{
+    if (from < 0 || count < 0 || from + count + 2 > bytes.size())
+        return false;
+    return ChecksumMatches(data(bytes) + from, static_cast<std::size_t>(count));
+}
+
+void appendChecksum(QByteArray& bytes, qsizetype from)
+{
+    const std::uint16_t crc =
+        FrameChecksum(data(bytes) + from, static_cast<std::size_t>(bytes.size() - from));
+    bytes.append(static_cast<char>(crc & 0xFF));
+    bytes.append(static_cast<char>(crc >> 8));
+}
+
+QByteArray word(int value)
+{
+    QByteArray out(2, '\0');
+    out[0] = static_cast<char>(value & 0xFF);
+    out[1] = static_cast<char>((value >> 8) & 0xFF);
+    return out;
+}
+
+QByteArray littleEndian32(std::uint32_t value)
+{
+    QByteArray out(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        out[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    return out;
+}
+
+std::uint32_t floatBits(float value)
+{
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+const char* const kDefaultConfiguration =
+    "{\n"
+    "  \"device\": { \"number\": 1234, \"name\": \"pump station 4\" },\n"
+    "  \"line\": { \"baud\": 38400, \"address\": 1 },\n"
+    "  \"log\": { \"capacity\": 2000, \"period_min\": 10 },\n"
+    "  \"modem\": { \"apn\": \"internet\", \"report\": \"+70000000000\" },\n"
+    "  \"channels\": [\n"
+    "    { \"id\": 1, \"kind\": \"pressure\", \"unit\": \"bar\", \"min\": 0.0, \"max\": 16.0 },\n"
+    "    { \"id\": 2, \"kind\": \"temperature\", \"unit\": \"C\", \"min\": -40.0, \"max\": 85.0 },\n"
+    "    { \"id\": 3, \"kind\": \"flow\", \"unit\": \"m3/h\", \"min\": 0.0, \"max\": 120.0 }\n"
+    "  ]\n"
+    "}\n";
+
+const char* const kDefaultTestConfiguration =
+    "{\n"
+    "  \"test\": { \"mode\": \"loop\", \"period_s\": 5 },\n"
+    "  \"outputs\": [ { \"id\": 1, \"state\": \"on\" }, { \"id\": 2, \"state\": \"off\" } ]\n"
+    "}\n";
+
+// Message heads and tails of the default log; the part between them is padded to
+// the wanted length. Markers: '>' what the controller sent to its modem, '<' what
+// came back, '#' its own events.
+struct Template {
+    char marker;
+    const char* head;
+    const char* tail;
+};
+const Template kTemplates[] = {
+    {'>', "AT+CSQ", "\r"},
+    {'<', "\r\n+CSQ: 17,99", "\r\n\r\nOK\r\n"},
+    {'#', "power on, reset cause 3", ""},
+    {'<', "pressure 1.52 bar, temperature 21.4 C", ""},
+    {'>', "AT+CMGS=\"+70000000000\"", "\r"},
+    {'<', "report sent", "\rOK"},
+    {'<', "door contact open", "\r\n"},
+};
+
+QByteArray padded(const Template& t, int seq, int messageLength)
+{
+    QByteArray head(t.head);
+    const QByteArray tail(t.tail);
+    const QByteArray tag = " #" + QByteArray::number(seq);
+    const char* filler = " ch1=1.50 ch2=21.4 ch3=37.2 in=0101 out=10 u=12.31V";
+    QByteArray middle = tag;
+    const qsizetype room = messageLength - head.size() - tail.size();
+    if (middle.size() < room) {
+        const QByteArray fill(filler);
+        while (middle.size() < room)
+            middle.append(fill.left(room - middle.size()));
+    }
+    return head + middle + tail;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Framing
+
+FrameKind ClassifyFrame(const QByteArray& bytes)
+{
+    if (bytes.isEmpty())
+        return FrameKind::Unknown;
+    const std::uint8_t first = at(bytes, 0);
+    if (first == 0x55)
+        return FrameKind::PollAnswer;
+    if (first == 0xAA || first == 0xFF)
+        return FrameKind::Poll;
+    if (first != 0x05 || bytes.size() < 2 || at(bytes, 1) != 0x64)
+        return FrameKind::Unknown;
+    if (bytes.size() >= 4 && at(bytes, 2) == 0x03 && at(bytes, 3) == 0x0B)
+        return FrameKind::Config;
+    return FrameKind::Register;
+}
+
+std::optional<int> ExpectedRequestLength(const QByteArray& bytes)
+{
+    if (bytes.size() < 4 || at(bytes, 0) != 0x05 || at(bytes, 1) != 0x64)
+        return std::nullopt;
+    if (at(bytes, 2) == 0x03 && at(bytes, 3) == 0x0B) {
+        // A register request never has a length of 0x0B03 (it would not fit the
+        // 1000-byte buffer), so these four bytes mean the configuration link.
+        if (bytes.size() < 10)
+            return std::nullopt;
+        const int function = at(bytes, 5);
+        if (function == cfg::kFunctionCommand)
+            return 12;
+        if (function == cfg::kFunctionWrite || function == cfg::kFunctionRead)
+            return 12 + ((at(bytes, 8) << 8) | at(bytes, 9));
+        return std::nullopt;
+    }
+    return (at(bytes, 2) | (at(bytes, 3) << 8)) + 6;
+}
+
+// ---------------------------------------------------------------------------
+// Event log and archive
+
+void EventLog::reset(int newCapacity)
+{
+    capacity = std::max(0, newCapacity);
+    records.assign(static_cast<std::size_t>(capacity), QByteArray());
+    count = 0;
+    begin = 0;
+}
+
+void EventLog::clear() { reset(capacity); }
+
+void EventLog::appendText(const QByteArray& record)
+{
+    if (capacity <= 0)
+        return;
+    if (static_cast<int>(records.size()) != capacity)
+        records.resize(static_cast<std::size_t>(capacity));
+    begin = std::clamp(begin, 0, capacity - 1);
+    records[static_cast<std::size_t>(begin)] = record;
+    begin = (begin + 1) % capacity;
+    count = std::min(count + 1, capacity);
+}
+
+QByteArray EventLog::at(int index) const
+{
+    if (index < 0 || index >= static_cast<int>(records.size()))
+        return {};
+    return records[static_cast<std::size_t>(index)];
+}
+
+QByteArray MakeLogRecord(char marker, int year, int month, int day, int hour, int minute,
+                         int second, const QByteArray& message)
+{
+    char prefix[64];
+    std::snprintf(prefix, sizeof prefix, "%c%04d/%02d/%02d %02d:%02d:%02d ", marker, year % 10000,
+                  month % 100, day % 100, hour % 100, minute % 100, second % 100);
+    return QByteArray(prefix) + message;
+}
+
+std::vector<QByteArray> DefaultLogRecords(int count, int approxLength)
+{
+    std::vector<QByteArray> out;
+    if (count <= 0)
+        return out;
+    out.reserve(static_cast<std::size_t>(count));
+    const QDateTime start(QDate(2024, 3, 1), QTime(8, 0, 0));
+    const int messageLength = std::max(0, approxLength - 21);
+    const int templates = static_cast<int>(std::size(kTemplates));
+    for (int i = 0; i < count; ++i) {
+        const QDateTime t = start.addSecs(static_cast<qint64>(i) * 37 + (i % 5) * 3);
+        const Template& tpl = kTemplates[i % templates];
+        out.push_back(MakeLogRecord(tpl.marker, t.date().year(), t.date().month(), t.date().day(),
+                                    t.time().hour(), t.time().minute(), t.time().second(),
+                                    padded(tpl, i + 1, messageLength)));
+    }
+    return out;
+}
+
+void Archive::append(int year, int month, int day, int hour, int minute, int second, float value)
+{
+    begin = std::clamp(begin, 0, kSlots - 1);
+    auto& r = records[static_cast<std::size_t>(begin)];
+    r[0] = static_cast<std::uint8_t>(year - 2000);
+    r[1] = static_cast<std::uint8_t>(month);
+    r[2] = static_cast<std::uint8_t>(day);
+    r[3] = static_cast<std::uint8_t>(hour);
+    r[4] = static_cast<std::uint8_t>(minute);
+    r[5] = static_cast<std::uint8_t>(second);
+    const std::uint32_t bits = floatBits(value);
+    for (int i = 0; i < 4; ++i)
+        r[static_cast<std::size_t>(6 + i)] = static_cast<std::uint8_t>((bits >> (8 * i)) & 0xFF);
+    begin = (begin + 1) % kSlots;
+}
+
+void Archive::fillDefault(int count)
+{
+    const QDateTime start(QDate(2024, 3, 1), QTime(0, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        const QDateTime t = start.addSecs(static_cast<qint64>(i) * 3600);
+        const float value = static_cast<float>(1.5 + 0.25 * std::sin(i / 6.0) + 0.001 * (i % 7));
+        append(t.date().year(), t.date().month(), t.date().day(), t.time().hour(), t.time().minute(),
+               t.time().second(), value);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Reply frames
+
+QByteArray Reply::bytes() const
+{
+    QByteArray out;
+    for (const auto& part : parts)
+        out += part.bytes;
+    return out;
+}
+
+QByteArray ConfigReply(std::uint8_t result, const QByteArray& payload)
+{
+    QByteArray out;
+    out.append(static_cast<char>(0x01)); // the unit: never 0, so the reply always reads as valid
+    out.append(static_cast<char>(result));
+    out.append(static_cast<char>(std::min<qsizetype>(payload.size(), 255)));
+    out += payload.left(255);
+    appendChecksum(out, 0);
+    return out;
+}
+
+QByteArray RegisterReply(std::uint8_t command, std::uint8_t function, const QByteArray& payload)
+{
+    const int length = static_cast<int>(payload.size()) + 4;
+    QByteArray out;
+    out.append(static_cast<char>(0x05));
+    out.append(static_cast<char>(0x64));
+    out += word(length);
+    appendChecksum(out, 0);
+    out.append(static_cast<char>(command));
+    out.append(static_cast<char>(function));
+    out += payload;
+    appendChecksum(out, 6);
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// The controller
+
+Controller::Controller(const ControllerSettings& settings)
+{
+    state_.eventLog.reset(settings.logCapacity);
+    for (const auto& record : DefaultLogRecords(settings.logRecords, settings.logRecordLength))
+        state_.eventLog.appendText(record);
+    nextLogMessage_ = std::max(0, settings.logRecords);
+    state_.archive.fillDefault(settings.archiveRecords);
+    state_.chunkSize = settings.chunkSize;
+    state_.rebootSilence = settings.rebootSilence;
+    state_.loggingInterval = settings.loggingInterval;
+    state_.configuration = kDefaultConfiguration;
+    state_.testConfiguration = kDefaultTestConfiguration;
+}
+
+Reply Controller::handle(const QByteArray& request, SimClock::time_point now)
+{
+    QByteArray note;
+    QByteArray reply = answer(request, now, &note);
+    if (reply.isEmpty()) {
+        ++state_.requestsRejected;
+        Reply silent;
+        silent.note = note;
+        return silent;
+    }
+    ++state_.requestsHandled;
+    return applyFaults(request, reply, note);
+}
+
+void Controller::tick(SimClock::time_point now)
+{
+    if (!state_.logging || state_.loggingInterval.count() <= 0)
+        return;
+    if (now - state_.lastLogAppend < state_.loggingInterval)
+        return;
+    state_.lastLogAppend = now;
+    const QDateTime t = QDateTime::currentDateTime();
+    const int templates = static_cast<int>(std::size(kTemplates));
+    const Template& tpl = kTemplates[nextLogMessage_ % templates];
+    const int messageLength = 39;
+    state_.eventLog.appendText(MakeLogRecord(tpl.marker, t.date().year(), t.date().month(), t.date().day(),
+                                             t.time().hour(), t.time().minute(), t.time().second(),
+                                             padded(tpl, nextLogMessage_ + 1, messageLength)));
+    ++nextLogMessage_;
+    ++state_.loggingAppended;
+}
+
+void Controller::addFault(const Fault& fault)
+{
+    if (fault.times != 0)
+        faults_.push_back(fault);
+}
+
+void Controller::clearFaults() { faults_.clear(); }
+
+QByteArray Controller::answer(const QByteArray& request, SimClock::time_point now, QByteArray* note)
+{
+    if (state_.silentUntil) {
+        if (now < *state_.silentUntil) {
+            *note = "silent: rebooting";
+            return {};
+        }
+        state_.silentUntil.reset();
+    }
+    switch (ClassifyFrame(request)) {
+    case FrameKind::Config:
+        return answerConfig(request, now, note);
+    case FrameKind::Register:
+        return answerRegister(request, now, note);
+    default:
+        *note = "unrecognised bytes";
+        return {};
+    }
+}
+
+QByteArray Controller::answerConfig(const QByteArray& r, SimClock::time_point now, QByteArray* note)
+{
+    auto& s = state_;
+    const auto expected = ExpectedRequestLength(r);
+    if (r.size() < 12 || !expected) {
+        *note = "short or unknown configuration frame";
+        return {};
+    }
+    if (r.size() != *expected) {
+        *note = "configuration frame of wrong length";
+        return {};
+    }
+    if (!checksumOver(r, 4, r.size() - 6)) {
+        *note = "bad checksum";
+        return {};
+    }
+    const std::uint8_t function = at(r, 5);
+    const int address = (at(r, 6) << 8) | at(r, 7);
+    if (function == cfg::kFunctionCommand) {
+        switch (at(r, 9)) {
+        case cfg::kStatus:
+            return ConfigReply(static_cast<std::uint8_t>(s.statusCode));
+        case cfg::kSetTest:
+            s.testMode = true;
+            ++s.setTestCount;
+            return ConfigReply(0);
+        case cfg::kReboot:
+            ++s.rebootCount;
+            s.silentUntil = now + s.rebootSilence;
+            s.testMode = false;
+            s.uploadActive = false;
+            s.downloadActive = false;
+            return ConfigReply(0);
+        case cfg::kUpload:
+            s.uploadSource = s.configuration;
+            s.uploadActive = true;
+            return ConfigReply(0);
+        case cfg::kUploadTest:
+            s.uploadSource = s.testConfiguration;
+            s.uploadActive = true;
+            return ConfigReply(0);
+        case cfg::kDownloadStart:
+            s.downloadBuffer.clear();
+            s.downloadActive = true;
+            return ConfigReply(0);
+        case cfg::kDownloadStop:
+            if (!s.downloadActive) {
+                *note = "STOP without START";
+                return ConfigReply(1);
+            }
+            s.configuration = s.downloadBuffer;
+            s.downloadActive = false;
+            ++s.downloadsStored;
+            return ConfigReply(0);
+        default:
+            *note = "unknown command code";
+            return ConfigReply(0xFF);
+        }
+    }
+    const int n = (at(r, 8) << 8) | at(r, 9);
+    if (function == cfg::kFunctionRead) {
+        const QByteArray& source = s.uploadActive ? s.uploadSource : QByteArray();
+        const int chunk = std::clamp(s.chunkSize, 1, 255);
+        const qsizetype left = std::max<qsizetype>(0, source.size() - address);
+        return ConfigReply(0, source.mid(std::min<qsizetype>(address, source.size()), std::min<qsizetype>(left, chunk)));
+    }
+    if (function == cfg::kFunctionWrite) {
+        if (!s.downloadActive)
+            *note = "data without START";
+        const QByteArray chunk = r.mid(10, n);
+        if (s.downloadBuffer.size() < address + chunk.size())
+            s.downloadBuffer.resize(address + chunk.size(), '\0');
+        std::memcpy(s.downloadBuffer.data() + address, chunk.constData(), static_cast<std::size_t>(chunk.size()));
+        return ConfigReply(0);
+    }
+    *note = "unknown function";
+    return ConfigReply(0xFF);
+}
+
+QByteArray Controller::answerRegister(const QByteArray& r, SimClock::time_point now, QByteArray* note)
+{
+    auto& s = state_;
+    if (r.size() < 14) {
+        *note = "short register frame";
+        return {};
+    }
+    const int length = at(r, 2) | (at(r, 3) << 8);
+    if (r.size() != length + 6) {
+        *note = "register frame of wrong length";
+        return {};
+    }
+    if (!checksumOver(r, 0, 4)) {
+        *note = "bad header checksum";
+        return {};
+    }
+    if (!checksumOver(r, 6, length - 2)) {
+        *note = "bad body checksum";
+        return {};
+    }
+    const std::uint8_t command = at(r, 6);
+    const std::uint8_t function = at(r, 7);
+    const int index = at(r, 8) | (at(r, 9) << 8);
+    const int count = at(r, 10) | (at(r, 11) << 8);
+    auto reply = [&](const QByteArray& payload) { return RegisterReply(command, function, payload); };
+    switch (command) {
+    case regcmd::kLogBegin:
+        ++s.logBeginRequests;
+        return reply(word(s.eventLog.begin));
+    case regcmd::kLogRecord:
+        return reply(s.eventLog.at(index));
+    case regcmd::kLogClear:
+        s.eventLog.clear();
+        ++s.logClears;
+        return reply(word(0));
+    case regcmd::kLogCount:
+        return reply(word(s.eventLog.count));
+    case regcmd::kLogCapacity:
+        return reply(word(s.eventLog.capacity));
+    case regcmd::kDeviceNumber:
+        return reply(littleEndian32(static_cast<std::uint32_t>(s.deviceNumber)));
+    case regcmd::kPressure:
+        return reply(littleEndian32(floatBits(s.pressure)));
+    case regcmd::kLoggingStart:
+        s.logging = true;
+        s.lastLogAppend = now;
+        return reply(word(1));
+    case regcmd::kLoggingStop:
+        s.logging = false;
+        return reply(word(0));
+    case regcmd::kArchiveBegin:
+        return reply(word(s.archive.begin));
+    case regcmd::kArchiveRecord: {
+        if (index >= Archive::kSlots)
+            return reply({});
+        const auto& rec = s.archive.records[static_cast<std::size_t>(index)];
+        return reply(QByteArray(reinterpret_cast<const char*>(rec.data()), Archive::kRecordSize));
+    }
+    case regcmd::kRegistration:
+        s.registered = true;
+        ++s.registrationCount;
+        return reply(word(1));
+    case regcmd::kScriptUp:
+        return reply(s.script);
+    case regcmd::kScriptDown: {
+        // The count says how many script bytes follow; the frame's length is the
+        // authority when they disagree.
+        const int n = std::min(count, length - 8);
+        s.script = r.mid(12, std::max(0, n));
+        ++s.scriptStores;
+        return reply(word(static_cast<int>(s.script.size())));
+    }
+    default:
+        *note = "unknown register command";
+        return {};
+    }
+}
+
+bool Controller::targets(const FaultTarget& target, const QByteArray& r) const
+{
+    switch (target.scope) {
+    case FaultTarget::Scope::AnyRequest:
+        return true;
+    case FaultTarget::Scope::RegisterCommand:
+        return ClassifyFrame(r) == FrameKind::Register && r.size() > 6 && at(r, 6) == target.code;
+    case FaultTarget::Scope::ConfigCommand:
+        return ClassifyFrame(r) == FrameKind::Config && r.size() > 9 && at(r, 5) == cfg::kFunctionCommand
+            && at(r, 9) == target.code;
+    case FaultTarget::Scope::ConfigFunction:
+        return ClassifyFrame(r) == FrameKind::Config && r.size() > 5 && at(r, 5) == target.code;
+    }
+    return false;
+}
+
+Reply Controller::applyFaults(const QByteArray& request, QByteArray bytes, QByteArray note)
+{
+    std::vector<Fault> active;
+    for (auto it = faults_.begin(); it != faults_.end();) {
+        if (!targets(it->target, request)) {
+            ++it;
+            continue;
+        }
+        active.push_back(*it);
+        if (it->times > 0 && --it->times == 0)
+            it = faults_.erase(it);
+        else
+            ++it;
+    }
+    auto has = [&](FaultKind kind) -> const Fault* {
+        for (const auto& f : active)
+            if (f.kind == kind)
+                return &f;
+        return nullptr;
+    };
+    auto addNote = [&](const char* text) {
+        if (!note.isEmpty())
+            note += "; ";
+        note += text;
+    };
+
+    Reply out;
+    if (has(FaultKind::Silence)) {
+        addNote("fault: silence");
+        out.note = note;
+        return out;
+    }
+    const bool registerLink = ClassifyFrame(request) == FrameKind::Register;
+    if (const Fault* f = has(FaultKind::Oversized)) {
+        const int size = f->bytes > 0 ? f->bytes : 1200;
+        if (registerLink && bytes.size() >= 10) {
+            QByteArray payload = bytes.mid(8, bytes.size() - 10);
+            for (int i = 0; payload.size() < size - 10; ++i)
+                payload.append(static_cast<char>('A' + i % 26));
+            bytes = RegisterReply(at(bytes, 6), at(bytes, 7), payload);
+        } else {
+            while (bytes.size() < size)
+                bytes.append(static_cast<char>(0xEE));
+        }
+        addNote("fault: oversized");
+    }
+    if (has(FaultKind::BadHeaderChecksum)) {
+        if (registerLink && bytes.size() > 4)
+            bytes[4] = static_cast<char>(at(bytes, 4) ^ 0x01);
+        else
+            bytes[bytes.size() - 1] = static_cast<char>(at(bytes, bytes.size() - 1) ^ 0x01);
+        addNote("fault: bad header checksum");
+    }
+    if (has(FaultKind::BadBodyChecksum)) {
+        bytes[bytes.size() - 2] = static_cast<char>(at(bytes, bytes.size() - 2) ^ 0x01);
+        addNote("fault: bad body checksum");
+    }
+    if (const Fault* f = has(FaultKind::Truncated)) {
+        const qsizetype keep = f->bytes > 0 ? f->bytes : std::max<qsizetype>(1, bytes.size() / 2);
+        bytes = bytes.left(std::min(keep, bytes.size()));
+        addNote("fault: truncated");
+    }
+    if (const Fault* f = has(FaultKind::TrailingGarbage)) {
+        const int n = f->bytes > 0 ? f->bytes : 3;
+        static const char garbage[] = {'\xA5', '\x5A', '\xFF', '\x00', '\x13'};
+        for (int i = 0; i < n; ++i)
+            bytes.append(garbage[i % 5]);
+        addNote("fault: trailing garbage");
+    }
+    std::chrono::milliseconds firstPause{0};
+    if (const Fault* f = has(FaultKind::SlowTurnaround)) {
+        firstPause = f->pause.count() >= 0 ? f->pause : std::chrono::milliseconds(500);
+        addNote("fault: slow turnaround");
+    }
+    if (const Fault* f = has(FaultKind::Split); f && bytes.size() >= 2) {
+        const qsizetype at1 = f->bytes > 0 ? std::min<qsizetype>(f->bytes, bytes.size() - 1) : bytes.size() / 2;
+        const auto gap = f->pause.count() >= 0 ? f->pause : std::chrono::milliseconds(150);
+        out.parts.push_back({firstPause, bytes.left(at1)});
+        out.parts.push_back({gap, bytes.mid(at1)});
+        addNote("fault: split");
+    } else {
+        out.parts.push_back({firstPause, bytes});
+    }
+    out.note = note;
+    return out;
+}
+
+} // namespace tessavin::sim

@@ -1,0 +1,107 @@
+#include "controller_polls.h"
+
+#include "checksum.h"
+
+#include <cstring>
+
+namespace tessavin::sim {
+
+namespace {
+
+std::uint8_t at(const QByteArray& bytes, qsizetype i) { return static_cast<std::uint8_t>(bytes[i]); }
+
+constexpr int kReportPollLength = 36;
+constexpr int kShortPollLength = 8;
+
+// The three coefficients of the function 2 answer, least significant byte first.
+const std::uint8_t kCoefficients[12] = {0xCD, 0xCC, 0x4C, 0x3F, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x80, 0x3F};
+
+} // namespace
+
+QByteArray BuildPoll(const PollSpec& spec)
+{
+    const int length = spec.function == 10 ? kReportPollLength : kShortPollLength;
+    QByteArray poll(length, '\0');
+    poll[0] = static_cast<char>(spec.startByte);
+    poll[1] = static_cast<char>(spec.address);
+    poll[2] = static_cast<char>(length);
+    poll[3] = static_cast<char>(spec.function);
+    if (spec.function == 10) {
+        poll[4] = static_cast<char>(spec.strand);
+        for (int v = 0; v < 3; ++v) {
+            std::uint32_t bits = 0;
+            std::memcpy(&bits, &spec.values[static_cast<std::size_t>(v)], sizeof bits);
+            for (int i = 0; i < 4; ++i)
+                poll[22 + 4 * v + i] = static_cast<char>((bits >> (24 - 8 * i)) & 0xFF);
+        }
+    }
+    AppendChecksum(reinterpret_cast<std::uint8_t*>(poll.data()), static_cast<std::size_t>(length - 2));
+    return QByteArray(spec.fillBytes > 0 ? spec.fillBytes : 0, '\xFF') + poll;
+}
+
+int ExpectedAnswerLength(const PollSpec& spec)
+{
+    if (spec.startByte != 0xAA)
+        return 0;
+    switch (spec.function) {
+    case 1:
+        return 165;
+    case 2:
+        return 130;
+    case 10:
+        return 6;
+    default:
+        return 0;
+    }
+}
+
+bool PollResult::ok() const
+{
+    if (!answerExpected)
+        return answer.isEmpty();
+    return startOk && addressOk && lengthOk && codeOk && checksumOk && payloadOk;
+}
+
+PollResult CheckPollAnswer(const PollSpec& spec, const QByteArray& answer, std::optional<int> localTimeOfDaySeconds)
+{
+    PollResult r;
+    r.spec = spec;
+    r.answer = answer;
+    const int expected = ExpectedAnswerLength(spec);
+    r.answerExpected = expected > 0;
+    if (answer.size() >= 1)
+        r.startOk = at(answer, 0) == 0x55;
+    if (answer.size() >= 2)
+        r.addressOk = at(answer, 1) == spec.address;
+    if (answer.size() >= 3)
+        r.lengthOk = expected > 0 && answer.size() == expected && at(answer, 2) == expected;
+    if (answer.size() >= 4)
+        r.codeOk = at(answer, 3) == (spec.function == 10 ? 0x83 : 0x80 + spec.function);
+    if (answer.size() >= 3)
+        r.checksumOk = ChecksumMatches(reinterpret_cast<const std::uint8_t*>(answer.constData()),
+                                       static_cast<std::size_t>(answer.size() - 2));
+    if (!r.answerExpected)
+        return r;
+
+    if (spec.function == 1) {
+        r.payloadOk = answer.size() >= 70 && at(answer, 4) == 0x01 && at(answer, 56) == 8 && at(answer, 58) == 17
+            && at(answer, 62) == 9 && at(answer, 63) == 0x26 && at(answer, 69) == 0x0B;
+        if (answer.size() >= 62) {
+            r.day = at(answer, 57);
+            r.hour = at(answer, 59);
+            r.minute = at(answer, 60);
+            r.second = at(answer, 61);
+            if (localTimeOfDaySeconds) {
+                int diff = (r.hour * 3600 + r.minute * 60 + r.second) - *localTimeOfDaySeconds;
+                diff = ((diff % 86400) + 86400 + 43200) % 86400 - 43200;
+                r.clockOffsetSeconds = diff;
+            }
+        }
+    } else if (spec.function == 2) {
+        r.payloadOk = answer.size() >= 33 && at(answer, 4) == 0x01
+            && std::memcmp(answer.constData() + 21, kCoefficients, sizeof kCoefficients) == 0;
+    }
+    return r;
+}
+
+} // namespace tessavin::sim

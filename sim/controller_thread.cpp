@@ -1,0 +1,360 @@
+#include "controller_thread.h"
+
+#include <QTime>
+
+#include <future>
+
+namespace tessavin::sim {
+
+using namespace std::chrono_literals;
+
+ControllerThread::ControllerThread(const ControllerSettings& settings)
+    : controller_(settings)
+{
+}
+
+ControllerThread::~ControllerThread() { stop(); }
+
+bool ControllerThread::start(QString* error)
+{
+    stop();
+    if (!pty_.open(error))
+        return false;
+    stopping_ = false;
+    thread_ = std::thread([this] { run(); });
+    return true;
+}
+
+void ControllerThread::stop()
+{
+    stopping_ = true;
+    if (thread_.joinable())
+        thread_.join();
+    pty_.close();
+    // Anyone still waiting for a poll gets an empty answer.
+    std::lock_guard lock(mutex_);
+    for (auto& pending : pendingPolls_)
+        pending->promise.set_value(CheckPollAnswer(pending->spec, {}));
+    pendingPolls_.clear();
+}
+
+QString ControllerThread::slavePath() const { return pty_.slavePath(); }
+
+ControllerState ControllerThread::stateSnapshot() const
+{
+    std::lock_guard lock(mutex_);
+    return controller_.state();
+}
+
+LineSettings ControllerThread::lineSettings() const
+{
+    std::lock_guard lock(mutex_);
+    return line_;
+}
+
+void ControllerThread::setLineSettings(const LineSettings& settings)
+{
+    std::lock_guard lock(mutex_);
+    line_ = settings;
+}
+
+std::vector<LoggedFrame> ControllerThread::frames() const
+{
+    std::lock_guard lock(logMutex_);
+    return frames_;
+}
+
+std::size_t ControllerThread::frameCount() const
+{
+    std::lock_guard lock(logMutex_);
+    return frames_.size();
+}
+
+void ControllerThread::clearFrames()
+{
+    std::lock_guard lock(logMutex_);
+    frames_.clear();
+}
+
+bool ControllerThread::waitFor(const std::function<bool(const std::vector<LoggedFrame>&)>& pred,
+                               std::chrono::milliseconds timeout) const
+{
+    std::unique_lock lock(logMutex_);
+    return logChanged_.wait_for(lock, timeout, [&] { return pred(frames_); });
+}
+
+bool ControllerThread::waitForFrames(std::size_t n, std::chrono::milliseconds timeout) const
+{
+    return waitFor([n](const std::vector<LoggedFrame>& log) { return log.size() >= n; }, timeout);
+}
+
+bool ControllerThread::waitForFrames(Direction direction, std::size_t n, std::chrono::milliseconds timeout) const
+{
+    return waitFor(
+        [n, direction](const std::vector<LoggedFrame>& log) {
+            std::size_t seen = 0;
+            for (const auto& f : log)
+                seen += f.direction == direction ? 1 : 0;
+            return seen >= n;
+        },
+        timeout);
+}
+
+std::vector<PollResult> ControllerThread::pollResults() const
+{
+    std::lock_guard lock(logMutex_);
+    return polls_;
+}
+
+bool ControllerThread::waitForPollResults(std::size_t n, std::chrono::milliseconds timeout) const
+{
+    std::unique_lock lock(logMutex_);
+    return logChanged_.wait_for(lock, timeout, [&] { return polls_.size() >= n; });
+}
+
+PollResult ControllerThread::sendPoll(const PollSpec& spec, std::chrono::milliseconds timeout)
+{
+    auto pending = std::make_shared<PendingPoll>();
+    pending->spec = spec;
+    pending->timeout = timeout;
+    auto result = pending->promise.get_future();
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_)
+            return CheckPollAnswer(spec, {});
+        pendingPolls_.push_back(pending);
+    }
+    return result.get();
+}
+
+void ControllerThread::setPollSchedule(std::vector<PollSpec> polls, std::chrono::milliseconds interval,
+                                       std::chrono::milliseconds answerTimeout)
+{
+    std::lock_guard lock(mutex_);
+    schedule_ = std::move(polls);
+    scheduleInterval_ = interval;
+    scheduleTimeout_ = answerTimeout;
+    scheduleIndex_ = 0;
+    nextScheduled_ = SimClock::now() + interval;
+}
+
+void ControllerThread::log(LoggedFrame frame)
+{
+    {
+        std::lock_guard lock(logMutex_);
+        frames_.push_back(std::move(frame));
+    }
+    logChanged_.notify_all();
+}
+
+bool ControllerThread::sleepUnlessStopped(std::chrono::milliseconds duration)
+{
+    const auto until = SimClock::now() + duration;
+    while (!stopping_) {
+        const auto now = SimClock::now();
+        if (now >= until)
+            return true;
+        std::this_thread::sleep_for(std::min<SimClock::duration>(until - now, 5ms));
+    }
+    return false;
+}
+
+void ControllerThread::run()
+{
+    QByteArray pending;
+    SimClock::time_point first{};
+    SimClock::time_point last{};
+    while (!stopping_) {
+        LineSettings line;
+        {
+            std::lock_guard lock(mutex_);
+            line = line_;
+            controller_.tick(SimClock::now());
+        }
+
+        // Polls go out only while no request is half received.
+        if (pending.isEmpty()) {
+            std::shared_ptr<PendingPoll> poll;
+            std::optional<PollSpec> scheduled;
+            std::chrono::milliseconds scheduledTimeout{0};
+            {
+                std::lock_guard lock(mutex_);
+                if (!pendingPolls_.empty()) {
+                    poll = pendingPolls_.front();
+                    pendingPolls_.pop_front();
+                } else if (!schedule_.empty() && scheduleInterval_.count() > 0 && SimClock::now() >= nextScheduled_) {
+                    scheduled = schedule_[scheduleIndex_ % schedule_.size()];
+                    ++scheduleIndex_;
+                    scheduledTimeout = scheduleTimeout_;
+                }
+            }
+            if (poll) {
+                poll->promise.set_value(doPoll(poll->spec, poll->timeout));
+                continue;
+            }
+            if (scheduled) {
+                doPoll(*scheduled, scheduledTimeout);
+                std::lock_guard lock(mutex_);
+                nextScheduled_ = SimClock::now() + scheduleInterval_;
+                continue;
+            }
+        }
+
+        auto wait = std::chrono::milliseconds(10);
+        if (!pending.isEmpty()) {
+            const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(SimClock::now() - last);
+            wait = std::max(0ms, line.framingGap - since);
+        }
+        const QByteArray in = pty_.read(wait);
+        const auto now = SimClock::now();
+        if (!in.isEmpty()) {
+            if (pending.isEmpty())
+                first = now;
+            pending += in;
+            last = now;
+        }
+        while (!pending.isEmpty()) {
+            const auto expected = ExpectedRequestLength(pending);
+            if (expected && pending.size() >= *expected) {
+                const QByteArray request = pending.left(*expected);
+                pending.remove(0, *expected);
+                serveRequest(request, first, last);
+                first = last;
+                continue;
+            }
+            if (SimClock::now() - last >= line.framingGap) {
+                serveRequest(pending, first, last);
+                pending.clear();
+            }
+            break;
+        }
+    }
+}
+
+void ControllerThread::serveRequest(QByteArray request, SimClock::time_point first, SimClock::time_point last)
+{
+    Reply reply;
+    {
+        std::lock_guard lock(mutex_);
+        reply = controller_.handle(request, SimClock::now());
+    }
+    LoggedFrame received;
+    received.direction = Direction::Received;
+    received.kind = ClassifyFrame(request);
+    received.firstByte = first;
+    received.lastByte = last;
+    received.bytes = request;
+    if (reply.silent())
+        received.note = reply.note;
+    log(std::move(received));
+    if (!reply.silent())
+        writeReply(reply, request);
+}
+
+void ControllerThread::writeReply(const Reply& reply, const QByteArray& request)
+{
+    LineSettings line;
+    {
+        std::lock_guard lock(mutex_);
+        line = line_;
+    }
+    if (!sleepUnlessStopped(line.turnaround))
+        return;
+    std::size_t index = 0;
+    for (std::size_t i = 0; i < reply.parts.size(); ++i) {
+        const auto& part = reply.parts[i];
+        if (!sleepUnlessStopped(part.pauseBefore))
+            return;
+        if (i == 0) {
+            // Logged before the bytes go out, so that whoever has read the reply
+            // finds it in the log.
+            LoggedFrame sent;
+            sent.direction = Direction::Sent;
+            sent.kind = ClassifyFrame(request);
+            sent.firstByte = SimClock::now();
+            sent.lastByte = sent.firstByte;
+            sent.bytes = reply.bytes();
+            sent.note = reply.note;
+            std::lock_guard lock(logMutex_);
+            frames_.push_back(std::move(sent));
+            index = frames_.size() - 1;
+        }
+        pty_.write(part.bytes, line.baud, &stopping_);
+    }
+    {
+        std::lock_guard lock(logMutex_);
+        if (index < frames_.size())
+            frames_[index].lastByte = SimClock::now();
+    }
+    logChanged_.notify_all();
+}
+
+PollResult ControllerThread::doPoll(const PollSpec& spec, std::chrono::milliseconds timeout)
+{
+    LineSettings line;
+    {
+        std::lock_guard lock(mutex_);
+        line = line_;
+    }
+    const QByteArray poll = BuildPoll(spec);
+    const int localTimeOfDay = QTime::currentTime().msecsSinceStartOfDay() / 1000;
+
+    LoggedFrame sent;
+    sent.direction = Direction::Sent;
+    sent.kind = FrameKind::Poll;
+    sent.firstByte = SimClock::now();
+    sent.bytes = poll;
+    pty_.write(poll, line.baud, &stopping_);
+    sent.lastByte = SimClock::now();
+    const auto sentAt = sent.lastByte;
+    log(std::move(sent));
+
+    const int expected = ExpectedAnswerLength(spec);
+    QByteArray answer;
+    SimClock::time_point answerFirst{};
+    SimClock::time_point answerLast{};
+    const auto deadline = sentAt + timeout;
+    while (!stopping_) {
+        const auto now = SimClock::now();
+        if (now >= deadline)
+            break;
+        if (!answer.isEmpty() && now - answerLast >= line.answerIdle)
+            break;
+        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) + 1ms;
+        if (!answer.isEmpty())
+            wait = std::min(wait, line.answerIdle);
+        const QByteArray in = pty_.read(std::min(wait, std::chrono::milliseconds(10)));
+        if (in.isEmpty())
+            continue;
+        if (answer.isEmpty())
+            answerFirst = SimClock::now();
+        answer += in;
+        answerLast = SimClock::now();
+        if (expected > 0 && answer.size() >= expected)
+            break;
+    }
+
+    PollResult result = CheckPollAnswer(spec, answer, localTimeOfDay);
+    result.poll = poll;
+    result.sentAt = sentAt;
+    if (!answer.isEmpty()) {
+        result.answerDelay = std::chrono::duration_cast<std::chrono::milliseconds>(answerLast - sentAt);
+        LoggedFrame received;
+        received.direction = Direction::Received;
+        received.kind = ClassifyFrame(answer);
+        received.firstByte = answerFirst;
+        received.lastByte = answerLast;
+        received.bytes = answer;
+        if (!result.ok())
+            received.note = "answer failed its checks";
+        log(std::move(received));
+    }
+    {
+        std::lock_guard lock(logMutex_);
+        polls_.push_back(result);
+    }
+    logChanged_.notify_all();
+    return result;
+}
+
+} // namespace tessavin::sim
