@@ -114,8 +114,8 @@ struct Archive {
 // What can go wrong with a reply.
 enum class FaultKind {
     Silence,          // no reply at all
-    BadHeaderChecksum,// register link: header checksum off by one bit; configuration: last checksum byte
-    BadBodyChecksum,  // register link: body checksum off by one bit; configuration: last checksum byte
+    BadHeaderChecksum,// register link: header checksum off by one bit; configuration: its checksum's high byte
+    BadBodyChecksum,  // register link: body checksum off by one bit; configuration: its checksum's low byte
     Truncated,        // only the first `bytes` bytes (default: half the reply, at least 1)
     Split,            // the first `bytes` bytes (default: half), then `pause` of silence, then the rest
     TrailingGarbage,  // the reply followed by `bytes` bytes of garbage (default 3)
