@@ -2,6 +2,7 @@
 // The Main window. Its handlers are thin: they read fields, call one operation
 // and write the result into widgets. The handlers of each area live in a file of
 // their own (form1_config.cpp, form1_log.cpp, form1_retro.cpp, form1_poll.cpp).
+#include "config_text.h"
 #include "session.h"
 #include "ui_seam.h"
 
@@ -142,6 +143,9 @@ public:
     // Opens the port from Edit1 and Boud (any open port is closed first); shows
     // the messages of a failed open. True when a port is open afterwards.
     bool openPortFromFields();
+
+    // The encoding of the configuration text in Memo (kept by the configuration handlers).
+    tessavin::ConfigText configText;
 
     // Whether the poll responder loop is running.
     bool responderRunning() const { return responderRunning_; }

@@ -1,12 +1,194 @@
 // Handlers of the configuration link: status query, test mode, reboot and the
-// configuration transfer.
+// configuration transfer. Each reports in a message box; the Activity label
+// shows only the marks of the command that runs.
 #include "form1.h"
 
-void TForm1::TestClick() {}
-void TForm1::Set_TestClick() {}
-void TForm1::BuRebootClick() {}
-void TForm1::OpeClick() {}
-void TForm1::SavClick() {}
-void TForm1::UplClick() {}
-void TForm1::Upl_testClick() {}
-void TForm1::Down_testClick() {}
+#include "config_commands.h"
+#include "config_text.h"
+#include "config_transfer.h"
+
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTextDocument>
+
+namespace {
+
+namespace msg = tessavin::config_message;
+
+const QString kConfigSuffix = QStringLiteral("json");
+const QString kConfigFilter = QStringLiteral("cfg|*.cfg");
+
+// Empties the Activity label when a command starts and again when it ends
+// (after its message box has been closed).
+class ActivityReset {
+public:
+    explicit ActivityReset(QLabel* label) : label_(label) { label_->clear(); }
+    ~ActivityReset() { label_->clear(); }
+    ActivityReset(const ActivityReset&) = delete;
+    ActivityReset& operator=(const ActivityReset&) = delete;
+
+private:
+    QLabel* label_;
+};
+
+// Shows configuration bytes in Memo and remembers the encoding they came in.
+// Once Memo becomes empty, text typed into it is UTF-8 again.
+void showConfigText(TForm1& form, const QByteArray& bytes)
+{
+    tessavin::ConfigText& state = form.configText;
+    QPlainTextEdit* memo = form.Memo;
+    if (!state.watchingMemo) {
+        QObject::connect(memo, &QPlainTextEdit::textChanged, memo, [memo, &state] {
+            if (memo->document()->isEmpty())
+                state.encoding = tessavin::TextEncoding::Utf8;
+        });
+        state.watchingMemo = true;
+    }
+    const tessavin::DecodedConfigText decoded = tessavin::DecodeConfigText(bytes);
+    memo->setPlainText(decoded.text);
+    state.encoding = decoded.encoding;
+}
+
+// Memo's text as the configuration bytes: lines joined by CR LF, in the encoding
+// the text came in. The raw text keeps every character as shown (no blank for a
+// no-break space).
+QByteArray memoBytes(const TForm1& form)
+{
+    return tessavin::EncodeConfigText(form.Memo->document()->toRawText(), form.configText.encoding);
+}
+
+void runUpload(TForm1& form, std::uint8_t code)
+{
+    form.Memo->clear();
+    ActivityReset activity(form.Label);
+    tessavin::Session& session = form.session();
+    if (!session.link.isOpen()) {
+        form.showMessage(msg::noPort());
+        return;
+    }
+    session.transfer.clear();
+    const tessavin::ConfigUploadResult result = tessavin::ConfigUpload(session, code);
+    if (result.length == 0) {
+        form.showMessage(msg::transferFailed());
+        return;
+    }
+    showConfigText(form, tessavin::TransferText(session.transfer));
+    form.showMessage(msg::ok());
+}
+
+} // namespace
+
+void TForm1::TestClick()
+{
+    auto lock = beginExchange();
+    if (!lock)
+        return;
+    ActivityReset activity(Label);
+    if (!session().link.isOpen()) {
+        showMessage(msg::noPort());
+        return;
+    }
+    showMessage(tessavin::StatusQueryMessage(tessavin::StatusQuery(session())));
+}
+
+void TForm1::Set_TestClick()
+{
+    auto lock = beginExchange();
+    if (!lock)
+        return;
+    ActivityReset activity(Label);
+    if (!session().link.isOpen()) {
+        showMessage(msg::noPort());
+        return;
+    }
+    showMessage(tessavin::SetTestMode(session()) ? msg::ok() : msg::commandFailed());
+}
+
+void TForm1::BuRebootClick()
+{
+    auto lock = beginExchange();
+    if (!lock)
+        return;
+    ActivityReset activity(Label);
+    if (!session().link.isOpen()) {
+        showMessage(msg::noPort());
+        return;
+    }
+    const bool rebooted = tessavin::RebootController(session());
+    // The controller restarts either way: the port is closed whatever the result.
+    session().link.close();
+    showMessage(rebooted ? msg::ok() : msg::commandFailed());
+    ok->setVisible(false);
+}
+
+void TForm1::OpeClick()
+{
+    auto lock = beginExchange();
+    if (!lock)
+        return;
+    const QString path = seam().openFileName(this, kConfigSuffix, kConfigFilter);
+    if (path.isEmpty())
+        return;
+    setWindowTitle(path);
+    const tessavin::ConfigFileResult file = tessavin::ReadConfigFile(path, session().transfer);
+    switch (file.outcome) {
+    case tessavin::ConfigFileOutcome::Read:
+        showConfigText(*this, tessavin::TransferText(session().transfer));
+        break;
+    case tessavin::ConfigFileOutcome::Empty:
+    case tessavin::ConfigFileOutcome::CannotOpen:
+        Memo->clear();
+        break;
+    case tessavin::ConfigFileOutcome::TooLarge:
+        Memo->clear();
+        showMessage(tessavin::ConfigTooLargeMessage(file.size));
+        break;
+    }
+}
+
+void TForm1::SavClick()
+{
+    auto lock = beginExchange();
+    if (!lock)
+        return;
+    const QString path = seam().saveFileName(this, kConfigSuffix, kConfigFilter);
+    if (path.isEmpty())
+        return;
+    tessavin::WriteConfigFile(path, memoBytes(*this), session().transfer);
+}
+
+void TForm1::UplClick()
+{
+    auto lock = beginExchange();
+    if (!lock)
+        return;
+    runUpload(*this, tessavin::cfg::kUploadConfig);
+}
+
+void TForm1::Upl_testClick()
+{
+    auto lock = beginExchange();
+    if (!lock)
+        return;
+    runUpload(*this, tessavin::cfg::kUploadTestConfig);
+}
+
+void TForm1::Down_testClick()
+{
+    auto lock = beginExchange();
+    if (!lock)
+        return;
+    ActivityReset activity(Label);
+    if (!session().link.isOpen()) {
+        showMessage(msg::noPort());
+        return;
+    }
+    const QByteArray text = memoBytes(*this);
+    if (!tessavin::PutTransferText(session().transfer, text)) {
+        showMessage(tessavin::ConfigTooLargeMessage(text.size()));
+        return;
+    }
+    const bool sent = tessavin::ConfigDownload(session(), session().transfer.bytes.data(),
+                                               static_cast<std::size_t>(text.size()));
+    showMessage(sent ? msg::ok() : msg::transferFailed());
+}

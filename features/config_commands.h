@@ -1,0 +1,44 @@
+#pragma once
+// The device control commands of the configuration link: each is one Command
+// frame without data, built in a Config frame buffer of its own, and no retry.
+// The message texts of the configuration-link handlers live here too.
+#include "config_link.h"
+
+#include <QString>
+
+namespace tessavin {
+
+struct Session;
+
+// The message box texts; their leading blanks place them and are part of them.
+namespace config_message {
+inline QString ok() { return QStringLiteral("       OK"); }
+inline QString noPort() { return QStringLiteral("       COM?"); }
+// A failed transfer (Upload, Upload Test Config, the download).
+inline QString transferFailed() { return QStringLiteral("      NOT OK"); }
+// A failed Set test or Reboot: one blank after NOT OK.
+inline QString commandFailed() { return QStringLiteral("      NOT OK "); }
+} // namespace config_message
+
+// Status codes of the status query.
+namespace config_status {
+constexpr int kFailed = -1;  // the transaction failed
+constexpr int kOk = 0;
+constexpr int kBadJson = 1;
+constexpr int kNoMemory = 2;
+constexpr int kNoFile = 3;
+} // namespace config_status
+
+// Command 0x37: -1 when the transaction fails, otherwise byte 1 of the reply (0..255).
+int StatusQuery(Session& session);
+// Command 0x36: true when the transaction succeeds.
+bool SetTestMode(Session& session);
+// Command 0x63: true when the transaction succeeds. Closing the port afterwards
+// is the caller's.
+bool RebootController(Session& session);
+
+// The message for a status query result: "      NOT OK = -1", "       OK",
+// "   NOT OK = " followed by "bad json", "no memory", "no file" or nothing.
+QString StatusQueryMessage(int status);
+
+} // namespace tessavin

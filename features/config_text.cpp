@@ -1,0 +1,63 @@
+#include "config_text.h"
+
+#include <QStringDecoder>
+
+#include <algorithm>
+
+namespace tessavin {
+
+namespace {
+constexpr unsigned char kUnassigned1251 = 0x98;
+constexpr char16_t kUnassigned1251Char = 0x0098;
+} // namespace
+
+QByteArray UpToFirstZero(const char* bytes, std::size_t capacity)
+{
+    const char* end = std::find(bytes, bytes + capacity, '\0');
+    return QByteArray(bytes, end - bytes);
+}
+
+DecodedConfigText DecodeConfigText(const QByteArray& bytes)
+{
+    DecodedConfigText decoded;
+    decoded.encoding = DetectEncoding(bytes);
+    if (decoded.encoding == TextEncoding::Utf8) {
+        QStringDecoder decoder(QStringDecoder::Utf8,
+                               QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+        decoded.text = decoder.decode(bytes);
+        return decoded;
+    }
+    // One character per byte, so positions agree between bytes and text.
+    decoded.text = DecodeWindows1251(bytes);
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        if (static_cast<unsigned char>(bytes[i]) == kUnassigned1251)
+            decoded.text[i] = QChar(kUnassigned1251Char);
+    return decoded;
+}
+
+QByteArray EncodeConfigText(const QString& memoText, TextEncoding encoding)
+{
+    QString text;
+    text.reserve(memoText.size() + memoText.size() / 8);
+    for (qsizetype i = 0; i < memoText.size(); ++i) {
+        const QChar ch = memoText[i];
+        if (ch == QLatin1Char('\r')) {
+            if (i + 1 < memoText.size() && memoText[i + 1] == QLatin1Char('\n'))
+                ++i;
+            text.append(QLatin1String("\r\n"));
+        } else if (ch == QLatin1Char('\n') || ch == QChar::ParagraphSeparator) {
+            text.append(QLatin1String("\r\n"));
+        } else {
+            text.append(ch);
+        }
+    }
+    if (encoding == TextEncoding::Utf8)
+        return text.toUtf8();
+    QByteArray bytes = EncodeWindows1251(text);
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if (text[i].unicode() == kUnassigned1251Char)
+            bytes[i] = static_cast<char>(kUnassigned1251);
+    return bytes;
+}
+
+} // namespace tessavin

@@ -1,0 +1,145 @@
+#include "config_transfer.h"
+
+#include "config_link.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace tessavin {
+
+namespace {
+
+constexpr std::size_t kDownloadChunk = 40;
+
+// Builds the Command frame for the code and runs the transaction.
+bool runCommand(Session& session, ConfigFrame& frame, std::uint8_t code)
+{
+    const std::size_t length = BuildConfigFrame(code, frame, nullptr, 0, 0, session.trace);
+    return ConfigTransact(session.link, session.trace, frame, length);
+}
+
+} // namespace
+
+ConfigUploadResult ConfigUpload(Session& session, std::uint8_t code)
+{
+    ConfigUploadResult result;
+    ConfigFrame frame{};
+    if (!runCommand(session, frame, code))
+        return result;
+    std::size_t total = 0;
+    const std::uint8_t request = 0x00;
+    for (;;) {
+        const std::size_t length = BuildConfigReadFrame(0, frame, &request, 1,
+                                                        static_cast<std::uint16_t>(total), session.trace);
+        if (!ConfigTransact(session.link, session.trace, frame, length))
+            return result;
+        // The chunk's length; a reply of two bytes leaves the zero that the
+        // transaction put here, which ends the upload.
+        const std::size_t n = frame[2];
+        if (n == 0) {
+            result.length = static_cast<std::int32_t>(total);
+            return result;
+        }
+        if (!TransferBuffer::fits(total + n)) {
+            session.addTrace(QStringLiteral("Upload ->(%1) does not fit %2 bytes").arg(total + n).arg(kTransferTextLimit));
+            result.tooLarge = true;
+            return result;
+        }
+        std::memcpy(session.transfer.bytes.data() + total, frame.data() + 3, n);
+        total += n;
+        session.addTrace(QStringLiteral("Upload ->(%1) ").arg(total));
+        session.addTrace(QStringLiteral("UP_NEXT ->(%1) ").arg(cfg::kFunctionRead));
+    }
+}
+
+bool ConfigDownload(Session& session, const std::uint8_t* bytes, std::size_t length)
+{
+    if (length == 0 || !TransferBuffer::fits(length))
+        return false;
+    ConfigFrame frame{};
+    if (!runCommand(session, frame, cfg::kDownloadStart)) {
+        session.addTrace(QStringLiteral("Command START Send not ok"));
+        return false;
+    }
+    session.addTrace(QStringLiteral("Command START Send ok"));
+    for (std::size_t address = 0; address < length; address += kDownloadChunk) {
+        const std::size_t n = std::min(kDownloadChunk, length - address);
+        session.addTrace(QStringLiteral("DOWN_NEXT   adr=%1 n=%2").arg(address).arg(n));
+        const std::size_t frameLength = BuildConfigFrame(0, frame, bytes + address, n,
+                                                         static_cast<std::uint16_t>(address), session.trace);
+        session.addTrace(QStringLiteral("Command NEXT Send length = %1").arg(frameLength));
+        if (!ConfigTransact(session.link, session.trace, frame, frameLength)) {
+            session.addTrace(QStringLiteral("Command NEXT Send not ok"));
+            return false;
+        }
+        session.addTrace(QStringLiteral("Command NEXT Send ok"));
+    }
+    if (!runCommand(session, frame, cfg::kDownloadStop)) {
+        session.addTrace(QStringLiteral("Command STOP Send not ok"));
+        return false;
+    }
+    session.addTrace(QStringLiteral("Command STOP Send ok!!!"));
+    return true;
+}
+
+bool PutTransferText(TransferBuffer& transfer, const QByteArray& text)
+{
+    if (!TransferBuffer::fits(static_cast<std::size_t>(text.size())))
+        return false;
+    transfer.clear();
+    std::memcpy(transfer.bytes.data(), text.constData(), static_cast<std::size_t>(text.size()));
+    return true;
+}
+
+QByteArray TransferText(const TransferBuffer& transfer)
+{
+    const auto* begin = transfer.bytes.data();
+    const auto* end = std::find(begin, begin + transfer.bytes.size(), std::uint8_t{0});
+    return QByteArray(reinterpret_cast<const char*>(begin), end - begin);
+}
+
+ConfigFileResult ReadConfigFile(const QString& path, TransferBuffer& transfer)
+{
+    ConfigFileResult result;
+    QFile file(path);
+    // Reading and writing, as the system has always opened it: a file that cannot
+    // be written is not taken. No truncation, and nothing is ever written to it.
+    if (!file.open(QIODevice::ReadWrite))
+        return result;
+    result.size = file.size();
+    if (result.size == 0) {
+        result.outcome = ConfigFileOutcome::Empty;
+        return result;
+    }
+    if (result.size < 0 || !TransferBuffer::fits(static_cast<std::size_t>(result.size))) {
+        result.outcome = ConfigFileOutcome::TooLarge;
+        return result;
+    }
+    transfer.clear();
+    transfer.length = static_cast<std::int32_t>(result.size);
+    file.read(reinterpret_cast<char*>(transfer.bytes.data()), result.size);
+    result.outcome = ConfigFileOutcome::Read;
+    return result;
+}
+
+bool WriteConfigFile(const QString& path, const QByteArray& bytes, TransferBuffer& transfer)
+{
+    transfer.length = static_cast<std::int32_t>(
+        std::min<qsizetype>(bytes.size(), std::numeric_limits<std::int32_t>::max()));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate))
+        return false;
+    return file.write(bytes) == bytes.size();
+}
+
+QString ConfigTooLargeMessage(qint64 size)
+{
+    return QStringLiteral("Too large: %1 bytes; a configuration holds at most %2 bytes.")
+        .arg(size)
+        .arg(kTransferTextLimit);
+}
+
+} // namespace tessavin

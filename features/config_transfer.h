@@ -1,0 +1,73 @@
+#pragma once
+// Configuration transfer: the controller's configuration (a JSON text, moved as
+// bytes and never parsed) between the controller, the Transfer buffer and files.
+// An upload goes from the controller to the computer, a download the other way.
+//
+// Upload: the Command frame with the upload code, then chunk requests (function
+// 17, address = bytes received so far, one data byte 00) until a reply carries
+// 0 bytes. Download: START (code 21), the text in chunks of at most 40 bytes
+// (function 16, address = the chunk's offset), STOP (code 23). A transfer ends at
+// its first failed transaction; nothing is retried and a failed NEXT is not
+// followed by STOP.
+#include "session.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tessavin {
+
+// The most text bytes the Transfer buffer takes: its terminating zero needs the last byte.
+constexpr std::size_t kTransferTextLimit = kTransferBufferSize - 1;
+
+struct ConfigUploadResult {
+    // Bytes placed in the Transfer buffer; 0 on failure.
+    std::int32_t length = 0;
+    // The upload was ended because the next chunk would not have fit the buffer
+    // with its terminating zero (length is 0 then, and nothing of it is shown).
+    bool tooLarge = false;
+};
+
+// Reads the configuration (code cfg::kUploadConfig) or the test configuration
+// (cfg::kUploadTestConfig) into the Transfer buffer, which the caller has
+// cleared. Traces "Upload ->(<total>) " and "UP_NEXT ->(17) " after every chunk.
+ConfigUploadResult ConfigUpload(Session& session, std::uint8_t code);
+
+// Sends `length` bytes to the controller. False at once, with no traffic and no
+// trace, when length is 0 or the text would not fit the Transfer buffer.
+bool ConfigDownload(Session& session, const std::uint8_t* bytes, std::size_t length);
+
+// Clears the Transfer buffer and copies the text to its start. False (and the
+// buffer untouched) when the text would not fit with its terminating zero.
+bool PutTransferText(TransferBuffer& transfer, const QByteArray& text);
+
+// The Transfer buffer's text: its bytes up to the first zero.
+QByteArray TransferText(const TransferBuffer& transfer);
+
+enum class ConfigFileOutcome {
+    Read,        // the file's bytes are in the Transfer buffer
+    Empty,       // the file holds nothing; the Transfer buffer is as it was
+    CannotOpen,  // it could not be opened for reading and writing
+    TooLarge,    // it would not fit the Transfer buffer; nothing was read
+};
+
+struct ConfigFileResult {
+    ConfigFileOutcome outcome = ConfigFileOutcome::CannotOpen;
+    qint64 size = 0;
+};
+
+// Opens a configuration file for reading and writing (a missing file is created
+// empty) without ever truncating or changing it. A file of size 1..49,999 is read
+// whole into the cleared Transfer buffer and the Transfer length set to its size.
+ConfigFileResult ReadConfigFile(const QString& path, TransferBuffer& transfer);
+
+// Creates the file (replacing any of that name) and writes the bytes; sets the
+// Transfer length to their count. False when the file cannot be created or written.
+bool WriteConfigFile(const QString& path, const QByteArray& bytes, TransferBuffer& transfer);
+
+// The message shown when a text of `size` bytes does not fit the Transfer buffer.
+QString ConfigTooLargeMessage(qint64 size);
+
+} // namespace tessavin
