@@ -1,0 +1,278 @@
+// The emulated controller on a pseudo-terminal, driven by a plain QSerialPort
+// client as the application would drive it.
+#include "controller_thread.h"
+
+#include <QElapsedTimer>
+#include <QSerialPort>
+#include <QTest>
+
+#include <chrono>
+#include <thread>
+
+using namespace tessavin::sim;
+using namespace std::chrono_literals;
+
+namespace {
+
+QByteArray hex(const char* text) { return QByteArray::fromHex(QByteArray(text)); }
+QByteArray spaced(const QByteArray& bytes) { return bytes.toHex(' ').toUpper(); }
+
+const QByteArray kCountRequest = hex("05 64 08 00 46 F7 1C 06 00 00 00 00 8A 47");
+const QByteArray kIdentRequest = hex("05 64 08 00 46 F7 2C 06 00 00 00 00 8F B7");
+const QByteArray kIdentReply = hex("05 64 08 00 46 F7 2C 06 D2 04 00 00 F7 0E");
+
+// Reads until `n` bytes came or `timeout` passed; returns what came.
+QByteArray readBytes(QSerialPort& port, qsizetype n, int timeoutMs)
+{
+    QByteArray out;
+    QElapsedTimer t;
+    t.start();
+    while (out.size() < n && t.elapsed() < timeoutMs) {
+        if (port.bytesAvailable() == 0 && !port.waitForReadyRead(static_cast<int>(std::max<qint64>(1, timeoutMs - t.elapsed()))))
+            continue;
+        out += port.read(n - out.size());
+    }
+    return out;
+}
+
+void send(QSerialPort& port, const QByteArray& bytes)
+{
+    port.write(bytes);
+    port.waitForBytesWritten(1000);
+}
+
+} // namespace
+
+class TestSimPty : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void requestAndReplyAreLoggedByteForByte();
+    void backToBackRequestsAreFramedByLength();
+    void unknownBytesEndAtTheFramingGapUnanswered();
+    void splitReplyPausesLongerThanTheIdleGap();
+    void slowTurnaroundDelaysTheFirstByte();
+    void silenceFaultLeavesTheLineQuiet();
+    void repliesArePacedAtTheBaudRate();
+    void reopeningTheSlaveKeepsTheControllerServing();
+    void pollsAreSentAndTheirAnswersChecked_data();
+    void pollsAreSentAndTheirAnswersChecked();
+    void scheduledPollsRepeat();
+
+private:
+    bool openClient(QSerialPort& port);
+    std::unique_ptr<ControllerThread> sim_;
+};
+
+void TestSimPty::init()
+{
+    ControllerSettings settings;
+    settings.logRecords = 291;
+    sim_ = std::make_unique<ControllerThread>(settings);
+    QString error;
+    if (!sim_->start(&error))
+        QSKIP(qPrintable(error));
+}
+
+void TestSimPty::cleanup() { sim_.reset(); }
+
+bool TestSimPty::openClient(QSerialPort& port)
+{
+    port.setPortName(sim_->slavePath());
+    port.setBaudRate(38400);
+    if (!port.open(QIODevice::ReadWrite))
+        return false;
+    port.clear();
+    return true;
+}
+
+void TestSimPty::requestAndReplyAreLoggedByteForByte()
+{
+    QSerialPort port;
+    QVERIFY2(openClient(port), qPrintable(port.errorString()));
+    send(port, kCountRequest);
+    QCOMPARE(spaced(readBytes(port, 12, 3000)), spaced(hex("05 64 06 00 42 97 1C 06 23 01 3F 45")));
+    QVERIFY(sim_->waitForFrames(2, 3s));
+    const auto log = sim_->frames();
+    QCOMPARE(log.size(), std::size_t(2));
+    QCOMPARE(log[0].direction, Direction::Received);
+    QCOMPARE(log[0].kind, FrameKind::Register);
+    QCOMPARE(spaced(log[0].bytes), spaced(kCountRequest));
+    QCOMPARE(log[1].direction, Direction::Sent);
+    QCOMPARE(spaced(log[1].bytes), spaced(hex("05 64 06 00 42 97 1C 06 23 01 3F 45")));
+    QVERIFY(log[0].lastByte <= log[1].firstByte);
+}
+
+void TestSimPty::backToBackRequestsAreFramedByLength()
+{
+    QSerialPort port;
+    QVERIFY2(openClient(port), qPrintable(port.errorString()));
+    sim_->setLineSettings({0, 2000ms, 0ms, 100ms}); // a long framing gap: only the lengths can end these
+    send(port, kIdentRequest + hex("05 64 03 0B 01 06 00 00 00 37 C8 1C"));
+    QCOMPARE(spaced(readBytes(port, 14 + 5, 3000)), spaced(kIdentReply + hex("01 00 00 20 00")));
+    QVERIFY(sim_->waitForFrames(Direction::Received, 2, 3s));
+    const auto log = sim_->frames();
+    QCOMPARE(log[0].kind, FrameKind::Register);
+    QCOMPARE(log[2].kind, FrameKind::Config);
+}
+
+void TestSimPty::unknownBytesEndAtTheFramingGapUnanswered()
+{
+    QSerialPort port;
+    QVERIFY2(openClient(port), qPrintable(port.errorString()));
+    send(port, hex("13 37 42"));
+    QVERIFY(sim_->waitForFrames(1, 3s));
+    send(port, kIdentRequest);
+    QCOMPARE(spaced(readBytes(port, 14, 3000)), spaced(kIdentReply)); // nothing came before it
+    const auto log = sim_->frames();
+    QCOMPARE(spaced(log[0].bytes), spaced(hex("13 37 42")));
+    QCOMPARE(log[0].note, QByteArray("unrecognised bytes"));
+    QCOMPARE(log[1].direction, Direction::Received);
+}
+
+void TestSimPty::splitReplyPausesLongerThanTheIdleGap()
+{
+    QSerialPort port;
+    QVERIFY2(openClient(port), qPrintable(port.errorString()));
+    sim_->withController([](Controller& c) { c.addFault({FaultKind::Split, FaultTarget::any(), 1, 6, -1ms}); });
+    send(port, kIdentRequest);
+    QCOMPARE(spaced(readBytes(port, 6, 3000)), spaced(kIdentReply.left(6)));
+    QElapsedTimer gap;
+    gap.start();
+    // The rest must not come within the application's 60 ms idle gap.
+    QCOMPARE(readBytes(port, 1, 60).size(), 0);
+    QCOMPARE(spaced(readBytes(port, 8, 3000)), spaced(kIdentReply.mid(6)));
+    QVERIFY(gap.elapsed() >= 60);
+    QVERIFY(sim_->waitForFrames(2, 3s));
+    QCOMPARE(spaced(sim_->frames()[1].bytes), spaced(kIdentReply));
+}
+
+void TestSimPty::slowTurnaroundDelaysTheFirstByte()
+{
+    QSerialPort port;
+    QVERIFY2(openClient(port), qPrintable(port.errorString()));
+    sim_->withController([](Controller& c) { c.addFault({FaultKind::SlowTurnaround, FaultTarget::any(), 1, -1, 300ms}); });
+    QElapsedTimer t;
+    t.start();
+    send(port, kIdentRequest);
+    QCOMPARE(spaced(readBytes(port, 14, 3000)), spaced(kIdentReply));
+    QVERIFY(t.elapsed() >= 300);
+}
+
+void TestSimPty::silenceFaultLeavesTheLineQuiet()
+{
+    QSerialPort port;
+    QVERIFY2(openClient(port), qPrintable(port.errorString()));
+    sim_->withController(
+        [](Controller& c) { c.addFault({FaultKind::Silence, FaultTarget::registerCommand(0x2C), 1, -1, -1ms}); });
+    send(port, kIdentRequest);
+    QVERIFY(sim_->waitForFrames(1, 3s));
+    send(port, kCountRequest);
+    // The first reply on the line is the count's: the ident got none.
+    QCOMPARE(spaced(readBytes(port, 12, 3000)), spaced(hex("05 64 06 00 42 97 1C 06 23 01 3F 45")));
+    const auto log = sim_->frames();
+    QCOMPARE(log[0].note, QByteArray("fault: silence"));
+    QCOMPARE(log[1].direction, Direction::Received);
+}
+
+void TestSimPty::repliesArePacedAtTheBaudRate()
+{
+    QSerialPort port;
+    QVERIFY2(openClient(port), qPrintable(port.errorString()));
+    sim_->setLineSettings({19200, 8ms, 0ms, 100ms});
+    sim_->withController([](Controller& c) { c.addFault({FaultKind::Oversized, FaultTarget::any(), 1, 600, -1ms}); });
+    send(port, kIdentRequest);
+    QCOMPARE(readBytes(port, 600, 5000).size(), 600);
+    QVERIFY(sim_->waitFor([](const auto& log) { return log.size() >= 2 && log[1].lastByte > log[1].firstByte; }, 3s));
+    const auto sent = sim_->frames()[1];
+    // 599 byte times at 10 bits a byte after the first byte left.
+    QVERIFY(sent.lastByte - sent.firstByte >= std::chrono::microseconds(599 * 10'000'000LL / 19200));
+}
+
+void TestSimPty::reopeningTheSlaveKeepsTheControllerServing()
+{
+    {
+        QSerialPort port;
+        QVERIFY2(openClient(port), qPrintable(port.errorString()));
+        send(port, kIdentRequest);
+        QCOMPARE(readBytes(port, 14, 3000).size(), 14);
+    }
+    QSerialPort again;
+    QVERIFY2(openClient(again), qPrintable(again.errorString()));
+    send(again, kIdentRequest);
+    QCOMPARE(spaced(readBytes(again, 14, 3000)), spaced(kIdentReply));
+}
+
+void TestSimPty::pollsAreSentAndTheirAnswersChecked_data()
+{
+    QTest::addColumn<int>("function");
+    QTest::addColumn<int>("fill");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<bool>("ok");
+    QTest::newRow("report, answered 55 05 06 83 43 E8") << 10 << 0 << hex("55 05 06 83 43 E8") << true;
+    QTest::newRow("report after FF FF FF, answered") << 10 << 3 << hex("55 05 06 83 43 E8") << true;
+    QTest::newRow("report, answered with a bad checksum") << 10 << 0 << hex("55 05 06 83 43 E9") << false;
+    QTest::newRow("report, not answered") << 10 << 0 << QByteArray() << false;
+    QTest::newRow("function 7, not answered") << 7 << 0 << QByteArray() << true;
+}
+
+void TestSimPty::pollsAreSentAndTheirAnswersChecked()
+{
+    QFETCH(int, function);
+    QFETCH(int, fill);
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, ok);
+    QSerialPort port;
+    QVERIFY2(openClient(port), qPrintable(port.errorString()));
+    PollSpec spec;
+    spec.address = 5;
+    spec.function = static_cast<std::uint8_t>(function);
+    spec.fillBytes = fill;
+    spec.strand = 3;
+    spec.values = {12.5f, 0.8f, -3.25f};
+    PollResult result;
+    std::thread poller([&] { result = sim_->sendPoll(spec, 500ms); });
+    const QByteArray poll = readBytes(port, fill + (function == 10 ? 36 : 8), 3000);
+    if (!answer.isEmpty())
+        send(port, answer);
+    poller.join();
+
+    QCOMPARE(result.poll, poll);
+    QCOMPARE(spaced(poll.mid(fill, 5)), spaced(QByteArray::fromHex("AA05") + char(function == 10 ? 36 : 8)
+                                                   + char(function) + (function == 10 ? char(3) : char(0))));
+    if (function == 10)
+        QCOMPARE(spaced(poll.mid(fill + 22, 4)), spaced(hex("41 48 00 00"))); // 12.5, most significant byte first
+    QCOMPARE(spaced(result.answer), spaced(answer));
+    QCOMPARE(result.ok(), ok);
+    QCOMPARE(sim_->pollResults().size(), std::size_t(1));
+    const auto log = sim_->frames();
+    QCOMPARE(log[0].kind, FrameKind::Poll);
+    QCOMPARE(log[0].direction, Direction::Sent);
+    if (!answer.isEmpty()) {
+        QCOMPARE(log[1].kind, FrameKind::PollAnswer);
+        QCOMPARE(log[1].direction, Direction::Received);
+    }
+}
+
+void TestSimPty::scheduledPollsRepeat()
+{
+    QSerialPort port;
+    QVERIFY2(openClient(port), qPrintable(port.errorString()));
+    PollSpec report;
+    report.address = 5;
+    report.function = 10;
+    sim_->setPollSchedule({report}, 20ms, 1s);
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(readBytes(port, 36, 3000).size(), 36);
+        send(port, hex("55 05 06 83 43 E8"));
+    }
+    QVERIFY(sim_->waitForPollResults(3, 3s));
+    sim_->setPollSchedule({}, 0ms);
+    for (const auto& r : sim_->pollResults())
+        QVERIFY(r.ok() || r.answer.isEmpty());
+    QVERIFY(sim_->pollResults()[0].ok());
+}
+
+QTEST_GUILESS_MAIN(TestSimPty)
+#include "tst_sim_pty.moc"
