@@ -24,9 +24,9 @@ constexpr std::array<char16_t, 128> kHigh1251 = {
 
 bool IsValidUtf8(const QByteArray& bytes)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    (void)decoder.decode(bytes);
-    return !decoder.hasError();
+    // Qt 6.4's decoder does not report invalid input through hasError(); a round
+    // trip does: every invalid or incomplete sequence comes back as U+FFFD.
+    return QString::fromUtf8(bytes).toUtf8() == bytes;
 }
 
 TextEncoding DetectEncoding(const QByteArray& bytes)
