@@ -1,0 +1,148 @@
+#include "event_log.h"
+
+#include "register_link.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace tessavin {
+
+namespace {
+
+// Lets pending window events run once, through the link's pump.
+void letEventsRun(Session& session) { session.link.pause(std::chrono::milliseconds(0)); }
+
+int choiceNumber(LogChoice choice)
+{
+    switch (choice) {
+    case LogChoice::Last10:
+        return 10;
+    case LogChoice::Last100:
+        return 100;
+    case LogChoice::Last500:
+        return 500;
+    default:
+        return 0;
+    }
+}
+
+} // namespace
+
+int AskLogQuestion(Session& session, LogQuestion question)
+{
+    std::uint8_t command = reg::kLogBegin;
+    if (question == LogQuestion::Capacity)
+        command = reg::kLogCapacity;
+    else if (question == LogQuestion::Count)
+        command = reg::kLogCount;
+    const std::size_t length = BuildRegRequest(session.frame, command);
+    const int value = RegReadWord(session.link, session.frame, length);
+    switch (question) {
+    case LogQuestion::Capacity:
+        session.capacity = value;
+        break;
+    case LogQuestion::Count:
+        session.count = value;
+        break;
+    case LogQuestion::Begin:
+        session.begin = value;
+        break;
+    }
+    return value;
+}
+
+QString LogQuestionLine(LogQuestion question, int value)
+{
+    switch (question) {
+    case LogQuestion::Capacity:
+        return QStringLiteral("MAX=%1").arg(value);
+    case LogQuestion::Count:
+        return QStringLiteral("N=%1").arg(value);
+    case LogQuestion::Begin:
+        break;
+    }
+    return QStringLiteral("OK=%1").arg(value);
+}
+
+LogSpan ChooseLogSpan(LogChoice choice, int number, int begin, int count, int capacity)
+{
+    const bool full = count >= capacity;
+    LogSpan span;
+    switch (choice) {
+    case LogChoice::None:
+        return span;
+    case LogChoice::One:
+        span.first = number;
+        span.count = 1;
+        return span;
+    case LogChoice::Index:
+        // N records asked for: with the ring full, asking for all of them still
+        // counts back from the begin.
+        span.first = (number < count || (full && number == count)) ? begin - number : 0;
+        span.count = std::min(number, count);
+        break;
+    case LogChoice::Last10:
+    case LogChoice::Last100:
+    case LogChoice::Last500: {
+        const int n = choiceNumber(choice);
+        span.first = count > n ? begin - n : 0;
+        span.count = std::min(count, n);
+        break;
+    }
+    }
+    // A full ring wraps by the number of records it holds, not by its capacity.
+    if (full && span.first < 0)
+        span.first += count;
+    return span;
+}
+
+LogLoopResult RunLogRecordLoop(Session& session, const LogSpan& span, int capacity,
+                               const LogRecordSink& sink, OutputFile* file)
+{
+    LogLoopResult result;
+    int index = span.first;
+    for (int i = 0; i < span.count; ++i) {
+        if (session.stopFlag != 0) {
+            result.end = LogLoopEnd::Stopped;
+            return result;
+        }
+        letEventsRun(session);
+        if (session.stopFlag != 0) {
+            result.end = LogLoopEnd::Stopped;
+            return result;
+        }
+        if (index == capacity)
+            index = 0;
+
+        const std::size_t length = BuildRegRequest(session.frame, reg::kLogRecord,
+                                                   static_cast<std::uint16_t>(index & 0xFFFF), 1);
+        const std::size_t n = RegReadBlock(session.link, session.frame, length);
+        if (n == 0) {
+            result.end = LogLoopEnd::RecordFailed;
+            return result;
+        }
+
+        const LogLine line = PresentLogRecord(session.frame.data(), n);
+        if (sink.show)
+            sink.show(line);
+        if (line.marked) {
+            letEventsRun(session);
+            if (sink.marked)
+                sink.marked(i + 1);
+            if (file && file->isOpen())
+                file->write(line.fileBytes);
+        } else {
+            if (file && file->isOpen())
+                file->write(line.fileBytes);
+            letEventsRun(session);
+        }
+        ++result.read;
+        if (sink.progress)
+            sink.progress(i + 1, span.count);
+        ++index;
+    }
+    result.end = LogLoopEnd::Completed;
+    return result;
+}
+
+} // namespace tessavin
