@@ -20,7 +20,9 @@ QByteArray UpToFirstZero(const char* bytes, std::size_t capacity)
 DecodedConfigText DecodeConfigText(const QByteArray& bytes)
 {
     DecodedConfigText decoded;
-    decoded.encoding = DetectEncoding(bytes);
+    // A byte order mark is kept as a character, and the rest judged on its own.
+    const bool byteOrderMark = bytes.startsWith("\xEF\xBB\xBF");
+    decoded.encoding = DetectEncoding(byteOrderMark ? bytes.mid(3) : bytes);
     if (decoded.encoding == TextEncoding::Utf8) {
         QStringDecoder decoder(QStringDecoder::Utf8,
                                QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
