@@ -44,6 +44,7 @@ struct PollResult {
     std::chrono::milliseconds answerDelay{0}; // from the end of the poll to the answer's last byte
 
     bool answerExpected = false;
+    bool interrupted = false;       // a request came instead of an answer
     bool startOk = false;           // byte 0 is 0x55
     bool addressOk = false;         // byte 1 is the poll's address
     bool lengthOk = false;          // byte 2 and the number of bytes both match the function

@@ -182,20 +182,25 @@ void ControllerThread::run()
                 if (!pendingPolls_.empty()) {
                     poll = pendingPolls_.front();
                     pendingPolls_.pop_front();
-                } else if (!schedule_.empty() && scheduleInterval_.count() > 0 && SimClock::now() >= nextScheduled_) {
+                } else if (!schedule_.empty() && scheduleInterval_.count() > 0 && SimClock::now() >= nextScheduled_
+                           && SimClock::now() - lastRequest_ >= line.pollQuiet && pty_.peerOpen()) {
                     scheduled = schedule_[scheduleIndex_ % schedule_.size()];
                     ++scheduleIndex_;
                     scheduledTimeout = scheduleTimeout_;
                 }
             }
-            if (poll) {
+            if (poll)
                 poll->promise.set_value(doPoll(poll->spec, poll->timeout));
-                continue;
-            }
             if (scheduled) {
                 doPoll(*scheduled, scheduledTimeout);
                 std::lock_guard lock(mutex_);
                 nextScheduled_ = SimClock::now() + scheduleInterval_;
+            }
+            if (!carry_.isEmpty()) {
+                pending = carry_;
+                carry_.clear();
+                first = last = SimClock::now();
+            } else if (poll || scheduled) {
                 continue;
             }
         }
@@ -238,6 +243,7 @@ void ControllerThread::serveRequest(QByteArray request, SimClock::time_point fir
         std::lock_guard lock(mutex_);
         reply = controller_.handle(request, SimClock::now());
     }
+    lastRequest_ = SimClock::now();
     LoggedFrame received;
     received.direction = Direction::Received;
     received.kind = ClassifyFrame(request);
@@ -330,11 +336,19 @@ PollResult ControllerThread::doPoll(const PollSpec& spec, std::chrono::milliseco
             answerFirst = SimClock::now();
         answer += in;
         answerLast = SimClock::now();
+        const FrameKind kind = ClassifyFrame(answer);
+        if (kind == FrameKind::Register || kind == FrameKind::Config) {
+            // The application was not answering polls but asking: serve it.
+            carry_ = answer;
+            answer.clear();
+            break;
+        }
         if (expected > 0 && answer.size() >= expected)
             break;
     }
 
     PollResult result = CheckPollAnswer(spec, answer, localTimeOfDay);
+    result.interrupted = !carry_.isEmpty();
     result.poll = poll;
     result.sentAt = sentAt;
     if (!answer.isEmpty()) {

@@ -58,6 +58,7 @@ struct LineSettings {
     std::chrono::milliseconds framingGap{8};      // silence that ends a frame of unknown length
     std::chrono::milliseconds turnaround{0};      // pause between a request and its reply
     std::chrono::milliseconds answerIdle{100};    // silence that ends a poll answer of wrong length
+    std::chrono::milliseconds pollQuiet{500};     // scheduled polls wait for this long a pause in the requests
 };
 
 class ControllerThread {
@@ -103,7 +104,10 @@ public:
     // Polls whose function asks for no answer wait the whole timeout.
     PollResult sendPoll(const PollSpec& spec, std::chrono::milliseconds timeout = std::chrono::seconds(3));
     // Sends the polls one after another, one every `interval`, cycling, until
-    // cleared with an empty list. Answers wait up to `answerTimeout`.
+    // cleared with an empty list. Answers wait up to `answerTimeout`. A scheduled
+    // poll waits until no request has come for pollQuiet and the slave side is
+    // open, so that it does not fall into the application's exchanges. A request
+    // that comes while a poll waits for its answer ends the wait and is served.
     void setPollSchedule(std::vector<PollSpec> polls, std::chrono::milliseconds interval,
                          std::chrono::milliseconds answerTimeout = std::chrono::seconds(3));
     // Every poll sent so far (by sendPoll and by the schedule), with its checks.
@@ -130,6 +134,8 @@ private:
     std::chrono::milliseconds scheduleTimeout_{3000};
     SimClock::time_point nextScheduled_{};
     std::size_t scheduleIndex_ = 0;
+    SimClock::time_point lastRequest_{};  // thread only
+    QByteArray carry_;                    // thread only: request bytes that interrupted a poll
 
     struct PendingPoll {
         PollSpec spec;

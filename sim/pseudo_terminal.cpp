@@ -59,6 +59,7 @@ bool PseudoTerminal::write(const QByteArray& bytes, int baud, const std::atomic<
         return false;
     using clock = std::chrono::steady_clock;
     const auto start = clock::now();
+    auto progress = start;
     qsizetype done = 0;
     while (done < bytes.size()) {
         if (cancel && cancel->load())
@@ -73,14 +74,25 @@ bool PseudoTerminal::write(const QByteArray& bytes, int baud, const std::atomic<
         const ssize_t n = ::write(master_, bytes.constData() + done, static_cast<size_t>(chunk));
         if (n > 0) {
             done += n;
+            progress = clock::now();
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        if (clock::now() - progress > std::chrono::seconds(1))
             return false;
         pollfd p{master_, POLLOUT, 0};
         ::poll(&p, 1, 10);
     }
     return true;
+}
+
+bool PseudoTerminal::peerOpen() const
+{
+    if (master_ < 0)
+        return false;
+    pollfd p{master_, 0, 0};
+    return ::poll(&p, 1, 0) >= 0 && !(p.revents & POLLHUP);
 }
 
 QByteArray PseudoTerminal::read(std::chrono::milliseconds timeout)
@@ -123,6 +135,7 @@ void PseudoTerminal::close() {}
 bool PseudoTerminal::write(const QByteArray&, int, const std::atomic<bool>*) { return false; }
 QByteArray PseudoTerminal::read(std::chrono::milliseconds) { return {}; }
 void PseudoTerminal::discardInput() {}
+bool PseudoTerminal::peerOpen() const { return false; }
 
 #endif
 

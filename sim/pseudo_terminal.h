@@ -25,8 +25,12 @@ public:
 
     // Writes all bytes, retrying partial writes. With baud > 0 each byte leaves at
     // its own deadline t0 + n * 10 / baud, so the line's pace is that of a real line.
-    // Gives up (false) as soon as *cancel is true, also while the slave reads nothing.
+    // Gives up (false) as soon as *cancel is true, and when nothing could be
+    // written for a second (nobody drains the slave side).
     bool write(const QByteArray& bytes, int baud = 0, const std::atomic<bool>* cancel = nullptr);
+    // False once the last process that held the slave side open has closed it.
+    // (Before anyone has opened it, the master cannot tell; it answers true.)
+    bool peerOpen() const;
     // Waits up to `timeout` for bytes and returns what is readable (empty on time-out,
     // and while no slave is open).
     QByteArray read(std::chrono::milliseconds timeout);

@@ -59,6 +59,8 @@ private slots:
     void pollsAreSentAndTheirAnswersChecked_data();
     void pollsAreSentAndTheirAnswersChecked();
     void scheduledPollsRepeat();
+    void requestDuringAPollIsServed();
+    void peerIsSeenOpeningAndClosing();
 
 private:
     bool openClient(QSerialPort& port);
@@ -272,6 +274,38 @@ void TestSimPty::scheduledPollsRepeat()
     for (const auto& r : sim_->pollResults())
         QVERIFY(r.ok() || r.answer.isEmpty());
     QVERIFY(sim_->pollResults()[0].ok());
+}
+
+void TestSimPty::requestDuringAPollIsServed()
+{
+    QSerialPort port;
+    QVERIFY2(openClient(port), qPrintable(port.errorString()));
+    PollSpec date;
+    PollResult result;
+    std::thread poller([&] { result = sim_->sendPoll(date, 10s); });
+    QCOMPARE(readBytes(port, 8, 3000).size(), 8);
+    send(port, kIdentRequest); // the application was not answering polls
+    QCOMPARE(spaced(readBytes(port, 14, 3000)), spaced(kIdentReply));
+    poller.join();
+    QVERIFY(result.interrupted);
+    QVERIFY(result.answer.isEmpty());
+    QVERIFY(!result.ok());
+}
+
+void TestSimPty::peerIsSeenOpeningAndClosing()
+{
+    PseudoTerminal pty;
+    QString error;
+    QVERIFY2(pty.open(&error), qPrintable(error));
+    {
+        QSerialPort port(pty.slavePath());
+        QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
+        QVERIFY(pty.peerOpen());
+        // Bytes written while the peer reads them arrive; the write returns.
+        QVERIFY(pty.write("abc"));
+        QCOMPARE(readBytes(port, 3, 3000), QByteArray("abc"));
+    }
+    QVERIFY(!pty.peerOpen());
 }
 
 QTEST_GUILESS_MAIN(TestSimPty)
