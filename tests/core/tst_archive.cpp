@@ -1,0 +1,455 @@
+// The archive: ring positions, record decoding, the shift to local time, the
+// line formats, and the record loop against the emulated controller.
+#include "archive.h"
+
+#include "controller_thread.h"
+
+#include <QtTest>
+
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+using namespace tessavin;
+
+Q_DECLARE_METATYPE(tessavin::ArchiveChoice)
+Q_DECLARE_METATYPE(std::vector<int>)
+
+namespace {
+
+constexpr long long kHour = 3600;
+
+std::vector<int> run(int from, int to)
+{
+    std::vector<int> v;
+    for (int i = from; i <= to; ++i)
+        v.push_back(i);
+    return v;
+}
+
+std::vector<int> join(std::vector<int> a, const std::vector<int>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+QString stampText(const ArchiveStamp& s)
+{
+    return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", s.year, s.month, s.day, s.hour, s.minute, s.second);
+}
+
+LinkTiming quickTiming()
+{
+    LinkTiming t;
+    t.firstByteTries = 20;
+    t.firstByteWait = std::chrono::milliseconds(20);
+    t.firstBytePause = std::chrono::milliseconds(1);
+    t.idleGap = std::chrono::milliseconds(12);
+    return t;
+}
+
+// The index field of every record request the controller received.
+std::vector<int> requestedIndexes(const sim::ControllerThread& controller)
+{
+    std::vector<int> indexes;
+    for (const auto& f : controller.frames())
+        if (f.direction == sim::Direction::Received && f.bytes.size() >= 14
+            && static_cast<std::uint8_t>(f.bytes[6]) == reg::kArchiveRecord)
+            indexes.push_back(static_cast<std::uint8_t>(f.bytes[8]) | (static_cast<std::uint8_t>(f.bytes[9]) << 8));
+    return indexes;
+}
+
+} // namespace
+
+class TestArchive : public QObject {
+    Q_OBJECT
+
+private slots:
+    void rangeFromBegin_data();
+    void rangeFromBegin();
+    void workedRecordLines();
+    void undatedRecordLine();
+    void valueFormatMatchesPrintf_data();
+    void valueFormatMatchesPrintf();
+    void valueFormatIgnoresNumericLocale();
+    void truncatedValue_data();
+    void truncatedValue();
+    void shift_data();
+    void shift();
+    void impossibleStamps_data();
+    void impossibleStamps();
+
+    void loopReadsTheChosenSlots_data();
+    void loopReadsTheChosenSlots();
+    void loopEndsAtFirstBadRecord_data();
+    void loopEndsAtFirstBadRecord();
+    void oneRecordGivesOnlyItsValue();
+    void beginStepStoresTheSharedBegin();
+};
+
+// ---- ring positions ----
+
+void TestArchive::rangeFromBegin_data()
+{
+    QTest::addColumn<int>("begin");
+    QTest::addColumn<ArchiveChoice>("choice");
+    QTest::addColumn<int>("n");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("count");
+
+    QTest::newRow("B=10 Last10") << 10 << ArchiveChoice::Last10 << 0 << 0 << 10;
+    QTest::newRow("B=0 Last10") << 0 << ArchiveChoice::Last10 << 0 << 990 << 10;
+    QTest::newRow("B=5 Last10") << 5 << ArchiveChoice::Last10 << 0 << 996 << 10;
+    QTest::newRow("B=5 Index 10") << 5 << ArchiveChoice::Index << 10 << 995 << 10;
+    QTest::newRow("B=1001 Last10") << 1001 << ArchiveChoice::Last10 << 0 << 991 << 10;
+    QTest::newRow("B=600 Last500") << 600 << ArchiveChoice::Last500 << 0 << 100 << 500;
+    QTest::newRow("B=50 Last100") << 50 << ArchiveChoice::Last100 << 0 << 951 << 100;
+    QTest::newRow("B=300 Index 30") << 300 << ArchiveChoice::Index << 30 << 270 << 30;
+    QTest::newRow("B=10 Index 2500 (beyond the ring)") << 10 << ArchiveChoice::Index << 2500 << 510 << 2500;
+    QTest::newRow("Index 0 reads nothing") << 10 << ArchiveChoice::Index << 0 << 0 << 0;
+    QTest::newRow("Index -4 reads nothing") << 10 << ArchiveChoice::Index << -4 << 0 << -4;
+    QTest::newRow("One") << 10 << ArchiveChoice::One << 0 << 0 << 1;
+    QTest::newRow("nothing ticked") << 10 << ArchiveChoice::None << 0 << 0 << 0;
+}
+
+void TestArchive::rangeFromBegin()
+{
+    QFETCH(int, begin);
+    QFETCH(ArchiveChoice, choice);
+    QFETCH(int, n);
+    QFETCH(int, start);
+    QFETCH(int, count);
+    const ArchiveRange range = ChooseArchiveRange(ArchiveNewestIndex(begin), choice, n);
+    QCOMPARE(range.start, start);
+    QCOMPARE(range.count, count);
+}
+
+// ---- lines ----
+
+void TestArchive::workedRecordLines()
+{
+    const std::uint8_t bytes[] = {0x18, 0x03, 0x05, 0x0E, 0x07, 0x09, 0x00, 0x00, 0x48, 0x41};
+    const ArchiveRecord record = DecodeArchiveRecord(bytes);
+    QCOMPARE(record.value, 12.5f);
+    const ShiftedStamp s = ShiftArchiveStamp(record, 0);
+    QCOMPARE(s.error, ArchiveStampError::None);
+    QCOMPARE(ArchiveMemoLine(7, s.stamp, record.value), std::string("    7 2024:03:05 14:07:09:  12.500\n"));
+    QCOMPARE(ArchiveFileLine(s.stamp, record.value), std::string("2024:03:05 14:07:09:  12.500\r\n"));
+}
+
+void TestArchive::undatedRecordLine()
+{
+    const std::uint8_t bytes[] = {0x00, 0x02, 0x1F, 0x19, 0x3C, 0x00, 0xCD, 0xCC, 0xFC, 0xC0};
+    const ArchiveRecord record = DecodeArchiveRecord(bytes);
+    const ShiftedStamp s = ShiftArchiveStamp(record, 3 * kHour);
+    QCOMPARE(s.error, ArchiveStampError::None);
+    QCOMPARE(ArchiveMemoLine(1000, s.stamp, record.value), std::string(" 1000    0:02:31 25:60:00:  -7.900\n"));
+    QCOMPARE(ArchiveFileLine(s.stamp, record.value), std::string("   0:02:31 25:60:00:  -7.900\r\n"));
+}
+
+void TestArchive::valueFormatMatchesPrintf_data()
+{
+    QTest::addColumn<float>("value");
+    QTest::newRow("0") << 0.0f;
+    QTest::newRow("-0") << -0.0f;
+    QTest::newRow("12.5") << 12.5f;
+    QTest::newRow("-7.9") << -7.9f;
+    QTest::newRow("0.0005 (rounding)") << 0.0005f;
+    QTest::newRow("-0.0004") << -0.0004f;
+    QTest::newRow("2.0625 (tie)") << 2.0625f;
+    QTest::newRow("123456.789") << 123456.789f;
+    QTest::newRow("largest float") << std::numeric_limits<float>::max();
+    QTest::newRow("lowest float") << std::numeric_limits<float>::lowest();
+    QTest::newRow("smallest subnormal") << std::numeric_limits<float>::denorm_min();
+    QTest::newRow("infinity") << std::numeric_limits<float>::infinity();
+    QTest::newRow("-infinity") << -std::numeric_limits<float>::infinity();
+    QTest::newRow("nan") << std::numeric_limits<float>::quiet_NaN();
+}
+
+void TestArchive::valueFormatMatchesPrintf()
+{
+    QFETCH(float, value);
+    const ArchiveStamp stamp{2024, 3, 5, 14, 7, 9};
+    char expected[128];
+    std::snprintf(expected, sizeof expected, "%4d:%2.2d:%2.2d %2.2d:%2.2d:%2.2d:  %6.3f\r\n", 2024, 3, 5, 14, 7, 9,
+                  static_cast<double>(value));
+    QCOMPARE(ArchiveFileLine(stamp, value), std::string(expected));
+}
+
+void TestArchive::valueFormatIgnoresNumericLocale()
+{
+    const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+    bool switched = false;
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "ru_RU.UTF-8", "ru_RU.utf8", "fr_FR.UTF-8"})
+        if (std::setlocale(LC_NUMERIC, name)) {
+            switched = true;
+            break;
+        }
+    const std::string line = ArchiveFileLine({2024, 3, 5, 14, 7, 9}, 12.5f);
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    if (!switched)
+        QSKIP("no locale with a decimal comma is installed");
+    QCOMPARE(line, std::string("2024:03:05 14:07:09:  12.500\r\n"));
+}
+
+void TestArchive::truncatedValue_data()
+{
+    QTest::addColumn<float>("value");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("12.5") << 12.5f << "12";
+    QTest::newRow("-7.9") << -7.9f << "-7";
+    QTest::newRow("-0.5") << -0.5f << "0";
+    QTest::newRow("0.999") << 0.999f << "0";
+    QTest::newRow("3e9 (beyond 32 bits)") << 3e9f << "3000000000";
+    QTest::newRow("largest float") << std::numeric_limits<float>::max()
+                                   << "340282346638528859811704183484516925440";
+    QTest::newRow("infinity") << std::numeric_limits<float>::infinity() << "inf";
+    QTest::newRow("nan") << std::numeric_limits<float>::quiet_NaN() << "nan";
+}
+
+void TestArchive::truncatedValue()
+{
+    QFETCH(float, value);
+    QFETCH(QString, text);
+    QCOMPARE(QString::fromStdString(TruncatedValueText(value)), text);
+}
+
+// ---- the shift to local time ----
+
+void TestArchive::shift_data()
+{
+    QTest::addColumn<QByteArray>("record");   // year byte, month, day, hour, minute, second
+    QTest::addColumn<long long>("offset");
+    QTest::addColumn<QString>("shown");
+
+    const auto r = [](int y, int mo, int d, int h, int mi, int s) {
+        const char bytes[] = {char(y), char(mo), char(d), char(h), char(mi), char(s)};
+        return QByteArray(bytes, 6);
+    };
+    QTest::newRow("UTC") << r(24, 3, 5, 14, 7, 9) << 0LL << "2024-03-05 14:07:09";
+    QTest::newRow("+3 h same day") << r(24, 3, 5, 14, 7, 9) << 3 * kHour << "2024-03-05 17:07:09";
+    QTest::newRow("+3 h over the year end") << r(24, 12, 31, 23, 30, 0) << 3 * kHour << "2025-01-01 02:30:00";
+    QTest::newRow("+3 h 28 Feb of a leap year") << r(24, 2, 28, 23, 0, 0) << 3 * kHour << "2024-02-29 02:00:00";
+    QTest::newRow("+3 h 29 Feb") << r(24, 2, 29, 22, 0, 0) << 3 * kHour << "2024-03-01 01:00:00";
+    QTest::newRow("+3 h 28 Feb of a common year") << r(23, 2, 28, 23, 0, 0) << 3 * kHour << "2023-03-01 02:00:00";
+    QTest::newRow("+3 h 28 Feb 2100 (no leap day)") << r(100, 2, 28, 23, 0, 0) << 3 * kHour << "2100-03-01 02:00:00";
+    QTest::newRow("+3 h 30 April") << r(24, 4, 30, 21, 0, 0) << 3 * kHour << "2024-05-01 00:00:00";
+    QTest::newRow("+3 h ends exactly at midnight") << r(24, 3, 5, 21, 0, 0) << 3 * kHour << "2024-03-06 00:00:00";
+    QTest::newRow("-5 h same day") << r(24, 3, 5, 14, 7, 9) << -5 * kHour << "2024-03-05 09:07:09";
+    QTest::newRow("-5 h back over the year start") << r(24, 1, 1, 2, 0, 0) << -5 * kHour << "2023-12-31 21:00:00";
+    QTest::newRow("-5 h back to 29 Feb") << r(24, 3, 1, 3, 0, 0) << -5 * kHour << "2024-02-29 22:00:00";
+    QTest::newRow("-5 h back to 28 Feb") << r(23, 3, 1, 3, 0, 0) << -5 * kHour << "2023-02-28 22:00:00";
+    QTest::newRow("-5 h from 1 Jan 2001 to 2000") << r(1, 1, 1, 1, 0, 0) << -5 * kHour << "2000-12-31 20:00:00";
+    QTest::newRow("+5:30 same day") << r(24, 3, 5, 14, 7, 9) << 5 * kHour + 1800 << "2024-03-05 19:37:09";
+    QTest::newRow("+5:30 over midnight") << r(24, 3, 5, 18, 45, 10) << 5 * kHour + 1800 << "2024-03-06 00:15:10";
+    QTest::newRow("-3:30 back over midnight") << r(24, 1, 1, 1, 0, 0) << -3 * kHour - 1800 << "2023-12-31 21:30:00";
+    QTest::newRow("+5:45 minutes roll the hour") << r(24, 6, 30, 23, 20, 0) << 5 * kHour + 2700 << "2024-07-01 05:05:00";
+    QTest::newRow("+14 h") << r(24, 12, 31, 12, 0, 0) << 14 * kHour << "2025-01-01 02:00:00";
+    QTest::newRow("-12 h") << r(24, 1, 1, 11, 59, 59) << -12 * kHour << "2023-12-31 23:59:59";
+    QTest::newRow("year 2255 rolls into 2256") << r(255, 12, 31, 23, 0, 0) << 3 * kHour << "2256-01-01 02:00:00";
+    QTest::newRow("undated record stays raw") << r(0, 12, 31, 23, 30, 0) << 3 * kHour << "0000-12-31 23:30:00";
+    QTest::newRow("undated record with impossible fields") << r(0, 0, 99, 77, 88, 99) << -5 * kHour << "0000-00-99 77:88:99";
+    QTest::newRow("impossible date without day change is shown") << r(24, 13, 40, 10, 0, 0) << 3 * kHour << "2024-13-40 13:00:00";
+}
+
+void TestArchive::shift()
+{
+    QFETCH(QByteArray, record);
+    QFETCH(long long, offset);
+    QFETCH(QString, shown);
+    std::uint8_t bytes[10] = {};
+    std::memcpy(bytes, record.constData(), 6);
+    const ShiftedStamp s = ShiftArchiveStamp(DecodeArchiveRecord(bytes), offset);
+    QCOMPARE(s.error, ArchiveStampError::None);
+    QCOMPARE(stampText(s.stamp), shown);
+}
+
+void TestArchive::impossibleStamps_data()
+{
+    QTest::addColumn<QByteArray>("record");
+    QTest::addColumn<long long>("offset");
+    QTest::addColumn<ArchiveStampError>("error");
+
+    const auto r = [](int y, int mo, int d, int h, int mi, int s) {
+        const char bytes[] = {char(y), char(mo), char(d), char(h), char(mi), char(s)};
+        return QByteArray(bytes, 6);
+    };
+    QTest::newRow("hour 24") << r(24, 3, 5, 24, 0, 0) << 0LL << ArchiveStampError::TimeEncode;
+    QTest::newRow("minute 60") << r(24, 3, 5, 1, 60, 0) << 3 * kHour << ArchiveStampError::TimeEncode;
+    QTest::newRow("second 60") << r(24, 3, 5, 1, 0, 60) << -5 * kHour << ArchiveStampError::TimeEncode;
+    QTest::newRow("hour 255 with a bad date too") << r(24, 0, 0, 255, 0, 0) << 3 * kHour << ArchiveStampError::TimeEncode;
+    QTest::newRow("month 0 over midnight") << r(24, 0, 5, 23, 0, 0) << 3 * kHour << ArchiveStampError::DateEncode;
+    QTest::newRow("month 13 over midnight") << r(24, 13, 5, 23, 0, 0) << 3 * kHour << ArchiveStampError::DateEncode;
+    QTest::newRow("30 Feb over midnight") << r(24, 2, 30, 23, 0, 0) << 3 * kHour << ArchiveStampError::DateEncode;
+    QTest::newRow("29 Feb of a common year") << r(23, 2, 29, 23, 0, 0) << 3 * kHour << ArchiveStampError::DateEncode;
+    QTest::newRow("31 April") << r(24, 4, 31, 23, 0, 0) << 3 * kHour << ArchiveStampError::DateEncode;
+    QTest::newRow("day 0 back over midnight") << r(24, 3, 0, 1, 0, 0) << -5 * kHour << ArchiveStampError::DateEncode;
+}
+
+void TestArchive::impossibleStamps()
+{
+    QFETCH(QByteArray, record);
+    QFETCH(long long, offset);
+    QFETCH(ArchiveStampError, error);
+    std::uint8_t bytes[10] = {};
+    std::memcpy(bytes, record.constData(), 6);
+    QCOMPARE(ShiftArchiveStamp(DecodeArchiveRecord(bytes), offset).error, error);
+}
+
+// ---- the record loop over the line ----
+
+void TestArchive::loopReadsTheChosenSlots_data()
+{
+    QTest::addColumn<int>("begin");
+    QTest::addColumn<ArchiveChoice>("choice");
+    QTest::addColumn<int>("n");
+    QTest::addColumn<std::vector<int>>("indexes");
+
+    QTest::newRow("B=10 Last10") << 10 << ArchiveChoice::Last10 << 0 << run(0, 9);
+    QTest::newRow("B=0 Last10") << 0 << ArchiveChoice::Last10 << 0 << run(990, 999);
+    QTest::newRow("B=5 Last10") << 5 << ArchiveChoice::Last10 << 0 << join(run(996, 1000), run(0, 4));
+    QTest::newRow("B=5 Index 10") << 5 << ArchiveChoice::Index << 10 << join(run(995, 1000), run(0, 3));
+    QTest::newRow("nothing ticked") << 10 << ArchiveChoice::None << 0 << std::vector<int>{};
+}
+
+void TestArchive::loopReadsTheChosenSlots()
+{
+    QFETCH(int, begin);
+    QFETCH(ArchiveChoice, choice);
+    QFETCH(int, n);
+    QFETCH(std::vector<int>, indexes);
+
+    sim::ControllerThread controller;
+    QString error;
+    if (!controller.start(&error))
+        QSKIP(qPrintable(error));
+    controller.withController([](sim::Controller& c) { c.state().archive.fillDefault(1001); });
+    Session session(quickTiming());
+    QVERIFY(session.link.OpenPort(controller.slavePath(), 38400));
+
+    std::vector<int> shown;
+    ArchivePlan plan;
+    plan.choice = choice;
+    plan.indexCount = n;
+    ArchiveEvents events;
+    events.line = [&shown](const ArchiveLine& line) { shown.push_back(line.index); };
+    const ArchiveOutcome outcome = ReadArchiveRecords(session, ArchiveNewestIndex(begin), plan, events);
+
+    QCOMPARE(outcome.end, ArchiveEnd::Done);
+    QCOMPARE(shown, indexes);
+    QCOMPARE(requestedIndexes(controller), indexes);
+}
+
+void TestArchive::loopEndsAtFirstBadRecord_data()
+{
+    QTest::addColumn<int>("faultKind");
+    QTest::addColumn<int>("faultBytes");
+    QTest::addColumn<QByteArray>("third");       // the third record's six stamp bytes
+    QTest::addColumn<int>("end");
+
+    const QByteArray good("\x18\x03\x05\x0e\x07\x09", 6);
+    QTest::newRow("silence") << int(sim::FaultKind::Silence) << -1 << good << int(ArchiveEnd::ReadFailed);
+    QTest::newRow("bad body checksum") << int(sim::FaultKind::BadBodyChecksum) << -1 << good << int(ArchiveEnd::ReadFailed);
+    QTest::newRow("cut short") << int(sim::FaultKind::Truncated) << 9 << good << int(ArchiveEnd::ReadFailed);
+    QTest::newRow("hour 24") << -1 << -1 << QByteArray("\x18\x03\x05\x18\x00\x00", 6) << int(ArchiveEnd::TimeEncode);
+    QTest::newRow("31 Feb over midnight") << -1 << -1 << QByteArray("\x18\x02\x1f\x17\x00\x00", 6)
+                                          << int(ArchiveEnd::DateEncode);
+}
+
+void TestArchive::loopEndsAtFirstBadRecord()
+{
+    QFETCH(int, faultKind);
+    QFETCH(int, faultBytes);
+    QFETCH(QByteArray, third);
+    QFETCH(int, end);
+
+    sim::ControllerThread controller;
+    QString error;
+    if (!controller.start(&error))
+        QSKIP(qPrintable(error));
+    controller.withController([&](sim::Controller& c) {
+        auto& archive = c.state().archive;
+        archive.fillDefault(20);
+        std::memcpy(archive.records[2].data(), third.constData(), 6);
+        if (faultKind >= 0) {
+            sim::Fault fault;
+            fault.kind = static_cast<sim::FaultKind>(faultKind);
+            fault.target = sim::FaultTarget::registerCommand(reg::kArchiveRecord);
+            fault.bytes = faultBytes;
+            c.addFault(fault);
+        }
+    });
+    Session session(quickTiming());
+    QVERIFY(session.link.OpenPort(controller.slavePath(), 38400));
+
+    int lines = 0;
+    ArchivePlan plan;
+    plan.choice = ArchiveChoice::Index;
+    plan.indexCount = 5;
+    plan.utcOffsetSeconds = 3 * kHour;
+    ArchiveEvents events;
+    events.line = [&lines](const ArchiveLine&) { ++lines; };
+    // B = 5 and N = 5: records 0 to 4.
+    const ArchiveOutcome outcome = ReadArchiveRecords(session, ArchiveNewestIndex(5), plan, events);
+    QCOMPARE(int(outcome.end), end);
+    if (faultKind >= 0) {
+        QCOMPARE(lines, 0);
+    } else {
+        QCOMPARE(lines, 2);
+        QCOMPARE(outcome.lastIndex, 2);
+    }
+}
+
+void TestArchive::oneRecordGivesOnlyItsValue()
+{
+    sim::ControllerThread controller;
+    QString error;
+    if (!controller.start(&error))
+        QSKIP(qPrintable(error));
+    controller.withController([](sim::Controller& c) {
+        auto& archive = c.state().archive;
+        archive.fillDefault(10);
+        const std::uint8_t record[] = {0x18, 0x03, 0x05, 0x0E, 0x07, 0x09, 0xCD, 0xCC, 0xFC, 0xC0};
+        std::memcpy(archive.records[3].data(), record, sizeof record);
+    });
+    Session session(quickTiming());
+    QVERIFY(session.link.OpenPort(controller.slavePath(), 38400));
+    int lines = 0;
+    ArchivePlan plan;
+    plan.choice = ArchiveChoice::One;
+    plan.oneIndex = 3;
+    ArchiveEvents events;
+    events.line = [&lines](const ArchiveLine&) { ++lines; };
+    const ArchiveOutcome outcome = ReadArchiveRecords(session, 999, plan, events);
+    QCOMPARE(outcome.end, ArchiveEnd::One);
+    QCOMPARE(lines, 0);
+    QCOMPARE(QString::fromStdString(outcome.oneValue.value_or("?")), QStringLiteral("-7"));
+    QCOMPARE(requestedIndexes(controller), std::vector<int>{3});
+}
+
+void TestArchive::beginStepStoresTheSharedBegin()
+{
+    sim::ControllerThread controller;
+    QString error;
+    if (!controller.start(&error))
+        QSKIP(qPrintable(error));
+    controller.withController([](sim::Controller& c) { c.state().archive.begin = 291; });
+    Session session(quickTiming());
+    QVERIFY(session.link.OpenPort(controller.slavePath(), 38400));
+    QCOMPARE(ReadArchiveBegin(session), 291);
+    QCOMPARE(session.begin, 291);
+    const auto frames = controller.frames();
+    QVERIFY(!frames.empty());
+    QCOMPARE(frames.front().bytes.toHex(' '), QByteArray("05 64 08 00 46 f7 5b 06 00 00 00 00 85 30"));
+
+    // Silence: the begin is 0 and the shared value follows.
+    controller.withController([](sim::Controller& c) {
+        c.addFault({sim::FaultKind::Silence, sim::FaultTarget::registerCommand(reg::kArchiveBegin), 1});
+    });
+    QCOMPARE(ReadArchiveBegin(session), 0);
+    QCOMPARE(session.begin, 0);
+}
+
+QTEST_GUILESS_MAIN(TestArchive)
+#include "tst_archive.moc"
