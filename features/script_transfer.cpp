@@ -1,0 +1,104 @@
+#include "script_transfer.h"
+
+#include "open_files.h"
+#include "register_link.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cstring>
+
+namespace tessavin {
+
+ScriptFile LoadScriptFile(const QString& path, TransferBuffer& transfer)
+{
+    ScriptFile result;
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.isFile())
+        return result;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return result;
+    // One byte more than fits tells a script that is too long, whatever the size claims.
+    const QByteArray bytes = file.read(static_cast<qint64>(kScriptMaxBytes) + 1);
+    result.size = std::max<qint64>(file.size(), bytes.size());
+    if (bytes.isEmpty() && file.error() != QFileDevice::NoError)
+        return result;
+    if (bytes.isEmpty()) {
+        result.status = ScriptFileStatus::Empty;
+        return result;
+    }
+    if (static_cast<std::size_t>(bytes.size()) > kScriptMaxBytes) {
+        result.status = ScriptFileStatus::TooLong;
+        return result;
+    }
+    transfer.clear();
+    std::memcpy(transfer.bytes.data(), bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    transfer.length = static_cast<std::int32_t>(bytes.size());
+    result.status = ScriptFileStatus::Loaded;
+    return result;
+}
+
+QByteArray ScriptShownBytes(const std::uint8_t* bytes, std::size_t n)
+{
+    const auto* end = std::find(bytes, bytes + n, std::uint8_t{0});
+    return QByteArray(reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(end - bytes));
+}
+
+bool SendTransferScript(Session& session, bool* sent)
+{
+    if (sent)
+        *sent = false;
+    const std::int32_t n = session.transfer.length;
+    if (n <= 0 || static_cast<std::size_t>(n) > kScriptMaxBytes)
+        return false;
+    const std::size_t length = BuildRegDataRequest(session.frame, reg::kScriptDown,
+                                                   session.transfer.bytes.data(), static_cast<std::size_t>(n));
+    if (length == 0)
+        return false;
+    if (sent)
+        *sent = true;
+    return RegExchange(session.link, session.frame, length);
+}
+
+ScriptDownResult SendScriptFile(Session& session, const QString& path,
+                                const std::function<void(const QByteArray& shown)>& loaded)
+{
+    ScriptDownResult result;
+    result.file = LoadScriptFile(path, session.transfer);
+    if (result.file.status != ScriptFileStatus::Loaded)
+        return result;
+    if (loaded)
+        loaded(ScriptShownBytes(session.transfer.bytes.data(), static_cast<std::size_t>(session.transfer.length)));
+    result.replied = SendTransferScript(session, &result.sent);
+    return result;
+}
+
+ScriptUpResult ReadScriptBack(Session& session, const QString& path)
+{
+    ScriptUpResult result;
+    const std::size_t length = BuildRegRequest(session.frame, reg::kScriptUp);
+    const std::size_t n = RegExchangeRaw(session.link, session.frame, length);
+    result.received = n;
+    if (n < kScriptReplyMinimum)
+        return result;
+    result.ok = true;
+    auto& frame = session.frame;
+    result.script = QByteArray(reinterpret_cast<const char*>(frame.data() + 8), static_cast<qsizetype>(n - 10));
+    // The first checksum byte becomes the end of the shown text.
+    frame[n - 2] = 0;
+    result.shown = ScriptShownBytes(frame.data() + 8, n - 8);
+    OutputFile file;
+    result.saved = file.create(path) && file.write(result.script);
+    file.close();
+    return result;
+}
+
+bool ClearScript(Session& session)
+{
+    const std::size_t length = BuildRegRequest(session.frame, reg::kLogBegin);
+    return RegExchange(session.link, session.frame, length);
+}
+
+} // namespace tessavin

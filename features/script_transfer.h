@@ -1,0 +1,78 @@
+#pragma once
+// The controller's script over the register and log link: sending a script file
+// (Down script, 0x0C data request), reading the script back (Up script, 0x0E) and
+// clearing it (Clr script, the 0x19 request).
+//
+// A script is raw bytes, without header or conversion. One data request carries
+// it whole, its 16-bit length and count fields filled in full, so a script may
+// hold up to kScriptMaxBytes bytes (what the Frame buffer holds besides the
+// request's own 14 bytes). A longer script file is refused and nothing is sent.
+#include "session.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+namespace tessavin {
+
+constexpr std::size_t kScriptMaxBytes = kRegMaxData;
+
+// The shortest Up script reply that carries a script byte: 8 bytes of header and
+// body start, then the script, then the two checksum bytes.
+constexpr std::size_t kScriptReplyMinimum = 11;
+
+enum class ScriptFileStatus {
+    Loaded,      // in the Transfer buffer, Transfer length set
+    Empty,       // the file holds no bytes
+    Unreadable,  // missing, not a plain file, or not readable
+    TooLong,     // more than kScriptMaxBytes bytes
+};
+
+struct ScriptFile {
+    ScriptFileStatus status = ScriptFileStatus::Unreadable;
+    qint64 size = 0;   // the file's size as far as known (TooLong: at least kScriptMaxBytes + 1)
+};
+
+// Reads a script file into the Transfer buffer (cleared whole first) and sets the
+// Transfer length. The file is opened read-only: never created, truncated or
+// changed. Only a Loaded file touches the buffer.
+ScriptFile LoadScriptFile(const QString& path, TransferBuffer& transfer);
+
+// The part of a script that is shown as text: its bytes up to the first zero byte.
+QByteArray ScriptShownBytes(const std::uint8_t* bytes, std::size_t n);
+
+struct ScriptDownResult {
+    ScriptFile file;
+    bool sent = false;     // the request went out
+    bool replied = false;  // some reply byte came (the reply itself is not read)
+};
+
+// Down script: loads the file, tells `loaded` the bytes to show, then sends the
+// whole script in one data request. Nothing is sent unless the file was Loaded.
+ScriptDownResult SendScriptFile(Session& session, const QString& path,
+                                const std::function<void(const QByteArray& shown)>& loaded = {});
+
+// The script in the Transfer buffer (1 to kScriptMaxBytes bytes) in one data
+// request; true when some reply byte came. False, sending nothing, for any other length.
+bool SendTransferScript(Session& session, bool* sent = nullptr);
+
+struct ScriptUpResult {
+    std::size_t received = 0;  // reply bytes
+    bool ok = false;           // at least kScriptReplyMinimum bytes came
+    QByteArray script;         // the received - 10 script bytes, zeros and all
+    QByteArray shown;          // the script up to its first zero byte
+    bool saved = false;        // the file was created and every byte written
+};
+
+// Up script: sends the read-back request; when a script came, writes it whole to
+// `path` (replacing any file of that name). The reply's checksums are not tested:
+// a damaged script is shown and saved as it came.
+ScriptUpResult ReadScriptBack(Session& session, const QString& path);
+
+// Clr script: true when some reply byte came.
+bool ClearScript(Session& session);
+
+} // namespace tessavin
