@@ -1,8 +1,185 @@
-// Handlers of the archive download and the script transfer.
+// Handlers of the archive download and the script transfer. None of them has a
+// visible control in the window; they are reached as slots.
 #include "form1.h"
 
-void TForm1::ButBegRetroClick() {}
-void TForm1::ButContRetroClick() {}
-void TForm1::DownScrClick() {}
-void TForm1::ButtonUpClick() {}
-void TForm1::Down_testikClick() {}
+#include "archive.h"
+#include "conversions.h"
+#include "open_files.h"
+#include "script_transfer.h"
+#include "text_codec.h"
+
+#include <QCheckBox>
+#include <QDateTime>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+
+namespace {
+
+// The begin step without the lock, shared by both archive handlers.
+void archiveBeginStep(TForm1& form)
+{
+    TForm1::showStatus(form.Label2, form.Label5, std::nullopt);
+    TForm1::processMessages();
+    const int begin = tessavin::ReadArchiveBegin(form.session());
+    form.Memo1->clear();
+    form.Memo1->setPlainText(QStringLiteral("OK=%1").arg(begin));
+    TForm1::showStatus(form.Label2, form.Label5, begin > 0);
+}
+
+tessavin::ArchiveChoice archiveChoice(const TForm1& form)
+{
+    using tessavin::ArchiveChoice;
+    if (form.ONE->isChecked())
+        return ArchiveChoice::One;
+    if (form.Last500->isChecked())
+        return ArchiveChoice::Last500;
+    if (form.Last100->isChecked())
+        return ArchiveChoice::Last100;
+    if (form.Last10->isChecked())
+        return ArchiveChoice::Last10;
+    if (form.Index->isChecked())
+        return ArchiveChoice::Index;
+    return ArchiveChoice::None;
+}
+
+QString nativePath(const QString& path) { return QDir::toNativeSeparators(path); }
+
+} // namespace
+
+void TForm1::ButBegRetroClick()
+{
+    auto lock = beginExchange();
+    if (!lock)
+        return;
+    archiveBeginStep(*this);
+}
+
+void TForm1::ButContRetroClick()
+{
+    auto lock = beginExchange();
+    if (!lock)
+        return;
+    tessavin::ArchivePlan plan;
+    // The controller keeps UTC; records are shown in the computer's local time.
+    plan.utcOffsetSeconds = QDateTime::currentDateTime().offsetFromUtc();
+    archiveBeginStep(*this);
+    const int newest = tessavin::ArchiveNewestIndex(session().begin);
+    showStatus(Label2, Label5, std::nullopt);
+    processMessages();
+
+    tessavin::OutputFile file;
+    if (chFile->isChecked()) {
+        const QString path = seam().saveFileName(this, QStringLiteral("ret"), QString());
+        if (!path.isEmpty())
+            file.create(path);
+    }
+
+    plan.choice = archiveChoice(*this);
+    if (plan.choice == tessavin::ArchiveChoice::Index) {
+        const auto n = fieldInteger(Beg);
+        if (!n)
+            return;
+        plan.indexCount = *n;
+    } else if (plan.choice == tessavin::ArchiveChoice::One) {
+        const auto n = fieldInteger(EdONE);
+        if (!n)
+            return;
+        plan.oneIndex = *n;
+    }
+
+    tessavin::ArchiveEvents events;
+    events.processMessages = [] { processMessages(); };
+    events.line = [this, &file](const tessavin::ArchiveLine& line) {
+        if (file.isOpen())
+            file.write(QByteArray::fromStdString(line.fileLine));
+        // Each record is one line of the memo; its LF is the line's end.
+        QString shown = QString::fromLatin1(line.memoLine);
+        shown.chop(1);
+        Memo1->appendPlainText(shown);
+        Edi->setText(QString::number(line.index));
+    };
+    const tessavin::ArchiveOutcome outcome = tessavin::ReadArchiveRecords(session(), newest, plan, events);
+    file.close();
+    switch (outcome.end) {
+    case tessavin::ArchiveEnd::ReadFailed:
+        showStatus(Label2, Label5, false);
+        break;
+    case tessavin::ArchiveEnd::TimeEncode:
+        showMessage(tessavin::TimeEncodeError());
+        break;
+    case tessavin::ArchiveEnd::DateEncode:
+        showMessage(tessavin::DateEncodeError());
+        break;
+    case tessavin::ArchiveEnd::One:
+        EdVal->setText(QString::fromStdString(*outcome.oneValue));
+        break;
+    case tessavin::ArchiveEnd::Done:
+        break;
+    }
+}
+
+void TForm1::DownScrClick()
+{
+    auto lock = beginExchange();
+    if (!lock)
+        return;
+    const QString path = seam().openFileName(this, QStringLiteral("scr"), QStringLiteral("|scr"));
+    if (path.isEmpty())
+        return;
+    setWindowTitle(nativePath(path));
+    const auto result = tessavin::SendScriptFile(session(), path, [this](const QByteArray& shown) {
+        Memo1->clear();
+        Memo1->setPlainText(tessavin::DecodeText(shown));
+    });
+    switch (result.file.status) {
+    case tessavin::ScriptFileStatus::Loaded:
+        break;
+    case tessavin::ScriptFileStatus::Empty:
+        Memo1->clear();
+        break;
+    case tessavin::ScriptFileStatus::TooLong:
+        Memo1->setPlainText(QStringLiteral("Script not sent: the file holds %1 bytes, at most %2 fit in one request")
+                                .arg(result.file.size)
+                                .arg(tessavin::kScriptMaxBytes));
+        break;
+    case tessavin::ScriptFileStatus::Unreadable:
+        break;
+    }
+    showStatus(Label2, Label5, result.replied);
+}
+
+void TForm1::ButtonUpClick()
+{
+    auto lock = beginExchange();
+    if (!lock)
+        return;
+    showStatus(Label2, Label5, std::nullopt);
+    processMessages();
+    const QString path = seam().saveFileName(this, QStringLiteral("log"), QString());
+    if (path.isEmpty())
+        return;
+    const auto result = tessavin::ReadScriptBack(session(), path);
+    if (!result.ok) {
+        showStatus(Label2, Label5, false);
+        return;
+    }
+    Memo1->clear();
+    Memo1->setPlainText(tessavin::DecodeText(result.shown));
+    setWindowTitle(nativePath(path));
+    if (!result.saved)
+        Memo1->clear();
+}
+
+void TForm1::Down_testikClick()
+{
+    auto lock = beginExchange();
+    if (!lock)
+        return;
+    if (!confirmed())
+        return;
+    showStatus(Label2, Label5, std::nullopt);
+    processMessages();
+    showStatus(Label2, Label5, tessavin::ClearScript(session()));
+}
