@@ -1,0 +1,673 @@
+// The configuration-link handlers in the real window against the emulated
+// controller over a pseudo-terminal: status query, Set test, Reboot, Upload,
+// Upload Test Config, Down test, Open cfg and Save cfg, with their messages, the
+// Activity label, the Diagnostic memo, Memo and the files.
+#include "config_link.h"
+#include "controller_thread.h"
+#include "window_fixture.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QShortcut>
+#include <QTest>
+#include <QTextDocument>
+#include <QTimer>
+
+#ifdef __linux__
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
+using namespace tessavin;
+using namespace std::chrono_literals;
+
+namespace {
+
+QByteArray hex(const char* text) { return QByteArray::fromHex(QByteArray(text).replace(' ', "")); }
+
+// Short waits for the first byte and a short idle gap; the silent-reboot test
+// runs with the system's own timing.
+LinkTiming quick()
+{
+    LinkTiming t;
+    t.firstByteWait = 20ms;
+    t.firstByteTries = 5;
+    t.idleGap = 20ms;
+    return t;
+}
+
+// Records what the Activity label showed when each message box came up.
+struct WatchingSeam : test::ScriptedSeam {
+    QLabel* label = nullptr;
+    QStringList labelAtMessage;
+    void showMessage(QWidget* parent, const QString& text) override
+    {
+        labelAtMessage << label->text();
+        ScriptedSeam::showMessage(parent, text);
+    }
+};
+
+struct Bench {
+    explicit Bench(LinkTiming timing = quick()) : f(timing)
+    {
+        seam.label = f.form1->Label;
+        f.form1->setSeam(&seam);
+    }
+
+    sim::ControllerThread sim;
+    test::WindowFixture f;
+    WatchingSeam seam;
+
+    TForm1& form() { return *f.form1; }
+    bool start()
+    {
+        if (!sim.start())
+            return false;
+        f.form1->Edit1->setText(sim.slavePath());
+        f.form1->OpenComClick();
+        return f.form1->session().link.isOpen();
+    }
+    void state(const std::function<void(sim::ControllerState&)>& change)
+    {
+        sim.withController([&](sim::Controller& c) { change(c.state()); });
+    }
+    void fault(sim::FaultKind kind, sim::FaultTarget target, int bytes = -1)
+    {
+        sim::Fault fault;
+        fault.kind = kind;
+        fault.target = target;
+        fault.bytes = bytes;
+        sim.withController([&](sim::Controller& c) { c.addFault(fault); });
+    }
+    QList<QByteArray> received() const
+    {
+        QList<QByteArray> frames;
+        for (const sim::LoggedFrame& frame : sim.frames())
+            if (frame.direction == sim::Direction::Received)
+                frames << frame.bytes;
+        return frames;
+    }
+    QStringList diagnostic() const
+    {
+        const QString text = f.form2->Memo->toPlainText();
+        return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+    }
+};
+
+#define START_OR_SKIP(bench)                                          \
+    do {                                                              \
+        if (!(bench).start())                                         \
+            QSKIP("no pseudo-terminal can be had here");              \
+    } while (false)
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+QByteArray letters(qsizetype n)
+{
+    QByteArray bytes(n, '\0');
+    for (qsizetype i = 0; i < n; ++i)
+        bytes[i] = static_cast<char>('a' + i % 26);
+    return bytes;
+}
+
+// Makes a file that this process cannot open for writing: read-only permissions,
+// and where they do not stop this process (it runs as root), the immutable flag.
+class UnwritableFile {
+public:
+    explicit UnwritableFile(const QString& path) : path_(path)
+    {
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+        if (!canWrite())
+            return;
+#ifdef __linux__
+        immutable_ = setImmutable(true);
+#endif
+    }
+    ~UnwritableFile()
+    {
+#ifdef __linux__
+        if (immutable_)
+            setImmutable(false);
+#endif
+        QFile::setPermissions(path_, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
+    bool unwritable() const { return !canWrite(); }
+
+private:
+    bool canWrite() const
+    {
+        QFile file(path_);
+        return file.open(QIODevice::ReadWrite);
+    }
+#ifdef __linux__
+    bool setImmutable(bool on) const
+    {
+        const int fd = ::open(QFile::encodeName(path_).constData(), O_RDONLY);
+        if (fd < 0)
+            return false;
+        int flags = 0;
+        bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        if (done) {
+            flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+            done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        }
+        ::close(fd);
+        return done;
+    }
+    bool immutable_ = false;
+#endif
+    QString path_;
+};
+
+const QByteArray kStatusFrame = hex("05 64 03 0B 01 06 00 00 00 37 C8 1C");
+const QByteArray kSetTestFrame = hex("05 64 03 0B 01 06 00 00 00 36 09 DC");
+const QByteArray kRebootFrame = hex("05 64 03 0B 01 06 00 00 00 63 C9 E3");
+const QByteArray kStartFrame = hex("05 64 03 0B 01 06 00 00 00 15 48 05");
+const QByteArray kStopFrame = hex("05 64 03 0B 01 06 00 00 00 17 C9 C4");
+
+const QString kOk = QStringLiteral("       OK");
+const QString kNoPort = QStringLiteral("       COM?");
+const QString kTransferFailed = QStringLiteral("      NOT OK");
+const QString kCommandFailed = QStringLiteral("      NOT OK ");
+
+} // namespace
+
+class TestConfigWindow : public QObject {
+    Q_OBJECT
+private slots:
+    // ---- device control commands ----
+
+    void statusQuery_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("silent");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("01 00") << 0 << false << "       OK";
+        QTest::newRow("01 01") << 1 << false << "   NOT OK = bad json";
+        QTest::newRow("01 02") << 2 << false << "   NOT OK = no memory";
+        QTest::newRow("01 03") << 3 << false << "   NOT OK = no file";
+        QTest::newRow("01 07") << 7 << false << "   NOT OK = ";
+        QTest::newRow("silence") << 0 << true << "      NOT OK = -1";
+    }
+    void statusQuery()
+    {
+        QFETCH(int, status);
+        QFETCH(bool, silent);
+        QFETCH(QString, message);
+        Bench b;
+        START_OR_SKIP(b);
+        b.state([&](sim::ControllerState& s) { s.statusCode = status; });
+        if (silent)
+            b.fault(sim::FaultKind::Silence, sim::FaultTarget::configCommand(cfg::kStatusQuery));
+        b.form().Label->setText(QStringLiteral(" .  + "));
+        b.form().TestClick();
+        QCOMPARE(b.seam.messages, QStringList{message});
+        QCOMPARE(b.received(), QList<QByteArray>{kStatusFrame});
+        // While the message is up the label shows this command's marks only.
+        QCOMPARE(b.seam.labelAtMessage, QStringList{silent ? " . " : " .  + "});
+        QCOMPARE(b.form().Label->text(), QString());
+        const QString readLine = silent ? QStringLiteral("bool Send, ReadBuf=0 0 0")
+                                        : QStringLiteral("bool Send, ReadBuf=5 1 %1").arg(status);
+        QCOMPARE(b.diagnostic(), (QStringList{"bool Send =12", "05 64 03 0B 01 06 00 00 00 37 C8 1C ", readLine}));
+        QVERIFY(b.form().session().link.isOpen());
+    }
+
+    void statusQueryShortcut()
+    {
+        Bench b;
+        START_OR_SKIP(b);
+        auto* shortcut = b.form().findChild<QShortcut*>(QStringLiteral("StatusQueryShortcut"));
+        QVERIFY(shortcut);
+        QCOMPARE(shortcut->key(), QKeySequence(QStringLiteral("Ctrl+T")));
+        emit shortcut->activated();
+        QCOMPARE(b.seam.messages, QStringList{kOk});
+        QCOMPARE(b.received(), QList<QByteArray>{kStatusFrame});
+    }
+
+    void setTest_data()
+    {
+        QTest::addColumn<bool>("silent");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("answered") << false << kOk;
+        QTest::newRow("silence") << true << kCommandFailed;
+    }
+    void setTest()
+    {
+        QFETCH(bool, silent);
+        QFETCH(QString, message);
+        Bench b;
+        START_OR_SKIP(b);
+        if (silent)
+            b.fault(sim::FaultKind::Silence, sim::FaultTarget::configCommand(cfg::kSetTestMode));
+        b.form().Set_TestClick();
+        QCOMPARE(b.seam.messages, QStringList{message});
+        QCOMPARE(b.received(), QList<QByteArray>{kSetTestFrame});
+        if (!silent)
+            QVERIFY(b.sim.stateSnapshot().testMode);
+        QCOMPARE(b.form().Label->text(), QString());
+        QVERIFY(b.form().ok->isVisibleTo(&b.form()));
+    }
+
+    void noPort_data()
+    {
+        QTest::addColumn<QString>("handler");
+        for (const char* name : {"TestClick", "Set_TestClick", "BuRebootClick", "UplClick", "Upl_testClick", "Down_testClick"})
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+    void noPort()
+    {
+        QFETCH(QString, handler);
+        Bench b;
+        START_OR_SKIP(b);
+        b.form().Button7Click(); // Close
+        b.form().Memo->setPlainText(QStringLiteral("{\"kept\": true}"));
+        b.form().Label->setText(QStringLiteral(" . "));
+        QVERIFY(QMetaObject::invokeMethod(&b.form(), handler.toLatin1().constData(), Qt::DirectConnection));
+        QCOMPARE(b.seam.messages, QStringList{kNoPort});
+        QCOMPARE(b.seam.labelAtMessage, QStringList{QString()});
+        QCOMPARE(b.form().Label->text(), QString());
+        // The two uploads empty Memo first; the others leave it.
+        QCOMPARE(b.form().Memo->toPlainText().isEmpty(), handler.startsWith(QLatin1String("Upl")));
+        QTest::qWait(50);
+        QVERIFY(b.received().isEmpty());
+        QVERIFY(b.diagnostic().isEmpty());
+    }
+
+    void reboot()
+    {
+        Bench b;
+        START_OR_SKIP(b);
+        b.form().BuRebootClick();
+        QCOMPARE(b.seam.messages, QStringList{kOk});
+        QCOMPARE(b.received(), QList<QByteArray>{kRebootFrame});
+        QCOMPARE(b.sim.stateSnapshot().rebootCount, 1);
+        QVERIFY(!b.form().session().link.isOpen());
+        QVERIFY(!b.form().ok->isVisibleTo(&b.form()));
+        QCOMPARE(b.form().Label->text(), QString());
+        b.form().Set_TestClick();
+        QCOMPARE(b.seam.messages.last(), kNoPort);
+    }
+
+    // The controller stays silent: the default first-byte rule gives up after
+    // 201 rounds of 10 + 55 ms, about 13 seconds, and the port is closed anyway.
+    void silentRebootWithDefaultTiming()
+    {
+        Bench b(LinkTiming{});
+        START_OR_SKIP(b);
+        b.fault(sim::FaultKind::Silence, sim::FaultTarget::configCommand(cfg::kReboot));
+        QElapsedTimer timer;
+        timer.start();
+        b.form().BuRebootClick();
+        const qint64 elapsed = timer.elapsed();
+        QCOMPARE(b.seam.messages, QStringList{kCommandFailed});
+        QCOMPARE(b.form().session().link.lastFirstByteRounds(), 201);
+        QVERIFY2(elapsed >= 201 * 65 - 500, qPrintable(QString::number(elapsed)));
+        QVERIFY(!b.form().session().link.isOpen());
+        QVERIFY(!b.form().ok->isVisibleTo(&b.form()));
+        QCOMPARE(b.diagnostic().last(), QStringLiteral("bool Send, ReadBuf=0 0 0"));
+        b.form().Set_TestClick();
+        QCOMPARE(b.seam.messages.last(), kNoPort);
+        QCOMPARE(b.received(), QList<QByteArray>{kRebootFrame});
+    }
+
+    // A command pressed while another waits for its reply does nothing.
+    void commandDuringExchange()
+    {
+        Bench b;
+        START_OR_SKIP(b);
+        auto line = b.sim.lineSettings();
+        line.turnaround = 150ms;
+        b.sim.setLineSettings(line);
+        QTimer::singleShot(40, &b.form(), [&b] { b.form().Set_TestClick(); });
+        b.form().TestClick();
+        QCOMPARE(b.seam.messages, QStringList{kOk});
+        QCOMPARE(b.received(), QList<QByteArray>{kStatusFrame});
+        QCOMPARE(b.sim.stateSnapshot().setTestCount, 0);
+    }
+
+    // ---- uploads ----
+
+    void upload_data()
+    {
+        QTest::addColumn<bool>("testConfig");
+        QTest::newRow("Upload") << false;
+        QTest::newRow("Upload Test Config") << true;
+    }
+    void upload()
+    {
+        QFETCH(bool, testConfig);
+        Bench b;
+        START_OR_SKIP(b);
+        const QByteArray config = "{\n  \"name\": \"" + letters(237 - 17) + "\"\n}\n";
+        QCOMPARE(config.size(), 237);
+        b.state([&](sim::ControllerState& s) {
+            (testConfig ? s.testConfiguration : s.configuration) = config;
+            s.chunkSize = 100;
+        });
+        b.form().Memo->setPlainText(QStringLiteral("old text"));
+        testConfig ? b.form().Upl_testClick() : b.form().UplClick();
+
+        QCOMPARE(b.seam.messages, QStringList{kOk});
+        QCOMPARE(b.form().Memo->toPlainText(), QString::fromLatin1(config));
+        const QList<QByteArray> expected{
+            testConfig ? hex("05 64 03 0B 01 06 00 00 00 18 89 C0") : hex("05 64 03 0B 01 06 00 00 00 3D 48 1B"),
+            hex("05 64 03 0B 01 11 00 00 00 01 00 09 11"), hex("05 64 03 0B 01 11 00 64 00 01 00 16 21"),
+            hex("05 64 03 0B 01 11 00 C8 00 01 00 37 71"), hex("05 64 03 0B 01 11 00 ED 00 01 00 3C 7D")};
+        QCOMPARE(b.received(), expected);
+        const QStringList diag = b.diagnostic();
+        QStringList progress;
+        for (const QString& line : diag)
+            if (line.startsWith(QLatin1String("Upload")) || line.startsWith(QLatin1String("UP_NEXT")))
+                progress << line;
+        QCOMPARE(progress, (QStringList{"Upload ->(100) ", "UP_NEXT ->(17) ", "Upload ->(200) ", "UP_NEXT ->(17) ",
+                                        "Upload ->(237) ", "UP_NEXT ->(17) "}));
+        QVERIFY(diag.contains(QStringLiteral("Comm ->(9) 011100ED0001003C7D")));
+        QCOMPARE(diag.count(QStringLiteral("bool Send =13")), 4);
+        QCOMPARE(b.seam.labelAtMessage, QStringList{QStringLiteral(" .  + ").repeated(5)});
+        QCOMPARE(b.form().Label->text(), QString());
+    }
+
+    void uploadFails_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("function");
+        QTest::addColumn<int>("frames");
+        QTest::newRow("command silent") << int(sim::FaultKind::Silence) << 0 << 1;
+        QTest::newRow("chunk silent") << int(sim::FaultKind::Silence) << int(cfg::kFunctionRead) << 2;
+        QTest::newRow("chunk of one byte") << int(sim::FaultKind::Truncated) << int(cfg::kFunctionRead) << 2;
+        QTest::newRow("first chunk 01 00: nothing to show") << int(sim::FaultKind::Truncated) << -2 << 2;
+    }
+    void uploadFails()
+    {
+        QFETCH(int, kind);
+        QFETCH(int, function);
+        QFETCH(int, frames);
+        Bench b;
+        START_OR_SKIP(b);
+        if (function == 0)
+            b.fault(sim::FaultKind(kind), sim::FaultTarget::configCommand(cfg::kUploadConfig));
+        else if (function == -2)
+            b.fault(sim::FaultKind(kind), sim::FaultTarget::configFunction(cfg::kFunctionRead), 2);
+        else
+            b.fault(sim::FaultKind(kind), sim::FaultTarget::configFunction(std::uint8_t(function)), 1);
+        b.form().Memo->setPlainText(QStringLiteral("old text"));
+        b.form().UplClick();
+        QCOMPARE(b.seam.messages, QStringList{kTransferFailed});
+        QCOMPARE(b.form().Memo->toPlainText(), QString());
+        QCOMPARE(b.received().size(), frames);
+        QCOMPARE(b.form().Label->text(), QString());
+    }
+
+    // The controller's configuration does not fit the Transfer buffer with its
+    // terminating zero: the upload ends, and nothing of it is shown.
+    void uploadTooLarge()
+    {
+        Bench b;
+        START_OR_SKIP(b);
+        b.state([&](sim::ControllerState& s) {
+            s.configuration = letters(50000);
+            s.chunkSize = 255;
+        });
+        b.form().UplClick();
+        QCOMPARE(b.seam.messages, QStringList{kTransferFailed});
+        QCOMPARE(b.form().Memo->toPlainText(), QString());
+        // 196 chunks of 255 bytes arrived; the 197th (20 bytes) would have gone past 49,999.
+        QCOMPARE(b.received().size(), 1 + 197);
+        QCOMPARE(b.diagnostic().last(), QStringLiteral("Upload ->(50000) does not fit 49999 bytes"));
+    }
+
+    // ---- the download ----
+
+    void downTest_data()
+    {
+        QTest::addColumn<QString>("memo");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QList<int>>("lengths");
+        const QByteArray forty = "{\"a\":\"" + letters(32) + "\"}";
+        QTest::newRow("40 bytes") << QString::fromLatin1(forty) << forty << QList<int>{52};
+        QTest::newRow("41 bytes") << QString::fromLatin1(forty + "!") << forty + "!" << QList<int>{52, 13};
+        QTest::newRow("lines end in CR LF") << QStringLiteral("{\n}") << QByteArray("{\r\n}") << QList<int>{16};
+    }
+    void downTest()
+    {
+        QFETCH(QString, memo);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QList<int>, lengths);
+        Bench b;
+        START_OR_SKIP(b);
+        b.form().Memo->setPlainText(memo);
+        b.form().Down_testClick();
+        QCOMPARE(b.seam.messages, QStringList{kOk});
+        QCOMPARE(b.sim.stateSnapshot().configuration, bytes);
+        QCOMPARE(b.form().Memo->toPlainText(), memo);
+        const QList<QByteArray> frames = b.received();
+        QCOMPARE(frames.size(), lengths.size() + 2);
+        QCOMPARE(frames.first(), kStartFrame);
+        QCOMPARE(frames.last(), kStopFrame);
+        QStringList narrative;
+        for (const QString& line : b.diagnostic())
+            if (line.startsWith(QLatin1String("Command")) || line.startsWith(QLatin1String("DOWN_NEXT")))
+                narrative << line;
+        QStringList expected{"Command START Send ok"};
+        for (int i = 0; i < lengths.size(); ++i) {
+            QCOMPARE(frames[i + 1].size(), lengths[i]);
+            QCOMPARE(frames[i + 1].mid(10, lengths[i] - 12), bytes.mid(40 * i, lengths[i] - 12));
+            expected << QStringLiteral("DOWN_NEXT   adr=%1 n=%2").arg(40 * i).arg(lengths[i] - 12)
+                     << QStringLiteral("Command NEXT Send length = %1").arg(lengths[i]) << "Command NEXT Send ok";
+        }
+        expected << "Command STOP Send ok!!!";
+        QCOMPARE(narrative, expected);
+        QCOMPARE(b.form().Label->text(), QString());
+    }
+
+    void downTestNextFails()
+    {
+        Bench b;
+        START_OR_SKIP(b);
+        b.fault(sim::FaultKind::Silence, sim::FaultTarget::configFunction(cfg::kFunctionWrite));
+        const QByteArray before = b.sim.stateSnapshot().configuration;
+        b.form().Memo->setPlainText(QString::fromLatin1(letters(41)));
+        b.form().Down_testClick();
+        QCOMPARE(b.seam.messages, QStringList{kTransferFailed});
+        QCOMPARE(b.diagnostic().last(), QStringLiteral("Command NEXT Send not ok"));
+        // No STOP after a failed NEXT: the controller keeps its configuration.
+        QCOMPARE(b.received().size(), 2);
+        QVERIFY(!b.received().contains(kStopFrame));
+        QCOMPARE(b.sim.stateSnapshot().configuration, before);
+    }
+
+    void downTestSendsNothing_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("empty Memo") << 0 << kTransferFailed;
+        QTest::newRow("50,000 bytes") << 50000
+                                      << "Too large: 50000 bytes; a configuration holds at most 49999 bytes.";
+    }
+    void downTestSendsNothing()
+    {
+        QFETCH(int, length);
+        QFETCH(QString, message);
+        Bench b;
+        START_OR_SKIP(b);
+        b.form().Memo->setPlainText(QString::fromLatin1(letters(length)));
+        b.form().Down_testClick();
+        QCOMPARE(b.seam.messages, QStringList{message});
+        QTest::qWait(50);
+        QVERIFY(b.received().isEmpty());
+        QVERIFY(b.diagnostic().isEmpty());
+        QCOMPARE(b.form().Label->text(), QString());
+    }
+
+    // ---- files ----
+
+    void openSaveRoundTrip_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("saved");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("LF only") << QByteArray("{\n  \"a\": 1\n}\n") << QByteArray("{\r\n  \"a\": 1\r\n}\r\n")
+                                 << "{\n  \"a\": 1\n}\n";
+        QTest::newRow("CR LF") << QByteArray("{\r\n}") << QByteArray("{\r\n}") << "{\n}";
+        QTest::newRow("UTF-8") << QByteArray("{\"имя\": \"Насос №4\"}\n") << QByteArray("{\"имя\": \"Насос №4\"}\r\n")
+                               << QString::fromUtf8("{\"имя\": \"Насос №4\"}\n");
+        QTest::newRow("Windows-1251") << QByteArray("{\"\xE8\xEC\xFF\": \"\xCD\xE0\xF1\xEE\xF1 \xB9\x34\"}\n")
+                                      << QByteArray("{\"\xE8\xEC\xFF\": \"\xCD\xE0\xF1\xEE\xF1 \xB9\x34\"}\r\n")
+                                      << QString::fromUtf8("{\"имя\": \"Насос №4\"}\n");
+        QTest::newRow("Windows-1251 no-break space") << QByteArray("a\xA0\x62\r") << QByteArray("a\xA0\x62\r\n")
+                                                     << QString::fromUtf8("a\u00A0b\n");
+        QTest::newRow("UTF-8 byte order mark") << QByteArray("\xEF\xBB\xBF{}") << QByteArray("\xEF\xBB\xBF{}")
+                                               << QString(QChar(0xFEFF)) + "{}";
+    }
+    void openSaveRoundTrip()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, saved);
+        QFETCH(QString, shown);
+        Bench b;
+        const QString in = b.f.dir.filePath(QStringLiteral("in.cfg"));
+        const QString out = b.f.dir.filePath(QStringLiteral("out.cfg"));
+        QVERIFY(writeFile(in, file));
+        b.seam.openAnswers << in;
+        b.seam.saveAnswers << out << in;
+        b.form().OpeClick();
+        QCOMPARE(b.seam.lastOpenSuffix, QStringLiteral("json"));
+        QCOMPARE(b.seam.lastFilter, QStringLiteral("cfg|*.cfg"));
+        QCOMPARE(b.form().windowTitle(), in);
+        // The memo's own text, no-break spaces included.
+        QCOMPARE(b.form().Memo->document()->toRawText().replace(QChar::ParagraphSeparator, QLatin1Char('\n')), shown);
+        QCOMPARE(b.form().session().transfer.length, file.size());
+        QCOMPARE(readFile(in), file);
+        b.form().SavClick();
+        QCOMPARE(b.seam.lastSaveSuffix, QStringLiteral("json"));
+        QCOMPARE(readFile(out), saved);
+        QCOMPARE(b.form().session().transfer.length, saved.size());
+        // Saving over the file it came from rewrites it the same way.
+        b.form().SavClick();
+        QCOMPARE(readFile(in), saved);
+        QVERIFY(b.seam.messages.isEmpty());
+        QCOMPARE(b.form().windowTitle(), in);
+    }
+
+    void openEdgeCases_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("missing: created empty") << "missing";
+        QTest::newRow("empty file") << "empty";
+        QTest::newRow("zero byte inside") << "zero";
+        QTest::newRow("read-only") << "read-only";
+        QTest::newRow("50,000 bytes refused") << "large";
+    }
+    void openEdgeCases()
+    {
+        QFETCH(QString, kind);
+        Bench b;
+        // Memo and the Transfer buffer hold an earlier configuration.
+        const QString earlier = b.f.dir.filePath(QStringLiteral("earlier.cfg"));
+        QVERIFY(writeFile(earlier, "{\"earlier\": 1}"));
+        b.seam.openAnswers << earlier;
+        b.form().OpeClick();
+        QCOMPARE(b.form().Memo->toPlainText(), QStringLiteral("{\"earlier\": 1}"));
+
+        const QString path = b.f.dir.filePath(QStringLiteral("c.cfg"));
+        QByteArray content;
+        if (kind == QLatin1String("zero"))
+            content = QByteArray("{\"a\"\0: 1}", 9);
+        else if (kind == QLatin1String("read-only"))
+            content = "{\"locked\": 1}";
+        else if (kind == QLatin1String("large"))
+            content = letters(50000);
+        if (kind != QLatin1String("missing"))
+            QVERIFY(writeFile(path, content));
+        std::optional<UnwritableFile> locked;
+        if (kind == QLatin1String("read-only")) {
+            locked.emplace(path);
+            if (!locked->unwritable())
+                QSKIP("this process can write a read-only file here");
+        }
+        b.seam.openAnswers << path;
+        b.form().OpeClick();
+        QCOMPARE(b.form().windowTitle(), path);
+        QCOMPARE(b.form().Memo->toPlainText(), kind == QLatin1String("zero") ? QStringLiteral("{\"a\"") : QString());
+        QVERIFY(QFile::exists(path));
+        QCOMPARE(readFile(path), content);
+        if (kind == QLatin1String("large"))
+            QCOMPARE(b.seam.messages,
+                     QStringList{"Too large: 50000 bytes; a configuration holds at most 49999 bytes."});
+        else
+            QVERIFY(b.seam.messages.isEmpty());
+    }
+
+    void cancelledDialogs()
+    {
+        Bench b;
+        b.form().Memo->setPlainText(QStringLiteral("kept"));
+        const QString title = b.form().windowTitle();
+        b.form().OpeClick();
+        b.form().SavClick();
+        QCOMPARE(b.seam.openCount, 1);
+        QCOMPARE(b.seam.saveCount, 1);
+        QCOMPARE(b.form().windowTitle(), title);
+        QCOMPARE(b.form().Memo->toPlainText(), QStringLiteral("kept"));
+    }
+
+    // Text keeps the encoding it came in while it is edited; text typed into an
+    // emptied Memo is UTF-8.
+    void encodingOfEditedText()
+    {
+        Bench b;
+        const QString in = b.f.dir.filePath(QStringLiteral("in.cfg"));
+        const QString edited = b.f.dir.filePath(QStringLiteral("edited.cfg"));
+        const QString typed = b.f.dir.filePath(QStringLiteral("typed.cfg"));
+        QVERIFY(writeFile(in, "\xE8\xEC\xFF"));
+        b.seam.openAnswers << in;
+        b.seam.saveAnswers << edited << typed;
+        b.form().OpeClick();
+        b.form().Memo->moveCursor(QTextCursor::End);
+        b.form().Memo->insertPlainText(QStringLiteral("\nдатчик"));
+        b.form().SavClick();
+        QCOMPARE(readFile(edited), QByteArray("\xE8\xEC\xFF\r\n\xE4\xE0\xF2\xF7\xE8\xEA"));
+        b.form().Button1Click(); // Clear
+        b.form().Memo->insertPlainText(QStringLiteral("имя"));
+        b.form().SavClick();
+        QCOMPARE(readFile(typed), QByteArray("имя"));
+    }
+
+    // An upload is shown and saved like a file: Windows-1251 stays Windows-1251,
+    // and the download sends the same bytes back.
+    void uploadSaveDownloadWindows1251()
+    {
+        Bench b;
+        START_OR_SKIP(b);
+        const QByteArray config("{\"\xE8\xEC\xFF\": 1}\r\n");
+        b.state([&](sim::ControllerState& s) { s.configuration = config; });
+        b.form().UplClick();
+        QCOMPARE(b.form().Memo->toPlainText(), QString::fromUtf8("{\"имя\": 1}\n"));
+        const QString out = b.f.dir.filePath(QStringLiteral("out.cfg"));
+        b.seam.saveAnswers << out;
+        b.form().SavClick();
+        QCOMPARE(readFile(out), config);
+        b.state([&](sim::ControllerState& s) { s.configuration.clear(); });
+        b.form().Down_testClick();
+        QCOMPARE(b.seam.messages, (QStringList{kOk, kOk}));
+        QCOMPARE(b.sim.stateSnapshot().configuration, config);
+    }
+};
+
+QTEST_MAIN(TestConfigWindow)
+#include "tst_config_window.moc"
