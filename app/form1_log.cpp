@@ -1,13 +1,200 @@
 // Handlers of the event log and the service commands of the register and log link.
 #include "form1.h"
 
-void TForm1::ButContLogClick() {}
-void TForm1::ButBegLogClick() {}
-void TForm1::ButCountLogClick() {}
-void TForm1::ButMaxLogClick() {}
-void TForm1::ButKillLogClick() {}
-void TForm1::StartLogClick() {}
-void TForm1::StopLogClick() {}
-void TForm1::Button3Click() {}
-void TForm1::Button4Click() {}
-void TForm1::Button5Click() {}
+#include "conversions.h"
+#include "event_log.h"
+#include "open_files.h"
+#include "service_commands.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+
+using namespace tessavin;
+
+namespace {
+
+// One question about the log ring: the old verdict vanishes, the answer is
+// stored and shown, and "OK" follows whatever the value (0 for no reply).
+void askAndShow(TForm1& form, LogQuestion question)
+{
+    TForm1::showStatus(form.Label2, form.Label5, std::nullopt);
+    TForm1::processMessages();
+    const int value = AskLogQuestion(form.session(), question);
+    const QString line = LogQuestionLine(question, value);
+    if (question == LogQuestion::Capacity)
+        form.Memo1->setPlainText(line); // the capacity line replaces all earlier text
+    else
+        form.Memo1->appendPlainText(line);
+    TForm1::showStatus(form.Label2, form.Label5, true);
+}
+
+LogChoice tickedChoice(const TForm1& form)
+{
+    if (form.Last10->isChecked())
+        return LogChoice::Last10;
+    if (form.Last100->isChecked())
+        return LogChoice::Last100;
+    if (form.Last500->isChecked())
+        return LogChoice::Last500;
+    if (form.Index->isChecked())
+        return LogChoice::Index;
+    if (form.ONE->isChecked())
+        return LogChoice::One;
+    return LogChoice::None;
+}
+
+// The progress bar under Memo1 is there only while records are being read.
+class ProgressShown {
+public:
+    ProgressShown(QProgressBar* bar, int total) : bar_(bar)
+    {
+        bar_->setRange(0, std::max(total, 1));
+        bar_->setValue(0);
+        bar_->setVisible(true);
+    }
+    ~ProgressShown() { bar_->setVisible(false); }
+    ProgressShown(const ProgressShown&) = delete;
+    ProgressShown& operator=(const ProgressShown&) = delete;
+
+private:
+    QProgressBar* bar_;
+};
+
+// A switch command behind its Status pair; `ask` puts the Confirmation dialog first.
+void switchCommand(TForm1& form, SwitchCommand command, QLabel* okLabel, QLabel* notOkLabel, bool ask)
+{
+    auto lock = form.beginExchange();
+    if (!lock)
+        return;
+    if (ask && !form.confirmed())
+        return; // declined: nothing sent, the Status pair keeps what it showed
+    TForm1::showStatus(okLabel, notOkLabel, std::nullopt);
+    TForm1::processMessages();
+    TForm1::showStatus(okLabel, notOkLabel, SendSwitchCommand(form.session(), command));
+}
+
+} // namespace
+
+void TForm1::ButContLogClick()
+{
+    auto lock = beginExchange();
+    if (!lock)
+        return;
+    Session& s = session();
+
+    if (ok->isHidden()) {
+        // A failed open has been reported; the download goes on and its requests
+        // get no reply. A baud rate that is not a number ends it, as it ends Open.
+        const bool baudIsNumber = ParseInteger(Boud->text()).has_value();
+        openPortFromFields();
+        if (!baudIsNumber)
+            return;
+    }
+    Memo1->clear();
+    s.stopFlag = 0;
+    if (Max->isChecked())
+        askAndShow(*this, LogQuestion::Capacity);
+    else
+        s.capacity = kDefaultLogCapacity;
+    askAndShow(*this, LogQuestion::Count);
+    askAndShow(*this, LogQuestion::Begin);
+    showStatus(Label2, Label5, std::nullopt);
+    processMessages();
+
+    OutputFile file;
+    if (chFile->isChecked()) {
+        const QString path = seam().saveFileName(this, QStringLiteral("log"), QString());
+        if (!path.isEmpty())
+            file.create(path); // a file that cannot be created: the records are still shown
+    }
+
+    const LogChoice choice = tickedChoice(*this);
+    int number = 0;
+    if (choice == LogChoice::Index || choice == LogChoice::One) {
+        const auto typed = fieldInteger(choice == LogChoice::Index ? Beg : EdONE);
+        if (!typed)
+            return; // no record read; the file closes empty
+        number = *typed;
+    }
+    if (choice == LogChoice::None) {
+        Memo1->appendPlainText(QStringLiteral("No record choice ticked (10, 100, 500, последних or 1): nothing read."));
+        return;
+    }
+
+    const LogSpan span = ChooseLogSpan(choice, number, s.begin, s.count, s.capacity);
+    ProgressShown progress(Progress, span.count);
+    LogRecordSink sink;
+    // A '>' record may hold CR or LF: they stay in the line, and the memo breaks
+    // the line at each of them (CR LF counts as one break). Other records arrive
+    // cleaned, one memo line each.
+    sink.show = [this](const LogLine& line) { Memo1->appendPlainText(LogMemoText(line)); };
+    sink.marked = [this](int ordinal) { Edi->setText(QString::number(ordinal)); };
+    sink.progress = [this](int done, int) { Progress->setValue(done); };
+    const LogLoopResult result = RunLogRecordLoop(s, span, s.capacity, sink, &file);
+    if (result.end == LogLoopEnd::RecordFailed)
+        showStatus(Label2, Label5, false);
+}
+
+void TForm1::ButBegLogClick()
+{
+    auto lock = beginExchange();
+    if (!lock)
+        return;
+    askAndShow(*this, LogQuestion::Begin);
+}
+
+void TForm1::ButCountLogClick()
+{
+    auto lock = beginExchange();
+    if (!lock)
+        return;
+    askAndShow(*this, LogQuestion::Count);
+}
+
+void TForm1::ButMaxLogClick()
+{
+    auto lock = beginExchange();
+    if (!lock)
+        return;
+    askAndShow(*this, LogQuestion::Capacity);
+}
+
+void TForm1::ButKillLogClick() { switchCommand(*this, SwitchCommand::ClearLog, Label2, Label5, true); }
+
+void TForm1::StartLogClick() { switchCommand(*this, SwitchCommand::StartLogging, Label9, Label10, false); }
+
+void TForm1::StopLogClick() { switchCommand(*this, SwitchCommand::StopLogging, Label9, Label10, false); }
+
+void TForm1::Button3Click() { switchCommand(*this, SwitchCommand::Registration, Label2, Label5, true); }
+
+void TForm1::Button4Click()
+{
+    auto lock = beginExchange();
+    if (!lock)
+        return;
+    showStatus(Label2, Label5, std::nullopt);
+    Edi->clear();
+    processMessages();
+    const ServiceReading reading = ReadDeviceNumber(session());
+    if (reading.ok)
+        Edi->setText(reading.text);
+    showStatus(Label2, Label5, reading.ok);
+}
+
+void TForm1::Button5Click()
+{
+    auto lock = beginExchange();
+    if (!lock)
+        return;
+    showStatus(Label2, Label5, std::nullopt);
+    Edi->clear();
+    processMessages();
+    Edi->setText(PressurePlaceholder());
+    const ServiceReading reading = ReadPressure(session());
+    if (reading.ok)
+        Edi->setText(reading.text);
+    showStatus(Label2, Label5, reading.ok);
+}
