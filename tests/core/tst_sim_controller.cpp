@@ -3,6 +3,7 @@
 #include "checksum.h"
 #include "controller.h"
 #include "controller_polls.h"
+#include "sim_options.h"
 
 #include <QRegularExpression>
 #include <QTest>
@@ -89,6 +90,10 @@ private slots:
     void pollFrames();
     void pollAnswerChecks_data();
     void pollAnswerChecks();
+    void faultSpecs_data();
+    void faultSpecs();
+    void pollSpecs_data();
+    void pollSpecs();
 };
 
 void TestSimController::registerReplies_data()
@@ -546,6 +551,78 @@ void TestSimController::pollAnswerChecks()
     date[62] = 10;
     tessavin::AppendChecksum(reinterpret_cast<std::uint8_t*>(date.data()), 163);
     QVERIFY(!CheckPollAnswer(dateSpec, date).ok());
+}
+
+void TestSimController::faultSpecs_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("scope");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("times");
+    QTest::addColumn<int>("bytes");
+    QTest::addColumn<int>("pauseMs");
+    using S = FaultTarget::Scope;
+    QTest::newRow("silence") << "silence" << true << int(FaultKind::Silence) << int(S::AnyRequest) << 0 << -1 << -1 << -1;
+    QTest::newRow("split:reg=0x1A,times=3,bytes=6,pause=200")
+        << "split:reg=0x1A,times=3,bytes=6,pause=200" << true << int(FaultKind::Split) << int(S::RegisterCommand) << 0x1A
+        << 3 << 6 << 200;
+    QTest::newRow("slow:cfg=99") << "slow:cfg=99" << true << int(FaultKind::SlowTurnaround) << int(S::ConfigCommand) << 99
+                                 << -1 << -1 << -1;
+    QTest::newRow("truncated:fn=17,bytes=2") << "truncated:fn=17,bytes=2" << true << int(FaultKind::Truncated)
+                                             << int(S::ConfigFunction) << 17 << -1 << 2 << -1;
+    QTest::newRow("bad-header, bad-body, garbage, oversized")
+        << "oversized,bytes=1500" << true << int(FaultKind::Oversized) << int(S::AnyRequest) << 0 << -1 << 1500 << -1;
+    QTest::newRow("unknown kind") << "noise" << false << 0 << 0 << 0 << 0 << 0 << 0;
+    QTest::newRow("unknown target") << "silence:port=1" << false << 0 << 0 << 0 << 0 << 0 << 0;
+    QTest::newRow("target out of range") << "silence:reg=300" << false << 0 << 0 << 0 << 0 << 0 << 0;
+    QTest::newRow("bad setting") << "split,times=x" << false << 0 << 0 << 0 << 0 << 0 << 0;
+}
+
+void TestSimController::faultSpecs()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, valid);
+    QString error;
+    const auto f = ParseFault(text, &error);
+    QCOMPARE(f.has_value(), valid);
+    if (!valid) {
+        QVERIFY(!error.isEmpty());
+        return;
+    }
+    QFETCH(int, kind);
+    QFETCH(int, scope);
+    QFETCH(int, code);
+    QFETCH(int, times);
+    QFETCH(int, bytes);
+    QFETCH(int, pauseMs);
+    QCOMPARE(int(f->kind), kind);
+    QCOMPARE(int(f->target.scope), scope);
+    QCOMPARE(f->target.code, code);
+    QCOMPARE(f->times, times);
+    QCOMPARE(f->bytes, bytes);
+    QCOMPARE(int(f->pause.count()), pauseMs);
+}
+
+void TestSimController::pollSpecs_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("poll"); // empty: refused
+    QTest::newRow("1,addr=1") << "1,addr=1" << hex("AA 01 08 01 00 00 76 71");
+    QTest::newRow("10,addr=0x05,strand=3,fill=2") << "10,addr=0x05,strand=3,fill=2" << hex("FF FF AA 05 24 0A 03");
+    QTest::newRow("2,addr=300") << "2,addr=300" << QByteArray();
+    QTest::newRow("x") << "x" << QByteArray();
+}
+
+void TestSimController::pollSpecs()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, poll);
+    const auto spec = ParsePoll(text);
+    QCOMPARE(spec.has_value(), !poll.isEmpty());
+    if (spec)
+        QCOMPARE(spaced(BuildPoll(*spec).left(poll.size())), spaced(poll));
 }
 
 QTEST_GUILESS_MAIN(TestSimController)

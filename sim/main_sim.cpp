@@ -1,0 +1,218 @@
+// tessavin-sim: an emulated logging controller on a new pseudo-terminal. It
+// prints the path to put into the port field and serves until interrupted.
+#include "controller_thread.h"
+#include "sim_options.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+
+using namespace tessavin::sim;
+
+namespace {
+
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void onSignal(int) { interrupted = 1; }
+
+const char* kindName(FrameKind kind)
+{
+    switch (kind) {
+    case FrameKind::Config:
+        return "cfg ";
+    case FrameKind::Register:
+        return "reg ";
+    case FrameKind::Poll:
+        return "poll";
+    case FrameKind::PollAnswer:
+        return "ans ";
+    case FrameKind::Unknown:
+        break;
+    }
+    return "??? ";
+}
+
+int fail(const QString& message)
+{
+    std::fprintf(stderr, "tessavin-sim: %s\n", qPrintable(message));
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tessavin-sim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "An emulated logging controller on a new pseudo-terminal. It prints the path\n"
+        "of the terminal (e.g. /dev/pts/3): type it into the window's COM field and\n"
+        "press Open. It answers the configuration link and the register and log link\n"
+        "as the controller does, can poll the window's responder (Start), and can be\n"
+        "made to misbehave. Runs until Ctrl+C."));
+    parser.addHelpOption();
+    auto option = [&](const char* name, const char* description, const char* valueName, const char* defaultValue) {
+        QString text = QString::fromLatin1(description);
+        if (*defaultValue)
+            text += QStringLiteral(" Default: %1.").arg(QString::fromLatin1(defaultValue));
+        QCommandLineOption o(QString::fromLatin1(name), text, QString::fromLatin1(valueName),
+                             QString::fromLatin1(defaultValue));
+        parser.addOption(o);
+        return o;
+    };
+    const auto logCapacity = option("log-capacity", "Event log capacity in records.", "n", "2000");
+    const auto logRecords = option("log-records", "Records in the event log at start.", "n", "150");
+    const auto recordLength = option("record-length", "Approximate length of those records, in bytes.", "n", "60");
+    const auto archiveRecords = option("archive-records", "Dated values in the archive at start (ring of 1001).", "n", "300");
+    const auto chunk = option("chunk", "Bytes per configuration upload chunk (1-255).", "n", "100");
+    const auto status = option("status", "Status code answered to the status query (0 OK, 1 bad json, 2 no memory, 3 no file).", "n", "0");
+    const auto rebootSilence = option("reboot-silence", "Silence after a reboot command, in ms.", "ms", "3000");
+    const auto loggingInterval = option("logging-interval", "While logging is on, a new record every this many ms.", "ms", "2000");
+    const auto config = option("config", "File whose bytes are the configuration (default: a built-in JSON text).", "file", "");
+    const auto testConfig = option("test-config", "File whose bytes are the test configuration.", "file", "");
+    const auto baud = option("baud", "Pace every reply and poll at this line rate, 10 bits a byte (0: no pacing).", "rate", "0");
+    const auto turnaround = option("turnaround", "Pause between a request and its reply, in ms.", "ms", "0");
+    const QCommandLineOption fault(QStringLiteral("fault"),
+                                   QStringLiteral("Misbehave (repeatable): KIND[:TARGET][,times=N][,bytes=N][,pause=MS]. "
+                                                  "KIND: silence, bad-header, bad-body, truncated (to bytes, default half), "
+                                                  "split (after bytes, pause default 150 ms), garbage (bytes, default 3), "
+                                                  "oversized (bytes, default 1200), slow (pause, default 500 ms). "
+                                                  "TARGET: reg=CMD (a register-link command, e.g. reg=0x1A), cfg=CODE (a "
+                                                  "configuration command code, e.g. cfg=0x63), fn=16 or fn=17 (configuration "
+                                                  "data frames); without it, every request. times: how many replies it "
+                                                  "spoils (default: all). Example: --fault split:reg=0x1A,times=3"),
+                                   QStringLiteral("spec"));
+    parser.addOption(fault);
+    const QCommandLineOption poll(QStringLiteral("poll"),
+                                  QStringLiteral("Poll the window's responder (repeatable; sent in turn, one every "
+                                                 "--poll-interval, once the requests pause): FUNCTION[,addr=N][,fill=N]"
+                                                 "[,strand=N]. FUNCTION: 1 date and time, 2 coefficients, 10 report of "
+                                                 "three values; fill: leading 0xFF bytes. Answers are checked and shown "
+                                                 "with --trace. Example: --poll 1,addr=1 --poll 10,addr=5,strand=3,fill=3"),
+                                  QStringLiteral("spec"));
+    parser.addOption(poll);
+    const QCommandLineOption demoPolls(QStringLiteral("demo-polls"),
+                                       QStringLiteral("Poll as the demonstration does: 1,addr=1 then 2,addr=2 then 10,addr=5,strand=3."));
+    parser.addOption(demoPolls);
+    const auto pollInterval = option("poll-interval", "Time between two polls, in ms.", "ms", "5000");
+    const auto link = option("link", "Also make a symbolic link with this name to the terminal (removed at exit).", "path", "");
+    const QCommandLineOption trace(QStringLiteral("trace"), QStringLiteral("Print every frame received (<-) and sent (->)."));
+    parser.addOption(trace);
+    parser.process(app);
+
+    auto integer = [&](const QCommandLineOption& o, int min, int max, int* out) {
+        bool ok = false;
+        const int v = parser.value(o).toInt(&ok, 0);
+        if (!ok || v < min || v > max)
+            return false;
+        *out = v;
+        return true;
+    };
+    ControllerSettings settings;
+    int statusCode = 0, baudRate = 0, turnaroundMs = 0, rebootMs = 0, loggingMs = 0, pollMs = 0;
+    if (!integer(logCapacity, 1, 65535, &settings.logCapacity) || !integer(logRecords, 0, 1000000, &settings.logRecords)
+        || !integer(recordLength, 1, 990, &settings.logRecordLength)
+        || !integer(archiveRecords, 0, 1000000, &settings.archiveRecords) || !integer(chunk, 1, 255, &settings.chunkSize)
+        || !integer(status, 0, 255, &statusCode) || !integer(baud, 0, 4000000, &baudRate)
+        || !integer(turnaround, 0, 600000, &turnaroundMs) || !integer(rebootSilence, 0, 3600000, &rebootMs)
+        || !integer(loggingInterval, 1, 3600000, &loggingMs) || !integer(pollInterval, 1, 3600000, &pollMs))
+        return fail(QStringLiteral("a number is out of range; see --help"));
+    settings.rebootSilence = std::chrono::milliseconds(rebootMs);
+    settings.loggingInterval = std::chrono::milliseconds(loggingMs);
+
+    std::vector<Fault> faults;
+    for (const QString& text : parser.values(fault)) {
+        QString error;
+        const auto f = ParseFault(text, &error);
+        if (!f)
+            return fail(error);
+        faults.push_back(*f);
+    }
+    std::vector<PollSpec> polls = parser.isSet(demoPolls) ? DemoPolls() : std::vector<PollSpec>{};
+    for (const QString& text : parser.values(poll)) {
+        QString error;
+        const auto p = ParsePoll(text, &error);
+        if (!p)
+            return fail(error);
+        polls.push_back(*p);
+    }
+    auto readFile = [](const QString& path, QByteArray* out) {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly))
+            return false;
+        *out = f.readAll();
+        return true;
+    };
+    QByteArray configuration, testConfiguration;
+    if (parser.isSet(config) && !readFile(parser.value(config), &configuration))
+        return fail(QStringLiteral("cannot read %1").arg(parser.value(config)));
+    if (parser.isSet(testConfig) && !readFile(parser.value(testConfig), &testConfiguration))
+        return fail(QStringLiteral("cannot read %1").arg(parser.value(testConfig)));
+
+    ControllerThread sim(settings);
+    sim.withController([&](Controller& c) {
+        c.state().statusCode = statusCode;
+        if (parser.isSet(config))
+            c.state().configuration = configuration;
+        if (parser.isSet(testConfig))
+            c.state().testConfiguration = testConfiguration;
+        for (const auto& f : faults)
+            c.addFault(f);
+    });
+    LineSettings line;
+    line.baud = baudRate;
+    line.turnaround = std::chrono::milliseconds(turnaroundMs);
+    sim.setLineSettings(line);
+    if (!polls.empty())
+        sim.setPollSchedule(polls, std::chrono::milliseconds(pollMs));
+
+    QString error;
+    if (!sim.start(&error))
+        return fail(error);
+    const QString linkPath = parser.value(link);
+    if (!linkPath.isEmpty()) {
+        QFile::remove(linkPath);
+        if (!QFile::link(sim.slavePath(), linkPath))
+            return fail(QStringLiteral("cannot create the link %1").arg(linkPath));
+    }
+    std::printf("Emulated controller on %s\n", qPrintable(sim.slavePath()));
+    if (!linkPath.isEmpty())
+        std::printf("(also reachable as %s)\n", qPrintable(linkPath));
+    std::printf("Put that path into the COM field of tessavin and press Open. Ctrl+C ends.\n");
+    std::fflush(stdout);
+
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+
+    std::size_t printed = 0;
+    const auto started = SimClock::now();
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (parser.isSet(trace)) {
+            const auto frames = sim.frames();
+            for (; printed < frames.size(); ++printed) {
+                const auto& f = frames[printed];
+                const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(f.firstByte - started).count();
+                std::printf("%8lld ms %s %s %s%s%s\n", static_cast<long long>(ms),
+                            f.direction == Direction::Received ? "<-" : "->", kindName(f.kind),
+                            f.bytes.left(64).toHex(' ').toUpper().constData(), f.bytes.size() > 64 ? " ..." : "",
+                            f.note.isEmpty() ? "" : qPrintable(QStringLiteral("  [%1]").arg(QString::fromLatin1(f.note))));
+            }
+            std::fflush(stdout);
+        }
+        if (interrupted)
+            QCoreApplication::quit();
+    });
+    timer.start(50);
+    const int rc = QCoreApplication::exec();
+    sim.stop();
+    if (!linkPath.isEmpty())
+        QFile::remove(linkPath);
+    return rc;
+}
