@@ -89,6 +89,11 @@ void TForm1::ButContRetroClick()
         plan.oneIndex = *n;
     }
 
+    if (plan.choice == tessavin::ArchiveChoice::None) {
+        Memo1->appendPlainText(QStringLiteral("No record choice ticked (10, 100, 500, последних or 1): nothing read."));
+        return;
+    }
+
     tessavin::ArchiveEvents events;
     events.processMessages = [] { processMessages(); };
     events.line = [this, &file](const tessavin::ArchiveLine& line) {
