@@ -1,7 +1,9 @@
-// The configuration link's frames, its transaction and the device control
-// commands, against a pseudo-terminal peer that answers with hand-written bytes.
+// The configuration link without the window: its frames, the transaction's
+// verdicts, and the exact traffic and trace of uploads and downloads, against a
+// pseudo-terminal peer that answers with hand-written bytes.
 #include "config_commands.h"
 #include "config_link.h"
+#include "config_transfer.h"
 #include "pseudo_terminal.h"
 #include "session.h"
 
@@ -19,23 +21,35 @@ QByteArray bytesOf(const ConfigFrame& frame, std::size_t n)
     return QByteArray(reinterpret_cast<const char*>(frame.data()), static_cast<qsizetype>(n));
 }
 
+// The hexadecimal trace line of a whole frame.
+QString hexLine(const QByteArray& frame) { return QString::fromLatin1(frame.toHex(' ').toUpper()) + QLatin1Char(' '); }
+
+// A reply of the controller: unit 01, result 00, the chunk's length and bytes,
+// and two checksum bytes (which the link does not look at).
+QByteArray chunkReply(const QByteArray& chunk)
+{
+    return hex("01 00") + char(chunk.size()) + chunk + hex("5A A5");
+}
+
 LinkTiming quick()
 {
     LinkTiming t;
     t.firstBytePause = 1ms;
     t.firstByteWait = 5ms;
     t.firstByteTries = 4;
-    t.idleGap = 15ms;
+    t.idleGap = 5ms;
     return t;
 }
 
 // The controller's side of the line, answered from inside the link's waits (its
 // pump), so that every exchange runs on the test's one thread. Each complete
-// configuration frame takes the next scripted reply; an empty reply is silence.
+// configuration frame takes the next scripted reply; an empty reply is silence,
+// and once the script runs out `lastReply` answers every frame.
 struct ScriptedPeer {
     sim::PseudoTerminal pty;
     QByteArray pending;
     QList<QByteArray> replies;
+    QByteArray lastReply;
     QList<QByteArray> requests;
 
     static qsizetype frameLength(const QByteArray& bytes)
@@ -52,7 +66,7 @@ struct ScriptedPeer {
         while (const qsizetype n = frameLength(pending)) {
             requests << pending.left(n);
             pending.remove(0, n);
-            const QByteArray reply = replies.isEmpty() ? QByteArray() : replies.takeFirst();
+            const QByteArray reply = replies.isEmpty() ? lastReply : replies.takeFirst();
             if (!reply.isEmpty())
                 pty.write(reply);
         }
@@ -77,6 +91,27 @@ struct Link {
         if (!(link).open())                                           \
             QSKIP("no pseudo-terminal can be had here");              \
     } while (false)
+
+QByteArray text(qsizetype n, char first = 'a')
+{
+    QByteArray bytes(n, '\0');
+    for (qsizetype i = 0; i < n; ++i)
+        bytes[i] = static_cast<char>(first + i % 26);
+    return bytes;
+}
+
+// The trace of one transaction: the three lines of the link.
+QStringList traced(const QByteArray& frame, const QByteArray& reply)
+{
+    const auto byte = [&](int i) { return i < reply.size() ? static_cast<std::uint8_t>(reply[i]) : 0; };
+    return {QStringLiteral("bool Send =%1").arg(frame.size()), hexLine(frame),
+            QStringLiteral("bool Send, ReadBuf=%1 %2 %3").arg(reply.size()).arg(byte(0)).arg(byte(1))};
+}
+
+const QByteArray kUploadCommand = hex("05 64 03 0B 01 06 00 00 00 3D 48 1B");
+const QByteArray kStart = hex("05 64 03 0B 01 06 00 00 00 15 48 05");
+const QByteArray kStop = hex("05 64 03 0B 01 06 00 00 00 17 C9 C4");
+const QByteArray kCommandOk = hex("01 00 00 4F 11");
 
 } // namespace
 
@@ -218,58 +253,177 @@ private slots:
         QCOMPARE(frame[1007], std::uint8_t(0x33));
     }
 
-    void statusQuery_data()
+    // The controller's own reply always starts with its unit; a reply of zeros
+    // is a failed query however its status byte reads.
+    void statusQueryZeroReply()
     {
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("00 00") << hex("00 00 00 00 00") << -1 << "      NOT OK = -1";
-        QTest::newRow("01 00") << hex("01 00 00 4F 11") << 0 << "       OK";
-        QTest::newRow("01 01") << hex("01 01 00 8E D1") << 1 << "   NOT OK = bad json";
-        QTest::newRow("01 02") << hex("01 02 00 CE D0") << 2 << "   NOT OK = no memory";
-        QTest::newRow("01 03") << hex("01 03 00 0F 10") << 3 << "   NOT OK = no file";
-        QTest::newRow("01 07") << hex("01 07 00 0E D3") << 7 << "   NOT OK = ";
-        QTest::newRow("01 FF") << hex("01 FF") << 255 << "   NOT OK = ";
-        QTest::newRow("silence") << QByteArray() << -1 << "      NOT OK = -1";
-    }
-    void statusQuery()
-    {
-        QFETCH(QByteArray, reply);
-        QFETCH(int, status);
-        QFETCH(QString, message);
         Link link;
         OPEN_OR_SKIP(link);
-        link.peer.replies << reply;
-        QCOMPARE(StatusQuery(link.session), status);
-        QCOMPARE(StatusQueryMessage(status), message);
-        QCOMPARE(link.peer.requests, QList<QByteArray>{hex("05 64 03 0B 01 06 00 00 00 37 C8 1C")});
-        QCOMPARE(link.trace.size(), 3);
+        link.peer.replies << hex("00 00 00 00 00");
+        const int status = StatusQuery(link.session);
+        QCOMPARE(status, -1);
+        QCOMPARE(StatusQueryMessage(status), QStringLiteral("      NOT OK = -1"));
     }
 
-    void oneFrameCommands_data()
+    void upload100_100_37()
     {
-        QTest::addColumn<bool>("reboot");
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<bool>("result");
-        QTest::newRow("set test, 01 00") << false << hex("01 00") << true;
-        QTest::newRow("set test, 01 05 (any result code)") << false << hex("01 05 00") << true;
-        QTest::newRow("set test, silence") << false << QByteArray() << false;
-        QTest::newRow("reboot, 01 00") << true << hex("01 00") << true;
-        QTest::newRow("reboot, 00 00") << true << hex("00 00") << false;
-    }
-    void oneFrameCommands()
-    {
-        QFETCH(bool, reboot);
-        QFETCH(QByteArray, reply);
-        QFETCH(bool, result);
         Link link;
         OPEN_OR_SKIP(link);
-        link.peer.replies << reply;
-        QCOMPARE(reboot ? RebootController(link.session) : SetTestMode(link.session), result);
-        const QByteArray frame = reboot ? hex("05 64 03 0B 01 06 00 00 00 63 C9 E3")
-                                        : hex("05 64 03 0B 01 06 00 00 00 36 09 DC");
-        QCOMPARE(link.peer.requests, QList<QByteArray>{frame});
-        QVERIFY(link.session.link.isOpen());
+        const QByteArray config = text(237);
+        const QList<QByteArray> chunks{config.left(100), config.mid(100, 100), config.mid(200), {}};
+        link.peer.replies << kCommandOk;
+        for (const QByteArray& chunk : chunks)
+            link.peer.replies << chunkReply(chunk);
+
+        const ConfigUploadResult result = ConfigUpload(link.session, cfg::kUploadConfig);
+        QCOMPARE(result.length, 237);
+        QVERIFY(!result.tooLarge);
+        QCOMPARE(TransferText(link.session.transfer), config);
+
+        const QList<QByteArray> chunkRequests{hex("05 64 03 0B 01 11 00 00 00 01 00 09 11"),
+                                              hex("05 64 03 0B 01 11 00 64 00 01 00 16 21"),
+                                              hex("05 64 03 0B 01 11 00 C8 00 01 00 37 71"),
+                                              hex("05 64 03 0B 01 11 00 ED 00 01 00 3C 7D")};
+        QCOMPARE(link.peer.requests, QList<QByteArray>{kUploadCommand} + chunkRequests);
+
+        QStringList expected = traced(kUploadCommand, kCommandOk);
+        const int totals[] = {100, 200, 237};
+        for (int i = 0; i < 4; ++i) {
+            expected << QStringLiteral("Comm ->(9) ") + QString::fromLatin1(chunkRequests[i].mid(4).toHex().toUpper());
+            expected += traced(chunkRequests[i], chunkReply(chunks[i]));
+            if (i < 3)
+                expected << QStringLiteral("Upload ->(%1) ").arg(totals[i]) << QStringLiteral("UP_NEXT ->(17) ");
+        }
+        QCOMPARE(link.trace, expected);
+    }
+
+    void uploadEnds_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("replies");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("requests");
+        const QByteArray chunk = text(30);
+        QTest::newRow("two-byte reply 01 00 ends it") << QList<QByteArray>{kCommandOk, chunkReply(chunk), hex("01 00")} << 30 << 3;
+        QTest::newRow("first chunk empty") << QList<QByteArray>{kCommandOk, chunkReply({})} << 0 << 2;
+        QTest::newRow("command silent") << QList<QByteArray>{QByteArray()} << 0 << 1;
+        QTest::newRow("command answered 00 00 05") << QList<QByteArray>{hex("00 00 05")} << 0 << 1;
+        QTest::newRow("second chunk silent") << QList<QByteArray>{kCommandOk, chunkReply(chunk), QByteArray()} << 0 << 3;
+        QTest::newRow("second chunk one byte") << QList<QByteArray>{kCommandOk, chunkReply(chunk), hex("01")} << 0 << 3;
+    }
+    void uploadEnds()
+    {
+        QFETCH(QList<QByteArray>, replies);
+        QFETCH(int, length);
+        QFETCH(int, requests);
+        Link link;
+        OPEN_OR_SKIP(link);
+        link.peer.replies = replies;
+        QCOMPARE(ConfigUpload(link.session, cfg::kUploadTestConfig).length, length);
+        QCOMPARE(link.peer.requests.size(), requests);
+        QCOMPARE(link.peer.requests.first(), hex("05 64 03 0B 01 06 00 00 00 18 89 C0"));
+    }
+
+    void uploadCapacity_data()
+    {
+        QTest::addColumn<int>("lastChunk");
+        QTest::addColumn<int>("length");
+        // 196 chunks of 255 bytes hold 49,980; the text and its zero need 50,000 at most.
+        QTest::newRow("49,999 bytes fit") << 19 << 49999;
+        QTest::newRow("50,000 bytes do not") << 20 << 0;
+        QTest::newRow("controller never ends") << 255 << 0;
+    }
+    void uploadCapacity()
+    {
+        QFETCH(int, lastChunk);
+        QFETCH(int, length);
+        Link link;
+        OPEN_OR_SKIP(link);
+        const QByteArray chunk = text(255, 'A');
+        link.peer.replies << kCommandOk;
+        for (int i = 0; i < 196; ++i)
+            link.peer.replies << chunkReply(chunk);
+        link.peer.replies << chunkReply(text(lastChunk, 'A'));
+        link.peer.lastReply = lastChunk == 255 ? chunkReply(chunk) : chunkReply({});
+
+        const ConfigUploadResult result = ConfigUpload(link.session, cfg::kUploadConfig);
+        QCOMPARE(result.length, length);
+        QCOMPARE(result.tooLarge, length == 0);
+        const auto& bytes = link.session.transfer.bytes;
+        QCOMPARE(bytes[kTransferBufferSize - 1], std::uint8_t(0));
+        if (length == 0) {
+            // The chunk that did not fit was not copied, and the upload asked for no more.
+            QCOMPARE(bytes[49980], std::uint8_t(0));
+            QCOMPARE(link.peer.requests.size(), 1 + 197);
+            QCOMPARE(link.trace.last(), QStringLiteral("Upload ->(%1) does not fit 49999 bytes").arg(49980 + lastChunk));
+        } else {
+            QCOMPARE(TransferText(link.session.transfer).size(), 49999);
+        }
+    }
+
+    void download_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QList<QByteArray>>("dataFrames");
+        const QByteArray bytes = QByteArray("0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWX");
+        QTest::newRow("40 bytes") << bytes.left(40)
+                                  << QList<QByteArray>{hex("05 64 03 0B 01 10 00 00 00 28") + bytes.left(40) + hex("26 26")};
+        QTest::newRow("41 bytes") << bytes
+                                  << QList<QByteArray>{hex("05 64 03 0B 01 10 00 00 00 28") + bytes.left(40) + hex("26 26"),
+                                                       hex("05 64 03 0B 01 10 00 28 00 01 58 00 9A")};
+    }
+    void download()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QList<QByteArray>, dataFrames);
+        Link link;
+        OPEN_OR_SKIP(link);
+        link.peer.lastReply = kCommandOk;
+        QVERIFY(ConfigDownload(link.session, reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                               static_cast<std::size_t>(bytes.size())));
+        QCOMPARE(link.peer.requests, QList<QByteArray>{kStart} + dataFrames + QList<QByteArray>{kStop});
+
+        QStringList expected = traced(kStart, kCommandOk);
+        expected << "Command START Send ok";
+        int address = 0;
+        for (const QByteArray& frame : dataFrames) {
+            const int n = frame.size() - 12;
+            expected << QStringLiteral("DOWN_NEXT   adr=%1 n=%2").arg(address).arg(n)
+                     << QStringLiteral("Comm ->(%1) ").arg(n + 8) + hexLine(frame.mid(4))
+                     << QStringLiteral("Command NEXT Send length = %1").arg(n + 12);
+            expected += traced(frame, kCommandOk);
+            expected << "Command NEXT Send ok";
+            address += n;
+        }
+        expected += traced(kStop, kCommandOk);
+        expected << "Command STOP Send ok!!!";
+        QCOMPARE(link.trace, expected);
+    }
+
+    void downloadFails_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("replies");
+        QTest::addColumn<int>("requests");
+        QTest::addColumn<QString>("lastLine");
+        const QByteArray ok = kCommandOk;
+        QTest::newRow("START silent") << QList<QByteArray>{{}} << 1 << "Command START Send not ok";
+        QTest::newRow("first NEXT 00 00") << QList<QByteArray>{ok, hex("00 00")} << 2 << "Command NEXT Send not ok";
+        QTest::newRow("second NEXT silent, no STOP") << QList<QByteArray>{ok, ok, {}} << 3 << "Command NEXT Send not ok";
+        QTest::newRow("STOP silent") << QList<QByteArray>{ok, ok, ok, {}} << 4 << "Command STOP Send not ok";
+    }
+    void downloadFails()
+    {
+        QFETCH(QList<QByteArray>, replies);
+        QFETCH(int, requests);
+        QFETCH(QString, lastLine);
+        Link link;
+        OPEN_OR_SKIP(link);
+        link.peer.replies = replies;
+        const QByteArray bytes = text(41);
+        QVERIFY(!ConfigDownload(link.session, reinterpret_cast<const std::uint8_t*>(bytes.constData()), 41));
+        QCOMPARE(link.peer.requests.size(), requests);
+        QCOMPARE(link.trace.last(), lastLine);
+        if (requests < 4)
+            QVERIFY(!link.peer.requests.contains(kStop));
     }
 };
 
