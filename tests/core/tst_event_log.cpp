@@ -72,14 +72,10 @@ private slots:
     void zeroByteInsideARecord();
     void span_data();
     void span();
-    void questionLines();
 
-    void loopReadsTheSpanInOrder_data();
-    void loopReadsTheSpanInOrder();
     void stopEndsTheLoopBeforeTheNextRequest();
     void failedRecordKeepsWhatWasRead_data();
     void failedRecordKeepsWhatWasRead();
-    void questionsStoreTheirAnswers();
 
 private:
     bool startSim(sim::ControllerThread& sim, Session& session);
@@ -233,90 +229,12 @@ void EventLogTest::span()
     QCOMPARE(s.count, records);
 }
 
-void EventLogTest::questionLines()
-{
-    QCOMPARE(LogQuestionLine(LogQuestion::Capacity, 2000), QStringLiteral("MAX=2000"));
-    QCOMPARE(LogQuestionLine(LogQuestion::Count, 150), QStringLiteral("N=150"));
-    QCOMPARE(LogQuestionLine(LogQuestion::Begin, 0), QStringLiteral("OK=0"));
-}
-
 bool EventLogTest::startSim(sim::ControllerThread& sim, Session& session)
 {
     QString error;
     if (!sim.start(&error))
         return false;
     return session.link.OpenPort(sim.slavePath(), 38400, &error);
-}
-
-void EventLogTest::loopReadsTheSpanInOrder_data()
-{
-    QTest::addColumn<int>("capacity");
-    QTest::addColumn<int>("count");
-    QTest::addColumn<int>("begin");
-    QTest::addColumn<int>("choice");
-    QTest::addColumn<int>("number");
-    QTest::addColumn<QList<int>>("indexes");
-
-    QTest::newRow("Last100 of 150") << 2000 << 150 << 150 << int(LogChoice::Last100) << 0 << range(50, 149);
-    QTest::newRow("Last10 of a full ring at B 3")
-        << 2000 << 2000 << 3 << int(LogChoice::Last10) << 0 << range(1993, 1999) + range(0, 2);
-    QTest::newRow("Last10 of 5") << 2000 << 5 << 5 << int(LogChoice::Last10) << 0 << range(0, 4);
-    QTest::newRow("Index 30 of 20") << 2000 << 20 << 20 << int(LogChoice::Index) << 30 << range(0, 19);
-    QTest::newRow("ONE 3") << 2000 << 150 << 150 << int(LogChoice::One) << 3 << QList<int>{3};
-}
-
-void EventLogTest::loopReadsTheSpanInOrder()
-{
-    QFETCH(int, capacity);
-    QFETCH(int, count);
-    QFETCH(int, begin);
-    QFETCH(int, choice);
-    QFETCH(int, number);
-    QFETCH(QList<int>, indexes);
-
-    sim::ControllerSettings settings;
-    settings.logRecords = 0;
-    sim::ControllerThread sim(settings);
-    Session session(quickTiming());
-    if (!startSim(sim, session))
-        QSKIP("no pseudo-terminal");
-    sim.withController([&](sim::Controller& c) {
-        auto& log = c.state().eventLog;
-        log.reset(capacity);
-        for (int i = 0; i < capacity; ++i)
-            log.records[static_cast<std::size_t>(i)] = slotRecord(i);
-        log.count = count;
-        log.begin = begin;
-    });
-
-    QTemporaryDir dir;
-    OutputFile file;
-    QVERIFY(file.create(dir.filePath("log.log")));
-    QStringList shown;
-    QList<int> progress;
-    LogRecordSink sink;
-    sink.show = [&](const LogLine& line) { shown << LogMemoText(line); };
-    sink.progress = [&](int done, int total) {
-        QCOMPARE(total, int(indexes.size()));
-        progress << done;
-    };
-
-    const LogSpan span = ChooseLogSpan(LogChoice(choice), number, begin, count, capacity);
-    const LogLoopResult result = RunLogRecordLoop(session, span, capacity, sink, &file);
-    file.close();
-
-    QCOMPARE(result.end, LogLoopEnd::Completed);
-    QCOMPARE(result.read, int(indexes.size()));
-    QCOMPARE(requestedIndexes(sim), indexes);
-    QStringList expected;
-    QByteArray expectedFile;
-    for (int i : indexes) {
-        expected << QStringLiteral("<2024.01.02-03:04:05 slot %1").arg(i);
-        expectedFile += "<2024.01.02-03:04:05 slot " + QByteArray::number(i) + "\r\n";
-    }
-    QCOMPARE(shown, expected);
-    QCOMPARE(readFile(dir.filePath("log.log")), expectedFile);
-    QCOMPARE(progress, range(1, int(indexes.size())));
 }
 
 void EventLogTest::stopEndsTheLoopBeforeTheNextRequest()
@@ -397,42 +315,6 @@ void EventLogTest::failedRecordKeepsWhatWasRead()
     QCOMPARE(requestedIndexes(sim), range(0, 3)); // no request after the failed one
     QCOMPARE(readFile(dir.filePath("fail.log")), QByteArray("<2024.01.02-03:04:05 slot 0\r\n<2024.01.02-03:04:05 slot 1\r\n"
                                                             "<2024.01.02-03:04:05 slot 2\r\n"));
-}
-
-void EventLogTest::questionsStoreTheirAnswers()
-{
-    sim::ControllerThread sim;
-    Session session(quickTiming());
-    if (!startSim(sim, session))
-        QSKIP("no pseudo-terminal");
-    sim.withController([&](sim::Controller& c) {
-        auto& log = c.state().eventLog;
-        log.reset(1500);
-        for (int i = 0; i < 1520; ++i)
-            log.appendText(slotRecord(i));
-    });
-    QCOMPARE(AskLogQuestion(session, LogQuestion::Capacity), 1500);
-    QCOMPARE(AskLogQuestion(session, LogQuestion::Count), 1500);
-    QCOMPARE(AskLogQuestion(session, LogQuestion::Begin), 20);
-    QCOMPARE(session.capacity, 1500);
-    QCOMPARE(session.count, 1500);
-    QCOMPARE(session.begin, 20);
-
-    // No reply: 0, stored like any other value.
-    sim.withController([](sim::Controller& c) { c.addFault({sim::FaultKind::Silence, sim::FaultTarget::any(), -1}); });
-    QCOMPARE(AskLogQuestion(session, LogQuestion::Begin), 0);
-    QCOMPARE(session.begin, 0);
-
-    const auto received = [&] {
-        QList<QByteArray> out;
-        for (const auto& f : sim.frames())
-            if (f.direction == sim::Direction::Received)
-                out << f.bytes.toHex(' ');
-        return out;
-    }();
-    QCOMPARE(received, (QList<QByteArray>{"05 64 08 00 46 f7 1d 06 00 00 00 00 8b 96", "05 64 08 00 46 f7 1c 06 00 00 00 00 8a 47",
-                                          "05 64 08 00 46 f7 19 06 00 00 00 00 8a 12",
-                                          "05 64 08 00 46 f7 19 06 00 00 00 00 8a 12"}));
 }
 
 QTEST_GUILESS_MAIN(EventLogTest)
