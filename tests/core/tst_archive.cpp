@@ -1,63 +1,24 @@
-// The archive: ring positions, record decoding, the shift to local time, the
-// line formats, and the record loop against the emulated controller.
+// The archive: ring positions, record decoding, the shift to local time and the
+// line formats. The record loop on the line is tested through the window.
 #include "archive.h"
-
-#include "controller_thread.h"
 
 #include <QtTest>
 
 #include <clocale>
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
 using namespace tessavin;
 
 Q_DECLARE_METATYPE(tessavin::ArchiveChoice)
-Q_DECLARE_METATYPE(std::vector<int>)
 
 namespace {
 
 constexpr long long kHour = 3600;
 
-std::vector<int> run(int from, int to)
-{
-    std::vector<int> v;
-    for (int i = from; i <= to; ++i)
-        v.push_back(i);
-    return v;
-}
-
-std::vector<int> join(std::vector<int> a, const std::vector<int>& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 QString stampText(const ArchiveStamp& s)
 {
     return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", s.year, s.month, s.day, s.hour, s.minute, s.second);
-}
-
-LinkTiming quickTiming()
-{
-    LinkTiming t;
-    t.firstByteTries = 20;
-    t.firstByteWait = std::chrono::milliseconds(20);
-    t.firstBytePause = std::chrono::milliseconds(1);
-    t.idleGap = std::chrono::milliseconds(12);
-    return t;
-}
-
-// The index field of every record request the controller received.
-std::vector<int> requestedIndexes(const sim::ControllerThread& controller)
-{
-    std::vector<int> indexes;
-    for (const auto& f : controller.frames())
-        if (f.direction == sim::Direction::Received && f.bytes.size() >= 14
-            && static_cast<std::uint8_t>(f.bytes[6]) == reg::kArchiveRecord)
-            indexes.push_back(static_cast<std::uint8_t>(f.bytes[8]) | (static_cast<std::uint8_t>(f.bytes[9]) << 8));
-    return indexes;
 }
 
 } // namespace
@@ -79,13 +40,6 @@ private slots:
     void shift();
     void impossibleStamps_data();
     void impossibleStamps();
-
-    void loopReadsTheChosenSlots_data();
-    void loopReadsTheChosenSlots();
-    void loopEndsAtFirstBadRecord_data();
-    void loopEndsAtFirstBadRecord();
-    void oneRecordGivesOnlyItsValue();
-    void beginStepStoresTheSharedBegin();
 };
 
 // ---- ring positions ----
@@ -295,160 +249,6 @@ void TestArchive::impossibleStamps()
     std::uint8_t bytes[10] = {};
     std::memcpy(bytes, record.constData(), 6);
     QCOMPARE(ShiftArchiveStamp(DecodeArchiveRecord(bytes), offset).error, error);
-}
-
-// ---- the record loop over the line ----
-
-void TestArchive::loopReadsTheChosenSlots_data()
-{
-    QTest::addColumn<int>("begin");
-    QTest::addColumn<ArchiveChoice>("choice");
-    QTest::addColumn<int>("n");
-    QTest::addColumn<std::vector<int>>("indexes");
-
-    QTest::newRow("B=10 Last10") << 10 << ArchiveChoice::Last10 << 0 << run(0, 9);
-    QTest::newRow("B=0 Last10") << 0 << ArchiveChoice::Last10 << 0 << run(990, 999);
-    QTest::newRow("B=5 Last10") << 5 << ArchiveChoice::Last10 << 0 << join(run(996, 1000), run(0, 4));
-    QTest::newRow("B=5 Index 10") << 5 << ArchiveChoice::Index << 10 << join(run(995, 1000), run(0, 3));
-    QTest::newRow("nothing ticked") << 10 << ArchiveChoice::None << 0 << std::vector<int>{};
-}
-
-void TestArchive::loopReadsTheChosenSlots()
-{
-    QFETCH(int, begin);
-    QFETCH(ArchiveChoice, choice);
-    QFETCH(int, n);
-    QFETCH(std::vector<int>, indexes);
-
-    sim::ControllerThread controller;
-    QString error;
-    if (!controller.start(&error))
-        QSKIP(qPrintable(error));
-    controller.withController([](sim::Controller& c) { c.state().archive.fillDefault(1001); });
-    Session session(quickTiming());
-    QVERIFY(session.link.OpenPort(controller.slavePath(), 38400));
-
-    std::vector<int> shown;
-    ArchivePlan plan;
-    plan.choice = choice;
-    plan.indexCount = n;
-    ArchiveEvents events;
-    events.line = [&shown](const ArchiveLine& line) { shown.push_back(line.index); };
-    const ArchiveOutcome outcome = ReadArchiveRecords(session, ArchiveNewestIndex(begin), plan, events);
-
-    QCOMPARE(outcome.end, ArchiveEnd::Done);
-    QCOMPARE(shown, indexes);
-    QCOMPARE(requestedIndexes(controller), indexes);
-}
-
-void TestArchive::loopEndsAtFirstBadRecord_data()
-{
-    QTest::addColumn<int>("faultKind");
-    QTest::addColumn<int>("faultBytes");
-    QTest::addColumn<QByteArray>("third");       // the third record's six stamp bytes
-    QTest::addColumn<int>("end");
-
-    const QByteArray good("\x18\x03\x05\x0e\x07\x09", 6);
-    QTest::newRow("silence") << int(sim::FaultKind::Silence) << -1 << good << int(ArchiveEnd::ReadFailed);
-    QTest::newRow("bad body checksum") << int(sim::FaultKind::BadBodyChecksum) << -1 << good << int(ArchiveEnd::ReadFailed);
-    QTest::newRow("cut short") << int(sim::FaultKind::Truncated) << 9 << good << int(ArchiveEnd::ReadFailed);
-    QTest::newRow("hour 24") << -1 << -1 << QByteArray("\x18\x03\x05\x18\x00\x00", 6) << int(ArchiveEnd::TimeEncode);
-    QTest::newRow("31 Feb over midnight") << -1 << -1 << QByteArray("\x18\x02\x1f\x17\x00\x00", 6)
-                                          << int(ArchiveEnd::DateEncode);
-}
-
-void TestArchive::loopEndsAtFirstBadRecord()
-{
-    QFETCH(int, faultKind);
-    QFETCH(int, faultBytes);
-    QFETCH(QByteArray, third);
-    QFETCH(int, end);
-
-    sim::ControllerThread controller;
-    QString error;
-    if (!controller.start(&error))
-        QSKIP(qPrintable(error));
-    controller.withController([&](sim::Controller& c) {
-        auto& archive = c.state().archive;
-        archive.fillDefault(20);
-        std::memcpy(archive.records[2].data(), third.constData(), 6);
-        if (faultKind >= 0) {
-            sim::Fault fault;
-            fault.kind = static_cast<sim::FaultKind>(faultKind);
-            fault.target = sim::FaultTarget::registerCommand(reg::kArchiveRecord);
-            fault.bytes = faultBytes;
-            c.addFault(fault);
-        }
-    });
-    Session session(quickTiming());
-    QVERIFY(session.link.OpenPort(controller.slavePath(), 38400));
-
-    int lines = 0;
-    ArchivePlan plan;
-    plan.choice = ArchiveChoice::Index;
-    plan.indexCount = 5;
-    plan.utcOffsetSeconds = 3 * kHour;
-    ArchiveEvents events;
-    events.line = [&lines](const ArchiveLine&) { ++lines; };
-    // B = 5 and N = 5: records 0 to 4.
-    const ArchiveOutcome outcome = ReadArchiveRecords(session, ArchiveNewestIndex(5), plan, events);
-    QCOMPARE(int(outcome.end), end);
-    if (faultKind >= 0) {
-        QCOMPARE(lines, 0);
-    } else {
-        QCOMPARE(lines, 2);
-        QCOMPARE(outcome.lastIndex, 2);
-    }
-}
-
-void TestArchive::oneRecordGivesOnlyItsValue()
-{
-    sim::ControllerThread controller;
-    QString error;
-    if (!controller.start(&error))
-        QSKIP(qPrintable(error));
-    controller.withController([](sim::Controller& c) {
-        auto& archive = c.state().archive;
-        archive.fillDefault(10);
-        const std::uint8_t record[] = {0x18, 0x03, 0x05, 0x0E, 0x07, 0x09, 0xCD, 0xCC, 0xFC, 0xC0};
-        std::memcpy(archive.records[3].data(), record, sizeof record);
-    });
-    Session session(quickTiming());
-    QVERIFY(session.link.OpenPort(controller.slavePath(), 38400));
-    int lines = 0;
-    ArchivePlan plan;
-    plan.choice = ArchiveChoice::One;
-    plan.oneIndex = 3;
-    ArchiveEvents events;
-    events.line = [&lines](const ArchiveLine&) { ++lines; };
-    const ArchiveOutcome outcome = ReadArchiveRecords(session, 999, plan, events);
-    QCOMPARE(outcome.end, ArchiveEnd::One);
-    QCOMPARE(lines, 0);
-    QCOMPARE(QString::fromStdString(outcome.oneValue.value_or("?")), QStringLiteral("-7"));
-    QCOMPARE(requestedIndexes(controller), std::vector<int>{3});
-}
-
-void TestArchive::beginStepStoresTheSharedBegin()
-{
-    sim::ControllerThread controller;
-    QString error;
-    if (!controller.start(&error))
-        QSKIP(qPrintable(error));
-    controller.withController([](sim::Controller& c) { c.state().archive.begin = 291; });
-    Session session(quickTiming());
-    QVERIFY(session.link.OpenPort(controller.slavePath(), 38400));
-    QCOMPARE(ReadArchiveBegin(session), 291);
-    QCOMPARE(session.begin, 291);
-    const auto frames = controller.frames();
-    QVERIFY(!frames.empty());
-    QCOMPARE(frames.front().bytes.toHex(' '), QByteArray("05 64 08 00 46 f7 5b 06 00 00 00 00 85 30"));
-
-    // Silence: the begin is 0 and the shared value follows.
-    controller.withController([](sim::Controller& c) {
-        c.addFault({sim::FaultKind::Silence, sim::FaultTarget::registerCommand(reg::kArchiveBegin), 1});
-    });
-    QCOMPARE(ReadArchiveBegin(session), 0);
-    QCOMPARE(session.begin, 0);
 }
 
 QTEST_GUILESS_MAIN(TestArchive)

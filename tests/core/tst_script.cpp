@@ -33,8 +33,6 @@ private slots:
     void loadScriptFile();
     void unreadablePaths_data();
     void unreadablePaths();
-    void refusedLengthsSendNothing_data();
-    void refusedLengthsSendNothing();
 };
 
 void TestScript::loadScriptFile_data()
@@ -114,30 +112,6 @@ void TestScript::unreadablePaths()
     QCOMPARE(transfer->length, 7);
     // Nothing is created by looking.
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList());
-}
-
-void TestScript::refusedLengthsSendNothing_data()
-{
-    QTest::addColumn<int>("length");
-    QTest::newRow("0") << 0;
-    QTest::newRow("-1") << -1;
-    QTest::newRow("987") << 987;
-    QTest::newRow("50000") << 50000;
-}
-
-void TestScript::refusedLengthsSendNothing()
-{
-    QFETCH(int, length);
-    LinkTiming timing;
-    timing.firstByteTries = 1;
-    auto session = std::make_unique<Session>(timing);
-    session->transfer.length = length;
-    int marks = 0;
-    session->link.setActivity([&marks](const char*) { ++marks; });
-    bool sent = true;
-    QVERIFY(!SendTransferScript(*session, &sent));
-    QVERIFY(!sent);
-    QCOMPARE(marks, 0);
 }
 
 QTEST_GUILESS_MAIN(TestScript)

@@ -254,7 +254,6 @@ void TestArchiveWindow::slotsOfEachChoice_data()
     QTest::newRow("B=0 Last10") << 0 << "Last10" << "" << indexRuns({{990, 999}});
     QTest::newRow("B=5 Last10") << 5 << "Last10" << "" << indexRuns({{996, 1000}, {0, 4}});
     QTest::newRow("B=5 Index 10") << 5 << "Index" << "10" << indexRuns({{995, 1000}, {0, 3}});
-    QTest::newRow("B=120 Last100") << 120 << "Last100" << "" << indexRuns({{20, 119}});
 }
 
 void TestArchiveWindow::slotsOfEachChoice()
