@@ -206,6 +206,7 @@ void TForm1::buildControls(QWidget* a)
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
     QFont regular11(QStringLiteral("MS Sans Serif"));
     regular11.setPixelSize(11);
+    regular11.setBold(false);
     Memo1->setFont(regular11);
     Progress = make<QProgressBar>(a, "Progress", {8, 686, 489, 16});
     Progress->setVisible(false);
@@ -220,6 +221,7 @@ void TForm1::buildControls(QWidget* a)
     Memo->setBackgroundRole(QPalette::Button);
     QFont regular13(QStringLiteral("MS Sans Serif"));
     regular13.setPixelSize(13);
+    regular13.setBold(false);
     Memo->setFont(regular13);
 
     ButContRetro = button(a, "ButContRetro", QStringLiteral("RETRO"), {8, 906, 70, 25}, false, false);
