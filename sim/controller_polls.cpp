@@ -18,32 +18,32 @@ const std::uint8_t kCoefficients[12] = {0xCD, 0xCC, 0x4C, 0x3F, 0x00, 0x00, 0x00
 
 } // namespace
 
-QByteArray BuildPoll(const PollSpec& spec)
+QByteArray BuildPoll(const PollSpec& pollSpec)
 {
-    const int length = spec.function == 10 ? kReportPollLength : kShortPollLength;
+    const int length = pollSpec.function == 10 ? kReportPollLength : kShortPollLength;
     QByteArray poll(length, '\0');
-    poll[0] = static_cast<char>(spec.startByte);
-    poll[1] = static_cast<char>(spec.address);
+    poll[0] = static_cast<char>(pollSpec.startByte);
+    poll[1] = static_cast<char>(pollSpec.address);
     poll[2] = static_cast<char>(length);
-    poll[3] = static_cast<char>(spec.function);
-    if (spec.function == 10) {
-        poll[4] = static_cast<char>(spec.strand);
+    poll[3] = static_cast<char>(pollSpec.function);
+    if (pollSpec.function == 10) {
+        poll[4] = static_cast<char>(pollSpec.strand);
         for (int v = 0; v < 3; ++v) {
             std::uint32_t bits = 0;
-            std::memcpy(&bits, &spec.values[static_cast<std::size_t>(v)], sizeof bits);
+            std::memcpy(&bits, &pollSpec.values[static_cast<std::size_t>(v)], sizeof bits);
             for (int i = 0; i < 4; ++i)
                 poll[22 + 4 * v + i] = static_cast<char>((bits >> (24 - 8 * i)) & 0xFF);
         }
     }
     AppendChecksum(reinterpret_cast<std::uint8_t*>(poll.data()), static_cast<std::size_t>(length - 2));
-    return QByteArray(spec.fillBytes > 0 ? spec.fillBytes : 0, '\xFF') + poll;
+    return QByteArray(pollSpec.fillBytes > 0 ? pollSpec.fillBytes : 0, '\xFF') + poll;
 }
 
-int ExpectedAnswerLength(const PollSpec& spec)
+int ExpectedAnswerLength(const PollSpec& pollSpec)
 {
-    if (spec.startByte != 0xAA)
+    if (pollSpec.startByte != 0xAA)
         return 0;
-    switch (spec.function) {
+    switch (pollSpec.function) {
     case 1:
         return 165;
     case 2:
@@ -62,28 +62,28 @@ bool PollResult::ok() const
     return startOk && addressOk && lengthOk && codeOk && checksumOk && payloadOk;
 }
 
-PollResult CheckPollAnswer(const PollSpec& spec, const QByteArray& answer, std::optional<int> localTimeOfDaySeconds)
+PollResult CheckPollAnswer(const PollSpec& pollSpec, const QByteArray& answer, std::optional<int> localTimeOfDaySeconds)
 {
     PollResult r;
-    r.spec = spec;
+    r.pollSpec = pollSpec;
     r.answer = answer;
-    const int expected = ExpectedAnswerLength(spec);
+    const int expected = ExpectedAnswerLength(pollSpec);
     r.answerExpected = expected > 0;
     if (answer.size() >= 1)
         r.startOk = at(answer, 0) == 0x55;
     if (answer.size() >= 2)
-        r.addressOk = at(answer, 1) == spec.address;
+        r.addressOk = at(answer, 1) == pollSpec.address;
     if (answer.size() >= 3)
         r.lengthOk = expected > 0 && answer.size() == expected && at(answer, 2) == expected;
     if (answer.size() >= 4)
-        r.codeOk = at(answer, 3) == (spec.function == 10 ? 0x83 : 0x80 + spec.function);
+        r.codeOk = at(answer, 3) == (pollSpec.function == 10 ? 0x83 : 0x80 + pollSpec.function);
     if (answer.size() >= 3)
         r.checksumOk = ChecksumMatches(reinterpret_cast<const std::uint8_t*>(answer.constData()),
                                        static_cast<std::size_t>(answer.size() - 2));
     if (!r.answerExpected)
         return r;
 
-    if (spec.function == 1) {
+    if (pollSpec.function == 1) {
         r.payloadOk = answer.size() >= 70 && at(answer, 4) == 0x01 && at(answer, 56) == 8 && at(answer, 58) == 17
             && at(answer, 62) == 9 && at(answer, 63) == 0x26 && at(answer, 69) == 0x0B;
         if (answer.size() >= 62) {
@@ -97,7 +97,7 @@ PollResult CheckPollAnswer(const PollSpec& spec, const QByteArray& answer, std::
                 r.clockOffsetSeconds = diff;
             }
         }
-    } else if (spec.function == 2) {
+    } else if (pollSpec.function == 2) {
         r.payloadOk = answer.size() >= 33 && at(answer, 4) == 0x01
             && std::memcmp(answer.constData() + 21, kCoefficients, sizeof kCoefficients) == 0;
     }

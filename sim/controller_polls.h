@@ -30,14 +30,14 @@ struct PollSpec {
 };
 
 // The poll's bytes, fill bytes included.
-QByteArray BuildPoll(const PollSpec& spec);
+QByteArray BuildPoll(const PollSpec& pollSpec);
 
 // The answer length the poll asks for: 165, 130 or 6; 0 when no answer is due.
-int ExpectedAnswerLength(const PollSpec& spec);
+int ExpectedAnswerLength(const PollSpec& pollSpec);
 
 // What came back for one poll, and what was checked.
 struct PollResult {
-    PollSpec spec;
+    PollSpec pollSpec;
     QByteArray poll;                // as sent
     QByteArray answer;              // as received (empty: none)
     std::chrono::steady_clock::time_point sentAt{};
@@ -64,7 +64,7 @@ struct PollResult {
 
 // Checks an answer against its poll; `localTimeOfDaySeconds` is the computer's
 // local time of day when the poll was sent (for clockOffsetSeconds).
-PollResult CheckPollAnswer(const PollSpec& spec, const QByteArray& answer,
+PollResult CheckPollAnswer(const PollSpec& pollSpec, const QByteArray& answer,
                            std::optional<int> localTimeOfDaySeconds = std::nullopt);
 
 } // namespace tessavin::sim

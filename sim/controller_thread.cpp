@@ -34,7 +34,7 @@ void ControllerThread::stop()
     // Anyone still waiting for a poll gets an empty answer.
     std::lock_guard lock(mutex_);
     for (auto& pending : pendingPolls_)
-        pending->promise.set_value(CheckPollAnswer(pending->spec, {}));
+        pending->promise.set_value(CheckPollAnswer(pending->pollSpec, {}));
     pendingPolls_.clear();
 }
 
@@ -112,16 +112,16 @@ bool ControllerThread::waitForPollResults(std::size_t n, std::chrono::millisecon
     return logChanged_.wait_for(lock, timeout, [&] { return polls_.size() >= n; });
 }
 
-PollResult ControllerThread::sendPoll(const PollSpec& spec, std::chrono::milliseconds timeout)
+PollResult ControllerThread::sendPoll(const PollSpec& pollSpec, std::chrono::milliseconds timeout)
 {
     auto pending = std::make_shared<PendingPoll>();
-    pending->spec = spec;
+    pending->pollSpec = pollSpec;
     pending->timeout = timeout;
     auto result = pending->promise.get_future();
     {
         std::lock_guard lock(mutex_);
         if (stopping_)
-            return CheckPollAnswer(spec, {});
+            return CheckPollAnswer(pollSpec, {});
         pendingPolls_.push_back(pending);
     }
     return result.get();
@@ -190,7 +190,7 @@ void ControllerThread::run()
                 }
             }
             if (poll)
-                poll->promise.set_value(doPoll(poll->spec, poll->timeout));
+                poll->promise.set_value(doPoll(poll->pollSpec, poll->timeout));
             if (scheduled) {
                 doPoll(*scheduled, scheduledTimeout);
                 std::lock_guard lock(mutex_);
@@ -295,14 +295,14 @@ void ControllerThread::writeReply(const Reply& reply, const QByteArray& request)
     logChanged_.notify_all();
 }
 
-PollResult ControllerThread::doPoll(const PollSpec& spec, std::chrono::milliseconds timeout)
+PollResult ControllerThread::doPoll(const PollSpec& pollSpec, std::chrono::milliseconds timeout)
 {
     LineSettings line;
     {
         std::lock_guard lock(mutex_);
         line = line_;
     }
-    const QByteArray poll = BuildPoll(spec);
+    const QByteArray poll = BuildPoll(pollSpec);
     const int localTimeOfDay = QTime::currentTime().msecsSinceStartOfDay() / 1000;
 
     LoggedFrame sent;
@@ -315,7 +315,7 @@ PollResult ControllerThread::doPoll(const PollSpec& spec, std::chrono::milliseco
     const auto sentAt = sent.lastByte;
     log(std::move(sent));
 
-    const int expected = ExpectedAnswerLength(spec);
+    const int expected = ExpectedAnswerLength(pollSpec);
     QByteArray answer;
     SimClock::time_point answerFirst{};
     SimClock::time_point answerLast{};
@@ -347,7 +347,7 @@ PollResult ControllerThread::doPoll(const PollSpec& spec, std::chrono::milliseco
             break;
     }
 
-    PollResult result = CheckPollAnswer(spec, answer, localTimeOfDay);
+    PollResult result = CheckPollAnswer(pollSpec, answer, localTimeOfDay);
     result.interrupted = !carry_.isEmpty();
     result.poll = poll;
     result.sentAt = sentAt;

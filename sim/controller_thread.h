@@ -102,7 +102,7 @@ public:
 
     // Sends one poll now (between requests) and waits up to `timeout` for its answer.
     // Polls whose function asks for no answer wait the whole timeout.
-    PollResult sendPoll(const PollSpec& spec, std::chrono::milliseconds timeout = std::chrono::seconds(3));
+    PollResult sendPoll(const PollSpec& pollSpec, std::chrono::milliseconds timeout = std::chrono::seconds(3));
     // Sends the polls one after another, one every `interval`, cycling, until
     // cleared with an empty list. Answers wait up to `answerTimeout`. A scheduled
     // poll waits until no request has come for pollQuiet and the slave side is
@@ -117,7 +117,7 @@ public:
 private:
     void run();
     void serveRequest(QByteArray request, SimClock::time_point first, SimClock::time_point last);
-    PollResult doPoll(const PollSpec& spec, std::chrono::milliseconds timeout);
+    PollResult doPoll(const PollSpec& pollSpec, std::chrono::milliseconds timeout);
     void writeReply(const Reply& reply, const QByteArray& request);
     void log(LoggedFrame frame);
     bool sleepUnlessStopped(std::chrono::milliseconds duration);
@@ -138,7 +138,7 @@ private:
     QByteArray carry_;                    // thread only: request bytes that interrupted a poll
 
     struct PendingPoll {
-        PollSpec spec;
+        PollSpec pollSpec;
         std::chrono::milliseconds timeout{0};
         std::promise<PollResult> promise;
     };

@@ -88,28 +88,28 @@ std::optional<Fault> ParseFault(const QString& text, QString* error)
 std::optional<PollSpec> ParsePoll(const QString& text, QString* error)
 {
     const QStringList fields = text.split(QLatin1Char(','));
-    PollSpec spec;
+    PollSpec pollSpec;
     int function = 0;
     if (!number(fields.value(0), &function) || function < 0 || function > 255)
         return fail<PollSpec>(error, QStringLiteral("bad poll function '%1'").arg(fields.value(0)));
-    spec.function = static_cast<std::uint8_t>(function);
+    pollSpec.function = static_cast<std::uint8_t>(function);
     for (qsizetype i = 1; i < fields.size(); ++i) {
         const QString key = fields[i].section(QLatin1Char('='), 0, 0).trimmed();
         int value = 0;
         if (!number(fields[i].section(QLatin1Char('='), 1), &value) || value < 0)
             return fail<PollSpec>(error, QStringLiteral("bad poll setting '%1'").arg(fields[i]));
         if (key == QLatin1String("addr") && value <= 255)
-            spec.address = static_cast<std::uint8_t>(value);
+            pollSpec.address = static_cast<std::uint8_t>(value);
         else if (key == QLatin1String("fill") && value <= 500)
-            spec.fillBytes = value;
+            pollSpec.fillBytes = value;
         else if (key == QLatin1String("strand") && value <= 255)
-            spec.strand = static_cast<std::uint8_t>(value);
+            pollSpec.strand = static_cast<std::uint8_t>(value);
         else if (key == QLatin1String("start") && value <= 255)
-            spec.startByte = static_cast<std::uint8_t>(value);
+            pollSpec.startByte = static_cast<std::uint8_t>(value);
         else
             return fail<PollSpec>(error, QStringLiteral("bad poll setting '%1'").arg(fields[i]));
     }
-    return spec;
+    return pollSpec;
 }
 
 std::vector<PollSpec> DemoPolls()

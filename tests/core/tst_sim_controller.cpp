@@ -495,10 +495,10 @@ void TestSimController::pollFrames()
     QFETCH(int, function);
     QFETCH(int, fill);
     QFETCH(QByteArray, expected);
-    PollSpec spec;
-    spec.function = static_cast<std::uint8_t>(function);
-    spec.fillBytes = fill;
-    const QByteArray poll = BuildPoll(spec);
+    PollSpec pollSpec;
+    pollSpec.function = static_cast<std::uint8_t>(function);
+    pollSpec.fillBytes = fill;
+    const QByteArray poll = BuildPoll(pollSpec);
     QCOMPARE(poll.size(), expected.size() + 2);
     QCOMPARE(spaced(poll.left(expected.size())), spaced(expected));
     QVERIFY(frameChecksumOk(poll, fill, poll.size() - fill - 2));
@@ -525,10 +525,10 @@ void TestSimController::pollAnswerChecks()
     QFETCH(int, address);
     QFETCH(QByteArray, answer);
     QFETCH(bool, ok);
-    PollSpec spec;
-    spec.function = static_cast<std::uint8_t>(function);
-    spec.address = static_cast<std::uint8_t>(address);
-    QCOMPARE(CheckPollAnswer(spec, answer).ok(), ok);
+    PollSpec pollSpec;
+    pollSpec.function = static_cast<std::uint8_t>(function);
+    pollSpec.address = static_cast<std::uint8_t>(address);
+    QCOMPARE(CheckPollAnswer(pollSpec, answer).ok(), ok);
 
     if (function != 10 || address != 5 || !ok)
         return;
@@ -619,10 +619,10 @@ void TestSimController::pollSpecs()
 {
     QFETCH(QString, text);
     QFETCH(QByteArray, poll);
-    const auto spec = ParsePoll(text);
-    QCOMPARE(spec.has_value(), !poll.isEmpty());
-    if (spec)
-        QCOMPARE(spaced(BuildPoll(*spec).left(poll.size())), spaced(poll));
+    const auto pollSpec = ParsePoll(text);
+    QCOMPARE(pollSpec.has_value(), !poll.isEmpty());
+    if (pollSpec)
+        QCOMPARE(spaced(BuildPoll(*pollSpec).left(poll.size())), spaced(poll));
 }
 
 QTEST_GUILESS_MAIN(TestSimController)

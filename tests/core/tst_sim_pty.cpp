@@ -227,14 +227,14 @@ void TestSimPty::pollsAreSentAndTheirAnswersChecked()
     QFETCH(bool, ok);
     QSerialPort port;
     QVERIFY2(openClient(port), qPrintable(port.errorString()));
-    PollSpec spec;
-    spec.address = 5;
-    spec.function = static_cast<std::uint8_t>(function);
-    spec.fillBytes = fill;
-    spec.strand = 3;
-    spec.values = {12.5f, 0.8f, -3.25f};
+    PollSpec pollSpec;
+    pollSpec.address = 5;
+    pollSpec.function = static_cast<std::uint8_t>(function);
+    pollSpec.fillBytes = fill;
+    pollSpec.strand = 3;
+    pollSpec.values = {12.5f, 0.8f, -3.25f};
     PollResult result;
-    std::thread poller([&] { result = sim_->sendPoll(spec, 500ms); });
+    std::thread poller([&] { result = sim_->sendPoll(pollSpec, 500ms); });
     const QByteArray poll = readBytes(port, fill + (function == 10 ? 36 : 8), 3000);
     if (!answer.isEmpty())
         send(port, answer);

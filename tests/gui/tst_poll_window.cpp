@@ -48,10 +48,10 @@ private:
 
 sim::PollSpec poll(std::uint8_t address, std::uint8_t function)
 {
-    sim::PollSpec spec;
-    spec.address = address;
-    spec.function = function;
-    return spec;
+    sim::PollSpec pollSpec;
+    pollSpec.address = address;
+    pollSpec.function = function;
+    return pollSpec;
 }
 
 QStringList memoLines(const TForm1& form)
@@ -121,11 +121,11 @@ private slots:
         bool stopped = false;
         std::vector<sim::PollResult> results;
         Driver driver([&](Driver& d) {
-            for (const auto& [spec, timeout] : before)
-                results.push_back(sim.sendPoll(spec, timeout));
+            for (const auto& [pollSpec, timeout] : before)
+                results.push_back(sim.sendPoll(pollSpec, timeout));
             commandRan = d.onWindow(&form, [&form] { form.Button4Click(); });
-            for (const auto& spec : after)
-                results.push_back(sim.sendPoll(spec));
+            for (const auto& pollSpec : after)
+                results.push_back(sim.sendPoll(pollSpec));
             stopped = d.onWindow(&form, [&form] { form.Button8Click(); });
         });
         form.Button2Click(); // returns when the script presses Stop
@@ -161,12 +161,12 @@ private slots:
         const QString number = QStringLiteral("\\d{1,2}");
         QStringList expected;
         for (const auto& r : results) {
-            const QString address = QString::number(r.spec.address);
-            if (r.spec.function == 1 && !r.answer.isEmpty())
+            const QString address = QString::number(r.pollSpec.address);
+            if (r.pollSpec.function == 1 && !r.answer.isEmpty())
                 expected << address + QStringLiteral(">   min: %1sec:%2").arg(r.minute).arg(r.second);
             else
                 expected << address + QStringLiteral(">   min: ") + number + QStringLiteral("sec:") + number;
-            if (r.spec.function == 10) {
+            if (r.pollSpec.function == 10) {
                 expected << QStringLiteral("5,нитка 3  22>   f: 12") + point + QStringLiteral("5")
                          << QStringLiteral("5  26>   f: 0") + point + QStringLiteral("800000011920929")
                          << QStringLiteral("5  30>   f: -3") + point + QStringLiteral("25")
@@ -220,10 +220,10 @@ private slots:
         const QString good = edit->text();
         edit->setText(text);
 
-        const auto spec = poll(std::uint8_t(address), 1);
+        const auto pollSpec = poll(std::uint8_t(address), 1);
         sim::PollResult refused;
         {
-            Driver driver([&](Driver&) { refused = sim.sendPoll(spec, 500ms); });
+            Driver driver([&](Driver&) { refused = sim.sendPoll(pollSpec, 500ms); });
             form.Button2Click(); // returns by itself after the message
             driver.join();
         }
@@ -238,7 +238,7 @@ private slots:
         bool stopped = false;
         {
             Driver driver([&](Driver& d) {
-                answered = sim.sendPoll(spec);
+                answered = sim.sendPoll(pollSpec);
                 stopped = d.onWindow(&form, [&form] { form.Button8Click(); });
             });
             form.Button2Click();
