@@ -76,49 +76,43 @@ void runUpload(TForm1& form, std::uint8_t code)
     form.showMessage(msg::ok());
 }
 
+// A command of the configuration link: one exchange at a time, the Activity
+// label emptied around it, and "       COM?" instead of traffic when no port is open.
+template <typename Run>
+void portCommand(TForm1& form, Run run)
+{
+    auto lock = form.beginExchange();
+    if (!lock)
+        return;
+    ActivityReset activity(form.Label);
+    if (!form.session().link.isOpen()) {
+        form.showMessage(msg::noPort());
+        return;
+    }
+    run();
+}
+
 } // namespace
 
 void TForm1::TestClick()
 {
-    auto lock = beginExchange();
-    if (!lock)
-        return;
-    ActivityReset activity(Label);
-    if (!session().link.isOpen()) {
-        showMessage(msg::noPort());
-        return;
-    }
-    showMessage(tessavin::StatusQueryMessage(tessavin::StatusQuery(session())));
+    portCommand(*this, [this] { showMessage(tessavin::StatusQueryMessage(tessavin::StatusQuery(session()))); });
 }
 
 void TForm1::Set_TestClick()
 {
-    auto lock = beginExchange();
-    if (!lock)
-        return;
-    ActivityReset activity(Label);
-    if (!session().link.isOpen()) {
-        showMessage(msg::noPort());
-        return;
-    }
-    showMessage(tessavin::SetTestMode(session()) ? msg::ok() : msg::commandFailed());
+    portCommand(*this, [this] { showMessage(tessavin::SetTestMode(session()) ? msg::ok() : msg::commandFailed()); });
 }
 
 void TForm1::BuRebootClick()
 {
-    auto lock = beginExchange();
-    if (!lock)
-        return;
-    ActivityReset activity(Label);
-    if (!session().link.isOpen()) {
-        showMessage(msg::noPort());
-        return;
-    }
-    const bool rebooted = tessavin::RebootController(session());
-    // The controller restarts either way: the port is closed whatever the result.
-    session().link.close();
-    showMessage(rebooted ? msg::ok() : msg::commandFailed());
-    ok->setVisible(false);
+    portCommand(*this, [this] {
+        const bool rebooted = tessavin::RebootController(session());
+        // The controller restarts either way: the port is closed whatever the result.
+        session().link.close();
+        showMessage(rebooted ? msg::ok() : msg::commandFailed());
+        ok->setVisible(false);
+    });
 }
 
 void TForm1::OpeClick()
@@ -175,20 +169,14 @@ void TForm1::Upl_testClick()
 
 void TForm1::Down_testClick()
 {
-    auto lock = beginExchange();
-    if (!lock)
-        return;
-    ActivityReset activity(Label);
-    if (!session().link.isOpen()) {
-        showMessage(msg::noPort());
-        return;
-    }
-    const QByteArray text = memoBytes(*this);
-    if (!tessavin::PutTransferText(session().transfer, text)) {
-        showMessage(tessavin::ConfigTooLargeMessage(text.size()));
-        return;
-    }
-    const bool sent = tessavin::ConfigDownload(session(), session().transfer.bytes.data(),
-                                               static_cast<std::size_t>(text.size()));
-    showMessage(sent ? msg::ok() : msg::transferFailed());
+    portCommand(*this, [this] {
+        const QByteArray text = memoBytes(*this);
+        if (!tessavin::PutTransferText(session().transfer, text)) {
+            showMessage(tessavin::ConfigTooLargeMessage(text.size()));
+            return;
+        }
+        const bool sent = tessavin::ConfigDownload(session(), session().transfer.bytes.data(),
+                                                   static_cast<std::size_t>(text.size()));
+        showMessage(sent ? msg::ok() : msg::transferFailed());
+    });
 }

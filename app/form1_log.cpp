@@ -76,6 +76,23 @@ void switchCommand(TForm1& form, SwitchCommand command, QLabel* okLabel, QLabel*
     TForm1::showStatus(okLabel, notOkLabel, SendSwitchCommand(form.session(), command));
 }
 
+// A value read into Edi behind the Status pair: the old verdict and value vanish,
+// Edi holds `placeholder` while the reply is awaited, and keeps it on failure.
+void readServiceValue(TForm1& form, const QString& placeholder, ServiceReading (*read)(Session&))
+{
+    auto lock = form.beginExchange();
+    if (!lock)
+        return;
+    TForm1::showStatus(form.Label2, form.Label5, std::nullopt);
+    form.Edi->clear();
+    TForm1::processMessages();
+    form.Edi->setText(placeholder);
+    const ServiceReading reading = read(form.session());
+    if (reading.ok)
+        form.Edi->setText(reading.text);
+    TForm1::showStatus(form.Label2, form.Label5, reading.ok);
+}
+
 } // namespace
 
 void TForm1::ButContLogClick()
@@ -170,31 +187,6 @@ void TForm1::StopLogClick() { switchCommand(*this, SwitchCommand::StopLogging, L
 
 void TForm1::Button3Click() { switchCommand(*this, SwitchCommand::Registration, Label2, Label5, true); }
 
-void TForm1::Button4Click()
-{
-    auto lock = beginExchange();
-    if (!lock)
-        return;
-    showStatus(Label2, Label5, std::nullopt);
-    Edi->clear();
-    processMessages();
-    const ServiceReading reading = ReadDeviceNumber(session());
-    if (reading.ok)
-        Edi->setText(reading.text);
-    showStatus(Label2, Label5, reading.ok);
-}
+void TForm1::Button4Click() { readServiceValue(*this, QString(), ReadDeviceNumber); }
 
-void TForm1::Button5Click()
-{
-    auto lock = beginExchange();
-    if (!lock)
-        return;
-    showStatus(Label2, Label5, std::nullopt);
-    Edi->clear();
-    processMessages();
-    Edi->setText(PressurePlaceholder());
-    const ServiceReading reading = ReadPressure(session());
-    if (reading.ok)
-        Edi->setText(reading.text);
-    showStatus(Label2, Label5, reading.ok);
-}
+void TForm1::Button5Click() { readServiceValue(*this, PressurePlaceholder(), ReadPressure); }
