@@ -12,6 +12,8 @@
 #include <QMessageBox>
 #include <QTemporaryDir>
 
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 
@@ -33,6 +35,12 @@ int RunApplication(int argc, char** argv)
         demoSettings = std::make_unique<QTemporaryDir>();
         options.settingsDir = demoSettings->path();
         options.fallbackSettingsDir = demoSettings->path();
+        // The process ends at once on close; the demo's settings folder goes first.
+        options.exitProcess = [&demoSettings] {
+            demoSettings->remove();
+            std::fflush(nullptr);
+            std::_Exit(0);
+        };
         controller = std::make_unique<sim::ControllerThread>();
         sim::LineSettings line;
         line.baud = 38400;
