@@ -2,39 +2,28 @@
 // and the six exchange operations against a peer on a pseudo-terminal that
 // answers with hand-written bytes.
 #include "checksum.h"
-#include "pseudo_terminal.h"
 #include "register_link.h"
 #include "session.h"
+#include "test_support.h"
 
 #include <QTest>
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cstring>
-#include <mutex>
-#include <thread>
 
 using namespace tessavin;
-using namespace std::chrono_literals;
+using tessavin::test::hex;
 
 namespace {
-
-QByteArray hex(const char* text) { return QByteArray::fromHex(text); }
 
 QByteArray frameBytes(const FrameBuffer& frame, std::size_t n)
 {
     return QByteArray(reinterpret_cast<const char*>(frame.data()), static_cast<qsizetype>(n));
 }
 
-void load(FrameBuffer& frame, const QByteArray& bytes)
-{
-    frame.fill(0);
-    std::memcpy(frame.data(), bytes.constData(), std::min<std::size_t>(bytes.size(), frame.size()));
-}
-
-// A register-link reply with the given length field and payload (after the two
-// uninterpreted bytes 6-7), both checksums right unless told otherwise.
+// A register-link reply to the count request: the given start bytes, length
+// field and payload, both checksums right.
 QByteArray reply(const QByteArray& payload, std::uint8_t start0 = 0x05, std::uint8_t start1 = 0x64)
 {
     const std::size_t length = static_cast<std::size_t>(payload.size()) + 4;
@@ -58,83 +47,6 @@ QByteArray flipped(QByteArray bytes, qsizetype at)
     return bytes;
 }
 
-// The far end of the line: takes each request (its length from its own length
-// field), logs it and answers with the current scripted reply (empty: silence).
-class ScriptedPeer {
-public:
-    ~ScriptedPeer()
-    {
-        stop_ = true;
-        if (thread_.joinable())
-            thread_.join();
-    }
-    bool start(QString* error)
-    {
-        if (!pty_.open(error))
-            return false;
-        thread_ = std::thread([this] { run(); });
-        return true;
-    }
-    QString path() const { return pty_.slavePath(); }
-    void setReply(const QByteArray& bytes)
-    {
-        std::lock_guard lock(mutex_);
-        reply_ = bytes;
-    }
-    QList<QByteArray> requests() const
-    {
-        std::lock_guard lock(mutex_);
-        return requests_;
-    }
-    void clearRequests()
-    {
-        std::lock_guard lock(mutex_);
-        requests_.clear();
-    }
-
-private:
-    void run()
-    {
-        QByteArray pending;
-        while (!stop_) {
-            pending += pty_.read(5ms);
-            while (pending.size() >= 4) {
-                const int length = static_cast<std::uint8_t>(pending[2]) | (static_cast<std::uint8_t>(pending[3]) << 8);
-                if (pending.size() < length + 6)
-                    break;
-                const QByteArray request = pending.left(length + 6);
-                pending.remove(0, length + 6);
-                QByteArray answer;
-                {
-                    std::lock_guard lock(mutex_);
-                    requests_ << request;
-                    answer = reply_;
-                }
-                if (!answer.isEmpty())
-                    pty_.write(answer);
-            }
-        }
-    }
-
-    sim::PseudoTerminal pty_;
-    std::thread thread_;
-    std::atomic<bool> stop_{false};
-    mutable std::mutex mutex_;
-    QByteArray reply_;
-    QList<QByteArray> requests_;
-};
-
-LinkTiming quickTiming()
-{
-    LinkTiming t;
-    t.firstBytePause = 1ms;
-    t.firstByteWait = 20ms;
-    t.firstByteTries = 3;
-    t.idleGap = 15ms;
-    t.pumpSlice = 5ms;
-    return t;
-}
-
 } // namespace
 
 class RegisterLinkTest : public QObject {
@@ -154,8 +66,8 @@ private slots:
     void oversizedReplyStaysInsideTheBuffer();
 
 private:
-    ScriptedPeer* peer();
-    std::unique_ptr<ScriptedPeer> peer_;
+    test::ScriptedPeer* peer(const QByteArray& answer);
+    std::unique_ptr<test::ScriptedPeer> peer_;
     std::unique_ptr<Session> session_;
 };
 
@@ -289,23 +201,23 @@ void RegisterLinkTest::replyCheck()
     QFETCH(int, received);
     QFETCH(bool, valid);
 
-    FrameBuffer frame;
-    load(frame, bytes);
+    FrameBuffer frame{};
+    std::memcpy(frame.data(), bytes.constData(), std::min<std::size_t>(bytes.size(), frame.size()));
     QCOMPARE(RegReplyValid(frame, static_cast<std::size_t>(received)), valid);
 }
 
-ScriptedPeer* RegisterLinkTest::peer()
+// One peer and one open session for all the exchange tests; every request is
+// answered with `answer`.
+test::ScriptedPeer* RegisterLinkTest::peer(const QByteArray& answer)
 {
     if (!peer_) {
-        auto peer = std::make_unique<ScriptedPeer>();
-        QString error;
-        if (!peer->start(&error))
-            return nullptr;
-        session_ = std::make_unique<Session>(quickTiming());
-        if (!session_->link.OpenPort(peer->path(), 38400, &error))
+        auto peer = std::make_unique<test::ScriptedPeer>();
+        session_ = std::make_unique<Session>(test::quickTiming());
+        if (!peer->start() || !session_->link.OpenPort(peer->path(), 38400))
             return nullptr;
         peer_ = std::move(peer);
     }
+    peer_->script({}, answer);
     return peer_.get();
 }
 
@@ -354,11 +266,8 @@ void RegisterLinkTest::exchanges()
     QFETCH(float, floatValue);
     QFETCH(int, block);
 
-    ScriptedPeer* p = peer();
-    if (!p)
-        QSKIP("no pseudo-terminal");
-    p->setReply(answer);
-    p->clearRequests();
+    test::ScriptedPeer* p = peer(answer);
+    SKIP_UNLESS_STARTED(p);
     Session& s = *session_;
 
     const QByteArray request = hex("05 64 08 00 46 F7 1C 06 00 00 00 00 8A 47");
@@ -393,12 +302,9 @@ void RegisterLinkTest::exchanges()
 
 void RegisterLinkTest::blockMoveKeepsTheRestOfTheReply()
 {
-    ScriptedPeer* p = peer();
-    if (!p)
-        QSKIP("no pseudo-terminal");
     const QByteArray record("<2024/01/02 03:04:05 power on");
     const QByteArray answer = reply(record);
-    p->setReply(answer);
+    SKIP_UNLESS_STARTED(peer(answer));
     Session& s = *session_;
     s.frame.fill(0x77);
 
@@ -414,16 +320,11 @@ void RegisterLinkTest::blockMoveKeepsTheRestOfTheReply()
 
 void RegisterLinkTest::oversizedReplyStaysInsideTheBuffer()
 {
-    ScriptedPeer* p = peer();
-    if (!p)
-        QSKIP("no pseudo-terminal");
-    Session& s = *session_;
-
     // 1200 bytes whose length field covers them all and whose checksums are right:
     // only the first 1000 are kept, and the reading operations refuse the length.
     const QByteArray big = reply(QByteArray(1190, 'y'));
-    QCOMPARE(big.size(), 1200);
-    p->setReply(big);
+    SKIP_UNLESS_STARTED(peer(big));
+    Session& s = *session_;
     BuildRegRequest(s.frame, reg::kLogRecord, 1, 1);
     QCOMPARE(RegExchangeRaw(s.link, s.frame, 14), kFrameBufferSize);
     QCOMPARE(frameBytes(s.frame, kFrameBufferSize), big.left(1000));
@@ -432,7 +333,7 @@ void RegisterLinkTest::oversizedReplyStaysInsideTheBuffer()
 
     // The largest reply that fits is read whole.
     const QByteArray largest = reply(QByteArray(990, 'z'));
-    p->setReply(largest);
+    peer(largest);
     BuildRegRequest(s.frame, reg::kLogRecord, 1, 1);
     QCOMPARE(RegReadBlock(s.link, s.frame, 14), std::size_t{990});
     QCOMPARE(frameBytes(s.frame, 990), QByteArray(990, 'z'));

@@ -2,8 +2,8 @@
 // first-byte and idle rules of the reply reader, buffer bounds, purge, and a
 // port that vanishes.
 #include "checksum.h"
-#include "pseudo_terminal.h"
 #include "serial_link.h"
+#include "test_support.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -11,34 +11,20 @@
 #include <thread>
 
 using namespace tessavin;
+using tessavin::test::hex;
 using namespace std::chrono_literals;
 
 namespace {
-
-QByteArray hex(const char* text) { return QByteArray::fromHex(QByteArray(text).replace(' ', "")); }
-
-LinkTiming quick()
-{
-    LinkTiming t;
-    t.firstBytePause = 1ms;
-    t.firstByteWait = 5ms;
-    t.firstByteTries = 20;
-    t.idleGap = 30ms;
-    return t;
-}
 
 struct Peer {
     sim::PseudoTerminal pty;
     SerialLink link;
     QString marks;
-    explicit Peer(LinkTiming timing = quick()) : link(timing)
+    explicit Peer(LinkTiming timing = test::quickTiming()) : link(timing)
     {
         link.setActivity([this](const char* mark) { marks += QLatin1String(mark); });
     }
-    bool open()
-    {
-        return pty.open() && link.OpenPort(pty.slavePath(), 38400);
-    }
+    bool open() { return pty.open() && link.OpenPort(pty.slavePath(), 38400); }
 };
 
 } // namespace
@@ -104,28 +90,12 @@ private slots:
         QCOMPARE(changes, 0);
     }
 
-    // A silent peer: every first-byte round is used up, nothing is stored and
-    // the Activity label keeps only the send mark.
-    void silentPeerShortened()
-    {
-        Peer peer;
-        if (!peer.open())
-            QSKIP("no pseudo-terminal");
-        std::uint8_t buf[16] = {};
-        const std::uint8_t request[] = {1, 2, 3};
-        peer.link.SendBytes(request, 3);
-        QCOMPARE(peer.link.ReceiveReply(buf, sizeof buf), std::size_t(0));
-        QCOMPARE(peer.link.lastFirstByteRounds(), 20);
-        QCOMPARE(peer.marks, QStringLiteral(" . "));
-        QCOMPARE(peer.pty.read(100ms), QByteArray("\x01\x02\x03", 3));
-    }
-
-    // The same with the system's own timing: 201 rounds, about 13 seconds.
+    // A silent peer with the system's own timing: 201 first-byte rounds, about
+    // 13 seconds, nothing stored and the Activity label untouched.
     void silentPeerDefaultTiming()
     {
         Peer peer(LinkTiming{});
-        if (!peer.open())
-            QSKIP("no pseudo-terminal");
+        SKIP_UNLESS_STARTED(peer.open());
         std::uint8_t buf[16] = {};
         QElapsedTimer timer;
         timer.start();
@@ -143,8 +113,7 @@ private slots:
         LinkTiming timing;
         timing.firstByteTries = 50;
         Peer peer(timing);
-        if (!peer.open())
-            QSKIP("no pseudo-terminal");
+        SKIP_UNLESS_STARTED(peer.open());
         std::thread writer([&] {
             std::this_thread::sleep_for(20ms);
             peer.pty.write(hex("01 02 03"));
@@ -161,7 +130,7 @@ private slots:
         QTest::qWait(20);
         const std::uint8_t request[] = {9};
         peer.link.SendBytes(request, 1);
-        peer.link.setTiming(quick());
+        peer.link.setTiming(test::quickTiming());
         QCOMPARE(peer.link.ReceiveReply(buf, sizeof buf), std::size_t(0));
         QCOMPARE(peer.marks, QStringLiteral(" +  . "));
     }
@@ -170,8 +139,7 @@ private slots:
     void oversizeReplyStaysInBuffer()
     {
         Peer peer;
-        if (!peer.open())
-            QSKIP("no pseudo-terminal");
+        SKIP_UNLESS_STARTED(peer.open());
         peer.pty.write(QByteArray(3000, '\x5A'));
         std::array<std::uint8_t, 1100> area{};
         const std::size_t got = peer.link.ReceiveReply(area.data(), 1000);
@@ -185,8 +153,7 @@ private slots:
     void receiveAnyEndsOnStop()
     {
         Peer peer;
-        if (!peer.open())
-            QSKIP("no pseudo-terminal");
+        SKIP_UNLESS_STARTED(peer.open());
         int rounds = 0;
         std::uint8_t buf[8] = {};
         QCOMPARE(peer.link.ReceiveAny(buf, sizeof buf, [&] { return ++rounds > 5; }), std::size_t(0));
@@ -202,8 +169,7 @@ private slots:
     void vanishedPort()
     {
         Peer peer;
-        if (!peer.open())
-            QSKIP("no pseudo-terminal");
+        SKIP_UNLESS_STARTED(peer.open());
         bool open = true;
         peer.link.setOpenChanged([&](bool state) { open = state; });
         std::thread closer([&] {

@@ -1,15 +1,22 @@
 #pragma once
 // The real window set up for a test: the four windows in their order, settings
 // in a temporary folder, dialogs answered by the test, and the process end caught.
+// SimWindow adds an emulated controller on a pseudo-terminal. Header only: the
+// test support library does not link the app.
 #include "form1.h"
 #include "form2.h"
 #include "okbottomdlg.h"
+#include "test_support.h"
 #include "ui_seam.h"
 
+#include <QLabel>
+#include <QLineEdit>
 #include <QList>
+#include <QPlainTextEdit>
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 
 namespace tessavin::test {
@@ -74,7 +81,45 @@ struct WindowFixture {
     std::unique_ptr<TForm2> form2;
     std::unique_ptr<TForm3> form3;
     std::unique_ptr<TOKBottomDlg> dialog;
+};
 
+// The window and an emulated controller; start() puts the controller's path in
+// Edit1 and, unless told not to, opens the port.
+struct SimWindow {
+    explicit SimWindow(LinkTiming timing = quickTiming(), const sim::ControllerSettings& settings = {})
+        : sim(settings), f(timing)
+    {
+    }
+    sim::ControllerThread sim; // outlives the window and its port
+    WindowFixture f;
+
+    TForm1& form() { return *f.form1; }
+    bool start(bool open = true)
+    {
+        if (!sim.start())
+            return false;
+        form().Edit1->setText(sim.slavePath());
+        if (open)
+            form().OpenComClick();
+        return !open || form().session().link.isOpen();
+    }
+    void state(const std::function<void(sim::ControllerState&)>& change)
+    {
+        sim.withController([&](sim::Controller& c) { change(c.state()); });
+    }
+    void fault(sim::FaultKind kind, sim::FaultTarget target = sim::FaultTarget::any(), int times = -1, int bytes = -1)
+    {
+        addFault(sim, kind, target, times, bytes);
+    }
+    QList<QByteArray> received() const { return receivedFrames(sim); }
+    QStringList memo1Lines() const { return f.form1->Memo1->toPlainText().split(QLatin1Char('\n')); }
+    QString path(const char* name) const { return f.dir.filePath(QLatin1String(name)); }
+    // Which half of the Status pair shows: "OK", "NOT OK", "" or "both".
+    QString status() const
+    {
+        const bool ok = !f.form1->Label2->isHidden(), notOk = !f.form1->Label5->isHidden();
+        return ok && notOk ? QStringLiteral("both") : ok ? QStringLiteral("OK") : notOk ? QStringLiteral("NOT OK") : QString();
+    }
 };
 
 } // namespace tessavin::test

@@ -1,0 +1,121 @@
+#include "test_support.h"
+
+#include <QFile>
+
+using namespace std::chrono_literals;
+
+namespace tessavin::test {
+
+LinkTiming quickTiming()
+{
+    LinkTiming t;
+    t.firstBytePause = 1ms;
+    t.firstByteWait = 20ms;
+    t.firstByteTries = 5;
+    t.idleGap = 15ms;
+    t.pumpSlice = 5ms;
+    return t;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+QByteArray letters(qsizetype n)
+{
+    QByteArray bytes(n, '\0');
+    for (qsizetype i = 0; i < n; ++i)
+        bytes[i] = static_cast<char>('a' + i % 26);
+    return bytes;
+}
+
+QList<int> range(int from, int to)
+{
+    QList<int> out;
+    for (int i = from; i <= to; ++i)
+        out << i;
+    return out;
+}
+
+QList<QByteArray> receivedFrames(const sim::ControllerThread& sim)
+{
+    QList<QByteArray> out;
+    for (const sim::LoggedFrame& frame : sim.frames())
+        if (frame.direction == sim::Direction::Received)
+            out << frame.bytes;
+    return out;
+}
+
+QList<int> requestedIndexes(const sim::ControllerThread& sim, std::uint8_t command)
+{
+    QList<int> out;
+    for (const QByteArray& f : receivedFrames(sim))
+        if (f.size() == 14 && static_cast<std::uint8_t>(f[6]) == command)
+            out << (static_cast<std::uint8_t>(f[8]) | (static_cast<std::uint8_t>(f[9]) << 8));
+    return out;
+}
+
+void addFault(sim::ControllerThread& sim, sim::FaultKind kind, sim::FaultTarget target, int times, int bytes)
+{
+    sim.withController([&](sim::Controller& c) { c.addFault({kind, target, times, bytes, -1ms}); });
+}
+
+ScriptedPeer::~ScriptedPeer()
+{
+    stop_ = true;
+    if (thread_.joinable())
+        thread_.join();
+}
+
+bool ScriptedPeer::start()
+{
+    if (!pty_.open())
+        return false;
+    thread_ = std::thread([this] { run(); });
+    return true;
+}
+
+void ScriptedPeer::script(const QList<QByteArray>& replies, const QByteArray& otherwise)
+{
+    std::lock_guard lock(mutex_);
+    replies_ = replies;
+    otherwise_ = otherwise;
+    requests_.clear();
+}
+
+QList<QByteArray> ScriptedPeer::requests() const
+{
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+void ScriptedPeer::run()
+{
+    QByteArray pending;
+    while (!stop_) {
+        pending += pty_.read(5ms);
+        while (const auto length = sim::ExpectedRequestLength(pending)) {
+            if (pending.size() < *length)
+                break;
+            QByteArray answer;
+            {
+                std::lock_guard lock(mutex_);
+                requests_ << pending.left(*length);
+                answer = replies_.isEmpty() ? otherwise_ : replies_.takeFirst();
+            }
+            pending.remove(0, *length);
+            if (!answer.isEmpty())
+                pty_.write(answer);
+        }
+    }
+}
+
+} // namespace tessavin::test

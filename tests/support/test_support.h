@@ -1,0 +1,68 @@
+#pragma once
+// Helpers the core and window tests share: bytes from hex text, files, short
+// link timings, the emulated controller's frame log and faults, and a peer that
+// answers with hand-written bytes.
+#include "controller_thread.h"
+#include "pseudo_terminal.h"
+#include "timing.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QTest>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+namespace tessavin::test {
+
+// Bytes from hex text; blanks between the bytes are skipped.
+inline QByteArray hex(const char* text) { return QByteArray::fromHex(text); }
+
+// Silence costs little: five first-byte rounds of 1 + 20 ms, a 15 ms idle gap.
+LinkTiming quickTiming();
+
+QByteArray readFile(const QString& path); // "<unreadable>" when it cannot be read
+bool writeFile(const QString& path, const QByteArray& bytes);
+// n bytes of 'a' to 'z' over and over.
+QByteArray letters(qsizetype n);
+QList<int> range(int from, int to); // from..to, both included
+
+// What the emulated controller received, each frame whole, in order.
+QList<QByteArray> receivedFrames(const sim::ControllerThread& sim);
+// The index fields of the register requests with this command that it received.
+QList<int> requestedIndexes(const sim::ControllerThread& sim, std::uint8_t command);
+void addFault(sim::ControllerThread& sim, sim::FaultKind kind, sim::FaultTarget target = sim::FaultTarget::any(),
+              int times = -1, int bytes = -1);
+
+// The far end of a pseudo-terminal, on a thread of its own: each complete request
+// (framed by its length fields) is logged and answered with the next scripted
+// reply, and once they run out with `otherwise`. An empty reply is silence.
+class ScriptedPeer {
+public:
+    ~ScriptedPeer();
+    bool start();
+    QString path() const { return pty_.slavePath(); }
+    void script(const QList<QByteArray>& replies, const QByteArray& otherwise = {});
+    QList<QByteArray> requests() const;
+
+private:
+    void run();
+    sim::PseudoTerminal pty_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    mutable std::mutex mutex_;
+    QList<QByteArray> replies_;
+    QByteArray otherwise_;
+    QList<QByteArray> requests_;
+};
+
+} // namespace tessavin::test
+
+#define SKIP_UNLESS_STARTED(started)                             \
+    do {                                                         \
+        if (!(started))                                          \
+            QSKIP("no pseudo-terminal can be had here");         \
+    } while (false)
