@@ -3,7 +3,6 @@
 // Upload Test Config, Down test, Open cfg and Save cfg, with their messages, the
 // Activity label, the Diagnostic memo, Memo and the files.
 #include "config_link.h"
-#include "controller_thread.h"
 #include "window_fixture.h"
 
 #include <QElapsedTimer>
@@ -24,22 +23,13 @@
 #endif
 
 using namespace tessavin;
+using tessavin::test::hex;
+using tessavin::test::letters;
+using tessavin::test::readFile;
+using tessavin::test::writeFile;
 using namespace std::chrono_literals;
 
 namespace {
-
-QByteArray hex(const char* text) { return QByteArray::fromHex(QByteArray(text).replace(' ', "")); }
-
-// Short waits for the first byte and a short idle gap; the silent-reboot test
-// runs with the system's own timing.
-LinkTiming quick()
-{
-    LinkTiming t;
-    t.firstByteWait = 20ms;
-    t.firstByteTries = 5;
-    t.idleGap = 20ms;
-    return t;
-}
 
 // Records what the Activity label showed when each message box came up.
 struct WatchingSeam : test::ScriptedSeam {
@@ -52,46 +42,14 @@ struct WatchingSeam : test::ScriptedSeam {
     }
 };
 
-struct Bench {
-    explicit Bench(LinkTiming timing = quick()) : f(timing)
+struct Bench : test::SimWindow {
+    explicit Bench(LinkTiming timing = test::quickTiming()) : SimWindow(timing)
     {
-        seam.label = f.form1->Label;
-        f.form1->setSeam(&seam);
+        seam.label = form().Label;
+        form().setSeam(&seam);
     }
-
-    sim::ControllerThread sim;
-    test::WindowFixture f;
     WatchingSeam seam;
 
-    TForm1& form() { return *f.form1; }
-    bool start()
-    {
-        if (!sim.start())
-            return false;
-        f.form1->Edit1->setText(sim.slavePath());
-        f.form1->OpenComClick();
-        return f.form1->session().link.isOpen();
-    }
-    void state(const std::function<void(sim::ControllerState&)>& change)
-    {
-        sim.withController([&](sim::Controller& c) { change(c.state()); });
-    }
-    void fault(sim::FaultKind kind, sim::FaultTarget target, int bytes = -1)
-    {
-        sim::Fault fault;
-        fault.kind = kind;
-        fault.target = target;
-        fault.bytes = bytes;
-        sim.withController([&](sim::Controller& c) { c.addFault(fault); });
-    }
-    QList<QByteArray> received() const
-    {
-        QList<QByteArray> frames;
-        for (const sim::LoggedFrame& frame : sim.frames())
-            if (frame.direction == sim::Direction::Received)
-                frames << frame.bytes;
-        return frames;
-    }
     QStringList diagnostic() const
     {
         const QString text = f.form2->Memo->toPlainText();
@@ -99,31 +57,7 @@ struct Bench {
     }
 };
 
-#define START_OR_SKIP(bench)                                          \
-    do {                                                              \
-        if (!(bench).start())                                         \
-            QSKIP("no pseudo-terminal can be had here");              \
-    } while (false)
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
-QByteArray letters(qsizetype n)
-{
-    QByteArray bytes(n, '\0');
-    for (qsizetype i = 0; i < n; ++i)
-        bytes[i] = static_cast<char>('a' + i % 26);
-    return bytes;
-}
+#define START_OR_SKIP(bench) SKIP_UNLESS_STARTED((bench).start())
 
 // Makes a file that this process cannot open for writing: read-only permissions,
 // and where they do not stop this process (it runs as root), the immutable flag.
@@ -132,10 +66,9 @@ public:
     explicit UnwritableFile(const QString& path) : path_(path)
     {
         QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
-        if (!canWrite())
-            return;
 #ifdef __linux__
-        immutable_ = setImmutable(true);
+        if (!unwritable())
+            immutable_ = setImmutable(true);
 #endif
     }
     ~UnwritableFile()
@@ -146,27 +79,21 @@ public:
 #endif
         QFile::setPermissions(path_, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
-    bool unwritable() const { return !canWrite(); }
+    bool unwritable() const { return !QFile(path_).open(QIODevice::ReadWrite); }
 
 private:
-    bool canWrite() const
-    {
-        QFile file(path_);
-        return file.open(QIODevice::ReadWrite);
-    }
 #ifdef __linux__
     bool setImmutable(bool on) const
     {
         const int fd = ::open(QFile::encodeName(path_).constData(), O_RDONLY);
-        if (fd < 0)
-            return false;
         int flags = 0;
-        bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
         if (done) {
             flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
             done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
         }
-        ::close(fd);
+        if (fd >= 0)
+            ::close(fd);
         return done;
     }
     bool immutable_ = false;
@@ -174,11 +101,21 @@ private:
     QString path_;
 };
 
+// The three trace lines of one transaction: its length, the whole frame in hex,
+// and the reply's length and first two bytes.
+QStringList traced(const QByteArray& frame, const QByteArray& reply)
+{
+    const auto byte = [&](int i) { return i < reply.size() ? static_cast<std::uint8_t>(reply[i]) : 0; };
+    return {QStringLiteral("bool Send =%1").arg(frame.size()), QString::fromLatin1(frame.toHex(' ').toUpper()) + ' ',
+            QStringLiteral("bool Send, ReadBuf=%1 %2 %3").arg(reply.size()).arg(byte(0)).arg(byte(1))};
+}
+
 const QByteArray kStatusFrame = hex("05 64 03 0B 01 06 00 00 00 37 C8 1C");
 const QByteArray kSetTestFrame = hex("05 64 03 0B 01 06 00 00 00 36 09 DC");
 const QByteArray kRebootFrame = hex("05 64 03 0B 01 06 00 00 00 63 C9 E3");
 const QByteArray kStartFrame = hex("05 64 03 0B 01 06 00 00 00 15 48 05");
 const QByteArray kStopFrame = hex("05 64 03 0B 01 06 00 00 00 17 C9 C4");
+const QByteArray kControllerOk = sim::ConfigReply(0);
 
 const QString kOk = QStringLiteral("       OK");
 const QString kNoPort = QStringLiteral("       COM?");
@@ -192,6 +129,7 @@ class TestConfigWindow : public QObject {
 private slots:
     // ---- device control commands ----
 
+    // Through the status query's shortcut (it has no control in the window).
     void statusQuery_data()
     {
         QTest::addColumn<int>("status");
@@ -215,7 +153,10 @@ private slots:
         if (silent)
             b.fault(sim::FaultKind::Silence, sim::FaultTarget::configCommand(cfg::kStatusQuery));
         b.form().Label->setText(QStringLiteral(" .  + "));
-        b.form().TestClick();
+        auto* shortcut = b.form().findChild<QShortcut*>(QStringLiteral("StatusQueryShortcut"));
+        QVERIFY(shortcut);
+        QCOMPARE(shortcut->key(), QKeySequence(QStringLiteral("Ctrl+T")));
+        emit shortcut->activated();
         QCOMPARE(b.seam.messages, QStringList{message});
         QCOMPARE(b.received(), QList<QByteArray>{kStatusFrame});
         // While the message is up the label shows this command's marks only.
@@ -225,18 +166,6 @@ private slots:
                                         : QStringLiteral("bool Send, ReadBuf=5 1 %1").arg(status);
         QCOMPARE(b.diagnostic(), (QStringList{"bool Send =12", "05 64 03 0B 01 06 00 00 00 37 C8 1C ", readLine}));
         QVERIFY(b.form().session().link.isOpen());
-    }
-
-    void statusQueryShortcut()
-    {
-        Bench b;
-        START_OR_SKIP(b);
-        auto* shortcut = b.form().findChild<QShortcut*>(QStringLiteral("StatusQueryShortcut"));
-        QVERIFY(shortcut);
-        QCOMPARE(shortcut->key(), QKeySequence(QStringLiteral("Ctrl+T")));
-        emit shortcut->activated();
-        QCOMPARE(b.seam.messages, QStringList{kOk});
-        QCOMPARE(b.received(), QList<QByteArray>{kStatusFrame});
     }
 
     void setTest_data()
@@ -257,10 +186,9 @@ private slots:
         b.form().Set_TestClick();
         QCOMPARE(b.seam.messages, QStringList{message});
         QCOMPARE(b.received(), QList<QByteArray>{kSetTestFrame});
-        if (!silent)
-            QVERIFY(b.sim.stateSnapshot().testMode);
+        QVERIFY(b.sim.stateSnapshot().testMode); // a lost reply does not undo it
         QCOMPARE(b.form().Label->text(), QString());
-        QVERIFY(b.form().ok->isVisibleTo(&b.form()));
+        QVERIFY(!b.form().ok->isHidden());
     }
 
     void noPort_data()
@@ -288,38 +216,35 @@ private slots:
         QVERIFY(b.diagnostic().isEmpty());
     }
 
+    // Answered or not, the port is closed after a reboot. A silent controller is
+    // waited for with the system's own first-byte rule: 201 rounds of 10 + 55 ms.
+    void reboot_data()
+    {
+        QTest::addColumn<bool>("silent");
+        QTest::newRow("answered") << false;
+        QTest::newRow("silent, default timing") << true;
+    }
     void reboot()
     {
-        Bench b;
+        QFETCH(bool, silent);
+        Bench b(silent ? LinkTiming{} : test::quickTiming());
         START_OR_SKIP(b);
-        b.form().BuRebootClick();
-        QCOMPARE(b.seam.messages, QStringList{kOk});
-        QCOMPARE(b.received(), QList<QByteArray>{kRebootFrame});
-        QCOMPARE(b.sim.stateSnapshot().rebootCount, 1);
-        QVERIFY(!b.form().session().link.isOpen());
-        QVERIFY(!b.form().ok->isVisibleTo(&b.form()));
-        QCOMPARE(b.form().Label->text(), QString());
-        b.form().Set_TestClick();
-        QCOMPARE(b.seam.messages.last(), kNoPort);
-    }
-
-    // The controller stays silent: the default first-byte rule gives up after
-    // 201 rounds of 10 + 55 ms, about 13 seconds, and the port is closed anyway.
-    void silentRebootWithDefaultTiming()
-    {
-        Bench b(LinkTiming{});
-        START_OR_SKIP(b);
-        b.fault(sim::FaultKind::Silence, sim::FaultTarget::configCommand(cfg::kReboot));
+        if (silent)
+            b.fault(sim::FaultKind::Silence, sim::FaultTarget::configCommand(cfg::kReboot));
         QElapsedTimer timer;
         timer.start();
         b.form().BuRebootClick();
         const qint64 elapsed = timer.elapsed();
-        QCOMPARE(b.seam.messages, QStringList{kCommandFailed});
-        QCOMPARE(b.form().session().link.lastFirstByteRounds(), 201);
-        QVERIFY2(elapsed >= 201 * 65 - 500, qPrintable(QString::number(elapsed)));
+        QCOMPARE(b.seam.messages, QStringList{silent ? kCommandFailed : kOk});
+        QCOMPARE(b.sim.stateSnapshot().rebootCount, 1);
+        if (silent) {
+            QCOMPARE(b.form().session().link.lastFirstByteRounds(), 201);
+            QVERIFY2(elapsed >= 201 * 65 - 500, qPrintable(QString::number(elapsed)));
+            QCOMPARE(b.diagnostic().last(), QStringLiteral("bool Send, ReadBuf=0 0 0"));
+        }
         QVERIFY(!b.form().session().link.isOpen());
-        QVERIFY(!b.form().ok->isVisibleTo(&b.form()));
-        QCOMPARE(b.diagnostic().last(), QStringLiteral("bool Send, ReadBuf=0 0 0"));
+        QVERIFY(b.form().ok->isHidden());
+        QCOMPARE(b.form().Label->text(), QString());
         b.form().Set_TestClick();
         QCOMPARE(b.seam.messages.last(), kNoPort);
         QCOMPARE(b.received(), QList<QByteArray>{kRebootFrame});
@@ -328,7 +253,9 @@ private slots:
     // A command pressed while another waits for its reply does nothing.
     void commandDuringExchange()
     {
-        Bench b;
+        LinkTiming timing = test::quickTiming();
+        timing.firstByteTries = 20;
+        Bench b(timing);
         START_OR_SKIP(b);
         auto line = b.sim.lineSettings();
         line.turnaround = 150ms;
@@ -342,11 +269,13 @@ private slots:
 
     // ---- uploads ----
 
+    // 237 bytes come in chunks of 100, 100, 37 and 0: the exact requests, every
+    // trace line, Memo, and the label's marks of all five exchanges.
     void upload_data()
     {
         QTest::addColumn<bool>("testConfig");
-        QTest::newRow("Upload") << false;
-        QTest::newRow("Upload Test Config") << true;
+        QTest::newRow("Upload (61)") << false;
+        QTest::newRow("Upload Test Config (24)") << true;
     }
     void upload()
     {
@@ -354,60 +283,53 @@ private slots:
         Bench b;
         START_OR_SKIP(b);
         const QByteArray config = "{\n  \"name\": \"" + letters(237 - 17) + "\"\n}\n";
-        QCOMPARE(config.size(), 237);
-        b.state([&](sim::ControllerState& s) {
-            (testConfig ? s.testConfiguration : s.configuration) = config;
-            s.chunkSize = 100;
-        });
+        b.state([&](sim::ControllerState& s) { (testConfig ? s.testConfiguration : s.configuration) = config; });
         b.form().Memo->setPlainText(QStringLiteral("old text"));
         testConfig ? b.form().Upl_testClick() : b.form().UplClick();
 
         QCOMPARE(b.seam.messages, QStringList{kOk});
         QCOMPARE(b.form().Memo->toPlainText(), QString::fromLatin1(config));
-        const QList<QByteArray> expected{
-            testConfig ? hex("05 64 03 0B 01 06 00 00 00 18 89 C0") : hex("05 64 03 0B 01 06 00 00 00 3D 48 1B"),
-            hex("05 64 03 0B 01 11 00 00 00 01 00 09 11"), hex("05 64 03 0B 01 11 00 64 00 01 00 16 21"),
-            hex("05 64 03 0B 01 11 00 C8 00 01 00 37 71"), hex("05 64 03 0B 01 11 00 ED 00 01 00 3C 7D")};
-        QCOMPARE(b.received(), expected);
-        const QStringList diag = b.diagnostic();
-        QStringList progress;
-        for (const QString& line : diag)
-            if (line.startsWith(QLatin1String("Upload")) || line.startsWith(QLatin1String("UP_NEXT")))
-                progress << line;
-        QCOMPARE(progress, (QStringList{"Upload ->(100) ", "UP_NEXT ->(17) ", "Upload ->(200) ", "UP_NEXT ->(17) ",
-                                        "Upload ->(237) ", "UP_NEXT ->(17) "}));
+        const QByteArray command = testConfig ? hex("05 64 03 0B 01 06 00 00 00 18 89 C0")
+                                              : hex("05 64 03 0B 01 06 00 00 00 3D 48 1B");
+        const QList<QByteArray> chunkRequests{hex("05 64 03 0B 01 11 00 00 00 01 00 09 11"),
+                                              hex("05 64 03 0B 01 11 00 64 00 01 00 16 21"),
+                                              hex("05 64 03 0B 01 11 00 C8 00 01 00 37 71"),
+                                              hex("05 64 03 0B 01 11 00 ED 00 01 00 3C 7D")};
+        QCOMPARE(b.received(), QList<QByteArray>{command} + chunkRequests);
+        QStringList expected = traced(command, kControllerOk);
+        const int offsets[] = {0, 100, 200, 237};
+        for (int i = 0; i < 4; ++i) {
+            expected << "Comm ->(9) " + QString::fromLatin1(chunkRequests[i].mid(4).toHex().toUpper());
+            const int n = i < 3 ? std::min(100, 237 - offsets[i]) : 0;
+            expected += traced(chunkRequests[i], sim::ConfigReply(0, config.mid(offsets[i], n)));
+            if (i < 3)
+                expected << QStringLiteral("Upload ->(%1) ").arg(offsets[i + 1]) << "UP_NEXT ->(17) ";
+        }
+        QCOMPARE(b.diagnostic(), expected);
         QCOMPARE(b.seam.labelAtMessage, QStringList{QStringLiteral(" .  + ").repeated(5)});
         QCOMPARE(b.form().Label->text(), QString());
     }
 
     void uploadFails_data()
     {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<int>("function");
-        QTest::addColumn<int>("frames");
-        QTest::newRow("command silent") << int(sim::FaultKind::Silence) << 0 << 1;
-        QTest::newRow("chunk silent") << int(sim::FaultKind::Silence) << int(cfg::kFunctionRead) << 2;
-        QTest::newRow("chunk of one byte") << int(sim::FaultKind::Truncated) << int(cfg::kFunctionRead) << 2;
-        QTest::newRow("first chunk 01 00: nothing to show") << int(sim::FaultKind::Truncated) << -2 << 2;
+        QTest::addColumn<bool>("commandSilent");
+        QTest::newRow("command silent") << true;
+        QTest::newRow("first chunk 01 00: nothing to show") << false;
     }
     void uploadFails()
     {
-        QFETCH(int, kind);
-        QFETCH(int, function);
-        QFETCH(int, frames);
+        QFETCH(bool, commandSilent);
         Bench b;
         START_OR_SKIP(b);
-        if (function == 0)
-            b.fault(sim::FaultKind(kind), sim::FaultTarget::configCommand(cfg::kUploadConfig));
-        else if (function == -2)
-            b.fault(sim::FaultKind(kind), sim::FaultTarget::configFunction(cfg::kFunctionRead), 2);
+        if (commandSilent)
+            b.fault(sim::FaultKind::Silence, sim::FaultTarget::configCommand(cfg::kUploadConfig));
         else
-            b.fault(sim::FaultKind(kind), sim::FaultTarget::configFunction(std::uint8_t(function)), 1);
+            b.fault(sim::FaultKind::Truncated, sim::FaultTarget::configFunction(cfg::kFunctionRead), -1, 2);
         b.form().Memo->setPlainText(QStringLiteral("old text"));
         b.form().UplClick();
         QCOMPARE(b.seam.messages, QStringList{kTransferFailed});
         QCOMPARE(b.form().Memo->toPlainText(), QString());
-        QCOMPARE(b.received().size(), frames);
+        QCOMPARE(b.received().size(), commandSilent ? 1 : 2);
         QCOMPARE(b.form().Label->text(), QString());
     }
 
@@ -415,7 +337,9 @@ private slots:
     // terminating zero: the upload ends, and nothing of it is shown.
     void uploadTooLarge()
     {
-        Bench b;
+        LinkTiming timing = test::quickTiming();
+        timing.idleGap = 5ms; // 198 exchanges
+        Bench b(timing);
         START_OR_SKIP(b);
         b.state([&](sim::ControllerState& s) {
             s.configuration = letters(50000);
@@ -431,48 +355,44 @@ private slots:
 
     // ---- the download ----
 
+    // Memo goes out in 40-byte data frames between START and STOP: the exact
+    // frames and every trace line.
     void downTest_data()
     {
-        QTest::addColumn<QString>("memo");
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QList<int>>("lengths");
-        const QByteArray forty = "{\"a\":\"" + letters(32) + "\"}";
-        QTest::newRow("40 bytes") << QString::fromLatin1(forty) << forty << QList<int>{52};
-        QTest::newRow("41 bytes") << QString::fromLatin1(forty + "!") << forty + "!" << QList<int>{52, 13};
-        QTest::newRow("lines end in CR LF") << QStringLiteral("{\n}") << QByteArray("{\r\n}") << QList<int>{16};
+        QTest::addColumn<QList<QByteArray>>("dataFrames");
+        const QByteArray text = "0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWX";
+        const QByteArray first = hex("05 64 03 0B 01 10 00 00 00 28") + text.left(40) + hex("26 26");
+        QTest::newRow("40 bytes") << text.left(40) << QList<QByteArray>{first};
+        QTest::newRow("41 bytes") << text << QList<QByteArray>{first, hex("05 64 03 0B 01 10 00 28 00 01 58 00 9A")};
     }
     void downTest()
     {
-        QFETCH(QString, memo);
         QFETCH(QByteArray, bytes);
-        QFETCH(QList<int>, lengths);
+        QFETCH(QList<QByteArray>, dataFrames);
         Bench b;
         START_OR_SKIP(b);
-        b.form().Memo->setPlainText(memo);
+        b.form().Memo->setPlainText(QString::fromLatin1(bytes));
         b.form().Down_testClick();
         QCOMPARE(b.seam.messages, QStringList{kOk});
         QCOMPARE(b.sim.stateSnapshot().configuration, bytes);
-        QCOMPARE(b.form().Memo->toPlainText(), memo);
-        const QList<QByteArray> frames = b.received();
-        QCOMPARE(frames.size(), lengths.size() + 2);
-        QCOMPARE(frames.first(), kStartFrame);
-        QCOMPARE(frames.last(), kStopFrame);
-        QStringList narrative;
-        for (const QString& line : b.diagnostic())
-            if (line.startsWith(QLatin1String("Command")) || line.startsWith(QLatin1String("DOWN_NEXT")))
-                narrative << line;
-        QStringList expected{"Command START Send ok"};
-        for (int i = 0; i < lengths.size(); ++i) {
-            QCOMPARE(frames[i + 1].size(), lengths[i]);
-            QCOMPARE(frames[i + 1].mid(10, lengths[i] - 12), bytes.mid(40 * i, lengths[i] - 12));
-            expected << QStringLiteral("DOWN_NEXT   adr=%1 n=%2").arg(40 * i).arg(lengths[i] - 12)
-                     << QStringLiteral("Command NEXT Send length = %1").arg(lengths[i]) << "Command NEXT Send ok";
+        QCOMPARE(b.form().Memo->toPlainText(), QString::fromLatin1(bytes));
+        QCOMPARE(b.received(), QList<QByteArray>{kStartFrame} + dataFrames + QList<QByteArray>{kStopFrame});
+        QStringList expected = traced(kStartFrame, kControllerOk) << "Command START Send ok";
+        for (int i = 0; i < dataFrames.size(); ++i) {
+            const QByteArray& frame = dataFrames[i];
+            const int n = int(frame.size()) - 12;
+            expected << QStringLiteral("DOWN_NEXT   adr=%1 n=%2").arg(40 * i).arg(n)
+                     << QStringLiteral("Comm ->(%1) ").arg(n + 8) + QString::fromLatin1(frame.mid(4).toHex(' ').toUpper()) + ' '
+                     << QStringLiteral("Command NEXT Send length = %1").arg(n + 12);
+            expected += traced(frame, kControllerOk) << "Command NEXT Send ok";
         }
-        expected << "Command STOP Send ok!!!";
-        QCOMPARE(narrative, expected);
+        expected += traced(kStopFrame, kControllerOk) << "Command STOP Send ok!!!";
+        QCOMPARE(b.diagnostic(), expected);
         QCOMPARE(b.form().Label->text(), QString());
     }
 
+    // No STOP after a failed NEXT: the controller keeps its configuration.
     void downTestNextFails()
     {
         Bench b;
@@ -483,9 +403,7 @@ private slots:
         b.form().Down_testClick();
         QCOMPARE(b.seam.messages, QStringList{kTransferFailed});
         QCOMPARE(b.diagnostic().last(), QStringLiteral("Command NEXT Send not ok"));
-        // No STOP after a failed NEXT: the controller keeps its configuration.
         QCOMPARE(b.received().size(), 2);
-        QVERIFY(!b.received().contains(kStopFrame));
         QCOMPARE(b.sim.stateSnapshot().configuration, before);
     }
 
@@ -538,8 +456,8 @@ private slots:
         QFETCH(QByteArray, saved);
         QFETCH(QString, shown);
         Bench b;
-        const QString in = b.f.dir.filePath(QStringLiteral("in.cfg"));
-        const QString out = b.f.dir.filePath(QStringLiteral("out.cfg"));
+        const QString in = b.path("in.cfg");
+        const QString out = b.path("out.cfg");
         QVERIFY(writeFile(in, file));
         b.seam.openAnswers << in;
         b.seam.saveAnswers << out << in;
@@ -576,13 +494,13 @@ private slots:
         QFETCH(QString, kind);
         Bench b;
         // Memo and the Transfer buffer hold an earlier configuration.
-        const QString earlier = b.f.dir.filePath(QStringLiteral("earlier.cfg"));
+        const QString earlier = b.path("earlier.cfg");
         QVERIFY(writeFile(earlier, "{\"earlier\": 1}"));
         b.seam.openAnswers << earlier;
         b.form().OpeClick();
         QCOMPARE(b.form().Memo->toPlainText(), QStringLiteral("{\"earlier\": 1}"));
 
-        const QString path = b.f.dir.filePath(QStringLiteral("c.cfg"));
+        const QString path = b.path("c.cfg");
         QByteArray content;
         if (kind == QLatin1String("zero"))
             content = QByteArray("{\"a\"\0: 1}", 9);
@@ -604,11 +522,9 @@ private slots:
         QCOMPARE(b.form().Memo->toPlainText(), kind == QLatin1String("zero") ? QStringLiteral("{\"a\"") : QString());
         QVERIFY(QFile::exists(path));
         QCOMPARE(readFile(path), content);
-        if (kind == QLatin1String("large"))
-            QCOMPARE(b.seam.messages,
-                     QStringList{"Too large: 50000 bytes; a configuration holds at most 49999 bytes."});
-        else
-            QVERIFY(b.seam.messages.isEmpty());
+        QCOMPARE(b.seam.messages, kind == QLatin1String("large")
+                                      ? QStringList{"Too large: 50000 bytes; a configuration holds at most 49999 bytes."}
+                                      : QStringList());
     }
 
     void cancelledDialogs()
@@ -629,25 +545,22 @@ private slots:
     void encodingOfEditedText()
     {
         Bench b;
-        const QString in = b.f.dir.filePath(QStringLiteral("in.cfg"));
-        const QString edited = b.f.dir.filePath(QStringLiteral("edited.cfg"));
-        const QString typed = b.f.dir.filePath(QStringLiteral("typed.cfg"));
-        QVERIFY(writeFile(in, "\xE8\xEC\xFF"));
-        b.seam.openAnswers << in;
-        b.seam.saveAnswers << edited << typed;
+        QVERIFY(writeFile(b.path("in.cfg"), "\xE8\xEC\xFF"));
+        b.seam.openAnswers << b.path("in.cfg");
+        b.seam.saveAnswers << b.path("edited.cfg") << b.path("typed.cfg");
         b.form().OpeClick();
         b.form().Memo->moveCursor(QTextCursor::End);
         b.form().Memo->insertPlainText(QStringLiteral("\nдатчик"));
         b.form().SavClick();
-        QCOMPARE(readFile(edited), QByteArray("\xE8\xEC\xFF\r\n\xE4\xE0\xF2\xF7\xE8\xEA"));
+        QCOMPARE(readFile(b.path("edited.cfg")), QByteArray("\xE8\xEC\xFF\r\n\xE4\xE0\xF2\xF7\xE8\xEA"));
         b.form().Button1Click(); // Clear
         b.form().Memo->insertPlainText(QStringLiteral("имя"));
         b.form().SavClick();
-        QCOMPARE(readFile(typed), QByteArray("имя"));
+        QCOMPARE(readFile(b.path("typed.cfg")), QByteArray("имя"));
     }
 
     // An upload is shown and saved like a file: Windows-1251 stays Windows-1251,
-    // and the download sends the same bytes back.
+    // and the download sends the same bytes back, lines ending in CR LF.
     void uploadSaveDownloadWindows1251()
     {
         Bench b;
@@ -656,10 +569,9 @@ private slots:
         b.state([&](sim::ControllerState& s) { s.configuration = config; });
         b.form().UplClick();
         QCOMPARE(b.form().Memo->toPlainText(), QString::fromUtf8("{\"имя\": 1}\n"));
-        const QString out = b.f.dir.filePath(QStringLiteral("out.cfg"));
-        b.seam.saveAnswers << out;
+        b.seam.saveAnswers << b.path("out.cfg");
         b.form().SavClick();
-        QCOMPARE(readFile(out), config);
+        QCOMPARE(readFile(b.path("out.cfg")), config);
         b.state([&](sim::ControllerState& s) { s.configuration.clear(); });
         b.form().Down_testClick();
         QCOMPARE(b.seam.messages, (QStringList{kOk, kOk}));
