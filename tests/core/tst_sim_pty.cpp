@@ -51,13 +51,9 @@ private slots:
     void requestAndReplyAreLoggedByteForByte();
     void backToBackRequestsAreFramedByLength();
     void unknownBytesEndAtTheFramingGapUnanswered();
-    void splitReplyPausesLongerThanTheIdleGap();
     void slowTurnaroundDelaysTheFirstByte();
-    void silenceFaultLeavesTheLineQuiet();
     void repliesArePacedAtTheBaudRate();
     void reopeningTheSlaveKeepsTheControllerServing();
-    void pollsAreSentAndTheirAnswersChecked_data();
-    void pollsAreSentAndTheirAnswersChecked();
     void scheduledPollsRepeat();
     void requestDuringAPollIsServed();
     void peerIsSeenOpeningAndClosing();
@@ -133,23 +129,6 @@ void TestSimPty::unknownBytesEndAtTheFramingGapUnanswered()
     QCOMPARE(log[1].direction, Direction::Received);
 }
 
-void TestSimPty::splitReplyPausesLongerThanTheIdleGap()
-{
-    QSerialPort port;
-    QVERIFY2(openClient(port), qPrintable(port.errorString()));
-    sim_->withController([](Controller& c) { c.addFault({FaultKind::Split, FaultTarget::any(), 1, 6, -1ms}); });
-    send(port, kIdentRequest);
-    QCOMPARE(spaced(readBytes(port, 6, 3000)), spaced(kIdentReply.left(6)));
-    QElapsedTimer gap;
-    gap.start();
-    // The rest must not come within the application's 60 ms idle gap.
-    QCOMPARE(readBytes(port, 1, 60).size(), 0);
-    QCOMPARE(spaced(readBytes(port, 8, 3000)), spaced(kIdentReply.mid(6)));
-    QVERIFY(gap.elapsed() >= 60);
-    QVERIFY(sim_->waitForFrames(2, 3s));
-    QCOMPARE(spaced(sim_->frames()[1].bytes), spaced(kIdentReply));
-}
-
 void TestSimPty::slowTurnaroundDelaysTheFirstByte()
 {
     QSerialPort port;
@@ -160,22 +139,6 @@ void TestSimPty::slowTurnaroundDelaysTheFirstByte()
     send(port, kIdentRequest);
     QCOMPARE(spaced(readBytes(port, 14, 3000)), spaced(kIdentReply));
     QVERIFY(t.elapsed() >= 300);
-}
-
-void TestSimPty::silenceFaultLeavesTheLineQuiet()
-{
-    QSerialPort port;
-    QVERIFY2(openClient(port), qPrintable(port.errorString()));
-    sim_->withController(
-        [](Controller& c) { c.addFault({FaultKind::Silence, FaultTarget::registerCommand(0x2C), 1, -1, -1ms}); });
-    send(port, kIdentRequest);
-    QVERIFY(sim_->waitForFrames(1, 3s));
-    send(port, kCountRequest);
-    // The first reply on the line is the count's: the ident got none.
-    QCOMPARE(spaced(readBytes(port, 12, 3000)), spaced(hex("05 64 06 00 42 97 1C 06 23 01 3F 45")));
-    const auto log = sim_->frames();
-    QCOMPARE(log[0].note, QByteArray("fault: silence"));
-    QCOMPARE(log[1].direction, Direction::Received);
 }
 
 void TestSimPty::repliesArePacedAtTheBaudRate()
@@ -204,57 +167,6 @@ void TestSimPty::reopeningTheSlaveKeepsTheControllerServing()
     QVERIFY2(openClient(again), qPrintable(again.errorString()));
     send(again, kIdentRequest);
     QCOMPARE(spaced(readBytes(again, 14, 3000)), spaced(kIdentReply));
-}
-
-void TestSimPty::pollsAreSentAndTheirAnswersChecked_data()
-{
-    QTest::addColumn<int>("function");
-    QTest::addColumn<int>("fill");
-    QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<bool>("ok");
-    QTest::newRow("report, answered 55 05 06 83 43 E8") << 10 << 0 << hex("55 05 06 83 43 E8") << true;
-    QTest::newRow("report after FF FF FF, answered") << 10 << 3 << hex("55 05 06 83 43 E8") << true;
-    QTest::newRow("report, answered with a bad checksum") << 10 << 0 << hex("55 05 06 83 43 E9") << false;
-    QTest::newRow("report, not answered") << 10 << 0 << QByteArray() << false;
-    QTest::newRow("function 7, not answered") << 7 << 0 << QByteArray() << true;
-}
-
-void TestSimPty::pollsAreSentAndTheirAnswersChecked()
-{
-    QFETCH(int, function);
-    QFETCH(int, fill);
-    QFETCH(QByteArray, answer);
-    QFETCH(bool, ok);
-    QSerialPort port;
-    QVERIFY2(openClient(port), qPrintable(port.errorString()));
-    PollSpec pollSpec;
-    pollSpec.address = 5;
-    pollSpec.function = static_cast<std::uint8_t>(function);
-    pollSpec.fillBytes = fill;
-    pollSpec.strand = 3;
-    pollSpec.values = {12.5f, 0.8f, -3.25f};
-    PollResult result;
-    std::thread poller([&] { result = sim_->sendPoll(pollSpec, 500ms); });
-    const QByteArray poll = readBytes(port, fill + (function == 10 ? 36 : 8), 3000);
-    if (!answer.isEmpty())
-        send(port, answer);
-    poller.join();
-
-    QCOMPARE(result.poll, poll);
-    QCOMPARE(spaced(poll.mid(fill, 5)), spaced(QByteArray::fromHex("AA05") + char(function == 10 ? 36 : 8)
-                                                   + char(function) + (function == 10 ? char(3) : char(0))));
-    if (function == 10)
-        QCOMPARE(spaced(poll.mid(fill + 22, 4)), spaced(hex("41 48 00 00"))); // 12.5, most significant byte first
-    QCOMPARE(spaced(result.answer), spaced(answer));
-    QCOMPARE(result.ok(), ok);
-    QCOMPARE(sim_->pollResults().size(), std::size_t(1));
-    const auto log = sim_->frames();
-    QCOMPARE(log[0].kind, FrameKind::Poll);
-    QCOMPARE(log[0].direction, Direction::Sent);
-    if (!answer.isEmpty()) {
-        QCOMPARE(log[1].kind, FrameKind::PollAnswer);
-        QCOMPARE(log[1].direction, Direction::Received);
-    }
 }
 
 void TestSimPty::scheduledPollsRepeat()
