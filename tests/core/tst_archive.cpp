@@ -23,189 +23,180 @@ class TestArchive : public QObject {
     Q_OBJECT
 
 private slots:
-    void rangeFromBegin_data();
-    void rangeFromBegin();
-    void undatedRecordLine();
-    void valueFormatMatchesPrintf_data();
-    void valueFormatMatchesPrintf();
-    void valueFormatIgnoresNumericLocale();
-    void truncatedValue_data();
-    void truncatedValue();
-    void shift_data();
-    void shift();
+    // ---- ring positions ----
+
+    void rangeFromBegin_data()
+    {
+        QTest::addColumn<int>("begin");
+        QTest::addColumn<ArchiveChoice>("choice");
+        QTest::addColumn<int>("n");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("count");
+
+        QTest::newRow("B=1001 Last10") << 1001 << ArchiveChoice::Last10 << 0 << 991 << 10;
+        QTest::newRow("B=600 Last500") << 600 << ArchiveChoice::Last500 << 0 << 100 << 500;
+        QTest::newRow("B=50 Last100") << 50 << ArchiveChoice::Last100 << 0 << 951 << 100;
+        QTest::newRow("B=300 Index 30") << 300 << ArchiveChoice::Index << 30 << 270 << 30;
+        QTest::newRow("B=10 Index 2500 (beyond the ring)") << 10 << ArchiveChoice::Index << 2500 << 510 << 2500;
+        QTest::newRow("Index 0 reads nothing") << 10 << ArchiveChoice::Index << 0 << 0 << 0;
+        QTest::newRow("Index -4 reads nothing") << 10 << ArchiveChoice::Index << -4 << 0 << -4;
+        QTest::newRow("One") << 10 << ArchiveChoice::One << 0 << 0 << 1;
+        QTest::newRow("nothing ticked") << 10 << ArchiveChoice::None << 0 << 0 << 0;
+    }
+
+    void rangeFromBegin()
+    {
+        QFETCH(int, begin);
+        QFETCH(ArchiveChoice, choice);
+        QFETCH(int, n);
+        QFETCH(int, start);
+        QFETCH(int, count);
+        const ArchiveRange range = ChooseArchiveRange(ArchiveNewestIndex(begin), choice, n);
+        QCOMPARE(range.start, start);
+        QCOMPARE(range.count, count);
+    }
+
+    // ---- lines ----
+
+    // An undated record keeps its raw fields, however impossible; a five-digit index.
+
+    void undatedRecordLine()
+    {
+        const std::uint8_t bytes[] = {0x00, 0x02, 0x1F, 0x19, 0x3C, 0x00, 0xCD, 0xCC, 0xFC, 0xC0};
+        const ArchiveRecord record = DecodeArchiveRecord(bytes);
+        const ShiftedStamp s = ShiftArchiveStamp(record, 3 * kHour);
+        QCOMPARE(s.error, ArchiveStampError::None);
+        QCOMPARE(ArchiveMemoLine(1000, s.stamp, record.value), std::string(" 1000    0:02:31 25:60:00:  -7.900\n"));
+        QCOMPARE(ArchiveFileLine(s.stamp, record.value), std::string("   0:02:31 25:60:00:  -7.900\r\n"));
+    }
+
+    void valueFormatMatchesPrintf_data()
+    {
+        QTest::addColumn<float>("value");
+        QTest::newRow("-0") << -0.0f;
+        QTest::newRow("0.0005 (rounding)") << 0.0005f;
+        QTest::newRow("-0.0004") << -0.0004f;
+        QTest::newRow("2.0625 (tie)") << 2.0625f;
+        QTest::newRow("123456.789") << 123456.789f;
+        QTest::newRow("largest float") << std::numeric_limits<float>::max();
+        QTest::newRow("lowest float") << std::numeric_limits<float>::lowest();
+        QTest::newRow("smallest subnormal") << std::numeric_limits<float>::denorm_min();
+        QTest::newRow("infinity") << std::numeric_limits<float>::infinity();
+        QTest::newRow("-infinity") << -std::numeric_limits<float>::infinity();
+        QTest::newRow("nan") << std::numeric_limits<float>::quiet_NaN();
+    }
+
+    void valueFormatMatchesPrintf()
+    {
+        QFETCH(float, value);
+        const ArchiveStamp stamp{2024, 3, 5, 14, 7, 9};
+        char expected[128];
+        std::snprintf(expected, sizeof expected, "%4d:%2.2d:%2.2d %2.2d:%2.2d:%2.2d:  %6.3f\r\n", 2024, 3, 5, 14, 7, 9,
+                      static_cast<double>(value));
+        QCOMPARE(ArchiveFileLine(stamp, value), std::string(expected));
+    }
+
+    void valueFormatIgnoresNumericLocale()
+    {
+        const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+        bool switched = false;
+        for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "ru_RU.UTF-8", "ru_RU.utf8", "fr_FR.UTF-8"})
+            if (std::setlocale(LC_NUMERIC, name)) {
+                switched = true;
+                break;
+            }
+        const std::string line = ArchiveFileLine({2024, 3, 5, 14, 7, 9}, 12.5f);
+        std::setlocale(LC_NUMERIC, saved.c_str());
+        if (!switched)
+            QSKIP("no locale with a decimal comma is installed");
+        QCOMPARE(line, std::string("2024:03:05 14:07:09:  12.500\r\n"));
+    }
+
+    // EdVal's text for ONE.
+
+    void truncatedValue_data()
+    {
+        QTest::addColumn<float>("value");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("-0.5") << -0.5f << "0";
+        QTest::newRow("0.999") << 0.999f << "0";
+        QTest::newRow("3e9 (beyond 32 bits)") << 3e9f << "3000000000";
+        QTest::newRow("largest float") << std::numeric_limits<float>::max()
+                                       << "340282346638528859811704183484516925440";
+        QTest::newRow("infinity") << std::numeric_limits<float>::infinity() << "inf";
+        QTest::newRow("nan") << std::numeric_limits<float>::quiet_NaN() << "nan";
+    }
+
+    void truncatedValue()
+    {
+        QFETCH(float, value);
+        QFETCH(QString, text);
+        QCOMPARE(QString::fromStdString(TruncatedValueText(value)), text);
+    }
+
+    // ---- the shift to local time ----
+
+    void shift_data()
+    {
+        QTest::addColumn<QByteArray>("record"); // year byte, month, day, hour, minute, second
+        QTest::addColumn<long long>("offset");
+        QTest::addColumn<QString>("shown");     // empty: the stamp cannot be shown
+        QTest::addColumn<ArchiveStampError>("error");
+
+        const auto r = [](int y, int mo, int d, int h, int mi, int s) {
+            const char bytes[] = {char(y), char(mo), char(d), char(h), char(mi), char(s)};
+            return QByteArray(bytes, 6);
+        };
+        const auto shown = [&](const char* name, QByteArray record, long long offset, const char* text) {
+            QTest::newRow(name) << record << offset << QString::fromLatin1(text) << ArchiveStampError::None;
+        };
+        const auto refused = [&](const char* name, QByteArray record, long long offset, ArchiveStampError error) {
+            QTest::newRow(name) << record << offset << QString() << error;
+        };
+        shown("UTC", r(24, 3, 5, 14, 7, 9), 0, "2024-03-05 14:07:09");
+        shown("+3 h 29 Feb", r(24, 2, 29, 22, 0, 0), 3 * kHour, "2024-03-01 01:00:00");
+        shown("+3 h 28 Feb of a common year", r(23, 2, 28, 23, 0, 0), 3 * kHour, "2023-03-01 02:00:00");
+        shown("+3 h 28 Feb 2100 (no leap day)", r(100, 2, 28, 23, 0, 0), 3 * kHour, "2100-03-01 02:00:00");
+        shown("+3 h 30 April", r(24, 4, 30, 21, 0, 0), 3 * kHour, "2024-05-01 00:00:00");
+        shown("+3 h ends exactly at midnight", r(24, 3, 5, 21, 0, 0), 3 * kHour, "2024-03-06 00:00:00");
+        shown("-5 h back to 29 Feb", r(24, 3, 1, 3, 0, 0), -5 * kHour, "2024-02-29 22:00:00");
+        shown("-5 h back to 28 Feb", r(23, 3, 1, 3, 0, 0), -5 * kHour, "2023-02-28 22:00:00");
+        shown("-5 h from 1 Jan 2001 to 2000", r(1, 1, 1, 1, 0, 0), -5 * kHour, "2000-12-31 20:00:00");
+        shown("+5:30 same day", r(24, 3, 5, 14, 7, 9), 5 * kHour + 1800, "2024-03-05 19:37:09");
+        shown("-3:30 back over midnight", r(24, 1, 1, 1, 0, 0), -3 * kHour - 1800, "2023-12-31 21:30:00");
+        shown("+5:45 minutes roll the hour", r(24, 6, 30, 23, 20, 0), 5 * kHour + 2700, "2024-07-01 05:05:00");
+        shown("+14 h", r(24, 12, 31, 12, 0, 0), 14 * kHour, "2025-01-01 02:00:00");
+        shown("-12 h", r(24, 1, 1, 11, 59, 59), -12 * kHour, "2023-12-31 23:59:59");
+        shown("year 2255 rolls into 2256", r(255, 12, 31, 23, 0, 0), 3 * kHour, "2256-01-01 02:00:00");
+        shown("undated record with impossible fields", r(0, 0, 99, 77, 88, 99), -5 * kHour, "0000-00-99 77:88:99");
+        shown("impossible date without day change is shown", r(24, 13, 40, 10, 0, 0), 3 * kHour, "2024-13-40 13:00:00");
+        refused("minute 60", r(24, 3, 5, 1, 60, 0), 3 * kHour, ArchiveStampError::TimeEncode);
+        refused("second 60", r(24, 3, 5, 1, 0, 60), -5 * kHour, ArchiveStampError::TimeEncode);
+        refused("hour 255 with a bad date too", r(24, 0, 0, 255, 0, 0), 3 * kHour, ArchiveStampError::TimeEncode);
+        refused("month 0 over midnight", r(24, 0, 5, 23, 0, 0), 3 * kHour, ArchiveStampError::DateEncode);
+        refused("month 13 over midnight", r(24, 13, 5, 23, 0, 0), 3 * kHour, ArchiveStampError::DateEncode);
+        refused("30 Feb over midnight", r(24, 2, 30, 23, 0, 0), 3 * kHour, ArchiveStampError::DateEncode);
+        refused("29 Feb of a common year", r(23, 2, 29, 23, 0, 0), 3 * kHour, ArchiveStampError::DateEncode);
+        refused("31 April", r(24, 4, 31, 23, 0, 0), 3 * kHour, ArchiveStampError::DateEncode);
+        refused("day 0 back over midnight", r(24, 3, 0, 1, 0, 0), -5 * kHour, ArchiveStampError::DateEncode);
+    }
+
+    void shift()
+    {
+        QFETCH(QByteArray, record);
+        QFETCH(long long, offset);
+        QFETCH(QString, shown);
+        QFETCH(ArchiveStampError, error);
+        std::uint8_t bytes[10] = {};
+        std::memcpy(bytes, record.constData(), 6);
+        const ShiftedStamp s = ShiftArchiveStamp(DecodeArchiveRecord(bytes), offset);
+        QCOMPARE(s.error, error);
+        if (error == ArchiveStampError::None)
+            QCOMPARE(QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", s.stamp.year, s.stamp.month, s.stamp.day,
+                                       s.stamp.hour, s.stamp.minute, s.stamp.second),
+                     shown);
+    }
 };
-
-// ---- ring positions ----
-
-void TestArchive::rangeFromBegin_data()
-{
-    QTest::addColumn<int>("begin");
-    QTest::addColumn<ArchiveChoice>("choice");
-    QTest::addColumn<int>("n");
-    QTest::addColumn<int>("start");
-    QTest::addColumn<int>("count");
-
-    QTest::newRow("B=1001 Last10") << 1001 << ArchiveChoice::Last10 << 0 << 991 << 10;
-    QTest::newRow("B=600 Last500") << 600 << ArchiveChoice::Last500 << 0 << 100 << 500;
-    QTest::newRow("B=50 Last100") << 50 << ArchiveChoice::Last100 << 0 << 951 << 100;
-    QTest::newRow("B=300 Index 30") << 300 << ArchiveChoice::Index << 30 << 270 << 30;
-    QTest::newRow("B=10 Index 2500 (beyond the ring)") << 10 << ArchiveChoice::Index << 2500 << 510 << 2500;
-    QTest::newRow("Index 0 reads nothing") << 10 << ArchiveChoice::Index << 0 << 0 << 0;
-    QTest::newRow("Index -4 reads nothing") << 10 << ArchiveChoice::Index << -4 << 0 << -4;
-    QTest::newRow("One") << 10 << ArchiveChoice::One << 0 << 0 << 1;
-    QTest::newRow("nothing ticked") << 10 << ArchiveChoice::None << 0 << 0 << 0;
-}
-
-void TestArchive::rangeFromBegin()
-{
-    QFETCH(int, begin);
-    QFETCH(ArchiveChoice, choice);
-    QFETCH(int, n);
-    QFETCH(int, start);
-    QFETCH(int, count);
-    const ArchiveRange range = ChooseArchiveRange(ArchiveNewestIndex(begin), choice, n);
-    QCOMPARE(range.start, start);
-    QCOMPARE(range.count, count);
-}
-
-// ---- lines ----
-
-// An undated record keeps its raw fields, however impossible; a five-digit index.
-void TestArchive::undatedRecordLine()
-{
-    const std::uint8_t bytes[] = {0x00, 0x02, 0x1F, 0x19, 0x3C, 0x00, 0xCD, 0xCC, 0xFC, 0xC0};
-    const ArchiveRecord record = DecodeArchiveRecord(bytes);
-    const ShiftedStamp s = ShiftArchiveStamp(record, 3 * kHour);
-    QCOMPARE(s.error, ArchiveStampError::None);
-    QCOMPARE(ArchiveMemoLine(1000, s.stamp, record.value), std::string(" 1000    0:02:31 25:60:00:  -7.900\n"));
-    QCOMPARE(ArchiveFileLine(s.stamp, record.value), std::string("   0:02:31 25:60:00:  -7.900\r\n"));
-}
-
-void TestArchive::valueFormatMatchesPrintf_data()
-{
-    QTest::addColumn<float>("value");
-    QTest::newRow("-0") << -0.0f;
-    QTest::newRow("0.0005 (rounding)") << 0.0005f;
-    QTest::newRow("-0.0004") << -0.0004f;
-    QTest::newRow("2.0625 (tie)") << 2.0625f;
-    QTest::newRow("123456.789") << 123456.789f;
-    QTest::newRow("largest float") << std::numeric_limits<float>::max();
-    QTest::newRow("lowest float") << std::numeric_limits<float>::lowest();
-    QTest::newRow("smallest subnormal") << std::numeric_limits<float>::denorm_min();
-    QTest::newRow("infinity") << std::numeric_limits<float>::infinity();
-    QTest::newRow("-infinity") << -std::numeric_limits<float>::infinity();
-    QTest::newRow("nan") << std::numeric_limits<float>::quiet_NaN();
-}
-
-void TestArchive::valueFormatMatchesPrintf()
-{
-    QFETCH(float, value);
-    const ArchiveStamp stamp{2024, 3, 5, 14, 7, 9};
-    char expected[128];
-    std::snprintf(expected, sizeof expected, "%4d:%2.2d:%2.2d %2.2d:%2.2d:%2.2d:  %6.3f\r\n", 2024, 3, 5, 14, 7, 9,
-                  static_cast<double>(value));
-    QCOMPARE(ArchiveFileLine(stamp, value), std::string(expected));
-}
-
-void TestArchive::valueFormatIgnoresNumericLocale()
-{
-    const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
-    bool switched = false;
-    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "ru_RU.UTF-8", "ru_RU.utf8", "fr_FR.UTF-8"})
-        if (std::setlocale(LC_NUMERIC, name)) {
-            switched = true;
-            break;
-        }
-    const std::string line = ArchiveFileLine({2024, 3, 5, 14, 7, 9}, 12.5f);
-    std::setlocale(LC_NUMERIC, saved.c_str());
-    if (!switched)
-        QSKIP("no locale with a decimal comma is installed");
-    QCOMPARE(line, std::string("2024:03:05 14:07:09:  12.500\r\n"));
-}
-
-// EdVal's text for ONE.
-void TestArchive::truncatedValue_data()
-{
-    QTest::addColumn<float>("value");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("-0.5") << -0.5f << "0";
-    QTest::newRow("0.999") << 0.999f << "0";
-    QTest::newRow("3e9 (beyond 32 bits)") << 3e9f << "3000000000";
-    QTest::newRow("largest float") << std::numeric_limits<float>::max()
-                                   << "340282346638528859811704183484516925440";
-    QTest::newRow("infinity") << std::numeric_limits<float>::infinity() << "inf";
-    QTest::newRow("nan") << std::numeric_limits<float>::quiet_NaN() << "nan";
-}
-
-void TestArchive::truncatedValue()
-{
-    QFETCH(float, value);
-    QFETCH(QString, text);
-    QCOMPARE(QString::fromStdString(TruncatedValueText(value)), text);
-}
-
-// ---- the shift to local time ----
-
-void TestArchive::shift_data()
-{
-    QTest::addColumn<QByteArray>("record"); // year byte, month, day, hour, minute, second
-    QTest::addColumn<long long>("offset");
-    QTest::addColumn<QString>("shown");     // empty: the stamp cannot be shown
-    QTest::addColumn<ArchiveStampError>("error");
-
-    const auto r = [](int y, int mo, int d, int h, int mi, int s) {
-        const char bytes[] = {char(y), char(mo), char(d), char(h), char(mi), char(s)};
-        return QByteArray(bytes, 6);
-    };
-    const auto shown = [&](const char* name, QByteArray record, long long offset, const char* text) {
-        QTest::newRow(name) << record << offset << QString::fromLatin1(text) << ArchiveStampError::None;
-    };
-    const auto refused = [&](const char* name, QByteArray record, long long offset, ArchiveStampError error) {
-        QTest::newRow(name) << record << offset << QString() << error;
-    };
-    shown("UTC", r(24, 3, 5, 14, 7, 9), 0, "2024-03-05 14:07:09");
-    shown("+3 h 29 Feb", r(24, 2, 29, 22, 0, 0), 3 * kHour, "2024-03-01 01:00:00");
-    shown("+3 h 28 Feb of a common year", r(23, 2, 28, 23, 0, 0), 3 * kHour, "2023-03-01 02:00:00");
-    shown("+3 h 28 Feb 2100 (no leap day)", r(100, 2, 28, 23, 0, 0), 3 * kHour, "2100-03-01 02:00:00");
-    shown("+3 h 30 April", r(24, 4, 30, 21, 0, 0), 3 * kHour, "2024-05-01 00:00:00");
-    shown("+3 h ends exactly at midnight", r(24, 3, 5, 21, 0, 0), 3 * kHour, "2024-03-06 00:00:00");
-    shown("-5 h back to 29 Feb", r(24, 3, 1, 3, 0, 0), -5 * kHour, "2024-02-29 22:00:00");
-    shown("-5 h back to 28 Feb", r(23, 3, 1, 3, 0, 0), -5 * kHour, "2023-02-28 22:00:00");
-    shown("-5 h from 1 Jan 2001 to 2000", r(1, 1, 1, 1, 0, 0), -5 * kHour, "2000-12-31 20:00:00");
-    shown("+5:30 same day", r(24, 3, 5, 14, 7, 9), 5 * kHour + 1800, "2024-03-05 19:37:09");
-    shown("-3:30 back over midnight", r(24, 1, 1, 1, 0, 0), -3 * kHour - 1800, "2023-12-31 21:30:00");
-    shown("+5:45 minutes roll the hour", r(24, 6, 30, 23, 20, 0), 5 * kHour + 2700, "2024-07-01 05:05:00");
-    shown("+14 h", r(24, 12, 31, 12, 0, 0), 14 * kHour, "2025-01-01 02:00:00");
-    shown("-12 h", r(24, 1, 1, 11, 59, 59), -12 * kHour, "2023-12-31 23:59:59");
-    shown("year 2255 rolls into 2256", r(255, 12, 31, 23, 0, 0), 3 * kHour, "2256-01-01 02:00:00");
-    shown("undated record with impossible fields", r(0, 0, 99, 77, 88, 99), -5 * kHour, "0000-00-99 77:88:99");
-    shown("impossible date without day change is shown", r(24, 13, 40, 10, 0, 0), 3 * kHour, "2024-13-40 13:00:00");
-    refused("minute 60", r(24, 3, 5, 1, 60, 0), 3 * kHour, ArchiveStampError::TimeEncode);
-    refused("second 60", r(24, 3, 5, 1, 0, 60), -5 * kHour, ArchiveStampError::TimeEncode);
-    refused("hour 255 with a bad date too", r(24, 0, 0, 255, 0, 0), 3 * kHour, ArchiveStampError::TimeEncode);
-    refused("month 0 over midnight", r(24, 0, 5, 23, 0, 0), 3 * kHour, ArchiveStampError::DateEncode);
-    refused("month 13 over midnight", r(24, 13, 5, 23, 0, 0), 3 * kHour, ArchiveStampError::DateEncode);
-    refused("30 Feb over midnight", r(24, 2, 30, 23, 0, 0), 3 * kHour, ArchiveStampError::DateEncode);
-    refused("29 Feb of a common year", r(23, 2, 29, 23, 0, 0), 3 * kHour, ArchiveStampError::DateEncode);
-    refused("31 April", r(24, 4, 31, 23, 0, 0), 3 * kHour, ArchiveStampError::DateEncode);
-    refused("day 0 back over midnight", r(24, 3, 0, 1, 0, 0), -5 * kHour, ArchiveStampError::DateEncode);
-}
-
-void TestArchive::shift()
-{
-    QFETCH(QByteArray, record);
-    QFETCH(long long, offset);
-    QFETCH(QString, shown);
-    QFETCH(ArchiveStampError, error);
-    std::uint8_t bytes[10] = {};
-    std::memcpy(bytes, record.constData(), 6);
-    const ShiftedStamp s = ShiftArchiveStamp(DecodeArchiveRecord(bytes), offset);
-    QCOMPARE(s.error, error);
-    if (error == ArchiveStampError::None)
-        QCOMPARE(QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", s.stamp.year, s.stamp.month, s.stamp.day,
-                                   s.stamp.hour, s.stamp.minute, s.stamp.second),
-                 shown);
-}
 
 QTEST_GUILESS_MAIN(TestArchive)
 #include "tst_archive.moc"

@@ -13,127 +13,122 @@ class EventLogTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void presentation_data();
-    void presentation();
-    void span_data();
-    void span();
-};
+    void presentation_data()
+    {
+        QTest::addColumn<QByteArray>("record");
+        QTest::addColumn<QByteArray>("file");   // what the file receives
+        QTest::addColumn<QString>("memo");      // what Memo1 shows
+        QTest::addColumn<bool>("marked");
 
-void EventLogTest::presentation_data()
-{
-    QTest::addColumn<QByteArray>("record");
-    QTest::addColumn<QByteArray>("file");   // what the file receives
-    QTest::addColumn<QString>("memo");      // what Memo1 shows
-    QTest::addColumn<bool>("marked");
-
-    QTest::newRow("'>' record keeps CR LF inside")
-        << QByteArray(">2024/01/02 03:04:05 a\r\nb") << QByteArray(">2024.01.02-03:04:05 a\r\nb\r\n")
-        << QStringLiteral(">2024.01.02-03:04:05 a\r\nb") << true;
-    QTest::newRow("two CR LF in a row: doubled CR closed up, then the first CR dropped")
-        << QByteArray("<2024/01/02 03:04:05 x\r\n\r\ny") << QByteArray("<2024.01.02-03:04:05 xy\r\n")
-        << QStringLiteral("<2024.01.02-03:04:05 xy") << false;
-    QTest::newRow("CR CR without LF: first dropped, second a blank")
-        << QByteArray("<2024/01/02 03:04:05 a\r\rb") << QByteArray("<2024.01.02-03:04:05 a b\r\n")
-        << QStringLiteral("<2024.01.02-03:04:05 a b") << false;
-    QTest::newRow("three lone CRs") << QByteArray("<2024/01/02 03:04:05 a\rb\rc\rd")
-                                    << QByteArray("<2024.01.02-03:04:05 ab c d\r\n")
-                                    << QStringLiteral("<2024.01.02-03:04:05 ab c d") << false;
-    QTest::newRow("LF in a separator counts for closing up CR pairs")
-        << QByteArray("<2024\n01/02 03:04:05 a\r\rb") << QByteArray("<2024.01.02-03:04:05 ab\r\n")
-        << QStringLiteral("<2024.01.02-03:04:05 ab") << false;
-    QTest::newRow("blank-padded fields") << QByteArray("<  24/ 1/ 2  3: 4: 5 x")
-                                         << QByteArray("<0024.01.02-03:04:05 x\r\n")
-                                         << QStringLiteral("<0024.01.02-03:04:05 x") << false;
-    QTest::newRow("fields with no number") << QByteArray(">abcd/ef/gh ij:kl:mn x")
-                                           << QByteArray(">0000.00.00-00:00:00 x\r\n")
-                                           << QStringLiteral(">0000.00.00-00:00:00 x") << true;
-    QTest::newRow("digits then letters") << QByteArray("<20x4/1a/02 03:04:05 x")
-                                         << QByteArray("<0020.01.02-03:04:05 x\r\n")
-                                         << QStringLiteral("<0020.01.02-03:04:05 x") << false;
-    QTest::newRow("negative month reads as 65535, prefix cut at 21")
-        << QByteArray("<2024/-1/02 03:04:05 x") << QByteArray("<2024.65535.02-03:04:x\r\n")
-        << QStringLiteral("<2024.65535.02-03:04:x") << false;
-    QTest::newRow("exactly 21 bytes") << QByteArray("<2024/01/02 03:04:05 ") << QByteArray("<2024.01.02-03:04:05 \r\n")
-                                      << QStringLiteral("<2024.01.02-03:04:05 ") << false;
-    QTest::newRow("10-byte record") << QByteArray("<2024/01/0") << QByteArray("<2024.01.0\r\n")
-                                    << QStringLiteral("<2024.01.0") << false;
-    QTest::newRow("1-byte record") << QByteArray("<") << QByteArray("<\r\n") << QStringLiteral("<") << false;
-    QTest::newRow("UTF-8 text") << QByteArray("<2024/01/02 03:04:05 Привет") << QByteArray("<2024.01.02-03:04:05 Привет\r\n")
-                                << QStringLiteral("<2024.01.02-03:04:05 Привет") << false;
-    // A '>' record goes to the file with all its bytes; the memo stops at a zero.
-    // Other records end at the zero byte, and their LFs after it do not count.
-    const QByteArray withZero("2024/01/02 03:04:05 ab\0cd\r\n", 27);
-    QTest::newRow("'>' record, zero byte inside") << ">" + withZero << QByteArray(">2024.01.02-03:04:05 ab\0cd\r\n\r\n", 30)
-                                                 << QStringLiteral(">2024.01.02-03:04:05 ab") << true;
-    QTest::newRow("'<' record, zero byte inside") << "<" + withZero << QByteArray("<2024.01.02-03:04:05 ab\r\n")
-                                                 << QStringLiteral("<2024.01.02-03:04:05 ab") << false;
-    // Longer records than any fixed working area would hold are kept whole.
-    for (int length : {180, 990}) {
-        const QByteArray message = test::letters(length - 21);
-        QTest::addRow("%d-byte record", length) << "<2024/01/02 03:04:05 " + message
-                                               << "<2024.01.02-03:04:05 " + message + "\r\n"
-                                               << QString::fromLatin1("<2024.01.02-03:04:05 " + message) << false;
+        QTest::newRow("'>' record keeps CR LF inside")
+            << QByteArray(">2024/01/02 03:04:05 a\r\nb") << QByteArray(">2024.01.02-03:04:05 a\r\nb\r\n")
+            << QStringLiteral(">2024.01.02-03:04:05 a\r\nb") << true;
+        QTest::newRow("two CR LF in a row: doubled CR closed up, then the first CR dropped")
+            << QByteArray("<2024/01/02 03:04:05 x\r\n\r\ny") << QByteArray("<2024.01.02-03:04:05 xy\r\n")
+            << QStringLiteral("<2024.01.02-03:04:05 xy") << false;
+        QTest::newRow("CR CR without LF: first dropped, second a blank")
+            << QByteArray("<2024/01/02 03:04:05 a\r\rb") << QByteArray("<2024.01.02-03:04:05 a b\r\n")
+            << QStringLiteral("<2024.01.02-03:04:05 a b") << false;
+        QTest::newRow("three lone CRs") << QByteArray("<2024/01/02 03:04:05 a\rb\rc\rd")
+                                        << QByteArray("<2024.01.02-03:04:05 ab c d\r\n")
+                                        << QStringLiteral("<2024.01.02-03:04:05 ab c d") << false;
+        QTest::newRow("LF in a separator counts for closing up CR pairs")
+            << QByteArray("<2024\n01/02 03:04:05 a\r\rb") << QByteArray("<2024.01.02-03:04:05 ab\r\n")
+            << QStringLiteral("<2024.01.02-03:04:05 ab") << false;
+        QTest::newRow("blank-padded fields") << QByteArray("<  24/ 1/ 2  3: 4: 5 x")
+                                             << QByteArray("<0024.01.02-03:04:05 x\r\n")
+                                             << QStringLiteral("<0024.01.02-03:04:05 x") << false;
+        QTest::newRow("fields with no number") << QByteArray(">abcd/ef/gh ij:kl:mn x")
+                                               << QByteArray(">0000.00.00-00:00:00 x\r\n")
+                                               << QStringLiteral(">0000.00.00-00:00:00 x") << true;
+        QTest::newRow("digits then letters") << QByteArray("<20x4/1a/02 03:04:05 x")
+                                             << QByteArray("<0020.01.02-03:04:05 x\r\n")
+                                             << QStringLiteral("<0020.01.02-03:04:05 x") << false;
+        QTest::newRow("negative month reads as 65535, prefix cut at 21")
+            << QByteArray("<2024/-1/02 03:04:05 x") << QByteArray("<2024.65535.02-03:04:x\r\n")
+            << QStringLiteral("<2024.65535.02-03:04:x") << false;
+        QTest::newRow("exactly 21 bytes") << QByteArray("<2024/01/02 03:04:05 ") << QByteArray("<2024.01.02-03:04:05 \r\n")
+                                          << QStringLiteral("<2024.01.02-03:04:05 ") << false;
+        QTest::newRow("10-byte record") << QByteArray("<2024/01/0") << QByteArray("<2024.01.0\r\n")
+                                        << QStringLiteral("<2024.01.0") << false;
+        QTest::newRow("1-byte record") << QByteArray("<") << QByteArray("<\r\n") << QStringLiteral("<") << false;
+        QTest::newRow("UTF-8 text") << QByteArray("<2024/01/02 03:04:05 Привет") << QByteArray("<2024.01.02-03:04:05 Привет\r\n")
+                                    << QStringLiteral("<2024.01.02-03:04:05 Привет") << false;
+        // A '>' record goes to the file with all its bytes; the memo stops at a zero.
+        // Other records end at the zero byte, and their LFs after it do not count.
+        const QByteArray withZero("2024/01/02 03:04:05 ab\0cd\r\n", 27);
+        QTest::newRow("'>' record, zero byte inside") << ">" + withZero << QByteArray(">2024.01.02-03:04:05 ab\0cd\r\n\r\n", 30)
+                                                     << QStringLiteral(">2024.01.02-03:04:05 ab") << true;
+        QTest::newRow("'<' record, zero byte inside") << "<" + withZero << QByteArray("<2024.01.02-03:04:05 ab\r\n")
+                                                     << QStringLiteral("<2024.01.02-03:04:05 ab") << false;
+        // Longer records than any fixed working area would hold are kept whole.
+        for (int length : {180, 990}) {
+            const QByteArray message = test::letters(length - 21);
+            QTest::addRow("%d-byte record", length) << "<2024/01/02 03:04:05 " + message
+                                                   << "<2024.01.02-03:04:05 " + message + "\r\n"
+                                                   << QString::fromLatin1("<2024.01.02-03:04:05 " + message) << false;
+        }
     }
-}
 
-void EventLogTest::presentation()
-{
-    QFETCH(QByteArray, record);
-    QFETCH(QByteArray, file);
-    QFETCH(QString, memo);
-    QFETCH(bool, marked);
+    void presentation()
+    {
+        QFETCH(QByteArray, record);
+        QFETCH(QByteArray, file);
+        QFETCH(QString, memo);
+        QFETCH(bool, marked);
 
-    const LogLine line = PresentLogRecord(reinterpret_cast<const std::uint8_t*>(record.constData()),
-                                          static_cast<std::size_t>(record.size()));
-    QCOMPARE(line.fileBytes, file);
-    QCOMPARE(LogMemoText(line), memo);
-    QCOMPARE(line.marked, marked);
-    QCOMPARE(line.fileBytes.size(), line.line.size() + 2);
-    if (marked)
-        QCOMPARE(line.line.size(), record.size()); // '>' lines have the record's length
-}
+        const LogLine line = PresentLogRecord(reinterpret_cast<const std::uint8_t*>(record.constData()),
+                                              static_cast<std::size_t>(record.size()));
+        QCOMPARE(line.fileBytes, file);
+        QCOMPARE(LogMemoText(line), memo);
+        QCOMPARE(line.marked, marked);
+        QCOMPARE(line.fileBytes.size(), line.line.size() + 2);
+        if (marked)
+            QCOMPARE(line.line.size(), record.size()); // '>' lines have the record's length
+    }
 
-void EventLogTest::span_data()
-{
-    QTest::addColumn<int>("choice");
-    QTest::addColumn<int>("number");
-    QTest::addColumn<int>("begin");
-    QTest::addColumn<int>("count");
-    QTest::addColumn<int>("capacity");
-    QTest::addColumn<int>("first");
-    QTest::addColumn<int>("records");
+    void span_data()
+    {
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<int>("number");
+        QTest::addColumn<int>("begin");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("capacity");
+        QTest::addColumn<int>("first");
+        QTest::addColumn<int>("records");
 
-    const int last10 = int(LogChoice::Last10), last100 = int(LogChoice::Last100), last500 = int(LogChoice::Last500);
-    const int index = int(LogChoice::Index), one = int(LogChoice::One), none = int(LogChoice::None);
-    QTest::newRow("Last10, C 10 = N: from 0") << last10 << 0 << 10 << 10 << 2000 << 0 << 10;
-    QTest::newRow("Last500, full ring at B 600") << last500 << 0 << 600 << 2000 << 2000 << 100 << 500;
-    QTest::newRow("Last500, C 0") << last500 << 0 << 0 << 0 << 2000 << 0 << 0;
-    QTest::newRow("Last100, C over M 100: wrap adds C not M") << last100 << 0 << 20 << 150 << 100 << 70 << 100;
-    QTest::newRow("Last10, not full and B below N: no wrap") << last10 << 0 << 3 << 50 << 2000 << -7 << 10;
-    QTest::newRow("Index 20 = C, not full: from 0") << index << 20 << 20 << 20 << 2000 << 0 << 20;
-    QTest::newRow("Index 2000 = C, full ring at B 3: back from B") << index << 2000 << 3 << 2000 << 2000 << 3 << 2000;
-    QTest::newRow("Index 30, full ring at B 3") << index << 30 << 3 << 2000 << 2000 << 1973 << 30;
-    QTest::newRow("Index 2001 > C, full ring") << index << 2001 << 3 << 2000 << 2000 << 0 << 2000;
-    QTest::newRow("Index 0") << index << 0 << 20 << 20 << 2000 << 20 << 0;
-    QTest::newRow("Index -5: nothing") << index << -5 << 20 << 20 << 2000 << 25 << -5;
-    QTest::newRow("ONE 5000, beyond the ring") << one << 5000 << 150 << 150 << 2000 << 5000 << 1;
-    QTest::newRow("none ticked") << none << 0 << 150 << 150 << 2000 << 0 << 0;
-}
+        const int last10 = int(LogChoice::Last10), last100 = int(LogChoice::Last100), last500 = int(LogChoice::Last500);
+        const int index = int(LogChoice::Index), one = int(LogChoice::One), none = int(LogChoice::None);
+        QTest::newRow("Last10, C 10 = N: from 0") << last10 << 0 << 10 << 10 << 2000 << 0 << 10;
+        QTest::newRow("Last500, full ring at B 600") << last500 << 0 << 600 << 2000 << 2000 << 100 << 500;
+        QTest::newRow("Last500, C 0") << last500 << 0 << 0 << 0 << 2000 << 0 << 0;
+        QTest::newRow("Last100, C over M 100: wrap adds C not M") << last100 << 0 << 20 << 150 << 100 << 70 << 100;
+        QTest::newRow("Last10, not full and B below N: no wrap") << last10 << 0 << 3 << 50 << 2000 << -7 << 10;
+        QTest::newRow("Index 20 = C, not full: from 0") << index << 20 << 20 << 20 << 2000 << 0 << 20;
+        QTest::newRow("Index 2000 = C, full ring at B 3: back from B") << index << 2000 << 3 << 2000 << 2000 << 3 << 2000;
+        QTest::newRow("Index 30, full ring at B 3") << index << 30 << 3 << 2000 << 2000 << 1973 << 30;
+        QTest::newRow("Index 2001 > C, full ring") << index << 2001 << 3 << 2000 << 2000 << 0 << 2000;
+        QTest::newRow("Index 0") << index << 0 << 20 << 20 << 2000 << 20 << 0;
+        QTest::newRow("Index -5: nothing") << index << -5 << 20 << 20 << 2000 << 25 << -5;
+        QTest::newRow("ONE 5000, beyond the ring") << one << 5000 << 150 << 150 << 2000 << 5000 << 1;
+        QTest::newRow("none ticked") << none << 0 << 150 << 150 << 2000 << 0 << 0;
+    }
 
-void EventLogTest::span()
-{
-    QFETCH(int, choice);
-    QFETCH(int, number);
-    QFETCH(int, begin);
-    QFETCH(int, count);
-    QFETCH(int, capacity);
-    QFETCH(int, first);
-    QFETCH(int, records);
+    void span()
+    {
+        QFETCH(int, choice);
+        QFETCH(int, number);
+        QFETCH(int, begin);
+        QFETCH(int, count);
+        QFETCH(int, capacity);
+        QFETCH(int, first);
+        QFETCH(int, records);
 
-    const LogSpan s = ChooseLogSpan(LogChoice(choice), number, begin, count, capacity);
-    QCOMPARE(s.first, first);
-    QCOMPARE(s.count, records);
-}
+        const LogSpan s = ChooseLogSpan(LogChoice(choice), number, begin, count, capacity);
+        QCOMPARE(s.first, first);
+        QCOMPARE(s.count, records);
+    }
+};
 
 QTEST_GUILESS_MAIN(EventLogTest)
 #include "tst_event_log.moc"

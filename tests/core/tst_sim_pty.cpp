@@ -45,180 +45,167 @@ void send(QSerialPort& port, const QByteArray& bytes)
 
 class TestSimPty : public QObject {
     Q_OBJECT
+
 private slots:
-    void init();
-    void cleanup();
-    void requestAndReplyAreLoggedByteForByte();
-    void backToBackRequestsAreFramedByLength();
-    void unknownBytesEndAtTheFramingGapUnanswered();
-    void slowTurnaroundDelaysTheFirstByte();
-    void repliesArePacedAtTheBaudRate();
-    void reopeningTheSlaveKeepsTheControllerServing();
-    void scheduledPollsRepeat();
-    void requestDuringAPollIsServed();
-    void peerIsSeenOpeningAndClosing();
+    void init()
+    {
+        ControllerSettings settings;
+        settings.logRecords = 291;
+        sim_ = std::make_unique<ControllerThread>(settings);
+        QString error;
+        if (!sim_->start(&error))
+            QSKIP(qPrintable(error));
+    }
 
-private:
-    bool openClient(QSerialPort& port);
-    std::unique_ptr<ControllerThread> sim_;
-};
+    void cleanup() { sim_.reset(); }
 
-void TestSimPty::init()
-{
-    ControllerSettings settings;
-    settings.logRecords = 291;
-    sim_ = std::make_unique<ControllerThread>(settings);
-    QString error;
-    if (!sim_->start(&error))
-        QSKIP(qPrintable(error));
-}
-
-void TestSimPty::cleanup() { sim_.reset(); }
-
-bool TestSimPty::openClient(QSerialPort& port)
-{
-    port.setPortName(sim_->slavePath());
-    port.setBaudRate(38400);
-    if (!port.open(QIODevice::ReadWrite))
-        return false;
-    port.clear();
-    return true;
-}
-
-void TestSimPty::requestAndReplyAreLoggedByteForByte()
-{
-    QSerialPort port;
-    QVERIFY2(openClient(port), qPrintable(port.errorString()));
-    send(port, kCountRequest);
-    QCOMPARE(spaced(readBytes(port, 12, 3000)), spaced(hex("05 64 06 00 42 97 1C 06 23 01 3F 45")));
-    QVERIFY(sim_->waitForFrames(2, 3s));
-    const auto log = sim_->frames();
-    QCOMPARE(log.size(), std::size_t(2));
-    QCOMPARE(log[0].direction, Direction::Received);
-    QCOMPARE(log[0].kind, FrameKind::Register);
-    QCOMPARE(spaced(log[0].bytes), spaced(kCountRequest));
-    QCOMPARE(log[1].direction, Direction::Sent);
-    QCOMPARE(spaced(log[1].bytes), spaced(hex("05 64 06 00 42 97 1C 06 23 01 3F 45")));
-    QVERIFY(log[0].lastByte <= log[1].firstByte);
-}
-
-void TestSimPty::backToBackRequestsAreFramedByLength()
-{
-    QSerialPort port;
-    QVERIFY2(openClient(port), qPrintable(port.errorString()));
-    sim_->setLineSettings({0, 2000ms, 0ms, 100ms}); // a long framing gap: only the lengths can end these
-    send(port, kIdentRequest + hex("05 64 03 0B 01 06 00 00 00 37 C8 1C"));
-    QCOMPARE(spaced(readBytes(port, 14 + 5, 3000)), spaced(kIdentReply + hex("01 00 00 20 00")));
-    QVERIFY(sim_->waitForFrames(Direction::Received, 2, 3s));
-    const auto log = sim_->frames();
-    QCOMPARE(log[0].kind, FrameKind::Register);
-    QCOMPARE(log[2].kind, FrameKind::Config);
-}
-
-void TestSimPty::unknownBytesEndAtTheFramingGapUnanswered()
-{
-    QSerialPort port;
-    QVERIFY2(openClient(port), qPrintable(port.errorString()));
-    send(port, hex("13 37 42"));
-    QVERIFY(sim_->waitForFrames(1, 3s));
-    send(port, kIdentRequest);
-    QCOMPARE(spaced(readBytes(port, 14, 3000)), spaced(kIdentReply)); // nothing came before it
-    const auto log = sim_->frames();
-    QCOMPARE(spaced(log[0].bytes), spaced(hex("13 37 42")));
-    QCOMPARE(log[0].note, QByteArray("unrecognised bytes"));
-    QCOMPARE(log[1].direction, Direction::Received);
-}
-
-void TestSimPty::slowTurnaroundDelaysTheFirstByte()
-{
-    QSerialPort port;
-    QVERIFY2(openClient(port), qPrintable(port.errorString()));
-    sim_->withController([](Controller& c) { c.addFault({FaultKind::SlowTurnaround, FaultTarget::any(), 1, -1, 300ms}); });
-    QElapsedTimer t;
-    t.start();
-    send(port, kIdentRequest);
-    QCOMPARE(spaced(readBytes(port, 14, 3000)), spaced(kIdentReply));
-    QVERIFY(t.elapsed() >= 300);
-}
-
-void TestSimPty::repliesArePacedAtTheBaudRate()
-{
-    QSerialPort port;
-    QVERIFY2(openClient(port), qPrintable(port.errorString()));
-    sim_->setLineSettings({19200, 8ms, 0ms, 100ms});
-    sim_->withController([](Controller& c) { c.addFault({FaultKind::Oversized, FaultTarget::any(), 1, 600, -1ms}); });
-    send(port, kIdentRequest);
-    QCOMPARE(readBytes(port, 600, 5000).size(), 600);
-    QVERIFY(sim_->waitFor([](const auto& log) { return log.size() >= 2 && log[1].lastByte > log[1].firstByte; }, 3s));
-    const auto sent = sim_->frames()[1];
-    // 599 byte times at 10 bits a byte after the first byte left.
-    QVERIFY(sent.lastByte - sent.firstByte >= std::chrono::microseconds(599 * 10'000'000LL / 19200));
-}
-
-void TestSimPty::reopeningTheSlaveKeepsTheControllerServing()
-{
+    void requestAndReplyAreLoggedByteForByte()
     {
         QSerialPort port;
         QVERIFY2(openClient(port), qPrintable(port.errorString()));
-        send(port, kIdentRequest);
-        QCOMPARE(readBytes(port, 14, 3000).size(), 14);
+        send(port, kCountRequest);
+        QCOMPARE(spaced(readBytes(port, 12, 3000)), spaced(hex("05 64 06 00 42 97 1C 06 23 01 3F 45")));
+        QVERIFY(sim_->waitForFrames(2, 3s));
+        const auto log = sim_->frames();
+        QCOMPARE(log.size(), std::size_t(2));
+        QCOMPARE(log[0].direction, Direction::Received);
+        QCOMPARE(log[0].kind, FrameKind::Register);
+        QCOMPARE(spaced(log[0].bytes), spaced(kCountRequest));
+        QCOMPARE(log[1].direction, Direction::Sent);
+        QCOMPARE(spaced(log[1].bytes), spaced(hex("05 64 06 00 42 97 1C 06 23 01 3F 45")));
+        QVERIFY(log[0].lastByte <= log[1].firstByte);
     }
-    QSerialPort again;
-    QVERIFY2(openClient(again), qPrintable(again.errorString()));
-    send(again, kIdentRequest);
-    QCOMPARE(spaced(readBytes(again, 14, 3000)), spaced(kIdentReply));
-}
 
-void TestSimPty::scheduledPollsRepeat()
-{
-    QSerialPort port;
-    QVERIFY2(openClient(port), qPrintable(port.errorString()));
-    PollSpec report;
-    report.address = 5;
-    report.function = 10;
-    sim_->setPollSchedule({report}, 20ms, 1s);
-    for (int i = 0; i < 3; ++i) {
-        QCOMPARE(readBytes(port, 36, 3000).size(), 36);
-        send(port, hex("55 05 06 83 43 E8"));
-    }
-    QVERIFY(sim_->waitForPollResults(3, 3s));
-    sim_->setPollSchedule({}, 0ms);
-    for (const auto& r : sim_->pollResults())
-        QVERIFY(r.ok() || r.answer.isEmpty());
-    QVERIFY(sim_->pollResults()[0].ok());
-}
-
-void TestSimPty::requestDuringAPollIsServed()
-{
-    QSerialPort port;
-    QVERIFY2(openClient(port), qPrintable(port.errorString()));
-    PollSpec date;
-    PollResult result;
-    std::thread poller([&] { result = sim_->sendPoll(date, 10s); });
-    QCOMPARE(readBytes(port, 8, 3000).size(), 8);
-    send(port, kIdentRequest); // the application was not answering polls
-    QCOMPARE(spaced(readBytes(port, 14, 3000)), spaced(kIdentReply));
-    poller.join();
-    QVERIFY(result.interrupted);
-    QVERIFY(result.answer.isEmpty());
-    QVERIFY(!result.ok());
-}
-
-void TestSimPty::peerIsSeenOpeningAndClosing()
-{
-    PseudoTerminal pty;
-    QString error;
-    QVERIFY2(pty.open(&error), qPrintable(error));
+    void backToBackRequestsAreFramedByLength()
     {
-        QSerialPort port(pty.slavePath());
-        QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
-        QVERIFY(pty.peerOpen());
-        // Bytes written while the peer reads them arrive; the write returns.
-        QVERIFY(pty.write("abc"));
-        QCOMPARE(readBytes(port, 3, 3000), QByteArray("abc"));
+        QSerialPort port;
+        QVERIFY2(openClient(port), qPrintable(port.errorString()));
+        sim_->setLineSettings({0, 2000ms, 0ms, 100ms}); // a long framing gap: only the lengths can end these
+        send(port, kIdentRequest + hex("05 64 03 0B 01 06 00 00 00 37 C8 1C"));
+        QCOMPARE(spaced(readBytes(port, 14 + 5, 3000)), spaced(kIdentReply + hex("01 00 00 20 00")));
+        QVERIFY(sim_->waitForFrames(Direction::Received, 2, 3s));
+        const auto log = sim_->frames();
+        QCOMPARE(log[0].kind, FrameKind::Register);
+        QCOMPARE(log[2].kind, FrameKind::Config);
     }
-    QVERIFY(!pty.peerOpen());
-}
+
+    void unknownBytesEndAtTheFramingGapUnanswered()
+    {
+        QSerialPort port;
+        QVERIFY2(openClient(port), qPrintable(port.errorString()));
+        send(port, hex("13 37 42"));
+        QVERIFY(sim_->waitForFrames(1, 3s));
+        send(port, kIdentRequest);
+        QCOMPARE(spaced(readBytes(port, 14, 3000)), spaced(kIdentReply)); // nothing came before it
+        const auto log = sim_->frames();
+        QCOMPARE(spaced(log[0].bytes), spaced(hex("13 37 42")));
+        QCOMPARE(log[0].note, QByteArray("unrecognised bytes"));
+        QCOMPARE(log[1].direction, Direction::Received);
+    }
+
+    void slowTurnaroundDelaysTheFirstByte()
+    {
+        QSerialPort port;
+        QVERIFY2(openClient(port), qPrintable(port.errorString()));
+        sim_->withController([](Controller& c) { c.addFault({FaultKind::SlowTurnaround, FaultTarget::any(), 1, -1, 300ms}); });
+        QElapsedTimer t;
+        t.start();
+        send(port, kIdentRequest);
+        QCOMPARE(spaced(readBytes(port, 14, 3000)), spaced(kIdentReply));
+        QVERIFY(t.elapsed() >= 300);
+    }
+
+    void repliesArePacedAtTheBaudRate()
+    {
+        QSerialPort port;
+        QVERIFY2(openClient(port), qPrintable(port.errorString()));
+        sim_->setLineSettings({19200, 8ms, 0ms, 100ms});
+        sim_->withController([](Controller& c) { c.addFault({FaultKind::Oversized, FaultTarget::any(), 1, 600, -1ms}); });
+        send(port, kIdentRequest);
+        QCOMPARE(readBytes(port, 600, 5000).size(), 600);
+        QVERIFY(sim_->waitFor([](const auto& log) { return log.size() >= 2 && log[1].lastByte > log[1].firstByte; }, 3s));
+        const auto sent = sim_->frames()[1];
+        // 599 byte times at 10 bits a byte after the first byte left.
+        QVERIFY(sent.lastByte - sent.firstByte >= std::chrono::microseconds(599 * 10'000'000LL / 19200));
+    }
+
+    void reopeningTheSlaveKeepsTheControllerServing()
+    {
+        {
+            QSerialPort port;
+            QVERIFY2(openClient(port), qPrintable(port.errorString()));
+            send(port, kIdentRequest);
+            QCOMPARE(readBytes(port, 14, 3000).size(), 14);
+        }
+        QSerialPort again;
+        QVERIFY2(openClient(again), qPrintable(again.errorString()));
+        send(again, kIdentRequest);
+        QCOMPARE(spaced(readBytes(again, 14, 3000)), spaced(kIdentReply));
+    }
+
+    void scheduledPollsRepeat()
+    {
+        QSerialPort port;
+        QVERIFY2(openClient(port), qPrintable(port.errorString()));
+        PollSpec report;
+        report.address = 5;
+        report.function = 10;
+        sim_->setPollSchedule({report}, 20ms, 1s);
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(readBytes(port, 36, 3000).size(), 36);
+            send(port, hex("55 05 06 83 43 E8"));
+        }
+        QVERIFY(sim_->waitForPollResults(3, 3s));
+        sim_->setPollSchedule({}, 0ms);
+        for (const auto& r : sim_->pollResults())
+            QVERIFY(r.ok() || r.answer.isEmpty());
+        QVERIFY(sim_->pollResults()[0].ok());
+    }
+
+    void requestDuringAPollIsServed()
+    {
+        QSerialPort port;
+        QVERIFY2(openClient(port), qPrintable(port.errorString()));
+        PollSpec date;
+        PollResult result;
+        std::thread poller([&] { result = sim_->sendPoll(date, 10s); });
+        QCOMPARE(readBytes(port, 8, 3000).size(), 8);
+        send(port, kIdentRequest); // the application was not answering polls
+        QCOMPARE(spaced(readBytes(port, 14, 3000)), spaced(kIdentReply));
+        poller.join();
+        QVERIFY(result.interrupted);
+        QVERIFY(result.answer.isEmpty());
+        QVERIFY(!result.ok());
+    }
+
+    void peerIsSeenOpeningAndClosing()
+    {
+        PseudoTerminal pty;
+        QString error;
+        QVERIFY2(pty.open(&error), qPrintable(error));
+        {
+            QSerialPort port(pty.slavePath());
+            QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
+            QVERIFY(pty.peerOpen());
+            // Bytes written while the peer reads them arrive; the write returns.
+            QVERIFY(pty.write("abc"));
+            QCOMPARE(readBytes(port, 3, 3000), QByteArray("abc"));
+        }
+        QVERIFY(!pty.peerOpen());
+    }
+
+private:
+    bool openClient(QSerialPort& port)
+    {
+        port.setPortName(sim_->slavePath());
+        port.setBaudRate(38400);
+        if (!port.open(QIODevice::ReadWrite))
+            return false;
+        port.clear();
+        return true;
+    }
+    std::unique_ptr<ControllerThread> sim_;
+};
 
 QTEST_GUILESS_MAIN(TestSimPty)
 #include "tst_sim_pty.moc"

@@ -93,277 +93,267 @@ class TestArchiveWindow : public QObject {
     Q_OBJECT
 
 private slots:
-    void beginStep();
-    void slotsOfEachChoice_data();
-    void slotsOfEachChoice();
-    void workedRecordInMemoAndFile();
-    void shiftedToTheComputersZone_data();
-    void shiftedToTheComputersZone();
-    void impossibleStampEndsTheDownload_data();
-    void impossibleStampEndsTheDownload();
-    void shortRecordIsAFailedRead();
-    void oneRecordSetsEdVal_data();
-    void oneRecordSetsEdVal();
-    void silenceInOneMode();
-    void silenceMidwayKeepsWhatWasRead();
-    void nothingTickedReadsNothing();
-    void countFieldNotAnInteger();
+    void beginStep()
+    {
+        Bench b;
+        START_OR_SKIP(b);
+        b.archive(291);
+        b.form().Memo1->setPlainText(QStringLiteral("earlier text"));
+        b.form().ButBegRetroClick();
+        QCOMPARE(b.memo1Lines(), QStringList{"OK=291"});
+        QCOMPARE(b.status(), QStringLiteral("OK"));
+        QCOMPARE(b.received(), QList<QByteArray>{hex("05 64 08 00 46 f7 5b 06 00 00 00 00 85 30")});
+
+        b.fault(sim::FaultKind::Silence, sim::FaultTarget::registerCommand(reg::kArchiveBegin));
+        b.form().ButBegRetroClick();
+        QCOMPARE(b.memo1Lines(), QStringList{"OK=0"});
+        QCOMPARE(b.status(), QStringLiteral("NOT OK"));
+    }
+
+    void slotsOfEachChoice_data()
+    {
+        QTest::addColumn<int>("begin");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("count");
+        QTest::addColumn<QList<int>>("indexes");
+
+        QTest::newRow("B=10 Last10") << 10 << "Last10" << "" << range(0, 9);
+        QTest::newRow("B=0 Last10") << 0 << "Last10" << "" << range(990, 999);
+        QTest::newRow("B=5 Last10") << 5 << "Last10" << "" << range(996, 1000) + range(0, 4);
+        QTest::newRow("B=5 Index 10") << 5 << "Index" << "10" << range(995, 1000) + range(0, 3);
+    }
+
+    void slotsOfEachChoice()
+    {
+        QFETCH(int, begin);
+        QFETCH(QString, box);
+        QFETCH(QString, count);
+        QFETCH(QList<int>, indexes);
+
+        Bench b;
+        START_OR_SKIP(b);
+        b.archive(begin, 1001);
+        b.choose(b.form().findChild<QCheckBox*>(box));
+        if (!count.isEmpty())
+            b.form().Beg->setText(count);
+        b.download();
+
+        QCOMPARE(b.indexes(), indexes);
+        const QStringList lines = b.memo1Lines();
+        QCOMPARE(lines.size(), indexes.size() + 1);
+        QCOMPARE(lines.front(), QStringLiteral("OK=%1").arg(begin));
+        for (int i = 0; i < indexes.size(); ++i)
+            QCOMPARE(lines[i + 1].left(6), QStringLiteral("%1 ").arg(indexes[i], 5));
+        QCOMPARE(b.form().Edi->text(), QString::number(indexes.back()));
+        QCOMPARE(b.status(), QString()); // ended by count: neither half of the Status pair
+    }
+
+    void workedRecordInMemoAndFile()
+    {
+        // The system's own timing, and a computer on UTC.
+        ZoneForTest zone("UTC0");
+        Bench b(LinkTiming{});
+        START_OR_SKIP(b);
+        b.archive(8, 0, {{7, hex("180305 0e0709 00004841")}});
+        QVERIFY(writeFile(b.path("archive.ret"), "an older, longer file that the download replaces\r\n"));
+        b.choose(b.form().Index);
+        b.form().Beg->setText(QStringLiteral("1"));
+        b.download("archive.ret");
+
+        QCOMPARE(b.f.seam.lastSaveSuffix, QStringLiteral("ret"));
+        QCOMPARE(b.memo1Lines(), (QStringList{"OK=8", "    7 2024:03:05 14:07:09:  12.500"}));
+        QCOMPARE(readFile(b.path("archive.ret")), QByteArray("2024:03:05 14:07:09:  12.500\r\n"));
+        QVERIFY(!heldOpen(b.path("archive.ret")));
+        QCOMPARE(b.form().Edi->text(), QStringLiteral("7"));
+        QCOMPARE(b.indexes(), QList<int>{7});
+    }
+
+    // Dated records move by the computer's real UTC offset, signed, half-hour zones
+
+    // too, across midnight, the year end and the leap day.
+
+    void shiftedToTheComputersZone_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QByteArray>("record");
+        QTest::addColumn<QString>("line");
+
+        QTest::newRow("3 h east, 31 Dec 2024 23:30") << QByteArray("<+03>-3") << stamp(24, 12, 31, 23, 30, 0, 1.25f)
+                                                     << "    0 2025:01:01 02:30:00:   1.250";
+        QTest::newRow("3 h east, 28 Feb 2024 23:00") << QByteArray("<+03>-3") << stamp(24, 2, 28, 23, 0, 0, 1.25f)
+                                                     << "    0 2024:02:29 02:00:00:   1.250";
+        QTest::newRow("5 h west, back over the year start") << QByteArray("<-05>5") << stamp(25, 1, 1, 2, 0, 0, -7.9f)
+                                                            << "    0 2024:12:31 21:00:00:  -7.900";
+        QTest::newRow("5:30 east, over midnight") << QByteArray("<+0530>-5:30") << stamp(24, 3, 5, 18, 45, 10, 0.0f)
+                                                  << "    0 2024:03:06 00:15:10:   0.000";
+        QTest::newRow("year byte 0 stays unshifted") << QByteArray("<+03>-3") << stamp(0, 12, 31, 23, 30, 0, 1.25f)
+                                                     << "    0    0:12:31 23:30:00:   1.250";
+    }
+
+    void shiftedToTheComputersZone()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(QByteArray, record);
+        QFETCH(QString, line);
+
+        ZoneForTest computer(zone);
+        Bench b;
+        START_OR_SKIP(b);
+        b.archive(1, 0, {{0, record}});
+        b.choose(b.form().Index);
+        b.form().Beg->setText(QStringLiteral("1"));
+        b.download();
+        QCOMPARE(b.memo1Lines().value(1), line);
+    }
+
+    // The third record cannot be shown: the message, and the two lines before it
+
+    // stay in Memo1 and in the closed file.
+
+    void impossibleStampEndsTheDownload_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QByteArray>("third");
+        QTest::addColumn<QString>("message");
+
+        QTest::newRow("hour 24") << QByteArray("UTC0") << stamp(24, 3, 5, 24, 0, 0, 1.0f)
+                                 << "Invalid argument to time encode";
+        QTest::newRow("31 Feb over midnight") << QByteArray("<+03>-3") << stamp(24, 2, 31, 23, 0, 0, 1.0f)
+                                              << "Invalid argument to date encode";
+    }
+
+    void impossibleStampEndsTheDownload()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(QByteArray, third);
+        QFETCH(QString, message);
+
+        ZoneForTest computer(zone);
+        Bench b;
+        START_OR_SKIP(b);
+        b.archive(10, 10, {{2, third}});
+        b.choose(b.form().Last10);
+        b.download("cut.ret");
+
+        QCOMPARE(b.f.seam.messages, QStringList{message});
+        QCOMPARE(b.indexes(), range(0, 2));
+        const QStringList lines = b.memo1Lines();
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines[1].startsWith(QStringLiteral("    0 ")));
+        QVERIFY(lines[2].startsWith(QStringLiteral("    1 ")));
+        const QList<QByteArray> written = readFile(b.path("cut.ret")).split('\n');
+        QCOMPARE(written.size(), 3); // two lines and nothing after the last LF
+        QCOMPARE(lines[1].mid(6) + QStringLiteral("\r"), QString::fromLatin1(written[0]));
+        QVERIFY(!heldOpen(b.path("cut.ret")));
+    }
+
+    // A good reply whose payload is shorter than a record is a failed read.
+
+    void shortRecordIsAFailedRead()
+    {
+        ScriptedPeer peer;
+        SKIP_UNLESS_STARTED(peer.start());
+        peer.script({sim::RegisterReply(reg::kArchiveBegin, 6, hex("05 00")),
+                     sim::RegisterReply(reg::kArchiveRecord, 6, hex("18 03 05 0e 07 09 00 00"))});
+        WindowFixture f(quickTiming());
+        f.form1->Edit1->setText(peer.path());
+        f.form1->OpenComClick();
+        f.form1->Last10->click();
+        f.form1->ButContRetroClick();
+        QCOMPARE(peer.requests().size(), 2);
+        QCOMPARE(f.form1->Memo1->toPlainText(), QStringLiteral("OK=5"));
+        QVERIFY(!f.form1->Label5->isHidden());
+        QVERIFY(f.form1->Label2->isHidden());
+    }
+
+    void oneRecordSetsEdVal_data()
+    {
+        QTest::addColumn<float>("value");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("12.5") << 12.5f << "12";
+        QTest::newRow("-7.9") << -7.9f << "-7";
+    }
+
+    // ONE writes no line and no file line; EdVal shows the value cut to an integer.
+
+    void oneRecordSetsEdVal()
+    {
+        QFETCH(float, value);
+        QFETCH(QString, shown);
+
+        Bench b;
+        START_OR_SKIP(b);
+        b.archive(10, 0, {{3, stamp(24, 3, 5, 14, 7, 9, value)}});
+        b.choose(b.form().ONE);
+        b.form().EdONE->setText(QStringLiteral("3"));
+        b.download("one.ret");
+
+        QCOMPARE(b.form().EdVal->text(), shown);
+        QCOMPARE(b.indexes(), QList<int>{3});
+        QCOMPARE(b.memo1Lines(), QStringList{"OK=10"});
+        QCOMPARE(readFile(b.path("one.ret")), QByteArray());
+        QCOMPARE(b.status(), QString());
+    }
+
+    void silenceInOneMode()
+    {
+        Bench b;
+        START_OR_SKIP(b);
+        b.archive(10, 10);
+        b.fault(sim::FaultKind::Silence, sim::FaultTarget::registerCommand(reg::kArchiveRecord));
+        b.form().EdVal->setText(QStringLiteral("41"));
+        b.choose(b.form().ONE);
+        b.download();
+        QCOMPARE(b.status(), QStringLiteral("NOT OK"));
+        QCOMPARE(b.form().EdVal->text(), QStringLiteral("41"));
+        QCOMPARE(b.memo1Lines(), QStringList{"OK=10"});
+    }
+
+    void silenceMidwayKeepsWhatWasRead()
+    {
+        Bench b;
+        START_OR_SKIP(b);
+        b.archive(10, 10);
+        b.choose(b.form().Last10);
+        // The controller falls silent once four records have gone out.
+        QObject watcher;
+        connect(b.form().Memo1, &QPlainTextEdit::blockCountChanged, &watcher, [&](int blocks) {
+            if (blocks == 5)
+                b.fault(sim::FaultKind::Silence, sim::FaultTarget::registerCommand(reg::kArchiveRecord));
+        });
+        b.download("part.ret");
+        QCOMPARE(b.memo1Lines().size(), 5);
+        QCOMPARE(readFile(b.path("part.ret")).count('\n'), 4);
+        QVERIFY(!heldOpen(b.path("part.ret")));
+        QCOMPARE(b.status(), QStringLiteral("NOT OK"));
+    }
+
+    void nothingTickedReadsNothing()
+    {
+        Bench b;
+        START_OR_SKIP(b);
+        b.archive(10, 10);
+        b.choose(nullptr);
+        b.download();
+        QVERIFY(b.indexes().isEmpty());
+        QCOMPARE(b.memo1Lines().value(0), QStringLiteral("OK=10"));
+        QCOMPARE(b.status(), QString());
+    }
+
+    void countFieldNotAnInteger()
+    {
+        Bench b;
+        START_OR_SKIP(b);
+        b.archive(10, 10);
+        b.choose(b.form().Index);
+        b.form().Beg->setText(QStringLiteral("3x"));
+        b.download("none.ret");
+        QCOMPARE(b.f.seam.messages, QStringList{QStringLiteral("'3x' is not a valid integer value")});
+        QVERIFY(b.indexes().isEmpty());
+        QCOMPARE(readFile(b.path("none.ret")), QByteArray());
+        QVERIFY(!heldOpen(b.path("none.ret")));
+    }
 };
-
-void TestArchiveWindow::beginStep()
-{
-    Bench b;
-    START_OR_SKIP(b);
-    b.archive(291);
-    b.form().Memo1->setPlainText(QStringLiteral("earlier text"));
-    b.form().ButBegRetroClick();
-    QCOMPARE(b.memo1Lines(), QStringList{"OK=291"});
-    QCOMPARE(b.status(), QStringLiteral("OK"));
-    QCOMPARE(b.received(), QList<QByteArray>{hex("05 64 08 00 46 f7 5b 06 00 00 00 00 85 30")});
-
-    b.fault(sim::FaultKind::Silence, sim::FaultTarget::registerCommand(reg::kArchiveBegin));
-    b.form().ButBegRetroClick();
-    QCOMPARE(b.memo1Lines(), QStringList{"OK=0"});
-    QCOMPARE(b.status(), QStringLiteral("NOT OK"));
-}
-
-void TestArchiveWindow::slotsOfEachChoice_data()
-{
-    QTest::addColumn<int>("begin");
-    QTest::addColumn<QString>("box");
-    QTest::addColumn<QString>("count");
-    QTest::addColumn<QList<int>>("indexes");
-
-    QTest::newRow("B=10 Last10") << 10 << "Last10" << "" << range(0, 9);
-    QTest::newRow("B=0 Last10") << 0 << "Last10" << "" << range(990, 999);
-    QTest::newRow("B=5 Last10") << 5 << "Last10" << "" << range(996, 1000) + range(0, 4);
-    QTest::newRow("B=5 Index 10") << 5 << "Index" << "10" << range(995, 1000) + range(0, 3);
-}
-
-void TestArchiveWindow::slotsOfEachChoice()
-{
-    QFETCH(int, begin);
-    QFETCH(QString, box);
-    QFETCH(QString, count);
-    QFETCH(QList<int>, indexes);
-
-    Bench b;
-    START_OR_SKIP(b);
-    b.archive(begin, 1001);
-    b.choose(b.form().findChild<QCheckBox*>(box));
-    if (!count.isEmpty())
-        b.form().Beg->setText(count);
-    b.download();
-
-    QCOMPARE(b.indexes(), indexes);
-    const QStringList lines = b.memo1Lines();
-    QCOMPARE(lines.size(), indexes.size() + 1);
-    QCOMPARE(lines.front(), QStringLiteral("OK=%1").arg(begin));
-    for (int i = 0; i < indexes.size(); ++i)
-        QCOMPARE(lines[i + 1].left(6), QStringLiteral("%1 ").arg(indexes[i], 5));
-    QCOMPARE(b.form().Edi->text(), QString::number(indexes.back()));
-    QCOMPARE(b.status(), QString()); // ended by count: neither half of the Status pair
-}
-
-void TestArchiveWindow::workedRecordInMemoAndFile()
-{
-    // The system's own timing, and a computer on UTC.
-    ZoneForTest zone("UTC0");
-    Bench b(LinkTiming{});
-    START_OR_SKIP(b);
-    b.archive(8, 0, {{7, hex("180305 0e0709 00004841")}});
-    QVERIFY(writeFile(b.path("archive.ret"), "an older, longer file that the download replaces\r\n"));
-    b.choose(b.form().Index);
-    b.form().Beg->setText(QStringLiteral("1"));
-    b.download("archive.ret");
-
-    QCOMPARE(b.f.seam.lastSaveSuffix, QStringLiteral("ret"));
-    QCOMPARE(b.memo1Lines(), (QStringList{"OK=8", "    7 2024:03:05 14:07:09:  12.500"}));
-    QCOMPARE(readFile(b.path("archive.ret")), QByteArray("2024:03:05 14:07:09:  12.500\r\n"));
-    QVERIFY(!heldOpen(b.path("archive.ret")));
-    QCOMPARE(b.form().Edi->text(), QStringLiteral("7"));
-    QCOMPARE(b.indexes(), QList<int>{7});
-}
-
-// Dated records move by the computer's real UTC offset, signed, half-hour zones
-// too, across midnight, the year end and the leap day.
-void TestArchiveWindow::shiftedToTheComputersZone_data()
-{
-    QTest::addColumn<QByteArray>("zone");
-    QTest::addColumn<QByteArray>("record");
-    QTest::addColumn<QString>("line");
-
-    QTest::newRow("3 h east, 31 Dec 2024 23:30") << QByteArray("<+03>-3") << stamp(24, 12, 31, 23, 30, 0, 1.25f)
-                                                 << "    0 2025:01:01 02:30:00:   1.250";
-    QTest::newRow("3 h east, 28 Feb 2024 23:00") << QByteArray("<+03>-3") << stamp(24, 2, 28, 23, 0, 0, 1.25f)
-                                                 << "    0 2024:02:29 02:00:00:   1.250";
-    QTest::newRow("5 h west, back over the year start") << QByteArray("<-05>5") << stamp(25, 1, 1, 2, 0, 0, -7.9f)
-                                                        << "    0 2024:12:31 21:00:00:  -7.900";
-    QTest::newRow("5:30 east, over midnight") << QByteArray("<+0530>-5:30") << stamp(24, 3, 5, 18, 45, 10, 0.0f)
-                                              << "    0 2024:03:06 00:15:10:   0.000";
-    QTest::newRow("year byte 0 stays unshifted") << QByteArray("<+03>-3") << stamp(0, 12, 31, 23, 30, 0, 1.25f)
-                                                 << "    0    0:12:31 23:30:00:   1.250";
-}
-
-void TestArchiveWindow::shiftedToTheComputersZone()
-{
-    QFETCH(QByteArray, zone);
-    QFETCH(QByteArray, record);
-    QFETCH(QString, line);
-
-    ZoneForTest computer(zone);
-    Bench b;
-    START_OR_SKIP(b);
-    b.archive(1, 0, {{0, record}});
-    b.choose(b.form().Index);
-    b.form().Beg->setText(QStringLiteral("1"));
-    b.download();
-    QCOMPARE(b.memo1Lines().value(1), line);
-}
-
-// The third record cannot be shown: the message, and the two lines before it
-// stay in Memo1 and in the closed file.
-void TestArchiveWindow::impossibleStampEndsTheDownload_data()
-{
-    QTest::addColumn<QByteArray>("zone");
-    QTest::addColumn<QByteArray>("third");
-    QTest::addColumn<QString>("message");
-
-    QTest::newRow("hour 24") << QByteArray("UTC0") << stamp(24, 3, 5, 24, 0, 0, 1.0f)
-                             << "Invalid argument to time encode";
-    QTest::newRow("31 Feb over midnight") << QByteArray("<+03>-3") << stamp(24, 2, 31, 23, 0, 0, 1.0f)
-                                          << "Invalid argument to date encode";
-}
-
-void TestArchiveWindow::impossibleStampEndsTheDownload()
-{
-    QFETCH(QByteArray, zone);
-    QFETCH(QByteArray, third);
-    QFETCH(QString, message);
-
-    ZoneForTest computer(zone);
-    Bench b;
-    START_OR_SKIP(b);
-    b.archive(10, 10, {{2, third}});
-    b.choose(b.form().Last10);
-    b.download("cut.ret");
-
-    QCOMPARE(b.f.seam.messages, QStringList{message});
-    QCOMPARE(b.indexes(), range(0, 2));
-    const QStringList lines = b.memo1Lines();
-    QCOMPARE(lines.size(), 3);
-    QVERIFY(lines[1].startsWith(QStringLiteral("    0 ")));
-    QVERIFY(lines[2].startsWith(QStringLiteral("    1 ")));
-    const QList<QByteArray> written = readFile(b.path("cut.ret")).split('\n');
-    QCOMPARE(written.size(), 3); // two lines and nothing after the last LF
-    QCOMPARE(lines[1].mid(6) + QStringLiteral("\r"), QString::fromLatin1(written[0]));
-    QVERIFY(!heldOpen(b.path("cut.ret")));
-}
-
-// A good reply whose payload is shorter than a record is a failed read.
-void TestArchiveWindow::shortRecordIsAFailedRead()
-{
-    ScriptedPeer peer;
-    SKIP_UNLESS_STARTED(peer.start());
-    peer.script({sim::RegisterReply(reg::kArchiveBegin, 6, hex("05 00")),
-                 sim::RegisterReply(reg::kArchiveRecord, 6, hex("18 03 05 0e 07 09 00 00"))});
-    WindowFixture f(quickTiming());
-    f.form1->Edit1->setText(peer.path());
-    f.form1->OpenComClick();
-    f.form1->Last10->click();
-    f.form1->ButContRetroClick();
-    QCOMPARE(peer.requests().size(), 2);
-    QCOMPARE(f.form1->Memo1->toPlainText(), QStringLiteral("OK=5"));
-    QVERIFY(!f.form1->Label5->isHidden());
-    QVERIFY(f.form1->Label2->isHidden());
-}
-
-void TestArchiveWindow::oneRecordSetsEdVal_data()
-{
-    QTest::addColumn<float>("value");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("12.5") << 12.5f << "12";
-    QTest::newRow("-7.9") << -7.9f << "-7";
-}
-
-// ONE writes no line and no file line; EdVal shows the value cut to an integer.
-void TestArchiveWindow::oneRecordSetsEdVal()
-{
-    QFETCH(float, value);
-    QFETCH(QString, shown);
-
-    Bench b;
-    START_OR_SKIP(b);
-    b.archive(10, 0, {{3, stamp(24, 3, 5, 14, 7, 9, value)}});
-    b.choose(b.form().ONE);
-    b.form().EdONE->setText(QStringLiteral("3"));
-    b.download("one.ret");
-
-    QCOMPARE(b.form().EdVal->text(), shown);
-    QCOMPARE(b.indexes(), QList<int>{3});
-    QCOMPARE(b.memo1Lines(), QStringList{"OK=10"});
-    QCOMPARE(readFile(b.path("one.ret")), QByteArray());
-    QCOMPARE(b.status(), QString());
-}
-
-void TestArchiveWindow::silenceInOneMode()
-{
-    Bench b;
-    START_OR_SKIP(b);
-    b.archive(10, 10);
-    b.fault(sim::FaultKind::Silence, sim::FaultTarget::registerCommand(reg::kArchiveRecord));
-    b.form().EdVal->setText(QStringLiteral("41"));
-    b.choose(b.form().ONE);
-    b.download();
-    QCOMPARE(b.status(), QStringLiteral("NOT OK"));
-    QCOMPARE(b.form().EdVal->text(), QStringLiteral("41"));
-    QCOMPARE(b.memo1Lines(), QStringList{"OK=10"});
-}
-
-void TestArchiveWindow::silenceMidwayKeepsWhatWasRead()
-{
-    Bench b;
-    START_OR_SKIP(b);
-    b.archive(10, 10);
-    b.choose(b.form().Last10);
-    // The controller falls silent once four records have gone out.
-    QObject watcher;
-    connect(b.form().Memo1, &QPlainTextEdit::blockCountChanged, &watcher, [&](int blocks) {
-        if (blocks == 5)
-            b.fault(sim::FaultKind::Silence, sim::FaultTarget::registerCommand(reg::kArchiveRecord));
-    });
-    b.download("part.ret");
-    QCOMPARE(b.memo1Lines().size(), 5);
-    QCOMPARE(readFile(b.path("part.ret")).count('\n'), 4);
-    QVERIFY(!heldOpen(b.path("part.ret")));
-    QCOMPARE(b.status(), QStringLiteral("NOT OK"));
-}
-
-void TestArchiveWindow::nothingTickedReadsNothing()
-{
-    Bench b;
-    START_OR_SKIP(b);
-    b.archive(10, 10);
-    b.choose(nullptr);
-    b.download();
-    QVERIFY(b.indexes().isEmpty());
-    QCOMPARE(b.memo1Lines().value(0), QStringLiteral("OK=10"));
-    QCOMPARE(b.status(), QString());
-}
-
-void TestArchiveWindow::countFieldNotAnInteger()
-{
-    Bench b;
-    START_OR_SKIP(b);
-    b.archive(10, 10);
-    b.choose(b.form().Index);
-    b.form().Beg->setText(QStringLiteral("3x"));
-    b.download("none.ret");
-    QCOMPARE(b.f.seam.messages, QStringList{QStringLiteral("'3x' is not a valid integer value")});
-    QVERIFY(b.indexes().isEmpty());
-    QCOMPARE(readFile(b.path("none.ret")), QByteArray());
-    QVERIFY(!heldOpen(b.path("none.ret")));
-}
 
 QTEST_MAIN(TestArchiveWindow)
 #include "tst_archive_window.moc"

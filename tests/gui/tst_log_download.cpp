@@ -65,391 +65,376 @@ class LogDownloadTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void questionsComeFirst_data();
-    void questionsComeFirst();
-    void capacityLineReplacesEarlierText();
-    void choice_data();
-    void choice();
-    void recordExamplesInMemoAndFile();
-    void stopMidDownload();
-    void failedRecordKeepsWhatWasRead_data();
-    void failedRecordKeepsWhatWasRead();
-    void closingTheWindowKeepsTheFile();
-    void progressShownOnlyWhileReading();
-    void notAnInteger_data();
-    void notAnInteger();
-    void noChoiceTickedReadsNothing();
-    void failedOpenReportsAndGoesOn();
-    void downloadWithDefaultTimings();
-};
-
-void LogDownloadTest::questionsComeFirst_data()
-{
-    QTest::addColumn<bool>("max");
-    QTest::addColumn<QStringList>("head");
-    QTest::addColumn<QList<QByteArray>>("commands");
-    QTest::newRow("Max ticked") << true << QStringList{"MAX=1500", "N=150", "OK=150"}
-                                << QList<QByteArray>{"1d", "1c", "19", "1a", "1a"};
-    QTest::newRow("Max not ticked") << false << QStringList{"N=150", "OK=150"} << QList<QByteArray>{"1c", "19", "1a", "1a"};
-}
-
-void LogDownloadTest::questionsComeFirst()
-{
-    QFETCH(bool, max);
-    QFETCH(QStringList, head);
-    QFETCH(QList<QByteArray>, commands);
-
-    Bench b;
-    SKIP_UNLESS_STARTED(b.start());
-    b.ring(1500, 150, 150);
-    TForm1& w = b.form();
-    w.Memo1->setPlainText("earlier text");
-    w.Max->setChecked(max);
-    w.Beg->setText("2");
-    w.ButContLogClick();
-
-    QCOMPARE(memoLines(w), head + (QStringList{slotLine(148), slotLine(149)}));
-    QCOMPARE(b.commands(), commands);
-    QCOMPARE(w.session().capacity, max ? 1500 : 2000);
-    QVERIFY(w.Label2->isHidden());
-    QVERIFY(w.Label5->isHidden());
-    QVERIFY(!w.ok->isHidden()); // opened on demand
-    QVERIFY(b.f.seam.messages.isEmpty());
-}
-
-void LogDownloadTest::capacityLineReplacesEarlierText()
-{
-    Bench b;
-    SKIP_UNLESS_STARTED(b.start());
-    b.ring(1500, 20, 20);
-    TForm1& w = b.form();
-    w.OpenComClick();
-    w.Memo1->setPlainText("one\ntwo");
-    w.ButBegLogClick();
-    QCOMPARE(memoLines(w), (QStringList{"one", "two", "OK=20"}));
-    QVERIFY(!w.Label2->isHidden());
-    QVERIFY(w.Label5->isHidden());
-    w.ButCountLogClick();
-    QCOMPARE(memoLines(w), (QStringList{"one", "two", "OK=20", "N=20"}));
-    w.ButMaxLogClick();
-    QCOMPARE(memoLines(w), QStringList{"MAX=1500"});
-
-    // A failed question shows 0, and "OK" all the same.
-    b.sim.withController([](sim::Controller& c) { c.addFault({sim::FaultKind::Silence, sim::FaultTarget::any(), 1}); });
-    w.ButBegLogClick();
-    QCOMPARE(memoLines(w), (QStringList{"MAX=1500", "OK=0"}));
-    QCOMPARE(w.session().begin, 0);
-    QVERIFY(!w.Label2->isHidden());
-}
-
-void LogDownloadTest::choice_data()
-{
-    QTest::addColumn<int>("capacity");
-    QTest::addColumn<int>("count");
-    QTest::addColumn<int>("begin");
-    QTest::addColumn<QString>("box");
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QList<int>>("indexes");
-
-    QTest::newRow("Last100, C 150 B 150") << 2000 << 150 << 150 << "Last100" << "" << range(50, 149);
-    QTest::newRow("Last10, full 2000-ring at B 3") << 2000 << 2000 << 3 << "Last10" << "" << range(1993, 1999) + range(0, 2);
-    QTest::newRow("Last10, C 5") << 2000 << 5 << 5 << "Last10" << "" << range(0, 4);
-    QTest::newRow("Last500, C 40") << 2000 << 40 << 40 << "Last500" << "" << range(0, 39);
-    QTest::newRow("Index, Beg 30, C 20") << 2000 << 20 << 20 << "Index" << "30" << range(0, 19);
-    QTest::newRow("Index, Beg 4, full ring at B 2") << 2000 << 2000 << 2 << "Index" << "4" << QList<int>{1998, 1999, 0, 1};
-    QTest::newRow("ONE, EdONE 3") << 2000 << 150 << 150 << "ONE" << "3" << QList<int>{3};
-}
-
-void LogDownloadTest::choice()
-{
-    QFETCH(int, capacity);
-    QFETCH(int, count);
-    QFETCH(int, begin);
-    QFETCH(QString, box);
-    QFETCH(QString, typed);
-    QFETCH(QList<int>, indexes);
-
-    Bench b;
-    SKIP_UNLESS_STARTED(b.start());
-    b.ring(capacity, count, begin);
-    TForm1& w = b.form();
-    b.tick(w.findChild<QCheckBox*>(box));
-    if (box == "Index")
-        w.Beg->setText(typed);
-    if (box == "ONE")
-        w.EdONE->setText(typed);
-    w.ButContLogClick();
-
-    QCOMPARE(b.recordIndexes(), indexes);
-    QStringList expected{QStringLiteral("N=%1").arg(count), QStringLiteral("OK=%1").arg(begin)};
-    for (int i : indexes)
-        expected << slotLine(i);
-    QCOMPARE(memoLines(w), expected);
-    QVERIFY(w.Label2->isHidden());
-    QVERIFY(w.Label5->isHidden());
-}
-
-void LogDownloadTest::recordExamplesInMemoAndFile()
-{
-    Bench b;
-    SKIP_UNLESS_STARTED(b.start());
-    b.state([](sim::ControllerState& s) {
-        s.eventLog.reset(2000);
-        for (const char* r : {"<2024/01/02 03:04:05 \r\nOK\r\n", ">2024/01/02 03:04:05 AT+X\r", "#2024-01-02 03:04:05 power on",
-                              "<2024/01/02 03:04:05 ab\rcd", ">20", "<2024/01/02 03:04:05 \xcf\xf0\xe8\xe2\xe5\xf2"})
-            s.eventLog.appendText(r);
-    });
-    TForm1& w = b.form();
-    w.chFile->setChecked(true);
-    const QString path = b.path("events.log");
-    b.f.seam.saveAnswers << path;
-    w.ButContLogClick();
-
-    QCOMPARE(b.f.seam.saveCount, 1);
-    QCOMPARE(b.f.seam.lastSaveSuffix, QStringLiteral("log"));
-    QCOMPARE(readFile(path), QByteArray("<2024.01.02-03:04:05 OK \r\n"
-                                        ">2024.01.02-03:04:05 AT+X\r\r\n"
-                                        " 2024.01.02-03:04:05 power on\r\n"
-                                        "<2024.01.02-03:04:05 abcd\r\n"
-                                        ">00\r\n"
-                                        "<2024.01.02-03:04:05 \xcf\xf0\xe8\xe2\xe5\xf2\r\n"));
-    // The CR kept in the '>' record breaks its memo line: an empty line follows it.
-    QCOMPARE(memoLines(w), (QStringList{"N=6", "OK=6", "<2024.01.02-03:04:05 OK ", ">2024.01.02-03:04:05 AT+X", "",
-                                        " 2024.01.02-03:04:05 power on", "<2024.01.02-03:04:05 abcd", ">00",
-                                        QStringLiteral("<2024.01.02-03:04:05 Привет")}));
-    QCOMPARE(w.Edi->text(), QStringLiteral("5")); // the ordinal of the last '>' record read
-}
-
-void LogDownloadTest::stopMidDownload()
-{
-    Bench b;
-    SKIP_UNLESS_STARTED(b.start());
-    b.ring(2000, 500, 500);
-    TForm1& w = b.form();
-    b.tick(w.Last500);
-    w.chFile->setChecked(true);
-    const QString path = b.path("stopped.log");
-    b.f.seam.saveAnswers << path;
-
-    // Stop is clicked while the download waits on the line, as a person would.
-    QTimer clicker;
-    clicker.setInterval(2);
-    QObject::connect(&clicker, &QTimer::timeout, [&] {
-        if (w.Memo1->blockCount() >= 2 + 5)
-            w.Button8->click();
-    });
-    clicker.start();
-    w.ButContLogClick();
-    clicker.stop();
-
-    const QList<int> read = b.recordIndexes();
-    QVERIFY2(read.size() >= 5 && read.size() < 20, qPrintable(QString::number(read.size())));
-    QCOMPARE(read, range(0, int(read.size()) - 1));
-    QByteArray expectedFile;
-    QStringList expectedMemo{"N=500", "OK=500"};
-    for (int i : read) {
-        expectedMemo << slotLine(i);
-        expectedFile += slotLine(i).toLatin1() + "\r\n";
+    void questionsComeFirst_data()
+    {
+        QTest::addColumn<bool>("max");
+        QTest::addColumn<QStringList>("head");
+        QTest::addColumn<QList<QByteArray>>("commands");
+        QTest::newRow("Max ticked") << true << QStringList{"MAX=1500", "N=150", "OK=150"}
+                                    << QList<QByteArray>{"1d", "1c", "19", "1a", "1a"};
+        QTest::newRow("Max not ticked") << false << QStringList{"N=150", "OK=150"} << QList<QByteArray>{"1c", "19", "1a", "1a"};
     }
-    QCOMPARE(memoLines(w), expectedMemo); // the request already sent was completed and shown
-    QCOMPARE(readFile(path), expectedFile);
-    QVERIFY(w.Label2->isHidden());
-    QVERIFY(w.Label5->isHidden());
-    QVERIFY(w.Progress->isHidden());
 
-    // The next download clears the flag and runs normally.
-    b.sim.clearFrames();
-    b.tick(w.Last10);
-    w.ButContLogClick();
-    QCOMPARE(b.recordIndexes(), range(490, 499));
-}
+    void questionsComeFirst()
+    {
+        QFETCH(bool, max);
+        QFETCH(QStringList, head);
+        QFETCH(QList<QByteArray>, commands);
 
-// The fourth record request fails; the three lines already read stay in Memo1
-// and in the file, and no request follows.
-void LogDownloadTest::failedRecordKeepsWhatWasRead_data()
-{
-    QTest::addColumn<int>("fault"); // -1: the slot is empty (a reply with no payload)
-    QTest::newRow("silence") << int(sim::FaultKind::Silence);
-    QTest::newRow("bad body checksum") << int(sim::FaultKind::BadBodyChecksum);
-    QTest::newRow("empty slot") << -1;
-}
+        Bench b;
+        SKIP_UNLESS_STARTED(b.start());
+        b.ring(1500, 150, 150);
+        TForm1& w = b.form();
+        w.Memo1->setPlainText("earlier text");
+        w.Max->setChecked(max);
+        w.Beg->setText("2");
+        w.ButContLogClick();
 
-void LogDownloadTest::failedRecordKeepsWhatWasRead()
-{
-    QFETCH(int, fault);
-    Bench b;
-    SKIP_UNLESS_STARTED(b.start());
-    b.ring(2000, 10, 10);
-    if (fault < 0)
-        b.state([](sim::ControllerState& s) { s.eventLog.records[3].clear(); });
-    TForm1& w = b.form();
-    b.tick(w.Last10);
-    w.chFile->setChecked(true);
-    const QString path = b.path("failed.log");
-    b.f.seam.saveAnswers << path;
-    QObject::connect(w.Memo1, &QPlainTextEdit::blockCountChanged, [&](int blocks) {
-        if (blocks == 2 + 3 && fault >= 0)
-            b.fault(sim::FaultKind(fault), sim::FaultTarget::registerCommand(0x1A), 1);
-    });
-    w.ButContLogClick();
+        QCOMPARE(memoLines(w), head + (QStringList{slotLine(148), slotLine(149)}));
+        QCOMPARE(b.commands(), commands);
+        QCOMPARE(w.session().capacity, max ? 1500 : 2000);
+        QVERIFY(w.Label2->isHidden());
+        QVERIFY(w.Label5->isHidden());
+        QVERIFY(!w.ok->isHidden()); // opened on demand
+        QVERIFY(b.f.seam.messages.isEmpty());
+    }
 
-    QCOMPARE(b.recordIndexes(), range(0, 3));
-    QCOMPARE(memoLines(w), (QStringList{"N=10", "OK=10", slotLine(0), slotLine(1), slotLine(2)}));
-    QCOMPARE(readFile(path), (slotLine(0) + "\r\n" + slotLine(1) + "\r\n" + slotLine(2) + "\r\n").toLatin1());
-    QVERIFY(w.Label2->isHidden());
-    QVERIFY(!w.Label5->isHidden());
-    QVERIFY(w.Progress->isHidden());
-}
+    void capacityLineReplacesEarlierText()
+    {
+        Bench b;
+        SKIP_UNLESS_STARTED(b.start());
+        b.ring(1500, 20, 20);
+        TForm1& w = b.form();
+        w.OpenComClick();
+        w.Memo1->setPlainText("one\ntwo");
+        w.ButBegLogClick();
+        QCOMPARE(memoLines(w), (QStringList{"one", "two", "OK=20"}));
+        QVERIFY(!w.Label2->isHidden());
+        QVERIFY(w.Label5->isHidden());
+        w.ButCountLogClick();
+        QCOMPARE(memoLines(w), (QStringList{"one", "two", "OK=20", "N=20"}));
+        w.ButMaxLogClick();
+        QCOMPARE(memoLines(w), QStringList{"MAX=1500"});
 
-void LogDownloadTest::closingTheWindowKeepsTheFile()
-{
-    Bench b;
-    SKIP_UNLESS_STARTED(b.start());
-    b.ring(2000, 100, 100);
-    TForm1& w = b.form();
-    b.tick(w.Last100);
-    w.chFile->setChecked(true);
-    const QString path = b.path("closed.log");
-    b.f.seam.saveAnswers << path;
-    QStringList shownBeforeClose;
-    QTimer closer;
-    closer.setInterval(2);
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (w.Memo1->blockCount() >= 2 + 3 && b.f.exits == 0) {
-            shownBeforeClose = memoLines(w).mid(2);
-            w.close();
+        // A failed question shows 0, and "OK" all the same.
+        b.fault(sim::FaultKind::Silence, sim::FaultTarget::any(), 1);
+        w.ButBegLogClick();
+        QCOMPARE(memoLines(w), (QStringList{"MAX=1500", "OK=0"}));
+        QCOMPARE(w.session().begin, 0);
+        QVERIFY(!w.Label2->isHidden());
+    }
+
+    void choice_data()
+    {
+        QTest::addColumn<int>("capacity");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("begin");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QList<int>>("indexes");
+
+        QTest::newRow("Last100, C 150 B 150") << 2000 << 150 << 150 << "Last100" << "" << range(50, 149);
+        QTest::newRow("Last10, full 2000-ring at B 3") << 2000 << 2000 << 3 << "Last10" << "" << range(1993, 1999) + range(0, 2);
+        QTest::newRow("Last10, C 5") << 2000 << 5 << 5 << "Last10" << "" << range(0, 4);
+        QTest::newRow("Last500, C 40") << 2000 << 40 << 40 << "Last500" << "" << range(0, 39);
+        QTest::newRow("Index, Beg 30, C 20") << 2000 << 20 << 20 << "Index" << "30" << range(0, 19);
+        QTest::newRow("Index, Beg 4, full ring at B 2") << 2000 << 2000 << 2 << "Index" << "4" << QList<int>{1998, 1999, 0, 1};
+        QTest::newRow("ONE, EdONE 3") << 2000 << 150 << 150 << "ONE" << "3" << QList<int>{3};
+    }
+
+    void choice()
+    {
+        QFETCH(int, capacity);
+        QFETCH(int, count);
+        QFETCH(int, begin);
+        QFETCH(QString, box);
+        QFETCH(QString, typed);
+        QFETCH(QList<int>, indexes);
+
+        Bench b;
+        SKIP_UNLESS_STARTED(b.start());
+        b.ring(capacity, count, begin);
+        TForm1& w = b.form();
+        b.tick(w.findChild<QCheckBox*>(box));
+        if (box == "Index")
+            w.Beg->setText(typed);
+        if (box == "ONE")
+            w.EdONE->setText(typed);
+        w.ButContLogClick();
+
+        QCOMPARE(b.recordIndexes(), indexes);
+        QStringList expected{QStringLiteral("N=%1").arg(count), QStringLiteral("OK=%1").arg(begin)};
+        for (int i : indexes)
+            expected << slotLine(i);
+        QCOMPARE(memoLines(w), expected);
+        QVERIFY(w.Label2->isHidden());
+        QVERIFY(w.Label5->isHidden());
+    }
+
+    void recordExamplesInMemoAndFile()
+    {
+        Bench b;
+        SKIP_UNLESS_STARTED(b.start());
+        b.state([](sim::ControllerState& s) {
+            s.eventLog.reset(2000);
+            for (const char* r : {"<2024/01/02 03:04:05 \r\nOK\r\n", ">2024/01/02 03:04:05 AT+X\r", "#2024-01-02 03:04:05 power on",
+                                  "<2024/01/02 03:04:05 ab\rcd", ">20", "<2024/01/02 03:04:05 \xcf\xf0\xe8\xe2\xe5\xf2"})
+                s.eventLog.appendText(r);
+        });
+        TForm1& w = b.form();
+        w.chFile->setChecked(true);
+        const QString path = b.path("events.log");
+        b.f.seam.saveAnswers << path;
+        w.ButContLogClick();
+
+        QCOMPARE(b.f.seam.saveCount, 1);
+        QCOMPARE(b.f.seam.lastSaveSuffix, QStringLiteral("log"));
+        QCOMPARE(readFile(path), QByteArray("<2024.01.02-03:04:05 OK \r\n"
+                                            ">2024.01.02-03:04:05 AT+X\r\r\n"
+                                            " 2024.01.02-03:04:05 power on\r\n"
+                                            "<2024.01.02-03:04:05 abcd\r\n"
+                                            ">00\r\n"
+                                            "<2024.01.02-03:04:05 \xcf\xf0\xe8\xe2\xe5\xf2\r\n"));
+        // The CR kept in the '>' record breaks its memo line: an empty line follows it.
+        QCOMPARE(memoLines(w), (QStringList{"N=6", "OK=6", "<2024.01.02-03:04:05 OK ", ">2024.01.02-03:04:05 AT+X", "",
+                                            " 2024.01.02-03:04:05 power on", "<2024.01.02-03:04:05 abcd", ">00",
+                                            QStringLiteral("<2024.01.02-03:04:05 Привет")}));
+        QCOMPARE(w.Edi->text(), QStringLiteral("5")); // the ordinal of the last '>' record read
+    }
+
+    void stopMidDownload()
+    {
+        Bench b;
+        SKIP_UNLESS_STARTED(b.start());
+        b.ring(2000, 500, 500);
+        TForm1& w = b.form();
+        b.tick(w.Last500);
+        w.chFile->setChecked(true);
+        const QString path = b.path("stopped.log");
+        b.f.seam.saveAnswers << path;
+
+        // Stop is clicked while the download waits on the line, as a person would.
+        QTimer clicker;
+        clicker.setInterval(2);
+        QObject::connect(&clicker, &QTimer::timeout, [&] {
+            if (w.Memo1->blockCount() >= 2 + 5)
+                w.Button8->click();
+        });
+        clicker.start();
+        w.ButContLogClick();
+        clicker.stop();
+
+        const QList<int> read = b.recordIndexes();
+        QVERIFY2(read.size() >= 5 && read.size() < 20, qPrintable(QString::number(read.size())));
+        QCOMPARE(read, range(0, int(read.size()) - 1));
+        QByteArray expectedFile;
+        QStringList expectedMemo{"N=500", "OK=500"};
+        for (int i : read) {
+            expectedMemo << slotLine(i);
+            expectedFile += slotLine(i).toLatin1() + "\r\n";
         }
-    });
-    closer.start();
-    w.ButContLogClick();
-    closer.stop();
+        QCOMPARE(memoLines(w), expectedMemo); // the request already sent was completed and shown
+        QCOMPARE(readFile(path), expectedFile);
+        QVERIFY(w.Label2->isHidden());
+        QVERIFY(w.Label5->isHidden());
+        QVERIFY(w.Progress->isHidden());
 
-    QCOMPARE(b.f.exits, 1);
-    // Every line shown before the close is in the file. (The process would end
-    // in the close; here the download goes on without its file and its port.)
-    QVERIFY(shownBeforeClose.size() >= 3);
-    QCOMPARE(readFile(path), (shownBeforeClose.join("\r\n") + "\r\n").toLatin1());
-    QVERIFY(w.ok->isHidden());
-}
+        // The next download clears the flag and runs normally.
+        b.sim.clearFrames();
+        b.tick(w.Last10);
+        w.ButContLogClick();
+        QCOMPARE(b.recordIndexes(), range(490, 499));
+    }
 
-void LogDownloadTest::progressShownOnlyWhileReading()
-{
-    Bench b;
-    SKIP_UNLESS_STARTED(b.start());
-    b.ring(2000, 150, 150);
-    TForm1& w = b.form();
-    w.Beg->setText("4");
-    QList<int> values;
-    bool shownWhileReading = true;
-    QObject::connect(w.Memo1, &QPlainTextEdit::blockCountChanged, [&](int blocks) {
-        if (blocks > 2) {
-            shownWhileReading = shownWhileReading && !w.Progress->isHidden();
-            values << w.Progress->value();
-        }
-    });
-    QVERIFY(w.Progress->isHidden());
-    w.ButContLogClick();
-    QVERIFY(shownWhileReading);
-    QCOMPARE(w.Progress->maximum(), 4);
-    QCOMPARE(values, (QList<int>{0, 1, 2, 3})); // each line appears before its count is taken
-    QCOMPARE(w.Progress->value(), 4);
-    QVERIFY(w.Progress->isHidden());
-}
+    // The fourth record request fails; the three lines already read stay in Memo1
 
-void LogDownloadTest::notAnInteger_data()
-{
-    QTest::addColumn<QString>("box");
-    QTest::addColumn<QString>("typed");
-    QTest::newRow("Beg 3x") << "Index" << "3x";
-    QTest::newRow("EdONE 1.5") << "ONE" << "1.5";
-}
+    // and in the file, and no request follows.
 
-void LogDownloadTest::notAnInteger()
-{
-    QFETCH(QString, box);
-    QFETCH(QString, typed);
+    void failedRecordKeepsWhatWasRead_data()
+    {
+        QTest::addColumn<int>("fault"); // -1: the slot is empty (a reply with no payload)
+        QTest::newRow("silence") << int(sim::FaultKind::Silence);
+        QTest::newRow("bad body checksum") << int(sim::FaultKind::BadBodyChecksum);
+        QTest::newRow("empty slot") << -1;
+    }
 
-    Bench b;
-    SKIP_UNLESS_STARTED(b.start());
-    TForm1& w = b.form();
-    b.tick(w.findChild<QCheckBox*>(box));
-    (box == "Index" ? w.Beg : w.EdONE)->setText(typed);
-    w.chFile->setChecked(true);
-    const QString path = b.path("empty.log");
-    b.f.seam.saveAnswers << path;
-    w.ButContLogClick();
+    void failedRecordKeepsWhatWasRead()
+    {
+        QFETCH(int, fault);
+        Bench b;
+        SKIP_UNLESS_STARTED(b.start());
+        b.ring(2000, 10, 10);
+        if (fault < 0)
+            b.state([](sim::ControllerState& s) { s.eventLog.records[3].clear(); });
+        TForm1& w = b.form();
+        b.tick(w.Last10);
+        w.chFile->setChecked(true);
+        const QString path = b.path("failed.log");
+        b.f.seam.saveAnswers << path;
+        QObject::connect(w.Memo1, &QPlainTextEdit::blockCountChanged, [&](int blocks) {
+            if (blocks == 2 + 3 && fault >= 0)
+                b.fault(sim::FaultKind(fault), sim::FaultTarget::registerCommand(0x1A), 1);
+        });
+        w.ButContLogClick();
 
-    QCOMPARE(b.f.seam.messages, QStringList{QStringLiteral("'%1' is not a valid integer value").arg(typed)});
-    QCOMPARE(b.commands(), (QList<QByteArray>{"1c", "19"}));
-    QCOMPARE(readFile(path), QByteArray());
-    QVERIFY(w.Progress->isHidden());
-    QVERIFY(!w.exchangeInProgress());
-}
+        QCOMPARE(b.recordIndexes(), range(0, 3));
+        QCOMPARE(memoLines(w), (QStringList{"N=10", "OK=10", slotLine(0), slotLine(1), slotLine(2)}));
+        QCOMPARE(readFile(path), (slotLine(0) + "\r\n" + slotLine(1) + "\r\n" + slotLine(2) + "\r\n").toLatin1());
+        QVERIFY(w.Label2->isHidden());
+        QVERIFY(!w.Label5->isHidden());
+        QVERIFY(w.Progress->isHidden());
+    }
 
-void LogDownloadTest::noChoiceTickedReadsNothing()
-{
-    Bench b;
-    SKIP_UNLESS_STARTED(b.start());
-    TForm1& w = b.form();
-    w.Index->click(); // unticks the last ticked box: none is left
-    QVERIFY(!w.Index->isChecked());
-    w.ButContLogClick();
+    void closingTheWindowKeepsTheFile()
+    {
+        Bench b;
+        SKIP_UNLESS_STARTED(b.start());
+        b.ring(2000, 100, 100);
+        TForm1& w = b.form();
+        b.tick(w.Last100);
+        w.chFile->setChecked(true);
+        const QString path = b.path("closed.log");
+        b.f.seam.saveAnswers << path;
+        QStringList shownBeforeClose;
+        QTimer closer;
+        closer.setInterval(2);
+        QObject::connect(&closer, &QTimer::timeout, [&] {
+            if (w.Memo1->blockCount() >= 2 + 3 && b.f.exits == 0) {
+                shownBeforeClose = memoLines(w).mid(2);
+                w.close();
+            }
+        });
+        closer.start();
+        w.ButContLogClick();
+        closer.stop();
 
-    QCOMPARE(b.commands(), (QList<QByteArray>{"1c", "19"}));
-    const QStringList lines = memoLines(w);
-    QCOMPARE(lines.size(), 3);
-    QCOMPARE(lines.mid(0, 2), (QStringList{"N=150", "OK=150"}));
-    QVERIFY(lines[2].contains(QStringLiteral("nothing read")));
-}
+        QCOMPARE(b.f.exits, 1);
+        // Every line shown before the close is in the file. (The process would end
+        // in the close; here the download goes on without its file and its port.)
+        QVERIFY(shownBeforeClose.size() >= 3);
+        QCOMPARE(readFile(path), (shownBeforeClose.join("\r\n") + "\r\n").toLatin1());
+        QVERIFY(w.ok->isHidden());
+    }
 
-void LogDownloadTest::failedOpenReportsAndGoesOn()
-{
-    WindowFixture f(quickTiming());
-    TForm1& w = *f.form1;
-    w.Edit1->setText("/dev/tessavin-no-such-port");
-    w.ButContLogClick();
-    QCOMPARE(f.seam.messages, QStringList{QStringLiteral("   COM порт ???")});
-    QVERIFY(w.ok->isHidden());
-    // The questions fail and read 0; a count of 0 reads no record.
-    QCOMPARE(memoLines(w), (QStringList{"N=0", "OK=0"}));
-    QVERIFY(w.Label2->isHidden());
-    QVERIFY(w.Label5->isHidden());
+    void progressShownOnlyWhileReading()
+    {
+        Bench b;
+        SKIP_UNLESS_STARTED(b.start());
+        b.ring(2000, 150, 150);
+        TForm1& w = b.form();
+        w.Beg->setText("4");
+        QList<int> values;
+        bool shownWhileReading = true;
+        QObject::connect(w.Memo1, &QPlainTextEdit::blockCountChanged, [&](int blocks) {
+            if (blocks > 2) {
+                shownWhileReading = shownWhileReading && !w.Progress->isHidden();
+                values << w.Progress->value();
+            }
+        });
+        QVERIFY(w.Progress->isHidden());
+        w.ButContLogClick();
+        QVERIFY(shownWhileReading);
+        QCOMPARE(w.Progress->maximum(), 4);
+        QCOMPARE(values, (QList<int>{0, 1, 2, 3})); // each line appears before its count is taken
+        QCOMPARE(w.Progress->value(), 4);
+        QVERIFY(w.Progress->isHidden());
+    }
 
-    // ONE still asks for its record, which fails.
-    w.ONE->click();
-    w.ButContLogClick();
-    QVERIFY(!w.Label5->isHidden());
+    void notAnInteger_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("Beg 3x") << "Index" << "3x";
+        QTest::newRow("EdONE 1.5") << "ONE" << "1.5";
+    }
 
-    // A baud rate that is not a number ends the download, as it ends Open.
-    f.seam.messages.clear();
-    w.Memo1->setPlainText("kept");
-    w.Boud->setText("fast");
-    w.ButContLogClick();
-    QCOMPARE(f.seam.messages, QStringList{QStringLiteral("'fast' is not a valid integer value")});
-    QCOMPARE(w.Memo1->toPlainText(), QStringLiteral("kept"));
-}
+    void notAnInteger()
+    {
+        QFETCH(QString, box);
+        QFETCH(QString, typed);
 
-void LogDownloadTest::downloadWithDefaultTimings()
-{
-    Bench b(LinkTiming{});
-    SKIP_UNLESS_STARTED(b.start());
-    b.ring(2000, 3, 3);
-    b.sim.setLineSettings({38400, std::chrono::milliseconds(8), std::chrono::milliseconds(0),
-                           std::chrono::milliseconds(100)});
-    TForm1& w = b.form();
-    b.tick(w.Last10);
-    w.ButContLogClick();
-    QCOMPARE(memoLines(w), (QStringList{"N=3", "OK=3", slotLine(0), slotLine(1), slotLine(2)}));
-    // Each reply ends only after the idle gap: requests are at least 60 ms apart.
-    const auto frames = b.sim.frames();
-    std::vector<sim::SimClock::time_point> sent;
-    for (const auto& f : frames)
-        if (f.direction == sim::Direction::Received)
-            sent.push_back(f.firstByte);
-    QCOMPARE(sent.size(), std::size_t{5});
-    for (std::size_t i = 1; i < sent.size(); ++i)
-        QVERIFY(sent[i] - sent[i - 1] >= 60ms);
-}
+        Bench b;
+        SKIP_UNLESS_STARTED(b.start());
+        TForm1& w = b.form();
+        b.tick(w.findChild<QCheckBox*>(box));
+        (box == "Index" ? w.Beg : w.EdONE)->setText(typed);
+        w.chFile->setChecked(true);
+        const QString path = b.path("empty.log");
+        b.f.seam.saveAnswers << path;
+        w.ButContLogClick();
+
+        QCOMPARE(b.f.seam.messages, QStringList{QStringLiteral("'%1' is not a valid integer value").arg(typed)});
+        QCOMPARE(b.commands(), (QList<QByteArray>{"1c", "19"}));
+        QCOMPARE(readFile(path), QByteArray());
+        QVERIFY(w.Progress->isHidden());
+        QVERIFY(!w.exchangeInProgress());
+    }
+
+    void noChoiceTickedReadsNothing()
+    {
+        Bench b;
+        SKIP_UNLESS_STARTED(b.start());
+        TForm1& w = b.form();
+        w.Index->click(); // unticks the last ticked box: none is left
+        QVERIFY(!w.Index->isChecked());
+        w.ButContLogClick();
+
+        QCOMPARE(b.commands(), (QList<QByteArray>{"1c", "19"}));
+        const QStringList lines = memoLines(w);
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines.mid(0, 2), (QStringList{"N=150", "OK=150"}));
+        QVERIFY(lines[2].contains(QStringLiteral("nothing read")));
+    }
+
+    void failedOpenReportsAndGoesOn()
+    {
+        WindowFixture f(quickTiming());
+        TForm1& w = *f.form1;
+        w.Edit1->setText("/dev/tessavin-no-such-port");
+        w.ButContLogClick();
+        QCOMPARE(f.seam.messages, QStringList{QStringLiteral("   COM порт ???")});
+        QVERIFY(w.ok->isHidden());
+        // The questions fail and read 0; a count of 0 reads no record.
+        QCOMPARE(memoLines(w), (QStringList{"N=0", "OK=0"}));
+        QVERIFY(w.Label2->isHidden());
+        QVERIFY(w.Label5->isHidden());
+
+        // ONE still asks for its record, which fails.
+        w.ONE->click();
+        w.ButContLogClick();
+        QVERIFY(!w.Label5->isHidden());
+
+        // A baud rate that is not a number ends the download, as it ends Open.
+        f.seam.messages.clear();
+        w.Memo1->setPlainText("kept");
+        w.Boud->setText("fast");
+        w.ButContLogClick();
+        QCOMPARE(f.seam.messages, QStringList{QStringLiteral("'fast' is not a valid integer value")});
+        QCOMPARE(w.Memo1->toPlainText(), QStringLiteral("kept"));
+    }
+
+    void downloadWithDefaultTimings()
+    {
+        Bench b(LinkTiming{});
+        SKIP_UNLESS_STARTED(b.start());
+        b.ring(2000, 3, 3);
+        b.sim.setLineSettings({38400, std::chrono::milliseconds(8), std::chrono::milliseconds(0),
+                               std::chrono::milliseconds(100)});
+        TForm1& w = b.form();
+        b.tick(w.Last10);
+        w.ButContLogClick();
+        QCOMPARE(memoLines(w), (QStringList{"N=3", "OK=3", slotLine(0), slotLine(1), slotLine(2)}));
+        // Each reply ends only after the idle gap: requests are at least 60 ms apart.
+        const auto frames = b.sim.frames();
+        std::vector<sim::SimClock::time_point> sent;
+        for (const auto& f : frames)
+            if (f.direction == sim::Direction::Received)
+                sent.push_back(f.firstByte);
+        QCOMPARE(sent.size(), std::size_t{5});
+        for (std::size_t i = 1; i < sent.size(); ++i)
+            QVERIFY(sent[i] - sent[i - 1] >= 60ms);
+    }
+};
 
 QTEST_MAIN(LogDownloadTest)
 #include "tst_log_download.moc"
