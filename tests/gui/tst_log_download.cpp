@@ -140,7 +140,11 @@ private slots:
         QTest::newRow("Index, Beg 30, C 20") << 2000 << 20 << 20 << "Index" << "30" << range(0, 19);
         QTest::newRow("Index, Beg 4, full ring at B 2") << 2000 << 2000 << 2 << "Index" << "4" << QList<int>{1998, 1999, 0, 1};
         QTest::newRow("ONE, EdONE 3") << 2000 << 150 << 150 << "ONE" << "3" << QList<int>{3};
+        QTest::newRow("none ticked") << 2000 << 150 << 150 << "" << "" << QList<int>{};
     }
+
+    // The requested slots, their lines, and the progress bar under Memo1 only
+    // while records are read (each line appears before its count is taken).
 
     void choice()
     {
@@ -155,20 +159,37 @@ private slots:
         SKIP_UNLESS_STARTED(b.start());
         b.ring(capacity, count, begin);
         TForm1& w = b.form();
-        b.tick(w.findChild<QCheckBox*>(box));
-        if (box == "Index")
-            w.Beg->setText(typed);
-        if (box == "ONE")
-            w.EdONE->setText(typed);
+        if (box.isEmpty())
+            w.Index->click(); // unticks the last ticked box: none is left
+        else
+            b.tick(w.findChild<QCheckBox*>(box));
+        (box == "ONE" ? w.EdONE : w.Beg)->setText(typed);
+        QList<int> progress;
+        bool shownWhileReading = true;
+        QObject::connect(w.Memo1, &QPlainTextEdit::blockCountChanged, [&](int blocks) {
+            if (blocks > 2) { // after the N= and OK= lines
+                shownWhileReading = shownWhileReading && !w.Progress->isHidden();
+                progress << w.Progress->value();
+            }
+        });
+        QVERIFY(w.Progress->isHidden());
         w.ButContLogClick();
 
         QCOMPARE(b.recordIndexes(), indexes);
         QStringList expected{QStringLiteral("N=%1").arg(count), QStringLiteral("OK=%1").arg(begin)};
         for (int i : indexes)
             expected << slotLine(i);
+        if (indexes.isEmpty())
+            expected << QStringLiteral("No record choice ticked (10, 100, 500, последних or 1): nothing read.");
         QCOMPARE(memoLines(w), expected);
         QVERIFY(w.Label2->isHidden());
         QVERIFY(w.Label5->isHidden());
+        QVERIFY(w.Progress->isHidden());
+        if (!indexes.isEmpty()) {
+            QVERIFY(shownWhileReading);
+            QCOMPARE(progress, range(0, int(indexes.size()) - 1));
+            QCOMPARE(w.Progress->maximum(), indexes.size());
+        }
     }
 
     void recordExamplesInMemoAndFile()
@@ -316,30 +337,6 @@ private slots:
         QVERIFY(w.ok->isHidden());
     }
 
-    void progressShownOnlyWhileReading()
-    {
-        Bench b;
-        SKIP_UNLESS_STARTED(b.start());
-        b.ring(2000, 150, 150);
-        TForm1& w = b.form();
-        w.Beg->setText("4");
-        QList<int> values;
-        bool shownWhileReading = true;
-        QObject::connect(w.Memo1, &QPlainTextEdit::blockCountChanged, [&](int blocks) {
-            if (blocks > 2) {
-                shownWhileReading = shownWhileReading && !w.Progress->isHidden();
-                values << w.Progress->value();
-            }
-        });
-        QVERIFY(w.Progress->isHidden());
-        w.ButContLogClick();
-        QVERIFY(shownWhileReading);
-        QCOMPARE(w.Progress->maximum(), 4);
-        QCOMPARE(values, (QList<int>{0, 1, 2, 3})); // each line appears before its count is taken
-        QCOMPARE(w.Progress->value(), 4);
-        QVERIFY(w.Progress->isHidden());
-    }
-
     void notAnInteger_data()
     {
         QTest::addColumn<QString>("box");
@@ -368,22 +365,6 @@ private slots:
         QCOMPARE(readFile(path), QByteArray());
         QVERIFY(w.Progress->isHidden());
         QVERIFY(!w.exchangeInProgress());
-    }
-
-    void noChoiceTickedReadsNothing()
-    {
-        Bench b;
-        SKIP_UNLESS_STARTED(b.start());
-        TForm1& w = b.form();
-        w.Index->click(); // unticks the last ticked box: none is left
-        QVERIFY(!w.Index->isChecked());
-        w.ButContLogClick();
-
-        QCOMPARE(b.commands(), (QList<QByteArray>{"1c", "19"}));
-        const QStringList lines = memoLines(w);
-        QCOMPARE(lines.size(), 3);
-        QCOMPARE(lines.mid(0, 2), (QStringList{"N=150", "OK=150"}));
-        QVERIFY(lines[2].contains(QStringLiteral("nothing read")));
     }
 
     void failedOpenReportsAndGoesOn()

@@ -120,71 +120,51 @@ private slots:
         QCOMPARE(state.registrationCount, 0);
     }
 
-    void ident_data()
+    // Ident and Press: the value in Edi on success; values of 0 or less, NaN and
+    // a failed read are NOT OK, Edi then empty (Ident) or four blanks (Press).
+    void readings_data()
     {
-        QTest::addColumn<int>("number");
+        QTest::addColumn<bool>("press");
+        QTest::addColumn<double>("value");
         QTest::addColumn<int>("fault");
         QTest::addColumn<QString>("edi");
-        QTest::newRow("1234") << 1234 << -1 << QStringLiteral("1234");
-        QTest::newRow("0") << 0 << -1 << QString();
-        QTest::newRow("-5") << -5 << -1 << QString();
-        QTest::newRow("silent") << 1234 << int(sim::FaultKind::Silence) << QString();
-        QTest::newRow("bad body checksum") << 1234 << int(sim::FaultKind::BadBodyChecksum) << QString();
+        QTest::newRow("Ident 1234") << false << 1234.0 << -1 << QStringLiteral("1234");
+        QTest::newRow("Ident 0") << false << 0.0 << -1 << QString();
+        QTest::newRow("Ident -5") << false << -5.0 << -1 << QString();
+        QTest::newRow("Ident, silent") << false << 1234.0 << int(sim::FaultKind::Silence) << QString();
+        QTest::newRow("Ident, bad body checksum") << false << 1234.0 << int(sim::FaultKind::BadBodyChecksum) << QString();
+        QTest::newRow("Press 1.5") << true << 1.5 << -1 << QStringLiteral("     1.50");
+        QTest::newRow("Press 0") << true << 0.0 << -1 << QStringLiteral("    ");
+        QTest::newRow("Press -2.5") << true << -2.5 << -1 << QStringLiteral("    ");
+        QTest::newRow("Press NaN") << true << std::numeric_limits<double>::quiet_NaN() << -1 << QStringLiteral("    ");
+        QTest::newRow("Press, silent") << true << 1.5 << int(sim::FaultKind::Silence) << QStringLiteral("    ");
     }
 
-    void ident()
+    void readings()
     {
-        QFETCH(int, number);
+        QFETCH(bool, press);
+        QFETCH(double, value);
         QFETCH(int, fault);
         QFETCH(QString, edi);
+        const bool ok = !edi.trimmed().isEmpty();
 
         SimWindow b;
         SKIP_UNLESS_STARTED(b.start());
         TForm1& w = b.form();
-        b.state([&](sim::ControllerState& s) { s.deviceNumber = number; });
-        if (fault >= 0)
-            b.fault(sim::FaultKind(fault));
-        w.Edi->setText("old");
-        w.Button4Click();
-
-        QCOMPARE(b.received(), QList<QByteArray>{hex("05 64 08 00 46 F7 2C 06 00 00 00 00 8F B7")});
-        QCOMPARE(w.Edi->text(), edi);
-        const bool ok = !edi.isEmpty();
-        QCOMPARE(w.Label2->isHidden(), !ok);
-        QCOMPARE(w.Label5->isHidden(), ok);
-    }
-
-    void press_data()
-    {
-        QTest::addColumn<float>("pressure");
-        QTest::addColumn<int>("fault");
-        QTest::addColumn<QString>("edi");
-        QTest::addColumn<bool>("ok");
-        QTest::newRow("1.5") << 1.5f << -1 << QStringLiteral("     1.50") << true;
-        QTest::newRow("0") << 0.0f << -1 << QStringLiteral("    ") << false;
-        QTest::newRow("-2.5") << -2.5f << -1 << QStringLiteral("    ") << false;
-        QTest::newRow("NaN") << std::numeric_limits<float>::quiet_NaN() << -1 << QStringLiteral("    ") << false;
-        QTest::newRow("silent") << 1.5f << int(sim::FaultKind::Silence) << QStringLiteral("    ") << false;
-    }
-
-    void press()
-    {
-        QFETCH(float, pressure);
-        QFETCH(int, fault);
-        QFETCH(QString, edi);
-        QFETCH(bool, ok);
-
-        SimWindow b;
-        SKIP_UNLESS_STARTED(b.start());
-        TForm1& w = b.form();
-        b.state([&](sim::ControllerState& s) { s.pressure = pressure; });
+        b.state([&](sim::ControllerState& s) {
+            if (press)
+                s.pressure = float(value);
+            else
+                s.deviceNumber = std::int32_t(value);
+        });
         if (fault >= 0)
             b.fault(sim::FaultKind(fault));
         w.Edi->setText("old");
         TForm1::showStatus(w.Label2, w.Label5, !ok);
-        w.Button5Click();
+        press ? w.Button5Click() : w.Button4Click();
 
-        QCOMPARE(b.received(), QList<QByteArray>{hex("05 64 08 00 46 F7 2D 06 00 00 00 00 8E 66")});
+        QCOMPARE(b.received(), QList<QByteArray>{press ? hex("05 64 08 00 46 F7 2D 06 00 00 00 00 8E 66")
+                                                       : hex("05 64 08 00 46 F7 2C 06 00 00 00 00 8F B7")});
         QCOMPARE(w.Edi->text(), edi);
         QCOMPARE(w.Label2->isHidden(), !ok);
         QCOMPARE(w.Label5->isHidden(), ok);
