@@ -157,13 +157,10 @@ private slots:
         shown("+3 h 29 Feb", r(24, 2, 29, 22, 0, 0), 3 * kHour, "2024-03-01 01:00:00");
         shown("+3 h 28 Feb of a common year", r(23, 2, 28, 23, 0, 0), 3 * kHour, "2023-03-01 02:00:00");
         shown("+3 h 28 Feb 2100 (no leap day)", r(100, 2, 28, 23, 0, 0), 3 * kHour, "2100-03-01 02:00:00");
-        shown("+3 h 30 April", r(24, 4, 30, 21, 0, 0), 3 * kHour, "2024-05-01 00:00:00");
-        shown("+3 h ends exactly at midnight", r(24, 3, 5, 21, 0, 0), 3 * kHour, "2024-03-06 00:00:00");
+            shown("+3 h ends exactly at midnight", r(24, 3, 5, 21, 0, 0), 3 * kHour, "2024-03-06 00:00:00");
         shown("-5 h back to 29 Feb", r(24, 3, 1, 3, 0, 0), -5 * kHour, "2024-02-29 22:00:00");
-        shown("-5 h back to 28 Feb", r(23, 3, 1, 3, 0, 0), -5 * kHour, "2023-02-28 22:00:00");
-        shown("-5 h from 1 Jan 2001 to 2000", r(1, 1, 1, 1, 0, 0), -5 * kHour, "2000-12-31 20:00:00");
-        shown("+5:30 same day", r(24, 3, 5, 14, 7, 9), 5 * kHour + 1800, "2024-03-05 19:37:09");
-        shown("-3:30 back over midnight", r(24, 1, 1, 1, 0, 0), -3 * kHour - 1800, "2023-12-31 21:30:00");
+            shown("-5 h from 1 Jan 2001 to 2000", r(1, 1, 1, 1, 0, 0), -5 * kHour, "2000-12-31 20:00:00");
+            shown("-3:30 back over midnight", r(24, 1, 1, 1, 0, 0), -3 * kHour - 1800, "2023-12-31 21:30:00");
         shown("+5:45 minutes roll the hour", r(24, 6, 30, 23, 20, 0), 5 * kHour + 2700, "2024-07-01 05:05:00");
         shown("+14 h", r(24, 12, 31, 12, 0, 0), 14 * kHour, "2025-01-01 02:00:00");
         shown("-12 h", r(24, 1, 1, 11, 59, 59), -12 * kHour, "2023-12-31 23:59:59");

@@ -4,6 +4,7 @@
 #include "controller.h"
 #include "controller_polls.h"
 #include "sim_options.h"
+#include "test_support.h"
 
 #include <QRegularExpression>
 #include <QTest>
@@ -18,7 +19,7 @@ Q_DECLARE_METATYPE(tessavin::sim::Fault)
 
 namespace {
 
-QByteArray hex(const char* text) { return QByteArray::fromHex(QByteArray(text)); }
+using tessavin::test::hex;
 QByteArray spaced(const QByteArray& bytes) { return bytes.toHex(' ').toUpper(); }
 
 bool frameChecksumOk(const QByteArray& bytes, qsizetype from, qsizetype count)
@@ -394,20 +395,6 @@ private slots:
         QVERIFY(frameChecksumOk(big, 0, 4));
         QVERIFY(frameChecksumOk(big, 6, 1192));
         QCOMPARE(spaced(big.mid(6, 6)), spaced(hex("2C 06 D2 04 00 00")));
-    }
-
-    void eventLogRingWraps()
-    {
-        EventLog log;
-        log.reset(3);
-        for (const char* r : {"a", "b", "c", "d"})
-            log.appendText(r);
-        QCOMPARE(log.count, 3);
-        QCOMPARE(log.begin, 1);
-        QCOMPARE(log.at(0), QByteArray("d"));
-        QCOMPARE(log.at(1), QByteArray("b"));
-        QCOMPARE(log.at(3), QByteArray());
-        QCOMPARE(log.at(-1), QByteArray());
     }
 
     void defaultRecordsHaveTheRecordLayout()
