@@ -78,18 +78,6 @@ private slots:
         QCOMPARE(PortDeviceName(field), device);
     }
 
-    void missingDeviceFailsToOpen()
-    {
-        SerialLink link;
-        int changes = 0;
-        link.setOpenChanged([&](bool) { ++changes; });
-        QString error;
-        QVERIFY(!link.OpenPort(QStringLiteral("/dev/tessavin-no-such-port"), 38400, &error));
-        QVERIFY(!link.OpenPort(QString(), 38400));
-        QVERIFY(!link.isOpen());
-        QCOMPARE(changes, 0);
-    }
-
     // A silent peer with the system's own timing: 201 first-byte rounds, about
     // 13 seconds, nothing stored and the Activity label untouched.
     void silentPeerDefaultTiming()

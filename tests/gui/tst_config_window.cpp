@@ -129,65 +129,52 @@ class TestConfigWindow : public QObject {
 private slots:
     // ---- device control commands ----
 
-    // Through the status query's shortcut (it has no control in the window).
-    void statusQuery_data()
+    // The status query (through its Ctrl+T shortcut: it has no control in the
+    // window) and Set test: message, frame, trace, and the label's marks.
+    void commands_data()
     {
+        QTest::addColumn<QString>("handler");
         QTest::addColumn<int>("status");
         QTest::addColumn<bool>("silent");
+        QTest::addColumn<QByteArray>("frame");
         QTest::addColumn<QString>("message");
-        QTest::newRow("01 00") << 0 << false << "       OK";
-        QTest::newRow("01 01") << 1 << false << "   NOT OK = bad json";
-        QTest::newRow("01 02") << 2 << false << "   NOT OK = no memory";
-        QTest::newRow("01 03") << 3 << false << "   NOT OK = no file";
-        QTest::newRow("01 07") << 7 << false << "   NOT OK = ";
-        QTest::newRow("silence") << 0 << true << "      NOT OK = -1";
+        QTest::newRow("status 01 00") << "" << 0 << false << kStatusFrame << "       OK";
+        QTest::newRow("status 01 01") << "" << 1 << false << kStatusFrame << "   NOT OK = bad json";
+        QTest::newRow("status 01 02") << "" << 2 << false << kStatusFrame << "   NOT OK = no memory";
+        QTest::newRow("status 01 03") << "" << 3 << false << kStatusFrame << "   NOT OK = no file";
+        QTest::newRow("status 01 07") << "" << 7 << false << kStatusFrame << "   NOT OK = ";
+        QTest::newRow("status, silence") << "" << 0 << true << kStatusFrame << "      NOT OK = -1";
+        QTest::newRow("Set test") << "Set_TestClick" << 0 << false << kSetTestFrame << kOk;
+        QTest::newRow("Set test, silence") << "Set_TestClick" << 0 << true << kSetTestFrame << kCommandFailed;
     }
-    void statusQuery()
+    void commands()
     {
+        QFETCH(QString, handler);
         QFETCH(int, status);
         QFETCH(bool, silent);
+        QFETCH(QByteArray, frame);
         QFETCH(QString, message);
         Bench b;
         START_OR_SKIP(b);
         b.state([&](sim::ControllerState& s) { s.statusCode = status; });
         if (silent)
-            b.fault(sim::FaultKind::Silence, sim::FaultTarget::configCommand(cfg::kStatusQuery));
+            b.fault(sim::FaultKind::Silence);
         b.form().Label->setText(QStringLiteral(" .  + "));
-        auto* shortcut = b.form().findChild<QShortcut*>(QStringLiteral("StatusQueryShortcut"));
-        QVERIFY(shortcut);
-        QCOMPARE(shortcut->key(), QKeySequence(QStringLiteral("Ctrl+T")));
-        emit shortcut->activated();
+        if (handler.isEmpty()) {
+            auto* shortcut = b.form().findChild<QShortcut*>(QStringLiteral("StatusQueryShortcut"));
+            QVERIFY(shortcut);
+            QCOMPARE(shortcut->key(), QKeySequence(QStringLiteral("Ctrl+T")));
+            emit shortcut->activated();
+        } else {
+            QVERIFY(QMetaObject::invokeMethod(&b.form(), handler.toLatin1().constData()));
+            QVERIFY(b.sim.stateSnapshot().testMode); // a lost reply does not undo it
+        }
         QCOMPARE(b.seam.messages, QStringList{message});
-        QCOMPARE(b.received(), QList<QByteArray>{kStatusFrame});
+        QCOMPARE(b.received(), QList<QByteArray>{frame});
         // While the message is up the label shows this command's marks only.
         QCOMPARE(b.seam.labelAtMessage, QStringList{silent ? " . " : " .  + "});
         QCOMPARE(b.form().Label->text(), QString());
-        const QString readLine = silent ? QStringLiteral("bool Send, ReadBuf=0 0 0")
-                                        : QStringLiteral("bool Send, ReadBuf=5 1 %1").arg(status);
-        QCOMPARE(b.diagnostic(), (QStringList{"bool Send =12", "05 64 03 0B 01 06 00 00 00 37 C8 1C ", readLine}));
-        QVERIFY(b.form().session().link.isOpen());
-    }
-
-    void setTest_data()
-    {
-        QTest::addColumn<bool>("silent");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("answered") << false << kOk;
-        QTest::newRow("silence") << true << kCommandFailed;
-    }
-    void setTest()
-    {
-        QFETCH(bool, silent);
-        QFETCH(QString, message);
-        Bench b;
-        START_OR_SKIP(b);
-        if (silent)
-            b.fault(sim::FaultKind::Silence, sim::FaultTarget::configCommand(cfg::kSetTestMode));
-        b.form().Set_TestClick();
-        QCOMPARE(b.seam.messages, QStringList{message});
-        QCOMPARE(b.received(), QList<QByteArray>{kSetTestFrame});
-        QVERIFY(b.sim.stateSnapshot().testMode); // a lost reply does not undo it
-        QCOMPARE(b.form().Label->text(), QString());
+        QCOMPARE(b.diagnostic(), traced(frame, silent ? QByteArray() : sim::ConfigReply(std::uint8_t(status))));
         QVERIFY(!b.form().ok->isHidden());
     }
 
