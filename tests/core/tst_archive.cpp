@@ -59,7 +59,6 @@ private slots:
     // ---- lines ----
 
     // An undated record keeps its raw fields, however impossible; a five-digit index.
-
     void undatedRecordLine()
     {
         const std::uint8_t bytes[] = {0x00, 0x02, 0x1F, 0x19, 0x3C, 0x00, 0xCD, 0xCC, 0xFC, 0xC0};
@@ -113,7 +112,6 @@ private slots:
     }
 
     // EdVal's text for ONE.
-
     void truncatedValue_data()
     {
         QTest::addColumn<float>("value");

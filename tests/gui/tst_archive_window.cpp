@@ -169,9 +169,7 @@ private slots:
     }
 
     // Dated records move by the computer's real UTC offset, signed, half-hour zones
-
     // too, across midnight, the year end and the leap day.
-
     void shiftedToTheComputersZone_data()
     {
         QTest::addColumn<QByteArray>("zone");
@@ -207,9 +205,7 @@ private slots:
     }
 
     // The third record cannot be shown: the message, and the two lines before it
-
     // stay in Memo1 and in the closed file.
-
     void impossibleStampEndsTheDownload_data()
     {
         QTest::addColumn<QByteArray>("zone");
@@ -248,7 +244,6 @@ private slots:
     }
 
     // A good reply whose payload is shorter than a record is a failed read.
-
     void shortRecordIsAFailedRead()
     {
         ScriptedPeer peer;
@@ -275,7 +270,6 @@ private slots:
     }
 
     // ONE writes no line and no file line; EdVal shows the value cut to an integer.
-
     void oneRecordSetsEdVal()
     {
         QFETCH(float, value);

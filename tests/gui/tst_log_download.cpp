@@ -145,7 +145,6 @@ private slots:
 
     // The requested slots, their lines, and the progress bar under Memo1 only
     // while records are read (each line appears before its count is taken).
-
     void choice()
     {
         QFETCH(int, capacity);
@@ -268,9 +267,7 @@ private slots:
     }
 
     // The fourth record request fails; the three lines already read stay in Memo1
-
     // and in the file, and no request follows.
-
     void failedRecordKeepsWhatWasRead_data()
     {
         QTest::addColumn<int>("fault"); // -1: the slot is empty (a reply with no payload)

@@ -31,9 +31,7 @@ class TestScriptWindow : public QObject {
 
 private slots:
     // One data request carries the whole script; its 16-bit length and count fields
-
     // are filled whole. The file (read-only here) is neither changed nor touched.
-
     void downScript_data()
     {
         QTest::addColumn<QByteArray>("script");
@@ -88,7 +86,6 @@ private slots:
     }
 
     // Nothing is sent; NOT OK; a file too long for one request is named in Memo1.
-
     void downScriptRefused_data()
     {
         QTest::addColumn<QByteArray>("content");   // "<missing>": no such file
@@ -146,9 +143,7 @@ private slots:
     }
 
     // The reply's payload after its 10 bytes of frame goes to Memo1 and replaces the
-
     // chosen file; a reply of 10 bytes holds no script and writes nothing.
-
     void upScript_data()
     {
         QTest::addColumn<QByteArray>("script");
@@ -243,7 +238,6 @@ private slots:
     }
 
     // No port, or a controller that does not answer: NOT OK, and no file written.
-
     void failures_data()
     {
         QTest::addColumn<QString>("handler");
