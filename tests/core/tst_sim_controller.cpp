@@ -284,27 +284,6 @@ private slots:
         QVERIFY(!c.handle(kStatusCommand, t0 + 2s).silent());
     }
 
-    void requestLengthFromFirstBytes_data()
-    {
-        QTest::addColumn<QByteArray>("start");
-        QTest::addColumn<int>("length"); // -1: not known yet
-        QTest::newRow("05 64 08 00 (plain request)") << hex("05 64 08 00") << 14;
-        QTest::newRow("05 64 0B 00 (3-byte script)") << hex("05 64 0B 00 46") << 17;
-        QTest::newRow("05 64 E2 03 (986-byte script)") << hex("05 64 E2 03") << 1000;
-        QTest::newRow("05 64 03 0B 01 06 (command frame)") << hex("05 64 03 0B 01 06 00 00 00 37") << 12;
-        QTest::newRow("05 64 03 0B 01 10 .. 28 (40 data bytes)") << hex("05 64 03 0B 01 10 00 00 00 28") << 52;
-        QTest::newRow("05 64 03 0B 01 (function unknown yet)") << hex("05 64 03 0B 01") << -1;
-        QTest::newRow("05 64 03 0B 01 42 (unknown function)") << hex("05 64 03 0B 01 42 00 00 00 01") << -1;
-        QTest::newRow("AA 01 08 01 (not a request)") << hex("AA 01 08 01") << -1;
-    }
-
-    void requestLengthFromFirstBytes()
-    {
-        QFETCH(QByteArray, start);
-        QFETCH(int, length);
-        QCOMPARE(ExpectedRequestLength(start).value_or(-1), length);
-    }
-
     void faultsShapeTheReply_data()
     {
         QTest::addColumn<int>("kind");

@@ -164,9 +164,7 @@ private slots:
             QCOMPARE(f.form1->Boud->text(), QStringLiteral("38400"));
             f.form1->close();
             QCOMPARE(f.exits, 1);
-            QFile file(dir.filePath("log.log"));
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            const QByteArray text = file.readAll();
+            const QByteArray text = readFile(dir.filePath("log.log"));
             QVERIFY(text.startsWith("[log]"));
             QVERIFY(text.contains("port=7"));
             QVERIFY(text.contains("baud=38400"));
@@ -186,10 +184,7 @@ private slots:
     void settingsWithGarbageLines()
     {
         QTemporaryDir dir;
-        QFile file(dir.filePath("log.log"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("garbage\n\x01\x02=\n[log]\nbaud=19200\nnonsense line\n");
-        file.close();
+        QVERIFY(writeFile(dir.filePath("log.log"), "garbage\n\x01\x02=\n[log]\nbaud=19200\nnonsense line\n"));
         WindowFixture f({}, dir.path());
         QCOMPARE(f.form1->Edit1->text(), QStringLiteral("7"));
         QCOMPARE(f.form1->Boud->text(), QStringLiteral("19200"));
@@ -200,9 +195,7 @@ private slots:
     void settingsFallbackAndFailure()
     {
         QTemporaryDir dir;
-        QFile blocker(dir.filePath("not-a-folder"));
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
+        QVERIFY(writeFile(dir.filePath("not-a-folder"), {}));
         const QString unwritable = dir.filePath("not-a-folder/sub");
         {
             WindowFixture f({}, unwritable);
@@ -231,8 +224,7 @@ private slots:
     void openAndClose()
     {
         sim::PseudoTerminal pty;
-        if (!pty.open())
-            QSKIP("no pseudo-terminal");
+        SKIP_UNLESS_STARTED(pty.open());
         WindowFixture f;
         TForm1& w = *f.form1;
         w.Edit1->setText(pty.slavePath());
