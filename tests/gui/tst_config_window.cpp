@@ -178,31 +178,6 @@ private slots:
         QVERIFY(!b.form().ok->isHidden());
     }
 
-    void noPort_data()
-    {
-        QTest::addColumn<QString>("handler");
-        for (const char* name : {"TestClick", "Set_TestClick", "BuRebootClick", "UplClick", "Upl_testClick", "Down_testClick"})
-            QTest::newRow(name) << QString::fromLatin1(name);
-    }
-    void noPort()
-    {
-        QFETCH(QString, handler);
-        Bench b;
-        START_OR_SKIP(b);
-        b.form().Button7Click(); // Close
-        b.form().Memo->setPlainText(QStringLiteral("{\"kept\": true}"));
-        b.form().Label->setText(QStringLiteral(" . "));
-        QVERIFY(QMetaObject::invokeMethod(&b.form(), handler.toLatin1().constData(), Qt::DirectConnection));
-        QCOMPARE(b.seam.messages, QStringList{kNoPort});
-        QCOMPARE(b.seam.labelAtMessage, QStringList{QString()});
-        QCOMPARE(b.form().Label->text(), QString());
-        // The two uploads empty Memo first; the others leave it.
-        QCOMPARE(b.form().Memo->toPlainText().isEmpty(), handler.startsWith(QLatin1String("Upl")));
-        QTest::qWait(50);
-        QVERIFY(b.received().isEmpty());
-        QVERIFY(b.diagnostic().isEmpty());
-    }
-
     // Answered or not, the port is closed after a reboot. A silent controller is
     // waited for with the system's own first-byte rule: 201 rounds of 10 + 55 ms.
     void reboot_data()
@@ -297,49 +272,6 @@ private slots:
         QCOMPARE(b.form().Label->text(), QString());
     }
 
-    void uploadFails_data()
-    {
-        QTest::addColumn<bool>("commandSilent");
-        QTest::newRow("command silent") << true;
-        QTest::newRow("first chunk 01 00: nothing to show") << false;
-    }
-    void uploadFails()
-    {
-        QFETCH(bool, commandSilent);
-        Bench b;
-        START_OR_SKIP(b);
-        if (commandSilent)
-            b.fault(sim::FaultKind::Silence, sim::FaultTarget::configCommand(cfg::kUploadConfig));
-        else
-            b.fault(sim::FaultKind::Truncated, sim::FaultTarget::configFunction(cfg::kFunctionRead), -1, 2);
-        b.form().Memo->setPlainText(QStringLiteral("old text"));
-        b.form().UplClick();
-        QCOMPARE(b.seam.messages, QStringList{kTransferFailed});
-        QCOMPARE(b.form().Memo->toPlainText(), QString());
-        QCOMPARE(b.received().size(), commandSilent ? 1 : 2);
-        QCOMPARE(b.form().Label->text(), QString());
-    }
-
-    // The controller's configuration does not fit the Transfer buffer with its
-    // terminating zero: the upload ends, and nothing of it is shown.
-    void uploadTooLarge()
-    {
-        LinkTiming timing = test::quickTiming();
-        timing.idleGap = 5ms; // 198 exchanges
-        Bench b(timing);
-        START_OR_SKIP(b);
-        b.state([&](sim::ControllerState& s) {
-            s.configuration = letters(50000);
-            s.chunkSize = 255;
-        });
-        b.form().UplClick();
-        QCOMPARE(b.seam.messages, QStringList{kTransferFailed});
-        QCOMPARE(b.form().Memo->toPlainText(), QString());
-        // 196 chunks of 255 bytes arrived; the 197th (20 bytes) would have gone past 49,999.
-        QCOMPARE(b.received().size(), 1 + 197);
-        QCOMPARE(b.diagnostic().last(), QStringLiteral("Upload ->(50000) does not fit 49999 bytes"));
-    }
-
     // ---- the download ----
 
     // Memo goes out in 40-byte data frames between START and STOP: the exact
@@ -379,42 +311,78 @@ private slots:
         QCOMPARE(b.form().Label->text(), QString());
     }
 
-    // No STOP after a failed NEXT: the controller keeps its configuration.
-    void downTestNextFails()
-    {
-        Bench b;
-        START_OR_SKIP(b);
-        b.fault(sim::FaultKind::Silence, sim::FaultTarget::configFunction(cfg::kFunctionWrite));
-        const QByteArray before = b.sim.stateSnapshot().configuration;
-        b.form().Memo->setPlainText(QString::fromLatin1(letters(41)));
-        b.form().Down_testClick();
-        QCOMPARE(b.seam.messages, QStringList{kTransferFailed});
-        QCOMPARE(b.diagnostic().last(), QStringLiteral("Command NEXT Send not ok"));
-        QCOMPARE(b.received().size(), 2);
-        QCOMPARE(b.sim.stateSnapshot().configuration, before);
-    }
+    // ---- failures ----
 
-    void downTestSendsNothing_data()
+    // Commands and transfers that fail or are refused: the message, what reached
+    // the controller, the last trace line, Memo (an upload empties it first), the
+    // Activity label empty again, and no configuration stored.
+    void failures_data()
     {
-        QTest::addColumn<int>("length");
+        QTest::addColumn<QString>("handler");
+        QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("message");
-        QTest::newRow("empty Memo") << 0 << kTransferFailed;
-        QTest::newRow("50,000 bytes") << 50000
-                                      << "Too large: 50000 bytes; a configuration holds at most 49999 bytes.";
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<QString>("lastTrace"); // empty: nothing traced
+        for (const char* name : {"TestClick", "Set_TestClick", "BuRebootClick", "UplClick", "Upl_testClick", "Down_testClick"})
+            QTest::addRow("%s, no port", name) << name << "no port" << kNoPort << 0 << "";
+        QTest::newRow("Upload, command silent") << "UplClick" << "command silent" << kTransferFailed << 1
+                                                << "bool Send, ReadBuf=0 0 0";
+        QTest::newRow("Upload, first chunk 01 00") << "UplClick" << "first chunk 01 00" << kTransferFailed << 2
+                                                   << "bool Send, ReadBuf=2 1 0";
+        // 196 chunks of 255 bytes arrive; the 197th (20 bytes) would go past 49,999.
+        QTest::newRow("Upload, 50,000 bytes") << "UplClick" << "too large" << kTransferFailed << 1 + 197
+                                              << "Upload ->(50000) does not fit 49999 bytes";
+        QTest::newRow("Down test, empty Memo") << "Down_testClick" << "" << kTransferFailed << 0 << "";
+        QTest::newRow("Down test, 50,000 bytes") << "Down_testClick" << "large Memo"
+                                                 << "Too large: 50000 bytes; a configuration holds at most 49999 bytes."
+                                                 << 0 << "";
+        QTest::newRow("Down test, NEXT silent: no STOP") << "Down_testClick" << "NEXT silent" << kTransferFailed << 2
+                                                         << "Command NEXT Send not ok";
     }
-    void downTestSendsNothing()
+    void failures()
     {
-        QFETCH(int, length);
+        QFETCH(QString, handler);
+        QFETCH(QString, setup);
         QFETCH(QString, message);
-        Bench b;
+        QFETCH(int, frames);
+        QFETCH(QString, lastTrace);
+        LinkTiming timing = test::quickTiming();
+        timing.idleGap = 5ms; // the too-large upload takes 198 exchanges
+        Bench b(timing);
         START_OR_SKIP(b);
-        b.form().Memo->setPlainText(QString::fromLatin1(letters(length)));
-        b.form().Down_testClick();
+        const QByteArray stored = b.sim.stateSnapshot().configuration;
+        const QString memo = setup.isEmpty()              ? QString()
+                             : setup == "large Memo"      ? QString::fromLatin1(letters(50000))
+                             : setup == "NEXT silent"     ? QString::fromLatin1(letters(41))
+                                                          : QStringLiteral("{\"kept\": true}");
+        b.form().Memo->setPlainText(memo);
+        if (setup == "no port")
+            b.form().Button7Click(); // Close
+        else if (setup == "command silent")
+            b.fault(sim::FaultKind::Silence, sim::FaultTarget::configCommand(cfg::kUploadConfig));
+        else if (setup == "first chunk 01 00")
+            b.fault(sim::FaultKind::Truncated, sim::FaultTarget::configFunction(cfg::kFunctionRead), -1, 2);
+        else if (setup == "NEXT silent")
+            b.fault(sim::FaultKind::Silence, sim::FaultTarget::configFunction(cfg::kFunctionWrite));
+        else if (setup == "too large")
+            b.state([](sim::ControllerState& s) {
+                s.configuration = letters(50000);
+                s.chunkSize = 255;
+            });
+        b.form().Label->setText(QStringLiteral(" . "));
+        QVERIFY(QMetaObject::invokeMethod(&b.form(), handler.toLatin1().constData()));
+
         QCOMPARE(b.seam.messages, QStringList{message});
-        QTest::qWait(50);
-        QVERIFY(b.received().isEmpty());
-        QVERIFY(b.diagnostic().isEmpty());
+        if (frames == 0) {
+            QCOMPARE(b.seam.labelAtMessage, QStringList{QString()});
+            QTest::qWait(50);
+        }
+        QCOMPARE(b.received().size(), frames);
+        QCOMPARE(b.diagnostic().value(b.diagnostic().size() - 1), lastTrace);
+        QCOMPARE(b.form().Memo->toPlainText(), handler.startsWith(QLatin1String("Upl")) ? QString() : memo);
         QCOMPARE(b.form().Label->text(), QString());
+        if (setup != "too large")
+            QCOMPARE(b.sim.stateSnapshot().configuration, stored);
     }
 
     // ---- files ----
