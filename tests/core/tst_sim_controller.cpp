@@ -180,30 +180,6 @@ private slots:
         QCOMPARE(c.state().requestsRejected, 1);
     }
 
-    void configCommandReplies_data()
-    {
-        QTest::addColumn<int>("statusCode");
-        QTest::addColumn<QByteArray>("request");
-        QTest::addColumn<QByteArray>("reply");
-        QTest::newRow("status 0") << 0 << kStatusCommand << hex("01 00 00 20 00");
-        QTest::newRow("status 7") << 7 << kStatusCommand << hex("01 07 00 22 30");
-        QTest::newRow("set test") << 5 << kSetTestCommand << hex("01 00 00 20 00");
-    }
-
-    void configCommandReplies()
-    {
-        QFETCH(int, statusCode);
-        QFETCH(QByteArray, request);
-        QFETCH(QByteArray, reply);
-        Controller c;
-        c.state().statusCode = statusCode;
-        QCOMPARE(spaced(c.handle(request).bytes()), spaced(reply));
-        if (request == kSetTestCommand) {
-            QVERIFY(c.state().testMode);
-            QCOMPARE(c.state().setTestCount, 1);
-        }
-    }
-
     void configurationUploadInChunks_data()
     {
         QTest::addColumn<QByteArray>("command");
