@@ -1,6 +1,9 @@
 // The emulated controller on a pseudo-terminal, driven by a plain QSerialPort
-// client as the application would drive it.
+// client, and by the system's own serial link with its default timing (what a
+// faulty reply turns into on the reading side).
 #include "controller_thread.h"
+#include "register_link.h"
+#include "serial_link.h"
 
 #include <QElapsedTimer>
 #include <QSerialPort>
@@ -9,6 +12,7 @@
 #include <chrono>
 #include <thread>
 
+using namespace tessavin;
 using namespace tessavin::sim;
 using namespace std::chrono_literals;
 
@@ -97,16 +101,47 @@ private slots:
         QCOMPARE(log[1].direction, Direction::Received);
     }
 
-    void slowTurnaroundDelaysTheFirstByte()
+    // The link's count read when the reply meets each fault; afterwards whatever
+    // was left of it on the line is purged by the next request, which reads clean.
+    void linkReadsUnderFaults_data()
     {
-        QSerialPort port;
-        QVERIFY2(openClient(port), qPrintable(port.errorString()));
-        sim_->withController([](Controller& c) { c.addFault({FaultKind::SlowTurnaround, FaultTarget::any(), 1, -1, 300ms}); });
+        QTest::addColumn<int>("fault"); // -1: none
+        QTest::addColumn<int>("bytes");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("clean reply") << -1 << -1 << 291;
+        QTest::newRow("trailing garbage") << int(FaultKind::TrailingGarbage) << -1 << 291;
+        QTest::newRow("slow turnaround, 300 ms") << int(FaultKind::SlowTurnaround) << -1 << 291;
+        QTest::newRow("split after 6 bytes, pause over the idle gap") << int(FaultKind::Split) << 6 << 0;
+        QTest::newRow("bad header checksum") << int(FaultKind::BadHeaderChecksum) << -1 << 0;
+        QTest::newRow("bad body checksum") << int(FaultKind::BadBodyChecksum) << -1 << 0;
+        QTest::newRow("truncated to 9") << int(FaultKind::Truncated) << 9 << 0;
+        QTest::newRow("1200-byte reply") << int(FaultKind::Oversized) << -1 << 0;
+        QTest::newRow("silence") << int(FaultKind::Silence) << -1 << 0;
+    }
+
+    void linkReadsUnderFaults()
+    {
+        QFETCH(int, fault);
+        QFETCH(int, bytes);
+        QFETCH(int, expected);
+        if (fault >= 0)
+            sim_->withController([&](Controller& c) {
+                c.addFault({FaultKind(fault), FaultTarget::registerCommand(0x1C), 1, bytes, 300ms});
+            });
+        LinkTiming timing; // the system's values, except the wait for a reply that never comes
+        if (fault == int(FaultKind::Silence))
+            timing.firstByteTries = 3;
+        SerialLink link(timing);
+        QVERIFY(link.OpenPort(sim_->slavePath(), 38400));
+        FrameBuffer frame{};
         QElapsedTimer t;
         t.start();
-        send(port, kIdentRequest);
-        QCOMPARE(spaced(readBytes(port, 14, 3000)), spaced(kIdentReply));
-        QVERIFY(t.elapsed() >= 300);
+        QCOMPARE(int(RegReadWord(link, frame, BuildRegRequest(frame, reg::kLogCount))), expected);
+        if (fault == int(FaultKind::SlowTurnaround))
+            QVERIFY(t.elapsed() >= 300);
+        if (fault != int(FaultKind::Silence))
+            QVERIFY(sim_->waitFor([](const auto& log) { return log.size() >= 2 && log[1].lastByte > log[1].firstByte; }, 5s));
+        QCOMPARE(int(RegReadWord(link, frame, BuildRegRequest(frame, reg::kLogCapacity))), 2000);
     }
 
     void repliesArePacedAtTheBaudRate()
