@@ -1,12 +1,14 @@
 // The log control and service commands in the real window against the emulated
 // controller: exact request bytes, the Status pairs, Edi, and the Confirmation
-// dialog in front of Clear log and Registration.
+// dialog in front of Clear log and Registration; the pressure text on its own.
+#include "service_commands.h"
 #include "window_fixture.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 
+#include <clocale>
 #include <limits>
 
 using namespace tessavin;
@@ -168,6 +170,31 @@ private slots:
         QCOMPARE(w.Edi->text(), edi);
         QCOMPARE(w.Label2->isHidden(), !ok);
         QCOMPARE(w.Label5->isHidden(), ok);
+    }
+
+    // Four blanks, then "%5.2f" with a point whatever the user's locale.
+    void pressureText_data()
+    {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("123.456 as a float") << double(123.456f) << QStringLiteral("    123.46");
+        QTest::newRow("0.004") << 0.004 << QStringLiteral("     0.00");
+        QTest::newRow("12345.678") << 12345.678 << QStringLiteral("    12345.68");
+        QTest::newRow("0.005 as a float is just below: rounds down") << double(0.005f) << QStringLiteral("     0.00");
+        QTest::newRow("infinity") << std::numeric_limits<double>::infinity() << QStringLiteral("      inf");
+    }
+
+    void pressureText()
+    {
+        QFETCH(double, value);
+        QFETCH(QString, text);
+        QCOMPARE(PressureText(value), text);
+        for (const char* name : {"de_DE.UTF-8", "ru_RU.UTF-8", "fr_FR.UTF-8"}) {
+            if (!std::setlocale(LC_NUMERIC, name))
+                continue;
+            QCOMPARE(PressureText(value), text);
+            std::setlocale(LC_NUMERIC, "C");
+        }
     }
 
     void withoutAPortTheCommandsFail()
