@@ -87,7 +87,7 @@ int main(int argc, char** argv)
                                                   "configuration command code, e.g. cfg=0x63), fn=16 or fn=17 (configuration "
                                                   "data frames); without it, every request. times: how many replies it "
                                                   "spoils (default: all). Example: --fault split:reg=0x1A,times=3"),
-                                   QStringLiteral("pollSpec"));
+                                   QStringLiteral("fault"));
     parser.addOption(fault);
     const QCommandLineOption poll(QStringLiteral("poll"),
                                   QStringLiteral("Poll the window's responder (repeatable; sent in turn, one every "
@@ -95,7 +95,7 @@ int main(int argc, char** argv)
                                                  "[,strand=N]. FUNCTION: 1 date and time, 2 coefficients, 10 report of "
                                                  "three values; fill: leading 0xFF bytes. Answers are checked and shown "
                                                  "with --trace. Example: --poll 1,addr=1 --poll 10,addr=5,strand=3,fill=3"),
-                                  QStringLiteral("pollSpec"));
+                                  QStringLiteral("poll"));
     parser.addOption(poll);
     const QCommandLineOption demoPolls(QStringLiteral("demo-polls"),
                                        QStringLiteral("Poll as the demonstration does: 1,addr=1 then 2,addr=2 then 10,addr=5,strand=3."));

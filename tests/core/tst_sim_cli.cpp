@@ -91,7 +91,7 @@ private slots:
         QVERIFY(sim.waitForFinished(5000));
         QCOMPARE(sim.exitCode(), exitCode);
         if (exitCode == 0)
-            QVERIFY(sim.readAllStandardOutput().contains("--fault <"));
+            QVERIFY(sim.readAllStandardOutput().contains("--fault <fault>"));
         else
             QVERIFY(sim.readAllStandardError().startsWith("tessavin-sim: "));
     }
