@@ -356,6 +356,22 @@ void TForm1::showStatus(QLabel* okLabel, QLabel* notOkLabel, std::optional<bool>
     notOkLabel->setVisible(verdict.has_value() && !*verdict);
 }
 
+tessavin::RecordChoice TForm1::recordChoice() const
+{
+    using tessavin::RecordChoice;
+    if (Last10->isChecked())
+        return RecordChoice::Last10;
+    if (Last100->isChecked())
+        return RecordChoice::Last100;
+    if (Last500->isChecked())
+        return RecordChoice::Last500;
+    if (Index->isChecked())
+        return RecordChoice::Index;
+    if (ONE->isChecked())
+        return RecordChoice::One;
+    return RecordChoice::None;
+}
+
 bool TForm1::openPortFromFields()
 {
     session_->link.close();

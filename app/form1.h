@@ -3,6 +3,7 @@
 // and write the result into widgets. The handlers of each area live in a file of
 // their own (form1_config.cpp, form1_log.cpp, form1_retro.cpp, form1_poll.cpp).
 #include "config_text.h"
+#include "record_choice.h"
 #include "session.h"
 #include "ui_seam.h"
 
@@ -140,6 +141,8 @@ public:
     static void processMessages();
     // Status pair: shows exactly one of the two (or neither).
     static void showStatus(QLabel* okLabel, QLabel* notOkLabel, std::optional<bool> verdict);
+    // The ticked record choice box (None when no box is ticked).
+    tessavin::RecordChoice recordChoice() const;
     // Opens the port from Edit1 and Boud (any open port is closed first); shows
     // the messages of a failed open. True when a port is open afterwards.
     bool openPortFromFields();

@@ -31,21 +31,6 @@ void askAndShow(TForm1& form, LogQuestion question)
     TForm1::showStatus(form.Label2, form.Label5, true);
 }
 
-LogChoice tickedChoice(const TForm1& form)
-{
-    if (form.Last10->isChecked())
-        return LogChoice::Last10;
-    if (form.Last100->isChecked())
-        return LogChoice::Last100;
-    if (form.Last500->isChecked())
-        return LogChoice::Last500;
-    if (form.Index->isChecked())
-        return LogChoice::Index;
-    if (form.ONE->isChecked())
-        return LogChoice::One;
-    return LogChoice::None;
-}
-
 // The progress bar under Memo1 is there only while records are being read.
 class ProgressShown {
 public:
@@ -128,16 +113,16 @@ void TForm1::ButContLogClick()
             file.create(path); // a file that cannot be created: the records are still shown
     }
 
-    const LogChoice choice = tickedChoice(*this);
+    const RecordChoice choice = recordChoice();
     int number = 0;
-    if (choice == LogChoice::Index || choice == LogChoice::One) {
-        const auto typed = fieldInteger(choice == LogChoice::Index ? Beg : EdONE);
+    if (choice == RecordChoice::Index || choice == RecordChoice::One) {
+        const auto typed = fieldInteger(choice == RecordChoice::Index ? Beg : EdONE);
         if (!typed)
             return; // no record read; the file closes empty
         number = *typed;
     }
-    if (choice == LogChoice::None) {
-        Memo1->appendPlainText(QStringLiteral("No record choice ticked (10, 100, 500, последних or 1): nothing read."));
+    if (choice == RecordChoice::None) {
+        Memo1->appendPlainText(tessavin::NoRecordChoiceLine());
         return;
     }
 

@@ -28,22 +28,6 @@ void archiveBeginStep(TForm1& form)
     TForm1::showStatus(form.Label2, form.Label5, begin > 0);
 }
 
-tessavin::ArchiveChoice archiveChoice(const TForm1& form)
-{
-    using tessavin::ArchiveChoice;
-    if (form.ONE->isChecked())
-        return ArchiveChoice::One;
-    if (form.Last500->isChecked())
-        return ArchiveChoice::Last500;
-    if (form.Last100->isChecked())
-        return ArchiveChoice::Last100;
-    if (form.Last10->isChecked())
-        return ArchiveChoice::Last10;
-    if (form.Index->isChecked())
-        return ArchiveChoice::Index;
-    return ArchiveChoice::None;
-}
-
 QString nativePath(const QString& path) { return QDir::toNativeSeparators(path); }
 
 } // namespace
@@ -76,21 +60,21 @@ void TForm1::ButContRetroClick()
             file.create(path);
     }
 
-    plan.choice = archiveChoice(*this);
-    if (plan.choice == tessavin::ArchiveChoice::Index) {
+    plan.choice = recordChoice();
+    if (plan.choice == tessavin::RecordChoice::Index) {
         const auto n = fieldInteger(Beg);
         if (!n)
             return;
         plan.indexCount = *n;
-    } else if (plan.choice == tessavin::ArchiveChoice::One) {
+    } else if (plan.choice == tessavin::RecordChoice::One) {
         const auto n = fieldInteger(EdONE);
         if (!n)
             return;
         plan.oneIndex = *n;
     }
 
-    if (plan.choice == tessavin::ArchiveChoice::None) {
-        Memo1->appendPlainText(QStringLiteral("No record choice ticked (10, 100, 500, последних or 1): nothing read."));
+    if (plan.choice == tessavin::RecordChoice::None) {
+        Memo1->appendPlainText(tessavin::NoRecordChoiceLine());
         return;
     }
 

@@ -69,7 +69,7 @@ int main(int argc, char** argv)
 
     AskLogQuestion(session, LogQuestion::Count);
     AskLogQuestion(session, LogQuestion::Begin);
-    const LogSpan span = ChooseLogSpan(LogChoice::Last500, 0, session.begin, session.count, kDefaultLogCapacity);
+    const LogSpan span = ChooseLogSpan(RecordChoice::Last500, 0, session.begin, session.count, kDefaultLogCapacity);
     controller.clearFrames();
 
     QTemporaryDir dir;

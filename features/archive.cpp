@@ -95,7 +95,7 @@ int ArchiveSlot(int index)
     return index;
 }
 
-ArchiveRange ChooseArchiveRange(int newestIndex, ArchiveChoice choice, int indexCount)
+ArchiveRange ChooseArchiveRange(int newestIndex, RecordChoice choice, int indexCount)
 {
     const auto last = [newestIndex](int n) {
         int start = newestIndex - n + 1;
@@ -104,13 +104,13 @@ ArchiveRange ChooseArchiveRange(int newestIndex, ArchiveChoice choice, int index
         return ArchiveRange{start, n};
     };
     switch (choice) {
-    case ArchiveChoice::Last500:
+    case RecordChoice::Last500:
         return last(500);
-    case ArchiveChoice::Last100:
+    case RecordChoice::Last100:
         return last(100);
-    case ArchiveChoice::Last10:
+    case RecordChoice::Last10:
         return last(10);
-    case ArchiveChoice::Index: {
+    case RecordChoice::Index: {
         if (indexCount <= 0)
             return {0, indexCount};
         long long start = static_cast<long long>(newestIndex) - indexCount + 1;
@@ -118,9 +118,9 @@ ArchiveRange ChooseArchiveRange(int newestIndex, ArchiveChoice choice, int index
             start += 1000 * ((-start + 999) / 1000);
         return {static_cast<int>(start), indexCount};
     }
-    case ArchiveChoice::One:
+    case RecordChoice::One:
         return {0, 1};
-    case ArchiveChoice::None:
+    case RecordChoice::None:
         break;
     }
     return {0, 0};
@@ -211,7 +211,7 @@ ArchiveOutcome ReadArchiveRecords(Session& session, int newestIndex, const Archi
 {
     ArchiveOutcome outcome;
     const ArchiveRange range = ChooseArchiveRange(newestIndex, plan.choice, plan.indexCount);
-    const bool one = plan.choice == ArchiveChoice::One;
+    const bool one = plan.choice == RecordChoice::One;
     int idx = range.start;
     for (int i = 0; i < range.count; ++i, ++idx) {
         if (events.processMessages)

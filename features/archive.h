@@ -10,6 +10,7 @@
 // UTC, and every dated record is moved by the computer's real offset from UTC
 // (signed, to the second), the date following across midnight, month and year
 // ends and leap days. Undated records are shown as they came.
+#include "record_choice.h"
 #include "session.h"
 
 #include <cstddef>
@@ -23,9 +24,6 @@ namespace tessavin {
 constexpr int kArchiveSlots = 1001;
 constexpr int kArchiveLastIndex = kArchiveSlots - 1;
 constexpr std::size_t kArchiveRecordSize = 10;
-
-// Which stretch of the ring to read; at most one choice box is ticked.
-enum class ArchiveChoice { None, Last10, Last100, Last500, Index, One };
 
 // The first index and the number of records to read. A count of 0 or less reads nothing.
 struct ArchiveRange {
@@ -42,7 +40,7 @@ int ArchiveNewestIndex(int begin);
 //     (as often as needed for an N beyond the ring); count N.
 //   One: count 1 (the index itself comes from the one-record field).
 //   None: nothing.
-ArchiveRange ChooseArchiveRange(int newestIndex, ArchiveChoice choice, int indexCount = 0);
+ArchiveRange ChooseArchiveRange(int newestIndex, RecordChoice choice, int indexCount = 0);
 
 // The slot an index running past the ring's end stands for (1001 is 0 again).
 int ArchiveSlot(int index);
@@ -104,7 +102,7 @@ std::string TruncatedValueText(float value);
 int ReadArchiveBegin(Session& session);
 
 struct ArchivePlan {
-    ArchiveChoice choice = ArchiveChoice::None;
+    RecordChoice choice = RecordChoice::None;
     int indexCount = 0;      // N of the Index choice
     int oneIndex = 0;        // the record read by the One choice
     long long utcOffsetSeconds = 0;

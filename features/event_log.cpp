@@ -12,14 +12,14 @@ namespace {
 // Lets pending window events run once, through the link's pump.
 void letEventsRun(Session& session) { session.link.pause(std::chrono::milliseconds(0)); }
 
-int choiceNumber(LogChoice choice)
+int choiceNumber(RecordChoice choice)
 {
     switch (choice) {
-    case LogChoice::Last10:
+    case RecordChoice::Last10:
         return 10;
-    case LogChoice::Last100:
+    case RecordChoice::Last100:
         return 100;
-    case LogChoice::Last500:
+    case RecordChoice::Last500:
         return 500;
     default:
         return 0;
@@ -64,26 +64,26 @@ QString LogQuestionLine(LogQuestion question, int value)
     return QStringLiteral("OK=%1").arg(value);
 }
 
-LogSpan ChooseLogSpan(LogChoice choice, int number, int begin, int count, int capacity)
+LogSpan ChooseLogSpan(RecordChoice choice, int number, int begin, int count, int capacity)
 {
     const bool full = count >= capacity;
     LogSpan span;
     switch (choice) {
-    case LogChoice::None:
+    case RecordChoice::None:
         return span;
-    case LogChoice::One:
+    case RecordChoice::One:
         span.first = number;
         span.count = 1;
         return span;
-    case LogChoice::Index:
+    case RecordChoice::Index:
         // N records asked for: with the ring full, asking for all of them still
         // counts back from the begin.
         span.first = (number < count || (full && number == count)) ? begin - number : 0;
         span.count = std::min(number, count);
         break;
-    case LogChoice::Last10:
-    case LogChoice::Last100:
-    case LogChoice::Last500: {
+    case RecordChoice::Last10:
+    case RecordChoice::Last100:
+    case RecordChoice::Last500: {
         const int n = choiceNumber(choice);
         span.first = count > n ? begin - n : 0;
         span.count = std::min(count, n);

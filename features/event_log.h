@@ -8,6 +8,7 @@
 // then reads K records from S on, wrapping from M - 1 to 0, and hands each one,
 // presented as a line, to the window and to the file.
 #include "log_presentation.h"
+#include "record_choice.h"
 #include "open_files.h"
 #include "session.h"
 
@@ -30,9 +31,6 @@ int AskLogQuestion(Session& session, LogQuestion question);
 // The memo line of an answer: "MAX=2000", "N=150", "OK=150".
 QString LogQuestionLine(LogQuestion question, int value);
 
-// The record choice boxes; at most one is ticked.
-enum class LogChoice { None, Last10, Last100, Last500, Index, One };
-
 struct LogSpan {
     int first = 0; // S: the index of the first record read
     int count = 0; // K: how many records are read
@@ -42,7 +40,7 @@ struct LogSpan {
 // newest records) or for One (the record's index); the other choices ignore it.
 // The newest-records choices end with the record at begin - 1; a full ring
 // (count >= capacity) wraps a negative S by adding the count. No choice reads nothing.
-LogSpan ChooseLogSpan(LogChoice choice, int number, int begin, int count, int capacity);
+LogSpan ChooseLogSpan(RecordChoice choice, int number, int begin, int count, int capacity);
 
 // Where the loop's records go. Every member may be empty.
 struct LogRecordSink {

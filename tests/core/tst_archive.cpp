@@ -10,7 +10,7 @@
 
 using namespace tessavin;
 
-Q_DECLARE_METATYPE(tessavin::ArchiveChoice)
+Q_DECLARE_METATYPE(tessavin::RecordChoice)
 Q_DECLARE_METATYPE(tessavin::ArchiveStampError)
 
 namespace {
@@ -28,26 +28,26 @@ private slots:
     void rangeFromBegin_data()
     {
         QTest::addColumn<int>("begin");
-        QTest::addColumn<ArchiveChoice>("choice");
+        QTest::addColumn<RecordChoice>("choice");
         QTest::addColumn<int>("n");
         QTest::addColumn<int>("start");
         QTest::addColumn<int>("count");
 
-        QTest::newRow("B=1001 Last10") << 1001 << ArchiveChoice::Last10 << 0 << 991 << 10;
-        QTest::newRow("B=600 Last500") << 600 << ArchiveChoice::Last500 << 0 << 100 << 500;
-        QTest::newRow("B=50 Last100") << 50 << ArchiveChoice::Last100 << 0 << 951 << 100;
-        QTest::newRow("B=300 Index 30") << 300 << ArchiveChoice::Index << 30 << 270 << 30;
-        QTest::newRow("B=10 Index 2500 (beyond the ring)") << 10 << ArchiveChoice::Index << 2500 << 510 << 2500;
-        QTest::newRow("Index 0 reads nothing") << 10 << ArchiveChoice::Index << 0 << 0 << 0;
-        QTest::newRow("Index -4 reads nothing") << 10 << ArchiveChoice::Index << -4 << 0 << -4;
-        QTest::newRow("One") << 10 << ArchiveChoice::One << 0 << 0 << 1;
-        QTest::newRow("nothing ticked") << 10 << ArchiveChoice::None << 0 << 0 << 0;
+        QTest::newRow("B=1001 Last10") << 1001 << RecordChoice::Last10 << 0 << 991 << 10;
+        QTest::newRow("B=600 Last500") << 600 << RecordChoice::Last500 << 0 << 100 << 500;
+        QTest::newRow("B=50 Last100") << 50 << RecordChoice::Last100 << 0 << 951 << 100;
+        QTest::newRow("B=300 Index 30") << 300 << RecordChoice::Index << 30 << 270 << 30;
+        QTest::newRow("B=10 Index 2500 (beyond the ring)") << 10 << RecordChoice::Index << 2500 << 510 << 2500;
+        QTest::newRow("Index 0 reads nothing") << 10 << RecordChoice::Index << 0 << 0 << 0;
+        QTest::newRow("Index -4 reads nothing") << 10 << RecordChoice::Index << -4 << 0 << -4;
+        QTest::newRow("One") << 10 << RecordChoice::One << 0 << 0 << 1;
+        QTest::newRow("nothing ticked") << 10 << RecordChoice::None << 0 << 0 << 0;
     }
 
     void rangeFromBegin()
     {
         QFETCH(int, begin);
-        QFETCH(ArchiveChoice, choice);
+        QFETCH(RecordChoice, choice);
         QFETCH(int, n);
         QFETCH(int, start);
         QFETCH(int, count);

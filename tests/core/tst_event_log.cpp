@@ -97,8 +97,8 @@ private slots:
         QTest::addColumn<int>("first");
         QTest::addColumn<int>("records");
 
-        const int last10 = int(LogChoice::Last10), last100 = int(LogChoice::Last100), last500 = int(LogChoice::Last500);
-        const int index = int(LogChoice::Index), one = int(LogChoice::One), none = int(LogChoice::None);
+        const int last10 = int(RecordChoice::Last10), last100 = int(RecordChoice::Last100), last500 = int(RecordChoice::Last500);
+        const int index = int(RecordChoice::Index), one = int(RecordChoice::One), none = int(RecordChoice::None);
         QTest::newRow("Last10, C 10 = N: from 0") << last10 << 0 << 10 << 10 << 2000 << 0 << 10;
         QTest::newRow("Last500, full ring at B 600") << last500 << 0 << 600 << 2000 << 2000 << 100 << 500;
         QTest::newRow("Last500, C 0") << last500 << 0 << 0 << 0 << 2000 << 0 << 0;
@@ -124,7 +124,7 @@ private slots:
         QFETCH(int, first);
         QFETCH(int, records);
 
-        const LogSpan s = ChooseLogSpan(LogChoice(choice), number, begin, count, capacity);
+        const LogSpan s = ChooseLogSpan(RecordChoice(choice), number, begin, count, capacity);
         QCOMPARE(s.first, first);
         QCOMPARE(s.count, records);
     }
