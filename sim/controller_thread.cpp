@@ -244,15 +244,8 @@ void ControllerThread::serveRequest(QByteArray request, SimClock::time_point fir
         reply = controller_.handle(request, SimClock::now());
     }
     lastRequest_ = SimClock::now();
-    LoggedFrame received;
-    received.direction = Direction::Received;
-    received.kind = ClassifyFrame(request);
-    received.firstByte = first;
-    received.lastByte = last;
-    received.bytes = request;
-    if (reply.silent())
-        received.note = reply.note;
-    log(std::move(received));
+    log({.direction = Direction::Received, .kind = ClassifyFrame(request), .firstByte = first, .lastByte = last,
+         .bytes = request, .note = reply.silent() ? reply.note : QByteArray()});
     if (!reply.silent())
         writeReply(reply, request);
 }
@@ -353,15 +346,9 @@ PollResult ControllerThread::doPoll(const PollSpec& pollSpec, std::chrono::milli
     result.sentAt = sentAt;
     if (!answer.isEmpty()) {
         result.answerDelay = std::chrono::duration_cast<std::chrono::milliseconds>(answerLast - sentAt);
-        LoggedFrame received;
-        received.direction = Direction::Received;
-        received.kind = ClassifyFrame(answer);
-        received.firstByte = answerFirst;
-        received.lastByte = answerLast;
-        received.bytes = answer;
-        if (!result.ok())
-            received.note = "answer failed its checks";
-        log(std::move(received));
+        log({.direction = Direction::Received, .kind = ClassifyFrame(answer), .firstByte = answerFirst,
+             .lastByte = answerLast, .bytes = answer,
+             .note = result.ok() ? QByteArray() : QByteArray("answer failed its checks")});
     }
     {
         std::lock_guard lock(logMutex_);
