@@ -8,26 +8,83 @@
 #include "sim_options.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTemporaryDir>
 
+#include "tessavin_version.h"
+
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <memory>
 
 namespace tessavin {
 
+namespace {
+
+struct WindowOptions {
+    QCommandLineOption demo{QStringLiteral("demo"),
+                            QStringLiteral("Start with a built-in emulated controller on a pseudo-terminal; "
+                                           "the COM field holds its path. Settings are kept apart.")};
+};
+
+void describe(QCommandLineParser& parser, const WindowOptions& options)
+{
+    parser.setApplicationDescription(QStringLiteral(
+        "Tessavin: service tool for a logging controller on a serial port.\n"
+        "Opens the main window; the port and baud rate come from the settings file."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption(options.demo);
+}
+
+// --help and --version answer without a display, before the window's toolkit starts.
+bool asksOnlyForText(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        for (const char* text : {"--help", "--help-all", "-h", "-?", "--version", "-v"})
+            if (std::strcmp(argv[i], text) == 0)
+                return true;
+    return false;
+}
+
+} // namespace
+
 int RunApplication(int argc, char** argv)
 {
+    if (asksOnlyForText(argc, argv)) {
+        QCoreApplication core(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("tessavin"));
+        QCoreApplication::setApplicationVersion(QStringLiteral(TESSAVIN_VERSION));
+        QCommandLineParser parser;
+        WindowOptions options;
+        describe(parser, options);
+        parser.process(core); // prints the help or the version and ends the process
+        return 0;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tessavin"));
     QApplication::setOrganizationName(QStringLiteral("tessavin"));
+    QApplication::setApplicationVersion(QStringLiteral(TESSAVIN_VERSION));
+    QCommandLineParser parser;
+    WindowOptions windowOptions;
+    describe(parser, windowOptions);
+    if (!parser.parse(QApplication::arguments())) {
+        std::fprintf(stderr, "tessavin: %s\nTry 'tessavin --help'.\n", qPrintable(parser.errorText()));
+        return 2;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "tessavin: unexpected argument '%s'\nTry 'tessavin --help'.\n",
+                     qPrintable(parser.positionalArguments().constFirst()));
+        return 2;
+    }
     // --demo: an emulated controller on a pseudo-terminal, alive as long as the
     // window, with its path in the port field. The demo keeps its settings in a
     // folder of its own, so the real settings never get the pseudo-terminal's path.
-    const bool demo = QApplication::arguments().contains(QStringLiteral("--demo"));
+    const bool demo = parser.isSet(windowOptions.demo);
     std::unique_ptr<sim::ControllerThread> controller;
     std::unique_ptr<QTemporaryDir> demoSettings;
     AppOptions options;
