@@ -4,6 +4,8 @@
 #include "form2.h"
 #include "okbottomdlg.h"
 
+#include "frame_log.h"
+
 #include "controller_thread.h"
 #include "sim_options.h"
 
@@ -29,6 +31,10 @@ struct WindowOptions {
     QCommandLineOption demo{QStringLiteral("demo"),
                             QStringLiteral("Start with a built-in emulated controller on a pseudo-terminal; "
                                            "the COM field holds its path. Settings are kept apart.")};
+    QCommandLineOption trace{QStringLiteral("trace"),
+                             QStringLiteral("Write every frame sent and received, and every poll and answer, to "
+                                            "FILE as JSON Lines (one object a frame, written as it passes)."),
+                             QStringLiteral("FILE")};
 };
 
 void describe(QCommandLineParser& parser, const WindowOptions& options)
@@ -39,6 +45,7 @@ void describe(QCommandLineParser& parser, const WindowOptions& options)
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption(options.demo);
+    parser.addOption(options.trace);
 }
 
 // --help and --version answer without a display, before the window's toolkit starts.
@@ -106,6 +113,15 @@ int RunApplication(int argc, char** argv)
     }
     try {
         TForm1 form1(options);
+        JsonLinesTrace trace;
+        if (parser.isSet(windowOptions.trace)) {
+            QString error;
+            if (!trace.open(parser.value(windowOptions.trace), form1.session().link.frameLog(), &error)) {
+                std::fprintf(stderr, "tessavin: cannot write the trace file %s: %s\n",
+                             qPrintable(parser.value(windowOptions.trace)), qPrintable(error));
+                return 2;
+            }
+        }
         if (controller) {
             QString error;
             if (controller->start(&error))

@@ -54,10 +54,10 @@ QList<QByteArray> receivedFrames(const sim::ControllerThread& sim)
     return out;
 }
 
-QList<int> requestedIndexes(const sim::ControllerThread& sim, std::uint8_t command)
+QList<int> requestedIndexes(const QList<QByteArray>& frames, std::uint8_t command)
 {
     QList<int> out;
-    for (const QByteArray& f : receivedFrames(sim))
+    for (const QByteArray& f : frames)
         if (f.size() == 14 && static_cast<std::uint8_t>(f[6]) == command)
             out << (static_cast<std::uint8_t>(f[8]) | (static_cast<std::uint8_t>(f[9]) << 8));
     return out;
@@ -66,6 +66,13 @@ QList<int> requestedIndexes(const sim::ControllerThread& sim, std::uint8_t comma
 void addFault(sim::ControllerThread& sim, sim::FaultKind kind, sim::FaultTarget target, int times, int bytes)
 {
     sim.withController([&](sim::Controller& c) { c.addFault({kind, target, times, bytes, -1ms}); });
+}
+
+MemoryLink::MemoryLink(LinkTiming timing) : session(timing, port, clock)
+{
+    session.link.OpenPort(QStringLiteral("memory"), 38400);
+    session.link.frameLog().attachNotes([this](LinkKind, const QString& line) { trace << line; });
+    session.link.frameLog().attach([this](const FrameRecord& record) { records.push_back(record); });
 }
 
 ScriptedPeer::~ScriptedPeer()

@@ -3,7 +3,11 @@
 // link timings, the emulated controller's frame log and faults, and a peer that
 // answers with hand-written bytes.
 #include "controller_thread.h"
+#include "frame_log.h"
+#include "memory_line.h"
+#include "memory_port.h"
 #include "pseudo_terminal.h"
+#include "session.h"
 #include "timing.h"
 
 #include <QByteArray>
@@ -32,10 +36,25 @@ QList<int> range(int from, int to); // from..to, both included
 
 // What the emulated controller received, each frame whole, in order.
 QList<QByteArray> receivedFrames(const sim::ControllerThread& sim);
-// The index fields of the register requests with this command that it received.
-QList<int> requestedIndexes(const sim::ControllerThread& sim, std::uint8_t command);
+// The index fields of the register requests with this command among these frames.
+QList<int> requestedIndexes(const QList<QByteArray>& frames, std::uint8_t command);
+inline QList<int> requestedIndexes(const sim::ControllerThread& sim, std::uint8_t command)
+{
+    return requestedIndexes(receivedFrames(sim), command);
+}
 void addFault(sim::ControllerThread& sim, sim::FaultKind kind, sim::FaultTarget target = sim::FaultTarget::any(),
               int times = -1, int bytes = -1);
+
+// A session on an in-memory far end and a virtual clock, open, with the system's
+// timings unless told otherwise. Its trace lines and frame records are collected.
+struct MemoryLink {
+    explicit MemoryLink(LinkTiming timing = {});
+    std::shared_ptr<VirtualClock> clock = std::make_shared<VirtualClock>();
+    std::shared_ptr<MemoryPort> port = std::make_shared<MemoryPort>(clock);
+    Session session;
+    QStringList trace;
+    std::vector<FrameRecord> records;
+};
 
 // The far end of a pseudo-terminal, on a thread of its own: each complete request
 // (framed by its length fields) is logged and answered with the next scripted

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QList>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QStringList>
 #include <QTemporaryDir>
 
