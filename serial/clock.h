@@ -4,6 +4,9 @@
 // (about 13 s of silence, the idle gap) can be checked at their own values in
 // no real time at all.
 #include <chrono>
+#include <functional>
+#include <map>
+#include <optional>
 
 namespace tessavin {
 
@@ -31,20 +34,23 @@ class VirtualClock : public Clock {
 public:
     ms now() const override { return now_; }
     void sleep(ms duration) override { advance(duration); }
-    void advance(ms duration)
+    void advance(ms duration) { advanceTo(now_ + duration); }
+    // Moves the clock forward to `when` (never back), running on the way every
+    // action that falls due, each at its own time, in time order.
+    void advanceTo(ms when);
+
+    // Runs `action` once when the clock reaches `when` (at once if it already has,
+    // the next time the clock moves). What a person does at a given moment of a
+    // test: press Stop, close the window.
+    void at(ms when, std::function<void()> action) { actions_.emplace(when, std::move(action)); }
+    std::optional<ms> nextAction() const
     {
-        if (duration.count() > 0)
-            now_ += duration;
-    }
-    // Moves the clock forward to `when` (never back).
-    void advanceTo(ms when)
-    {
-        if (when > now_)
-            now_ = when;
+        return actions_.empty() ? std::nullopt : std::optional<ms>(actions_.begin()->first);
     }
 
 private:
     ms now_{0};
+    std::multimap<ms, std::function<void()>> actions_;
 };
 
 } // namespace tessavin

@@ -111,24 +111,28 @@ std::size_t MemoryPort::read(std::uint8_t* buf, std::size_t capacity)
 
 BytePort::Wait MemoryPort::waitReadable(ms limit)
 {
-    if (!open_)
-        return Wait::Lost;
-    deliver();
-    if (!input_.isEmpty())
-        return Wait::Ready;
     const ms until = clock_->now() + std::max(limit, ms{0});
-    if (lostAt_ && *lostAt_ <= until) {
-        clock_->advanceTo(*lostAt_);
-        return Wait::Lost;
-    }
-    if (!arrivals_.empty() && arrivals_.front().at <= until) {
-        clock_->advanceTo(arrivals_.front().at);
+    for (;;) {
+        if (!open_)
+            return Wait::Lost;
         deliver();
         if (!input_.isEmpty())
             return Wait::Ready;
+        if (lost())
+            return Wait::Lost;
+        if (clock_->now() >= until)
+            return Wait::TimedOut;
+        // Step to whatever comes first: an arrival, the loss, an action of the
+        // test (which may send bytes), or the end of the wait.
+        ms next = until;
+        if (!arrivals_.empty())
+            next = std::min(next, arrivals_.front().at);
+        if (lostAt_)
+            next = std::min(next, *lostAt_);
+        if (const auto action = clock_->nextAction())
+            next = std::min(next, std::max(*action, clock_->now()));
+        clock_->advanceTo(next);
     }
-    clock_->advanceTo(until);
-    return Wait::TimedOut;
 }
 
 } // namespace tessavin

@@ -142,6 +142,22 @@ private slots:
         QCOMPARE(line.marks, QStringLiteral(" +  . "));
     }
 
+    // What a test does at a moment of virtual time happens at that moment of a
+    // wait: bytes sent at 500 ms are a reply that ends 60 ms later.
+    void actionsRunAtTheirTimeDuringAWait()
+    {
+        Line line;
+        std::chrono::milliseconds ranAt{-1};
+        line.m.clock->at(500ms, [&] {
+            ranAt = line.now();
+            line.m.port->arrive(hex("01 02"));
+        });
+        std::uint8_t buf[8] = {};
+        QCOMPARE(line.receive(buf, sizeof buf).count, std::size_t(2));
+        QCOMPARE(ranAt, 500ms);
+        QCOMPARE(line.now(), 560ms);
+    }
+
     // Bytes beyond the buffer are read and dropped; nothing is written past it.
     void oversizeReplyStaysInBuffer()
     {
