@@ -92,11 +92,17 @@ LinkError RegReplyCheck(const FrameBuffer& frame, std::size_t received)
 {
     if (received == 0)
         return LinkError::NoReply;
+    // Behind the bytes received the buffer still holds the request (or an older
+    // reply), checksums and all: only received bytes can make a reply.
+    if (received < 6)
+        return LinkError::Truncated;
     if (!ChecksumMatches(frame.data(), 4))
         return LinkError::BadHeaderChecksum;
     const std::size_t length = RegReplyLength(frame);
     if (length < 4 || length + 6 > frame.size())
         return LinkError::LengthOutOfRange;
+    if (received < length + 6)
+        return LinkError::Truncated;
     if (!ChecksumMatches(frame.data() + 6, length - 2))
         return LinkError::BadBodyChecksum;
     return LinkError::None;

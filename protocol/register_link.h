@@ -54,9 +54,10 @@ std::size_t BuildRegDataRequest(FrameBuffer& frame, std::uint8_t command,
                                 const std::uint8_t* data, std::size_t n);
 
 // The reply check shared by the reading operations, in this order: something
-// came (NoReply), the header checksum matches (BadHeaderChecksum), 4 <= L <= 994
-// (LengthOutOfRange), and the body checksum matches (BadBodyChecksum). The start
-// bytes and bytes 6-7 are not examined.
+// came (NoReply), the header is all there (Truncated), the header checksum
+// matches (BadHeaderChecksum), 4 <= L <= 994 (LengthOutOfRange), all L + 6 bytes
+// came (Truncated), and the body checksum matches (BadBodyChecksum). The start
+// bytes, bytes 6-7 and bytes beyond L + 6 are not examined.
 LinkError RegReplyCheck(const FrameBuffer& frame, std::size_t received);
 inline bool RegReplyValid(const FrameBuffer& frame, std::size_t received)
 {

@@ -155,7 +155,11 @@ private slots:
         const LinkError ok = LinkError::None;
         QTest::newRow("05 64 06 00 42 97 1C 06 23 01 3F 45") << word << 12 << ok;
         QTest::newRow("nothing received") << word << 0 << LinkError::NoReply;
-        QTest::newRow("received count shorter than L: not examined") << word << 3 << ok;
+        // Fewer bytes than the reply states: what the buffer holds behind them is
+        // not the reply (here it still holds the word reply's own bytes).
+        QTest::newRow("3 of 12 bytes") << word << 3 << LinkError::Truncated;
+        QTest::newRow("11 of 12 bytes") << word << 11 << LinkError::Truncated;
+        QTest::newRow("more than stated: trailing bytes not examined") << word + hex("EE EE") << 14 << ok;
         QTest::newRow("start bytes AA 55") << reply(hex("23 01"), 0xAA, 0x55) << 12 << ok;
         QTest::newRow("start bytes 00 00") << reply(hex("23 01"), 0x00, 0x00) << 12 << ok;
         QTest::newRow("header checksum low byte flipped") << flipped(word, 4) << 12 << LinkError::BadHeaderChecksum;
@@ -263,6 +267,19 @@ private slots:
         QCOMPARE(requests.size(), 6);
         for (const QByteArray& sent : requests)
             QCOMPARE(sent.toHex(' '), request.toHex(' '));
+    }
+
+    // A single byte 05 after the count request: the buffer behind it still holds
+    // the request, whose checksums are right, so it must not pass for a reply of
+    // L = 8 carrying the request's own index field.
+    void oneByteReplyIsNotTheRequest()
+    {
+        test::MemoryLink m;
+        m.port->script({hex("05")});
+        const std::size_t length = BuildRegRequest(m.session.frame, reg::kLogCount);
+        const auto count = RegReadWord(m.session.link, m.session.frame, length);
+        QCOMPARE(count.error, LinkError::Truncated);
+        QCOMPARE(count.value, std::uint16_t(0));
     }
 
     void blockMoveKeepsTheRestOfTheReply()
