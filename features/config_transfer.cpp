@@ -37,7 +37,7 @@ ConfigUploadResult ConfigUpload(Session& session, std::uint8_t code)
     for (;;) {
         const std::size_t length = BuildConfigReadFrame(0, frame, &request, 1,
                                                         static_cast<std::uint16_t>(total), trace);
-        result.error = ConfigTransact(session.link, trace, frame, length);
+        result.error = ConfigTransact(session.link, trace, frame, length, ConfigChunkCheck);
         if (result.error != LinkError::None)
             return result;
         // The chunk's length; a reply of two bytes leaves the zero that the

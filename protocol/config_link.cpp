@@ -85,6 +85,14 @@ LinkError ConfigReplyCheck(const std::uint8_t* bytes, std::size_t received)
     return received >= 2 && (bytes[0] != 0 || bytes[1] != 0) ? LinkError::None : LinkError::InvalidReply;
 }
 
+LinkError ConfigChunkCheck(const std::uint8_t* bytes, std::size_t received)
+{
+    const LinkError error = ConfigReplyCheck(bytes, received);
+    if (error == LinkError::None && received >= 3 && received < 3u + bytes[2])
+        return LinkError::Truncated;
+    return error;
+}
+
 LinkError ConfigTransact(SerialLink& link, const ConfigTrace& trace, ConfigFrame& frame, std::size_t length,
                          const ReplyCheck& check)
 {

@@ -68,6 +68,9 @@ std::size_t BuildConfigReadFrame(std::uint8_t code, ConfigFrame& frame, const st
 // The verdict on a reply: InvalidReply unless at least two bytes came and bytes
 // 0 and 1 are not both 0.
 LinkError ConfigReplyCheck(const std::uint8_t* bytes, std::size_t received);
+// The same for a chunk reply of an upload, which must also hold the data bytes
+// its byte 2 announces (Truncated otherwise). A reply of two bytes announces none.
+LinkError ConfigChunkCheck(const std::uint8_t* bytes, std::size_t received);
 
 // Sends the first `length` bytes of the buffer and receives the reply into the
 // same buffer from offset 0, after zeroing bytes 0 to 3 so that a short reply

@@ -163,6 +163,12 @@ private slots:
         QTest::newRow("command answered 00 00 05") << QList<QByteArray>{hex("00 00 05")} << 0 << 1;
         QTest::newRow("second chunk silent") << QList<QByteArray>{kCommandOk, chunkReply(chunk), QByteArray()} << 0 << 3;
         QTest::newRow("second chunk one byte") << QList<QByteArray>{kCommandOk, chunkReply(chunk), hex("01")} << 0 << 3;
+        // A chunk reply that announces more bytes than it carries is a failed
+        // upload: nothing of what the buffer held behind it is taken.
+        QTest::newRow("00 01 5A: 90 announced, none sent") << QList<QByteArray>{kCommandOk, hex("00 01 5A")} << 0 << 2;
+        QTest::newRow("30 announced, 29 sent") << QList<QByteArray>{kCommandOk, chunkReply(chunk).left(3 + 29)} << 0 << 2;
+        QTest::newRow("30 announced and sent, no checksum") << QList<QByteArray>{kCommandOk, chunkReply(chunk).left(3 + 30), hex("01 00")}
+                                                            << 30 << 3;
     }
     void uploadEnds()
     {
@@ -170,7 +176,9 @@ private slots:
         QFETCH(int, length);
         QFETCH(int, requests);
         Link link(replies);
-        QCOMPARE(ConfigUpload(link.session, cfg::kUploadTestConfig).length, length);
+        const ConfigUploadResult result = ConfigUpload(link.session, cfg::kUploadTestConfig);
+        QCOMPARE(result.length, length);
+        QCOMPARE(result.error == LinkError::None, length != 0);
         QCOMPARE(link.requests().size(), requests);
         QCOMPARE(link.requests().first(), hex("05 64 03 0B 01 06 00 00 00 18 89 C0"));
     }
