@@ -73,7 +73,12 @@ public:
     // read and dropped until the line is idle. Nothing came: count 0, error
     // NoReply (PortClosed or PortLost when there was or is no port), Activity
     // label untouched. Otherwise the check (when given) judges the reply. The
-    // reply is logged with that verdict.
+    // reply is logged, as it came, with that verdict.
+    //
+    // A two-wire line echoes what was sent: when the bytes begin with an exact
+    // copy of the frame just sent and more follow, the copy is the echo and the
+    // reply is what follows it. (An echo alone cannot be told from a reply that
+    // repeats the request, which a zero value can do; it is left as it came.)
     Received ReceiveReply(LinkKind link, std::uint8_t* buf, std::size_t capacity, const ReplyCheck& check = {});
 
     // Waits without limit for any bytes, then reads until the line is idle. Ends
@@ -107,6 +112,7 @@ private:
     std::function<void(bool)> openChanged_;
     int lastRounds_ = 0;
     bool lost_ = false; // the port went away since the last send or receive began
+    QByteArray lastSent_;
 };
 
 } // namespace tessavin
