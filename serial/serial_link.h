@@ -44,6 +44,11 @@ public:
     // open indicator stays the twin of the handle.
     void setOpenChanged(std::function<void(bool)> changed) { openChanged_ = std::move(changed); }
 
+    // Fast replies: a register reply ends as soon as the bytes its length field
+    // states are in, instead of at the idle gap. Off unless asked for.
+    void setFastReplies(bool on) { fastReplies_ = on; }
+    bool fastReplies() const { return fastReplies_; }
+
     const LinkTiming& timing() const { return timing_; }
     void setTiming(const LinkTiming& timing) { timing_ = timing; }
     Clock& clock() { return *clock_; }
@@ -113,6 +118,7 @@ private:
     int lastRounds_ = 0;
     bool lost_ = false; // the port went away since the last send or receive began
     QByteArray lastSent_;
+    bool fastReplies_ = false;
 };
 
 } // namespace tessavin
