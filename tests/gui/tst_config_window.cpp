@@ -260,6 +260,7 @@ private slots:
         QCOMPARE(b.seam.messages, QStringList{silent ? kCommandFailed : kOk});
         QCOMPARE(b.line.controller.state().rebootCount, 1);
         QCOMPARE(b.now(), silent ? 13065ms : 70ms);
+        QCOMPARE(w.session().link.lastFirstByteRounds(), silent ? 201 : 1);
         QCOMPARE(b.diagnostic(), traced(kRebootFrame, silent ? QByteArray() : kControllerOk));
         QVERIFY(!w.session().link.isOpen());
         QVERIFY(w.ok->isHidden());
