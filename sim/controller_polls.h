@@ -29,7 +29,8 @@ inline constexpr int kMaxFillBytes = 501 - 4;
 struct PollSpec {
     std::uint8_t address = 1;
     std::uint8_t function = 1;      // 1, 2, 10; any other code is sent and expects no answer
-    std::uint8_t startByte = 0xAA;  // anything else expects no answer
+    std::uint8_t startByte = 0xAA;  // anything else expects no answer; never 0xFF, which the
+                                    // responder drops as fill before reading the poll
     int fillBytes = 0;              // leading 0xFF bytes; beyond kMaxFillBytes no answer is due
     std::uint8_t strand = 1;        // function 10
     std::array<float, 3> values{12.5f, 0.8f, -3.25f}; // function 10, at 22, 26, 30
