@@ -155,9 +155,9 @@ void scripts()
 
 void controllerRuns()
 {
-    // settings: capacity - 1, records, record length - 1, archive records / 5, chunk,
+    // settings: capacity - 1, records (below 32), record length - 1, archive records (below 16), chunk,
     // reboot silence / 10 ms, logging interval, status code; no fault
-    const QByteArray settings = u16(1999) + u8(150) + u16(59) + u8(60) + u8(100) + u8(10) + u8(50) + u8(0) + u8(0);
+    const QByteArray settings = u16(1999) + u8(30) + u16(59) + u8(12) + u8(100) + u8(10) + u8(50) + u8(0) + u8(0);
     // a request as raw bytes after a pause of `pause` x 20 ms
     const auto raw = [](const QByteArray& bytes, int pause = 0) {
         return u8(0) + u8(pause) + u16(static_cast<int>(bytes.size())) + bytes;
@@ -209,7 +209,7 @@ void controllerRuns()
              + u16(0) + u8(0x37) + u8(0));
     // A split fault on every reply, then one request.
     seed("fuzz_sim_controller", QStringLiteral("fault-split"),
-         u16(1999) + u8(150) + u16(59) + u8(60) + u8(100) + u8(10) + u8(50) + u8(0) + u8(1 | (4 << 1)) + u16(5) + u8(10)
+         u16(1999) + u8(30) + u16(59) + u8(12) + u8(100) + u8(10) + u8(50) + u8(0) + u8(1 | (4 << 1)) + u16(5) + u8(10)
              + u8(0) + u8(0) + reg(reg::kLogCount));
 }
 
