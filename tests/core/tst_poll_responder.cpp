@@ -228,12 +228,12 @@ private slots:
     {
         QFETCH(int, function);
         QFETCH(int, fill);
-        sim::PollSpec spec;
-        spec.function = static_cast<std::uint8_t>(function);
-        spec.fillBytes = fill;
-        const QByteArray poll = sim::BuildPoll(spec);
+        sim::PollSpec pollSpec;
+        pollSpec.function = static_cast<std::uint8_t>(function);
+        pollSpec.fillBytes = fill;
+        const QByteArray poll = sim::BuildPoll(pollSpec);
         const Run run = answer(poll, fields("28", "0", "0", QTime(10, 0, 0)));
-        const sim::PollResult result = sim::CheckPollAnswer(spec, head(run.frame, run.outcome.answerLength));
+        const sim::PollResult result = sim::CheckPollAnswer(pollSpec, head(run.frame, run.outcome.answerLength));
         QVERIFY(result.ok());
         QCOMPARE(result.answerExpected, fill <= 497);
     }

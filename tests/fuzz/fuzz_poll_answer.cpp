@@ -67,13 +67,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool layPoll = mode & 1;
     const bool numeric = mode & 2;
 
-    sim::PollSpec spec;
+    sim::PollSpec pollSpec;
     const int fill = in.u16() % 1000;
     const int address = in.byte();
     const int function = in.byte();
     const int strand = in.byte();
     const int start = mode & 4 ? in.byte() : 0xAA;
-    for (float& v : spec.values) {
+    for (float& v : pollSpec.values) {
         const std::uint32_t bits = in.u32();
         std::memcpy(&v, &bits, sizeof v);
     }
@@ -99,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                   .arg(strand)
                                   .arg(start));
         if (laid) {
-            laid->values = spec.values;
+            laid->values = pollSpec.values;
             const QByteArray poll = sim::BuildPoll(*laid);
             if (static_cast<std::size_t>(poll.size()) > frame.size())
                 laid.reset();
