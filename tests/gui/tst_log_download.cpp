@@ -146,6 +146,8 @@ private slots:
         QTest::newRow("Index, Beg 30, C 20") << 2000 << 20 << 20 << "Index" << "30" << range(0, 19);
         QTest::newRow("Index, Beg 4, full ring at B 2") << 2000 << 2000 << 2 << "Index" << "4" << QList<int>{1998, 1999, 0, 1};
         QTest::newRow("ONE, EdONE 3") << 2000 << 150 << 150 << "ONE" << "3" << QList<int>{3};
+        // The low 16 bits of the largest int; the loop's index must not overflow after it.
+        QTest::newRow("ONE, EdONE 2147483647") << 65536 << 150 << 150 << "ONE" << "2147483647" << QList<int>{65535};
         QTest::newRow("none ticked") << 2000 << 150 << 150 << "" << "" << QList<int>{};
     }
 
