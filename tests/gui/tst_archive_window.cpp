@@ -132,7 +132,7 @@ private slots:
         b.form().ButBegRetroClick();
         QCOMPARE(b.memo1Lines(), QStringList{"OK=0"});
         QCOMPARE(b.status(), QStringLiteral("NOT OK"));
-        QCOMPARE(b.sinceLastRequest(), kSilence);
+        QCOMPARE(b.sinceLastRequest().count(), kSilence.count());
     }
 
     void slotsOfEachChoice_data()
@@ -272,7 +272,7 @@ private slots:
         QVERIFY(!heldOpen(b.path("cut.ret")));
         if (message.isEmpty()) {
             QCOMPARE(b.status(), QStringLiteral("NOT OK"));
-            QCOMPARE(b.sinceLastRequest(), kSilence);
+            QCOMPARE(b.sinceLastRequest().count(), kSilence.count());
         }
     }
 
