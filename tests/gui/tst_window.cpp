@@ -264,6 +264,8 @@ private slots:
         press(w.OpenCom);
         QCOMPARE(f.seam.messages.last(), QStringLiteral("'96OO' is not a valid integer value"));
         QCOMPARE(f.seam.messages.size(), 3);
+        // Why a port did not open, behind the message's details button.
+        QCOMPARE(f.seam.details, (QStringList{"no such device /dev/tessavin-no-such-port", "no port named", ""}));
         QVERIFY(w.ok->isHidden());
         QCOMPARE(b.line.port->opens(), 2);
         QVERIFY(b.line.port->written().isEmpty());
