@@ -45,6 +45,7 @@ QList<int> range(int from, int to)
     return out;
 }
 
+#ifdef TESSAVIN_WITH_PTY
 QList<QByteArray> receivedFrames(const sim::ControllerThread& sim)
 {
     QList<QByteArray> out;
@@ -117,5 +118,6 @@ void ScriptedPeer::run()
         }
     }
 }
+#endif // TESSAVIN_WITH_PTY
 
 } // namespace tessavin::test

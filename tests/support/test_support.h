@@ -1,10 +1,12 @@
 #pragma once
 // Helpers the core and window tests share: bytes from hex text, files, short
-// link timings, the emulated controller's frame log and faults, and a peer that
-// answers with hand-written bytes.
+// link timings, and (where pseudo-terminals exist, TESSAVIN_WITH_PTY) the emulated
+// controller's frame log and faults, and a peer that answers with hand-written bytes.
+#include "timing.h"
+#ifdef TESSAVIN_WITH_PTY
 #include "controller_thread.h"
 #include "pseudo_terminal.h"
-#include "timing.h"
+#endif
 
 #include <QByteArray>
 #include <QList>
@@ -29,6 +31,8 @@ bool writeFile(const QString& path, const QByteArray& bytes);
 // n bytes of 'a' to 'z' over and over.
 QByteArray letters(qsizetype n);
 QList<int> range(int from, int to); // from..to, both included
+
+#ifdef TESSAVIN_WITH_PTY
 
 // What the emulated controller received, each frame whole, in order.
 QList<QByteArray> receivedFrames(const sim::ControllerThread& sim);
@@ -58,6 +62,7 @@ private:
     QByteArray otherwise_;
     QList<QByteArray> requests_;
 };
+#endif // TESSAVIN_WITH_PTY
 
 } // namespace tessavin::test
 
