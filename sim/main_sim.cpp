@@ -9,6 +9,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <csignal>
@@ -52,6 +53,23 @@ int failure(const QString& message)
 {
     complain(message);
     return 1;
+}
+
+// --link PATH may be (re)made when nothing is at PATH, or when PATH is a symbolic
+// link into /dev/pts/: one an earlier run made and, killed, could not remove.
+// Anything else there belongs to someone else.
+bool mayReplace(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.isSymLink())
+        return info.symLinkTarget().startsWith(QLatin1String("/dev/pts/"));
+    return !info.exists();
+}
+
+bool isLinkTo(const QString& path, const QString& target)
+{
+    const QFileInfo info(path);
+    return info.isSymLink() && info.symLinkTarget() == target;
 }
 
 } // namespace
@@ -120,7 +138,10 @@ int main(int argc, char** argv)
     parser.addOption(demoPolls);
     const auto pollInterval = option("poll-interval", "Time between two polls, in ms.", "ms", "5000");
     const auto pollTimeout = option("poll-timeout", "How long a poll waits for its answer, in ms.", "ms", "3000");
-    const auto link = option("link", "Also make a symbolic link with this name to the terminal (removed at exit).", "path", "");
+    const auto link = option("link",
+                             "Also make a symbolic link with this name to the terminal, removed at exit. An existing "
+                             "path is replaced only when it is a link into /dev/pts/ (left by an earlier run).",
+                             "path", "");
     const QCommandLineOption trace(QStringLiteral("trace"), QStringLiteral("Print every frame received (<-) and sent (->)."));
     parser.addOption(trace);
 
@@ -188,6 +209,10 @@ int main(int argc, char** argv)
     if (parser.isSet(testConfig))
         if (const auto error = readFile(testConfig, &testConfiguration))
             return usageError(*error);
+    const QString linkPath = parser.value(link);
+    if (!linkPath.isEmpty() && !mayReplace(linkPath))
+        return usageError(QStringLiteral("--link: %1 exists and is not a link to a pseudo-terminal; it is left as it is")
+                              .arg(linkPath));
 
     ControllerThread sim(settings);
     sim.withController([&](Controller& c) {
@@ -209,9 +234,9 @@ int main(int argc, char** argv)
     QString error;
     if (!sim.start(&error))
         return failure(error);
-    const QString linkPath = parser.value(link);
     if (!linkPath.isEmpty()) {
-        QFile::remove(linkPath);
+        if (QFileInfo(linkPath).isSymLink())
+            QFile::remove(linkPath);
         if (!QFile::link(sim.slavePath(), linkPath))
             return failure(QStringLiteral("--link: cannot create the link %1").arg(linkPath));
     }
@@ -245,8 +270,10 @@ int main(int argc, char** argv)
     });
     timer.start(50);
     const int rc = QCoreApplication::exec();
-    sim.stop();
-    if (!linkPath.isEmpty())
+    // Only the link this run made goes; the terminal is still ours here, so no
+    // later run can have made a link to the same path yet.
+    if (!linkPath.isEmpty() && isLinkTo(linkPath, sim.slavePath()))
         QFile::remove(linkPath);
+    sim.stop();
     return rc;
 }

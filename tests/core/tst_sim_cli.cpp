@@ -4,9 +4,11 @@
 #include "tessavin_version.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QSerialPort>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -62,9 +64,14 @@ private slots:
 
     void servesOnThePrintedPathUntilTerminated()
     {
+        // A link an earlier run left behind is replaced, and removed at the end.
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("port"));
+        QVERIFY(QFile::link(QStringLiteral("/dev/pts/999999"), link));
         QProcess sim;
         sim.start(simProgram(), {QStringLiteral("--log-records"), QStringLiteral("291"), QStringLiteral("--status"),
-                                 QStringLiteral("2"), QStringLiteral("--fault"), QStringLiteral("silence:reg=0x2D,times=1")});
+                                 QStringLiteral("2"), QStringLiteral("--fault"), QStringLiteral("silence:reg=0x2D,times=1"),
+                                 QStringLiteral("--link"), link});
         QVERIFY(sim.waitForStarted());
         QByteArray out;
         QTRY_VERIFY_WITH_TIMEOUT((out += sim.readAllStandardOutput()).contains('\n'), 5000);
@@ -73,6 +80,7 @@ private slots:
         const QByteArray firstLine = out.left(out.indexOf('\n'));
         QVERIFY2(firstLine.startsWith("Emulated controller on /"), firstLine.constData());
         const QString path = QString::fromLocal8Bit(firstLine.mid(firstLine.indexOf('/')));
+        QCOMPARE(QFileInfo(link).symLinkTarget(), path);
 
         QSerialPort port(path);
         QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
@@ -89,6 +97,7 @@ private slots:
         QVERIFY(sim.waitForFinished(5000));
         QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
         QCOMPARE(sim.exitCode(), 0);
+        QVERIFY(!QFileInfo(link).isSymLink());
     }
 
     // An unanswered poll waits --poll-timeout, then the next follows: three polls
@@ -146,6 +155,24 @@ private slots:
         const Finished run = runToEnd(arguments.split(QLatin1Char(' ')));
         QCOMPARE(run.exitCode, 2);
         QCOMPARE(QString::fromLocal8Bit(run.err.left(run.err.indexOf('\n'))), message);
+    }
+
+    // --link never replaces what is not a link to a pseudo-terminal.
+    void linkLeavesAnExistingFileAlone()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("port"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("keep\n") == 5);
+        file.close();
+        const Finished run = runToEnd({QStringLiteral("--link"), path});
+        QCOMPARE(run.exitCode, 2);
+        QCOMPARE(QString::fromLocal8Bit(run.err),
+                 QStringLiteral("tessavin-sim: --link: %1 exists and is not a link to a pseudo-terminal; "
+                                "it is left as it is\n").arg(path));
+        QVERIFY(!QFileInfo(path).isSymLink());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("keep\n"));
     }
 };
 
