@@ -4,6 +4,8 @@
 #include "form2.h"
 #include "okbottomdlg.h"
 
+#include "frame_log.h"
+
 #ifdef TESSAVIN_WITH_PTY
 #include "controller_thread.h"
 #include "sim_options.h"
@@ -31,6 +33,10 @@ struct WindowOptions {
     QCommandLineOption demo{QStringLiteral("demo"),
                             QStringLiteral("Start with a built-in emulated controller on a pseudo-terminal; "
                                            "the COM field holds its path. Settings are kept apart.")};
+    QCommandLineOption trace{QStringLiteral("trace"),
+                             QStringLiteral("Write every frame sent and received, and every poll and answer, to "
+                                            "FILE as JSON Lines (one object a frame, written as it passes)."),
+                             QStringLiteral("FILE")};
 };
 
 void describe(QCommandLineParser& parser, const WindowOptions& options)
@@ -41,6 +47,7 @@ void describe(QCommandLineParser& parser, const WindowOptions& options)
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption(options.demo);
+    parser.addOption(options.trace);
 }
 
 // --help and --version answer without a display, before the window's toolkit starts.
@@ -120,6 +127,15 @@ int RunApplication(int argc, char** argv)
     }
     try {
         TForm1 form1(options);
+        JsonLinesTrace trace;
+        if (parser.isSet(windowOptions.trace)) {
+            QString error;
+            if (!trace.open(parser.value(windowOptions.trace), form1.session().link.frameLog(), &error)) {
+                std::fprintf(stderr, "tessavin: cannot write the trace file %s: %s\n",
+                             qPrintable(parser.value(windowOptions.trace)), qPrintable(error));
+                return 2;
+            }
+        }
 #ifdef TESSAVIN_WITH_PTY
         if (controller) {
             QString error;

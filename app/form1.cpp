@@ -120,7 +120,7 @@ TForm1::TForm1(AppOptions options, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
     , options_(std::move(options))
-    , session_(std::make_unique<tessavin::Session>(options_.timing))
+    , session_(std::make_unique<tessavin::Session>(options_.timing, options_.port, options_.clock))
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString(67, QLatin1Char(' ')) + QStringLiteral("Tessavin"));
@@ -162,10 +162,11 @@ void TForm1::attachWindows(TForm2* form2, TForm3* form3, TOKBottomDlg* dialog)
     form2_ = form2;
     form3_ = form3;
     dialog_ = dialog;
-    session_->trace = [this](const QString& line) {
-        if (form2_)
+    // The Diagnostic window shows the configuration link's trace lines.
+    session_->link.frameLog().attachNotes([this](tessavin::LinkKind link, const QString& line) {
+        if (form2_ && link == tessavin::LinkKind::Config)
             form2_->addLine(line);
-    };
+    });
 }
 
 void TForm1::buildControls(QWidget* a)
@@ -270,36 +271,48 @@ void TForm1::buildControls(QWidget* a)
     Edit1->setCompleter(completer);
 }
 
+void TForm1::runCommand(void (TForm1::*handler)())
+{
+    if (auto lock = beginExchange())
+        (this->*handler)();
+}
+
 void TForm1::bindHandlers()
 {
+    // Buttons that work at any time: Stop, Close, the Clears, and Start (the
+    // responder takes the lock poll by poll).
     const auto bind = [this](QPushButton* b, void (TForm1::*slot)()) {
         connect(b, &QPushButton::clicked, this, slot);
     };
-    bind(OpenCom, &TForm1::OpenComClick);
-    bind(ButContLog, &TForm1::ButContLogClick);
+    // Commands to the controller: one exchange at a time.
+    const auto command = [this](QPushButton* b, void (TForm1::*slot)()) {
+        connect(b, &QPushButton::clicked, this, [this, slot] { runCommand(slot); });
+    };
+    command(OpenCom, &TForm1::OpenComClick);
+    command(ButContLog, &TForm1::ButContLogClick);
     bind(Button8, &TForm1::Button8Click);
     bind(Button7, &TForm1::Button7Click);
     bind(Button6, &TForm1::Button6Click);
-    bind(ButKillLog, &TForm1::ButKillLogClick);
-    bind(StartLog, &TForm1::StartLogClick);
-    bind(StopLog, &TForm1::StopLogClick);
-    bind(ButContRetro, &TForm1::ButContRetroClick);
-    bind(Upl, &TForm1::UplClick);
+    command(ButKillLog, &TForm1::ButKillLogClick);
+    command(StartLog, &TForm1::StartLogClick);
+    command(StopLog, &TForm1::StopLogClick);
+    command(ButContRetro, &TForm1::ButContRetroClick);
+    command(Upl, &TForm1::UplClick);
     bind(Button1, &TForm1::Button1Click);
-    bind(BuReboot, &TForm1::BuRebootClick);
-    bind(Set_Test, &TForm1::Set_TestClick);
-    bind(Upl_test, &TForm1::Upl_testClick);
+    command(BuReboot, &TForm1::BuRebootClick);
+    command(Set_Test, &TForm1::Set_TestClick);
+    command(Upl_test, &TForm1::Upl_testClick);
     bind(Button2, &TForm1::Button2Click);
-    bind(Ope, &TForm1::OpeClick);
-    bind(Sav, &TForm1::SavClick);
-    bind(DownScr, &TForm1::DownScrClick);
-    bind(Down_testik, &TForm1::Down_testikClick);
-    bind(ButtonUp, &TForm1::ButtonUpClick);
-    bind(ButBegLog, &TForm1::ButBegLogClick);
-    bind(ButBegRetro, &TForm1::ButBegRetroClick);
-    bind(Button4, &TForm1::Button4Click);
-    bind(Button5, &TForm1::Button5Click);
-    bind(Button3, &TForm1::Button3Click);
+    command(Ope, &TForm1::OpeClick);
+    command(Sav, &TForm1::SavClick);
+    command(DownScr, &TForm1::DownScrClick);
+    command(Down_testik, &TForm1::Down_testikClick);
+    command(ButtonUp, &TForm1::ButtonUpClick);
+    command(ButBegLog, &TForm1::ButBegLogClick);
+    command(ButBegRetro, &TForm1::ButBegRetroClick);
+    command(Button4, &TForm1::Button4Click);
+    command(Button5, &TForm1::Button5Click);
+    command(Button3, &TForm1::Button3Click);
     const auto bindBox = [this](QCheckBox* box, void (TForm1::*slot)()) {
         connect(box, &QCheckBox::clicked, this, slot);
     };
@@ -314,7 +327,7 @@ void TForm1::bindHandlers()
     connect(diag, &QShortcut::activated, this, &TForm1::showDiagnostics);
     auto* test = new QShortcut(QKeySequence(QStringLiteral("Ctrl+T")), this);
     test->setObjectName(QStringLiteral("StatusQueryShortcut"));
-    connect(test, &QShortcut::activated, this, &TForm1::TestClick);
+    connect(test, &QShortcut::activated, this, [this] { runCommand(&TForm1::TestClick); });
 }
 
 // ---- shared helpers ----
@@ -370,6 +383,29 @@ tessavin::RecordChoice TForm1::recordChoice() const
     if (ONE->isChecked())
         return RecordChoice::One;
     return RecordChoice::None;
+}
+
+std::optional<TForm1::RecordRequest> TForm1::chooseRecords(const QString& fileSuffix, tessavin::OutputFile& file)
+{
+    using tessavin::RecordChoice;
+    if (chFile->isChecked()) {
+        const QString path = seam().saveFileName(this, fileSuffix, QString());
+        if (!path.isEmpty())
+            file.create(path); // a file that cannot be created: the records are still shown
+    }
+    RecordRequest request;
+    request.choice = recordChoice();
+    if (request.choice == RecordChoice::Index || request.choice == RecordChoice::One) {
+        const auto typed = fieldInteger(request.choice == RecordChoice::Index ? Beg : EdONE);
+        if (!typed)
+            return std::nullopt; // no record read; the file closes empty
+        request.number = *typed;
+    }
+    if (request.choice == RecordChoice::None) {
+        Memo1->appendPlainText(tessavin::NoRecordChoiceLine());
+        return std::nullopt;
+    }
+    return request;
 }
 
 bool TForm1::openPortFromFields()
@@ -476,13 +512,7 @@ void TForm1::FormMouseUp(Qt::MouseButton buttonReleased)
     Label10->setVisible(false);
 }
 
-void TForm1::OpenComClick()
-{
-    auto lock = beginExchange();
-    if (!lock)
-        return;
-    openPortFromFields();
-}
+void TForm1::OpenComClick() { openPortFromFields(); }
 
 void TForm1::Button7Click()
 {

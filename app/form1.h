@@ -3,6 +3,7 @@
 // and write the result into widgets. The handlers of each area live in a file of
 // their own (form1_config.cpp, form1_log.cpp, form1_retro.cpp, form1_poll.cpp).
 #include "config_text.h"
+#include "open_files.h"
 #include "record_choice.h"
 #include "session.h"
 #include "ui_seam.h"
@@ -31,6 +32,10 @@ struct AppOptions {
     QString settingsDir;
     QString fallbackSettingsDir;
     tessavin::LinkTiming timing;
+    // The port and the clock the link runs on; empty: the real serial port and
+    // the computer's clock (tests put an in-memory far end on a virtual clock).
+    std::shared_ptr<tessavin::BytePort> port;
+    std::shared_ptr<tessavin::Clock> clock;
     // How the process ends after the settings are written; tests replace it.
     std::function<void()> exitProcess;
 };
@@ -51,8 +56,8 @@ public:
     TOKBottomDlg* confirmationDialog() const { return dialog_; }
     QString settingsPath() const;
 
-    // One exchange at a time. A command handler takes the lock first and does
-    // nothing when another exchange or question is in progress.
+    // One exchange at a time. The command buttons are bound through the lock:
+    // a press does nothing while another exchange or question is in progress.
     class ExchangeLock {
     public:
         explicit ExchangeLock(TForm1* form) : form_(form) {}
@@ -143,6 +148,15 @@ public:
     static void showStatus(QLabel* okLabel, QLabel* notOkLabel, std::optional<bool> verdict);
     // The ticked record choice box (None when no box is ticked).
     tessavin::RecordChoice recordChoice() const;
+    // What the event-log and archive downloads read: the ticked choice with its
+    // number (Beg for Index, EdONE for One). First, when chFile is ticked, asks
+    // for the file the records also go to and creates it in `file`. Nothing to
+    // read (no box ticked: a line says so; a number that is not one: its message).
+    struct RecordRequest {
+        tessavin::RecordChoice choice = tessavin::RecordChoice::None;
+        int number = 0;
+    };
+    std::optional<RecordRequest> chooseRecords(const QString& fileSuffix, tessavin::OutputFile& file);
     // Opens the port from Edit1 and Boud (any open port is closed first); shows
     // the messages of a failed open. True when a port is open afterwards.
     bool openPortFromFields();
@@ -208,6 +222,8 @@ protected:
 private:
     void buildControls(QWidget* area);
     void bindHandlers();
+    // Runs a command handler under the exchange lock; nothing when it is taken.
+    void runCommand(void (TForm1::*handler)());
     void exclusiveChoice(QCheckBox* ticked);
     bool writeSettings(QString* failedPath);
 
@@ -222,6 +238,4 @@ private:
     bool responderRunning_ = false;
     bool responderStop_ = false;
     bool closing_ = false;
-
-    friend class ResponderAccess;
 };

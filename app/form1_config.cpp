@@ -81,9 +81,6 @@ void runUpload(TForm1& form, std::uint8_t code)
 template <typename Run>
 void portCommand(TForm1& form, Run run)
 {
-    auto lock = form.beginExchange();
-    if (!lock)
-        return;
     ActivityReset activity(form.Label);
     if (!form.session().link.isOpen()) {
         form.showMessage(msg::noPort());
@@ -96,18 +93,18 @@ void portCommand(TForm1& form, Run run)
 
 void TForm1::TestClick()
 {
-    portCommand(*this, [this] { showMessage(tessavin::StatusQueryMessage(tessavin::StatusQuery(session()))); });
+    portCommand(*this, [this] { showMessage(tessavin::StatusQueryMessage(tessavin::StatusQuery(session()).value)); });
 }
 
 void TForm1::Set_TestClick()
 {
-    portCommand(*this, [this] { showMessage(tessavin::SetTestMode(session()) ? msg::ok() : msg::commandFailed()); });
+    portCommand(*this, [this] { showMessage(tessavin::SetTestMode(session()) == tessavin::LinkError::None ? msg::ok() : msg::commandFailed()); });
 }
 
 void TForm1::BuRebootClick()
 {
     portCommand(*this, [this] {
-        const bool rebooted = tessavin::RebootController(session());
+        const bool rebooted = tessavin::RebootController(session()) == tessavin::LinkError::None;
         // The controller restarts either way: the port is closed whatever the result.
         session().link.close();
         showMessage(rebooted ? msg::ok() : msg::commandFailed());
@@ -117,9 +114,6 @@ void TForm1::BuRebootClick()
 
 void TForm1::OpeClick()
 {
-    auto lock = beginExchange();
-    if (!lock)
-        return;
     const QString path = seam().openFileName(this, kConfigSuffix, kConfigFilter);
     if (path.isEmpty())
         return;
@@ -142,9 +136,6 @@ void TForm1::OpeClick()
 
 void TForm1::SavClick()
 {
-    auto lock = beginExchange();
-    if (!lock)
-        return;
     const QString path = seam().saveFileName(this, kConfigSuffix, kConfigFilter);
     if (path.isEmpty())
         return;
@@ -153,17 +144,11 @@ void TForm1::SavClick()
 
 void TForm1::UplClick()
 {
-    auto lock = beginExchange();
-    if (!lock)
-        return;
     runUpload(*this, tessavin::cfg::kUploadConfig);
 }
 
 void TForm1::Upl_testClick()
 {
-    auto lock = beginExchange();
-    if (!lock)
-        return;
     runUpload(*this, tessavin::cfg::kUploadTestConfig);
 }
 
@@ -176,7 +161,8 @@ void TForm1::Down_testClick()
             return;
         }
         const bool sent = tessavin::ConfigDownload(session(), session().transfer.bytes.data(),
-                                                   static_cast<std::size_t>(text.size()));
+                                                   static_cast<std::size_t>(text.size()))
+                              .value;
         showMessage(sent ? msg::ok() : msg::transferFailed());
     });
 }

@@ -22,7 +22,7 @@ void askAndShow(TForm1& form, LogQuestion question)
 {
     TForm1::showStatus(form.Label2, form.Label5, std::nullopt);
     TForm1::processMessages();
-    const int value = AskLogQuestion(form.session(), question);
+    const int value = AskLogQuestion(form.session(), question).value;
     const QString line = LogQuestionLine(question, value);
     if (question == LogQuestion::Capacity)
         form.Memo1->setPlainText(line); // the capacity line replaces all earlier text
@@ -51,23 +51,17 @@ private:
 // A switch command behind its Status pair; `ask` puts the Confirmation dialog first.
 void switchCommand(TForm1& form, SwitchCommand command, QLabel* okLabel, QLabel* notOkLabel, bool ask)
 {
-    auto lock = form.beginExchange();
-    if (!lock)
-        return;
     if (ask && !form.confirmed())
         return; // declined: nothing sent, the Status pair keeps what it showed
     TForm1::showStatus(okLabel, notOkLabel, std::nullopt);
     TForm1::processMessages();
-    TForm1::showStatus(okLabel, notOkLabel, SendSwitchCommand(form.session(), command));
+    TForm1::showStatus(okLabel, notOkLabel, SendSwitchCommand(form.session(), command) == LinkError::None);
 }
 
 // A value read into Edi behind the Status pair: the old verdict and value vanish,
 // Edi holds `placeholder` while the reply is awaited, and keeps it on failure.
 void readServiceValue(TForm1& form, const QString& placeholder, ServiceReading (*read)(Session&))
 {
-    auto lock = form.beginExchange();
-    if (!lock)
-        return;
     TForm1::showStatus(form.Label2, form.Label5, std::nullopt);
     form.Edi->clear();
     TForm1::processMessages();
@@ -82,9 +76,6 @@ void readServiceValue(TForm1& form, const QString& placeholder, ServiceReading (
 
 void TForm1::ButContLogClick()
 {
-    auto lock = beginExchange();
-    if (!lock)
-        return;
     Session& s = session();
 
     if (ok->isHidden()) {
@@ -107,26 +98,10 @@ void TForm1::ButContLogClick()
     processMessages();
 
     OutputFile file;
-    if (chFile->isChecked()) {
-        const QString path = seam().saveFileName(this, QStringLiteral("log"), QString());
-        if (!path.isEmpty())
-            file.create(path); // a file that cannot be created: the records are still shown
-    }
-
-    const RecordChoice choice = recordChoice();
-    int number = 0;
-    if (choice == RecordChoice::Index || choice == RecordChoice::One) {
-        const auto typed = fieldInteger(choice == RecordChoice::Index ? Beg : EdONE);
-        if (!typed)
-            return; // no record read; the file closes empty
-        number = *typed;
-    }
-    if (choice == RecordChoice::None) {
-        Memo1->appendPlainText(tessavin::NoRecordChoiceLine());
+    const auto request = chooseRecords(QStringLiteral("log"), file);
+    if (!request)
         return;
-    }
-
-    const LogSpan span = ChooseLogSpan(choice, number, s.begin, s.count, s.capacity);
+    const LogSpan span = ChooseLogSpan(request->choice, request->number, s.begin, s.count, s.capacity);
     ProgressShown progress(Progress, span.count);
     LogRecordSink sink;
     // A '>' record may hold CR or LF: they stay in the line, and the memo breaks
@@ -142,25 +117,16 @@ void TForm1::ButContLogClick()
 
 void TForm1::ButBegLogClick()
 {
-    auto lock = beginExchange();
-    if (!lock)
-        return;
     askAndShow(*this, LogQuestion::Begin);
 }
 
 void TForm1::ButCountLogClick()
 {
-    auto lock = beginExchange();
-    if (!lock)
-        return;
     askAndShow(*this, LogQuestion::Count);
 }
 
 void TForm1::ButMaxLogClick()
 {
-    auto lock = beginExchange();
-    if (!lock)
-        return;
     askAndShow(*this, LogQuestion::Capacity);
 }
 

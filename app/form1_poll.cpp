@@ -18,44 +18,26 @@ void TForm1::Button2Click()
         return;
     responderRunning_ = true;
     responderStop_ = false;
-    tessavin::Session& s = session();
 
-    const tessavin::PollHooks hooks{
-        [this](const QString& line) {
-            Memo->appendPlainText(line);
-            processMessages();
-        },
-        [&s] { s.link.pause(s.link.timing().address0Pause); },
+    std::optional<ExchangeLock> lock;
+    tessavin::PollResponderHooks hooks;
+    hooks.inputs = [this] {
+        return tessavin::PollInputs{day->text(), add1->text(), add2->text(), QTime::currentTime(),
+                                    QLocale::system().decimalPoint()};
     };
-
-    QString failure;
-    for (;;) {
-        std::optional<ExchangeLock> lock;
-        const std::size_t received = s.link.ReceiveAny(
-            s.frame.data(), s.frame.size(), [this] { return responderStop_; },
-            [this, &lock] {
-                if (auto taken = beginExchange())
-                    lock.emplace(std::move(*taken));
-            });
-        if (received == 0)
-            break; // stopped
-        if (lock) {
-            const tessavin::PollInputs inputs{day->text(), add1->text(), add2->text(), QTime::currentTime(),
-                                              QLocale::system().decimalPoint()};
-            const tessavin::PollOutcome outcome = tessavin::AnswerPoll(s.frame, inputs, hooks);
-            if (!outcome.error.isEmpty()) {
-                failure = outcome.error;
-                break;
-            }
-            if (outcome.answerLength != 0)
-                s.link.SendBytes(s.frame.data(), outcome.answerLength);
-        }
-        lock.reset();
-        if (responderStop_)
-            break;
+    hooks.stopRequested = [this] { return responderStop_; };
+    hooks.claim = [this, &lock] {
+        if (auto taken = beginExchange())
+            lock.emplace(std::move(*taken));
+        return lock.has_value();
+    };
+    hooks.release = [&lock] { lock.reset(); };
+    hooks.poll.trace = [this](const QString& line) {
+        Memo->appendPlainText(line);
         processMessages();
-    }
+    };
+    const tessavin::PollResponderEnd end = tessavin::RunPollResponder(session(), hooks);
     responderRunning_ = false;
-    if (!failure.isEmpty())
-        showMessage(failure);
+    if (!end.error.isEmpty())
+        showMessage(end.error);
 }

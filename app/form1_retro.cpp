@@ -17,12 +17,12 @@
 
 namespace {
 
-// The begin step without the lock, shared by both archive handlers.
+// The begin step, shared by both archive handlers.
 void archiveBeginStep(TForm1& form)
 {
     TForm1::showStatus(form.Label2, form.Label5, std::nullopt);
     TForm1::processMessages();
-    const int begin = tessavin::ReadArchiveBegin(form.session());
+    const int begin = tessavin::ReadArchiveBegin(form.session()).value;
     form.Memo1->clear();
     form.Memo1->setPlainText(QStringLiteral("OK=%1").arg(begin));
     TForm1::showStatus(form.Label2, form.Label5, begin > 0);
@@ -34,17 +34,11 @@ QString nativePath(const QString& path) { return QDir::toNativeSeparators(path);
 
 void TForm1::ButBegRetroClick()
 {
-    auto lock = beginExchange();
-    if (!lock)
-        return;
     archiveBeginStep(*this);
 }
 
 void TForm1::ButContRetroClick()
 {
-    auto lock = beginExchange();
-    if (!lock)
-        return;
     tessavin::ArchivePlan plan;
     // The controller keeps UTC; records are shown in the computer's local time.
     plan.utcOffsetSeconds = QDateTime::currentDateTime().offsetFromUtc();
@@ -54,29 +48,14 @@ void TForm1::ButContRetroClick()
     processMessages();
 
     tessavin::OutputFile file;
-    if (chFile->isChecked()) {
-        const QString path = seam().saveFileName(this, QStringLiteral("ret"), QString());
-        if (!path.isEmpty())
-            file.create(path);
-    }
-
-    plan.choice = recordChoice();
-    if (plan.choice == tessavin::RecordChoice::Index) {
-        const auto n = fieldInteger(Beg);
-        if (!n)
-            return;
-        plan.indexCount = *n;
-    } else if (plan.choice == tessavin::RecordChoice::One) {
-        const auto n = fieldInteger(EdONE);
-        if (!n)
-            return;
-        plan.oneIndex = *n;
-    }
-
-    if (plan.choice == tessavin::RecordChoice::None) {
-        Memo1->appendPlainText(tessavin::NoRecordChoiceLine());
+    const auto request = chooseRecords(QStringLiteral("ret"), file);
+    if (!request)
         return;
-    }
+    plan.choice = request->choice;
+    if (plan.choice == tessavin::RecordChoice::Index)
+        plan.indexCount = request->number;
+    else if (plan.choice == tessavin::RecordChoice::One)
+        plan.oneIndex = request->number;
 
     tessavin::ArchiveEvents events;
     events.processMessages = [] { processMessages(); };
@@ -111,9 +90,6 @@ void TForm1::ButContRetroClick()
 
 void TForm1::DownScrClick()
 {
-    auto lock = beginExchange();
-    if (!lock)
-        return;
     const QString path = seam().openFileName(this, QStringLiteral("scr"), QStringLiteral("|scr"));
     if (path.isEmpty())
         return;
@@ -141,9 +117,6 @@ void TForm1::DownScrClick()
 
 void TForm1::ButtonUpClick()
 {
-    auto lock = beginExchange();
-    if (!lock)
-        return;
     showStatus(Label2, Label5, std::nullopt);
     processMessages();
     const QString path = seam().saveFileName(this, QStringLiteral("log"), QString());
@@ -163,12 +136,9 @@ void TForm1::ButtonUpClick()
 
 void TForm1::Down_testikClick()
 {
-    auto lock = beginExchange();
-    if (!lock)
-        return;
     if (!confirmed())
         return;
     showStatus(Label2, Label5, std::nullopt);
     processMessages();
-    showStatus(Label2, Label5, tessavin::ClearScript(session()));
+    showStatus(Label2, Label5, tessavin::ClearScript(session()) == tessavin::LinkError::None);
 }

@@ -62,8 +62,9 @@ int main(int argc, char** argv)
 
     Session session; // the system's timings
     session.link.setPump([] { QCoreApplication::processEvents(); });
-    if (!session.link.OpenPort(controller.slavePath(), kBaud, &error)) {
-        std::printf("cannot open %s: %s\n", qPrintable(controller.slavePath()), qPrintable(error));
+    PortOpenError openError;
+    if (!session.link.OpenPort(controller.slavePath(), kBaud, &openError)) {
+        std::printf("cannot open %s\n", qPrintable(PortOpenErrorText(openError)));
         return 1;
     }
 

@@ -199,11 +199,12 @@ std::string TruncatedValueText(float value)
     return std::string(digits, result.ptr);
 }
 
-int ReadArchiveBegin(Session& session)
+LinkResult<int> ReadArchiveBegin(Session& session)
 {
     const std::size_t length = BuildRegRequest(session.frame, reg::kArchiveBegin);
-    session.begin = RegReadWord(session.link, session.frame, length);
-    return session.begin;
+    const auto answer = RegReadWord(session.link, session.frame, length);
+    session.begin = answer.value;
+    return {session.begin, answer.error};
 }
 
 ArchiveOutcome ReadArchiveRecords(Session& session, int newestIndex, const ArchivePlan& plan,
@@ -220,9 +221,10 @@ ArchiveOutcome ReadArchiveRecords(Session& session, int newestIndex, const Archi
         outcome.lastIndex = idx;
         const std::size_t length = BuildRegRequest(session.frame, reg::kArchiveRecord,
                                                    static_cast<std::uint16_t>(idx), 1);
-        const std::size_t n = RegReadBlock(session.link, session.frame, length);
-        if (n < kArchiveRecordSize) {
+        const auto block = RegReadBlock(session.link, session.frame, length);
+        if (!block.ok() || block.value < kArchiveRecordSize) {
             outcome.end = ArchiveEnd::ReadFailed;
+            outcome.error = block.ok() ? LinkError::TooShort : block.error;
             return outcome;
         }
         const ArchiveRecord record = DecodeArchiveRecord(session.frame.data());

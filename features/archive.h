@@ -99,7 +99,7 @@ std::string TruncatedValueText(float value);
 
 // The begin step: one begin request through the word read; the value (0 when
 // the request failed) is stored as the shared begin and returned.
-int ReadArchiveBegin(Session& session);
+LinkResult<int> ReadArchiveBegin(Session& session);
 
 struct ArchivePlan {
     RecordChoice choice = RecordChoice::None;
@@ -133,6 +133,7 @@ struct ArchiveOutcome {
     ArchiveEnd end = ArchiveEnd::Done;
     int linesRead = 0;
     int lastIndex = -1;                  // the index of the record that ended the loop
+    LinkError error = LinkError::None;   // ReadFailed: why
     std::optional<std::string> oneValue; // One: the value truncated toward zero
 };
 

@@ -8,29 +8,31 @@ namespace {
 
 // Builds the Command frame for the code and runs the transaction; the reply is
 // left in `frame`.
-bool runCommand(Session& session, ConfigFrame& frame, std::uint8_t code)
+LinkError runCommand(Session& session, ConfigFrame& frame, std::uint8_t code)
 {
-    const std::size_t length = BuildConfigFrame(code, frame, nullptr, 0, 0, session.trace);
-    return ConfigTransact(session.link, session.trace, frame, length);
+    const auto trace = session.trace();
+    const std::size_t length = BuildConfigFrame(code, frame, nullptr, 0, 0, trace);
+    return ConfigTransact(session.link, trace, frame, length);
 }
 
 } // namespace
 
-int StatusQuery(Session& session)
+LinkResult<int> StatusQuery(Session& session)
 {
     ConfigFrame frame{};
-    if (!runCommand(session, frame, cfg::kStatusQuery))
-        return config_status::kFailed;
-    return frame[1];
+    const LinkError error = runCommand(session, frame, cfg::kStatusQuery);
+    if (error != LinkError::None)
+        return {config_status::kFailed, error};
+    return {frame[1], error};
 }
 
-bool SetTestMode(Session& session)
+LinkError SetTestMode(Session& session)
 {
     ConfigFrame frame{};
     return runCommand(session, frame, cfg::kSetTestMode);
 }
 
-bool RebootController(Session& session)
+LinkError RebootController(Session& session)
 {
     ConfigFrame frame{};
     return runCommand(session, frame, cfg::kReboot);

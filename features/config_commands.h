@@ -29,13 +29,14 @@ constexpr int kNoMemory = 2;
 constexpr int kNoFile = 3;
 } // namespace config_status
 
-// Command 0x37: -1 when the transaction fails, otherwise byte 1 of the reply (0..255).
-int StatusQuery(Session& session);
-// Command 0x36: true when the transaction succeeds.
-bool SetTestMode(Session& session);
-// Command 0x63: true when the transaction succeeds. Closing the port afterwards
+// Command 0x37: byte 1 of the reply (0..255); -1 with the error when the
+// transaction fails.
+LinkResult<int> StatusQuery(Session& session);
+// Command 0x36: None when the transaction succeeds.
+LinkError SetTestMode(Session& session);
+// Command 0x63: None when the transaction succeeds. Closing the port afterwards
 // is the caller's.
-bool RebootController(Session& session);
+LinkError RebootController(Session& session);
 
 // The message for a status query result: "      NOT OK = -1", "       OK",
 // "   NOT OK = " followed by "bad json", "no memory", "no file" or nothing.

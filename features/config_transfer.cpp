@@ -15,10 +15,11 @@ namespace {
 constexpr std::size_t kDownloadChunk = 40;
 
 // Builds the Command frame for the code and runs the transaction.
-bool runCommand(Session& session, ConfigFrame& frame, std::uint8_t code)
+LinkError runCommand(Session& session, ConfigFrame& frame, std::uint8_t code)
 {
-    const std::size_t length = BuildConfigFrame(code, frame, nullptr, 0, 0, session.trace);
-    return ConfigTransact(session.link, session.trace, frame, length);
+    const auto trace = session.trace();
+    const std::size_t length = BuildConfigFrame(code, frame, nullptr, 0, 0, trace);
+    return ConfigTransact(session.link, trace, frame, length);
 }
 
 } // namespace
@@ -27,14 +28,17 @@ ConfigUploadResult ConfigUpload(Session& session, std::uint8_t code)
 {
     ConfigUploadResult result;
     ConfigFrame frame{};
-    if (!runCommand(session, frame, code))
+    result.error = runCommand(session, frame, code);
+    if (result.error != LinkError::None)
         return result;
     std::size_t total = 0;
     const std::uint8_t request = 0x00;
+    const auto trace = session.trace();
     for (;;) {
         const std::size_t length = BuildConfigReadFrame(0, frame, &request, 1,
-                                                        static_cast<std::uint16_t>(total), session.trace);
-        if (!ConfigTransact(session.link, session.trace, frame, length))
+                                                        static_cast<std::uint16_t>(total), trace);
+        result.error = ConfigTransact(session.link, trace, frame, length, ConfigChunkCheck);
+        if (result.error != LinkError::None)
             return result;
         // The chunk's length; a reply of two bytes leaves the zero that the
         // transaction put here, which ends the upload.
@@ -55,34 +59,35 @@ ConfigUploadResult ConfigUpload(Session& session, std::uint8_t code)
     }
 }
 
-bool ConfigDownload(Session& session, const std::uint8_t* bytes, std::size_t length)
+LinkResult<bool> ConfigDownload(Session& session, const std::uint8_t* bytes, std::size_t length)
 {
     if (length == 0 || !TransferBuffer::fits(length))
-        return false;
+        return {false, LinkError::None};
     ConfigFrame frame{};
-    if (!runCommand(session, frame, cfg::kDownloadStart)) {
+    const auto trace = session.trace();
+    if (const LinkError error = runCommand(session, frame, cfg::kDownloadStart); error != LinkError::None) {
         session.addTrace(QStringLiteral("Command START Send not ok"));
-        return false;
+        return {false, error};
     }
     session.addTrace(QStringLiteral("Command START Send ok"));
     for (std::size_t address = 0; address < length; address += kDownloadChunk) {
         const std::size_t n = std::min(kDownloadChunk, length - address);
         session.addTrace(QStringLiteral("DOWN_NEXT   adr=%1 n=%2").arg(address).arg(n));
         const std::size_t frameLength = BuildConfigFrame(0, frame, bytes + address, n,
-                                                         static_cast<std::uint16_t>(address), session.trace);
+                                                         static_cast<std::uint16_t>(address), trace);
         session.addTrace(QStringLiteral("Command NEXT Send length = %1").arg(frameLength));
-        if (!ConfigTransact(session.link, session.trace, frame, frameLength)) {
+        if (const LinkError error = ConfigTransact(session.link, trace, frame, frameLength); error != LinkError::None) {
             session.addTrace(QStringLiteral("Command NEXT Send not ok"));
-            return false;
+            return {false, error};
         }
         session.addTrace(QStringLiteral("Command NEXT Send ok"));
     }
-    if (!runCommand(session, frame, cfg::kDownloadStop)) {
+    if (const LinkError error = runCommand(session, frame, cfg::kDownloadStop); error != LinkError::None) {
         session.addTrace(QStringLiteral("Command STOP Send not ok"));
-        return false;
+        return {false, error};
     }
     session.addTrace(QStringLiteral("Command STOP Send ok!!!"));
-    return true;
+    return {true, LinkError::None};
 }
 
 bool PutTransferText(TransferBuffer& transfer, const QByteArray& text)

@@ -25,6 +25,8 @@ constexpr std::size_t kTransferTextLimit = kTransferBufferSize - 1;
 struct ConfigUploadResult {
     // Bytes placed in the Transfer buffer; 0 on failure.
     std::int32_t length = 0;
+    // The exchange that failed, when one did.
+    LinkError error = LinkError::None;
     // The upload was ended because the next chunk would not have fit the buffer
     // with its terminating zero (length is 0 then, and nothing of it is shown).
     bool tooLarge = false;
@@ -35,9 +37,11 @@ struct ConfigUploadResult {
 // cleared. Traces "Upload ->(<total>) " and "UP_NEXT ->(17) " after every chunk.
 ConfigUploadResult ConfigUpload(Session& session, std::uint8_t code);
 
-// Sends `length` bytes to the controller. False at once, with no traffic and no
-// trace, when length is 0 or the text would not fit the Transfer buffer.
-bool ConfigDownload(Session& session, const std::uint8_t* bytes, std::size_t length);
+// Sends `length` bytes to the controller: the value is true once STOP was
+// answered; otherwise the error names the exchange's failure. False with no
+// error (no traffic, no trace) when length is 0 or the text would not fit the
+// Transfer buffer.
+LinkResult<bool> ConfigDownload(Session& session, const std::uint8_t* bytes, std::size_t length);
 
 // Clears the Transfer buffer and copies the text to its start. False (and the
 // buffer untouched) when the text would not fit with its terminating zero.

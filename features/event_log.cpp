@@ -28,7 +28,7 @@ int choiceNumber(RecordChoice choice)
 
 } // namespace
 
-int AskLogQuestion(Session& session, LogQuestion question)
+LinkResult<int> AskLogQuestion(Session& session, LogQuestion question)
 {
     std::uint8_t command = reg::kLogBegin;
     if (question == LogQuestion::Capacity)
@@ -36,7 +36,8 @@ int AskLogQuestion(Session& session, LogQuestion question)
     else if (question == LogQuestion::Count)
         command = reg::kLogCount;
     const std::size_t length = BuildRegRequest(session.frame, command);
-    const int value = RegReadWord(session.link, session.frame, length);
+    const auto answer = RegReadWord(session.link, session.frame, length);
+    const int value = answer.value;
     switch (question) {
     case LogQuestion::Capacity:
         session.capacity = value;
@@ -48,7 +49,7 @@ int AskLogQuestion(Session& session, LogQuestion question)
         session.begin = value;
         break;
     }
-    return value;
+    return {value, answer.error};
 }
 
 QString LogQuestionLine(LogQuestion question, int value)
@@ -116,9 +117,12 @@ LogLoopResult RunLogRecordLoop(Session& session, const LogSpan& span, int capaci
 
         const std::size_t length = BuildRegRequest(session.frame, reg::kLogRecord,
                                                    static_cast<std::uint16_t>(index & 0xFFFF), 1);
-        const std::size_t n = RegReadBlock(session.link, session.frame, length);
-        if (n == 0) {
+        const auto block = RegReadBlock(session.link, session.frame, length);
+        const std::size_t n = block.value;
+        if (!block.ok()) {
             result.end = LogLoopEnd::RecordFailed;
+            result.error = block.error;
+            result.failedIndex = index;
             return result;
         }
 

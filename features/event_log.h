@@ -24,9 +24,9 @@ constexpr int kDefaultLogCapacity = 2000;
 enum class LogQuestion { Capacity, Count, Begin };
 
 // Asks one question (commands 0x1D, 0x1C, 0x19) with a 14-byte request and stores
-// the answer in the session (capacity, count, begin). A failed request answers 0,
-// which is stored like any other value.
-int AskLogQuestion(Session& session, LogQuestion question);
+// the answer in the session (capacity, count, begin). A failed request answers 0
+// (with its error), which is stored like any other value.
+LinkResult<int> AskLogQuestion(Session& session, LogQuestion question);
 
 // The memo line of an answer: "MAX=2000", "N=150", "OK=150".
 QString LogQuestionLine(LogQuestion question, int value);
@@ -57,6 +57,8 @@ enum class LogLoopEnd { Completed, Stopped, RecordFailed };
 struct LogLoopResult {
     LogLoopEnd end = LogLoopEnd::Completed;
     int read = 0; // records shown (and written)
+    LinkError error = LinkError::None; // why the failed record failed
+    int failedIndex = -1;              // its index
 };
 
 // Reads the records of the span, one 0x1A request each. The Stop flag is read

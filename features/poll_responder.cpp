@@ -165,4 +165,40 @@ PollOutcome AnswerPoll(FrameBuffer& frame, const PollInputs& inputs, const PollH
     return outcome;
 }
 
+PollResponderEnd RunPollResponder(Session& session, const PollResponderHooks& hooks)
+{
+    PollResponderEnd end;
+    SerialLink& link = session.link;
+    PollHooks pollHooks = hooks.poll;
+    if (!pollHooks.addressZeroPause)
+        pollHooks.addressZeroPause = [&link] { link.pause(link.timing().address0Pause); };
+    const auto stopped = [&hooks] { return hooks.stopRequested && hooks.stopRequested(); };
+
+    for (;;) {
+        bool claimed = false;
+        const std::size_t received = link.ReceiveAny(LinkKind::Poll, session.frame.data(), session.frame.size(),
+                                                     stopped, [&] { claimed = !hooks.claim || hooks.claim(); });
+        if (received == 0)
+            break; // stopped
+        ++end.polls;
+        if (claimed) {
+            const PollOutcome outcome = AnswerPoll(session.frame, hooks.inputs ? hooks.inputs() : PollInputs{}, pollHooks);
+            if (outcome.error.isEmpty() && outcome.answerLength != 0) {
+                link.SendBytes(LinkKind::Poll, session.frame.data(), outcome.answerLength);
+                ++end.answered;
+            }
+            if (hooks.release)
+                hooks.release();
+            if (!outcome.error.isEmpty()) {
+                end.error = outcome.error;
+                break;
+            }
+        }
+        if (stopped())
+            break;
+        link.pause(std::chrono::milliseconds(0)); // lets window events run once
+    }
+    return end;
+}
+
 } // namespace tessavin

@@ -9,6 +9,7 @@
 // 4 strand number and three big-endian single-precision values at 22, 26 and 30.
 // The poll's length and checksum are not looked at.
 #include "register_link.h"
+#include "session.h"
 
 #include <QString>
 #include <QTime>
@@ -85,5 +86,33 @@ QString FormatReportedValue(float value, const QString& decimalPoint);
 // fields, writes the trace lines and builds the answer over the poll. Bytes of the
 // buffer that the answer does not set keep what they held.
 PollOutcome AnswerPoll(FrameBuffer& frame, const PollInputs& inputs, const PollHooks& hooks);
+
+struct PollResponderHooks {
+    // The field texts and the local time for one poll, read anew for each.
+    std::function<PollInputs()> inputs;
+    // Asked before and during every wait; true ends the loop.
+    std::function<bool()> stopRequested;
+    // A poll's first byte has come: true when the responder may use the Frame
+    // buffer and the port for it (the window takes its exchange lock here). False:
+    // a command owns them; the poll is read and left unanswered.
+    std::function<bool()> claim;
+    // A claimed poll has been answered (or not): the window gives the lock back.
+    std::function<void()> release;
+    // Trace lines and the address-0 pause; without a pause hook the link rests
+    // for its address-0 pause.
+    PollHooks poll;
+};
+
+struct PollResponderEnd {
+    int polls = 0;     // polls received
+    int answered = 0;  // answers sent
+    // Not empty when a field could not be used (the conversion message); empty
+    // when the loop was stopped.
+    QString error;
+};
+
+// The responder loop: waits without limit for a poll, answers it from the Frame
+// buffer, lets window events run, and again, until stopped or a field fails.
+PollResponderEnd RunPollResponder(Session& session, const PollResponderHooks& hooks);
 
 } // namespace tessavin

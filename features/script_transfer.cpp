@@ -46,20 +46,19 @@ QByteArray ScriptShownBytes(const std::uint8_t* bytes, std::size_t n)
     return QByteArray(reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(end - bytes));
 }
 
-bool SendTransferScript(Session& session, bool* sent)
+ScriptSendResult SendTransferScript(Session& session)
 {
-    if (sent)
-        *sent = false;
+    ScriptSendResult result;
     const std::int32_t n = session.transfer.length;
     if (n <= 0 || static_cast<std::size_t>(n) > kScriptMaxBytes)
-        return false;
+        return result;
     const std::size_t length = BuildRegDataRequest(session.frame, reg::kScriptDown,
                                                    session.transfer.bytes.data(), static_cast<std::size_t>(n));
     if (length == 0)
-        return false;
-    if (sent)
-        *sent = true;
-    return RegExchange(session.link, session.frame, length);
+        return result;
+    result.sent = true;
+    result.error = RegExchange(session.link, session.frame, length);
+    return result;
 }
 
 ScriptDownResult SendScriptFile(Session& session, const QString& path,
@@ -71,7 +70,10 @@ ScriptDownResult SendScriptFile(Session& session, const QString& path,
         return result;
     if (loaded)
         loaded(ScriptShownBytes(session.transfer.bytes.data(), static_cast<std::size_t>(session.transfer.length)));
-    result.replied = SendTransferScript(session, &result.sent);
+    const ScriptSendResult sent = SendTransferScript(session);
+    result.sent = sent.sent;
+    result.replied = sent.replied();
+    result.error = sent.error;
     return result;
 }
 
@@ -79,10 +81,13 @@ ScriptUpResult ReadScriptBack(Session& session, const QString& path)
 {
     ScriptUpResult result;
     const std::size_t length = BuildRegRequest(session.frame, reg::kScriptUp);
-    const std::size_t n = RegExchangeRaw(session.link, session.frame, length);
+    const auto reply = RegExchangeRaw(session.link, session.frame, length);
+    const std::size_t n = reply.value;
     result.received = n;
-    if (n < kScriptReplyMinimum)
+    if (n < kScriptReplyMinimum) {
+        result.error = reply.ok() ? LinkError::TooShort : reply.error;
         return result;
+    }
     result.ok = true;
     auto& frame = session.frame;
     result.script = QByteArray(reinterpret_cast<const char*>(frame.data() + 8), static_cast<qsizetype>(n - 10));
@@ -95,7 +100,7 @@ ScriptUpResult ReadScriptBack(Session& session, const QString& path)
     return result;
 }
 
-bool ClearScript(Session& session)
+LinkError ClearScript(Session& session)
 {
     const std::size_t length = BuildRegRequest(session.frame, reg::kLogBegin);
     return RegExchange(session.link, session.frame, length);

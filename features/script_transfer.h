@@ -48,6 +48,7 @@ struct ScriptDownResult {
     ScriptFile file;
     bool sent = false;     // the request went out
     bool replied = false;  // some reply byte came (the reply itself is not read)
+    LinkError error = LinkError::None; // sent but no reply: why
 };
 
 // Down script: loads the file, tells `loaded` the bytes to show, then sends the
@@ -55,9 +56,15 @@ struct ScriptDownResult {
 ScriptDownResult SendScriptFile(Session& session, const QString& path,
                                 const std::function<void(const QByteArray& shown)>& loaded = {});
 
+struct ScriptSendResult {
+    bool sent = false;                 // the request went out
+    LinkError error = LinkError::None; // None: some reply byte came
+    bool replied() const { return sent && error == LinkError::None; }
+};
+
 // The script in the Transfer buffer (1 to kScriptMaxBytes bytes) in one data
-// request; true when some reply byte came. False, sending nothing, for any other length.
-bool SendTransferScript(Session& session, bool* sent = nullptr);
+// request. Nothing is sent for any other length.
+ScriptSendResult SendTransferScript(Session& session);
 
 struct ScriptUpResult {
     std::size_t received = 0;  // reply bytes
@@ -65,6 +72,7 @@ struct ScriptUpResult {
     QByteArray script;         // the received - 10 script bytes, zeros and all
     QByteArray shown;          // the script up to its first zero byte
     bool saved = false;        // the file was created and every byte written
+    LinkError error = LinkError::None; // not ok: why (TooShort: fewer than 11 bytes came)
 };
 
 // Up script: sends the read-back request; when a script came, writes it whole to
@@ -72,7 +80,7 @@ struct ScriptUpResult {
 // a damaged script is shown and saved as it came.
 ScriptUpResult ReadScriptBack(Session& session, const QString& path);
 
-// Clr script: true when some reply byte came.
-bool ClearScript(Session& session);
+// Clr script: None when some reply byte came.
+LinkError ClearScript(Session& session);
 
 } // namespace tessavin

@@ -4,7 +4,7 @@
 
 namespace tessavin {
 
-bool SendSwitchCommand(Session& session, SwitchCommand command)
+LinkError SendSwitchCommand(Session& session, SwitchCommand command)
 {
     const std::size_t length = BuildRegRequest(session.frame, static_cast<std::uint8_t>(command));
     return RegExchange(session.link, session.frame, length);
@@ -13,19 +13,23 @@ bool SendSwitchCommand(Session& session, SwitchCommand command)
 ServiceReading ReadDeviceNumber(Session& session)
 {
     const std::size_t length = BuildRegRequest(session.frame, reg::kIdent);
-    const std::int32_t value = RegReadLong(session.link, session.frame, length);
-    if (value <= 0)
-        return {};
-    return {true, QString::number(value)};
+    const auto value = RegReadLong(session.link, session.frame, length);
+    if (!value.ok())
+        return {false, {}, value.error};
+    if (value.value <= 0)
+        return {false, {}, LinkError::ValueRejected};
+    return {true, QString::number(value.value), LinkError::None};
 }
 
 ServiceReading ReadPressure(Session& session)
 {
     const std::size_t length = BuildRegRequest(session.frame, reg::kPressure);
-    const float value = RegReadFloat(session.link, session.frame, length);
-    if (!(value > 0.0f))
-        return {};
-    return {true, PressureText(value)};
+    const auto value = RegReadFloat(session.link, session.frame, length);
+    if (!value.ok())
+        return {false, {}, value.error};
+    if (!(value.value > 0.0f))
+        return {false, {}, LinkError::ValueRejected};
+    return {true, PressureText(value.value), LinkError::None};
 }
 
 QString PressureText(double value)

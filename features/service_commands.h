@@ -19,12 +19,13 @@ enum class SwitchCommand : std::uint8_t {
     StopLogging = reg::kLogStop,
 };
 
-// Sends the command; true when any reply byte came (its content is not examined).
-bool SendSwitchCommand(Session& session, SwitchCommand command);
+// Sends the command; None when any reply byte came (its content is not examined).
+LinkError SendSwitchCommand(Session& session, SwitchCommand command);
 
 struct ServiceReading {
     bool ok = false;
     QString text; // what the value field shows on success
+    LinkError error = LinkError::None; // why not ok (ValueRejected: not above zero)
 };
 
 // The device number (command 0x2C): ok when it is greater than 0; text in decimal.

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 namespace tessavin {
 
@@ -24,7 +25,12 @@ struct TransferBuffer {
 };
 
 struct Session {
-    explicit Session(LinkTiming timing = {}) : link(timing) {}
+    // No port: the real serial port. No clock: the computer's.
+    explicit Session(LinkTiming timing = {}, std::shared_ptr<BytePort> port = nullptr,
+                     std::shared_ptr<Clock> clock = nullptr)
+        : link(timing, std::move(port), std::move(clock))
+    {
+    }
 
     SerialLink link;
     FrameBuffer frame{};
@@ -38,13 +44,13 @@ struct Session {
     int count = 0;
     int capacity = 0;
 
-    // Receives the trace lines of the configuration link (the Diagnostic memo).
-    std::function<void(const QString&)> trace;
-
-    void addTrace(const QString& line) const
+    // A trace line of the configuration link: a note in the frame log, where the
+    // Diagnostic window reads it.
+    void addTrace(const QString& line) { link.frameLog().note(LinkKind::Config, line); }
+    // The same as a sink for the configuration frame builders.
+    std::function<void(const QString&)> trace()
     {
-        if (trace)
-            trace(line);
+        return [this](const QString& line) { addTrace(line); };
     }
 };
 

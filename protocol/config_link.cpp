@@ -1,7 +1,6 @@
 #include "config_link.h"
 
 #include "checksum.h"
-#include "serial_link.h"
 
 #include <algorithm>
 #include <cstring>
@@ -81,23 +80,32 @@ std::size_t BuildConfigReadFrame(std::uint8_t code, ConfigFrame& frame, const st
     return buildFrame(cfg::kFunctionRead, code, frame, data, n, address, trace, u"");
 }
 
-bool ConfigReplyValid(const ConfigFrame& frame, std::size_t received)
+LinkError ConfigReplyCheck(const std::uint8_t* bytes, std::size_t received)
 {
-    return received >= 2 && (frame[0] != 0 || frame[1] != 0);
+    return received >= 2 && (bytes[0] != 0 || bytes[1] != 0) ? LinkError::None : LinkError::InvalidReply;
 }
 
-bool ConfigTransact(SerialLink& link, const ConfigTrace& trace, ConfigFrame& frame, std::size_t length)
+LinkError ConfigChunkCheck(const std::uint8_t* bytes, std::size_t received)
+{
+    const LinkError error = ConfigReplyCheck(bytes, received);
+    if (error == LinkError::None && received >= 3 && received < 3u + bytes[2])
+        return LinkError::Truncated;
+    return error;
+}
+
+LinkError ConfigTransact(SerialLink& link, const ConfigTrace& trace, ConfigFrame& frame, std::size_t length,
+                         const ReplyCheck& check)
 {
     // A length beyond the buffer is cut to it: nothing past the buffer is sent or listed.
     length = std::min(length, frame.size());
     addTrace(trace, QStringLiteral("bool Send =%1").arg(length));
     // The hexadecimal line lists the whole frame, header included.
     addTrace(trace, ConfigHex(frame.data(), length, u" "));
-    link.SendBytes(frame.data(), length);
+    link.SendBytes(LinkKind::Config, frame.data(), length);
     std::fill_n(frame.begin(), 4, std::uint8_t{0});
-    const std::size_t received = link.ReceiveReply(frame.data(), frame.size());
-    addTrace(trace, QStringLiteral("bool Send, ReadBuf=%1 %2 %3").arg(received).arg(frame[0]).arg(frame[1]));
-    return ConfigReplyValid(frame, received);
+    const auto received = link.ReceiveReply(LinkKind::Config, frame.data(), frame.size(), check);
+    addTrace(trace, QStringLiteral("bool Send, ReadBuf=%1 %2 %3").arg(received.count).arg(frame[0]).arg(frame[1]));
+    return received.error;
 }
 
 } // namespace tessavin

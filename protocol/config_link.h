@@ -13,6 +13,9 @@
 // checksum is not looked at.
 //
 // Every operation here writes its trace lines to a sink (the Diagnostic memo).
+#include "link_error.h"
+#include "serial_link.h"
+
 #include <QString>
 
 #include <array>
@@ -21,8 +24,6 @@
 #include <functional>
 
 namespace tessavin {
-
-class SerialLink;
 
 // Each configuration operation builds its frame and receives its reply in a
 // buffer of its own of this size.
@@ -64,16 +65,21 @@ std::size_t BuildConfigFrame(std::uint8_t code, ConfigFrame& frame, const std::u
 std::size_t BuildConfigReadFrame(std::uint8_t code, ConfigFrame& frame, const std::uint8_t* data,
                                  std::size_t n, std::uint16_t address, const ConfigTrace& trace);
 
+// The verdict on a reply: InvalidReply unless at least two bytes came and bytes
+// 0 and 1 are not both 0.
+LinkError ConfigReplyCheck(const std::uint8_t* bytes, std::size_t received);
+// The same for a chunk reply of an upload, which must also hold the data bytes
+// its byte 2 announces (Truncated otherwise). A reply of two bytes announces none.
+LinkError ConfigChunkCheck(const std::uint8_t* bytes, std::size_t received);
+
 // Sends the first `length` bytes of the buffer and receives the reply into the
 // same buffer from offset 0, after zeroing bytes 0 to 3 so that a short reply
 // leaves zeros behind it. Traces "bool Send =<length>", the whole frame in hex
 // (each byte followed by one blank; nothing beyond the frame), and
-// "bool Send, ReadBuf=<count> <byte 0> <byte 1>". True when at least two bytes
-// came and bytes 0 and 1 are not both 0.
-bool ConfigTransact(SerialLink& link, const ConfigTrace& trace, ConfigFrame& frame, std::size_t length);
-
-// The verdict of ConfigTransact on a received reply, without the link.
-bool ConfigReplyValid(const ConfigFrame& frame, std::size_t received);
+// "bool Send, ReadBuf=<count> <byte 0> <byte 1>". None when the check (by default
+// ConfigReplyCheck) passes; otherwise why not.
+LinkError ConfigTransact(SerialLink& link, const ConfigTrace& trace, ConfigFrame& frame, std::size_t length,
+                         const ReplyCheck& check = ConfigReplyCheck);
 
 // Bytes as upper-case hex pairs, each followed by `separator` (may be empty).
 QString ConfigHex(const std::uint8_t* bytes, std::size_t n, QStringView separator);

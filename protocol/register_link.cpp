@@ -31,10 +31,32 @@ void writeBody(FrameBuffer& frame, std::uint8_t command, std::uint8_t function,
     frame[11] = static_cast<std::uint8_t>(count >> 8);
 }
 
-std::size_t exchange(SerialLink& link, FrameBuffer& frame, std::size_t length)
+struct Reply {
+    std::size_t received = 0;
+    LinkError verdict = LinkError::None; // why nothing came, or the reply check's verdict
+};
+
+Reply exchange(SerialLink& link, FrameBuffer& frame, std::size_t length)
 {
-    link.SendBytes(frame.data(), std::min(length, frame.size()));
-    return link.ReceiveReply(frame.data(), frame.size());
+    link.SendBytes(LinkKind::Register, frame.data(), std::min(length, frame.size()));
+    const auto got = link.ReceiveReply(LinkKind::Register, frame.data(), frame.size(),
+                                       [&frame](const std::uint8_t*, std::size_t n) { return RegReplyCheck(frame, n); });
+    return {got.count, got.error};
+}
+
+// The reply of a reading operation: checked, and with a payload of at least `need` bytes.
+LinkError readReply(SerialLink& link, FrameBuffer& frame, std::size_t length, std::size_t need)
+{
+    const Reply reply = exchange(link, frame, length);
+    if (reply.verdict != LinkError::None)
+        return reply.verdict;
+    return RegReplyLength(frame) - 4u < need ? LinkError::TooShort : LinkError::None;
+}
+
+std::uint32_t valueAt8(const FrameBuffer& frame)
+{
+    return static_cast<std::uint32_t>(frame[8]) | (static_cast<std::uint32_t>(frame[9]) << 8)
+        | (static_cast<std::uint32_t>(frame[10]) << 16) | (static_cast<std::uint32_t>(frame[11]) << 24);
 }
 
 } // namespace
@@ -66,60 +88,70 @@ std::uint16_t RegReplyLength(const FrameBuffer& frame)
     return static_cast<std::uint16_t>(frame[2] | (frame[3] << 8));
 }
 
-bool RegReplyValid(const FrameBuffer& frame, std::size_t received)
+LinkError RegReplyCheck(const FrameBuffer& frame, std::size_t received)
 {
     if (received == 0)
-        return false;
+        return LinkError::NoReply;
+    // Behind the bytes received the buffer still holds the request (or an older
+    // reply), checksums and all: only received bytes can make a reply.
+    if (received < 6)
+        return LinkError::Truncated;
     if (!ChecksumMatches(frame.data(), 4))
-        return false;
+        return LinkError::BadHeaderChecksum;
     const std::size_t length = RegReplyLength(frame);
     if (length < 4 || length + 6 > frame.size())
-        return false;
-    return ChecksumMatches(frame.data() + 6, length - 2);
+        return LinkError::LengthOutOfRange;
+    if (received < length + 6)
+        return LinkError::Truncated;
+    if (!ChecksumMatches(frame.data() + 6, length - 2))
+        return LinkError::BadBodyChecksum;
+    return LinkError::None;
 }
 
-bool RegExchange(SerialLink& link, FrameBuffer& frame, std::size_t length)
+LinkError RegExchange(SerialLink& link, FrameBuffer& frame, std::size_t length)
 {
-    return exchange(link, frame, length) > 0;
+    const Reply reply = exchange(link, frame, length);
+    return reply.received > 0 ? LinkError::None : reply.verdict;
 }
 
-std::size_t RegExchangeRaw(SerialLink& link, FrameBuffer& frame, std::size_t length)
+LinkResult<std::size_t> RegExchangeRaw(SerialLink& link, FrameBuffer& frame, std::size_t length)
 {
-    return exchange(link, frame, length);
+    const Reply reply = exchange(link, frame, length);
+    return {reply.received, reply.received > 0 ? LinkError::None : reply.verdict};
 }
 
-std::uint16_t RegReadWord(SerialLink& link, FrameBuffer& frame, std::size_t length)
+LinkResult<std::uint16_t> RegReadWord(SerialLink& link, FrameBuffer& frame, std::size_t length)
 {
-    if (!RegReplyValid(frame, exchange(link, frame, length)))
-        return 0;
-    return static_cast<std::uint16_t>(frame[8] | (frame[9] << 8));
+    const LinkError error = readReply(link, frame, length, 2);
+    if (error != LinkError::None)
+        return {0, error};
+    return {static_cast<std::uint16_t>(frame[8] | (frame[9] << 8)), error};
 }
 
-std::int32_t RegReadLong(SerialLink& link, FrameBuffer& frame, std::size_t length)
+LinkResult<std::int32_t> RegReadLong(SerialLink& link, FrameBuffer& frame, std::size_t length)
 {
-    if (!RegReplyValid(frame, exchange(link, frame, length)))
-        return 0;
-    const std::uint32_t raw = static_cast<std::uint32_t>(frame[8]) | (static_cast<std::uint32_t>(frame[9]) << 8)
-        | (static_cast<std::uint32_t>(frame[10]) << 16) | (static_cast<std::uint32_t>(frame[11]) << 24);
-    return static_cast<std::int32_t>(raw);
+    const LinkError error = readReply(link, frame, length, 4);
+    if (error != LinkError::None)
+        return {0, error};
+    return {static_cast<std::int32_t>(valueAt8(frame)), error};
 }
 
-float RegReadFloat(SerialLink& link, FrameBuffer& frame, std::size_t length)
+LinkResult<float> RegReadFloat(SerialLink& link, FrameBuffer& frame, std::size_t length)
 {
-    if (!RegReplyValid(frame, exchange(link, frame, length)))
-        return 0.0f;
-    const std::uint32_t raw = static_cast<std::uint32_t>(frame[8]) | (static_cast<std::uint32_t>(frame[9]) << 8)
-        | (static_cast<std::uint32_t>(frame[10]) << 16) | (static_cast<std::uint32_t>(frame[11]) << 24);
-    return std::bit_cast<float>(raw);
+    const LinkError error = readReply(link, frame, length, 4);
+    if (error != LinkError::None)
+        return {0.0f, error};
+    return {std::bit_cast<float>(valueAt8(frame)), error};
 }
 
-std::size_t RegReadBlock(SerialLink& link, FrameBuffer& frame, std::size_t length)
+LinkResult<std::size_t> RegReadBlock(SerialLink& link, FrameBuffer& frame, std::size_t length)
 {
-    if (!RegReplyValid(frame, exchange(link, frame, length)))
-        return 0;
+    const LinkError error = readReply(link, frame, length, 1);
+    if (error != LinkError::None)
+        return {0, error};
     const std::size_t payload = RegReplyLength(frame) - 4u;
     std::memmove(frame.data(), frame.data() + 8, payload);
-    return payload;
+    return {payload, error};
 }
 
 } // namespace tessavin

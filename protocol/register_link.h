@@ -6,6 +6,8 @@
 // command, function, index, count, data, body checksum; all little-endian.
 // Reply: start bytes, length L, header checksum, two bytes, L - 4 payload bytes,
 // body checksum over the L - 2 bytes from offset 6.
+#include "link_error.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -51,23 +53,35 @@ std::size_t BuildRegRequest(FrameBuffer& frame, std::uint8_t command,
 std::size_t BuildRegDataRequest(FrameBuffer& frame, std::uint8_t command,
                                 const std::uint8_t* data, std::size_t n);
 
-// The reply check shared by the reading operations: something came, the header
-// checksum matches, 4 <= L <= 994, and the body checksum matches. The start bytes,
-// bytes 6-7 and the agreement of L with the received count are not examined.
-bool RegReplyValid(const FrameBuffer& frame, std::size_t received);
+// The reply check shared by the reading operations, in this order: something
+// came (NoReply), the header is all there (Truncated), the header checksum
+// matches (BadHeaderChecksum), 4 <= L <= 994 (LengthOutOfRange), all L + 6 bytes
+// came (Truncated), and the body checksum matches (BadBodyChecksum). The start
+// bytes, bytes 6-7 and bytes beyond L + 6 are not examined.
+LinkError RegReplyCheck(const FrameBuffer& frame, std::size_t received);
+inline bool RegReplyValid(const FrameBuffer& frame, std::size_t received)
+{
+    return RegReplyCheck(frame, received) == LinkError::None;
+}
 
 // The reply's length field L (offsets 2-3).
 std::uint16_t RegReplyLength(const FrameBuffer& frame);
 
 // Each sends the first `length` bytes of the Frame buffer and receives the reply
-// into it from offset 0.
-bool RegExchange(SerialLink& link, FrameBuffer& frame, std::size_t length);       // any reply byte
-std::size_t RegExchangeRaw(SerialLink& link, FrameBuffer& frame, std::size_t length); // bytes received
-std::uint16_t RegReadWord(SerialLink& link, FrameBuffer& frame, std::size_t length);  // 0 on failure
-std::int32_t RegReadLong(SerialLink& link, FrameBuffer& frame, std::size_t length);   // 0 on failure
-float RegReadFloat(SerialLink& link, FrameBuffer& frame, std::size_t length);         // 0.0 on failure
+// into it from offset 0. The reply is logged with the verdict of RegReplyCheck
+// whatever the operation makes of it.
+//
+// RegExchange and RegExchangeRaw succeed on any reply byte; the reply is not
+// examined (Raw: the value is the number of bytes received).
+LinkError RegExchange(SerialLink& link, FrameBuffer& frame, std::size_t length);
+LinkResult<std::size_t> RegExchangeRaw(SerialLink& link, FrameBuffer& frame, std::size_t length);
+// The reading operations need a reply that passes the check and whose payload
+// holds what they read (TooShort otherwise); on failure the value is 0 (0.0).
+LinkResult<std::uint16_t> RegReadWord(SerialLink& link, FrameBuffer& frame, std::size_t length);
+LinkResult<std::int32_t> RegReadLong(SerialLink& link, FrameBuffer& frame, std::size_t length);
+LinkResult<float> RegReadFloat(SerialLink& link, FrameBuffer& frame, std::size_t length);
 // Moves the L - 4 payload bytes to the start of the buffer and returns L - 4;
-// 0 on failure, leaving the buffer as received.
-std::size_t RegReadBlock(SerialLink& link, FrameBuffer& frame, std::size_t length);
+// 0 on failure (TooShort for an empty payload), leaving the buffer as received.
+LinkResult<std::size_t> RegReadBlock(SerialLink& link, FrameBuffer& frame, std::size_t length);
 
 } // namespace tessavin

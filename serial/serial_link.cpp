@@ -1,8 +1,6 @@
 #include "serial_link.h"
 
-#include <QElapsedTimer>
-#include <QSerialPort>
-#include <QThread>
+#include "qt_serial_port.h"
 
 #include <algorithm>
 
@@ -27,64 +25,53 @@ QString PortDeviceName(const QString& field)
 #endif
 }
 
-SerialLink::SerialLink(LinkTiming timing) : timing_(timing) {}
-
-SerialLink::~SerialLink()
+SerialLink::SerialLink(LinkTiming timing, std::shared_ptr<BytePort> port, std::shared_ptr<Clock> clock)
+    : timing_(timing)
+    , port_(port ? std::move(port) : std::make_shared<QSerialBytePort>())
+    , clock_(clock ? std::move(clock) : std::make_shared<SteadyClock>())
+    , log_(clock_)
 {
-    if (port_)
-        port_->close();
+    LogFramesToCategories(log_);
 }
 
-bool SerialLink::isOpen() const { return port_ && port_->isOpen(); }
+SerialLink::~SerialLink() { port_->close(); }
 
-QString SerialLink::deviceName() const { return port_ ? port_->portName() : QString(); }
+bool SerialLink::isOpen() const { return port_->isOpen(); }
 
-bool SerialLink::OpenPort(const QString& device, qint32 baud, QString* error)
+QString SerialLink::deviceName() const { return port_->deviceName(); }
+
+bool SerialLink::OpenPort(const QString& device, qint32 baud, PortOpenError* error)
 {
     close();
-    if (device.isEmpty() || baud <= 0) {
-        if (error)
-            *error = device.isEmpty() ? QStringLiteral("no device named") : QStringLiteral("bad baud rate");
-        return false;
+    PortOpenError failure;
+    failure.device = device;
+    if (device.isEmpty())
+        failure.kind = PortOpenError::Kind::NoDeviceNamed;
+    else if (baud <= 0)
+        failure.kind = PortOpenError::Kind::BadBaud;
+    else if (port_->open(device, baud, &failure)) {
+        if (openChanged_)
+            openChanged_(true);
+        return true;
     }
-    auto port = std::make_unique<QSerialPort>();
-    port->setPortName(device);
-    if (!port->open(QIODevice::ReadWrite)) {
-        if (error)
-            *error = port->errorString();
-        return false;
-    }
-    const bool lineSet = port->setBaudRate(baud) && port->setDataBits(QSerialPort::Data8)
-        && port->setParity(QSerialPort::NoParity) && port->setStopBits(QSerialPort::OneStop);
-    if (!lineSet) {
-        if (error)
-            *error = port->errorString();
-        port->close();
-        return false;
-    }
-    // Bytes queued before the open would otherwise be delivered later.
-    port->clear(QSerialPort::AllDirections);
-    // Pseudo-terminals and some adapters have no RTS line; that is harmless.
-    port->setRequestToSend(false);
-    port->clearError();
-    port_ = std::move(port);
-    if (openChanged_)
-        openChanged_(true);
-    return true;
+    if (error)
+        *error = failure;
+    return false;
 }
 
 void SerialLink::close()
 {
-    if (!port_)
-        return;
     const bool wasOpen = port_->isOpen();
     port_->close();
-    port_.reset();
     if (wasOpen && openChanged_)
         openChanged_(false);
 }
 
-void SerialLink::portLost() { close(); }
+void SerialLink::portLost()
+{
+    lost_ = true;
+    close();
+}
 
 void SerialLink::pump()
 {
@@ -94,54 +81,49 @@ void SerialLink::pump()
 
 void SerialLink::pause(milliseconds duration)
 {
-    QElapsedTimer timer;
-    timer.start();
+    const milliseconds start = clock_->now();
     for (;;) {
         pump();
-        const qint64 left = duration.count() - timer.elapsed();
-        if (left <= 0)
+        const milliseconds left = duration - (clock_->now() - start);
+        if (left.count() <= 0)
             return;
-        QThread::msleep(static_cast<unsigned long>(std::min<qint64>(left, timing_.pumpSlice.count())));
+        clock_->sleep(std::min(left, timing_.pumpSlice));
     }
 }
 
 bool SerialLink::waitForBytes(milliseconds limit)
 {
-    QElapsedTimer timer;
-    timer.start();
+    const milliseconds start = clock_->now();
     for (;;) {
-        if (!isOpen()) {
-            // A read on a closed port fails at once.
-            return false;
-        }
+        if (!isOpen())
+            return false; // a read on a closed port fails at once
         if (port_->bytesAvailable() > 0)
             return true;
-        const qint64 left = limit.count() - timer.elapsed();
-        if (left <= 0)
+        const milliseconds left = limit - (clock_->now() - start);
+        if (left.count() <= 0)
             return false;
-        const int slice = static_cast<int>(std::min<qint64>(left, timing_.pumpSlice.count()));
-        if (port_->waitForReadyRead(slice))
+        switch (port_->waitReadable(std::min(left, timing_.pumpSlice))) {
+        case BytePort::Wait::Ready:
             return true;
-        if (port_->error() != QSerialPort::TimeoutError && port_->error() != QSerialPort::NoError) {
+        case BytePort::Wait::Lost:
             portLost();
             return false;
+        case BytePort::Wait::TimedOut:
+            break;
         }
-        port_->clearError();
         pump();
     }
 }
 
 void SerialLink::drain(std::uint8_t* buf, std::size_t capacity, std::size_t& count)
 {
-    if (!isOpen())
-        return;
-    char scratch[256];
-    for (;;) {
-        const qint64 got = port_->read(scratch, sizeof scratch);
-        if (got <= 0)
+    std::uint8_t scratch[256];
+    while (isOpen() && port_->bytesAvailable() > 0) {
+        const std::size_t got = port_->read(scratch, sizeof scratch);
+        if (got == 0)
             break;
         const std::size_t room = count < capacity ? capacity - count : 0;
-        const std::size_t take = std::min<std::size_t>(room, static_cast<std::size_t>(got));
+        const std::size_t take = std::min(room, got);
         std::copy(scratch, scratch + take, buf + count);
         count += take;
     }
@@ -154,49 +136,55 @@ void SerialLink::readUntilIdle(std::uint8_t* buf, std::size_t capacity, std::siz
         drain(buf, capacity, count);
 }
 
-bool SerialLink::SendBytes(const std::uint8_t* bytes, std::size_t count)
+LinkError SerialLink::SendBytes(LinkKind link, const std::uint8_t* bytes, std::size_t count)
 {
+    lost_ = false;
+    LinkError error = LinkError::PortClosed;
     if (isOpen()) {
-        port_->clear(QSerialPort::Output);
-        port_->clear(QSerialPort::Input);
-        port_->write(reinterpret_cast<const char*>(bytes), static_cast<qint64>(count));
-        const int limit = static_cast<int>(10 * count + 10);
-        if (!port_->waitForBytesWritten(limit) && port_->error() != QSerialPort::TimeoutError
-            && port_->error() != QSerialPort::NoError) {
+        port_->purge();
+        log_.sent(link, QByteArray(reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(count)));
+        if (port_->write(bytes, count)) {
+            error = LinkError::None;
+        } else {
             portLost();
-        } else if (port_) {
-            // A write that is still queued finishes while the reply is awaited.
-            port_->clearError();
+            error = LinkError::PortLost;
         }
     }
     pump();
     if (activity_)
         activity_(" . ");
-    return true;
+    return error;
 }
 
-std::size_t SerialLink::ReceiveReply(std::uint8_t* buf, std::size_t capacity)
+SerialLink::Received SerialLink::ReceiveReply(LinkKind link, std::uint8_t* buf, std::size_t capacity,
+                                              const ReplyCheck& check)
 {
-    std::size_t count = 0;
+    Received received;
+    const bool openAtStart = isOpen();
     lastRounds_ = 0;
     bool first = false;
     while (!first) {
         pause(timing_.firstBytePause);
         ++lastRounds_;
         first = waitForBytes(timing_.firstByteWait);
-        if (!first && lastRounds_ >= timing_.firstByteTries)
-            return 0;
+        if (!first && lastRounds_ >= timing_.firstByteTries) {
+            received.error = lost_ ? LinkError::PortLost : openAtStart ? LinkError::NoReply : LinkError::PortClosed;
+            log_.received(link, {}, received.error);
+            return received;
+        }
     }
-    readUntilIdle(buf, capacity, count);
+    readUntilIdle(buf, capacity, received.count);
+    received.error = check ? check(buf, received.count) : LinkError::None;
+    log_.received(link, QByteArray(reinterpret_cast<const char*>(buf), static_cast<qsizetype>(received.count)),
+                  received.error);
     if (activity_)
         activity_(" + ");
     pump();
-    return count;
+    return received;
 }
 
-std::size_t SerialLink::ReceiveAny(std::uint8_t* buf, std::size_t capacity,
-                                   const std::function<bool()>& stop,
-                                   const std::function<void()>& firstByte)
+std::size_t SerialLink::ReceiveAny(LinkKind link, std::uint8_t* buf, std::size_t capacity,
+                                   const std::function<bool()>& stop, const std::function<void()>& firstByte)
 {
     std::size_t count = 0;
     for (;;) {
@@ -210,16 +198,18 @@ std::size_t SerialLink::ReceiveAny(std::uint8_t* buf, std::size_t capacity,
             pause(timing_.pumpSlice);
             continue;
         }
-        if (port_->bytesAvailable() > 0 || port_->waitForReadyRead(static_cast<int>(timing_.pumpSlice.count())))
+        if (port_->bytesAvailable() > 0)
             break;
-        if (port_->error() != QSerialPort::TimeoutError && port_->error() != QSerialPort::NoError)
+        const BytePort::Wait wait = port_->waitReadable(timing_.pumpSlice);
+        if (wait == BytePort::Wait::Ready)
+            break;
+        if (wait == BytePort::Wait::Lost)
             portLost();
-        else
-            port_->clearError();
     }
     if (firstByte)
         firstByte();
     readUntilIdle(buf, capacity, count);
+    log_.received(link, QByteArray(reinterpret_cast<const char*>(buf), static_cast<qsizetype>(count)), LinkError::None);
     pump();
     return count;
 }

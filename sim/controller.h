@@ -158,6 +158,18 @@ struct Reply {
     QByteArray bytes() const; // all parts joined
 };
 
+// One frame on the line, as the controller's side logs it.
+enum class Direction { Received, Sent };
+
+struct LoggedFrame {
+    Direction direction = Direction::Received;
+    FrameKind kind = FrameKind::Unknown;
+    SimClock::time_point firstByte{};
+    SimClock::time_point lastByte{};
+    QByteArray bytes;   // a reply split by a fault is logged once, all parts joined
+    QByteArray note;    // e.g. "bad checksum", "silent: rebooting", "fault: split"
+};
+
 // Everything the controller knows. Tests read and change it freely (through
 // ControllerThread::withController when a thread runs it).
 struct ControllerState {

@@ -42,17 +42,6 @@
 
 namespace tessavin::sim {
 
-enum class Direction { Received, Sent };
-
-struct LoggedFrame {
-    Direction direction = Direction::Received;
-    FrameKind kind = FrameKind::Unknown;
-    SimClock::time_point firstByte{};
-    SimClock::time_point lastByte{};
-    QByteArray bytes;   // a reply split by a fault is logged once, all parts joined
-    QByteArray note;    // e.g. "bad checksum", "silent: rebooting", "fault: split"
-};
-
 struct LineSettings {
     int baud = 0;                                 // pace replies and polls at 10 bits a byte; 0: as fast as possible
     std::chrono::milliseconds framingGap{8};      // silence that ends a frame of unknown length

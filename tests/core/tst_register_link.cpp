@@ -1,12 +1,14 @@
-// The register and log link: every request kind byte for byte, the reply check,
-// and the six exchange operations against a peer on a pseudo-terminal that
-// answers with hand-written bytes.
+// The register and log link: every request kind byte for byte, the reply check
+// and its verdicts, and the six exchange operations against an in-memory far end
+// that answers with hand-written bytes.
 #include "checksum.h"
 #include "register_link.h"
 #include "session.h"
 #include "test_support.h"
 
 #include <QTest>
+
+Q_DECLARE_METATYPE(tessavin::LinkError)
 
 #include <algorithm>
 #include <bit>
@@ -147,22 +149,27 @@ private slots:
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("received");
-        QTest::addColumn<bool>("valid");
+        QTest::addColumn<LinkError>("verdict");
 
         const QByteArray word = hex("05 64 06 00 42 97 1C 06 23 01 3F 45");
-        QTest::newRow("05 64 06 00 42 97 1C 06 23 01 3F 45") << word << 12 << true;
-        QTest::newRow("nothing received") << word << 0 << false;
-        QTest::newRow("received count shorter than L: not examined") << word << 3 << true;
-        QTest::newRow("start bytes AA 55") << reply(hex("23 01"), 0xAA, 0x55) << 12 << true;
-        QTest::newRow("start bytes 00 00") << reply(hex("23 01"), 0x00, 0x00) << 12 << true;
-        QTest::newRow("header checksum low byte flipped") << flipped(word, 4) << 12 << false;
-        QTest::newRow("header checksum high byte flipped") << flipped(word, 5) << 12 << false;
-        QTest::newRow("length byte flipped") << flipped(word, 2) << 12 << false;
-        QTest::newRow("payload byte flipped") << flipped(word, 8) << 12 << false;
-        QTest::newRow("byte 6 flipped (covered by the body checksum)") << flipped(word, 6) << 12 << false;
-        QTest::newRow("body checksum flipped") << flipped(word, 11) << 12 << false;
-        QTest::newRow("L = 4, empty payload") << reply({}) << 10 << true;
-        QTest::newRow("L = 994, fills the buffer") << reply(QByteArray(990, 'x')) << 1000 << true;
+        const LinkError ok = LinkError::None;
+        QTest::newRow("05 64 06 00 42 97 1C 06 23 01 3F 45") << word << 12 << ok;
+        QTest::newRow("nothing received") << word << 0 << LinkError::NoReply;
+        // Fewer bytes than the reply states: what the buffer holds behind them is
+        // not the reply (here it still holds the word reply's own bytes).
+        QTest::newRow("3 of 12 bytes") << word << 3 << LinkError::Truncated;
+        QTest::newRow("11 of 12 bytes") << word << 11 << LinkError::Truncated;
+        QTest::newRow("more than stated: trailing bytes not examined") << word + hex("EE EE") << 14 << ok;
+        QTest::newRow("start bytes AA 55") << reply(hex("23 01"), 0xAA, 0x55) << 12 << ok;
+        QTest::newRow("start bytes 00 00") << reply(hex("23 01"), 0x00, 0x00) << 12 << ok;
+        QTest::newRow("header checksum low byte flipped") << flipped(word, 4) << 12 << LinkError::BadHeaderChecksum;
+        QTest::newRow("header checksum high byte flipped") << flipped(word, 5) << 12 << LinkError::BadHeaderChecksum;
+        QTest::newRow("length byte flipped") << flipped(word, 2) << 12 << LinkError::BadHeaderChecksum;
+        QTest::newRow("payload byte flipped") << flipped(word, 8) << 12 << LinkError::BadBodyChecksum;
+        QTest::newRow("byte 6 flipped (covered by the body checksum)") << flipped(word, 6) << 12 << LinkError::BadBodyChecksum;
+        QTest::newRow("body checksum flipped") << flipped(word, 11) << 12 << LinkError::BadBodyChecksum;
+        QTest::newRow("L = 4, empty payload") << reply({}) << 10 << ok;
+        QTest::newRow("L = 994, fills the buffer") << reply(QByteArray(990, 'x')) << 1000 << ok;
 
         // Lengths with a right header checksum that no reply can have.
         for (int length : {0, 1, 2, 3, 995, 996, 0xFFFF}) {
@@ -173,7 +180,7 @@ private slots:
             b[2] = static_cast<std::uint8_t>(length & 0xFF);
             b[3] = static_cast<std::uint8_t>(length >> 8);
             AppendChecksum(b, 4);
-            QTest::newRow(qPrintable(QStringLiteral("L = %1").arg(length))) << bytes << 1000 << false;
+            QTest::newRow(qPrintable(QStringLiteral("L = %1").arg(length))) << bytes << 1000 << LinkError::LengthOutOfRange;
         }
     }
 
@@ -181,11 +188,11 @@ private slots:
     {
         QFETCH(QByteArray, bytes);
         QFETCH(int, received);
-        QFETCH(bool, valid);
+        QFETCH(LinkError, verdict);
 
         FrameBuffer frame{};
         std::memcpy(frame.data(), bytes.constData(), std::min<std::size_t>(bytes.size(), frame.size()));
-        QCOMPARE(RegReplyValid(frame, static_cast<std::size_t>(received)), valid);
+        QCOMPARE(RegReplyCheck(frame, static_cast<std::size_t>(received)), verdict);
     }
 
     // One peer and one open session for all the exchange tests; every request is
@@ -201,19 +208,15 @@ private slots:
 
         const QByteArray word = hex("05 64 06 00 42 97 1C 06 23 01 3F 45");
         // The four bytes at offsets 8-11 of the word reply: 23 01, then its body checksum.
-        QTest::newRow("05 64 06 00 42 97 1C 06 23 01 3F 45") << word << true << 291 << 0x453F0123
-                                                             << std::bit_cast<float>(0x453F0123u) << 2;
+        QTest::newRow("05 64 06 00 42 97 1C 06 23 01 3F 45") << word << true << 291 << 0 << 0.0f << 2;
         QTest::newRow("silence") << QByteArray() << false << 0 << 0 << 0.0f << 0;
         QTest::newRow("word reply, payload byte flipped") << flipped(word, 9) << true << 0 << 0 << 0.0f << 0;
         QTest::newRow("word reply, header checksum wrong") << flipped(word, 4) << true << 0 << 0 << 0.0f << 0;
-        QTest::newRow("word reply from start bytes AA 55") << reply(hex("23 01"), 0xAA, 0x55) << true << 291 << 0x453F0123
-                                                          << std::bit_cast<float>(0x453F0123u) << 2;
-        // With L = 4 the value reads see the body checksum at 8-9 and, at 10-11, what
-        // the request left there (its zero count bytes).
-        const QByteArray empty = reply({});
-        const int checksumWord = static_cast<std::uint8_t>(empty[8]) | (static_cast<std::uint8_t>(empty[9]) << 8);
-        QTest::newRow("empty payload, L = 4") << empty << true << checksumWord << checksumWord
-                                              << std::bit_cast<float>(static_cast<std::uint32_t>(checksumWord)) << 0;
+        QTest::newRow("word reply from start bytes AA 55") << reply(hex("23 01"), 0xAA, 0x55) << true << 291 << 0 << 0.0f << 2;
+        // A payload shorter than the value read is no value: the bytes behind it
+        // are the body checksum and what the request left there.
+        QTest::newRow("empty payload, L = 4") << reply({}) << true << 0 << 0 << 0.0f << 0;
+        QTest::newRow("two-byte payload read as long and float") << reply(hex("23 01")) << true << 291 << 0 << 0.0f << 2;
         QTest::newRow("05 64 08 00 46 F7 2D 06 00 00 C0 3F 9E 76 (1.5)") << hex("05 64 08 00 46 F7 2D 06 00 00 C0 3F 9E 76")
                                                                        << true << 0 << 0x3FC00000 << 1.5f << 4;
         QTest::newRow("05 64 08 00 46 F7 2C 06 D2 04 00 00 F7 0E (1234)") << hex("05 64 08 00 46 F7 2C 06 D2 04 00 00 F7 0E")
@@ -232,50 +235,64 @@ private slots:
         QFETCH(float, floatValue);
         QFETCH(int, block);
 
-        test::ScriptedPeer* p = peer(answer);
-        SKIP_UNLESS_STARTED(p);
-        Session& s = *session_;
+        test::MemoryLink m;
+        m.port->script({}, answer);
+        Session& s = m.session;
 
         const QByteArray request = hex("05 64 08 00 46 F7 1C 06 00 00 00 00 8A 47");
 
         BuildRegRequest(s.frame, reg::kLogCount);
-        QCOMPARE(RegExchange(s.link, s.frame, 14), anyReply);
+        QCOMPARE(RegExchange(s.link, s.frame, 14) == LinkError::None, anyReply);
         if (answer.isEmpty())
             QCOMPARE(frameBytes(s.frame, 14), request); // the request is still there
 
         BuildRegRequest(s.frame, reg::kLogCount);
-        QCOMPARE(RegExchangeRaw(s.link, s.frame, 14), static_cast<std::size_t>(answer.size()));
+        QCOMPARE(RegExchangeRaw(s.link, s.frame, 14).value, static_cast<std::size_t>(answer.size()));
         QCOMPARE(frameBytes(s.frame, static_cast<std::size_t>(answer.size())), answer);
 
         BuildRegRequest(s.frame, reg::kLogCount);
-        QCOMPARE(int(RegReadWord(s.link, s.frame, 14)), word);
+        QCOMPARE(int(RegReadWord(s.link, s.frame, 14).value), word);
 
         BuildRegRequest(s.frame, reg::kLogCount);
-        QCOMPARE(RegReadLong(s.link, s.frame, 14), std::int32_t(longValue));
+        QCOMPARE(RegReadLong(s.link, s.frame, 14).value, std::int32_t(longValue));
 
         BuildRegRequest(s.frame, reg::kLogCount);
-        QCOMPARE(std::bit_cast<std::uint32_t>(RegReadFloat(s.link, s.frame, 14)), std::bit_cast<std::uint32_t>(floatValue));
+        QCOMPARE(std::bit_cast<std::uint32_t>(RegReadFloat(s.link, s.frame, 14).value), std::bit_cast<std::uint32_t>(floatValue));
 
         BuildRegRequest(s.frame, reg::kLogCount);
-        QCOMPARE(RegReadBlock(s.link, s.frame, 14), static_cast<std::size_t>(block));
+        QCOMPARE(RegReadBlock(s.link, s.frame, 14).value, static_cast<std::size_t>(block));
 
         // Every operation sent exactly the 14 bytes of the request, once.
-        const QList<QByteArray> requests = p->requests();
+        const QList<QByteArray> requests = m.port->written();
         QCOMPARE(requests.size(), 6);
         for (const QByteArray& sent : requests)
             QCOMPARE(sent.toHex(' '), request.toHex(' '));
+    }
+
+    // A single byte 05 after the count request: the buffer behind it still holds
+    // the request, whose checksums are right, so it must not pass for a reply of
+    // L = 8 carrying the request's own index field.
+    void oneByteReplyIsNotTheRequest()
+    {
+        test::MemoryLink m;
+        m.port->script({hex("05")});
+        const std::size_t length = BuildRegRequest(m.session.frame, reg::kLogCount);
+        const auto count = RegReadWord(m.session.link, m.session.frame, length);
+        QCOMPARE(count.error, LinkError::Truncated);
+        QCOMPARE(count.value, std::uint16_t(0));
     }
 
     void blockMoveKeepsTheRestOfTheReply()
     {
         const QByteArray record("<2024/01/02 03:04:05 power on");
         const QByteArray answer = reply(record);
-        SKIP_UNLESS_STARTED(peer(answer));
-        Session& s = *session_;
+        test::MemoryLink m;
+        m.port->script({}, answer);
+        Session& s = m.session;
         s.frame.fill(0x77);
 
         const std::size_t length = BuildRegRequest(s.frame, reg::kLogRecord, 7, 1);
-        QCOMPARE(RegReadBlock(s.link, s.frame, length), static_cast<std::size_t>(record.size()));
+        QCOMPARE(RegReadBlock(s.link, s.frame, length).value, static_cast<std::size_t>(record.size()));
         QCOMPARE(frameBytes(s.frame, static_cast<std::size_t>(record.size())), record);
         // Behind the payload: the reply as received from the same offset on, then
         // what the buffer held before.
@@ -289,37 +306,65 @@ private slots:
         // 1200 bytes whose length field covers them all and whose checksums are right:
         // only the first 1000 are kept, and the reading operations refuse the length.
         const QByteArray big = reply(QByteArray(1190, 'y'));
-        SKIP_UNLESS_STARTED(peer(big));
-        Session& s = *session_;
+        const QByteArray largest = reply(QByteArray(990, 'z'));
+        test::MemoryLink m;
+        m.port->script({big, big, largest});
+        Session& s = m.session;
         BuildRegRequest(s.frame, reg::kLogRecord, 1, 1);
-        QCOMPARE(RegExchangeRaw(s.link, s.frame, 14), kFrameBufferSize);
+        QCOMPARE(RegExchangeRaw(s.link, s.frame, 14).value, kFrameBufferSize);
         QCOMPARE(frameBytes(s.frame, kFrameBufferSize), big.left(1000));
         BuildRegRequest(s.frame, reg::kLogRecord, 1, 1);
-        QCOMPARE(RegReadBlock(s.link, s.frame, 14), std::size_t{0});
+        const auto refused = RegReadBlock(s.link, s.frame, 14);
+        QCOMPARE(refused.value, std::size_t{0});
+        QCOMPARE(refused.error, LinkError::LengthOutOfRange);
 
         // The largest reply that fits is read whole.
-        const QByteArray largest = reply(QByteArray(990, 'z'));
-        peer(largest);
         BuildRegRequest(s.frame, reg::kLogRecord, 1, 1);
-        QCOMPARE(RegReadBlock(s.link, s.frame, 14), std::size_t{990});
+        QCOMPARE(RegReadBlock(s.link, s.frame, 14).value, std::size_t{990});
         QCOMPARE(frameBytes(s.frame, 990), QByteArray(990, 'z'));
     }
 
-private:
-    test::ScriptedPeer* peer(const QByteArray& answer)
+    // Each error a register exchange can meet, made by the far end and seen by
+    // the caller, in the result and in the frame log.
+    void errorsReachTheCaller_data()
     {
-        if (!peer_) {
-            auto peer = std::make_unique<test::ScriptedPeer>();
-            session_ = std::make_unique<Session>(test::quickTiming());
-            if (!peer->start() || !session_->link.OpenPort(peer->path(), 38400))
-                return nullptr;
-            peer_ = std::move(peer);
-        }
-        peer_->script({}, answer);
-        return peer_.get();
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("vanishAfter"); // ms; -1: stays
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<LinkError>("error");
+        QTest::addColumn<QString>("text");
+        const QByteArray word = hex("05 64 06 00 42 97 1C 06 23 01 3F 45");
+        QTest::newRow("port closed") << word << -1 << false << LinkError::PortClosed << "port not open";
+        QTest::newRow("silence") << QByteArray() << -1 << true << LinkError::NoReply << "no reply";
+        QTest::newRow("device gone") << QByteArray() << 500 << true << LinkError::PortLost << "port lost";
+        QTest::newRow("header checksum") << flipped(word, 4) << -1 << true << LinkError::BadHeaderChecksum << "bad header checksum";
+        QByteArray shortLength = hex("05 64 02 00 00 00 1C 06");
+        AppendChecksum(reinterpret_cast<std::uint8_t*>(shortLength.data()), 4);
+        QTest::newRow("L = 2") << shortLength << -1 << true << LinkError::LengthOutOfRange << "length out of range";
+        QTest::newRow("body checksum") << flipped(word, 9) << -1 << true << LinkError::BadBodyChecksum << "bad body checksum";
+        QTest::newRow("empty payload") << reply({}) << -1 << true << LinkError::TooShort << "reply too short for what was asked";
     }
-    std::unique_ptr<test::ScriptedPeer> peer_;
-    std::unique_ptr<Session> session_;
+    void errorsReachTheCaller()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(int, vanishAfter);
+        QFETCH(bool, open);
+        QFETCH(LinkError, error);
+        QFETCH(QString, text);
+        test::MemoryLink m;
+        m.port->script({}, answer);
+        if (vanishAfter >= 0)
+            m.port->vanish(std::chrono::milliseconds(vanishAfter));
+        if (!open)
+            m.session.link.close();
+        const std::size_t length = BuildRegRequest(m.session.frame, reg::kLogCount);
+        const auto result = RegReadWord(m.session.link, m.session.frame, length);
+        QCOMPARE(result.error, error);
+        QCOMPARE(result.value, std::uint16_t(0));
+        QCOMPARE(LinkErrorText(result.error), text);
+        QVERIFY(!m.records.empty());
+        QCOMPARE(m.records.back().verdict, error == LinkError::TooShort ? LinkError::None : error);
+    }
 };
 
 QTEST_GUILESS_MAIN(RegisterLinkTest)

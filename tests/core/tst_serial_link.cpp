@@ -1,11 +1,13 @@
-// The serial link against a pseudo-terminal peer: checksum, port names, the
-// first-byte and idle rules of the reply reader, buffer bounds, purge, and a
-// port that vanishes.
+// The serial link: checksum, port names, and the rules of the reply reader at
+// the system's own timings on a virtual clock (201 first-byte rounds, the idle
+// gap, buffer bounds, purge, a port that vanishes); the frame log and its JSON
+// Lines file; and the real port on a pseudo-terminal.
 #include "checksum.h"
+#include "frame_log.h"
 #include "serial_link.h"
 #include "test_support.h"
 
-#include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <thread>
@@ -16,16 +18,23 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct Peer {
-    sim::PseudoTerminal pty;
-    SerialLink link;
+// A link on an in-memory far end, the system's timings, its marks collected.
+struct Line {
+    test::MemoryLink m;
     QString marks;
-    explicit Peer(LinkTiming timing = test::quickTiming()) : link(timing)
+    Line() { m.session.link.setActivity([this](const char* mark) { marks += QLatin1String(mark); }); }
+    SerialLink& link() { return m.session.link; }
+    std::chrono::milliseconds now() const { return m.clock->now(); }
+    SerialLink::Received receive(std::uint8_t* buf, std::size_t capacity)
     {
-        link.setActivity([this](const char* mark) { marks += QLatin1String(mark); });
+        return link().ReceiveReply(LinkKind::Register, buf, capacity);
     }
-    bool open() { return pty.open() && link.OpenPort(pty.slavePath(), 38400); }
 };
+
+QByteArray bytes(const std::uint8_t* buf, std::size_t n)
+{
+    return QByteArray(reinterpret_cast<const char*>(buf), static_cast<qsizetype>(n));
+}
 
 } // namespace
 
@@ -78,101 +87,189 @@ private slots:
         QCOMPARE(PortDeviceName(field), device);
     }
 
-    // A silent peer with the system's own timing: 201 first-byte rounds, about
-    // 13 seconds, nothing stored and the Activity label untouched.
-    void silentPeerDefaultTiming()
+    // A silent far end: 201 rounds of a 10 ms pause and a 55 ms wait, 13,065 ms,
+    // nothing stored, the Activity label untouched, "no reply" logged.
+    void silenceTakes201RoundsOf65ms()
     {
-        Peer peer(LinkTiming{});
-        SKIP_UNLESS_STARTED(peer.open());
+        Line line;
         std::uint8_t buf[16] = {};
-        QElapsedTimer timer;
-        timer.start();
-        QCOMPARE(peer.link.ReceiveReply(buf, sizeof buf), std::size_t(0));
-        const qint64 elapsed = timer.elapsed();
-        QCOMPARE(peer.link.lastFirstByteRounds(), 201);
-        QVERIFY2(elapsed >= 201 * 65 - 50, qPrintable(QString::number(elapsed)));
-        QVERIFY(peer.marks.isEmpty());
+        const auto got = line.receive(buf, sizeof buf);
+        QCOMPARE(got.count, std::size_t(0));
+        QCOMPARE(got.error, LinkError::NoReply);
+        QCOMPARE(line.link().lastFirstByteRounds(), 201);
+        QCOMPARE(line.now(), 13065ms);
+        QVERIFY(line.marks.isEmpty());
+        QCOMPARE(line.m.records.size(), std::size_t(1));
+        QCOMPARE(line.m.records[0].verdict, LinkError::NoReply);
+
+        // A first byte in the last round is still taken.
+        Line late;
+        late.m.port->arrive(hex("01"), 13064ms);
+        QCOMPARE(late.receive(buf, sizeof buf).count, std::size_t(1));
+        QCOMPARE(late.link().lastFirstByteRounds(), 201);
     }
 
-    // A reply ends at the first silence longer than the idle gap; what follows
-    // the pause is thrown away by the next send's purge. Default idle gap.
-    void replyEndsAtIdleGap()
+    // A reply ends at the first silence longer than the 60 ms idle gap; what
+    // follows the pause is thrown away by the next send's purge.
+    void replyEndsAtTheIdleGap_data()
     {
-        LinkTiming timing;
-        timing.firstByteTries = 50;
-        Peer peer(timing);
-        SKIP_UNLESS_STARTED(peer.open());
-        std::thread writer([&] {
-            std::this_thread::sleep_for(20ms);
-            peer.pty.write(hex("01 02 03"));
-            std::this_thread::sleep_for(30ms); // shorter than the gap: same reply
-            peer.pty.write(hex("04"));
-            std::this_thread::sleep_for(200ms); // longer than the gap
-            peer.pty.write(hex("AA BB"));
-        });
+        QTest::addColumn<int>("pause");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("end"); // ms: 60 ms after the reply's last byte
+        QTest::newRow("59 ms: one reply") << 59 << hex("01 02 03 04") << 20 + 59 + 60;
+        QTest::newRow("60 ms: one reply") << 60 << hex("01 02 03 04") << 20 + 60 + 60;
+        QTest::newRow("61 ms: ends before 04") << 61 << hex("01 02 03") << 20 + 60;
+    }
+    void replyEndsAtTheIdleGap()
+    {
+        QFETCH(int, pause);
+        QFETCH(QByteArray, reply);
+        QFETCH(int, end);
+        Line line;
+        line.m.port->arrive(hex("01 02 03"), 20ms);
+        line.m.port->arrive(hex("04"), 20ms + std::chrono::milliseconds(pause));
         std::uint8_t buf[16] = {};
-        const std::size_t got = peer.link.ReceiveReply(buf, sizeof buf);
-        QCOMPARE(QByteArray(reinterpret_cast<char*>(buf), static_cast<qsizetype>(got)), hex("01 02 03 04"));
-        QCOMPARE(peer.marks, QStringLiteral(" + "));
-        writer.join();
-        QTest::qWait(20);
+        const auto got = line.receive(buf, sizeof buf);
+        QCOMPARE(bytes(buf, got.count), reply);
+        QCOMPARE(line.marks, QStringLiteral(" + "));
+        QCOMPARE(line.now(), std::chrono::milliseconds(end));
+
+        line.m.port->script({}, {});
+        line.m.clock->advance(100ms);
         const std::uint8_t request[] = {9};
-        peer.link.SendBytes(request, 1);
-        peer.link.setTiming(test::quickTiming());
-        QCOMPARE(peer.link.ReceiveReply(buf, sizeof buf), std::size_t(0));
-        QCOMPARE(peer.marks, QStringLiteral(" +  . "));
+        line.link().SendBytes(LinkKind::Register, request, 1);
+        QCOMPARE(line.receive(buf, sizeof buf).count, std::size_t(0)); // the late byte was purged
+        QCOMPARE(line.marks, QStringLiteral(" +  . "));
+    }
+
+    // What a test does at a moment of virtual time happens at that moment of a
+    // wait: bytes sent at 500 ms are a reply that ends 60 ms later.
+    void actionsRunAtTheirTimeDuringAWait()
+    {
+        Line line;
+        std::chrono::milliseconds ranAt{-1};
+        line.m.clock->at(500ms, [&] {
+            ranAt = line.now();
+            line.m.port->arrive(hex("01 02"));
+        });
+        std::uint8_t buf[8] = {};
+        QCOMPARE(line.receive(buf, sizeof buf).count, std::size_t(2));
+        QCOMPARE(ranAt, 500ms);
+        QCOMPARE(line.now(), 560ms);
     }
 
     // Bytes beyond the buffer are read and dropped; nothing is written past it.
     void oversizeReplyStaysInBuffer()
     {
-        Peer peer;
-        SKIP_UNLESS_STARTED(peer.open());
-        peer.pty.write(QByteArray(3000, '\x5A'));
+        Line line;
+        line.m.port->arrive(QByteArray(3000, '\x5A'));
         std::array<std::uint8_t, 1100> area{};
-        const std::size_t got = peer.link.ReceiveReply(area.data(), 1000);
-        QCOMPARE(got, std::size_t(1000));
+        QCOMPARE(line.receive(area.data(), 1000).count, std::size_t(1000));
         QVERIFY(std::all_of(area.begin(), area.begin() + 1000, [](std::uint8_t b) { return b == 0x5A; }));
         QVERIFY(std::all_of(area.begin() + 1000, area.end(), [](std::uint8_t b) { return b == 0; }));
-        // The line was drained: nothing of the oversize reply is left over.
-        QCOMPARE(peer.link.ReceiveReply(area.data(), 1000), std::size_t(0));
+        QCOMPARE(line.receive(area.data(), 1000).count, std::size_t(0)); // the line was drained
     }
 
     void receiveAnyEndsOnStop()
     {
-        Peer peer;
-        SKIP_UNLESS_STARTED(peer.open());
+        Line line;
         int rounds = 0;
         std::uint8_t buf[8] = {};
-        QCOMPARE(peer.link.ReceiveAny(buf, sizeof buf, [&] { return ++rounds > 5; }), std::size_t(0));
+        QCOMPARE(line.link().ReceiveAny(LinkKind::Poll, buf, sizeof buf, [&] { return ++rounds > 5; }), std::size_t(0));
         int first = 0;
-        peer.pty.write(hex("AA 01 02"));
-        QCOMPARE(peer.link.ReceiveAny(buf, sizeof buf, [] { return false; }, [&] { ++first; }), std::size_t(3));
+        line.m.port->arrive(hex("AA 01 02"), 5000ms);
+        QCOMPARE(line.link().ReceiveAny(LinkKind::Poll, buf, sizeof buf, [] { return false; }, [&] { ++first; }),
+                 std::size_t(3));
         QCOMPARE(first, 1);
-        QVERIFY(peer.marks.isEmpty());
+        QVERIFY(line.marks.isEmpty());
+        QCOMPARE(line.m.records.back().bytes, hex("AA 01 02"));
+        QCOMPARE(line.m.records.back().link, LinkKind::Poll);
     }
 
-    // The peer goes away in the middle of a wait: the read fails, the port is
-    // closed and reported closed, and later sends and reads do nothing harmful.
+    // The port goes away in the middle of a wait: the wait ends at once, the port
+    // is closed and reported closed, and later sends and reads do nothing harmful.
     void vanishedPort()
     {
-        Peer peer;
-        SKIP_UNLESS_STARTED(peer.open());
+        Line line;
         bool open = true;
-        peer.link.setOpenChanged([&](bool state) { open = state; });
+        line.link().setOpenChanged([&](bool state) { open = state; });
+        line.m.port->vanish(30ms);
+        std::uint8_t buf[8] = {};
+        QCOMPARE(line.receive(buf, sizeof buf).error, LinkError::PortLost);
+        QVERIFY(!open);
+        QVERIFY(!line.link().isOpen());
+        const std::uint8_t request[] = {1};
+        QCOMPARE(line.link().SendBytes(LinkKind::Register, request, 1), LinkError::PortClosed);
+        // With no port every read fails at once: 201 rounds of the 10 ms pause alone.
+        const auto before = line.now();
+        QCOMPARE(line.receive(buf, sizeof buf).error, LinkError::PortClosed);
+        QCOMPARE(line.now() - before, 2010ms);
+    }
+
+    void frameRecords()
+    {
+        QDateTime at(QDate(2026, 12, 8), QTime(17, 21, 13, 836), Qt::OffsetFromUTC, 3 * 3600);
+        FrameRecord sent{1200ms, at, LinkKind::Register, true, hex("05 64 08 00"), std::nullopt};
+        QCOMPARE(FrameJsonLine(sent), QByteArray(R"({"t":"2026-12-08T17:21:13.836+03:00","link":"register","dir":"tx","len":4,"hex":"05 64 08 00"})"));
+        FrameRecord silent{1200ms, at.toOffsetFromUtc(-5 * 3600 - 1800), LinkKind::Config, false, {}, LinkError::NoReply};
+        QCOMPARE(FrameJsonLine(silent), QByteArray(R"({"t":"2026-12-08T08:51:13.836-05:30","link":"config","dir":"rx","len":0,"hex":"","verdict":"no reply"})"));
+        FrameRecord poll{0ms, at.toUTC(), LinkKind::Poll, false, hex("aa 01"), LinkError::None};
+        QCOMPARE(FrameJsonLine(poll), QByteArray(R"({"t":"2026-12-08T14:21:13.836+00:00","link":"poll","dir":"rx","len":2,"hex":"AA 01","verdict":"ok"})"));
+        QCOMPARE(FrameTextLine(poll), QStringLiteral("14:21:13.836 poll rx 2 [ok]: AA 01"));
+    }
+
+    // Every line is in the file as soon as its frame has passed.
+    void jsonLinesFileIsWrittenAsFramesPass()
+    {
+        QTemporaryDir dir;
+        Line line;
+        JsonLinesTrace trace;
+        QVERIFY(trace.open(dir.filePath("t.jsonl"), line.link().frameLog()));
+        line.m.port->script({hex("01 02")});
+        const std::uint8_t request[] = {0x05, 0x64};
+        line.link().SendBytes(LinkKind::Register, request, 2);
+        QCOMPARE(test::readFile(dir.filePath("t.jsonl")).count('\n'), 1);
+        std::uint8_t buf[8] = {};
+        line.receive(buf, sizeof buf);
+        const QList<QByteArray> lines = test::readFile(dir.filePath("t.jsonl")).split('\n');
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines[1].contains(R"("dir":"rx","len":2,"hex":"01 02","verdict":"ok"})"));
+        QVERIFY(!trace.open(dir.filePath("no/such/dir/t.jsonl"), line.link().frameLog()));
+    }
+
+    // The real port on a pseudo-terminal: a request goes out whole, a reply comes
+    // back, and a far end that goes away ends the wait with the port closed.
+    void realPortOnAPseudoTerminal()
+    {
+        sim::PseudoTerminal pty;
+        SKIP_UNLESS_STARTED(pty.open());
+        Session session(test::quickTiming());
+        PortOpenError error;
+        QVERIFY2(session.link.OpenPort(pty.slavePath(), 38400, &error), qPrintable(PortOpenErrorText(error)));
+        const QByteArray request = hex("05 64 08 00 46 F7 1C 06 00 00 00 00 8A 47");
+        session.link.SendBytes(LinkKind::Register, reinterpret_cast<const std::uint8_t*>(request.constData()), 14);
+        QByteArray seen;
+        QTRY_COMPARE((seen += pty.read(5ms)), request);
+        pty.write(hex("05 64 06 00 42 97 1C 06 23 01 3F 45"));
+        std::uint8_t buf[16] = {};
+        QCOMPARE(session.link.ReceiveReply(LinkKind::Register, buf, sizeof buf).count, std::size_t(12));
+
+        // A second opener is refused while the port is held.
+        Session other(test::quickTiming());
+        QVERIFY(!other.link.OpenPort(pty.slavePath(), 38400, &error));
+        QCOMPARE(error.kind, PortOpenError::Kind::Busy);
+        QVERIFY(!other.link.OpenPort(QStringLiteral("/dev/no-such-tty"), 38400, &error));
+        QCOMPARE(error.kind, PortOpenError::Kind::NoSuchDevice);
+
         std::thread closer([&] {
             std::this_thread::sleep_for(30ms);
-            peer.pty.close();
+            pty.close();
         });
-        std::uint8_t buf[8] = {};
-        peer.link.ReceiveReply(buf, sizeof buf);
+        session.link.ReceiveReply(LinkKind::Register, buf, sizeof buf);
         closer.join();
-        const std::uint8_t request[] = {1};
-        QVERIFY(peer.link.SendBytes(request, 1));
-        QCOMPARE(peer.link.ReceiveReply(buf, sizeof buf), std::size_t(0));
-        if (peer.link.isOpen())
+        if (session.link.isOpen())
             QSKIP("this system keeps the slave readable after the master closes");
-        QVERIFY(!open);
+        QVERIFY(!session.link.isOpen());
     }
 };
 

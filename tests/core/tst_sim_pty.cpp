@@ -136,12 +136,12 @@ private slots:
         FrameBuffer frame{};
         QElapsedTimer t;
         t.start();
-        QCOMPARE(int(RegReadWord(link, frame, BuildRegRequest(frame, reg::kLogCount))), expected);
+        QCOMPARE(int(RegReadWord(link, frame, BuildRegRequest(frame, reg::kLogCount)).value), expected);
         if (fault == int(FaultKind::SlowTurnaround))
             QVERIFY(t.elapsed() >= 300);
         if (fault != int(FaultKind::Silence))
             QVERIFY(sim_->waitFor([](const auto& log) { return log.size() >= 2 && log[1].lastByte > log[1].firstByte; }, 5s));
-        QCOMPARE(int(RegReadWord(link, frame, BuildRegRequest(frame, reg::kLogCapacity))), 2000);
+        QCOMPARE(int(RegReadWord(link, frame, BuildRegRequest(frame, reg::kLogCapacity)).value), 2000);
     }
 
     void repliesArePacedAtTheBaudRate()

@@ -223,8 +223,8 @@ private slots:
         auto line = b.sim.lineSettings();
         line.turnaround = 150ms;
         b.sim.setLineSettings(line);
-        QTimer::singleShot(40, &b.form(), [&b] { b.form().Set_TestClick(); });
-        b.form().TestClick();
+        QTimer::singleShot(40, &b.form(), [&b] { b.form().Set_Test->click(); });
+        emit b.form().findChild<QShortcut*>(QStringLiteral("StatusQueryShortcut"))->activated(); // Ctrl+T
         QCOMPARE(b.seam.messages, QStringList{kOk});
         QCOMPARE(b.received(), QList<QByteArray>{kStatusFrame});
         QCOMPARE(b.sim.stateSnapshot().setTestCount, 0);

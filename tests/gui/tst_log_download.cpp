@@ -1,12 +1,15 @@
-// "LOG" in the real window against the emulated controller on a pseudo-terminal:
-// the three questions and their Memo1 lines, the records chosen by each box, the
-// presentation in Memo1 and in the saved file, Stop, a failed record, closing the
-// window mid-download, the port opened on demand, and typed numbers that are not
-// integers.
+// "LOG" pressed in the real window against the emulated controller in memory,
+// on a virtual clock with the system's timings: the three questions and their
+// Memo1 lines, the records chosen by each box, the presentation in Memo1 and in
+// the saved file, Stop, a failed record, closing the window mid-download, the
+// port opened on demand, typed numbers that are not integers, the frame log of a
+// download in JSON Lines, and one download over a pseudo-terminal in real time.
 #include "window_fixture.h"
 
 
 #include <QCheckBox>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -29,9 +32,9 @@ QString slotLine(int i) { return QStringLiteral("<2024.01.02-03:04:05 slot %1").
 
 // The window, the controller, and the port field naming the controller's line
 // (the port is opened on demand).
-struct Bench : SimWindow {
-    using SimWindow::SimWindow;
-    bool start() { return SimWindow::start(false); }
+struct Bench : MemoryWindow {
+    using MemoryWindow::MemoryWindow;
+    bool start() { return MemoryWindow::start(false); }
     void tick(QCheckBox* box)
     {
         box->setChecked(false);
@@ -56,7 +59,7 @@ struct Bench : SimWindow {
             out << f.mid(6, 1).toHex();
         return out;
     }
-    QList<int> recordIndexes() const { return requestedIndexes(sim, 0x1A); }
+    QList<int> recordIndexes() const { return requestedIndexes(received(), 0x1A); }
 };
 
 QStringList memoLines(const TForm1& form) { return form.Memo1->toPlainText().split(QLatin1Char('\n')); }
@@ -84,13 +87,13 @@ private slots:
         QFETCH(QList<QByteArray>, commands);
 
         Bench b;
-        SKIP_UNLESS_STARTED(b.start());
+        QVERIFY(b.start());
         b.ring(1500, 150, 150);
         TForm1& w = b.form();
         w.Memo1->setPlainText("earlier text");
         w.Max->setChecked(max);
         w.Beg->setText("2");
-        w.ButContLogClick();
+        press(w.ButContLog);
 
         QCOMPARE(memoLines(w), head + (QStringList{slotLine(148), slotLine(149)}));
         QCOMPARE(b.commands(), commands);
@@ -104,10 +107,10 @@ private slots:
     void capacityLineReplacesEarlierText()
     {
         Bench b;
-        SKIP_UNLESS_STARTED(b.start());
+        QVERIFY(b.start());
         b.ring(1500, 20, 20);
         TForm1& w = b.form();
-        w.OpenComClick();
+        press(w.OpenCom);
         w.Memo1->setPlainText("one\ntwo");
         w.ButBegLogClick();
         QCOMPARE(memoLines(w), (QStringList{"one", "two", "OK=20"}));
@@ -157,7 +160,7 @@ private slots:
         QFETCH(QList<int>, indexes);
 
         Bench b;
-        SKIP_UNLESS_STARTED(b.start());
+        QVERIFY(b.start());
         b.ring(capacity, count, begin);
         TForm1& w = b.form();
         if (box.isEmpty())
@@ -174,7 +177,7 @@ private slots:
             }
         });
         QVERIFY(w.Progress->isHidden());
-        w.ButContLogClick();
+        press(w.ButContLog);
 
         QCOMPARE(b.recordIndexes(), indexes);
         QStringList expected{QStringLiteral("N=%1").arg(count), QStringLiteral("OK=%1").arg(begin)};
@@ -196,7 +199,7 @@ private slots:
     void recordExamplesInMemoAndFile()
     {
         Bench b;
-        SKIP_UNLESS_STARTED(b.start());
+        QVERIFY(b.start());
         b.state([](sim::ControllerState& s) {
             s.eventLog.reset(2000);
             for (const char* r : {"<2024/01/02 03:04:05 \r\nOK\r\n", ">2024/01/02 03:04:05 AT+X\r", "#2024-01-02 03:04:05 power on",
@@ -207,7 +210,7 @@ private slots:
         w.chFile->setChecked(true);
         const QString path = b.path("events.log");
         b.f.seam.saveAnswers << path;
-        w.ButContLogClick();
+        press(w.ButContLog);
 
         QCOMPARE(b.f.seam.saveCount, 1);
         QCOMPARE(b.f.seam.lastSaveSuffix, QStringLiteral("log"));
@@ -239,7 +242,7 @@ private slots:
         QFETCH(QString, how);
         const bool fails = how != "Stop" && how != "window closed";
         Bench b;
-        SKIP_UNLESS_STARTED(b.start());
+        QVERIFY(b.start());
         b.ring(2000, 10, 10);
         if (how == "empty slot")
             b.state([](sim::ControllerState& s) { s.eventLog.records[3].clear(); });
@@ -264,7 +267,7 @@ private slots:
                 b.fault(how == "silence" ? sim::FaultKind::Silence : sim::FaultKind::BadBodyChecksum,
                         sim::FaultTarget::registerCommand(0x1A), 1);
         });
-        w.ButContLogClick();
+        press(w.ButContLog);
 
         const QStringList shown = how == "window closed" ? shownAtClose : memoLines(w).mid(2);
         QCOMPARE(readFile(path), (shown.join("\r\n") + "\r\n").toLatin1());
@@ -283,8 +286,8 @@ private slots:
         QVERIFY(w.Label2->isHidden());
         QCOMPARE(w.Label5->isHidden(), !fails);
         if (how == "Stop") { // the next download clears the flag and runs whole
-            b.sim.clearFrames();
-            w.ButContLogClick();
+            b.line.clearFrames();
+            press(w.ButContLog);
             QCOMPARE(b.recordIndexes(), range(0, 9));
         }
     }
@@ -303,14 +306,14 @@ private slots:
         QFETCH(QString, typed);
 
         Bench b;
-        SKIP_UNLESS_STARTED(b.start());
+        QVERIFY(b.start());
         TForm1& w = b.form();
         b.tick(w.findChild<QCheckBox*>(box));
         (box == "Index" ? w.Beg : w.EdONE)->setText(typed);
         w.chFile->setChecked(true);
         const QString path = b.path("empty.log");
         b.f.seam.saveAnswers << path;
-        w.ButContLogClick();
+        press(w.ButContLog);
 
         QCOMPARE(b.f.seam.messages, QStringList{QStringLiteral("'%1' is not a valid integer value").arg(typed)});
         QCOMPARE(b.commands(), (QList<QByteArray>{"1c", "19"}));
@@ -321,10 +324,12 @@ private slots:
 
     void failedOpenReportsAndGoesOn()
     {
-        WindowFixture f(quickTiming());
+        Bench b;
+        b.line.port->refuseOpen({PortOpenError::Kind::NoSuchDevice, {}, {}});
+        WindowFixture& f = b.f;
         TForm1& w = *f.form1;
         w.Edit1->setText("/dev/tessavin-no-such-port");
-        w.ButContLogClick();
+        press(w.ButContLog);
         QCOMPARE(f.seam.messages, QStringList{QStringLiteral("   COM порт ???")});
         QVERIFY(w.ok->isHidden());
         // The questions fail and read 0; a count of 0 reads no record.
@@ -334,30 +339,86 @@ private slots:
 
         // ONE still asks for its record, which fails.
         w.ONE->click();
-        w.ButContLogClick();
+        press(w.ButContLog);
         QVERIFY(!w.Label5->isHidden());
 
         // A baud rate that is not a number ends the download, as it ends Open.
         f.seam.messages.clear();
         w.Memo1->setPlainText("kept");
         w.Boud->setText("fast");
-        w.ButContLogClick();
+        press(w.ButContLog);
         QCOMPARE(f.seam.messages, QStringList{QStringLiteral("'fast' is not a valid integer value")});
         QCOMPARE(w.Memo1->toPlainText(), QStringLiteral("kept"));
     }
 
-    void downloadWithDefaultTimings()
+    // Each reply ends only after the 60 ms idle gap, and the first byte is looked
+    // for after a 10 ms pause: an immediate reply puts requests 70 ms apart.
+    void requestsFollowTheTimingRules()
     {
-        Bench b(LinkTiming{});
-        SKIP_UNLESS_STARTED(b.start());
+        Bench b;
+        QVERIFY(b.start());
         b.ring(2000, 3, 3);
+        TForm1& w = b.form();
+        b.tick(w.Last10);
+        press(w.ButContLog);
+        QCOMPARE(memoLines(w), (QStringList{"N=3", "OK=3", slotLine(0), slotLine(1), slotLine(2)}));
+        const auto& written = b.line.port->writtenAt();
+        QCOMPARE(written.size(), std::size_t{5});
+        for (std::size_t i = 1; i < written.size(); ++i)
+            QCOMPARE(written[i].at - written[i - 1].at, 70ms);
+    }
+
+    // "--trace FILE": three questions, ten record requests and their thirteen
+    // replies, each a JSON object with its exact bytes, in the order they passed.
+    void traceOfATenRecordDownload()
+    {
+        Bench b;
+        QVERIFY(b.start());
+        b.ring(2000, 25, 25);
+        TForm1& w = b.form();
+        w.Max->setChecked(true);
+        b.tick(w.Last10);
+        JsonLinesTrace trace;
+        QVERIFY(trace.open(b.path("trace.jsonl"), w.session().link.frameLog()));
+        press(w.ButContLog);
+
+        const QList<QByteArray> lines = readFile(b.path("trace.jsonl")).trimmed().split('\n');
+        QCOMPARE(lines.size(), 26);
+        QList<QByteArray> expected; // request, reply, request, ...
+        for (const sim::LoggedFrame& frame : b.line.frames())
+            expected << frame.bytes;
+        QCOMPARE(expected.size(), 26);
+        QCOMPARE(expected[0].toHex(' ').toUpper(), QByteArray("05 64 08 00 46 F7 1D 06 00 00 00 00 8B 96"));
+        QCOMPARE(expected[6].toHex(' ').toUpper(), QByteArray("05 64 08 00 46 F7 1A 06 0F 00 01 00 88 A5")); // record 15
+        for (int i = 0; i < lines.size(); ++i) {
+            const QJsonObject o = QJsonDocument::fromJson(lines[i]).object();
+            const bool sent = i % 2 == 0;
+            QCOMPARE(o.value("link").toString(), QStringLiteral("register"));
+            QCOMPARE(o.value("dir").toString(), sent ? QStringLiteral("tx") : QStringLiteral("rx"));
+            QCOMPARE(o.value("hex").toString(), QString::fromLatin1(expected[i].toHex(' ').toUpper()));
+            QCOMPARE(o.value("len").toInt(), expected[i].size());
+            QCOMPARE(o.value("verdict").toString(), sent ? QString() : QStringLiteral("ok"));
+            QVERIFY(QDateTime::fromString(o.value("t").toString(), Qt::ISODateWithMs).isValid());
+        }
+    }
+
+    // The same download over a pseudo-terminal with the real port and the system's
+    // timings, replies paced at 38400 baud: requests at least the idle gap apart.
+    void downloadOverAPseudoTerminal()
+    {
+        SimWindow b(LinkTiming{});
+        SKIP_UNLESS_STARTED(b.start(false));
+        b.state([](sim::ControllerState& s) {
+            s.eventLog.reset(2000);
+            for (int i = 0; i < 3; ++i)
+                s.eventLog.appendText(slotRecord(i));
+        });
         b.sim.setLineSettings({38400, std::chrono::milliseconds(8), std::chrono::milliseconds(0),
                                std::chrono::milliseconds(100)});
         TForm1& w = b.form();
-        b.tick(w.Last10);
-        w.ButContLogClick();
+        w.Last10->click();
+        press(w.ButContLog);
         QCOMPARE(memoLines(w), (QStringList{"N=3", "OK=3", slotLine(0), slotLine(1), slotLine(2)}));
-        // Each reply ends only after the idle gap: requests are at least 60 ms apart.
         const auto frames = b.sim.frames();
         std::vector<sim::SimClock::time_point> sent;
         for (const auto& f : frames)

@@ -342,12 +342,12 @@ private slots:
         QVERIFY(lock);
         QVERIFY(!w.beginExchange());
         w.Edit1->setText("");
-        w.OpenComClick();
+        w.OpenCom->click();
         QVERIFY(f.seam.messages.isEmpty()); // refused, not attempted
         w.Memo1->setPlainText("x");
-        w.Button6Click();
+        w.Button6->click();
         QCOMPARE(w.Memo1->toPlainText(), QString());
-        w.Button8Click();
+        w.Button8->click();
         QCOMPARE(w.session().stopFlag, std::uint8_t(1));
         lock.reset();
         QVERIFY(w.beginExchange());

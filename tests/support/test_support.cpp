@@ -45,6 +45,22 @@ QList<int> range(int from, int to)
     return out;
 }
 
+QList<int> requestedIndexes(const QList<QByteArray>& frames, std::uint8_t command)
+{
+    QList<int> out;
+    for (const QByteArray& f : frames)
+        if (f.size() == 14 && static_cast<std::uint8_t>(f[6]) == command)
+            out << (static_cast<std::uint8_t>(f[8]) | (static_cast<std::uint8_t>(f[9]) << 8));
+    return out;
+}
+
+MemoryLink::MemoryLink(LinkTiming timing) : session(timing, port, clock)
+{
+    session.link.OpenPort(QStringLiteral("memory"), 38400);
+    session.link.frameLog().attachNotes([this](LinkKind, const QString& line) { trace << line; });
+    session.link.frameLog().attach([this](const FrameRecord& record) { records.push_back(record); });
+}
+
 #ifdef TESSAVIN_WITH_PTY
 QList<QByteArray> receivedFrames(const sim::ControllerThread& sim)
 {
@@ -52,15 +68,6 @@ QList<QByteArray> receivedFrames(const sim::ControllerThread& sim)
     for (const sim::LoggedFrame& frame : sim.frames())
         if (frame.direction == sim::Direction::Received)
             out << frame.bytes;
-    return out;
-}
-
-QList<int> requestedIndexes(const sim::ControllerThread& sim, std::uint8_t command)
-{
-    QList<int> out;
-    for (const QByteArray& f : receivedFrames(sim))
-        if (f.size() == 14 && static_cast<std::uint8_t>(f[6]) == command)
-            out << (static_cast<std::uint8_t>(f[8]) | (static_cast<std::uint8_t>(f[9]) << 8));
     return out;
 }
 

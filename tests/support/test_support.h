@@ -2,6 +2,10 @@
 // Helpers the core and window tests share: bytes from hex text, files, short
 // link timings, and (where pseudo-terminals exist, TESSAVIN_WITH_PTY) the emulated
 // controller's frame log and faults, and a peer that answers with hand-written bytes.
+#include "frame_log.h"
+#include "memory_line.h"
+#include "memory_port.h"
+#include "session.h"
 #include "timing.h"
 #ifdef TESSAVIN_WITH_PTY
 #include "controller_thread.h"
@@ -32,15 +36,32 @@ bool writeFile(const QString& path, const QByteArray& bytes);
 QByteArray letters(qsizetype n);
 QList<int> range(int from, int to); // from..to, both included
 
-#ifdef TESSAVIN_WITH_PTY
+// The index fields of the register requests with this command among these frames.
+QList<int> requestedIndexes(const QList<QByteArray>& frames, std::uint8_t command);
 
+#ifdef TESSAVIN_WITH_PTY
 // What the emulated controller received, each frame whole, in order.
 QList<QByteArray> receivedFrames(const sim::ControllerThread& sim);
-// The index fields of the register requests with this command that it received.
-QList<int> requestedIndexes(const sim::ControllerThread& sim, std::uint8_t command);
+inline QList<int> requestedIndexes(const sim::ControllerThread& sim, std::uint8_t command)
+{
+    return requestedIndexes(receivedFrames(sim), command);
+}
 void addFault(sim::ControllerThread& sim, sim::FaultKind kind, sim::FaultTarget target = sim::FaultTarget::any(),
               int times = -1, int bytes = -1);
+#endif // TESSAVIN_WITH_PTY
 
+// A session on an in-memory far end and a virtual clock, open, with the system's
+// timings unless told otherwise. Its trace lines and frame records are collected.
+struct MemoryLink {
+    explicit MemoryLink(LinkTiming timing = {});
+    std::shared_ptr<VirtualClock> clock = std::make_shared<VirtualClock>();
+    std::shared_ptr<MemoryPort> port = std::make_shared<MemoryPort>(clock);
+    Session session;
+    QStringList trace;
+    std::vector<FrameRecord> records;
+};
+
+#ifdef TESSAVIN_WITH_PTY
 // The far end of a pseudo-terminal, on a thread of its own: each complete request
 // (framed by its length fields) is logged and answered with the next scripted
 // reply, and once they run out with `otherwise`. An empty reply is silence.

@@ -1,7 +1,8 @@
 #pragma once
 // The real window set up for a test: the four windows in their order, settings
 // in a temporary folder, dialogs answered by the test, and the process end caught.
-// SimWindow adds an emulated controller on a pseudo-terminal. Header only: the
+// MemoryWindow adds the emulated controller in memory on a virtual clock;
+// SimWindow adds it on a pseudo-terminal in real time. Header only: the
 // test support library does not link the app.
 #include "form1.h"
 #include "form2.h"
@@ -9,10 +10,12 @@
 #include "test_support.h"
 #include "ui_seam.h"
 
+#include <QAbstractButton>
 #include <QLabel>
 #include <QLineEdit>
 #include <QList>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -58,12 +61,15 @@ public:
 };
 
 struct WindowFixture {
-    explicit WindowFixture(LinkTiming timing = {}, QString settingsDir = {})
+    explicit WindowFixture(LinkTiming timing = {}, QString settingsDir = {}, std::shared_ptr<BytePort> port = {},
+                           std::shared_ptr<Clock> clock = {})
     {
         AppOptions options;
         options.settingsDir = settingsDir.isEmpty() ? dir.path() : settingsDir;
         options.fallbackSettingsDir = dir.filePath(QStringLiteral("user"));
         options.timing = timing;
+        options.port = std::move(port);
+        options.clock = std::move(clock);
         options.exitProcess = [this] { ++exits; };
         form1 = std::make_unique<TForm1>(options);
         form2 = std::make_unique<TForm2>();
@@ -83,24 +89,77 @@ struct WindowFixture {
     std::unique_ptr<TOKBottomDlg> dialog;
 };
 
-// The window and an emulated controller; start() puts the controller's path in
-// Edit1 and, unless told not to, opens the port.
-struct SimWindow {
-    explicit SimWindow(LinkTiming timing = quickTiming(), const sim::ControllerSettings& settings = {})
-        : sim(settings), f(timing)
+// Presses a button as a person would: it must be there to press (not hidden,
+// enabled), and the click runs through the window's own binding.
+inline void press(QAbstractButton* button)
+{
+    QVERIFY2(!button->isHidden() && button->isEnabled(), qPrintable(button->objectName() + " cannot be pressed"));
+    button->click();
+}
+
+// The window with helpers shared by the benches below.
+struct WindowBench {
+    explicit WindowBench(LinkTiming timing, std::shared_ptr<BytePort> port = {}, std::shared_ptr<Clock> clock = {})
+        : f(timing, {}, std::move(port), std::move(clock))
     {
     }
-    sim::ControllerThread sim; // outlives the window and its port
     WindowFixture f;
 
     TForm1& form() { return *f.form1; }
+    QStringList memo1Lines() const { return f.form1->Memo1->toPlainText().split(QLatin1Char('\n')); }
+    QString path(const char* name) const { return f.dir.filePath(QLatin1String(name)); }
+    // Which half of the Status pair shows: "OK", "NOT OK", "" or "both".
+    QString status() const
+    {
+        const bool ok = !f.form1->Label2->isHidden(), notOk = !f.form1->Label5->isHidden();
+        return ok && notOk ? QStringLiteral("both") : ok ? QStringLiteral("OK") : notOk ? QStringLiteral("NOT OK") : QString();
+    }
+};
+
+// The window and the emulated controller in memory, on a virtual clock, with the
+// system's timings unless told otherwise: no thread, no pseudo-terminal, no real
+// time. start() names the controller in Edit1 and, unless told not to, presses Open.
+struct LineHolder {
+    explicit LineHolder(const sim::ControllerSettings& settings) : line(settings) {}
+    sim::MemoryLine line;
+};
+struct MemoryWindow : LineHolder, WindowBench {
+    explicit MemoryWindow(const sim::ControllerSettings& settings = {}, LinkTiming timing = {})
+        : LineHolder(settings), WindowBench(timing, line.port, line.clock)
+    {
+    }
+    bool start(bool open = true)
+    {
+        form().Edit1->setText(QStringLiteral("controller"));
+        if (open)
+            press(form().OpenCom);
+        return !open || form().session().link.isOpen();
+    }
+    void state(const std::function<void(sim::ControllerState&)>& change) { change(line.controller.state()); }
+    void fault(sim::FaultKind kind, sim::FaultTarget target = sim::FaultTarget::any(), int times = -1, int bytes = -1)
+    {
+        line.controller.addFault({kind, target, times, bytes, std::chrono::milliseconds(-1)});
+    }
+    QList<QByteArray> received() const { return line.received(); }
+    std::chrono::milliseconds now() const { return line.clock->now(); }
+};
+
+// The window and the emulated controller on a pseudo-terminal, in real time:
+// the real serial port end to end.
+struct SimWindow : WindowBench {
+    explicit SimWindow(LinkTiming timing = quickTiming(), const sim::ControllerSettings& settings = {})
+        : WindowBench(timing), sim(settings)
+    {
+    }
+    sim::ControllerThread sim;
+
     bool start(bool open = true)
     {
         if (!sim.start())
             return false;
         form().Edit1->setText(sim.slavePath());
         if (open)
-            form().OpenComClick();
+            press(form().OpenCom);
         return !open || form().session().link.isOpen();
     }
     void state(const std::function<void(sim::ControllerState&)>& change)
@@ -112,14 +171,6 @@ struct SimWindow {
         addFault(sim, kind, target, times, bytes);
     }
     QList<QByteArray> received() const { return receivedFrames(sim); }
-    QStringList memo1Lines() const { return f.form1->Memo1->toPlainText().split(QLatin1Char('\n')); }
-    QString path(const char* name) const { return f.dir.filePath(QLatin1String(name)); }
-    // Which half of the Status pair shows: "OK", "NOT OK", "" or "both".
-    QString status() const
-    {
-        const bool ok = !f.form1->Label2->isHidden(), notOk = !f.form1->Label5->isHidden();
-        return ok && notOk ? QStringLiteral("both") : ok ? QStringLiteral("OK") : notOk ? QStringLiteral("NOT OK") : QString();
-    }
 };
 
 } // namespace tessavin::test

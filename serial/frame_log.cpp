@@ -1,0 +1,213 @@
+#include "frame_log.h"
+
+#include <QLoggingCategory>
+
+#include <algorithm>
+
+namespace tessavin {
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcConfig, "tessavin.link.config", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcRegister, "tessavin.link.register", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcPoll, "tessavin.link.poll", QtInfoMsg)
+
+const QLoggingCategory& category(LinkKind link)
+{
+    switch (link) {
+    case LinkKind::Config:
+        return lcConfig();
+    case LinkKind::Poll:
+        return lcPoll();
+    case LinkKind::Register:
+        break;
+    }
+    return lcRegister();
+}
+
+// A JSON string: the texts here are plain, but quote and escape them properly all the same.
+QByteArray jsonString(const QString& text)
+{
+    QByteArray out("\"");
+    for (const QChar ch : text) {
+        const char16_t u = ch.unicode();
+        if (u == '"' || u == '\\') {
+            out += '\\';
+            out += static_cast<char>(u);
+        } else if (u < 0x20) {
+            out += QStringLiteral("\\u%1").arg(static_cast<int>(u), 4, 16, QLatin1Char('0')).toLatin1();
+        } else {
+            out += QString(ch).toUtf8();
+        }
+    }
+    out += '"';
+    return out;
+}
+
+} // namespace
+
+const char* LinkKindName(LinkKind link)
+{
+    switch (link) {
+    case LinkKind::Config:
+        return "config";
+    case LinkKind::Poll:
+        return "poll";
+    case LinkKind::Register:
+        break;
+    }
+    return "register";
+}
+
+FrameLog::FrameLog(std::shared_ptr<Clock> clock)
+    : clock_(std::move(clock)), wallClock_([] { return QDateTime::currentDateTime(); })
+{
+}
+
+int FrameLog::attach(FrameSink sink)
+{
+    frameSinks_.emplace_back(nextId_, std::move(sink));
+    return nextId_++;
+}
+
+int FrameLog::attachNotes(NoteSink sink)
+{
+    noteSinks_.emplace_back(nextId_, std::move(sink));
+    return nextId_++;
+}
+
+void FrameLog::detach(int id)
+{
+    const auto same = [id](const auto& entry) { return entry.first == id; };
+    frameSinks_.erase(std::remove_if(frameSinks_.begin(), frameSinks_.end(), same), frameSinks_.end());
+    noteSinks_.erase(std::remove_if(noteSinks_.begin(), noteSinks_.end(), same), noteSinks_.end());
+}
+
+void FrameLog::publish(FrameRecord record)
+{
+    if (frameSinks_.empty())
+        return;
+    record.ms = clock_ ? clock_->now() : Clock::ms{0};
+    record.time = wallClock_();
+    // A sink may attach or detach others; work on a copy.
+    const auto sinks = frameSinks_;
+    for (const auto& [id, sink] : sinks)
+        sink(record);
+}
+
+void FrameLog::sent(LinkKind link, const QByteArray& bytes)
+{
+    FrameRecord record;
+    record.link = link;
+    record.sent = true;
+    record.bytes = bytes;
+    publish(std::move(record));
+}
+
+void FrameLog::received(LinkKind link, const QByteArray& bytes, LinkError verdict)
+{
+    FrameRecord record;
+    record.link = link;
+    record.bytes = bytes;
+    record.verdict = verdict;
+    publish(std::move(record));
+}
+
+void FrameLog::note(LinkKind link, const QString& line)
+{
+    const auto sinks = noteSinks_;
+    for (const auto& [id, sink] : sinks)
+        sink(link, line);
+}
+
+QString IsoLocalTime(const QDateTime& time)
+{
+    const int offset = time.offsetFromUtc();
+    const int magnitude = offset < 0 ? -offset : offset;
+    return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"))
+        + QStringLiteral("%1%2:%3")
+              .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+              .arg(magnitude / 3600, 2, 10, QLatin1Char('0'))
+              .arg(magnitude / 60 % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString FrameHex(const QByteArray& bytes) { return QString::fromLatin1(bytes.toHex(' ').toUpper()); }
+
+QByteArray FrameJsonLine(const FrameRecord& record)
+{
+    QByteArray line;
+    line += "{\"t\":" + jsonString(IsoLocalTime(record.time));
+    line += ",\"link\":" + jsonString(QString::fromLatin1(LinkKindName(record.link)));
+    line += record.sent ? ",\"dir\":\"tx\"" : ",\"dir\":\"rx\"";
+    line += ",\"len\":" + QByteArray::number(record.bytes.size());
+    line += ",\"hex\":" + jsonString(FrameHex(record.bytes));
+    if (record.verdict)
+        line += ",\"verdict\":" + jsonString(LinkErrorText(*record.verdict));
+    line += '}';
+    return line;
+}
+
+QString FrameTextLine(const FrameRecord& record)
+{
+    QString line = record.time.toString(QStringLiteral("HH:mm:ss.zzz")) + QLatin1Char(' ')
+        + QLatin1String(LinkKindName(record.link)) + (record.sent ? QStringLiteral(" tx ") : QStringLiteral(" rx "))
+        + QString::number(record.bytes.size());
+    if (record.verdict)
+        line += QStringLiteral(" [%1]").arg(LinkErrorText(*record.verdict));
+    if (!record.bytes.isEmpty())
+        line += QStringLiteral(": ") + FrameHex(record.bytes);
+    return line;
+}
+
+void LogFramesToCategories(FrameLog& log)
+{
+    log.attach([](const FrameRecord& record) {
+        const QLoggingCategory& c = category(record.link);
+        if (!c.isDebugEnabled())
+            return;
+        QString text = record.sent ? QStringLiteral("tx %1 bytes").arg(record.bytes.size())
+                                   : QStringLiteral("rx %1 bytes [%2]")
+                                         .arg(record.bytes.size())
+                                         .arg(LinkErrorText(record.verdict.value_or(LinkError::None)));
+        qCDebug(c).noquote() << text;
+        // 16 bytes a row, offset first, as a hex dump reads.
+        for (qsizetype at = 0; at < record.bytes.size(); at += 16)
+            qCDebug(c).noquote() << QStringLiteral("  %1  %2").arg(at, 4, 16, QLatin1Char('0')).arg(FrameHex(record.bytes.mid(at, 16)));
+    });
+}
+
+JsonLinesTrace::~JsonLinesTrace() { close(); }
+
+bool JsonLinesTrace::open(const QString& path, FrameLog& log, QString* error)
+{
+    close();
+    file_.setFileName(path);
+    // Unbuffered: each line goes to the system as it is written.
+    if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        if (error)
+            *error = file_.errorString();
+        return false;
+    }
+    healthy_ = true;
+    log_ = &log;
+    id_ = log.attach([this](const FrameRecord& record) {
+        if (!file_.isOpen())
+            return;
+        const QByteArray line = FrameJsonLine(record) + '\n';
+        if (file_.write(line) != line.size())
+            healthy_ = false;
+    });
+    return true;
+}
+
+void JsonLinesTrace::close()
+{
+    if (log_) {
+        log_->detach(id_);
+        log_ = nullptr;
+    }
+    if (file_.isOpen())
+        file_.close();
+}
+
+} // namespace tessavin

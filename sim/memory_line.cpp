@@ -1,0 +1,62 @@
+#include "memory_line.h"
+
+namespace tessavin::sim {
+
+MemoryLine::MemoryLine(const ControllerSettings& settings)
+    : clock(std::make_shared<VirtualClock>())
+    , port(std::make_shared<MemoryPort>(clock))
+    , controller(settings)
+{
+    port->setResponder([this](const QByteArray& frame) {
+        const SimClock::time_point now = at(clock->now());
+        const FrameKind kind = ClassifyFrame(frame);
+        frames_.push_back({Direction::Received, kind, now, now, frame, {}});
+        std::vector<MemoryPort::Part> parts;
+        if (kind == FrameKind::PollAnswer)
+            return parts;
+        controller.tick(now);
+        const Reply reply = controller.handle(frame, now);
+        if (reply.silent()) {
+            frames_.back().note = reply.note;
+            return parts;
+        }
+        frames_.push_back({Direction::Sent, kind, now + turnaround, now + turnaround, reply.bytes(), reply.note});
+        for (std::size_t i = 0; i < reply.parts.size(); ++i)
+            parts.push_back({reply.parts[i].pauseBefore + (i == 0 ? turnaround : std::chrono::milliseconds{0}),
+                             reply.parts[i].bytes});
+        return parts;
+    });
+}
+
+SimClock::time_point MemoryLine::at(std::chrono::milliseconds virtualTime) const
+{
+    return SimClock::time_point{} + virtualTime;
+}
+
+QList<QByteArray> MemoryLine::received() const
+{
+    QList<QByteArray> out;
+    for (const LoggedFrame& f : frames_)
+        if (f.direction == Direction::Received && f.kind != FrameKind::PollAnswer)
+            out << f.bytes;
+    return out;
+}
+
+void MemoryLine::sendPoll(const PollSpec& pollSpec, std::chrono::milliseconds after)
+{
+    const QByteArray poll = BuildPoll(pollSpec);
+    const SimClock::time_point when = at(clock->now() + after);
+    frames_.push_back({Direction::Sent, FrameKind::Poll, when, when, poll, {}});
+    port->arrive(poll, after);
+}
+
+QList<QByteArray> MemoryLine::pollAnswers() const
+{
+    QList<QByteArray> out;
+    for (const LoggedFrame& f : frames_)
+        if (f.kind == FrameKind::PollAnswer)
+            out << f.bytes;
+    return out;
+}
+
+} // namespace tessavin::sim
