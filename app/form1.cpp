@@ -4,6 +4,7 @@
 #include "form2.h"
 #include "okbottomdlg.h"
 #include "open_files.h"
+#include "settings_file.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -11,7 +12,6 @@
 #include <QCompleter>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -20,9 +20,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSerialPortInfo>
-#include <QSettings>
 #include <QShortcut>
-#include <QStandardPaths>
 #include <QVBoxLayout>
 
 #include <cstdio>
@@ -434,42 +432,23 @@ void TForm1::showDiagnostics()
 
 QString TForm1::settingsPath() const
 {
-    const QString name = QStringLiteral("log.log");
-    const QString primaryDir = options_.settingsDir.isEmpty() ? QCoreApplication::applicationDirPath()
-                                                              : options_.settingsDir;
-    const QString primary = QDir(primaryDir).filePath(name);
-    const QFileInfo dirInfo(primaryDir);
-    const QFileInfo fileInfo(primary);
-    const bool primaryWritable = dirInfo.isDir() && dirInfo.isWritable() && (!fileInfo.exists() || fileInfo.isWritable());
-    if (primaryWritable)
-        return primary;
-    const QString fallbackDir = options_.fallbackSettingsDir.isEmpty()
-        ? QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation)
-        : options_.fallbackSettingsDir;
-    if (fallbackDir.isEmpty())
-        return primary;
-    return QDir(fallbackDir).filePath(name);
+    return tessavin::SettingsFilePath(
+        options_.settingsDir.isEmpty() ? QCoreApplication::applicationDirPath() : options_.settingsDir,
+        options_.fallbackSettingsDir);
 }
 
 void TForm1::FormCreate()
 {
-    QSettings settings(settingsPath(), QSettings::IniFormat);
-    Edit1->setText(settings.value(QStringLiteral("log/port"), QStringLiteral("7")).toString());
-    Boud->setText(settings.value(QStringLiteral("log/baud"), QStringLiteral("38400")).toString());
+    const tessavin::StoredSettings stored = tessavin::ReadSettings(settingsPath());
+    Edit1->setText(stored.port);
+    Boud->setText(stored.baud);
 }
 
 bool TForm1::writeSettings(QString* failedPath)
 {
     const QString path = settingsPath();
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    {
-        QSettings settings(path, QSettings::IniFormat);
-        settings.setValue(QStringLiteral("log/port"), Edit1->text());
-        settings.setValue(QStringLiteral("log/baud"), Boud->text());
-        settings.sync();
-        if (settings.status() == QSettings::NoError)
-            return true;
-    }
+    if (tessavin::WriteSettings(path, Edit1->text(), Boud->text()))
+        return true;
     *failedPath = path;
     return false;
 }

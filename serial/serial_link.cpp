@@ -140,9 +140,10 @@ LinkError SerialLink::SendBytes(LinkKind link, const std::uint8_t* bytes, std::s
 {
     lost_ = false;
     LinkError error = LinkError::PortClosed;
+    lastSent_ = QByteArray(reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(count));
     if (isOpen()) {
         port_->purge();
-        log_.sent(link, QByteArray(reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(count)));
+        log_.sent(link, lastSent_);
         if (port_->write(bytes, count)) {
             error = LinkError::None;
         } else {
@@ -174,9 +175,16 @@ SerialLink::Received SerialLink::ReceiveReply(LinkKind link, std::uint8_t* buf, 
         }
     }
     readUntilIdle(buf, capacity, received.count);
+    const QByteArray raw(reinterpret_cast<const char*>(buf), static_cast<qsizetype>(received.count));
+    const auto echo = static_cast<std::size_t>(lastSent_.size());
+    if (echo > 0 && received.count > echo && raw.startsWith(lastSent_)) {
+        std::copy(buf + echo, buf + received.count, buf);
+        // What the reply does not cover reads as zeros, as behind any short reply.
+        std::fill(buf + received.count - echo, buf + received.count, std::uint8_t{0});
+        received.count -= echo;
+    }
     received.error = check ? check(buf, received.count) : LinkError::None;
-    log_.received(link, QByteArray(reinterpret_cast<const char*>(buf), static_cast<qsizetype>(received.count)),
-                  received.error);
+    log_.received(link, raw, received.error);
     if (activity_)
         activity_(" + ");
     pump();

@@ -44,6 +44,11 @@ public:
     // open indicator stays the twin of the handle.
     void setOpenChanged(std::function<void(bool)> changed) { openChanged_ = std::move(changed); }
 
+    // Fast replies: a register reply ends as soon as the bytes its length field
+    // states are in, instead of at the idle gap. Off unless asked for.
+    void setFastReplies(bool on) { fastReplies_ = on; }
+    bool fastReplies() const { return fastReplies_; }
+
     const LinkTiming& timing() const { return timing_; }
     void setTiming(const LinkTiming& timing) { timing_ = timing; }
     Clock& clock() { return *clock_; }
@@ -73,7 +78,12 @@ public:
     // read and dropped until the line is idle. Nothing came: count 0, error
     // NoReply (PortClosed or PortLost when there was or is no port), Activity
     // label untouched. Otherwise the check (when given) judges the reply. The
-    // reply is logged with that verdict.
+    // reply is logged, as it came, with that verdict.
+    //
+    // A two-wire line echoes what was sent: when the bytes begin with an exact
+    // copy of the frame just sent and more follow, the copy is the echo and the
+    // reply is what follows it. (An echo alone cannot be told from a reply that
+    // repeats the request, which a zero value can do; it is left as it came.)
     Received ReceiveReply(LinkKind link, std::uint8_t* buf, std::size_t capacity, const ReplyCheck& check = {});
 
     // Waits without limit for any bytes, then reads until the line is idle. Ends
@@ -107,6 +117,8 @@ private:
     std::function<void(bool)> openChanged_;
     int lastRounds_ = 0;
     bool lost_ = false; // the port went away since the last send or receive began
+    QByteArray lastSent_;
+    bool fastReplies_ = false;
 };
 
 } // namespace tessavin

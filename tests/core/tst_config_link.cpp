@@ -153,6 +153,17 @@ private slots:
         QCOMPARE(StatusQueryMessage(status.value), QStringLiteral("      NOT OK = -1"));
     }
 
+    // Behind an echo of the command frame, the status reply is read; what the
+    // short reply does not cover reads as zeros.
+    void statusBehindAnEcho()
+    {
+        Link link({hex("05 64 03 0B 01 06 00 00 00 37 C8 1C 01 02")});
+        QCOMPARE(StatusQuery(link.session).value, 2);
+        Link upload({hex("05 64 03 0B 01 06 00 00 00 3D 48 1B 01 00"), hex("05 64 03 0B 01 11 00 00 00 01 00 09 11 01 00")});
+        QCOMPARE(ConfigUpload(upload.session, cfg::kUploadConfig).error, LinkError::None);
+        QCOMPARE(upload.requests().size(), 2); // the two-byte chunk reply ended it
+    }
+
     void uploadEnds_data()
     {
         QTest::addColumn<QList<QByteArray>>("replies");

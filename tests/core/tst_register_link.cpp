@@ -282,6 +282,21 @@ private slots:
         QCOMPARE(count.value, std::uint16_t(0));
     }
 
+    // A two-wire line echoes the request: the reply behind the echo is read.
+    // An echo alone passes for a reply of value 0, as a zero reply would.
+    void echoOfTheRequest()
+    {
+        const QByteArray request = hex("05 64 08 00 46 F7 1C 06 00 00 00 00 8A 47");
+        test::MemoryLink m;
+        m.port->script({request + hex("05 64 06 00 42 97 1C 06 23 01 3F 45"), request});
+        FrameBuffer& frame = m.session.frame;
+        QCOMPARE(RegReadWord(m.session.link, frame, BuildRegRequest(frame, reg::kLogCount)).value, std::uint16_t(291));
+        QCOMPARE(m.records[1].bytes.size(), 26); // logged as it came
+        const auto alone = RegReadWord(m.session.link, frame, BuildRegRequest(frame, reg::kLogCount));
+        QCOMPARE(alone.error, LinkError::None);
+        QCOMPARE(alone.value, std::uint16_t(0));
+    }
+
     void blockMoveKeepsTheRestOfTheReply()
     {
         const QByteArray record("<2024/01/02 03:04:05 power on");

@@ -1,19 +1,23 @@
 // The configuration-link handlers in the real window against the emulated
-// controller over a pseudo-terminal: status query, Set test, Reboot, Upload,
-// Upload Test Config, Down test, Open cfg and Save cfg, with their messages, the
-// Activity label, the Diagnostic memo, Memo and the files.
+// controller in memory, on a virtual clock with the system's timings: status
+// query, Set test, Reboot, Upload, Upload Test Config, Down test, Open cfg and
+// Save cfg, reached through their buttons (the status query through Ctrl+T, Down
+// test through its slot), with their messages, the time they take, the Activity
+// label, the Diagnostic memo, Memo and the files; one upload over a
+// pseudo-terminal in real time.
 #include "config_link.h"
 #include "window_fixture.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QShortcut>
 #include <QTest>
 #include <QTextDocument>
-#include <QTimer>
+
+#include <utility>
 
 #ifdef __linux__
 #include <fcntl.h>
@@ -25,6 +29,7 @@
 using namespace tessavin;
 using tessavin::test::hex;
 using tessavin::test::letters;
+using tessavin::test::press;
 using tessavin::test::readFile;
 using tessavin::test::writeFile;
 using namespace std::chrono_literals;
@@ -42,8 +47,13 @@ struct WatchingSeam : test::ScriptedSeam {
     }
 };
 
-struct Bench : test::SimWindow {
-    explicit Bench(LinkTiming timing = test::quickTiming()) : SimWindow(timing)
+// The window on either line, the Activity label watched at every message.
+template <typename Window>
+struct BenchOn : Window {
+    using Window::f;
+    using Window::form;
+    template <typename... Args>
+    explicit BenchOn(Args&&... args) : Window(std::forward<Args>(args)...)
     {
         seam.label = form().Label;
         form().setSeam(&seam);
@@ -57,8 +67,10 @@ struct Bench : test::SimWindow {
         return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
     }
 };
-
-#define START_OR_SKIP(bench) SKIP_UNLESS_STARTED((bench).start())
+// The controller in memory, on a virtual clock, at the system's timings.
+using Bench = BenchOn<test::MemoryWindow>;
+// The controller on a pseudo-terminal, in real time.
+using PtyBench = BenchOn<test::SimWindow>;
 
 // Makes a file that this process cannot open for writing: read-only permissions,
 // and where they do not stop this process (it runs as root), the immutable flag.
@@ -123,6 +135,58 @@ const QString kNoPort = QStringLiteral("       COM?");
 const QString kTransferFailed = QStringLiteral("      NOT OK");
 const QString kCommandFailed = QStringLiteral("      NOT OK ");
 
+// Reaches a command as a person does: the status query through its Ctrl+T
+// shortcut, a button by pressing it, Down test (no control) through its slot.
+void run(TForm1& w, const QString& control)
+{
+    if (control == QLatin1String("Ctrl+T")) {
+        auto* shortcut = w.findChild<QShortcut*>(QStringLiteral("StatusQueryShortcut"));
+        QVERIFY(shortcut);
+        QCOMPARE(shortcut->key(), QKeySequence(QStringLiteral("Ctrl+T")));
+        emit shortcut->activated();
+    } else if (auto* button = w.findChild<QPushButton*>(control)) {
+        press(button);
+    } else {
+        QVERIFY2(QMetaObject::invokeMethod(&w, control.toLatin1().constData()), qPrintable(control));
+    }
+}
+
+// The exchanges of a 237-byte upload, whose chunks come as 100, 100, 37 and 0
+// bytes: the frames the controller receives and every trace line.
+struct UploadExchanges {
+    QList<QByteArray> frames;
+    QStringList trace;
+};
+UploadExchanges upload237(bool testConfig, const QByteArray& config)
+{
+    const QByteArray command = testConfig ? hex("05 64 03 0B 01 06 00 00 00 18 89 C0")
+                                          : hex("05 64 03 0B 01 06 00 00 00 3D 48 1B");
+    const QList<QByteArray> chunkRequests{hex("05 64 03 0B 01 11 00 00 00 01 00 09 11"),
+                                          hex("05 64 03 0B 01 11 00 64 00 01 00 16 21"),
+                                          hex("05 64 03 0B 01 11 00 C8 00 01 00 37 71"),
+                                          hex("05 64 03 0B 01 11 00 ED 00 01 00 3C 7D")};
+    UploadExchanges out{QList<QByteArray>{command} + chunkRequests, traced(command, kControllerOk)};
+    const int offsets[] = {0, 100, 200, 237};
+    for (int i = 0; i < 4; ++i) {
+        out.trace << "Comm ->(9) " + QString::fromLatin1(chunkRequests[i].mid(4).toHex().toUpper());
+        const int n = i < 3 ? std::min(100, 237 - offsets[i]) : 0;
+        out.trace += traced(chunkRequests[i], sim::ConfigReply(0, config.mid(offsets[i], n)));
+        if (i < 3)
+            out.trace << QStringLiteral("Upload ->(%1) ").arg(offsets[i + 1]) << "UP_NEXT ->(17) ";
+    }
+    return out;
+}
+const QByteArray kConfig237 = "{\n  \"name\": \"" + letters(237 - 17) + "\"\n}\n";
+
+// When each frame was written, in virtual milliseconds.
+QList<qint64> writeTimes(const Bench& b)
+{
+    QList<qint64> out;
+    for (const MemoryPort::Written& w : b.line.port->writtenAt())
+        out << w.at.count();
+    return out;
+}
+
 } // namespace
 
 class TestConfigWindow : public QObject {
@@ -130,48 +194,46 @@ class TestConfigWindow : public QObject {
 private slots:
     // ---- device control commands ----
 
-    // The status query (through its Ctrl+T shortcut: it has no control in the
-    // window) and Set test: message, frame, trace, and the label's marks.
+    // The status query (Ctrl+T: it has no control in the window) and Set test:
+    // message, frame, trace, the label's marks, and the time taken at the system's
+    // timings: a reply seen after the 10 ms first-byte pause ends with the 60 ms
+    // idle gap; silence lasts 201 first-byte rounds of 10 + 55 ms.
     void commands_data()
     {
-        QTest::addColumn<QString>("handler");
+        QTest::addColumn<QString>("control");
         QTest::addColumn<int>("status");
         QTest::addColumn<bool>("silent");
         QTest::addColumn<QByteArray>("frame");
         QTest::addColumn<QString>("message");
-        QTest::newRow("status 01 00") << "" << 0 << false << kStatusFrame << "       OK";
-        QTest::newRow("status 01 01") << "" << 1 << false << kStatusFrame << "   NOT OK = bad json";
-        QTest::newRow("status 01 02") << "" << 2 << false << kStatusFrame << "   NOT OK = no memory";
-        QTest::newRow("status 01 03") << "" << 3 << false << kStatusFrame << "   NOT OK = no file";
-        QTest::newRow("status 01 07") << "" << 7 << false << kStatusFrame << "   NOT OK = ";
-        QTest::newRow("status, silence") << "" << 0 << true << kStatusFrame << "      NOT OK = -1";
-        QTest::newRow("Set test") << "Set_TestClick" << 0 << false << kSetTestFrame << kOk;
-        QTest::newRow("Set test, silence") << "Set_TestClick" << 0 << true << kSetTestFrame << kCommandFailed;
+        QTest::newRow("status 01 00") << "Ctrl+T" << 0 << false << kStatusFrame << "       OK";
+        QTest::newRow("status 01 01") << "Ctrl+T" << 1 << false << kStatusFrame << "   NOT OK = bad json";
+        QTest::newRow("status 01 02") << "Ctrl+T" << 2 << false << kStatusFrame << "   NOT OK = no memory";
+        QTest::newRow("status 01 03") << "Ctrl+T" << 3 << false << kStatusFrame << "   NOT OK = no file";
+        QTest::newRow("status 01 07") << "Ctrl+T" << 7 << false << kStatusFrame << "   NOT OK = ";
+        QTest::newRow("status, silence") << "Ctrl+T" << 0 << true << kStatusFrame << "      NOT OK = -1";
+        QTest::newRow("Set test") << "Set_Test" << 0 << false << kSetTestFrame << kOk;
+        QTest::newRow("Set test, silence") << "Set_Test" << 0 << true << kSetTestFrame << kCommandFailed;
     }
     void commands()
     {
-        QFETCH(QString, handler);
+        QFETCH(QString, control);
         QFETCH(int, status);
         QFETCH(bool, silent);
         QFETCH(QByteArray, frame);
         QFETCH(QString, message);
         Bench b;
-        START_OR_SKIP(b);
+        QVERIFY(b.start());
         b.state([&](sim::ControllerState& s) { s.statusCode = status; });
         if (silent)
             b.fault(sim::FaultKind::Silence);
         b.form().Label->setText(QStringLiteral(" .  + "));
-        if (handler.isEmpty()) {
-            auto* shortcut = b.form().findChild<QShortcut*>(QStringLiteral("StatusQueryShortcut"));
-            QVERIFY(shortcut);
-            QCOMPARE(shortcut->key(), QKeySequence(QStringLiteral("Ctrl+T")));
-            emit shortcut->activated();
-        } else {
-            QVERIFY(QMetaObject::invokeMethod(&b.form(), handler.toLatin1().constData()));
-            QVERIFY(b.sim.stateSnapshot().testMode); // a lost reply does not undo it
-        }
+        run(b.form(), control);
         QCOMPARE(b.seam.messages, QStringList{message});
         QCOMPARE(b.received(), QList<QByteArray>{frame});
+        QCOMPARE(b.now(), silent ? 13065ms : 70ms);
+        QCOMPARE(b.form().session().link.lastFirstByteRounds(), silent ? 201 : 1);
+        if (control == QLatin1String("Set_Test"))
+            QVERIFY(b.line.controller.state().testMode); // a lost reply does not undo it
         // While the message is up the label shows this command's marks only.
         QCOMPARE(b.seam.labelAtMessage, QStringList{silent ? " . " : " .  + "});
         QCOMPARE(b.form().Label->text(), QString());
@@ -179,61 +241,87 @@ private slots:
         QVERIFY(!b.form().ok->isHidden());
     }
 
-    // Answered or not, the port is closed after a reboot. A silent controller is
-    // waited for with the system's own first-byte rule: 201 rounds of 10 + 55 ms.
+    // Answered or not, the port is closed after a reboot; a silent controller is
+    // waited for 13,065 ms, as for any command.
     void reboot_data()
     {
         QTest::addColumn<bool>("silent");
         QTest::newRow("answered") << false;
-        QTest::newRow("silent, default timing") << true;
+        QTest::newRow("silent") << true;
     }
     void reboot()
     {
         QFETCH(bool, silent);
-        Bench b(silent ? LinkTiming{} : test::quickTiming());
-        START_OR_SKIP(b);
+        Bench b;
+        QVERIFY(b.start());
         if (silent)
             b.fault(sim::FaultKind::Silence, sim::FaultTarget::configCommand(cfg::kReboot));
-        QElapsedTimer timer;
-        timer.start();
-        b.form().BuRebootClick();
-        const qint64 elapsed = timer.elapsed();
+        TForm1& w = b.form();
+        press(w.BuReboot);
         QCOMPARE(b.seam.messages, QStringList{silent ? kCommandFailed : kOk});
-        QCOMPARE(b.sim.stateSnapshot().rebootCount, 1);
-        if (silent) {
-            QCOMPARE(b.form().session().link.lastFirstByteRounds(), 201);
-            QVERIFY2(elapsed >= 201 * 65 - 500, qPrintable(QString::number(elapsed)));
-            QCOMPARE(b.diagnostic().last(), QStringLiteral("bool Send, ReadBuf=0 0 0"));
-        }
-        QVERIFY(!b.form().session().link.isOpen());
-        QVERIFY(b.form().ok->isHidden());
-        QCOMPARE(b.form().Label->text(), QString());
-        b.form().Set_TestClick();
+        QCOMPARE(b.line.controller.state().rebootCount, 1);
+        QCOMPARE(b.now(), silent ? 13065ms : 70ms);
+        QCOMPARE(w.session().link.lastFirstByteRounds(), silent ? 201 : 1);
+        QCOMPARE(b.diagnostic(), traced(kRebootFrame, silent ? QByteArray() : kControllerOk));
+        QVERIFY(!w.session().link.isOpen());
+        QVERIFY(w.ok->isHidden());
+        QCOMPARE(w.Label->text(), QString());
+        press(w.Set_Test);
         QCOMPARE(b.seam.messages.last(), kNoPort);
         QCOMPARE(b.received(), QList<QByteArray>{kRebootFrame});
     }
 
-    // A command pressed while another waits for its reply does nothing.
+    // A command pressed while another waits for its reply does nothing: while a
+    // reply comes after 150 ms, every other command control is used, each at its
+    // own moment: in the first-byte pauses and waits, and in the idle gap that
+    // ends the reply.
+    void commandDuringExchange_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QByteArray>("frame");
+        QTest::newRow("during the status query") << "Ctrl+T" << kStatusFrame;
+        QTest::newRow("during Set test") << "Set_Test" << kSetTestFrame;
+    }
     void commandDuringExchange()
     {
-        LinkTiming timing = test::quickTiming();
-        timing.firstByteTries = 20;
-        Bench b(timing);
-        START_OR_SKIP(b);
-        auto line = b.sim.lineSettings();
-        line.turnaround = 150ms;
-        b.sim.setLineSettings(line);
-        QTimer::singleShot(40, &b.form(), [&b] { b.form().Set_Test->click(); });
-        emit b.form().findChild<QShortcut*>(QStringLiteral("StatusQueryShortcut"))->activated(); // Ctrl+T
+        QFETCH(QString, first);
+        QFETCH(QByteArray, frame);
+        Bench b;
+        QVERIFY(b.start());
+        b.line.turnaround = 150ms;
+        TForm1& w = b.form();
+        w.Memo->setPlainText(QStringLiteral("kept"));
+        QStringList others{"Ctrl+T", "Set_Test", "BuReboot", "Upl", "Upl_test", "Ope", "Sav", "OpenCom"};
+        others.removeOne(first);
+        const QList<qint64> moments{5, 30, 70, 100, 135, 155, 200};
+        QCOMPARE(others.size(), moments.size());
+        QList<qint64> usedAt;
+        for (int i = 0; i < others.size(); ++i)
+            b.line.clock->at(std::chrono::milliseconds(moments[i]), [&, control = others[i]] {
+                usedAt << b.now().count();
+                run(w, control);
+            });
+        run(w, first);
+
+        QCOMPARE(usedAt, moments);
         QCOMPARE(b.seam.messages, QStringList{kOk});
-        QCOMPARE(b.received(), QList<QByteArray>{kStatusFrame});
-        QCOMPARE(b.sim.stateSnapshot().setTestCount, 0);
+        QCOMPARE(b.received(), QList<QByteArray>{frame});
+        // The first byte, due at 150 ms, is taken in the third first-byte round.
+        QCOMPARE(b.now(), 150ms + 60ms);
+        const sim::ControllerState& s = b.line.controller.state();
+        QCOMPARE(s.setTestCount, first == QLatin1String("Set_Test") ? 1 : 0);
+        QCOMPARE(s.rebootCount, 0);
+        QCOMPARE(b.seam.openCount + b.seam.saveCount, 0);
+        QCOMPARE(w.Memo->toPlainText(), QStringLiteral("kept"));
+        QCOMPARE(b.line.port->opens(), 1);
+        QVERIFY(w.session().link.isOpen());
+        QVERIFY(!w.exchangeInProgress());
     }
 
     // ---- uploads ----
 
-    // 237 bytes come in chunks of 100, 100, 37 and 0: the exact requests, every
-    // trace line, Memo, and the label's marks of all five exchanges.
+    // 237 bytes come in chunks of 100, 100, 37 and 0: the exact requests, 70 ms
+    // apart, every trace line, Memo, and the label's marks of all five exchanges.
     void upload_data()
     {
         QTest::addColumn<bool>("testConfig");
@@ -244,33 +332,33 @@ private slots:
     {
         QFETCH(bool, testConfig);
         Bench b;
-        START_OR_SKIP(b);
-        const QByteArray config = "{\n  \"name\": \"" + letters(237 - 17) + "\"\n}\n";
-        b.state([&](sim::ControllerState& s) { (testConfig ? s.testConfiguration : s.configuration) = config; });
+        QVERIFY(b.start());
+        b.state([&](sim::ControllerState& s) { (testConfig ? s.testConfiguration : s.configuration) = kConfig237; });
         b.form().Memo->setPlainText(QStringLiteral("old text"));
-        testConfig ? b.form().Upl_testClick() : b.form().UplClick();
+        press(testConfig ? b.form().Upl_test : b.form().Upl);
 
         QCOMPARE(b.seam.messages, QStringList{kOk});
-        QCOMPARE(b.form().Memo->toPlainText(), QString::fromLatin1(config));
-        const QByteArray command = testConfig ? hex("05 64 03 0B 01 06 00 00 00 18 89 C0")
-                                              : hex("05 64 03 0B 01 06 00 00 00 3D 48 1B");
-        const QList<QByteArray> chunkRequests{hex("05 64 03 0B 01 11 00 00 00 01 00 09 11"),
-                                              hex("05 64 03 0B 01 11 00 64 00 01 00 16 21"),
-                                              hex("05 64 03 0B 01 11 00 C8 00 01 00 37 71"),
-                                              hex("05 64 03 0B 01 11 00 ED 00 01 00 3C 7D")};
-        QCOMPARE(b.received(), QList<QByteArray>{command} + chunkRequests);
-        QStringList expected = traced(command, kControllerOk);
-        const int offsets[] = {0, 100, 200, 237};
-        for (int i = 0; i < 4; ++i) {
-            expected << "Comm ->(9) " + QString::fromLatin1(chunkRequests[i].mid(4).toHex().toUpper());
-            const int n = i < 3 ? std::min(100, 237 - offsets[i]) : 0;
-            expected += traced(chunkRequests[i], sim::ConfigReply(0, config.mid(offsets[i], n)));
-            if (i < 3)
-                expected << QStringLiteral("Upload ->(%1) ").arg(offsets[i + 1]) << "UP_NEXT ->(17) ";
-        }
-        QCOMPARE(b.diagnostic(), expected);
+        QCOMPARE(b.form().Memo->toPlainText(), QString::fromLatin1(kConfig237));
+        const UploadExchanges expected = upload237(testConfig, kConfig237);
+        QCOMPARE(b.received(), expected.frames);
+        QCOMPARE(b.diagnostic(), expected.trace);
+        QCOMPARE(writeTimes(b), (QList<qint64>{0, 70, 140, 210, 280}));
         QCOMPARE(b.seam.labelAtMessage, QStringList{QStringLiteral(" .  + ").repeated(5)});
         QCOMPARE(b.form().Label->text(), QString());
+    }
+
+    // The same upload over a pseudo-terminal: the real serial port end to end.
+    void uploadOverAPseudoTerminal()
+    {
+        PtyBench b;
+        SKIP_UNLESS_STARTED(b.start());
+        b.state([](sim::ControllerState& s) { s.configuration = kConfig237; });
+        press(b.form().Upl);
+        QCOMPARE(b.seam.messages, QStringList{kOk});
+        QCOMPARE(b.form().Memo->toPlainText(), QString::fromLatin1(kConfig237));
+        const UploadExchanges expected = upload237(false, kConfig237);
+        QCOMPARE(b.received(), expected.frames);
+        QCOMPARE(b.diagnostic(), expected.trace);
     }
 
     // ---- the download ----
@@ -291,11 +379,11 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QList<QByteArray>, dataFrames);
         Bench b;
-        START_OR_SKIP(b);
+        QVERIFY(b.start());
         b.form().Memo->setPlainText(QString::fromLatin1(bytes));
         b.form().Down_testClick();
         QCOMPARE(b.seam.messages, QStringList{kOk});
-        QCOMPARE(b.sim.stateSnapshot().configuration, bytes);
+        QCOMPARE(b.line.controller.state().configuration, bytes);
         QCOMPARE(b.form().Memo->toPlainText(), QString::fromLatin1(bytes));
         QCOMPARE(b.received(), QList<QByteArray>{kStartFrame} + dataFrames + QList<QByteArray>{kStopFrame});
         QStringList expected = traced(kStartFrame, kControllerOk) << "Command START Send ok";
@@ -314,52 +402,74 @@ private slots:
 
     // ---- failures ----
 
-    // Commands and transfers that fail or are refused: the message, what reached
-    // the controller, the last trace line, Memo (an upload empties it first), the
-    // Activity label empty again, and no configuration stored.
+    // With the port closed, every command in turn says so at once: nothing is
+    // sent, traced or waited for, and an upload still empties Memo first.
+    void noPort()
+    {
+        Bench b;
+        QVERIFY(b.start());
+        TForm1& w = b.form();
+        press(w.Button7); // Close
+        const QString kept = QStringLiteral("{\"kept\": true}");
+        QStringList memoAfter;
+        for (const char* control : {"Ctrl+T", "Set_Test", "BuReboot", "Upl", "Upl_test", "Down_testClick"}) {
+            w.Memo->setPlainText(kept);
+            w.Label->setText(QStringLiteral(" . "));
+            run(w, QLatin1String(control));
+            memoAfter << w.Memo->toPlainText();
+            QCOMPARE(w.Label->text(), QString());
+        }
+        QCOMPARE(b.seam.messages, QStringList(6, kNoPort));
+        QCOMPARE(b.seam.labelAtMessage, QStringList(6, QString()));
+        QCOMPARE(memoAfter, (QStringList{kept, kept, kept, QString(), QString(), kept}));
+        QVERIFY(b.received().isEmpty());
+        QCOMPARE(b.now(), 0ms);
+        QCOMPARE(b.diagnostic(), QStringList());
+    }
+
+    // Transfers that fail or are refused: the message, what reached the
+    // controller and how long it took, the last trace line, Memo (an upload
+    // empties it first), the Activity label empty again, and no configuration
+    // stored.
     void failures_data()
     {
-        QTest::addColumn<QString>("handler");
+        QTest::addColumn<QString>("control");
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("message");
         QTest::addColumn<int>("frames");
+        QTest::addColumn<int>("took"); // virtual milliseconds
         QTest::addColumn<QString>("lastTrace"); // empty: nothing traced
-        for (const char* name : {"TestClick", "Set_TestClick", "BuRebootClick", "UplClick", "Upl_testClick", "Down_testClick"})
-            QTest::addRow("%s, no port", name) << name << "no port" << kNoPort << 0 << "";
-        QTest::newRow("Upload, command silent") << "UplClick" << "command silent" << kTransferFailed << 1
+        QTest::newRow("Upload, command silent") << "Upl" << "command silent" << kTransferFailed << 1 << 13065
                                                 << "bool Send, ReadBuf=0 0 0";
-        QTest::newRow("Upload, first chunk 01 00") << "UplClick" << "first chunk 01 00" << kTransferFailed << 2
+        QTest::newRow("Upload, first chunk 01 00") << "Upl" << "first chunk 01 00" << kTransferFailed << 2 << 140
                                                    << "bool Send, ReadBuf=2 1 0";
         // 196 chunks of 255 bytes arrive; the 197th (20 bytes) would go past 49,999.
-        QTest::newRow("Upload, 50,000 bytes") << "UplClick" << "too large" << kTransferFailed << 1 + 197
+        QTest::newRow("Upload, 50,000 bytes") << "Upl" << "too large" << kTransferFailed << 1 + 197 << 198 * 70
                                               << "Upload ->(50000) does not fit 49999 bytes";
-        QTest::newRow("Down test, empty Memo") << "Down_testClick" << "" << kTransferFailed << 0 << "";
+        QTest::newRow("Down test, empty Memo") << "Down_testClick" << "" << kTransferFailed << 0 << 0 << "";
         QTest::newRow("Down test, 50,000 bytes") << "Down_testClick" << "large Memo"
                                                  << "Too large: 50000 bytes; a configuration holds at most 49999 bytes."
-                                                 << 0 << "";
+                                                 << 0 << 0 << "";
         QTest::newRow("Down test, NEXT silent: no STOP") << "Down_testClick" << "NEXT silent" << kTransferFailed << 2
-                                                         << "Command NEXT Send not ok";
+                                                         << 70 + 13065 << "Command NEXT Send not ok";
     }
     void failures()
     {
-        QFETCH(QString, handler);
+        QFETCH(QString, control);
         QFETCH(QString, setup);
         QFETCH(QString, message);
         QFETCH(int, frames);
+        QFETCH(int, took);
         QFETCH(QString, lastTrace);
-        LinkTiming timing = test::quickTiming();
-        timing.idleGap = 5ms; // the too-large upload takes 198 exchanges
-        Bench b(timing);
-        START_OR_SKIP(b);
-        const QByteArray stored = b.sim.stateSnapshot().configuration;
+        Bench b;
+        QVERIFY(b.start());
+        const QByteArray stored = b.line.controller.state().configuration;
         const QString memo = setup.isEmpty()              ? QString()
                              : setup == "large Memo"      ? QString::fromLatin1(letters(50000))
                              : setup == "NEXT silent"     ? QString::fromLatin1(letters(41))
                                                           : QStringLiteral("{\"kept\": true}");
         b.form().Memo->setPlainText(memo);
-        if (setup == "no port")
-            b.form().Button7Click(); // Close
-        else if (setup == "command silent")
+        if (setup == "command silent")
             b.fault(sim::FaultKind::Silence, sim::FaultTarget::configCommand(cfg::kUploadConfig));
         else if (setup == "first chunk 01 00")
             b.fault(sim::FaultKind::Truncated, sim::FaultTarget::configFunction(cfg::kFunctionRead), -1, 2);
@@ -371,19 +481,18 @@ private slots:
                 s.chunkSize = 255;
             });
         b.form().Label->setText(QStringLiteral(" . "));
-        QVERIFY(QMetaObject::invokeMethod(&b.form(), handler.toLatin1().constData()));
+        run(b.form(), control);
 
         QCOMPARE(b.seam.messages, QStringList{message});
-        if (frames == 0) {
+        if (frames == 0)
             QCOMPARE(b.seam.labelAtMessage, QStringList{QString()});
-            QTest::qWait(50);
-        }
         QCOMPARE(b.received().size(), frames);
+        QCOMPARE(b.now(), std::chrono::milliseconds(took));
         QCOMPARE(b.diagnostic().value(b.diagnostic().size() - 1), lastTrace);
-        QCOMPARE(b.form().Memo->toPlainText(), handler.startsWith(QLatin1String("Upl")) ? QString() : memo);
+        QCOMPARE(b.form().Memo->toPlainText(), control.startsWith(QLatin1String("Upl")) ? QString() : memo);
         QCOMPARE(b.form().Label->text(), QString());
         if (setup != "too large")
-            QCOMPARE(b.sim.stateSnapshot().configuration, stored);
+            QCOMPARE(b.line.controller.state().configuration, stored);
     }
 
     // ---- files ----
@@ -412,28 +521,29 @@ private slots:
         QFETCH(QByteArray, saved);
         QFETCH(QString, shown);
         Bench b;
+        TForm1& w = b.form();
         const QString in = b.path("in.cfg");
         const QString out = b.path("out.cfg");
         QVERIFY(writeFile(in, file));
         b.seam.openAnswers << in;
         b.seam.saveAnswers << out << in;
-        b.form().OpeClick();
+        press(w.Ope);
         QCOMPARE(b.seam.lastOpenSuffix, QStringLiteral("json"));
         QCOMPARE(b.seam.lastFilter, QStringLiteral("cfg|*.cfg"));
-        QCOMPARE(b.form().windowTitle(), in);
+        QCOMPARE(w.windowTitle(), in);
         // The memo's own text, no-break spaces included.
-        QCOMPARE(b.form().Memo->document()->toRawText().replace(QChar::ParagraphSeparator, QLatin1Char('\n')), shown);
-        QCOMPARE(b.form().session().transfer.length, file.size());
+        QCOMPARE(w.Memo->document()->toRawText().replace(QChar::ParagraphSeparator, QLatin1Char('\n')), shown);
+        QCOMPARE(w.session().transfer.length, file.size());
         QCOMPARE(readFile(in), file);
-        b.form().SavClick();
+        press(w.Sav);
         QCOMPARE(b.seam.lastSaveSuffix, QStringLiteral("json"));
         QCOMPARE(readFile(out), saved);
-        QCOMPARE(b.form().session().transfer.length, saved.size());
+        QCOMPARE(w.session().transfer.length, saved.size());
         // Saving over the file it came from rewrites it the same way.
-        b.form().SavClick();
+        press(w.Sav);
         QCOMPARE(readFile(in), saved);
         QVERIFY(b.seam.messages.isEmpty());
-        QCOMPARE(b.form().windowTitle(), in);
+        QCOMPARE(w.windowTitle(), in);
     }
 
     void openEdgeCases_data()
@@ -449,12 +559,13 @@ private slots:
     {
         QFETCH(QString, kind);
         Bench b;
+        TForm1& w = b.form();
         // Memo and the Transfer buffer hold an earlier configuration.
         const QString earlier = b.path("earlier.cfg");
         QVERIFY(writeFile(earlier, "{\"earlier\": 1}"));
         b.seam.openAnswers << earlier;
-        b.form().OpeClick();
-        QCOMPARE(b.form().Memo->toPlainText(), QStringLiteral("{\"earlier\": 1}"));
+        press(w.Ope);
+        QCOMPARE(w.Memo->toPlainText(), QStringLiteral("{\"earlier\": 1}"));
 
         const QString path = b.path("c.cfg");
         QByteArray content;
@@ -473,9 +584,9 @@ private slots:
                 QSKIP("this process can write a read-only file here");
         }
         b.seam.openAnswers << path;
-        b.form().OpeClick();
-        QCOMPARE(b.form().windowTitle(), path);
-        QCOMPARE(b.form().Memo->toPlainText(), kind == QLatin1String("zero") ? QStringLiteral("{\"a\"") : QString());
+        press(w.Ope);
+        QCOMPARE(w.windowTitle(), path);
+        QCOMPARE(w.Memo->toPlainText(), kind == QLatin1String("zero") ? QStringLiteral("{\"a\"") : QString());
         QVERIFY(QFile::exists(path));
         QCOMPARE(readFile(path), content);
         QCOMPARE(b.seam.messages, kind == QLatin1String("large")
@@ -486,14 +597,15 @@ private slots:
     void cancelledDialogs()
     {
         Bench b;
-        b.form().Memo->setPlainText(QStringLiteral("kept"));
-        const QString title = b.form().windowTitle();
-        b.form().OpeClick();
-        b.form().SavClick();
+        TForm1& w = b.form();
+        w.Memo->setPlainText(QStringLiteral("kept"));
+        const QString title = w.windowTitle();
+        press(w.Ope);
+        press(w.Sav);
         QCOMPARE(b.seam.openCount, 1);
         QCOMPARE(b.seam.saveCount, 1);
-        QCOMPARE(b.form().windowTitle(), title);
-        QCOMPARE(b.form().Memo->toPlainText(), QStringLiteral("kept"));
+        QCOMPARE(w.windowTitle(), title);
+        QCOMPARE(w.Memo->toPlainText(), QStringLiteral("kept"));
     }
 
     // Text keeps the encoding it came in while it is edited; text typed into an
@@ -501,17 +613,18 @@ private slots:
     void encodingOfEditedText()
     {
         Bench b;
+        TForm1& w = b.form();
         QVERIFY(writeFile(b.path("in.cfg"), "\xE8\xEC\xFF"));
         b.seam.openAnswers << b.path("in.cfg");
         b.seam.saveAnswers << b.path("edited.cfg") << b.path("typed.cfg");
-        b.form().OpeClick();
-        b.form().Memo->moveCursor(QTextCursor::End);
-        b.form().Memo->insertPlainText(QStringLiteral("\nдатчик"));
-        b.form().SavClick();
+        press(w.Ope);
+        w.Memo->moveCursor(QTextCursor::End);
+        w.Memo->insertPlainText(QStringLiteral("\nдатчик"));
+        press(w.Sav);
         QCOMPARE(readFile(b.path("edited.cfg")), QByteArray("\xE8\xEC\xFF\r\n\xE4\xE0\xF2\xF7\xE8\xEA"));
-        b.form().Button1Click(); // Clear
-        b.form().Memo->insertPlainText(QStringLiteral("имя"));
-        b.form().SavClick();
+        press(w.Button1); // Clear
+        w.Memo->insertPlainText(QStringLiteral("имя"));
+        press(w.Sav);
         QCOMPARE(readFile(b.path("typed.cfg")), QByteArray("имя"));
     }
 
@@ -520,18 +633,19 @@ private slots:
     void uploadSaveDownloadWindows1251()
     {
         Bench b;
-        START_OR_SKIP(b);
+        QVERIFY(b.start());
+        TForm1& w = b.form();
         const QByteArray config("{\"\xE8\xEC\xFF\": 1}\r\n");
         b.state([&](sim::ControllerState& s) { s.configuration = config; });
-        b.form().UplClick();
-        QCOMPARE(b.form().Memo->toPlainText(), QString::fromUtf8("{\"имя\": 1}\n"));
+        press(w.Upl);
+        QCOMPARE(w.Memo->toPlainText(), QString::fromUtf8("{\"имя\": 1}\n"));
         b.seam.saveAnswers << b.path("out.cfg");
-        b.form().SavClick();
+        press(w.Sav);
         QCOMPARE(readFile(b.path("out.cfg")), config);
         b.state([&](sim::ControllerState& s) { s.configuration.clear(); });
-        b.form().Down_testClick();
+        w.Down_testClick();
         QCOMPARE(b.seam.messages, (QStringList{kOk, kOk}));
-        QCOMPARE(b.sim.stateSnapshot().configuration, config);
+        QCOMPARE(b.line.controller.state().configuration, config);
     }
 };
 

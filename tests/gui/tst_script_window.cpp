@@ -1,6 +1,7 @@
-// Script transfer in the real window against the emulated controller over a
-// pseudo-terminal: Down script, Up script and Clr script with their requests on
-// the wire, the Status pair, Memo1, the caption and the files.
+// Script transfer in the real window against the emulated controller in memory,
+// on a virtual clock with the system's timings: Down script, Up script and Clr
+// script (hidden controls, reached through their slots) with their requests on
+// the wire, the time they take, the Status pair, Memo1, the caption and the files.
 #include "checksum.h"
 #include "window_fixture.h"
 
@@ -10,19 +11,18 @@
 
 using namespace tessavin;
 using namespace tessavin::test;
+using namespace std::chrono_literals;
 
 namespace {
 
-struct Bench : SimWindow {
+struct Bench : MemoryWindow {
     void setScript(const QByteArray& script)
     {
         state([&](sim::ControllerState& s) { s.script = script; });
     }
-    QByteArray script() const { return sim.stateSnapshot().script; }
+    QByteArray script() const { return line.controller.state().script; }
     QString title() { return form().windowTitle(); }
 };
-
-#define START_OR_SKIP(bench) SKIP_UNLESS_STARTED((bench).start())
 
 } // namespace
 
@@ -56,7 +56,7 @@ private slots:
         QFETCH(QString, memo);
 
         Bench b;
-        START_OR_SKIP(b);
+        QVERIFY(b.start());
         const QString path = b.path("down.scr");
         QVERIFY(writeFile(path, script));
         QFile::setPermissions(path, QFileDevice::ReadOwner);
@@ -78,6 +78,7 @@ private slots:
         QCOMPARE(frame.mid(12, n), script);
         QVERIFY(ChecksumMatches(bytes + 6, std::size_t(n) + 6));
         QCOMPARE(b.script(), script);
+        QCOMPARE(b.now(), 70ms); // the 10 ms first-byte pause and the 60 ms idle gap
         QCOMPARE(b.form().Memo1->toPlainText(), memo);
         QCOMPARE(b.title(), QDir::toNativeSeparators(path));
         QCOMPARE(b.status(), QStringLiteral("OK"));
@@ -109,7 +110,7 @@ private slots:
         const bool cancelled = content == "<cancelled>", missing = content == "<missing>" || cancelled;
 
         Bench b;
-        START_OR_SKIP(b);
+        QVERIFY(b.start());
         const QString title = b.title();
         const QString path = b.path("refused.scr");
         if (!missing)
@@ -123,6 +124,7 @@ private slots:
 
         QCOMPARE(b.f.seam.openCount, 1);
         QVERIFY(b.received().isEmpty());
+        QCOMPARE(b.now(), 0ms);
         QCOMPARE(b.script(), QByteArray("kept"));
         QCOMPARE(b.status(), cancelled ? QStringLiteral("OK") : QStringLiteral("NOT OK"));
         QCOMPARE(b.form().Memo1->toPlainText(), memo == "<kept>" ? QStringLiteral("earlier") : memo);
@@ -152,7 +154,7 @@ private slots:
         const bool ok = !script.isEmpty();
 
         Bench b;
-        START_OR_SKIP(b);
+        QVERIFY(b.start());
         b.setScript(script);
         const QString title = b.title();
         b.form().Memo1->setPlainText(QStringLiteral("earlier"));
@@ -166,6 +168,7 @@ private slots:
         QCOMPARE(b.f.seam.lastSaveSuffix, QStringLiteral("log"));
         QCOMPARE(b.f.seam.lastFilter, QString());
         QCOMPARE(b.received(), QList<QByteArray>{hex("05 64 08 00 46 F7 0E 06 00 00 00 00 89 35")});
+        QCOMPARE(b.now(), 70ms);
         QCOMPARE(b.form().Memo1->toPlainText(), memo);
         QCOMPARE(readFile(path), ok ? script : QByteArray("<unreadable>"));
         QCOMPARE(b.title(), ok ? QDir::toNativeSeparators(path) : title);
@@ -175,7 +178,7 @@ private slots:
     void upScriptCancelled()
     {
         Bench b;
-        START_OR_SKIP(b);
+        QVERIFY(b.start());
         b.setScript("abc");
         b.form().Label2->setVisible(true);
         b.form().Memo1->setPlainText(QStringLiteral("earlier"));
@@ -189,7 +192,7 @@ private slots:
     void upScriptFileCannotBeCreated()
     {
         Bench b;
-        START_OR_SKIP(b);
+        QVERIFY(b.start());
         b.setScript("abc");
         const QString path = b.path("no-such-folder/up.log");
         b.f.seam.saveAnswers << path;
@@ -212,13 +215,14 @@ private slots:
     {
         QFETCH(int, answer);
         Bench b;
-        START_OR_SKIP(b);
+        QVERIFY(b.start());
         b.form().Label5->setVisible(true);
         b.f.seam.confirmAnswers << answer;
         b.form().Down_testikClick();
         QCOMPARE(b.f.seam.confirmCount, 1);
         if (answer == 1) {
             QCOMPARE(b.received(), QList<QByteArray>{hex("05 64 08 00 46 F7 19 06 00 00 00 00 8A 12")});
+            QCOMPARE(b.now(), 70ms);
             QCOMPARE(b.status(), QStringLiteral("OK"));
         } else {
             QVERIFY(b.received().isEmpty());
@@ -227,23 +231,29 @@ private slots:
     }
 
     // No port, or a controller that does not answer: NOT OK, and no file written.
+    // Silence is waited for through 201 first-byte rounds of 10 + 55 ms; with
+    // no port each round's wait ends at once, leaving its 10 ms pause.
     void failures_data()
     {
         QTest::addColumn<QString>("handler");
         QTest::addColumn<bool>("silent");
-        QTest::newRow("Down script, no port") << "DownScrClick" << false;
-        QTest::newRow("Up script, no port") << "ButtonUpClick" << false;
-        QTest::newRow("Clr script, no port") << "Down_testikClick" << false;
-        QTest::newRow("Down script, silent controller") << "DownScrClick" << true;
+        QTest::addColumn<int>("took"); // virtual milliseconds
+        const std::pair<const char*, const char*> handlers[] = {
+            {"Down script", "DownScrClick"}, {"Up script", "ButtonUpClick"}, {"Clr script", "Down_testikClick"}};
+        for (const auto& [name, handler] : handlers) {
+            QTest::addRow("%s, no port", name) << handler << false << 201 * 10;
+            QTest::addRow("%s, silent controller", name) << handler << true << 201 * 65;
+        }
     }
 
     void failures()
     {
         QFETCH(QString, handler);
         QFETCH(bool, silent);
+        QFETCH(int, took);
         Bench b;
         if (silent) {
-            START_OR_SKIP(b);
+            QVERIFY(b.start());
             b.fault(sim::FaultKind::Silence);
         }
         QVERIFY(writeFile(b.path("any.scr"), "abc"));
@@ -254,8 +264,8 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(&b.form(), handler.toLatin1().constData()));
         QCOMPARE(b.status(), QStringLiteral("NOT OK"));
         QVERIFY(!QFileInfo::exists(b.path("up.log")));
-        if (silent)
-            QCOMPARE(b.received().size(), 1);
+        QCOMPARE(b.received().size(), silent ? 1 : 0);
+        QCOMPARE(b.now(), std::chrono::milliseconds(took));
     }
 };
 

@@ -1,0 +1,51 @@
+#include "settings_file.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace tessavin {
+
+namespace {
+const QString kFileName = QStringLiteral("log.log");
+} // namespace
+
+QString UserSettingsDir()
+{
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return base.isEmpty() ? QString() : QDir(base).filePath(QStringLiteral("tessavin"));
+}
+
+QString SettingsFilePath(const QString& programDir, const QString& userDir)
+{
+    const QString primary = QDir(programDir).filePath(kFileName);
+    const QFileInfo dirInfo(programDir);
+    const QFileInfo fileInfo(primary);
+    if (dirInfo.isDir() && dirInfo.isWritable() && (!fileInfo.exists() || fileInfo.isWritable()))
+        return primary;
+    const QString fallback = userDir.isEmpty() ? UserSettingsDir() : userDir;
+    return fallback.isEmpty() ? primary : QDir(fallback).filePath(kFileName);
+}
+
+StoredSettings ReadSettings(const QString& path)
+{
+    StoredSettings stored;
+    const QSettings settings(path, QSettings::IniFormat);
+    stored.port = settings.value(QStringLiteral("log/port"), stored.port).toString();
+    stored.baud = settings.value(QStringLiteral("log/baud"), stored.baud).toString();
+    stored.fastReplies = settings.value(QStringLiteral("link/fast"), false).toBool();
+    return stored;
+}
+
+bool WriteSettings(const QString& path, const QString& port, const QString& baud)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSettings settings(path, QSettings::IniFormat);
+    settings.setValue(QStringLiteral("log/port"), port);
+    settings.setValue(QStringLiteral("log/baud"), baud);
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
+
+} // namespace tessavin

@@ -1,0 +1,39 @@
+#pragma once
+// The settings file "log.log" that the window keeps between runs and the
+// command-line tool reads, an INI file:
+//
+//     [log]
+//     port=7
+//     baud=38400
+//     [link]
+//     fast=false
+//
+// It lives beside the programs. When that folder cannot be written, the per-user
+// configuration folder is used instead (on Linux ~/.config/tessavin/log.log),
+// for reading and writing alike.
+#include <QString>
+
+namespace tessavin {
+
+// The file beside the programs in `programDir`, or in `userDir` (empty: the
+// per-user configuration folder) when programDir cannot be written.
+QString SettingsFilePath(const QString& programDir, const QString& userDir = {});
+
+// The per-user configuration folder of the settings: ~/.config/tessavin on Linux.
+QString UserSettingsDir();
+
+struct StoredSettings {
+    QString port = QStringLiteral("7");
+    QString baud = QStringLiteral("38400");
+    // [link] fast: end register replies at their stated length (off unless asked).
+    bool fastReplies = false;
+};
+
+// A missing file or key gives the defaults.
+StoredSettings ReadSettings(const QString& path);
+
+// Writes port and baud (as typed, unchecked), keeping every other key. False
+// when the file cannot be written.
+bool WriteSettings(const QString& path, const QString& port, const QString& baud);
+
+} // namespace tessavin
