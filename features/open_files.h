@@ -22,9 +22,22 @@ public:
     bool write(const QByteArray& bytes);
     void close();
 
+    QString path() const { return file_.fileName(); }
+    // Why the last create or write failed.
+    QString errorString() const { return error_; }
+    // Some write since the file was created did not go through.
+    bool writeFailed() const { return writeFailed_; }
+
 private:
     QFile file_;
+    QString error_;
+    bool writeFailed_ = false;
 };
+
+// The message for a file that could not be created or written:
+// "Cannot create /home/ann/log.log: Permission denied",
+// "Cannot write /media/stick/log.log: No space left on device".
+QString FileErrorMessage(bool creating, const QString& path, const QString& reason);
 
 // Closes every OutputFile still open; called before the process ends.
 void CloseAllOutputFiles();

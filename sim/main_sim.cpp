@@ -127,10 +127,11 @@ int main(int argc, char** argv)
                                   QStringLiteral("Poll the window's responder (repeatable; sent in turn, one every "
                                                  "--poll-interval, once the requests pause): FUNCTION[,addr=N][,fill=N]"
                                                  "[,strand=N][,start=N]. FUNCTION: 1 date and time, 2 coefficients, 10 "
-                                                 "report of three values; fill: leading 0xFF bytes; start: a poll with "
-                                                 "another start byte, which the responder shows but does not answer. "
-                                                 "Answers are checked and shown with --trace. "
-                                                 "Example: --poll 1,addr=1 --poll 10,addr=5,strand=3,fill=3"),
+                                                 "report of three values; fill: leading 0xFF bytes (0 to %1); start: a "
+                                                 "poll with another start byte (not 0xFF), which the responder shows but "
+                                                 "does not answer. Answers are checked and shown with --trace. "
+                                                 "Example: --poll 1,addr=1 --poll 10,addr=5,strand=3,fill=3")
+                                      .arg(kMaxFillBytes),
                                   QStringLiteral("poll"));
     parser.addOption(poll);
     const QCommandLineOption demoPolls(QStringLiteral("demo-polls"),

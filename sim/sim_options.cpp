@@ -159,7 +159,9 @@ std::optional<PollSpec> ParsePoll(const QString& text, QString* error)
     pollSpec.function = static_cast<std::uint8_t>(*function);
     for (qsizetype i = 1; i < fields.size(); ++i) {
         const QString key = fields[i].section(QLatin1Char('='), 0, 0).trimmed();
-        const int max = key == QLatin1String("fill") ? 500 : 255;
+        // fill: more would push the poll's head past what the responder drops;
+        // start: 0xFF would be taken for fill.
+        const int max = key == QLatin1String("fill") ? kMaxFillBytes : key == QLatin1String("start") ? 0xFE : 255;
         if (key != QLatin1String("addr") && key != QLatin1String("fill") && key != QLatin1String("strand")
             && key != QLatin1String("start"))
             return fail<PollSpec>(error, QStringLiteral("unknown poll setting '%1' (expected addr=N, fill=N, "

@@ -9,8 +9,9 @@
 //                  fn=N (configuration data frames of function 16 or 17);
 //                  without it, every request
 //   poll:   FUNCTION[,addr=N][,fill=N][,strand=N][,start=N]
-//           FUNCTION 1, 2 or 10; start: a start byte other than 0xAA, which
-//           the responder shows but does not answer
+//           FUNCTION 1, 2 or 10; fill at most kMaxFillBytes; start: a start
+//           byte other than 0xAA (and not 0xFF, a fill byte), which the
+//           responder shows but does not answer
 //           e.g. "1,addr=1" (date and time), "2,addr=2", "10,addr=5,strand=3"
 // Numbers are decimal (a leading 0 changes nothing) or 0x-prefixed hexadecimal.
 // A refused text gets an error that says what was expected, without the option's

@@ -103,7 +103,7 @@ private slots:
         QProcess window;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("TMPDIR"), dir_.path()); // the demo's settings folder, left behind when killed
+        env.insert(QStringLiteral("TMPDIR"), dir_.path()); // the demo's settings folder goes into ours
         window.setProcessEnvironment(env);
         window.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         window.start(installed("usr/bin/tessavin"), {QStringLiteral("--demo")});
