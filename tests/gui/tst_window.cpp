@@ -4,6 +4,8 @@
 // dialog and the one-exchange-at-a-time rule.
 #include "window_fixture.h"
 
+#include "tessavin_version.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
@@ -152,7 +154,9 @@ private slots:
         QVERIFY(!visible.contains(f.form1->Button2->geometry()));
         QVERIFY(!visible.contains(f.form1->Memo->geometry()));
         QVERIFY(!visible.contains(f.form1->Ope->geometry()));
-        // The Diagnostic window is one shortcut away; its Clear empties the memo.
+        // The Diagnostic window is one shortcut away; it opens with the version,
+        // and its Clear empties the memo.
+        QCOMPARE(f.form2->Memo->toPlainText(), QStringLiteral("Tessavin " TESSAVIN_VERSION));
         f.form2->addLine("trace");
         QTest::keyClick(f.form1.get(), Qt::Key_D, Qt::ControlModifier);
         QTRY_VERIFY(f.form2->isVisible());
