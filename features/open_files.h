@@ -20,6 +20,8 @@ public:
     bool isOpen() const { return file_.isOpen(); }
     // Writes all the bytes; false when they were not all written.
     bool write(const QByteArray& bytes);
+    // Why the last create or write failed, in the system's words.
+    QString errorString() const { return file_.errorString(); }
     void close();
 
 private:

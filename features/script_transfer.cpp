@@ -40,6 +40,13 @@ ScriptFile LoadScriptFile(const QString& path, TransferBuffer& transfer)
     return result;
 }
 
+QString ScriptTooLongMessage(qint64 size)
+{
+    return QStringLiteral("Script not sent: the file holds %1 bytes, at most %2 fit in one request")
+        .arg(size)
+        .arg(kScriptMaxBytes);
+}
+
 QByteArray ScriptShownBytes(const std::uint8_t* bytes, std::size_t n)
 {
     const auto* end = std::find(bytes, bytes + n, std::uint8_t{0});

@@ -41,6 +41,9 @@ struct ScriptFile {
 // changed. Only a Loaded file touches the buffer.
 ScriptFile LoadScriptFile(const QString& path, TransferBuffer& transfer);
 
+// What is said of a script file of `size` bytes that is too long to send.
+QString ScriptTooLongMessage(qint64 size);
+
 // The part of a script that is shown as text: its bytes up to the first zero byte.
 QByteArray ScriptShownBytes(const std::uint8_t* bytes, std::size_t n);
 
