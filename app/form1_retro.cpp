@@ -84,6 +84,7 @@ void TForm1::ButContRetroClick()
         EdVal->setText(QString::fromStdString(*outcome.oneValue));
         break;
     case tessavin::ArchiveEnd::Done:
+    case tessavin::ArchiveEnd::Stopped: // the window asks for no stop
         break;
     }
 }
