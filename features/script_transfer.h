@@ -79,7 +79,7 @@ struct ScriptUpResult {
 };
 
 // Up script: sends the read-back request; when a script came, writes it whole to
-// `path` (replacing any file of that name). The reply's checksums are not tested:
+// `path` (replacing any file of that name; an empty path saves nothing). The reply's checksums are not tested:
 // a damaged script is shown and saved as it came.
 ScriptUpResult ReadScriptBack(Session& session, const QString& path);
 
