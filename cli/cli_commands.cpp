@@ -146,6 +146,10 @@ public:
             if (g_interrupted)
                 session.stopFlag = 1;
         });
+        session.link.setOpenChanged([this](bool open) {
+            if (!open && !closing_)
+                portWentAway_ = true;
+        });
     }
 
     const Invocation& inv;
@@ -210,7 +214,19 @@ public:
 
     int linkFailure(const QString& what, LinkError error)
     {
-        return fail(exit_code::kController, QStringLiteral("%1: %2: %3").arg(device, what, LinkErrorText(error)));
+        return fail(exit_code::kController, QStringLiteral("%1: %2: %3").arg(device, what, errorText(error)));
+    }
+
+    // The error as a person should read it: once the port has gone away, that
+    // is the cause, whether the reply was cut short or the next request found
+    // the port closed.
+    QString errorText(LinkError error) const { return LinkErrorText(portWentAway_ ? LinkError::PortLost : error); }
+
+    // Closes the port on purpose (after a reboot).
+    void closePort()
+    {
+        closing_ = true;
+        session.link.close();
     }
 
     int writeFailure()
@@ -232,6 +248,8 @@ public:
 private:
     JsonLinesTrace trace_;
     QString traceName_;
+    bool closing_ = false;
+    bool portWentAway_ = false;
 };
 
 std::optional<int> Context::start()
@@ -374,7 +392,7 @@ int logRead(Context& c)
     return fail(exit_code::kDownload, QStringLiteral("%1: log record %2: %3; %4")
                                           .arg(c.device)
                                           .arg(result.failedIndex)
-                                          .arg(LinkErrorText(result.error), keptIn(c, result.read, span.count)));
+                                          .arg(c.errorText(result.error), keptIn(c, result.read, span.count)));
 }
 
 int logSwitch(Context& c, SwitchCommand command, const QString& done)
@@ -479,7 +497,7 @@ int archiveRead(Context& c)
         return fail(exit_code::kInterrupted, QStringLiteral("interrupted: %1").arg(keptIn(c, outcome.linesRead, total)));
     case ArchiveEnd::ReadFailed:
         return fail(exit_code::kDownload, QStringLiteral("%1: %2; %3")
-                                              .arg(record, LinkErrorText(outcome.error), keptIn(c, outcome.linesRead, total)));
+                                              .arg(record, c.errorText(outcome.error), keptIn(c, outcome.linesRead, total)));
     case ArchiveEnd::TimeEncode:
     case ArchiveEnd::DateEncode:
         break;
@@ -512,7 +530,7 @@ int configCommand(Context& c, bool reboot)
     const LinkError error = reboot ? RebootController(c.session) : SetTestMode(c.session);
     // The controller restarts either way: the port is closed whatever the result.
     if (reboot)
-        c.session.link.close();
+        c.closePort();
     if (error != LinkError::None)
         return c.linkFailure(c.inv.command->fullName(), error);
     c.tell(reboot ? QStringLiteral("reboot sent") : QStringLiteral("test mode set"));
