@@ -12,7 +12,7 @@ namespace {
 
 const QString kTool = QStringLiteral("tessavin-cli");
 
-struct OptionSpec {
+struct OptionInfo {
     QString name;
     QChar shortName;   // null when there is none
     QString valueName; // empty for a switch
@@ -20,9 +20,9 @@ struct OptionSpec {
     bool global = false;
 };
 
-const std::vector<OptionSpec>& Options()
+const std::vector<OptionInfo>& Options()
 {
-    static const std::vector<OptionSpec> options = {
+    static const std::vector<OptionInfo> options = {
         // Global options.
         {QStringLiteral("port"), {}, QStringLiteral("PORT"),
          QStringLiteral("The serial port: a number N (COM N; /dev/ttyS(N-1) on Linux), a device name "
@@ -75,23 +75,23 @@ const std::vector<OptionSpec>& Options()
     return options;
 }
 
-const OptionSpec* findOption(const QString& name)
+const OptionInfo* findOption(const QString& name)
 {
-    for (const OptionSpec& o : Options())
+    for (const OptionInfo& o : Options())
         if (o.name == name)
             return &o;
     return nullptr;
 }
 
-const OptionSpec* findShort(QChar c)
+const OptionInfo* findShort(QChar c)
 {
-    for (const OptionSpec& o : Options())
+    for (const OptionInfo& o : Options())
         if (!o.shortName.isNull() && o.shortName == c)
             return &o;
     return nullptr;
 }
 
-QString optionLabel(const OptionSpec& o)
+QString optionLabel(const OptionInfo& o)
 {
     QString label = o.shortName.isNull() ? QStringLiteral("    --") : QStringLiteral("-%1, --").arg(o.shortName);
     label += o.name;
@@ -141,7 +141,7 @@ QString exitCodes()
 QString globalOptions()
 {
     QString text = QStringLiteral("Options (before or after the command):\n");
-    for (const OptionSpec& o : Options())
+    for (const OptionInfo& o : Options())
         if (o.global)
             text += row(optionLabel(o), o.help);
     return text;
@@ -160,7 +160,7 @@ QString formatName(Format format)
     return QStringLiteral("text");
 }
 
-QString usageLine(const CommandSpec& c)
+QString usageLine(const CommandInfo& c)
 {
     QString line = QStringLiteral("Usage: %1 %2 [options]").arg(kTool, c.fullName());
     if (!c.arguments.isEmpty())
@@ -186,7 +186,7 @@ ParseResult printed(const QString& text)
 
 bool isGroup(const QString& word)
 {
-    for (const CommandSpec& c : Commands())
+    for (const CommandInfo& c : Commands())
         if (c.group == word)
             return true;
     return false;
@@ -194,11 +194,11 @@ bool isGroup(const QString& word)
 
 } // namespace
 
-const std::vector<CommandSpec>& Commands()
+const std::vector<CommandInfo>& Commands()
 {
-    static const std::vector<CommandSpec> commands = [] {
+    static const std::vector<CommandInfo> commands = [] {
         const auto data = std::vector<Format>{Format::Text, Format::Jsonl};
-        std::vector<CommandSpec> c;
+        std::vector<CommandInfo> c;
         c.push_back({{}, QStringLiteral("ports"), {}, QStringLiteral("the serial ports the system sees"),
                      QStringLiteral("Lists the serial ports the system sees: name, path, description, manufacturer,\n"
                                     "serial number, VID:PID and, on Linux, the stable /dev/serial/by-id path.\n"
@@ -322,7 +322,7 @@ QString ToolHelp()
         "Every operation of the logging controller, without the window: the same requests\n"
         "on the serial line, the same timing, the same file lines.\n\n"
         "Commands:\n");
-    for (const CommandSpec& c : Commands()) {
+    for (const CommandInfo& c : Commands()) {
         QString left = c.fullName();
         if (!c.arguments.isEmpty())
             left += QLatin1Char(' ') + c.arguments;
@@ -341,7 +341,7 @@ QString ToolHelp()
 QString GroupHelp(const QString& group)
 {
     QString text = QStringLiteral("Usage: %1 %2 <command> [options]\n\nCommands:\n").arg(kTool, group);
-    for (const CommandSpec& c : Commands()) {
+    for (const CommandInfo& c : Commands()) {
         if (c.group != group)
             continue;
         QString left = c.fullName();
@@ -355,7 +355,7 @@ QString GroupHelp(const QString& group)
     return text;
 }
 
-QString CommandHelp(const CommandSpec& c)
+QString CommandHelp(const CommandInfo& c)
 {
     QString text = usageLine(c) + QStringLiteral("\n\n") + c.description + QLatin1Char('\n');
     if (!c.options.isEmpty()) {
@@ -389,7 +389,7 @@ ParseResult ParseCommandLine(const QStringList& arguments)
             optionsEnded = true;
             continue;
         }
-        const OptionSpec* spec = nullptr;
+        const OptionInfo* option = nullptr;
         QString value;
         bool hasValue = false;
         if (arg.startsWith(QLatin1String("--"))) {
@@ -400,43 +400,43 @@ ParseResult ParseCommandLine(const QStringList& arguments)
                 hasValue = true;
                 name.truncate(eq);
             }
-            spec = findOption(name);
-            if (!spec)
+            option = findOption(name);
+            if (!option)
                 return usageError(QStringLiteral("unknown option '--%1'").arg(name));
-            if (hasValue && spec->valueName.isEmpty())
+            if (hasValue && option->valueName.isEmpty())
                 return usageError(QStringLiteral("option '--%1' takes no value").arg(name));
         } else {
-            spec = findShort(arg.at(1));
-            if (!spec)
+            option = findShort(arg.at(1));
+            if (!option)
                 return usageError(QStringLiteral("unknown option '%1'").arg(arg));
             if (arg.size() > 2) {
-                if (spec->valueName.isEmpty())
+                if (option->valueName.isEmpty())
                     return usageError(QStringLiteral("unknown option '%1'").arg(arg));
                 value = arg.mid(2);
                 hasValue = true;
             }
         }
-        if (!spec->valueName.isEmpty() && !hasValue) {
+        if (!option->valueName.isEmpty() && !hasValue) {
             if (i + 1 >= arguments.size())
-                return usageError(QStringLiteral("option '--%1' needs a value (%2)").arg(spec->name, spec->valueName));
+                return usageError(QStringLiteral("option '--%1' needs a value (%2)").arg(option->name, option->valueName));
             value = arguments[++i];
         }
-        if (spec->name == QLatin1String("help"))
+        if (option->name == QLatin1String("help"))
             help = true;
-        else if (spec->name == QLatin1String("version"))
+        else if (option->name == QLatin1String("version"))
             version = true;
         else
-            given.insert(spec->name, value);
+            given.insert(option->name, value);
     }
 
     if (version && !help)
         return printed(QStringLiteral("%1 %2\n").arg(kTool, QStringLiteral(TESSAVIN_VERSION)));
 
     // The command: one word (ports, respond) or a group and a word.
-    const CommandSpec* command = nullptr;
+    const CommandInfo* command = nullptr;
     qsizetype used = 0;
     if (!words.isEmpty()) {
-        for (const CommandSpec& c : Commands()) {
+        for (const CommandInfo& c : Commands()) {
             if (c.group.isEmpty() && c.name == words[0]) {
                 command = &c;
                 used = 1;
@@ -475,8 +475,8 @@ ParseResult ParseCommandLine(const QStringList& arguments)
         return usageError(QStringLiteral("%1: %2 missing").arg(helpOf, command->arguments), helpOf);
 
     for (auto it = given.cbegin(); it != given.cend(); ++it) {
-        const OptionSpec* spec = findOption(it.key());
-        if (!spec->global && !command->options.contains(it.key()))
+        const OptionInfo* option = findOption(it.key());
+        if (!option->global && !command->options.contains(it.key()))
             return usageError(QStringLiteral("%1: option '--%2' does not apply here").arg(helpOf, it.key()), helpOf);
     }
     inv.options = given;

@@ -23,7 +23,7 @@ constexpr int kInterrupted = 130;
 
 enum class Format { Text, Jsonl, Csv };
 
-struct CommandSpec {
+struct CommandInfo {
     QString group;            // "log", "archive", ...; empty for ports and respond
     QString name;
     QString arguments;        // "FILE" for the commands that take one, else empty
@@ -39,10 +39,10 @@ struct CommandSpec {
 };
 
 // Every command, in the order the help lists them.
-const std::vector<CommandSpec>& Commands();
+const std::vector<CommandInfo>& Commands();
 
 struct Invocation {
-    const CommandSpec* command = nullptr;
+    const CommandInfo* command = nullptr;
     QStringList arguments;           // the command's positional arguments
     QMap<QString, QString> options;  // given options by name ("" for a switch); the last one wins
     Format format = Format::Text;
@@ -65,6 +65,6 @@ ParseResult ParseCommandLine(const QStringList& arguments);
 // The help of the whole tool, of a command group and of one command.
 QString ToolHelp();
 QString GroupHelp(const QString& group);
-QString CommandHelp(const CommandSpec& command);
+QString CommandHelp(const CommandInfo& command);
 
 } // namespace tessavin::cli

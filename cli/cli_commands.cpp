@@ -753,8 +753,7 @@ int ports(const Invocation& inv)
 
 int runCommand(Context& c)
 {
-    const CommandSpec& spec = *c.inv.command;
-    const QString name = spec.fullName();
+    const QString name = c.inv.command->fullName();
     if (name == QLatin1String("log info"))
         return logInfo(c);
     if (name == QLatin1String("log read"))
