@@ -14,13 +14,16 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include "tessavin_version.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <memory>
 
 namespace tessavin {
@@ -48,6 +51,12 @@ void describe(QCommandLineParser& parser, const WindowOptions& options)
     parser.addOption(options.trace);
 }
 
+// SIGINT and SIGTERM close the window as its close button does: the settings
+// are written, files closed, the demo's folder removed, exit code 0. The handler
+// only raises a flag; the window looks at it from its event loop.
+volatile std::sig_atomic_t closeRequested = 0;
+extern "C" void requestClose(int) { closeRequested = 1; }
+
 // --help and --version answer without a display, before the window's toolkit starts.
 bool asksOnlyForText(int argc, char** argv)
 {
@@ -60,8 +69,22 @@ bool asksOnlyForText(int argc, char** argv)
 
 } // namespace
 
+int RunReportingErrors(const std::function<int()>& start, const std::function<void(const QString&)>& report)
+{
+    try {
+        return start();
+    } catch (const std::exception& error) {
+        report(QString::fromLocal8Bit(error.what()));
+    } catch (...) {
+        report(QStringLiteral("Unknown error"));
+    }
+    return 1;
+}
+
 int RunApplication(int argc, char** argv)
 {
+    std::signal(SIGINT, requestClose);
+    std::signal(SIGTERM, requestClose);
     if (asksOnlyForText(argc, argv)) {
         QCoreApplication core(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("tessavin"));
@@ -111,7 +134,7 @@ int RunApplication(int argc, char** argv)
         controller->setLineSettings(line);
         controller->setPollSchedule(sim::DemoPolls(), std::chrono::seconds(5));
     }
-    try {
+    const auto start = [&]() -> int {
         TForm1 form1(options);
         JsonLinesTrace trace;
         if (parser.isSet(windowOptions.trace)) {
@@ -134,12 +157,18 @@ int RunApplication(int argc, char** argv)
         TForm3 form3;
         TOKBottomDlg dialog(&form1, &form1);
         form1.attachWindows(&form2, &form3, &dialog);
+        QTimer signalWatch;
+        QObject::connect(&signalWatch, &QTimer::timeout, &form1, [&form1] {
+            if (closeRequested)
+                form1.close();
+        });
+        signalWatch.start(50);
         form1.show();
         return app.exec();
-    } catch (const std::exception& error) {
-        QMessageBox::critical(nullptr, QStringLiteral("Tessavin"), QString::fromLocal8Bit(error.what()));
-        return 0;
-    }
+    };
+    return RunReportingErrors(start, [](const QString& error) {
+        QMessageBox::critical(nullptr, QStringLiteral("Tessavin"), error);
+    });
 }
 
 } // namespace tessavin

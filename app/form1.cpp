@@ -340,7 +340,13 @@ std::optional<TForm1::ExchangeLock> TForm1::beginExchange()
 
 void TForm1::processMessages() { QCoreApplication::processEvents(); }
 
-void TForm1::showMessage(const QString& text) { seam_->showMessage(this, text); }
+void TForm1::showMessage(const QString& text, const QString& details) { seam_->showMessage(this, text, details); }
+
+void TForm1::reportFile(const tessavin::OutputFile& file)
+{
+    if (file.writeFailed())
+        showMessage(tessavin::FileErrorMessage(false, file.path(), file.errorString()));
+}
 
 std::optional<int> TForm1::fieldInteger(const QLineEdit* field)
 {
@@ -388,8 +394,9 @@ std::optional<TForm1::RecordRequest> TForm1::chooseRecords(const QString& fileSu
     using tessavin::RecordChoice;
     if (chFile->isChecked()) {
         const QString path = seam().saveFileName(this, fileSuffix, QString());
-        if (!path.isEmpty())
-            file.create(path); // a file that cannot be created: the records are still shown
+        // A file that cannot be created is reported; the records are still shown.
+        if (!path.isEmpty() && !file.create(path))
+            showMessage(tessavin::FileErrorMessage(true, path, file.errorString()));
     }
     RecordRequest request;
     request.choice = recordChoice();
@@ -412,8 +419,13 @@ bool TForm1::openPortFromFields()
     const auto baud = fieldInteger(Boud);
     if (!baud)
         return false;
-    if (!session_->link.OpenPort(tessavin::PortDeviceName(Edit1->text()), *baud)) {
-        showMessage(QStringLiteral("   COM порт ???"));
+    tessavin::PortOpenError error;
+    if (!session_->link.OpenPort(tessavin::PortDeviceName(Edit1->text()), *baud, &error)) {
+        // The reason goes behind the message's details and into the Diagnostic window.
+        const QString reason = tessavin::PortOpenErrorText(error);
+        if (form2_)
+            form2_->addLine(reason);
+        showMessage(QStringLiteral("   COM порт ???"), reason);
         return false;
     }
     return true;
@@ -455,12 +467,13 @@ bool TForm1::writeSettings(QString* failedPath)
 
 void TForm1::FormClose()
 {
-    QString failed;
-    if (!writeSettings(&failed)) {
-        showMessage(QStringLiteral("Unable to write to %1").arg(QDir::toNativeSeparators(failed)));
+    if (closing_)
         return;
-    }
     closing_ = true;
+    // Settings that cannot be written are reported, and the window closes all the same.
+    QString failed;
+    if (!writeSettings(&failed))
+        showMessage(QStringLiteral("Unable to write to %1").arg(QDir::toNativeSeparators(failed)));
     responderStop_ = true;
     // Whatever a command has written is kept: its file is closed before the end.
     tessavin::CloseAllOutputFiles();

@@ -137,7 +137,10 @@ public:
     QScrollArea* Scroll = nullptr;
 
     // Shared helpers of the handlers.
-    void showMessage(const QString& text);
+    void showMessage(const QString& text, const QString& details = {});
+    // Tells when a command's file could not be created or written (the records
+    // are still shown).
+    void reportFile(const tessavin::OutputFile& file);
     // The integer in a field, or the conversion message and nullopt.
     std::optional<int> fieldInteger(const QLineEdit* field);
     // Shows the Confirmation dialog; true only for modal result 1.

@@ -139,7 +139,9 @@ void TForm1::SavClick()
     const QString path = seam().saveFileName(this, kConfigSuffix, kConfigFilter);
     if (path.isEmpty())
         return;
-    tessavin::WriteConfigFile(path, memoBytes(*this), session().transfer);
+    const QString error = tessavin::WriteConfigFile(path, memoBytes(*this), session().transfer);
+    if (!error.isEmpty())
+        showMessage(error);
 }
 
 void TForm1::UplClick()

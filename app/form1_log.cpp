@@ -113,6 +113,7 @@ void TForm1::ButContLogClick()
     const LogLoopResult result = RunLogRecordLoop(s, span, s.capacity, sink, &file);
     if (result.end == LogLoopEnd::RecordFailed)
         showStatus(Label2, Label5, false);
+    reportFile(file);
 }
 
 void TForm1::ButBegLogClick()

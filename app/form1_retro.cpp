@@ -70,6 +70,7 @@ void TForm1::ButContRetroClick()
     };
     const tessavin::ArchiveOutcome outcome = tessavin::ReadArchiveRecords(session(), newest, plan, events);
     file.close();
+    reportFile(file);
     switch (outcome.end) {
     case tessavin::ArchiveEnd::ReadFailed:
         showStatus(Label2, Label5, false);
@@ -129,8 +130,10 @@ void TForm1::ButtonUpClick()
     Memo1->clear();
     Memo1->setPlainText(tessavin::DecodeText(result.shown));
     setWindowTitle(nativePath(path));
-    if (!result.saved)
+    if (!result.saved) {
         Memo1->clear();
+        showMessage(result.fileError);
+    }
 }
 
 void TForm1::Down_testikClick()

@@ -39,9 +39,11 @@ QString runDialog(QWidget* parent, QFileDialog::AcceptMode mode, const QString& 
 
 } // namespace
 
-void UiSeam::showMessage(QWidget* parent, const QString& text)
+void UiSeam::showMessage(QWidget* parent, const QString& text, const QString& details)
 {
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Tessavin"), text, QMessageBox::Ok, parent);
+    if (!details.isEmpty())
+        box.setDetailedText(details);
     box.exec();
 }
 

@@ -12,8 +12,9 @@ namespace tessavin {
 class UiSeam {
 public:
     virtual ~UiSeam() = default;
-    // A modal message box with one text and one button.
-    virtual void showMessage(QWidget* parent, const QString& text);
+    // A modal message box with one text and one button; `details` (when not
+    // empty) behind the box's details button.
+    virtual void showMessage(QWidget* parent, const QString& text, const QString& details = {});
     // The Confirmation dialog shown modally; returns its modal result (1 = "ДА").
     virtual int confirm(TOKBottomDlg& dialog);
     // File dialogs; an empty result means the user cancelled.

@@ -118,7 +118,7 @@ int main(int argc, char** argv)
         return v.empty() ? 0.0 : std::accumulate(v.begin(), v.end(), 0.0) / static_cast<double>(v.size());
     };
 
-    std::printf("records read         %d (indexes %d.., %.1f reply bytes on average)\n", result.read, span.first,
+    std::printf("records read         %d (indexes %lld.., %.1f reply bytes on average)\n", result.read, span.first,
                 replyBytes / result.read);
     std::printf("records per second   %.2f\n", result.read / seconds);
     std::printf("time per record      %.2f ms\n", 1000.0 * seconds / result.read);

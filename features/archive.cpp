@@ -189,6 +189,9 @@ std::string ArchiveFileLine(const ArchiveStamp& stamp, float value)
 
 std::string TruncatedValueText(float value)
 {
+    // A NaN's sign bit carries nothing; to_chars would show it as "-nan".
+    if (std::isnan(value))
+        return "nan";
     const double whole = std::trunc(static_cast<double>(value));
     if (whole == 0.0)
         return "0";

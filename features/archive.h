@@ -94,7 +94,8 @@ std::string ArchiveMemoLine(int index, const ArchiveStamp& stamp, float value);
 std::string ArchiveFileLine(const ArchiveStamp& stamp, float value);
 
 // A value truncated toward zero, in decimal ("12" for 12.5, "-7" for -7.9, "0"
-// for -0.5); not-a-number and infinities as "nan", "inf", "-inf".
+// for -0.5); infinities as "inf" and "-inf", and every not-a-number as "nan",
+// whatever its sign bit.
 std::string TruncatedValueText(float value);
 
 // The begin step: one begin request through the word read; the value (0 when

@@ -1,7 +1,5 @@
 #include "config_text.h"
 
-#include <QStringDecoder>
-
 #include <algorithm>
 
 namespace tessavin {
@@ -20,17 +18,11 @@ QByteArray UpToFirstZero(const char* bytes, std::size_t capacity)
 DecodedConfigText DecodeConfigText(const QByteArray& bytes)
 {
     DecodedConfigText decoded;
-    // A byte order mark is kept as a character, and the rest judged on its own.
-    const bool byteOrderMark = bytes.startsWith("\xEF\xBB\xBF");
-    decoded.encoding = DetectEncoding(byteOrderMark ? bytes.mid(3) : bytes);
-    if (decoded.encoding == TextEncoding::Utf8) {
-        QStringDecoder decoder(QStringDecoder::Utf8,
-                               QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-        decoded.text = decoder.decode(bytes);
+    // The display decoding keeps a byte order mark as a character.
+    decoded.text = DecodeText(bytes, &decoded.encoding);
+    if (decoded.encoding == TextEncoding::Utf8)
         return decoded;
-    }
     // One character per byte, so positions agree between bytes and text.
-    decoded.text = DecodeWindows1251(bytes);
     for (qsizetype i = 0; i < bytes.size(); ++i)
         if (static_cast<unsigned char>(bytes[i]) == kUnassigned1251)
             decoded.text[i] = QChar(kUnassigned1251Char);

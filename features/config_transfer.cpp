@@ -1,6 +1,7 @@
 #include "config_transfer.h"
 
 #include "config_link.h"
+#include "open_files.h"
 
 #include <QFile>
 
@@ -130,14 +131,16 @@ ConfigFileResult ReadConfigFile(const QString& path, TransferBuffer& transfer)
     return result;
 }
 
-bool WriteConfigFile(const QString& path, const QByteArray& bytes, TransferBuffer& transfer)
+QString WriteConfigFile(const QString& path, const QByteArray& bytes, TransferBuffer& transfer)
 {
     transfer.length = static_cast<std::int32_t>(
         std::min<qsizetype>(bytes.size(), std::numeric_limits<std::int32_t>::max()));
     QFile file(path);
     if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate))
-        return false;
-    return file.write(bytes) == bytes.size();
+        return FileErrorMessage(true, path, file.errorString());
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        return FileErrorMessage(false, path, file.errorString());
+    return {};
 }
 
 QString ConfigTooLargeMessage(qint64 size)

@@ -68,8 +68,9 @@ struct ConfigFileResult {
 ConfigFileResult ReadConfigFile(const QString& path, TransferBuffer& transfer);
 
 // Creates the file (replacing any of that name) and writes the bytes; sets the
-// Transfer length to their count. False when the file cannot be created or written.
-bool WriteConfigFile(const QString& path, const QByteArray& bytes, TransferBuffer& transfer);
+// Transfer length to their count. Empty when written; otherwise the message
+// (FileErrorMessage) that says which file and why.
+QString WriteConfigFile(const QString& path, const QByteArray& bytes, TransferBuffer& transfer);
 
 // The message shown when a text of `size` bytes does not fit the Transfer buffer.
 QString ConfigTooLargeMessage(qint64 size);

@@ -78,15 +78,16 @@ LogSpan ChooseLogSpan(RecordChoice choice, int number, int begin, int count, int
         return span;
     case RecordChoice::Index:
         // N records asked for: with the ring full, asking for all of them still
-        // counts back from the begin.
-        span.first = (number < count || (full && number == count)) ? begin - number : 0;
+        // counts back from the begin. Any typed N is allowed, so the difference
+        // is taken in 64 bits.
+        span.first = (number < count || (full && number == count)) ? static_cast<long long>(begin) - number : 0;
         span.count = std::min(number, count);
         break;
     case RecordChoice::Last10:
     case RecordChoice::Last100:
     case RecordChoice::Last500: {
         const int n = choiceNumber(choice);
-        span.first = count > n ? begin - n : 0;
+        span.first = count > n ? static_cast<long long>(begin) - n : 0;
         span.count = std::min(count, n);
         break;
     }
@@ -94,6 +95,8 @@ LogSpan ChooseLogSpan(RecordChoice choice, int number, int begin, int count, int
     // A full ring wraps by the number of records it holds, not by its capacity.
     if (full && span.first < 0)
         span.first += count;
+    // A number below 1 (or a count below 0) reads nothing.
+    span.count = std::max(span.count, 0);
     return span;
 }
 
@@ -101,7 +104,7 @@ LogLoopResult RunLogRecordLoop(Session& session, const LogSpan& span, int capaci
                                const LogRecordSink& sink, OutputFile* file)
 {
     LogLoopResult result;
-    int index = span.first;
+    long long index = span.first; // One may name any int, and the loop steps past it
     for (int i = 0; i < span.count; ++i) {
         if (session.stopFlag != 0) {
             result.end = LogLoopEnd::Stopped;

@@ -32,14 +32,15 @@ LinkResult<int> AskLogQuestion(Session& session, LogQuestion question);
 QString LogQuestionLine(LogQuestion question, int value);
 
 struct LogSpan {
-    int first = 0; // S: the index of the first record read
-    int count = 0; // K: how many records are read
+    long long first = 0; // S: the index of the first record read; begin less a typed number may leave int
+    int count = 0;       // K: how many records are read, never negative
 };
 
 // S and K for a choice. `number` is the integer typed for Index (how many of the
 // newest records) or for One (the record's index); the other choices ignore it.
 // The newest-records choices end with the record at begin - 1; a full ring
-// (count >= capacity) wraps a negative S by adding the count. No choice reads nothing.
+// (count >= capacity) wraps a negative S by adding the count. No choice reads
+// nothing, and neither does Index with a number below 1.
 LogSpan ChooseLogSpan(RecordChoice choice, int number, int begin, int count, int capacity);
 
 // Where the loop's records go. Every member may be empty.

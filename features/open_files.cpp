@@ -1,5 +1,7 @@
 #include "open_files.h"
 
+#include <QDir>
+
 #include <algorithm>
 #include <vector>
 
@@ -19,8 +21,12 @@ bool OutputFile::create(const QString& path)
 {
     close();
     file_.setFileName(path);
-    if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+    writeFailed_ = false;
+    error_.clear();
+    if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        error_ = file_.errorString();
         return false;
+    }
     registry().push_back(this);
     return true;
 }
@@ -29,7 +35,11 @@ bool OutputFile::write(const QByteArray& bytes)
 {
     if (!file_.isOpen())
         return false;
-    return file_.write(bytes) == bytes.size();
+    if (file_.write(bytes) == bytes.size())
+        return true;
+    error_ = file_.errorString();
+    writeFailed_ = true;
+    return false;
 }
 
 void OutputFile::close()
@@ -38,6 +48,13 @@ void OutputFile::close()
     files.erase(std::remove(files.begin(), files.end(), this), files.end());
     if (file_.isOpen())
         file_.close();
+}
+
+QString FileErrorMessage(bool creating, const QString& path, const QString& reason)
+{
+    return QStringLiteral("%1 %2: %3")
+        .arg(creating ? QStringLiteral("Cannot create") : QStringLiteral("Cannot write"), QDir::toNativeSeparators(path),
+             reason);
 }
 
 void CloseAllOutputFiles()

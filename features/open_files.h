@@ -20,13 +20,24 @@ public:
     bool isOpen() const { return file_.isOpen(); }
     // Writes all the bytes; false when they were not all written.
     bool write(const QByteArray& bytes);
-    // Why the last create or write failed, in the system's words.
-    QString errorString() const { return file_.errorString(); }
     void close();
+
+    QString path() const { return file_.fileName(); }
+    // Why the last create or write failed.
+    QString errorString() const { return error_; }
+    // Some write since the file was created did not go through.
+    bool writeFailed() const { return writeFailed_; }
 
 private:
     QFile file_;
+    QString error_;
+    bool writeFailed_ = false;
 };
+
+// The message for a file that could not be created or written:
+// "Cannot create /home/ann/log.log: Permission denied",
+// "Cannot write /media/stick/log.log: No space left on device".
+QString FileErrorMessage(bool creating, const QString& path, const QString& reason);
 
 // Closes every OutputFile still open; called before the process ends.
 void CloseAllOutputFiles();

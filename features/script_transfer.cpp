@@ -102,7 +102,10 @@ ScriptUpResult ReadScriptBack(Session& session, const QString& path)
     frame[n - 2] = 0;
     result.shown = ScriptShownBytes(frame.data() + 8, n - 8);
     OutputFile file;
-    result.saved = file.create(path) && file.write(result.script);
+    const bool created = file.create(path);
+    result.saved = created && file.write(result.script);
+    if (!result.saved)
+        result.fileError = FileErrorMessage(!created, path, file.errorString());
     file.close();
     return result;
 }

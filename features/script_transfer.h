@@ -75,6 +75,7 @@ struct ScriptUpResult {
     QByteArray script;         // the received - 10 script bytes, zeros and all
     QByteArray shown;          // the script up to its first zero byte
     bool saved = false;        // the file was created and every byte written
+    QString fileError;         // not saved: the message that says which file and why
     LinkError error = LinkError::None; // not ok: why (TooShort: fewer than 11 bytes came)
 };
 

@@ -20,13 +20,21 @@ constexpr std::array<char16_t, 128> kHigh1251 = {
     0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447, 0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,
 };
 
+// UTF-8 to text, a leading byte order mark kept as U+FEFF (QString::fromUtf8
+// drops it), so that text written back holds it again.
+QString decodeUtf8(const QByteArray& bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(bytes);
+}
+
 } // namespace
 
 bool IsValidUtf8(const QByteArray& bytes)
 {
     // Qt 6.4's decoder does not report invalid input through hasError(); a round
     // trip does: every invalid or incomplete sequence comes back as U+FFFD.
-    return QString::fromUtf8(bytes).toUtf8() == bytes;
+    return decodeUtf8(bytes).toUtf8() == bytes;
 }
 
 TextEncoding DetectEncoding(const QByteArray& bytes)
@@ -75,7 +83,7 @@ QString DecodeText(const QByteArray& bytes, TextEncoding* detected)
     const TextEncoding encoding = DetectEncoding(bytes);
     if (detected)
         *detected = encoding;
-    return encoding == TextEncoding::Utf8 ? QString::fromUtf8(bytes) : DecodeWindows1251(bytes);
+    return encoding == TextEncoding::Utf8 ? decodeUtf8(bytes) : DecodeWindows1251(bytes);
 }
 
 QByteArray EncodeText(const QString& text, TextEncoding encoding)

@@ -1,7 +1,9 @@
 #pragma once
 // Text from the controller and from files is bytes. The window shows them as
 // UTF-8 when they are valid UTF-8, otherwise as Windows-1251, and text is written
-// back in the encoding it came in.
+// back in the encoding it came in. A UTF-8 byte order mark at the start (as some
+// editors write it) is part of well-formed UTF-8: it is shown as U+FEFF, an
+// invisible character, and written back.
 #include <QByteArray>
 #include <QString>
 

@@ -41,7 +41,7 @@ QByteArray BuildPoll(const PollSpec& pollSpec)
 
 int ExpectedAnswerLength(const PollSpec& pollSpec)
 {
-    if (pollSpec.startByte != 0xAA)
+    if (pollSpec.startByte != 0xAA || pollSpec.fillBytes > kMaxFillBytes)
         return 0;
     switch (pollSpec.function) {
     case 1:

@@ -20,11 +20,18 @@
 
 namespace tessavin::sim {
 
+// The most fill bytes in front of a poll that the responder can answer: it drops
+// fill by moving the first 501 bytes of its buffer (kFillShift + 1 in
+// poll_responder.h), so the poll's head (start byte, address, length and function
+// code) must lie within them. Polls behind more fill expect no answer.
+inline constexpr int kMaxFillBytes = 501 - 4;
+
 struct PollSpec {
     std::uint8_t address = 1;
     std::uint8_t function = 1;      // 1, 2, 10; any other code is sent and expects no answer
-    std::uint8_t startByte = 0xAA;  // anything else expects no answer
-    int fillBytes = 0;              // leading 0xFF bytes
+    std::uint8_t startByte = 0xAA;  // anything else expects no answer; never 0xFF, which the
+                                    // responder drops as fill before reading the poll
+    int fillBytes = 0;              // leading 0xFF bytes; beyond kMaxFillBytes no answer is due
     std::uint8_t strand = 1;        // function 10
     std::array<float, 3> values{12.5f, 0.8f, -3.25f}; // function 10, at 22, 26, 30
 };
@@ -32,7 +39,8 @@ struct PollSpec {
 // The poll's bytes, fill bytes included.
 QByteArray BuildPoll(const PollSpec& pollSpec);
 
-// The answer length the poll asks for: 165, 130 or 6; 0 when no answer is due.
+// The answer length the poll asks for: 165, 130 or 6; 0 when no answer is due
+// (another start byte or function code, or more than kMaxFillBytes fill bytes).
 int ExpectedAnswerLength(const PollSpec& pollSpec);
 
 // What came back for one poll, and what was checked.

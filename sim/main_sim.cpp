@@ -93,8 +93,9 @@ int main(int argc, char** argv)
                                   QStringLiteral("Poll the window's responder (repeatable; sent in turn, one every "
                                                  "--poll-interval, once the requests pause): FUNCTION[,addr=N][,fill=N]"
                                                  "[,strand=N]. FUNCTION: 1 date and time, 2 coefficients, 10 report of "
-                                                 "three values; fill: leading 0xFF bytes. Answers are checked and shown "
-                                                 "with --trace. Example: --poll 1,addr=1 --poll 10,addr=5,strand=3,fill=3"),
+                                                 "three values; fill: leading 0xFF bytes (0 to %1). Answers are checked and shown "
+                                                 "with --trace. Example: --poll 1,addr=1 --poll 10,addr=5,strand=3,fill=3")
+                                      .arg(kMaxFillBytes),
                                   QStringLiteral("poll"));
     parser.addOption(poll);
     const QCommandLineOption demoPolls(QStringLiteral("demo-polls"),

@@ -100,11 +100,11 @@ std::optional<PollSpec> ParsePoll(const QString& text, QString* error)
             return fail<PollSpec>(error, QStringLiteral("bad poll setting '%1'").arg(fields[i]));
         if (key == QLatin1String("addr") && value <= 255)
             pollSpec.address = static_cast<std::uint8_t>(value);
-        else if (key == QLatin1String("fill") && value <= 500)
+        else if (key == QLatin1String("fill") && value <= kMaxFillBytes)
             pollSpec.fillBytes = value;
         else if (key == QLatin1String("strand") && value <= 255)
             pollSpec.strand = static_cast<std::uint8_t>(value);
-        else if (key == QLatin1String("start") && value <= 255)
+        else if (key == QLatin1String("start") && value <= 255 && value != 0xFF) // 0xFF is fill
             pollSpec.startByte = static_cast<std::uint8_t>(value);
         else
             return fail<PollSpec>(error, QStringLiteral("bad poll setting '%1'").arg(fields[i]));

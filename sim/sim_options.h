@@ -9,7 +9,8 @@
 //                  fn=N (configuration data frames of function 16 or 17);
 //                  without it, every request
 //   poll:   FUNCTION[,addr=N][,fill=N][,strand=N][,start=N]
-//           e.g. "1,addr=1" (date and time), "2,addr=2", "10,addr=5,strand=3"
+//           e.g. "1,addr=1" (date and time), "2,addr=2", "10,addr=5,strand=3";
+//           fill at most kMaxFillBytes; start any byte but 0xFF (a fill byte)
 // Numbers may be decimal or 0x-prefixed hexadecimal.
 #include "controller.h"
 #include "controller_polls.h"

@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include <clocale>
+#include <cmath>
 #include <cstdio>
 
 using namespace tessavin;
@@ -123,6 +124,7 @@ private slots:
                                        << "340282346638528859811704183484516925440";
         QTest::newRow("infinity") << std::numeric_limits<float>::infinity() << "inf";
         QTest::newRow("nan") << std::numeric_limits<float>::quiet_NaN() << "nan";
+        QTest::newRow("nan with its sign bit set") << std::copysign(std::numeric_limits<float>::quiet_NaN(), -1.0f) << "nan";
     }
 
     void truncatedValue()

@@ -7,6 +7,8 @@
 
 #include <QTest>
 
+#include <limits>
+
 using namespace tessavin;
 
 class EventLogTest : public QObject {
@@ -109,7 +111,7 @@ private slots:
         QTest::newRow("Index 30, full ring at B 3") << index << 30 << 3 << 2000 << 2000 << 1973 << 30;
         QTest::newRow("Index 2001 > C, full ring") << index << 2001 << 3 << 2000 << 2000 << 0 << 2000;
         QTest::newRow("Index 0") << index << 0 << 20 << 20 << 2000 << 20 << 0;
-        QTest::newRow("Index -5: nothing") << index << -5 << 20 << 20 << 2000 << 25 << -5;
+        QTest::newRow("Index -5: nothing") << index << -5 << 20 << 20 << 2000 << 25 << 0;
         QTest::newRow("ONE 5000, beyond the ring") << one << 5000 << 150 << 150 << 2000 << 5000 << 1;
         QTest::newRow("none ticked") << none << 0 << 150 << 150 << 2000 << 0 << 0;
     }
@@ -125,7 +127,32 @@ private slots:
         QFETCH(int, records);
 
         const LogSpan s = ChooseLogSpan(RecordChoice(choice), number, begin, count, capacity);
-        QCOMPARE(s.first, first);
+        QCOMPARE(static_cast<qlonglong>(s.first), static_cast<qlonglong>(first));
+        QCOMPARE(s.count, records);
+    }
+
+    // Numbers typed at the ends of int, ring C 20 = B 20: begin - number does not
+    // overflow, and a negative count never comes out.
+    void spanAtIntLimits_data()
+    {
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<int>("number");
+        QTest::addColumn<qlonglong>("first");
+        QTest::addColumn<int>("records");
+        const int index = int(RecordChoice::Index), one = int(RecordChoice::One);
+        QTest::newRow("Index -2147483648: nothing") << index << std::numeric_limits<int>::min() << 2147483668LL << 0;
+        QTest::newRow("Index 2147483647: all 20") << index << std::numeric_limits<int>::max() << 0LL << 20;
+        QTest::newRow("ONE 2147483647") << one << std::numeric_limits<int>::max() << 2147483647LL << 1;
+    }
+
+    void spanAtIntLimits()
+    {
+        QFETCH(int, choice);
+        QFETCH(int, number);
+        QFETCH(qlonglong, first);
+        QFETCH(int, records);
+        const LogSpan s = ChooseLogSpan(RecordChoice(choice), number, 20, 20, 2000);
+        QCOMPARE(static_cast<qlonglong>(s.first), first);
         QCOMPARE(s.count, records);
     }
 };

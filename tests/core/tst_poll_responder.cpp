@@ -2,6 +2,7 @@
 // the poll in the Frame buffer, the trace lines, fill bytes, polls left unanswered
 // and fields that cannot be used.
 #include "checksum.h"
+#include "controller_polls.h"
 #include "poll_responder.h"
 #include "test_support.h"
 
@@ -209,6 +210,32 @@ private slots:
         QCOMPARE(filled.lines, plain.lines);
         QCOMPARE(filled.outcome.answerLength, plain.outcome.answerLength);
         QCOMPARE(head(filled.frame, 300), head(plain.frame, 300));
+    }
+
+    // The emulated controller's polls behind the most fill bytes it sends are
+    // answered as it expects; behind one more it expects no answer, and the
+    // responder, which then finds no poll head, gives none.
+    void fillLimitOfTheEmulatedController_data()
+    {
+        QTest::addColumn<int>("function");
+        QTest::addColumn<int>("fill");
+        QTest::newRow("date, 497 fill bytes") << 1 << 497;
+        QTest::newRow("coefficients, 497 fill bytes") << 2 << 497;
+        QTest::newRow("report, 497 fill bytes") << 10 << 497;
+        QTest::newRow("date, 498 fill bytes") << 1 << 498;
+    }
+    void fillLimitOfTheEmulatedController()
+    {
+        QFETCH(int, function);
+        QFETCH(int, fill);
+        sim::PollSpec pollSpec;
+        pollSpec.function = static_cast<std::uint8_t>(function);
+        pollSpec.fillBytes = fill;
+        const QByteArray poll = sim::BuildPoll(pollSpec);
+        const Run run = answer(poll, fields("28", "0", "0", QTime(10, 0, 0)));
+        const sim::PollResult result = sim::CheckPollAnswer(pollSpec, head(run.frame, run.outcome.answerLength));
+        QVERIFY(result.ok());
+        QCOMPARE(result.answerExpected, fill <= 497);
     }
 
     void fillOnly()

@@ -466,6 +466,10 @@ private slots:
         QTest::addColumn<QByteArray>("poll"); // empty: refused
         QTest::newRow("1,addr=1") << "1,addr=1" << hex("AA 01 08 01 00 00 76 71");
         QTest::newRow("10,addr=0x05,strand=3,fill=2") << "10,addr=0x05,strand=3,fill=2" << hex("FF FF AA 05 24 0A 03");
+        QTest::newRow("1,fill=497") << "1,fill=497" << QByteArray(497, '\xFF') + hex("AA 01 08 01");
+        QTest::newRow("1,fill=498 (its head would be lost)") << "1,fill=498" << QByteArray();
+        QTest::newRow("10,addr=0xAA,start=0xFF (a fill byte)") << "10,addr=0xAA,start=0xFF" << QByteArray();
+        QTest::newRow("10,start=0x55") << "10,start=0x55" << hex("55 01 24 0A 01");
         QTest::newRow("2,addr=300") << "2,addr=300" << QByteArray();
         QTest::newRow("x") << "x" << QByteArray();
     }

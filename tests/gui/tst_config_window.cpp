@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QDir>
 #include <QShortcut>
 #include <QTest>
 #include <QTextDocument>
@@ -40,10 +41,10 @@ namespace {
 struct WatchingSeam : test::ScriptedSeam {
     QLabel* label = nullptr;
     QStringList labelAtMessage;
-    void showMessage(QWidget* parent, const QString& text) override
+    void showMessage(QWidget* parent, const QString& text, const QString& details) override
     {
         labelAtMessage << label->text();
-        ScriptedSeam::showMessage(parent, text);
+        ScriptedSeam::showMessage(parent, text, details);
     }
 };
 
@@ -442,6 +443,9 @@ private slots:
                                                 << "bool Send, ReadBuf=0 0 0";
         QTest::newRow("Upload, first chunk 01 00") << "Upl" << "first chunk 01 00" << kTransferFailed << 2 << 140
                                                    << "bool Send, ReadBuf=2 1 0";
+        // 100 bytes announced, 29 came: a failed upload, nothing of it shown.
+        QTest::newRow("Upload, chunk short of its count") << "Upl" << "short chunk" << kTransferFailed << 2 << 140
+                                                          << "bool Send, ReadBuf=32 1 0";
         // 196 chunks of 255 bytes arrive; the 197th (20 bytes) would go past 49,999.
         QTest::newRow("Upload, 50,000 bytes") << "Upl" << "too large" << kTransferFailed << 1 + 197 << 198 * 70
                                               << "Upload ->(50000) does not fit 49999 bytes";
@@ -472,6 +476,8 @@ private slots:
             b.fault(sim::FaultKind::Silence, sim::FaultTarget::configCommand(cfg::kUploadConfig));
         else if (setup == "first chunk 01 00")
             b.fault(sim::FaultKind::Truncated, sim::FaultTarget::configFunction(cfg::kFunctionRead), -1, 2);
+        else if (setup == "short chunk")
+            b.fault(sim::FaultKind::Truncated, sim::FaultTarget::configFunction(cfg::kFunctionRead), -1, 3 + 29);
         else if (setup == "NEXT silent")
             b.fault(sim::FaultKind::Silence, sim::FaultTarget::configFunction(cfg::kFunctionWrite));
         else if (setup == "too large")
@@ -591,6 +597,28 @@ private slots:
         QCOMPARE(b.seam.messages, kind == QLatin1String("large")
                                       ? QStringList{"Too large: 50000 bytes; a configuration holds at most 49999 bytes."}
                                       : QStringList());
+    }
+
+    // Save cfg that cannot write its file says so, with the path and the reason.
+    void saveCfgThatCannotBeWritten_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("missing folder") << "missing/x.json" << "Cannot create %1: No such file or directory";
+#ifdef Q_OS_LINUX
+        QTest::newRow("full disk") << "/dev/full" << "Cannot write %1: No space left on device";
+#endif
+    }
+    void saveCfgThatCannotBeWritten()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, message);
+        Bench b;
+        const QString target = path.startsWith('/') ? path : b.path(qPrintable(path));
+        b.form().Memo->setPlainText(QStringLiteral("{\"a\": 1}"));
+        b.seam.saveAnswers << target;
+        press(b.form().Sav);
+        QCOMPARE(b.seam.messages, QStringList{message.arg(QDir::toNativeSeparators(target))});
     }
 
     void cancelledDialogs()

@@ -8,6 +8,7 @@
 
 
 #include <QCheckBox>
+#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -145,6 +146,8 @@ private slots:
         QTest::newRow("Index, Beg 30, C 20") << 2000 << 20 << 20 << "Index" << "30" << range(0, 19);
         QTest::newRow("Index, Beg 4, full ring at B 2") << 2000 << 2000 << 2 << "Index" << "4" << QList<int>{1998, 1999, 0, 1};
         QTest::newRow("ONE, EdONE 3") << 2000 << 150 << 150 << "ONE" << "3" << QList<int>{3};
+        // The low 16 bits of the largest int; the loop's index must not overflow after it.
+        QTest::newRow("ONE, EdONE 2147483647") << 65536 << 150 << 150 << "ONE" << "2147483647" << QList<int>{65535};
         QTest::newRow("none ticked") << 2000 << 150 << 150 << "" << "" << QList<int>{};
     }
 
@@ -292,6 +295,34 @@ private slots:
         }
     }
 
+    // A file that cannot be created, or that fills up, is said; the records are
+    // still shown.
+    void fileThatCannotBeWritten_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("missing folder") << "missing/x.log" << "Cannot create %1: No such file or directory";
+#ifdef Q_OS_LINUX
+        QTest::newRow("full disk") << "/dev/full" << "Cannot write %1: No space left on device";
+#endif
+    }
+    void fileThatCannotBeWritten()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, message);
+        Bench b;
+        QVERIFY(b.start());
+        b.ring(2000, 3, 3);
+        TForm1& w = b.form();
+        b.tick(w.Last10);
+        w.chFile->setChecked(true);
+        const QString target = path.startsWith('/') ? path : b.path(qPrintable(path));
+        b.f.seam.saveAnswers << target;
+        press(w.ButContLog);
+        QCOMPARE(b.f.seam.messages, QStringList{message.arg(QDir::toNativeSeparators(target))});
+        QCOMPARE(memoLines(w), (QStringList{"N=3", "OK=3", slotLine(0), slotLine(1), slotLine(2)}));
+    }
+
     void notAnInteger_data()
     {
         QTest::addColumn<QString>("box");
@@ -331,6 +362,9 @@ private slots:
         w.Edit1->setText("/dev/tessavin-no-such-port");
         press(w.ButContLog);
         QCOMPARE(f.seam.messages, QStringList{QStringLiteral("   COM порт ???")});
+        // Why, behind the message's details and in the Diagnostic window.
+        QCOMPARE(f.seam.details, QStringList{QStringLiteral("no such device /dev/tessavin-no-such-port")});
+        QCOMPARE(f.form2->Memo->toPlainText().split('\n').last(), f.seam.details.first());
         QVERIFY(w.ok->isHidden());
         // The questions fail and read 0; a count of 0 reads no record.
         QCOMPARE(memoLines(w), (QStringList{"N=0", "OK=0"}));

@@ -28,6 +28,7 @@ namespace tessavin::test {
 class ScriptedSeam : public UiSeam {
 public:
     QStringList messages;
+    QStringList details;            // the details of each message, "" when none
     QList<int> confirmAnswers;      // modal results; empty: 2 ("НЕТ")
     QList<QString> openAnswers;     // paths; empty string: cancelled
     QList<QString> saveAnswers;
@@ -38,7 +39,11 @@ public:
     QString lastOpenSuffix;
     QString lastFilter;
 
-    void showMessage(QWidget*, const QString& text) override { messages << text; }
+    void showMessage(QWidget*, const QString& text, const QString& detail) override
+    {
+        messages << text;
+        details << detail;
+    }
     int confirm(TOKBottomDlg&) override
     {
         ++confirmCount;

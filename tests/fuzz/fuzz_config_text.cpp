@@ -1,0 +1,62 @@
+// Configuration bytes of any content, as a file or the controller gives them, to
+// the memo's text and back: the same bytes apart from line ends, which come back
+// as CR LF. The display decoding shared with the other memos judges the bytes the
+// same way.
+#include "config_text.h"
+#include "fuzz_support.h"
+#include "text_codec.h"
+
+using namespace tessavin;
+
+namespace {
+
+// The bytes with every line end (CR LF, CR, LF and, in UTF-8 text, U+2029, the
+// memo's block separator) written as CR LF.
+QByteArray withCrLf(const QByteArray& bytes, bool utf8)
+{
+    QByteArray out;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r') {
+            if (i + 1 < bytes.size() && bytes[i + 1] == '\n')
+                ++i;
+            out += "\r\n";
+        } else if (bytes[i] == '\n') {
+            out += "\r\n";
+        } else if (utf8 && bytes.mid(i, 3) == "\xE2\x80\xA9") {
+            out += "\r\n";
+            i += 2;
+        } else {
+            out += bytes[i];
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    const bool utf8 = fuzz::WellFormedUtf8(bytes);
+
+    const DecodedConfigText decoded = DecodeConfigText(bytes);
+    FUZZ_CHECK((decoded.encoding == TextEncoding::Utf8) == utf8);
+    FUZZ_CHECK(EncodeConfigText(decoded.text, decoded.encoding) == withCrLf(bytes, utf8));
+    if (!utf8)
+        FUZZ_CHECK(decoded.text.size() == bytes.size()); // one character per byte
+
+    // The display decoding: the same verdict, and UTF-8 shown with every byte kept.
+    FUZZ_CHECK(IsValidUtf8(bytes) == utf8);
+    TextEncoding detected = TextEncoding::Windows1251;
+    const QString shown = DecodeText(bytes, &detected);
+    FUZZ_CHECK((detected == TextEncoding::Utf8) == utf8);
+    if (utf8) {
+        FUZZ_CHECK(shown == decoded.text);
+        FUZZ_CHECK(EncodeText(shown, detected) == bytes);
+    } else {
+        FUZZ_CHECK(shown == DecodeWindows1251(bytes));
+        if (!bytes.contains('\x98')) // the one byte Windows-1251 leaves unassigned
+            FUZZ_CHECK(EncodeText(shown, detected) == bytes);
+    }
+    return 0;
+}

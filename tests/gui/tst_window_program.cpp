@@ -1,0 +1,130 @@
+// The window program as a user starts and ends it: its command line, and
+// SIGTERM or SIGINT closing it as the close button does (settings written, the
+// demo's folder removed, exit code 0). An error at start ends it with 1.
+#include "application.h"
+#include "test_support.h"
+#include "tessavin_version.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <stdexcept>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#endif
+
+using namespace tessavin;
+
+namespace {
+
+QString windowProgram()
+{
+    return QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("../app/tessavin"));
+}
+
+struct Run {
+    int code = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Run run(const QStringList& arguments)
+{
+    QProcess p;
+    p.start(windowProgram(), arguments);
+    p.waitForFinished(10000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+            p.readAllStandardError()};
+}
+
+} // namespace
+
+class TestWindowProgram : public QObject {
+    Q_OBJECT
+private slots:
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        QTest::newRow("--version") << QStringList{"--version"} << 0 << "tessavin " TESSAVIN_VERSION "\n" << "";
+        QTest::newRow("--help") << QStringList{"--help"} << 0 << "--trace <FILE>" << "";
+        QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << "" << "tessavin: Unknown option 'bogus'.";
+        QTest::newRow("stray argument") << QStringList{"COM3"} << 2 << "" << "tessavin: unexpected argument 'COM3'";
+        QTest::newRow("trace file in a missing folder") << QStringList{"--trace", "/nonexistent/t.jsonl"} << 2 << ""
+                                                        << "tessavin: cannot write the trace file /nonexistent/t.jsonl:";
+    }
+    void commandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, code);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        const Run r = run(arguments);
+        QCOMPARE(r.code, code);
+        QVERIFY2(r.out.contains(out.toUtf8()), r.out.constData());
+        QVERIFY2(r.err.contains(err.toUtf8()), r.err.constData());
+    }
+
+    void errorAtStartEndsWithOne()
+    {
+        QString reported;
+        const int code = RunReportingErrors([]() -> int { throw std::runtime_error("no display"); },
+                                            [&](const QString& text) { reported = text; });
+        QCOMPARE(code, 1);
+        QCOMPARE(reported, QStringLiteral("no display"));
+        QCOMPARE(RunReportingErrors([] { return 0; }, [](const QString&) {}), 0);
+    }
+
+#ifdef Q_OS_UNIX
+    // The program, copied into a folder of the test's own so that its settings
+    // land there, is ended by a signal once its trace file shows it is up.
+    void signalClosesTheWindow_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+    }
+    void signalClosesTheWindow()
+    {
+        QFETCH(int, signal);
+        QTemporaryDir dir;
+        const QString program = dir.filePath("tessavin");
+        QVERIFY(QFile::copy(windowProgram(), program));
+        QProcess p;
+        p.start(program, {"--trace", dir.filePath("t.jsonl")});
+        QVERIFY(p.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath("t.jsonl")), 10000);
+        ::kill(static_cast<pid_t>(p.processId()), signal);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(test::readFile(dir.filePath("log.log")), QByteArray("[log]\nbaud=38400\nport=7\n"));
+    }
+
+    void signalRemovesTheDemoFolder()
+    {
+        QTemporaryDir tmp;
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TMPDIR", tmp.path());
+        p.setProcessEnvironment(env);
+        p.start(windowProgram(), {"--demo"});
+        QVERIFY(p.waitForStarted());
+        const auto demoFolders = [&] { return QDir(tmp.path()).entryList({"tessavin-*"}, QDir::Dirs); };
+        QTRY_COMPARE_WITH_TIMEOUT(demoFolders().size(), 1, 10000);
+        ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(demoFolders(), QStringList());
+    }
+#endif
+};
+
+QTEST_GUILESS_MAIN(TestWindowProgram)
+#include "tst_window_program.moc"
