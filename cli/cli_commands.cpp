@@ -231,9 +231,8 @@ public:
 
     int writeFailure()
     {
-        return fail(exit_code::kDownload,
-                    QStringLiteral("%1: %2").arg(out.toFile() ? nativePath(out.path()) : QStringLiteral("stdout"),
-                                                 out.errorString()));
+        return fail(exit_code::kDownload, out.toFile() ? FileErrorMessage(false, out.path(), out.errorString())
+                                                       : QStringLiteral("cannot write to stdout"));
     }
 
     bool write(const QByteArray& bytes) { return out.write(bytes); }
@@ -281,11 +280,12 @@ std::optional<int> Context::start()
     if (inv.has(QStringLiteral("output")) && outputPath.isEmpty())
         return fail(exit_code::kUsage, QStringLiteral("-o: no file named"));
     if (!outputPath.isEmpty() && !out.open(outputPath, &error))
-        return fail(exit_code::kUsage, QStringLiteral("cannot create %1: %2").arg(nativePath(outputPath), error));
+        return fail(exit_code::kUsage, FileErrorMessage(true, outputPath, error));
     if (inv.has(QStringLiteral("trace"))) {
-        traceName_ = nativePath(inv.value(QStringLiteral("trace")));
-        if (!trace_.open(inv.value(QStringLiteral("trace")), session.link.frameLog(), &error))
-            return fail(exit_code::kUsage, QStringLiteral("cannot create the trace %1: %2").arg(traceName_, error));
+        const QString tracePath = inv.value(QStringLiteral("trace"));
+        traceName_ = nativePath(tracePath);
+        if (!trace_.open(tracePath, session.link.frameLog(), &error))
+            return fail(exit_code::kUsage, FileErrorMessage(true, tracePath, error));
     }
     if (g_verbose)
         session.link.frameLog().attach([](const FrameRecord& record) {
@@ -715,7 +715,7 @@ int ports(const Invocation& inv)
     if (inv.has(QStringLiteral("output")) && path.isEmpty())
         return fail(exit_code::kUsage, QStringLiteral("-o: no file named"));
     if (!path.isEmpty() && !out.open(path, &error))
-        return fail(exit_code::kUsage, QStringLiteral("cannot create %1: %2").arg(nativePath(path), error));
+        return fail(exit_code::kUsage, FileErrorMessage(true, path, error));
     const QList<PortEntry> list = ListSerialPorts();
     QByteArray text;
     if (inv.format == Format::Jsonl) {

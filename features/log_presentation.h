@@ -29,7 +29,7 @@ struct LogLine {
     // The record as it came, every byte of it.
     QByteArray record;
     // The record's index in the ring, set by the record loop (-1 elsewhere).
-    int index = -1;
+    long long index = -1;
 };
 
 // The six timestamp fields of a record, read as LogTimestampPrefix reads them.

@@ -414,7 +414,7 @@ private slots:
         QTest::newRow("configuration file missing") << QStringList{"config", "download", "/nonexistent/c.json"} << none
                                                     << 2 << "/nonexistent/c.json: no such file" << -1;
         QTest::newRow("output cannot be created") << QStringList{"-o", "/nonexistent/out", "device", "ident"} << none
-                                                  << 2 << "cannot create /nonexistent/out: No such file or directory"
+                                                  << 2 << "Cannot create /nonexistent/out: No such file or directory"
                                                   << -1;
         QTest::newRow("--baud fast") << QStringList{"--baud", "fast", "device", "ident"} << none << 2
                                      << "--baud: 'fast' is not a valid integer value" << -1;
