@@ -237,6 +237,13 @@ public:
 
     bool write(const QByteArray& bytes) { return out.write(bytes); }
 
+    // A progress line on stderr when a person watches it, and the records do
+    // not go to the same screen.
+    bool progressShown() const
+    {
+        return !quiet && StderrIsTerminal() && (out.toFile() || !StdoutIsTerminal());
+    }
+
     void finishTrace()
     {
         if (trace_.isOpen() && !trace_.healthy())
@@ -365,7 +372,7 @@ int logRead(Context& c)
     }
     const LogSpan span = ChooseLogSpan(choice, number, s.begin, s.count, s.capacity);
 
-    ProgressLine progress(!c.quiet && StderrIsTerminal());
+    ProgressLine progress(c.progressShown());
     bool writeFailed = false;
     LogRecordSink sink;
     sink.show = [&](const LogLine& line) {
@@ -452,7 +459,7 @@ int archiveRead(Context& c)
     bool writeFailed = false;
     if (c.inv.format == Format::Csv && !c.write(ArchiveCsvHeader()))
         return c.writeFailure();
-    ProgressLine progress(!c.quiet && !oneValue && StderrIsTerminal());
+    ProgressLine progress(!oneValue && c.progressShown());
     int done = 0;
     ArchiveEvents events;
     events.processMessages = [&s] { s.link.pause(0ms); }; // the pump turns a signal into the stop flag

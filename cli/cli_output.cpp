@@ -87,6 +87,15 @@ bool StderrIsTerminal()
 #endif
 }
 
+bool StdoutIsTerminal()
+{
+#ifdef Q_OS_WIN
+    return _isatty(_fileno(stdout)) != 0;
+#else
+    return isatty(fileno(stdout)) != 0;
+#endif
+}
+
 bool Output::open(const QString& path, QString* error)
 {
     path_ = path;

@@ -12,8 +12,9 @@
 
 namespace tessavin::cli {
 
-// True when stderr is a terminal (a person watches it).
+// True when stderr (stdout) is a terminal: a person watches it.
 bool StderrIsTerminal();
+bool StdoutIsTerminal();
 
 // The data output: the file given with -o, or stdout. Every write goes out at once.
 class Output {
