@@ -36,7 +36,7 @@ QProcessEnvironment quickEnvironment()
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("TESSAVIN_LINK_TIMING"),
-               QStringLiteral("first-byte-pause=1,first-byte-wait=20,first-byte-tries=12,idle-gap=25,pump-slice=5"));
+               QStringLiteral("first-byte-pause=1,first-byte-wait=20,first-byte-tries=12,idle-gap=10,pump-slice=5"));
     env.insert(QStringLiteral("TZ"), QStringLiteral("UTC0"));
     // Reported values use the system's decimal separator: make it a full stop.
     env.remove(QStringLiteral("LC_ALL"));
@@ -146,15 +146,15 @@ private slots:
         QTest::addColumn<int>("records");
         QTest::addColumn<QList<int>>("indexes");
         QTest::addColumn<QByteArray>("questions"); // commands asked before the first record
-        QTest::newRow("--newest 12 -o FILE") << QStringList{"--newest", "12", "-o", "FILE"} << 2000 << 150
-                                             << range(138, 149) << QByteArray("1c19");
+        QTest::newRow("--newest 4 -o FILE") << QStringList{"--newest", "4", "-o", "FILE"} << 2000 << 150
+                                            << range(146, 149) << QByteArray("1c19");
         QTest::newRow("default: the newest 10 on stdout") << QStringList{} << 2000 << 150 << range(140, 149)
                                                           << QByteArray("1c19");
         QTest::newRow("--index 3") << QStringList{"--index", "3"} << 2000 << 150 << QList<int>{3} << QByteArray("1c19");
         QTest::newRow("--all of 6 -o FILE") << QStringList{"--all", "-o", "FILE"} << 2000 << 6 << range(0, 5)
                                             << QByteArray("1c19");
         QTest::newRow("--max, full ring of 20 at begin 5")
-            << QStringList{"--max", "--newest", "10"} << 20 << 25 << (range(15, 19) + range(0, 4)) << QByteArray("1d1c19");
+            << QStringList{"--max", "--newest", "7"} << 20 << 25 << (range(18, 19) + range(0, 4)) << QByteArray("1d1c19");
     }
 
     void logReadWritesTheWindowsLines()
