@@ -155,7 +155,10 @@ int RunScriptRead(Context& c)
     if (auto code = c.start())
         return *code;
     // The output is written here, so that stdout serves as well as a file.
-    const ScriptUpResult result = ReadScriptBack(c.session, QString());
+    const ScriptUpResult result = ReceiveScript(c.session);
+    // A well-formed reply with no script byte: the controller holds none.
+    if (result.error == LinkError::TooShort && result.received == kScriptReplyMinimum - 1)
+        return Fail(exit_code::kController, QStringLiteral("%1: script read: the controller holds no script").arg(c.device));
     if (!result.ok)
         return c.linkFailure(QStringLiteral("script read"), result.error);
     return c.write(result.script) ? exit_code::kDone : c.writeFailure();

@@ -84,7 +84,7 @@ ScriptDownResult SendScriptFile(Session& session, const QString& path,
     return result;
 }
 
-ScriptUpResult ReadScriptBack(Session& session, const QString& path)
+ScriptUpResult ReceiveScript(Session& session)
 {
     ScriptUpResult result;
     const std::size_t length = BuildRegRequest(session.frame, reg::kScriptUp);
@@ -101,6 +101,14 @@ ScriptUpResult ReadScriptBack(Session& session, const QString& path)
     // The first checksum byte becomes the end of the shown text.
     frame[n - 2] = 0;
     result.shown = ScriptShownBytes(frame.data() + 8, n - 8);
+    return result;
+}
+
+ScriptUpResult ReadScriptBack(Session& session, const QString& path)
+{
+    ScriptUpResult result = ReceiveScript(session);
+    if (!result.ok)
+        return result;
     OutputFile file;
     const bool created = file.create(path);
     result.saved = created && file.write(result.script);

@@ -80,9 +80,12 @@ struct ScriptUpResult {
 };
 
 // Up script: sends the read-back request; when a script came, writes it whole to
-// `path` (replacing any file of that name; an empty path saves nothing). The reply's checksums are not tested:
+// `path` (replacing any file of that name). The reply's checksums are not tested:
 // a damaged script is shown and saved as it came.
 ScriptUpResult ReadScriptBack(Session& session, const QString& path);
+// The same exchange without the file (saved stays false): for a caller that
+// writes the script elsewhere.
+ScriptUpResult ReceiveScript(Session& session);
 
 // Clr script: None when some reply byte came.
 LinkError ClearScript(Session& session);
