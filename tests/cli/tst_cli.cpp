@@ -404,6 +404,8 @@ private slots:
                                                         << 4 << "PTY: device number: bad body checksum" << -1;
         QTest::newRow("status unanswered") << QStringList{"config", "status"} << int(Setup::SilentStatus) << 4
                                            << "PTY: status query: no reply" << -1;
+        QTest::newRow("no script to read") << QStringList{"script", "read"} << none << 4
+                                           << "PTY: script read: the controller holds no script" << -1;
         QTest::newRow("archive begin unanswered") << QStringList{"archive", "read"} << int(Setup::SilentArchiveBegin)
                                                   << 4 << "PTY: archive begin: no reply" << -1;
         QTest::newRow("log record 5 empty") << QStringList{"log", "read", "-o", "FILE"} << int(Setup::EmptySlot5) << 5
