@@ -2,7 +2,7 @@
 // a pseudo-terminal, judged by its exit code, its stdout and stderr, the files
 // it writes and the frames the controller received.
 #include "log_presentation.h"
-#include "serial_ports.h"
+#include "port_list.h"
 #include "test_support.h"
 #include "tessavin_version.h"
 
@@ -628,7 +628,7 @@ private slots:
         QVERIFY(writeFile(file("dev/ttyUSB0"), "") && writeFile(file("dev/ttyACM1"), ""));
         QVERIFY(QFile::link("../dev/ttyUSB0", file("by-id/usb-FTDI_FT232R_A1-if00-port0")));
         QVERIFY(QFile::link("../dev/ttyACM1", file("by-id/usb-Arduino_Uno_75-if00")));
-        const QMap<QString, QString> stable = cli::StableDevicePaths(file("by-id"));
+        const QMap<QString, QString> stable = StableDevicePaths(file("by-id"));
         QCOMPARE(stable.value(QFileInfo(file("dev/ttyUSB0")).canonicalFilePath()),
                  file("by-id/usb-FTDI_FT232R_A1-if00-port0"));
         QCOMPARE(stable.value(QFileInfo(file("dev/ttyACM1")).canonicalFilePath()), file("by-id/usb-Arduino_Uno_75-if00"));

@@ -4,11 +4,16 @@
 // dialog and the one-exchange-at-a-time rule.
 #include "window_fixture.h"
 
+#include "port_list.h"
+
 #include "tessavin_version.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QCompleter>
+#include <QStringListModel>
+#include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -233,6 +238,25 @@ private slots:
 
     // Open and Close pressed: the open indicator twins the port. Open while open
     // closes the old port first, even when the new open fails.
+    // The port field offers the ports the system sees when it gains focus (not
+    // at start), so a port plugged in meanwhile is offered too.
+    void portCompletionsOnFocus()
+    {
+        WindowFixture f;
+        QLineEdit* field = f.form1->Edit1;
+        QCOMPARE(field->completer()->model()->rowCount(), 0);
+        QFocusEvent focus(QEvent::FocusIn);
+        QCoreApplication::sendEvent(field, &focus);
+        QStringList expected;
+        for (const PortEntry& port : ListSerialPorts())
+            expected << port.name << port.path;
+        if (expected.isEmpty())
+            QSKIP("no serial ports here");
+        const QStringList offered = qobject_cast<QStringListModel*>(field->completer()->model())->stringList();
+        for (const QString& name : expected)
+            QVERIFY2(offered.contains(name), qPrintable(name));
+    }
+
     void openAndClose()
     {
         MemoryWindow b;

@@ -1,10 +1,11 @@
 #pragma once
-// The serial ports the system sees, for `tessavin-cli ports`.
+// The serial ports the system sees: for the command-line tool's list and the
+// window's port-field completions.
 #include <QList>
 #include <QMap>
 #include <QString>
 
-namespace tessavin::cli {
+namespace tessavin {
 
 struct PortEntry {
     QString name;          // ttyUSB0, COM3
@@ -16,7 +17,7 @@ struct PortEntry {
     QString byId;          // the stable /dev/serial/by-id/... path, or empty
 };
 
-// The ports, sorted by name.
+// The ports, sorted by name. (Pseudo-terminals are not listed.)
 QList<PortEntry> ListSerialPorts();
 
 // The links of a by-id folder keyed by the device each resolves to:
@@ -24,4 +25,4 @@ QList<PortEntry> ListSerialPorts();
 // folder does not exist (no USB serial device plugged in, or not Linux).
 QMap<QString, QString> StableDevicePaths(const QString& byIdFolder);
 
-} // namespace tessavin::cli
+} // namespace tessavin
