@@ -116,10 +116,10 @@ public:
     Received ReceiveReply(LinkKind link, std::uint8_t* buf, std::size_t capacity, const ReplyCheck& check = {},
                           const ReplyEndRule& endRule = {});
 
-    // Waits without limit for any bytes, then reads until the line is idle. What
-    // comes is a new frame, even right after a reply that ended at its stated length. Ends
+    // Waits without limit for any bytes, then reads until the line is idle. Ends
     // with 0 when `stop` answers true. `firstByte` runs once when the first byte
-    // of a frame has arrived, before the rest is read. What came is logged.
+    // of a frame has arrived, before the rest is read. What came is logged, as a
+    // frame of its own even right after a reply that ended at its stated length.
     std::size_t ReceiveAny(LinkKind link, std::uint8_t* buf, std::size_t capacity,
                            const std::function<bool()>& stop, const std::function<void()>& firstByte = {});
 
