@@ -475,6 +475,8 @@ void TForm1::FormCreate()
     const tessavin::StoredSettings stored = tessavin::ReadSettings(settingsPath());
     Edit1->setText(stored.port);
     Boud->setText(stored.baud);
+    // Read once at start and kept for the whole run.
+    session_->link.setFastReplies(options_.fastReplies || stored.fastReplies);
 }
 
 bool TForm1::writeSettings(QString* failedPath)

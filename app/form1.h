@@ -32,6 +32,9 @@ struct AppOptions {
     QString settingsDir;
     QString fallbackSettingsDir;
     tessavin::LinkTiming timing;
+    // --fast: register replies end at their stated length whatever the settings
+    // file says ([link] fast turns them on too).
+    bool fastReplies = false;
     // The port and the clock the link runs on; empty: the real serial port and
     // the computer's clock (tests put an in-memory far end on a virtual clock).
     std::shared_ptr<tessavin::BytePort> port;

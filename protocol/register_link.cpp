@@ -39,8 +39,9 @@ struct Reply {
 Reply exchange(SerialLink& link, FrameBuffer& frame, std::size_t length)
 {
     link.SendBytes(LinkKind::Register, frame.data(), std::min(length, frame.size()));
-    const auto got = link.ReceiveReply(LinkKind::Register, frame.data(), frame.size(),
-                                       [&frame](const std::uint8_t*, std::size_t n) { return RegReplyCheck(frame, n); });
+    const auto got = link.ReceiveReply(
+        LinkKind::Register, frame.data(), frame.size(),
+        [&frame](const std::uint8_t*, std::size_t n) { return RegReplyCheck(frame, n); }, RegReplyEnd);
     return {got.count, got.error};
 }
 
@@ -88,6 +89,16 @@ std::uint16_t RegReplyLength(const FrameBuffer& frame)
     return static_cast<std::uint16_t>(frame[2] | (frame[3] << 8));
 }
 
+ReplyEnd RegReplyEnd(const std::uint8_t* bytes, std::size_t count)
+{
+    if (count < 6)
+        return {ReplyEnd::Kind::NotYet, 0};
+    const std::size_t length = static_cast<std::size_t>(bytes[2] | (bytes[3] << 8));
+    if (!ChecksumMatches(bytes, 4) || length < kRegMinLength || length > kRegMaxLength)
+        return {ReplyEnd::Kind::Unstated, 0};
+    return {ReplyEnd::Kind::Stated, length + 6};
+}
+
 LinkError RegReplyCheck(const FrameBuffer& frame, std::size_t received)
 {
     if (received == 0)
@@ -99,7 +110,7 @@ LinkError RegReplyCheck(const FrameBuffer& frame, std::size_t received)
     if (!ChecksumMatches(frame.data(), 4))
         return LinkError::BadHeaderChecksum;
     const std::size_t length = RegReplyLength(frame);
-    if (length < 4 || length + 6 > frame.size())
+    if (length < kRegMinLength || length > kRegMaxLength)
         return LinkError::LengthOutOfRange;
     if (received < length + 6)
         return LinkError::Truncated;

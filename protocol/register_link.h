@@ -7,14 +7,13 @@
 // Reply: start bytes, length L, header checksum, two bytes, L - 4 payload bytes,
 // body checksum over the L - 2 bytes from offset 6.
 #include "link_error.h"
+#include "serial_link.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
 namespace tessavin {
-
-class SerialLink;
 
 constexpr std::size_t kFrameBufferSize = 1000;
 using FrameBuffer = std::array<std::uint8_t, kFrameBufferSize>;
@@ -66,6 +65,16 @@ inline bool RegReplyValid(const FrameBuffer& frame, std::size_t received)
 
 // The reply's length field L (offsets 2-3).
 std::uint16_t RegReplyLength(const FrameBuffer& frame);
+
+// The shortest and longest L a reply may state: L + 6 bytes fill the Frame buffer at most.
+constexpr std::size_t kRegMinLength = 4;
+constexpr std::size_t kRegMaxLength = kFrameBufferSize - 6;
+
+// Where a reply ends, from its first bytes, for fast replies: not yet known
+// before the six header bytes are in; L + 6 bytes once the header checksum
+// matches and L is within kRegMinLength..kRegMaxLength; not stated otherwise
+// (the reply then ends at the idle gap and RegReplyCheck says what is wrong).
+ReplyEnd RegReplyEnd(const std::uint8_t* bytes, std::size_t count);
 
 // Each sends the first `length` bytes of the Frame buffer and receives the reply
 // into it from offset 0. The reply is logged with the verdict of RegReplyCheck

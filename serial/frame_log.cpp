@@ -116,6 +116,15 @@ void FrameLog::received(LinkKind link, const QByteArray& bytes, LinkError verdic
     publish(std::move(record));
 }
 
+void FrameLog::trailing(LinkKind link, const QByteArray& bytes)
+{
+    FrameRecord record;
+    record.link = link;
+    record.bytes = bytes;
+    record.trailing = true;
+    publish(std::move(record));
+}
+
 void FrameLog::note(LinkKind link, const QString& line)
 {
     const auto sinks = noteSinks_;
@@ -146,6 +155,8 @@ QByteArray FrameJsonLine(const FrameRecord& record)
     line += ",\"hex\":" + JsonQuoted(FrameHex(record.bytes));
     if (record.verdict)
         line += ",\"verdict\":" + JsonQuoted(LinkErrorText(*record.verdict));
+    if (record.trailing)
+        line += ",\"trailing\":true";
     line += '}';
     return line;
 }
@@ -157,6 +168,8 @@ QString FrameTextLine(const FrameRecord& record)
         + QString::number(record.bytes.size());
     if (record.verdict)
         line += QStringLiteral(" [%1]").arg(LinkErrorText(*record.verdict));
+    if (record.trailing)
+        line += QStringLiteral(" [trailing]");
     if (!record.bytes.isEmpty())
         line += QStringLiteral(": ") + FrameHex(record.bytes);
     return line;
@@ -169,6 +182,7 @@ void LogFramesToCategories(FrameLog& log)
         if (!c.isDebugEnabled())
             return;
         QString text = record.sent ? QStringLiteral("tx %1 bytes").arg(record.bytes.size())
+            : record.trailing      ? QStringLiteral("rx %1 bytes [trailing]").arg(record.bytes.size())
                                    : QStringLiteral("rx %1 bytes [%2]")
                                          .arg(record.bytes.size())
                                          .arg(LinkErrorText(record.verdict.value_or(LinkError::None)));

@@ -31,7 +31,11 @@ struct FrameRecord {
     LinkKind link = LinkKind::Register;
     bool sent = false;      // true: to the controller ("tx"); false: from it ("rx")
     QByteArray bytes;
-    std::optional<LinkError> verdict; // received frames only
+    std::optional<LinkError> verdict; // received replies and polls only
+    // Received bytes that came after a reply which ended at its stated length
+    // (fast replies): they belong to the reply logged before them and carry no
+    // verdict of their own.
+    bool trailing = false;
 };
 
 class FrameLog {
@@ -48,6 +52,7 @@ public:
 
     void sent(LinkKind link, const QByteArray& bytes);
     void received(LinkKind link, const QByteArray& bytes, LinkError verdict);
+    void trailing(LinkKind link, const QByteArray& bytes);
     void note(LinkKind link, const QString& line);
 
     // Where the local time of each record comes from (tests fix it).
@@ -75,11 +80,12 @@ QByteArray JsonQuoted(const QString& text);
 QString FrameHex(const QByteArray& bytes);
 
 // One JSON object, no line end: {"t":..., "link":..., "dir":"tx"|"rx", "len":N,
-// "hex":"05 64 ...", "verdict":"ok"|<error text>} (verdict on received frames only).
+// "hex":"05 64 ...", "verdict":"ok"|<error text>} (verdict on received frames
+// only). Trailing bytes are an "rx" object with "trailing":true instead of a verdict.
 QByteArray FrameJsonLine(const FrameRecord& record);
 
 // One line for a person: "17:21:13.836 register tx 14: 05 64 ..." and, received,
-// "... rx 12 [ok]: ...".
+// "... rx 12 [ok]: ..." or "... rx 3 [trailing]: ...".
 QString FrameTextLine(const FrameRecord& record);
 
 // Prints every frame as a hex dump to the logging category of its link

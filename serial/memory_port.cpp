@@ -85,7 +85,8 @@ bool MemoryPort::write(const std::uint8_t* bytes, std::size_t count)
     if (!open_ || lost())
         return false;
     const QByteArray frame(reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(count));
-    written_.push_back({clock_->now(), frame});
+    if (keepWritten_)
+        written_.push_back({clock_->now(), frame});
     ms after{0};
     for (const Part& part : responder_(frame)) {
         after += part.after;

@@ -55,6 +55,9 @@ public:
     // The next opens fail with this error (Kind::None: they work again).
     void refuseOpen(const PortOpenError& error) { refusal_ = error; }
 
+    // Whether written frames are kept for written() and writtenAt() (on unless a
+    // long run turns it off to keep its memory flat).
+    void setKeepWritten(bool keep) { keepWritten_ = keep; }
     QList<QByteArray> written() const;
     const std::vector<Written>& writtenAt() const { return written_; }
     int opens() const { return opens_; }
@@ -91,6 +94,7 @@ private:
     bool open_ = false;
     QString device_;
     int opens_ = 0;
+    bool keepWritten_ = true;
 };
 
 } // namespace tessavin

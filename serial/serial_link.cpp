@@ -3,6 +3,7 @@
 #include "qt_serial_port.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace tessavin {
 
@@ -50,6 +51,7 @@ bool SerialLink::OpenPort(const QString& device, qint32 baud, PortOpenError* err
     else if (baud <= 0)
         failure.kind = PortOpenError::Kind::BadBaud;
     else if (port_->open(device, baud, &failure)) {
+        baud_ = baud;
         if (openChanged_)
             openChanged_(true);
         return true;
@@ -61,6 +63,8 @@ bool SerialLink::OpenPort(const QString& device, qint32 baud, PortOpenError* err
 
 void SerialLink::close()
 {
+    takeTrailing();
+    guardUntil_.reset();
     const bool wasOpen = port_->isOpen();
     port_->close();
     if (wasOpen && openChanged_)
@@ -70,6 +74,7 @@ void SerialLink::close()
 void SerialLink::portLost()
 {
     lost_ = true;
+    trailingLink_.reset(); // nothing more can be read
     close();
 }
 
@@ -136,10 +141,71 @@ void SerialLink::readUntilIdle(std::uint8_t* buf, std::size_t capacity, std::siz
         drain(buf, capacity, count);
 }
 
+ReplyEnd SerialLink::statedEnd(const std::uint8_t* buf, std::size_t count, const ReplyEndRule& endRule) const
+{
+    // The echo of a two-wire line comes first: while the bytes are a copy of the
+    // frame sent, only what follows the copy can tell where the reply ends.
+    const auto echo = static_cast<std::size_t>(lastSent_.size());
+    std::size_t from = 0;
+    if (echo > 0 && std::memcmp(buf, lastSent_.constData(), std::min(count, echo)) == 0) {
+        if (count <= echo)
+            return {ReplyEnd::Kind::NotYet, 0};
+        from = echo;
+    }
+    ReplyEnd end = endRule(buf + from, count - from);
+    if (end.kind == ReplyEnd::Kind::Stated)
+        end.length += from;
+    return end;
+}
+
+std::optional<std::size_t> SerialLink::readUntilStatedEnd(std::uint8_t* buf, std::size_t capacity,
+                                                          std::size_t& count, const ReplyEndRule& endRule)
+{
+    drain(buf, capacity, count);
+    for (;;) {
+        const ReplyEnd end = statedEnd(buf, count, endRule);
+        if (end.kind == ReplyEnd::Kind::Unstated) {
+            readUntilIdle(buf, capacity, count);
+            return std::nullopt;
+        }
+        if (end.kind == ReplyEnd::Kind::Stated && count >= end.length)
+            return end.length;
+        if (!waitForBytes(timing_.idleGap))
+            return std::nullopt; // stopped short: the idle gap ends it
+        drain(buf, capacity, count);
+    }
+}
+
+void SerialLink::takeTrailing()
+{
+    if (!trailingLink_)
+        return;
+    const LinkKind link = *trailingLink_;
+    trailingLink_.reset();
+    QByteArray trailing;
+    std::uint8_t scratch[256];
+    // The port's own buffer first, then what the system holds for it.
+    while (isOpen() && (port_->bytesAvailable() > 0 || port_->waitReadable(milliseconds(0)) == BytePort::Wait::Ready)) {
+        const std::size_t got = port_->read(scratch, sizeof scratch);
+        if (got == 0)
+            break;
+        trailing.append(reinterpret_cast<const char*>(scratch), static_cast<qsizetype>(got));
+    }
+    if (!trailing.isEmpty())
+        log_.trailing(link, trailing);
+}
+
 LinkError SerialLink::SendBytes(LinkKind link, const std::uint8_t* bytes, std::size_t count)
 {
     lost_ = false;
     LinkError error = LinkError::PortClosed;
+    if (guardUntil_ && isOpen()) {
+        const milliseconds left = *guardUntil_ - clock_->now();
+        if (left.count() > 0)
+            pause(left);
+    }
+    guardUntil_.reset();
+    takeTrailing();
     lastSent_ = QByteArray(reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(count));
     if (isOpen()) {
         port_->purge();
@@ -158,7 +224,7 @@ LinkError SerialLink::SendBytes(LinkKind link, const std::uint8_t* bytes, std::s
 }
 
 SerialLink::Received SerialLink::ReceiveReply(LinkKind link, std::uint8_t* buf, std::size_t capacity,
-                                              const ReplyCheck& check)
+                                              const ReplyCheck& check, const ReplyEndRule& endRule)
 {
     Received received;
     const bool openAtStart = isOpen();
@@ -174,7 +240,17 @@ SerialLink::Received SerialLink::ReceiveReply(LinkKind link, std::uint8_t* buf, 
             return received;
         }
     }
-    readUntilIdle(buf, capacity, received.count);
+    QByteArray trailing;
+    std::optional<std::size_t> end;
+    if (fastReplies_ && link == LinkKind::Register && endRule)
+        end = readUntilStatedEnd(buf, capacity, received.count, endRule);
+    else
+        readUntilIdle(buf, capacity, received.count);
+    if (end && received.count > *end) {
+        trailing = QByteArray(reinterpret_cast<const char*>(buf + *end), static_cast<qsizetype>(received.count - *end));
+        std::fill(buf + *end, buf + received.count, std::uint8_t{0});
+        received.count = *end;
+    }
     const QByteArray raw(reinterpret_cast<const char*>(buf), static_cast<qsizetype>(received.count));
     const auto echo = static_cast<std::size_t>(lastSent_.size());
     if (echo > 0 && received.count > echo && raw.startsWith(lastSent_)) {
@@ -185,6 +261,12 @@ SerialLink::Received SerialLink::ReceiveReply(LinkKind link, std::uint8_t* buf, 
     }
     received.error = check ? check(buf, received.count) : LinkError::None;
     log_.received(link, raw, received.error);
+    if (end) {
+        if (!trailing.isEmpty())
+            log_.trailing(link, trailing);
+        guardUntil_ = clock_->now() + timing_.guardGap(baud_);
+        trailingLink_ = link;
+    }
     if (activity_)
         activity_(" + ");
     pump();
@@ -195,6 +277,7 @@ std::size_t SerialLink::ReceiveAny(LinkKind link, std::uint8_t* buf, std::size_t
                                    const std::function<bool()>& stop, const std::function<void()>& firstByte)
 {
     std::size_t count = 0;
+    trailingLink_.reset();
     for (;;) {
         if (stop && stop())
             return 0;

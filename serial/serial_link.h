@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace tessavin {
 
@@ -26,6 +27,17 @@ QString PortDeviceName(const QString& field);
 
 // Judges the bytes of a reply that came (count > 0); LinkError::None when good.
 using ReplyCheck = std::function<LinkError(const std::uint8_t* bytes, std::size_t count)>;
+
+// What the first bytes of a reply say about where it ends: not yet known (more
+// bytes are needed to tell), at a stated length, or not stated by these bytes
+// (a wrong header: the reply then ends at the idle gap).
+struct ReplyEnd {
+    enum class Kind { NotYet, Stated, Unstated };
+    Kind kind = Kind::Unstated;
+    std::size_t length = 0; // Stated: the whole reply's length in bytes
+};
+// Reads the end a reply states from its first `count` bytes (without the echo).
+using ReplyEndRule = std::function<ReplyEnd(const std::uint8_t* bytes, std::size_t count)>;
 
 class SerialLink {
 public:
@@ -45,7 +57,10 @@ public:
     void setOpenChanged(std::function<void(bool)> changed) { openChanged_ = std::move(changed); }
 
     // Fast replies: a register reply ends as soon as the bytes its length field
-    // states are in, instead of at the idle gap. Off unless asked for.
+    // states are in, instead of at the idle gap, and the next frame then waits
+    // the guard gap (LinkTiming::guardGap at the baud rate the port was opened
+    // with). Off unless asked for; the configuration link and the polls always
+    // end at the idle gap.
     void setFastReplies(bool on) { fastReplies_ = on; }
     bool fastReplies() const { return fastReplies_; }
 
@@ -58,6 +73,8 @@ public:
     // stop bit, RTS cleared (where the device supports it). Any port open before
     // is closed first. On failure the port stays closed and *error says why.
     bool OpenPort(const QString& device, qint32 baud, PortOpenError* error = nullptr);
+    // Closes the port. Bytes still readable after a reply that ended at its
+    // stated length are logged as its trailing bytes first.
     void close();
     bool isOpen() const;
     QString deviceName() const;
@@ -65,6 +82,10 @@ public:
     // Purges both directions, writes the frame, lets events run once and marks
     // the Activity label. The frame is logged when it went to an open port. A
     // failed write shows as a missing reply; the error says why.
+    //
+    // After a reply that ended at its stated length, the frame first waits out
+    // the rest of the guard gap, and the bytes that came since that reply are
+    // logged as its trailing bytes before the purge drops them.
     LinkError SendBytes(LinkKind link, const std::uint8_t* bytes, std::size_t count);
 
     struct Received {
@@ -84,11 +105,21 @@ public:
     // copy of the frame just sent and more follow, the copy is the echo and the
     // reply is what follows it. (An echo alone cannot be told from a reply that
     // repeats the request, which a zero value can do; it is left as it came.)
-    Received ReceiveReply(LinkKind link, std::uint8_t* buf, std::size_t capacity, const ReplyCheck& check = {});
+    //
+    // With fast replies on, a register reply given an end rule ends as soon as
+    // the length its first bytes state has arrived. A leading exact copy of the
+    // frame just sent is the echo when more bytes follow it, and the rule reads
+    // what follows; a copy with nothing after it ends at the idle gap, as does a
+    // reply whose bytes state no end, and one that stops short of its end.
+    // Bytes read beyond the stated end are logged as trailing bytes of the
+    // reply, and read as zeros in buf.
+    Received ReceiveReply(LinkKind link, std::uint8_t* buf, std::size_t capacity, const ReplyCheck& check = {},
+                          const ReplyEndRule& endRule = {});
 
     // Waits without limit for any bytes, then reads until the line is idle. Ends
     // with 0 when `stop` answers true. `firstByte` runs once when the first byte
-    // of a frame has arrived, before the rest is read. What came is logged.
+    // of a frame has arrived, before the rest is read. What came is logged, as a
+    // frame of its own even right after a reply that ended at its stated length.
     std::size_t ReceiveAny(LinkKind link, std::uint8_t* buf, std::size_t capacity,
                            const std::function<bool()>& stop, const std::function<void()>& firstByte = {});
 
@@ -106,6 +137,15 @@ private:
     // Moves what is readable into buf, dropping what does not fit.
     void drain(std::uint8_t* buf, std::size_t capacity, std::size_t& count);
     void readUntilIdle(std::uint8_t* buf, std::size_t capacity, std::size_t& count);
+    // Reads until the reply's stated end (returned, counted from buf[0] with the
+    // echo) or, when no end is stated or the bytes stop short, until the line is idle.
+    std::optional<std::size_t> readUntilStatedEnd(std::uint8_t* buf, std::size_t capacity, std::size_t& count,
+                                                  const ReplyEndRule& endRule);
+    // The end of a reply as far as its first `count` bytes tell (with the echo).
+    ReplyEnd statedEnd(const std::uint8_t* buf, std::size_t count, const ReplyEndRule& endRule) const;
+    // Logs whatever is readable now as trailing bytes of the reply that ended at
+    // its stated length, and stops watching for them.
+    void takeTrailing();
     void portLost();
 
     LinkTiming timing_;
@@ -119,6 +159,11 @@ private:
     bool lost_ = false; // the port went away since the last send or receive began
     QByteArray lastSent_;
     bool fastReplies_ = false;
+    qint32 baud_ = 0; // as the port was opened
+    // After a reply that ended at its stated length: the earliest time of the
+    // next frame, and the link whose trailing bytes are still watched for.
+    std::optional<Clock::ms> guardUntil_;
+    std::optional<LinkKind> trailingLink_;
 };
 
 } // namespace tessavin

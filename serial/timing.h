@@ -2,6 +2,7 @@
 // Every pause and time-out of the serial link, with the system's values as defaults.
 // Tests may shorten them; the controller relies on the defaults.
 #include <chrono>
+#include <cmath>
 
 namespace tessavin {
 
@@ -25,6 +26,25 @@ struct LinkTiming {
 
     // The longest slice a wait blocks before letting window events run.
     ms pumpSlice{10};
+
+    // Fast replies: after a reply that ended at its stated length, the next frame
+    // waits this many character times of bitsPerCharacter bits at the line's baud
+    // rate, and never less than guardGapMinimum, so that the controller always
+    // sees a quiet line between frames.
+    double guardGapCharacters{3.5};
+    int bitsPerCharacter{10};
+    ms guardGapMinimum{2};
+
+    // The guard gap at a baud rate, rounded up to whole milliseconds (the unit of
+    // the link's clock): 2 ms at 38400 and above, 4 ms at 9600, 30 ms at 1200.
+    ms guardGap(int baud) const
+    {
+        if (baud <= 0)
+            return guardGapMinimum;
+        const double millis = guardGapCharacters * bitsPerCharacter * 1000.0 / baud;
+        const ms gap{static_cast<ms::rep>(std::ceil(millis))};
+        return gap > guardGapMinimum ? gap : guardGapMinimum;
+    }
 };
 
 } // namespace tessavin

@@ -8,6 +8,18 @@ namespace tessavin::sim {
 
 using namespace std::chrono_literals;
 
+namespace {
+
+// How long n bytes take on a line at `baud`, 10 bits a byte; nothing unpaced.
+SimClock::duration lineTime(qsizetype bytes, int baud)
+{
+    if (baud <= 0)
+        return SimClock::duration::zero();
+    return std::chrono::microseconds(static_cast<long long>(bytes) * 10'000'000LL / baud);
+}
+
+} // namespace
+
 ControllerThread::ControllerThread(const ControllerSettings& settings)
     : controller_(settings)
 {
@@ -149,7 +161,11 @@ void ControllerThread::log(LoggedFrame frame)
 
 bool ControllerThread::sleepUnlessStopped(std::chrono::milliseconds duration)
 {
-    const auto until = SimClock::now() + duration;
+    return sleepUntilUnlessStopped(SimClock::now() + duration);
+}
+
+bool ControllerThread::sleepUntilUnlessStopped(SimClock::time_point until)
+{
     while (!stopping_) {
         const auto now = SimClock::now();
         if (now >= until)
@@ -247,22 +263,26 @@ void ControllerThread::serveRequest(QByteArray request, SimClock::time_point fir
     log({.direction = Direction::Received, .kind = ClassifyFrame(request), .firstByte = first, .lastByte = last,
          .bytes = request, .note = reply.silent() ? reply.note : QByteArray()});
     if (!reply.silent())
-        writeReply(reply, request);
+        writeReply(reply, request, first);
 }
 
-void ControllerThread::writeReply(const Reply& reply, const QByteArray& request)
+void ControllerThread::writeReply(const Reply& reply, const QByteArray& request, SimClock::time_point requestFirst)
 {
     LineSettings line;
     {
         std::lock_guard lock(mutex_);
         line = line_;
     }
-    if (!sleepUnlessStopped(line.turnaround))
-        return;
+    // The reply may start once the request's last byte is in and the turnaround has passed.
+    const auto start = std::max(SimClock::now(), requestFirst + lineTime(request.size(), line.baud)) + line.turnaround;
     std::size_t index = 0;
     for (std::size_t i = 0; i < reply.parts.size(); ++i) {
         const auto& part = reply.parts[i];
-        if (!sleepUnlessStopped(part.pauseBefore))
+        // The first part when its last byte would arrive; a later one right
+        // after its pause, counted from the bytes before it.
+        const auto partStart = i == 0 ? start + part.pauseBefore : SimClock::now() + part.pauseBefore;
+        const auto due = i == 0 ? partStart + lineTime(part.bytes.size(), line.baud) : partStart;
+        if (!sleepUntilUnlessStopped(due))
             return;
         if (i == 0) {
             // Logged before the bytes go out, so that whoever has read the reply
@@ -270,15 +290,15 @@ void ControllerThread::writeReply(const Reply& reply, const QByteArray& request)
             LoggedFrame sent;
             sent.direction = Direction::Sent;
             sent.kind = ClassifyFrame(request);
-            sent.firstByte = SimClock::now();
-            sent.lastByte = sent.firstByte;
+            sent.firstByte = partStart;
+            sent.lastByte = partStart;
             sent.bytes = reply.bytes();
             sent.note = reply.note;
             std::lock_guard lock(logMutex_);
             frames_.push_back(std::move(sent));
             index = frames_.size() - 1;
         }
-        pty_.write(part.bytes, line.baud, &stopping_);
+        pty_.write(part.bytes, &stopping_);
     }
     {
         std::lock_guard lock(logMutex_);
@@ -303,7 +323,9 @@ PollResult ControllerThread::doPoll(const PollSpec& pollSpec, std::chrono::milli
     sent.kind = FrameKind::Poll;
     sent.firstByte = SimClock::now();
     sent.bytes = poll;
-    pty_.write(poll, line.baud, &stopping_);
+    // Whole, when its last byte would have arrived (as replies are).
+    sleepUntilUnlessStopped(sent.firstByte + lineTime(poll.size(), line.baud));
+    pty_.write(poll, &stopping_);
     sent.lastByte = SimClock::now();
     const auto sentAt = sent.lastByte;
     log(std::move(sent));

@@ -21,6 +21,14 @@
 // A request is taken as soon as its length fields say it is complete, or after a
 // short silence (framingGap) for bytes of no known frame; the reply follows after
 // the turnaround, paced at `baud` when it is set.
+//
+// Pacing keeps each reply whole: the request is taken to end its time on the
+// line after its first byte came, the reply starts a turnaround later, and it is
+// written in one block when its last byte would have arrived. A thread that the
+// system leaves waiting can make a reply late, but never opens a gap inside it.
+// The parts of a reply split on purpose (FaultKind::Split) are written the same
+// way, each later part right after its pause, so that the silence the program
+// sees between them is the pause the fault asks for.
 #include "controller.h"
 #include "controller_polls.h"
 #include "pseudo_terminal.h"
@@ -43,7 +51,7 @@
 namespace tessavin::sim {
 
 struct LineSettings {
-    int baud = 0;                                 // pace replies and polls at 10 bits a byte; 0: as fast as possible
+    int baud = 0;                                 // pace requests, replies and polls at 10 bits a byte; 0: no pacing
     std::chrono::milliseconds framingGap{8};      // silence that ends a frame of unknown length
     std::chrono::milliseconds turnaround{0};      // pause between a request and its reply
     std::chrono::milliseconds answerIdle{100};    // silence that ends a poll answer of wrong length
@@ -107,9 +115,10 @@ private:
     void run();
     void serveRequest(QByteArray request, SimClock::time_point first, SimClock::time_point last);
     PollResult doPoll(const PollSpec& pollSpec, std::chrono::milliseconds timeout);
-    void writeReply(const Reply& reply, const QByteArray& request);
+    void writeReply(const Reply& reply, const QByteArray& request, SimClock::time_point requestFirst);
     void log(LoggedFrame frame);
     bool sleepUnlessStopped(std::chrono::milliseconds duration);
+    bool sleepUntilUnlessStopped(SimClock::time_point until);
 
     PseudoTerminal pty_;
     std::thread thread_;

@@ -110,7 +110,7 @@ int main(int argc, char** argv)
     const auto loggingInterval = option("logging-interval", "While logging is on, a new record every this many ms.", "ms", "2000");
     const auto config = option("config", "File whose bytes are the configuration (default: a built-in JSON text).", "file", "");
     const auto testConfig = option("test-config", "File whose bytes are the test configuration.", "file", "");
-    const auto baud = option("baud", "Pace every reply and poll at this line rate, 10 bits a byte (0: no pacing).", "rate", "0");
+    const auto baud = option("baud", "Pace the line at this rate, 10 bits a byte: a reply or poll arrives whole when its last byte would, after the request's own time on the line (0: no pacing).", "rate", "0");
     const auto turnaround = option("turnaround", "Pause between a request and its reply, in ms.", "ms", "0");
     const QCommandLineOption fault(QStringLiteral("fault"),
                                    QStringLiteral("Misbehave (repeatable): KIND[:TARGET][,times=N][,bytes=N][,pause=MS]. "

@@ -10,22 +10,31 @@ MemoryLine::MemoryLine(const ControllerSettings& settings)
     port->setResponder([this](const QByteArray& frame) {
         const SimClock::time_point now = at(clock->now());
         const FrameKind kind = ClassifyFrame(frame);
-        frames_.push_back({Direction::Received, kind, now, now, frame, {}});
+        if (keepFrames_)
+            frames_.push_back({Direction::Received, kind, now, now, frame, {}});
         std::vector<MemoryPort::Part> parts;
         if (kind == FrameKind::PollAnswer)
             return parts;
         controller.tick(now);
         const Reply reply = controller.handle(frame, now);
         if (reply.silent()) {
-            frames_.back().note = reply.note;
+            if (keepFrames_)
+                frames_.back().note = reply.note;
             return parts;
         }
-        frames_.push_back({Direction::Sent, kind, now + turnaround, now + turnaround, reply.bytes(), reply.note});
+        if (keepFrames_)
+            frames_.push_back({Direction::Sent, kind, now + turnaround, now + turnaround, reply.bytes(), reply.note});
         for (std::size_t i = 0; i < reply.parts.size(); ++i)
             parts.push_back({reply.parts[i].pauseBefore + (i == 0 ? turnaround : std::chrono::milliseconds{0}),
                              reply.parts[i].bytes});
         return parts;
     });
+}
+
+void MemoryLine::setKeepFrames(bool keep)
+{
+    keepFrames_ = keep;
+    port->setKeepWritten(keep);
 }
 
 SimClock::time_point MemoryLine::at(std::chrono::milliseconds virtualTime) const

@@ -33,6 +33,9 @@ public:
     // Every frame written (Received) and every reply and poll sent (Sent), in order.
     const std::vector<LoggedFrame>& frames() const { return frames_; }
     void clearFrames() { frames_.clear(); }
+    // Whether frames are kept here and in the port (on unless a long run turns
+    // it off to keep its memory flat).
+    void setKeepFrames(bool keep);
     // The frames the controller received, each whole.
     QList<QByteArray> received() const;
 
@@ -45,6 +48,7 @@ private:
     SimClock::time_point at(std::chrono::milliseconds virtualTime) const;
 
     std::vector<LoggedFrame> frames_;
+    bool keepFrames_ = true;
 };
 
 } // namespace tessavin::sim

@@ -53,25 +53,17 @@ void PseudoTerminal::close()
     master_ = -1;
 }
 
-bool PseudoTerminal::write(const QByteArray& bytes, int baud, const std::atomic<bool>* cancel)
+bool PseudoTerminal::write(const QByteArray& bytes, const std::atomic<bool>* cancel)
 {
     if (master_ < 0)
         return false;
     using clock = std::chrono::steady_clock;
-    const auto start = clock::now();
-    auto progress = start;
+    auto progress = clock::now();
     qsizetype done = 0;
     while (done < bytes.size()) {
         if (cancel && cancel->load())
             return false;
-        qsizetype chunk = bytes.size() - done;
-        if (baud > 0) {
-            // One byte at a time, each at its deadline on the line.
-            const auto due = start + std::chrono::microseconds(static_cast<long long>(done) * 10'000'000LL / baud);
-            std::this_thread::sleep_until(due);
-            chunk = 1;
-        }
-        const ssize_t n = ::write(master_, bytes.constData() + done, static_cast<size_t>(chunk));
+        const ssize_t n = ::write(master_, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
         if (n > 0) {
             done += n;
             progress = clock::now();
@@ -132,7 +124,7 @@ bool PseudoTerminal::open(QString* error)
     return false;
 }
 void PseudoTerminal::close() {}
-bool PseudoTerminal::write(const QByteArray&, int, const std::atomic<bool>*) { return false; }
+bool PseudoTerminal::write(const QByteArray&, const std::atomic<bool>*) { return false; }
 QByteArray PseudoTerminal::read(std::chrono::milliseconds) { return {}; }
 void PseudoTerminal::discardInput() {}
 bool PseudoTerminal::peerOpen() const { return false; }

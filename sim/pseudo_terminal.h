@@ -23,11 +23,11 @@ public:
     bool isOpen() const { return master_ >= 0; }
     QString slavePath() const { return slavePath_; }
 
-    // Writes all bytes, retrying partial writes. With baud > 0 each byte leaves at
-    // its own deadline t0 + n * 10 / baud, so the line's pace is that of a real line.
-    // Gives up (false) as soon as *cancel is true, and when nothing could be
-    // written for a second (nobody drains the slave side).
-    bool write(const QByteArray& bytes, int baud = 0, const std::atomic<bool>* cancel = nullptr);
+    // Writes all bytes at once, retrying partial writes. Gives up (false) as soon
+    // as *cancel is true, and when nothing could be written for a second (nobody
+    // drains the slave side). A line rate is the writer's to make: it writes each
+    // block when its last byte would have arrived (controller_thread.h).
+    bool write(const QByteArray& bytes, const std::atomic<bool>* cancel = nullptr);
     // False once the last process that held the slave side open has closed it.
     // (Before anyone has opened it, the master cannot tell; it answers true.)
     bool peerOpen() const;

@@ -216,6 +216,9 @@ private slots:
         FrameRecord poll{0ms, at.toUTC(), LinkKind::Poll, false, hex("aa 01"), LinkError::None};
         QCOMPARE(FrameJsonLine(poll), QByteArray(R"({"t":"2026-12-08T14:21:13.836+00:00","link":"poll","dir":"rx","len":2,"hex":"AA 01","verdict":"ok"})"));
         QCOMPARE(FrameTextLine(poll), QStringLiteral("14:21:13.836 poll rx 2 [ok]: AA 01"));
+        FrameRecord trailing{0ms, at.toUTC(), LinkKind::Register, false, hex("a5 5a"), std::nullopt, true};
+        QCOMPARE(FrameJsonLine(trailing), QByteArray(R"({"t":"2026-12-08T14:21:13.836+00:00","link":"register","dir":"rx","len":2,"hex":"A5 5A","trailing":true})"));
+        QCOMPARE(FrameTextLine(trailing), QStringLiteral("14:21:13.836 register rx 2 [trailing]: A5 5A"));
     }
 
     // Every line is in the file as soon as its frame has passed.

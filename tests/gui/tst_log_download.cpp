@@ -4,6 +4,7 @@
 // the saved file, Stop, a failed record, closing the window mid-download, the
 // port opened on demand, typed numbers that are not integers, the frame log of a
 // download in JSON Lines, and one download over a pseudo-terminal in real time.
+#include "settings_file.h"
 #include "window_fixture.h"
 
 
@@ -400,6 +401,57 @@ private slots:
         QCOMPARE(written.size(), std::size_t{5});
         for (std::size_t i = 1; i < written.size(); ++i)
             QCOMPARE(written[i].at - written[i - 1].at, 70ms);
+    }
+
+    // Fast replies from the settings file ([link] fast=true) or from --fast:
+    // each reply ends when its stated length is in and the next request waits
+    // the 2 ms guard gap, so an immediate reply puts requests 12 ms apart. The
+    // window reads the key at start and writes it back unchanged.
+    void fastRepliesFromTheSettings_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<bool>("option");
+        QTest::addColumn<int>("spacing");
+        QTest::newRow("no [link] section") << QByteArray("[log]\nport=7\n") << false << 70;
+        QTest::newRow("fast=false") << QByteArray("[link]\nfast=false\n") << false << 70;
+        QTest::newRow("fast=true") << QByteArray("[link]\nfast=true\n") << false << 12;
+        QTest::newRow("--fast, no file") << QByteArray() << true << 12;
+        QTest::newRow("--fast, fast=false") << QByteArray("[link]\nfast=false\n") << true << 12;
+    }
+    void fastRepliesFromTheSettings()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, option);
+        QFETCH(int, spacing);
+        sim::MemoryLine line;
+        line.controller.state().eventLog.reset(2000);
+        for (int i = 0; i < 3; ++i)
+            line.controller.state().eventLog.appendText(slotRecord(i));
+        QTemporaryDir dir;
+        const QString settings = dir.filePath("log.log");
+        if (!file.isEmpty())
+            QVERIFY(writeFile(settings, file));
+        AppOptions options;
+        options.settingsDir = dir.path();
+        options.fallbackSettingsDir = dir.filePath("user");
+        options.port = line.port;
+        options.clock = line.clock;
+        options.exitProcess = [] {};
+        options.fastReplies = option;
+        TForm1 w(options);
+        ScriptedSeam seam;
+        w.setSeam(&seam);
+        w.Edit1->setText("controller");
+        w.Last10->click();
+        press(w.ButContLog);
+
+        QCOMPARE(memoLines(w), (QStringList{"N=3", "OK=3", slotLine(0), slotLine(1), slotLine(2)}));
+        const auto& written = line.port->writtenAt();
+        QCOMPARE(written.size(), std::size_t{5});
+        for (std::size_t i = 1; i < written.size(); ++i)
+            QCOMPARE(written[i].at - written[i - 1].at, std::chrono::milliseconds(spacing));
+        w.FormClose();
+        QCOMPARE(ReadSettings(settings).fastReplies, file.contains("fast=true"));
     }
 
     // "--trace FILE": three questions, ten record requests and their thirteen

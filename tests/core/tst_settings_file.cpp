@@ -1,0 +1,44 @@
+// The settings file's [link] fast key: how it reads, and that writing the port
+// and baud keeps it.
+#include "settings_file.h"
+#include "test_support.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace tessavin;
+
+class TestSettingsFile : public QObject {
+    Q_OBJECT
+private slots:
+    void fastReplies_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<bool>("fast");
+        QTest::newRow("no file") << QByteArray() << false;
+        QTest::newRow("no [link] section") << QByteArray("[log]\nport=3\n") << false;
+        QTest::newRow("fast=true") << QByteArray("[log]\nport=3\n[link]\nfast=true\n") << true;
+        QTest::newRow("fast=1") << QByteArray("[link]\nfast=1\n") << true;
+        QTest::newRow("fast=false") << QByteArray("[link]\nfast=false\n") << false;
+        QTest::newRow("fast=0") << QByteArray("[link]\nfast=0\n") << false;
+        QTest::newRow("fast under [log]") << QByteArray("[log]\nfast=true\n") << false;
+    }
+    void fastReplies()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, fast);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("log.log"));
+        if (!file.isEmpty())
+            QVERIFY(test::writeFile(path, file));
+        QCOMPARE(ReadSettings(path).fastReplies, fast);
+        QVERIFY(WriteSettings(path, QStringLiteral("4"), QStringLiteral("115200")));
+        const StoredSettings again = ReadSettings(path);
+        QCOMPARE(again.fastReplies, fast);
+        QCOMPARE(again.port, QStringLiteral("4"));
+        QCOMPARE(again.baud, QStringLiteral("115200"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSettingsFile)
+#include "tst_settings_file.moc"
