@@ -155,6 +155,9 @@ private slots:
                                             << QByteArray("1c19");
         QTest::newRow("--max, full ring of 20 at begin 5")
             << QStringList{"--max", "--newest", "7"} << 20 << 25 << (range(18, 19) + range(0, 4)) << QByteArray("1d1c19");
+        // Fast replies change when a reply is taken as complete, not what it says.
+        QTest::newRow("--fast --newest 4") << QStringList{"--fast", "--newest", "4"} << 2000 << 150 << range(146, 149)
+                                           << QByteArray("1c19");
     }
 
     void logReadWritesTheWindowsLines()
