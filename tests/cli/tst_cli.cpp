@@ -68,7 +68,7 @@ int lineCount(const QString& path) { return static_cast<int>(readFile(path).coun
 QByteArray spaced(const QByteArray& bytes) { return bytes.toHex(' ').toUpper(); }
 
 // The controller's fault switches a row of the failure table turns on.
-enum class Setup { None, SilentIdent, BadIdentBody, SilentStatus, SilentArchiveBegin, EmptySlot5 };
+enum class Setup { None, SilentIdent, BadIdentBody, SilentStatus, SilentArchiveBegin, EmptySlot5, IdentZero };
 
 } // namespace
 
@@ -405,6 +405,8 @@ private slots:
                                           << "PTY: device number: no reply" << -1;
         QTest::newRow("ident with a bad body checksum") << QStringList{"device", "ident"} << int(Setup::BadIdentBody)
                                                         << 4 << "PTY: device number: bad body checksum" << -1;
+        QTest::newRow("ident 0") << QStringList{"device", "ident"} << int(Setup::IdentZero) << 4
+                                 << "PTY: device number: value not above zero" << -1;
         QTest::newRow("status unanswered") << QStringList{"config", "status"} << int(Setup::SilentStatus) << 4
                                            << "PTY: status query: no reply" << -1;
         QTest::newRow("no script to read") << QStringList{"script", "read"} << none << 4
@@ -455,6 +457,9 @@ private slots:
             break;
         case Setup::SilentArchiveBegin:
             addFault(*sim_, sim::FaultKind::Silence, sim::FaultTarget::registerCommand(0x5B));
+            break;
+        case Setup::IdentZero:
+            sim_->withController([](sim::Controller& c) { c.state().deviceNumber = 0; });
             break;
         case Setup::EmptySlot5:
             ring(2000, 10);
