@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QIcon>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTemporaryDir>
@@ -107,6 +108,9 @@ int RunApplication(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("tessavin"));
     QApplication::setOrganizationName(QStringLiteral("tessavin"));
     QApplication::setApplicationVersion(QStringLiteral(TESSAVIN_VERSION));
+    // The menu entry's name and icon, so the desktop matches the window to them.
+    QGuiApplication::setDesktopFileName(QStringLiteral("tessavin"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tessavin")));
     QCommandLineParser parser;
     WindowOptions windowOptions;
     describe(parser, windowOptions);
