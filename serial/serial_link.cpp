@@ -3,6 +3,7 @@
 #include "qt_serial_port.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace tessavin {
 
@@ -174,17 +175,21 @@ SerialLink::Received SerialLink::ReceiveReply(LinkKind link, std::uint8_t* buf, 
             return received;
         }
     }
-    readUntilIdle(buf, capacity, received.count);
-    const QByteArray raw(reinterpret_cast<const char*>(buf), static_cast<qsizetype>(received.count));
+    // An echo of the frame just sent takes no room from the reply behind it:
+    // the bytes are taken with room for both, and the echo is dropped before
+    // the capacity applies.
     const auto echo = static_cast<std::size_t>(lastSent_.size());
-    if (echo > 0 && received.count > echo && raw.startsWith(lastSent_)) {
-        std::copy(buf + echo, buf + received.count, buf);
-        // What the reply does not cover reads as zeros, as behind any short reply.
-        std::fill(buf + received.count - echo, buf + received.count, std::uint8_t{0});
-        received.count -= echo;
-    }
+    std::vector<std::uint8_t> came(capacity + echo);
+    std::size_t count = 0;
+    readUntilIdle(came.data(), came.size(), count);
+    const QByteArray raw(reinterpret_cast<const char*>(came.data()), static_cast<qsizetype>(count));
+    const std::size_t skip = echo > 0 && count > echo && raw.startsWith(lastSent_) ? echo : 0;
+    received.count = std::min(count - skip, capacity);
+    std::copy_n(came.begin() + static_cast<std::ptrdiff_t>(skip), received.count, buf);
+    // What the reply does not cover reads as zeros, as behind any short reply.
+    std::fill(buf + received.count, buf + std::min(count, capacity), std::uint8_t{0});
     received.error = check ? check(buf, received.count) : LinkError::None;
-    log_.received(link, raw, received.error);
+    log_.received(link, raw.left(static_cast<qsizetype>(skip + received.count)), received.error);
     if (activity_)
         activity_(" + ");
     pump();

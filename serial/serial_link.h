@@ -82,8 +82,9 @@ public:
     //
     // A two-wire line echoes what was sent: when the bytes begin with an exact
     // copy of the frame just sent and more follow, the copy is the echo and the
-    // reply is what follows it. (An echo alone cannot be told from a reply that
-    // repeats the request, which a zero value can do; it is left as it came.)
+    // reply is what follows it, up to `capacity` bytes of it (the echo takes no
+    // room). (An echo alone cannot be told from a reply that repeats the
+    // request, which a zero value can do; it is left as it came.)
     Received ReceiveReply(LinkKind link, std::uint8_t* buf, std::size_t capacity, const ReplyCheck& check = {});
 
     // Waits without limit for any bytes, then reads until the line is idle. Ends
