@@ -8,7 +8,7 @@
 // For every frame written the input says what comes back: silence, the device
 // going away, a well-formed reply (made by the target), that reply damaged, cut
 // short, behind an echo of the request or followed by more bytes, or any bytes
-// at all. A reply comes in up to four parts: the first up to 13 s after the
+// at all, or a reply after which the device goes away. A reply comes in up to four parts: the first up to 13 s after the
 // frame (within the first-byte rounds), the others less than the idle gap apart,
 // so every reply is one reply to the program. What was written and what was sent
 // back is kept for the target's checks.
@@ -110,11 +110,12 @@ inline QByteArray ConfigCommandBytes(std::uint8_t code) { return ConfigFrameByte
 // Upper-case hex pairs, each followed by the separator.
 inline QString HexPairs(const QByteArray& bytes, const char* separator)
 {
-    QString out;
+    const QByteArray gap(separator);
+    QByteArray out;
+    out.reserve(bytes.size() * (2 + gap.size()));
     for (const char c : bytes)
-        out += QStringLiteral("%1").arg(static_cast<std::uint8_t>(c), 2, 16, QLatin1Char('0')).toUpper()
-            + QLatin1String(separator);
-    return out;
+        out += QByteArray(1, c).toHex().toUpper() + gap;
+    return QString::fromLatin1(out);
 }
 
 // The verdict on the bytes received as a register reply, in the documented order.
@@ -156,7 +157,7 @@ inline LinkError ReferenceConfigVerdict(const QByteArray& r, bool chunk)
 struct PeerExchange {
     QByteArray request;
     QByteArray reply;     // every byte sent back, in order; empty: nothing came
-    bool vanished = false; // the device went away instead of answering
+    bool vanished = false; // the device went away (instead of answering, or right after)
     bool echoed = false;   // the reply began with a copy of the request
 };
 
@@ -192,6 +193,8 @@ public:
         port_->setResponder([this](const QByteArray& frame) { return respond(frame); });
         session_->link.frameLog().attachNotes([this](LinkKind, const QString& line) { trace_ << line; });
         session_->link.frameLog().attach([this](const FrameRecord& record) { records_.push_back(record); });
+        // The frames' local time is not looked at; reading the computer's costs a system call a frame.
+        session_->link.frameLog().setWallClock([] { return QDateTime(); });
         session_->link.setActivity([this](const char* mark) {
             if (mark[1] == '.')
                 ++sends_;
@@ -216,6 +219,15 @@ private:
         std::vector<MemoryPort::Part> parts;
         if (!e.reply.isEmpty())
             parts = split(e.reply);
+        if (vanishAfterReply_) {
+            // After the last part, within the idle gap that ends the reply.
+            std::chrono::milliseconds last{0};
+            for (const MemoryPort::Part& part : parts)
+                last += part.after;
+            port_->vanish(last + std::chrono::milliseconds(1 + in_.byte() % 59));
+            vanishAfterReply_ = false;
+            e.vanished = true;
+        }
         e.echoed = e.reply.size() > frame.size() && e.reply.startsWith(frame);
         exchanges_.push_back(e);
         return parts;
@@ -258,6 +270,9 @@ private:
             return {};
         case 9: // an echo alone
             return frame;
+        case 11: // a reply, then the device goes away
+            vanishAfterReply_ = true;
+            return good_(frame, in_);
         default:
             return good_(frame, in_);
         }
@@ -310,6 +325,7 @@ private:
     QStringList trace_;
     std::vector<FrameRecord> records_;
     int sends_ = 0;
+    bool vanishAfterReply_ = false;
 };
 
 // A register reply from the input: the request's command and function 6, then a

@@ -227,9 +227,10 @@ QByteArray arrival(int delay = 0, const QList<int>& cuts = {}, int gap = 0)
     return out;
 }
 
-// The far end's kinds of reply (fuzz_peer.h): 0 silence, 4 behind an echo, 8 the
-// device goes away, 10 well-formed.
-enum Kind { kSilence = 0, kCut = 2, kRaw = 3, kEcho = 4, kVanish = 8, kGood = 10 };
+// The far end's kinds of reply (fuzz_peer.h): 0 silence, 3 any bytes, 4 behind
+// an echo, 8 the device goes away, 10 well-formed, 11 well-formed and then the
+// device goes away.
+enum Kind { kSilence = 0, kRaw = 3, kEcho = 4, kVanish = 8, kGood = 10, kGoneAfter = 11 };
 
 // A well-formed register reply carrying `payload`; one of 255 bytes or more is
 // a run of `fill`.
@@ -263,6 +264,9 @@ void registerReads()
          u8(0) + plain(2, reg::kLogCount) + registerReply(u16(291), kGood, arrival(12900, {3, 7}, 59)));
     seed("fuzz_register_reads", QStringLiteral("silence-vanish-closed"),
          u8(0) + plain(2, reg::kLogCount) + silence() + plain(0, reg::kLogClear) + u8(kVanish) + u16(500) + plain(2, reg::kLogCount));
+    // The count comes, then the device goes away 21 ms after it: the next request finds no port.
+    seed("fuzz_register_reads", QStringLiteral("count-then-gone"),
+         u8(0) + plain(2, reg::kLogCount) + registerReply(u16(291), kGoneAfter, arrival() + u8(20)) + plain(2, reg::kLogCount));
     seed("fuzz_register_reads", QStringLiteral("script-down-986"), u8(0) + u8(128 + 1) + u8(reg::kScriptDown) + u16(986) + u8('s') + word(0));
 }
 
