@@ -1,7 +1,8 @@
 // The event-log download as the LOG button runs it, against a far end that
 // answers from the input: the capacity question (when ticked), the count and
 // begin questions, the span of the ticked choice and the record loop, with Stop
-// pressed at a moment the input names. Checked:
+// pressed at a moment the input names (of the clock, or a run of the window's
+// events). Checked:
 //  - each question sends its 14-byte request and stores the word of a valid
 //    reply whose payload holds two bytes, otherwise 0 with TooShort or the verdict;
 //  - the loop asks for exactly the indexes of the span, from its first one,
@@ -76,12 +77,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return send < static_cast<int>(exchanges.size()) ? &exchanges[static_cast<std::size_t>(send)] : nullptr;
     };
 
+    // Stop is pressed at a moment of the virtual clock (it then takes effect in
+    // a wait, during an exchange), or (top bit set) in the n-th run of the
+    // window's events, wherever that falls. What counts is how many requests
+    // had been sent (or, with the port open, written) when it was pressed.
     std::optional<int> sendsAtStop;
-    if (stopAt != 0)
+    if (stopAt & 0x80000000u) {
+        s.link.setPump([&, pumps = 0u, at = stopAt & 0xFFFF]() mutable {
+            if (++pumps == at && s.link.isOpen()) {
+                s.stopFlag = 1;
+                sendsAtStop = static_cast<int>(exchanges.size());
+            }
+        });
+    } else if (stopAt != 0) {
         peer.clock().at(std::chrono::milliseconds(1 + stopAt % 400000), [&] {
             s.stopFlag = 1;
             sendsAtStop = peer.sends();
         });
+    }
 
     // ---- the questions ----
     s.stopFlag = 0;

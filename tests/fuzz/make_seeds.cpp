@@ -291,6 +291,10 @@ void logDownloads()
              + registerReply("<2024/01/02 03:04:05 b", 1, u16(9) + u8(1) + arrival()));
     // Each exchange takes 70 ms; Stop at 301 ms, while the third record is under way: three shown.
     seed("fuzz_log_download", QStringLiteral("stop-at-301ms"), head(0, 1, 0, 300) + word(5) + word(5) + first(5));
+    // Stop in the 33rd run of window events: the one right before the second
+    // record request, after the Stop flag was last read. One shown.
+    seed("fuzz_log_download", QStringLiteral("stop-in-events-before-second-record"),
+         head(0, 1, 0, 0x80000000u | 33) + word(5) + word(5) + first(5));
     seed("fuzz_log_download", QStringLiteral("count-silent"), head(0, 1, 0) + silence() + word(5) + first(5));
     seed("fuzz_log_download", QStringLiteral("record-empty-payload"), head(0, 1, 0) + word(2) + word(2) + registerReply({}));
 }
