@@ -6,8 +6,10 @@
 
 #include "frame_log.h"
 
+#ifdef TESSAVIN_WITH_PTY
 #include "controller_thread.h"
 #include "sim_options.h"
+#endif
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -115,7 +117,17 @@ int RunApplication(int argc, char** argv)
     // window, with its path in the port field. The demo keeps its settings in a
     // folder of its own, so the real settings never get the pseudo-terminal's path.
     const bool demo = parser.isSet(windowOptions.demo);
+#ifndef TESSAVIN_WITH_PTY
+    // Built without pseudo-terminals (TESSAVIN_PTY off, e.g. on Windows): no
+    // emulated controller to attach.
+    if (demo) {
+        std::fprintf(stderr, "tessavin: --demo is not available in this build: it was built without "
+                             "pseudo-terminals (TESSAVIN_PTY off). Start tessavin without it and open a port.\n");
+        return 2;
+    }
+#else
     std::unique_ptr<sim::ControllerThread> controller;
+#endif
     std::unique_ptr<QTemporaryDir> demoSettings;
     AppOptions options;
     if (demo) {
@@ -128,11 +140,13 @@ int RunApplication(int argc, char** argv)
             std::fflush(nullptr);
             std::_Exit(0);
         };
+#ifdef TESSAVIN_WITH_PTY
         controller = std::make_unique<sim::ControllerThread>();
         sim::LineSettings line;
         line.baud = 38400;
         controller->setLineSettings(line);
         controller->setPollSchedule(sim::DemoPolls(), std::chrono::seconds(5));
+#endif
     }
     const auto start = [&]() -> int {
         TForm1 form1(options);
@@ -145,6 +159,7 @@ int RunApplication(int argc, char** argv)
                 return 2;
             }
         }
+#ifdef TESSAVIN_WITH_PTY
         if (controller) {
             QString error;
             if (controller->start(&error))
@@ -153,6 +168,7 @@ int RunApplication(int argc, char** argv)
                 QMessageBox::warning(nullptr, QStringLiteral("Tessavin"),
                                      QStringLiteral("No emulated controller: %1").arg(error));
         }
+#endif
         TForm2 form2;
         TForm3 form3;
         TOKBottomDlg dialog(&form1, &form1);

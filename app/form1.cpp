@@ -4,6 +4,7 @@
 #include "form2.h"
 #include "okbottomdlg.h"
 #include "open_files.h"
+#include "port_list.h"
 #include "settings_file.h"
 
 #include <QCheckBox>
@@ -19,7 +20,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QSerialPortInfo>
+#include <QStringListModel>
 #include <QShortcut>
 #include <QVBoxLayout>
 
@@ -260,13 +261,33 @@ void TForm1::buildControls(QWidget* a)
     Button5 = button(a, "Button5", QStringLiteral("Press"), {610, 286, 100, 25}, false, false);
     Button3 = button(a, "Button3", QStringLiteral("Registration"), {610, 316, 100, 25}, false, false);
 
-    // The ports the system knows, offered as completions (pseudo-terminals are not listed).
-    QStringList ports;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
-        ports << info.portName() << info.systemLocation();
-    auto* completer = new QCompleter(ports, Edit1);
+    // The ports the system knows are offered as completions, looked up afresh
+    // whenever the field gains focus, so a port plugged in after the start shows.
+    auto* completer = new QCompleter(new QStringListModel(Edit1), Edit1);
     completer->setCaseSensitivity(Qt::CaseInsensitive);
     Edit1->setCompleter(completer);
+    Edit1->installEventFilter(this);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == Edit1 && event->type() == QEvent::FocusIn)
+        refreshPortCompletions();
+    return QWidget::eventFilter(watched, event);
+}
+
+void TForm1::refreshPortCompletions()
+{
+    // Names, paths and, on Linux, the stable /dev/serial/by-id/... names
+    // (pseudo-terminals are not listed).
+    QStringList ports;
+    for (const tessavin::PortEntry& port : tessavin::ListSerialPorts()) {
+        ports << port.name << port.path;
+        if (!port.byId.isEmpty())
+            ports << port.byId;
+    }
+    if (auto* model = qobject_cast<QStringListModel*>(Edit1->completer()->model()))
+        model->setStringList(ports);
 }
 
 void TForm1::runCommand(void (TForm1::*handler)())

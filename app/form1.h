@@ -219,8 +219,12 @@ public slots:
     // Poll responder.
     void Button2Click();
 
+    // The port field's completions: the ports the system sees now.
+    void refreshPortCompletions();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildControls(QWidget* area);

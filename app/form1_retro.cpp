@@ -85,6 +85,7 @@ void TForm1::ButContRetroClick()
         EdVal->setText(QString::fromStdString(*outcome.oneValue));
         break;
     case tessavin::ArchiveEnd::Done:
+    case tessavin::ArchiveEnd::Stopped: // the window asks for no stop
         break;
     }
 }
@@ -106,9 +107,7 @@ void TForm1::DownScrClick()
         Memo1->clear();
         break;
     case tessavin::ScriptFileStatus::TooLong:
-        Memo1->setPlainText(QStringLiteral("Script not sent: the file holds %1 bytes, at most %2 fit in one request")
-                                .arg(result.file.size)
-                                .arg(tessavin::kScriptMaxBytes));
+        Memo1->setPlainText(tessavin::ScriptTooLongMessage(result.file.size));
         break;
     case tessavin::ScriptFileStatus::Unreadable:
         break;

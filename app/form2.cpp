@@ -1,5 +1,7 @@
 #include "form2.h"
 
+#include "tessavin_version.h"
+
 #include <QPlainTextEdit>
 #include <QPushButton>
 
@@ -21,6 +23,9 @@ TForm2::TForm2(QWidget* parent)
     Memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo->setStyleSheet(QStringLiteral("QPlainTextEdit { background: palette(dark); color: rgb(0, 255, 0); }"));
+    // The trace starts under the program's version, so a copied trace says which
+    // build produced it. Clear removes this line too.
+    Memo->setPlainText(QStringLiteral("Tessavin " TESSAVIN_VERSION));
 
     Button1 = new QPushButton(QStringLiteral("Clear"), this);
     Button1->setObjectName(QStringLiteral("Button1"));

@@ -1,5 +1,6 @@
 #pragma once
-// The Diagnostic window: its memo collects the trace lines of the configuration link.
+// The Diagnostic window: its memo opens with the line "Tessavin <version>" and
+// collects the trace lines of the configuration link.
 #include <QWidget>
 
 class QPlainTextEdit;

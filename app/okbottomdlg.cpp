@@ -51,7 +51,9 @@ void TOKBottomDlg::place()
     const QRect main = mainWindow_->frameGeometry();
     const int left = main.left() + main.width() / 2 - frameGeometry().width() / 2;
     move(left, main.top() + 5);
-    QCoreApplication::processEvents();
+    // Pending window events run; an answer already typed waits for the
+    // dialog's own loop, which would otherwise start after it and wait for ever.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 void TOKBottomDlg::FormShow() { place(); }

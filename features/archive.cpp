@@ -220,6 +220,10 @@ ArchiveOutcome ReadArchiveRecords(Session& session, int newestIndex, const Archi
     for (int i = 0; i < range.count; ++i, ++idx) {
         if (events.processMessages)
             events.processMessages();
+        if (events.stopRequested && events.stopRequested()) {
+            outcome.end = ArchiveEnd::Stopped;
+            return outcome;
+        }
         idx = one ? plan.oneIndex : ArchiveSlot(idx);
         outcome.lastIndex = idx;
         const std::size_t length = BuildRegRequest(session.frame, reg::kArchiveRecord,
@@ -247,7 +251,7 @@ ArchiveOutcome ReadArchiveRecords(Session& session, int newestIndex, const Archi
         }
         if (events.line)
             events.line({idx, ArchiveMemoLine(idx, shifted.stamp, record.value),
-                         ArchiveFileLine(shifted.stamp, record.value)});
+                         ArchiveFileLine(shifted.stamp, record.value), record, shifted.stamp});
         ++outcome.linesRead;
     }
     return outcome;

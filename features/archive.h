@@ -113,11 +113,17 @@ struct ArchiveLine {
     int index = 0;
     std::string memoLine;   // ends in LF
     std::string fileLine;   // ends in CR LF
+    ArchiveRecord record;   // as the controller sent it
+    ArchiveStamp stamp;     // as shown: shifted when dated
 };
 
 struct ArchiveEvents {
     // Runs before each record request (lets window events run).
     std::function<void()> processMessages;
+    // Asked before each record request, after processMessages; true ends the
+    // loop (ArchiveEnd::Stopped). The window sets none: its archive download
+    // has no Stop.
+    std::function<bool()> stopRequested;
     // One record read and decoded.
     std::function<void(const ArchiveLine&)> line;
 };
@@ -128,6 +134,7 @@ enum class ArchiveEnd {
     TimeEncode,
     DateEncode,
     One,           // the One choice's record was read
+    Stopped,       // stopRequested said so before a request
 };
 
 struct ArchiveOutcome {
@@ -141,8 +148,8 @@ struct ArchiveOutcome {
 // The record loop over the stretch that the plan chooses from the newest index.
 // Each record is requested, decoded, shifted and reported through `events.line`
 // (except with the One choice, whose value comes back in the outcome). The loop
-// ends by count, at the first failed read, at an impossible time or date, or
-// after the One choice's record.
+// ends by count, at the first failed read, at an impossible time or date,
+// after the One choice's record, or when events.stopRequested says so.
 ArchiveOutcome ReadArchiveRecords(Session& session, int newestIndex, const ArchivePlan& plan,
                                   const ArchiveEvents& events);
 

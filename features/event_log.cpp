@@ -129,7 +129,8 @@ LogLoopResult RunLogRecordLoop(Session& session, const LogSpan& span, int capaci
             return result;
         }
 
-        const LogLine line = PresentLogRecord(session.frame.data(), n);
+        LogLine line = PresentLogRecord(session.frame.data(), n);
+        line.index = index;
         if (sink.show)
             sink.show(line);
         if (line.marked) {

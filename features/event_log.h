@@ -45,7 +45,8 @@ LogSpan ChooseLogSpan(RecordChoice choice, int number, int begin, int count, int
 
 // Where the loop's records go. Every member may be empty.
 struct LogRecordSink {
-    // A record read and presented; the window adds line.line to its memo.
+    // A record read and presented (with its index and bytes); the window adds
+    // line.line to its memo.
     std::function<void(const LogLine& line)> show;
     // A '>' record was shown; `ordinal` counts the records of this download from 1.
     std::function<void(int ordinal)> marked;

@@ -69,15 +69,21 @@ QByteArray cleanLine(QByteArray line, int lineFeeds)
 
 } // namespace
 
+LogStamp LogRecordStamp(const std::uint8_t* record, std::size_t n)
+{
+    return {readField(record, n, 1, 4),  readField(record, n, 6, 2),  readField(record, n, 9, 2),
+            readField(record, n, 12, 2), readField(record, n, 15, 2), readField(record, n, 18, 2)};
+}
+
 QByteArray LogTimestampPrefix(const std::uint8_t* record, std::size_t n)
 {
     const std::uint8_t marker = byteAt(record, n, 0);
     const char shown = marker == '>' || marker == '<' ? static_cast<char>(marker) : ' ';
+    const LogStamp s = LogRecordStamp(record, n);
     std::array<char, 64> text{};
     const int length = std::snprintf(text.data(), text.size(), "%c%04d.%02d.%02d-%02d:%02d:%02d ", shown,
-                                     int{readField(record, n, 1, 4)}, int{readField(record, n, 6, 2)},
-                                     int{readField(record, n, 9, 2)}, int{readField(record, n, 12, 2)},
-                                     int{readField(record, n, 15, 2)}, int{readField(record, n, 18, 2)});
+                                     int{s.year}, int{s.month}, int{s.day}, int{s.hour}, int{s.minute},
+                                     int{s.second});
     return QByteArray(text.data(), std::clamp(length, 0, static_cast<int>(text.size()) - 1));
 }
 
@@ -107,6 +113,7 @@ LogLine PresentLogRecord(const std::uint8_t* record, std::size_t n)
     result.line = line;
     result.fileBytes = line;
     result.fileBytes.append("\r\n");
+    result.record = QByteArray(reinterpret_cast<const char*>(record), static_cast<qsizetype>(n));
     return result;
 }
 

@@ -26,7 +26,22 @@ struct LogLine {
     QByteArray fileBytes;
     // A '>' record: the window shows its ordinal within the download in Edi.
     bool marked = false;
+    // The record as it came, every byte of it.
+    QByteArray record;
+    // The record's index in the ring, set by the record loop (-1 elsewhere).
+    long long index = -1;
 };
+
+// The six timestamp fields of a record, read as LogTimestampPrefix reads them.
+struct LogStamp {
+    std::uint16_t year = 0;
+    std::uint16_t month = 0;
+    std::uint16_t day = 0;
+    std::uint16_t hour = 0;
+    std::uint16_t minute = 0;
+    std::uint16_t second = 0;
+};
+LogStamp LogRecordStamp(const std::uint8_t* record, std::size_t n);
 
 // The prefix for a record's timestamp: ">%04d.%02d.%02d-%02d:%02d:%02d " for '>',
 // the same with '<' for '<', and with a blank in place of the marker for any other

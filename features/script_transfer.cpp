@@ -40,6 +40,13 @@ ScriptFile LoadScriptFile(const QString& path, TransferBuffer& transfer)
     return result;
 }
 
+QString ScriptTooLongMessage(qint64 size)
+{
+    return QStringLiteral("Script not sent: the file holds %1 bytes, at most %2 fit in one request")
+        .arg(size)
+        .arg(kScriptMaxBytes);
+}
+
 QByteArray ScriptShownBytes(const std::uint8_t* bytes, std::size_t n)
 {
     const auto* end = std::find(bytes, bytes + n, std::uint8_t{0});
@@ -77,7 +84,7 @@ ScriptDownResult SendScriptFile(Session& session, const QString& path,
     return result;
 }
 
-ScriptUpResult ReadScriptBack(Session& session, const QString& path)
+ScriptUpResult ReceiveScript(Session& session)
 {
     ScriptUpResult result;
     const std::size_t length = BuildRegRequest(session.frame, reg::kScriptUp);
@@ -94,6 +101,14 @@ ScriptUpResult ReadScriptBack(Session& session, const QString& path)
     // The first checksum byte becomes the end of the shown text.
     frame[n - 2] = 0;
     result.shown = ScriptShownBytes(frame.data() + 8, n - 8);
+    return result;
+}
+
+ScriptUpResult ReadScriptBack(Session& session, const QString& path)
+{
+    ScriptUpResult result = ReceiveScript(session);
+    if (!result.ok)
+        return result;
     OutputFile file;
     const bool created = file.create(path);
     result.saved = created && file.write(result.script);

@@ -41,6 +41,9 @@ struct ScriptFile {
 // changed. Only a Loaded file touches the buffer.
 ScriptFile LoadScriptFile(const QString& path, TransferBuffer& transfer);
 
+// What is said of a script file of `size` bytes that is too long to send.
+QString ScriptTooLongMessage(qint64 size);
+
 // The part of a script that is shown as text: its bytes up to the first zero byte.
 QByteArray ScriptShownBytes(const std::uint8_t* bytes, std::size_t n);
 
@@ -80,6 +83,9 @@ struct ScriptUpResult {
 // `path` (replacing any file of that name). The reply's checksums are not tested:
 // a damaged script is shown and saved as it came.
 ScriptUpResult ReadScriptBack(Session& session, const QString& path);
+// The same exchange without the file (saved stays false): for a caller that
+// writes the script elsewhere.
+ScriptUpResult ReceiveScript(Session& session);
 
 // Clr script: None when some reply byte came.
 LinkError ClearScript(Session& session);

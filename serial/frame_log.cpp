@@ -25,26 +25,29 @@ const QLoggingCategory& category(LinkKind link)
     return lcRegister();
 }
 
-// A JSON string: the texts here are plain, but quote and escape them properly all the same.
-QByteArray jsonString(const QString& text)
+} // namespace
+
+QByteArray JsonQuoted(const QString& text)
 {
-    QByteArray out("\"");
+    // Escaped as text and encoded once, so that characters beyond the first
+    // plane (a surrogate pair) stay whole.
+    QString escaped;
+    escaped.reserve(text.size() + 2);
+    escaped += QLatin1Char('"');
     for (const QChar ch : text) {
         const char16_t u = ch.unicode();
         if (u == '"' || u == '\\') {
-            out += '\\';
-            out += static_cast<char>(u);
+            escaped += QLatin1Char('\\');
+            escaped += ch;
         } else if (u < 0x20) {
-            out += QStringLiteral("\\u%1").arg(static_cast<int>(u), 4, 16, QLatin1Char('0')).toLatin1();
+            escaped += QStringLiteral("\\u%1").arg(static_cast<int>(u), 4, 16, QLatin1Char('0'));
         } else {
-            out += QString(ch).toUtf8();
+            escaped += ch;
         }
     }
-    out += '"';
-    return out;
+    escaped += QLatin1Char('"');
+    return escaped.toUtf8();
 }
-
-} // namespace
 
 const char* LinkKindName(LinkKind link)
 {
@@ -136,13 +139,13 @@ QString FrameHex(const QByteArray& bytes) { return QString::fromLatin1(bytes.toH
 QByteArray FrameJsonLine(const FrameRecord& record)
 {
     QByteArray line;
-    line += "{\"t\":" + jsonString(IsoLocalTime(record.time));
-    line += ",\"link\":" + jsonString(QString::fromLatin1(LinkKindName(record.link)));
+    line += "{\"t\":" + JsonQuoted(IsoLocalTime(record.time));
+    line += ",\"link\":" + JsonQuoted(QString::fromLatin1(LinkKindName(record.link)));
     line += record.sent ? ",\"dir\":\"tx\"" : ",\"dir\":\"rx\"";
     line += ",\"len\":" + QByteArray::number(record.bytes.size());
-    line += ",\"hex\":" + jsonString(FrameHex(record.bytes));
+    line += ",\"hex\":" + JsonQuoted(FrameHex(record.bytes));
     if (record.verdict)
-        line += ",\"verdict\":" + jsonString(LinkErrorText(*record.verdict));
+        line += ",\"verdict\":" + JsonQuoted(LinkErrorText(*record.verdict));
     line += '}';
     return line;
 }

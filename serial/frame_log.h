@@ -67,6 +67,10 @@ private:
 // ISO 8601 local time with milliseconds and the offset: 2026-12-08T17:21:13.836+03:00.
 QString IsoLocalTime(const QDateTime& time);
 
+// The text as a JSON string in its quotes: quotes, backslashes and control
+// characters escaped, everything else as UTF-8.
+QByteArray JsonQuoted(const QString& text);
+
 // Two hexadecimal digits a byte, upper case, separated by blanks.
 QString FrameHex(const QByteArray& bytes);
 

@@ -1,15 +1,20 @@
 // tessavin-sim: an emulated logging controller on a new pseudo-terminal. It
 // prints the path to put into the port field and serves until interrupted.
+// Exit status: 0 after Ctrl+C or SIGTERM, 1 when no pseudo-terminal or link can
+// be made, 2 for a usage error (the message names the option).
 #include "controller_thread.h"
 #include "sim_options.h"
+#include "tessavin_version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <csignal>
 #include <cstdio>
+#include <optional>
 
 using namespace tessavin::sim;
 
@@ -36,10 +41,35 @@ const char* kindName(FrameKind kind)
     return "??? ";
 }
 
-int fail(const QString& message)
+void complain(const QString& message) { std::fprintf(stderr, "tessavin-sim: %s\n", qPrintable(message)); }
+
+int usageError(const QString& message)
 {
-    std::fprintf(stderr, "tessavin-sim: %s\n", qPrintable(message));
+    complain(message);
     return 2;
+}
+
+int failure(const QString& message)
+{
+    complain(message);
+    return 1;
+}
+
+// --link PATH may be (re)made when nothing is at PATH, or when PATH is a symbolic
+// link into /dev/pts/: one an earlier run made and, killed, could not remove.
+// Anything else there belongs to someone else.
+bool mayReplace(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.isSymLink())
+        return info.symLinkTarget().startsWith(QLatin1String("/dev/pts/"));
+    return !info.exists();
+}
+
+bool isLinkTo(const QString& path, const QString& target)
+{
+    const QFileInfo info(path);
+    return info.isSymLink() && info.symLinkTarget() == target;
 }
 
 } // namespace
@@ -48,6 +78,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tessavin-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TESSAVIN_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -55,8 +86,11 @@ int main(int argc, char** argv)
         "of the terminal (e.g. /dev/pts/3): type it into the window's COM field and\n"
         "press Open. It answers the configuration link and the register and log link\n"
         "as the controller does, can poll the window's responder (Start), and can be\n"
-        "made to misbehave. Runs until Ctrl+C."));
-    parser.addHelpOption();
+        "made to misbehave. Runs until Ctrl+C.\n"
+        "Exit status: 0 after Ctrl+C or SIGTERM, 1 when no pseudo-terminal or link can\n"
+        "be made, 2 for a usage error."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
     auto option = [&](const char* name, const char* description, const char* valueName, const char* defaultValue) {
         QString text = QString::fromLatin1(description);
         if (*defaultValue)
@@ -92,9 +126,11 @@ int main(int argc, char** argv)
     const QCommandLineOption poll(QStringLiteral("poll"),
                                   QStringLiteral("Poll the window's responder (repeatable; sent in turn, one every "
                                                  "--poll-interval, once the requests pause): FUNCTION[,addr=N][,fill=N]"
-                                                 "[,strand=N]. FUNCTION: 1 date and time, 2 coefficients, 10 report of "
-                                                 "three values; fill: leading 0xFF bytes (0 to %1). Answers are checked and shown "
-                                                 "with --trace. Example: --poll 1,addr=1 --poll 10,addr=5,strand=3,fill=3")
+                                                 "[,strand=N][,start=N]. FUNCTION: 1 date and time, 2 coefficients, 10 "
+                                                 "report of three values; fill: leading 0xFF bytes (0 to %1); start: a "
+                                                 "poll with another start byte (not 0xFF), which the responder shows but "
+                                                 "does not answer. Answers are checked and shown with --trace. "
+                                                 "Example: --poll 1,addr=1 --poll 10,addr=5,strand=3,fill=3")
                                       .arg(kMaxFillBytes),
                                   QStringLiteral("poll"));
     parser.addOption(poll);
@@ -102,28 +138,44 @@ int main(int argc, char** argv)
                                        QStringLiteral("Poll as the demonstration does: 1,addr=1 then 2,addr=2 then 10,addr=5,strand=3."));
     parser.addOption(demoPolls);
     const auto pollInterval = option("poll-interval", "Time between two polls, in ms.", "ms", "5000");
-    const auto link = option("link", "Also make a symbolic link with this name to the terminal (removed at exit).", "path", "");
+    const auto pollTimeout = option("poll-timeout", "How long a poll waits for its answer, in ms.", "ms", "3000");
+    const auto link = option("link",
+                             "Also make a symbolic link with this name to the terminal, removed at exit. An existing "
+                             "path is replaced only when it is a link into /dev/pts/ (left by an earlier run).",
+                             "path", "");
     const QCommandLineOption trace(QStringLiteral("trace"), QStringLiteral("Print every frame received (<-) and sent (->)."));
     parser.addOption(trace);
-    parser.process(app);
+
+    // Usage errors exit 2; QCommandLineParser::process would exit 1.
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText() + QStringLiteral("\nTry 'tessavin-sim --help'."));
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all")))
+        parser.showHelp(0);
+    if (parser.isSet(version))
+        parser.showVersion();
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(QStringLiteral("unexpected argument '%1'\nTry 'tessavin-sim --help'.")
+                              .arg(parser.positionalArguments().constFirst()));
 
     auto integer = [&](const QCommandLineOption& o, int min, int max, int* out) {
-        bool ok = false;
-        const int v = parser.value(o).toInt(&ok, 0);
-        if (!ok || v < min || v > max)
-            return false;
-        *out = v;
-        return true;
+        QString error;
+        const auto value = ParseInteger(parser.value(o), min, max, &error);
+        if (!value)
+            complain(QStringLiteral("--%1: %2").arg(o.names().constFirst(), error));
+        else
+            *out = *value;
+        return value.has_value();
     };
     ControllerSettings settings;
-    int statusCode = 0, baudRate = 0, turnaroundMs = 0, rebootMs = 0, loggingMs = 0, pollMs = 0;
+    int statusCode = 0, baudRate = 0, turnaroundMs = 0, rebootMs = 0, loggingMs = 0, pollMs = 0, pollTimeoutMs = 0;
     if (!integer(logCapacity, 1, 65535, &settings.logCapacity) || !integer(logRecords, 0, 1000000, &settings.logRecords)
         || !integer(recordLength, 1, 990, &settings.logRecordLength)
         || !integer(archiveRecords, 0, 1000000, &settings.archiveRecords) || !integer(chunk, 1, 255, &settings.chunkSize)
         || !integer(status, 0, 255, &statusCode) || !integer(baud, 0, 4000000, &baudRate)
         || !integer(turnaround, 0, 600000, &turnaroundMs) || !integer(rebootSilence, 0, 3600000, &rebootMs)
-        || !integer(loggingInterval, 1, 3600000, &loggingMs) || !integer(pollInterval, 1, 3600000, &pollMs))
-        return fail(QStringLiteral("a number is out of range; see --help"));
+        || !integer(loggingInterval, 1, 3600000, &loggingMs) || !integer(pollInterval, 1, 3600000, &pollMs)
+        || !integer(pollTimeout, 1, 3600000, &pollTimeoutMs))
+        return 2;
     settings.rebootSilence = std::chrono::milliseconds(rebootMs);
     settings.loggingInterval = std::chrono::milliseconds(loggingMs);
 
@@ -132,7 +184,7 @@ int main(int argc, char** argv)
         QString error;
         const auto f = ParseFault(text, &error);
         if (!f)
-            return fail(error);
+            return usageError(QStringLiteral("--fault: ") + error);
         faults.push_back(*f);
     }
     std::vector<PollSpec> polls = parser.isSet(demoPolls) ? DemoPolls() : std::vector<PollSpec>{};
@@ -140,21 +192,28 @@ int main(int argc, char** argv)
         QString error;
         const auto p = ParsePoll(text, &error);
         if (!p)
-            return fail(error);
+            return usageError(QStringLiteral("--poll: ") + error);
         polls.push_back(*p);
     }
-    auto readFile = [](const QString& path, QByteArray* out) {
-        QFile f(path);
+    // The file's bytes, or a message naming the option and the reason.
+    auto readFile = [&](const QCommandLineOption& o, QByteArray* out) -> std::optional<QString> {
+        QFile f(parser.value(o));
         if (!f.open(QIODevice::ReadOnly))
-            return false;
+            return QStringLiteral("--%1: cannot read %2: %3").arg(o.names().constFirst(), f.fileName(), f.errorString());
         *out = f.readAll();
-        return true;
+        return std::nullopt;
     };
     QByteArray configuration, testConfiguration;
-    if (parser.isSet(config) && !readFile(parser.value(config), &configuration))
-        return fail(QStringLiteral("cannot read %1").arg(parser.value(config)));
-    if (parser.isSet(testConfig) && !readFile(parser.value(testConfig), &testConfiguration))
-        return fail(QStringLiteral("cannot read %1").arg(parser.value(testConfig)));
+    if (parser.isSet(config))
+        if (const auto error = readFile(config, &configuration))
+            return usageError(*error);
+    if (parser.isSet(testConfig))
+        if (const auto error = readFile(testConfig, &testConfiguration))
+            return usageError(*error);
+    const QString linkPath = parser.value(link);
+    if (!linkPath.isEmpty() && !mayReplace(linkPath))
+        return usageError(QStringLiteral("--link: %1 exists and is not a link to a pseudo-terminal; it is left as it is")
+                              .arg(linkPath));
 
     ControllerThread sim(settings);
     sim.withController([&](Controller& c) {
@@ -171,16 +230,16 @@ int main(int argc, char** argv)
     line.turnaround = std::chrono::milliseconds(turnaroundMs);
     sim.setLineSettings(line);
     if (!polls.empty())
-        sim.setPollSchedule(polls, std::chrono::milliseconds(pollMs));
+        sim.setPollSchedule(polls, std::chrono::milliseconds(pollMs), std::chrono::milliseconds(pollTimeoutMs));
 
     QString error;
     if (!sim.start(&error))
-        return fail(error);
-    const QString linkPath = parser.value(link);
+        return failure(error);
     if (!linkPath.isEmpty()) {
-        QFile::remove(linkPath);
+        if (QFileInfo(linkPath).isSymLink())
+            QFile::remove(linkPath);
         if (!QFile::link(sim.slavePath(), linkPath))
-            return fail(QStringLiteral("cannot create the link %1").arg(linkPath));
+            return failure(QStringLiteral("--link: cannot create the link %1").arg(linkPath));
     }
     std::printf("Emulated controller on %s\n", qPrintable(sim.slavePath()));
     if (!linkPath.isEmpty())
@@ -212,8 +271,10 @@ int main(int argc, char** argv)
     });
     timer.start(50);
     const int rc = QCoreApplication::exec();
-    sim.stop();
-    if (!linkPath.isEmpty())
+    // Only the link this run made goes; the terminal is still ours here, so no
+    // later run can have made a link to the same path yet.
+    if (!linkPath.isEmpty() && isLinkTo(linkPath, sim.slavePath()))
         QFile::remove(linkPath);
+    sim.stop();
     return rc;
 }

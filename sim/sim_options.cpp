@@ -6,14 +6,16 @@ namespace tessavin::sim {
 
 namespace {
 
-bool number(const QString& text, int* out)
-{
-    bool ok = false;
-    const int value = text.trimmed().toInt(&ok, 0);
-    if (ok)
-        *out = value;
-    return ok;
-}
+// The commands and codes the controller answers; a fault aimed at anything else
+// would never fire, so it is refused.
+constexpr std::uint8_t kRegisterCommands[] = {
+    regcmd::kScriptDown,   regcmd::kScriptUp,      regcmd::kLogBegin,       regcmd::kLogRecord, regcmd::kLogClear,
+    regcmd::kLogCount,     regcmd::kLogCapacity,   regcmd::kDeviceNumber,   regcmd::kPressure,  regcmd::kLoggingStart,
+    regcmd::kLoggingStop,  regcmd::kArchiveBegin,  regcmd::kArchiveRecord,  regcmd::kRegistration,
+};
+constexpr std::uint8_t kConfigCommands[] = {
+    cfg::kDownloadStart, cfg::kDownloadStop, cfg::kUploadTest, cfg::kSetTest, cfg::kStatus, cfg::kUpload, cfg::kReboot,
+};
 
 template <class T>
 std::optional<T> fail(QString* error, const QString& message)
@@ -23,7 +25,50 @@ std::optional<T> fail(QString* error, const QString& message)
     return std::nullopt;
 }
 
+template <std::size_t N>
+QString hexList(const std::uint8_t (&codes)[N])
+{
+    QStringList out;
+    for (const auto code : codes)
+        out << QStringLiteral("0x") + QString::number(code, 16).rightJustified(2, QLatin1Char('0')).toUpper();
+    return out.join(QLatin1Char(' '));
+}
+
+template <std::size_t N>
+bool contains(const std::uint8_t (&codes)[N], int code)
+{
+    for (const auto c : codes)
+        if (c == code)
+            return true;
+    return false;
+}
+
+// "key=value" of a setting: the key, and the value through ParseInteger with the
+// key in front of any error.
+std::optional<int> settingValue(const QString& field, int min, int max, QString* error)
+{
+    QString why;
+    const auto value = ParseInteger(field.section(QLatin1Char('='), 1), min, max, &why);
+    if (!value && error)
+        *error = QStringLiteral("%1: %2").arg(field.section(QLatin1Char('='), 0, 0).trimmed(), why);
+    return value;
+}
+
 } // namespace
+
+std::optional<int> ParseInteger(const QString& text, int min, int max, QString* error)
+{
+    const QString t = text.trimmed();
+    bool ok = false;
+    const qlonglong value = t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? t.mid(2).toLongLong(&ok, 16)
+                                                                                    : t.toLongLong(&ok, 10);
+    const QString expected = QStringLiteral("(expected %1 to %2)").arg(min).arg(max);
+    if (!ok)
+        return fail<int>(error, QStringLiteral("'%1' is not a number %2").arg(t, expected));
+    if (value < min || value > max)
+        return fail<int>(error, QStringLiteral("%1 is out of range %2").arg(t, expected));
+    return static_cast<int>(value);
+}
 
 std::optional<Fault> ParseFault(const QString& text, QString* error)
 {
@@ -52,35 +97,53 @@ std::optional<Fault> ParseFault(const QString& text, QString* error)
         }
     }
     if (!known)
-        return fail<Fault>(error, QStringLiteral("unknown fault '%1'").arg(head));
+        return fail<Fault>(error, QStringLiteral("unknown fault '%1' (expected silence, bad-header, bad-body, "
+                                                 "truncated, split, garbage, oversized or slow)")
+                                      .arg(head));
 
     if (!target.isEmpty()) {
         const QString key = target.section(QLatin1Char('='), 0, 0).trimmed();
-        int code = 0;
-        if (!number(target.section(QLatin1Char('='), 1), &code) || code < 0 || code > 255)
-            return fail<Fault>(error, QStringLiteral("bad fault target '%1'").arg(target));
-        if (key == QLatin1String("reg"))
-            fault.target = FaultTarget::registerCommand(static_cast<std::uint8_t>(code));
-        else if (key == QLatin1String("cfg"))
-            fault.target = FaultTarget::configCommand(static_cast<std::uint8_t>(code));
-        else if (key == QLatin1String("fn"))
-            fault.target = FaultTarget::configFunction(static_cast<std::uint8_t>(code));
-        else
-            return fail<Fault>(error, QStringLiteral("bad fault target '%1'").arg(target));
+        const auto code = ParseInteger(target.section(QLatin1Char('='), 1), 0, 255);
+        auto unknown = [&](const QString& expected) {
+            return fail<Fault>(error, QStringLiteral("unknown target '%1' (expected %2)").arg(target, expected));
+        };
+        if (key == QLatin1String("reg")) {
+            if (!code || !contains(kRegisterCommands, *code))
+                return unknown(QStringLiteral("reg=CMD with a register-link command: %1").arg(hexList(kRegisterCommands)));
+            fault.target = FaultTarget::registerCommand(static_cast<std::uint8_t>(*code));
+        } else if (key == QLatin1String("cfg")) {
+            if (!code || !contains(kConfigCommands, *code))
+                return unknown(QStringLiteral("cfg=CODE with a configuration command code: %1").arg(hexList(kConfigCommands)));
+            fault.target = FaultTarget::configCommand(static_cast<std::uint8_t>(*code));
+        } else if (key == QLatin1String("fn")) {
+            if (!code || (*code != cfg::kFunctionWrite && *code != cfg::kFunctionRead))
+                return unknown(QStringLiteral("fn=16 or fn=17"));
+            fault.target = FaultTarget::configFunction(static_cast<std::uint8_t>(*code));
+        } else {
+            return unknown(QStringLiteral("reg=CMD, cfg=CODE, fn=16 or fn=17"));
+        }
     }
     for (qsizetype i = 1; i < fields.size(); ++i) {
         const QString key = fields[i].section(QLatin1Char('='), 0, 0).trimmed();
-        int value = 0;
-        if (!number(fields[i].section(QLatin1Char('='), 1), &value) || value < 0)
-            return fail<Fault>(error, QStringLiteral("bad fault setting '%1'").arg(fields[i]));
-        if (key == QLatin1String("times"))
-            fault.times = value == 0 ? -1 : value;
-        else if (key == QLatin1String("bytes"))
-            fault.bytes = value;
-        else if (key == QLatin1String("pause"))
-            fault.pause = std::chrono::milliseconds(value);
-        else
-            return fail<Fault>(error, QStringLiteral("bad fault setting '%1'").arg(fields[i]));
+        if (key == QLatin1String("times")) {
+            const auto value = settingValue(fields[i], 0, 1000000, error);
+            if (!value)
+                return std::nullopt;
+            fault.times = *value == 0 ? -1 : *value;
+        } else if (key == QLatin1String("bytes")) {
+            const auto value = settingValue(fields[i], 0, 65535, error);
+            if (!value)
+                return std::nullopt;
+            fault.bytes = *value;
+        } else if (key == QLatin1String("pause")) {
+            const auto value = settingValue(fields[i], 0, 3600000, error);
+            if (!value)
+                return std::nullopt;
+            fault.pause = std::chrono::milliseconds(*value);
+        } else {
+            return fail<Fault>(error, QStringLiteral("unknown fault setting '%1' (expected times=N, bytes=N or pause=MS)")
+                                          .arg(fields[i].trimmed()));
+        }
     }
     return fault;
 }
@@ -89,25 +152,32 @@ std::optional<PollSpec> ParsePoll(const QString& text, QString* error)
 {
     const QStringList fields = text.split(QLatin1Char(','));
     PollSpec pollSpec;
-    int function = 0;
-    if (!number(fields.value(0), &function) || function < 0 || function > 255)
-        return fail<PollSpec>(error, QStringLiteral("bad poll function '%1'").arg(fields.value(0)));
-    pollSpec.function = static_cast<std::uint8_t>(function);
+    const auto function = ParseInteger(fields.value(0), 0, 255);
+    if (!function || (*function != 1 && *function != 2 && *function != 10))
+        return fail<PollSpec>(error, QStringLiteral("unknown poll function %1 (expected 1, 2 or 10)")
+                                         .arg(fields.value(0).trimmed()));
+    pollSpec.function = static_cast<std::uint8_t>(*function);
     for (qsizetype i = 1; i < fields.size(); ++i) {
         const QString key = fields[i].section(QLatin1Char('='), 0, 0).trimmed();
-        int value = 0;
-        if (!number(fields[i].section(QLatin1Char('='), 1), &value) || value < 0)
-            return fail<PollSpec>(error, QStringLiteral("bad poll setting '%1'").arg(fields[i]));
-        if (key == QLatin1String("addr") && value <= 255)
-            pollSpec.address = static_cast<std::uint8_t>(value);
-        else if (key == QLatin1String("fill") && value <= kMaxFillBytes)
-            pollSpec.fillBytes = value;
-        else if (key == QLatin1String("strand") && value <= 255)
-            pollSpec.strand = static_cast<std::uint8_t>(value);
-        else if (key == QLatin1String("start") && value <= 255 && value != 0xFF) // 0xFF is fill
-            pollSpec.startByte = static_cast<std::uint8_t>(value);
+        // fill: more would push the poll's head past what the responder drops;
+        // start: 0xFF would be taken for fill.
+        const int max = key == QLatin1String("fill") ? kMaxFillBytes : key == QLatin1String("start") ? 0xFE : 255;
+        if (key != QLatin1String("addr") && key != QLatin1String("fill") && key != QLatin1String("strand")
+            && key != QLatin1String("start"))
+            return fail<PollSpec>(error, QStringLiteral("unknown poll setting '%1' (expected addr=N, fill=N, "
+                                                        "strand=N or start=N)")
+                                             .arg(fields[i].trimmed()));
+        const auto value = settingValue(fields[i], 0, max, error);
+        if (!value)
+            return std::nullopt;
+        if (key == QLatin1String("addr"))
+            pollSpec.address = static_cast<std::uint8_t>(*value);
+        else if (key == QLatin1String("fill"))
+            pollSpec.fillBytes = *value;
+        else if (key == QLatin1String("strand"))
+            pollSpec.strand = static_cast<std::uint8_t>(*value);
         else
-            return fail<PollSpec>(error, QStringLiteral("bad poll setting '%1'").arg(fields[i]));
+            pollSpec.startByte = static_cast<std::uint8_t>(*value);
     }
     return pollSpec;
 }

@@ -4,14 +4,18 @@
 //   fault:  KIND[:TARGET][,times=N][,bytes=N][,pause=MS]
 //           KIND   silence | bad-header | bad-body | truncated | split | garbage |
 //                  oversized | slow
-//           TARGET reg=CMD (a register-link command, e.g. reg=0x1A) |
-//                  cfg=CODE (a configuration command code, e.g. cfg=0x3D) |
+//           TARGET reg=CMD (a register-link command the controller knows, e.g. reg=0x1A) |
+//                  cfg=CODE (a configuration command code it knows, e.g. cfg=0x3D) |
 //                  fn=N (configuration data frames of function 16 or 17);
 //                  without it, every request
 //   poll:   FUNCTION[,addr=N][,fill=N][,strand=N][,start=N]
-//           e.g. "1,addr=1" (date and time), "2,addr=2", "10,addr=5,strand=3";
-//           fill at most kMaxFillBytes; start any byte but 0xFF (a fill byte)
-// Numbers may be decimal or 0x-prefixed hexadecimal.
+//           FUNCTION 1, 2 or 10; fill at most kMaxFillBytes; start: a start
+//           byte other than 0xAA (and not 0xFF, a fill byte), which the
+//           responder shows but does not answer
+//           e.g. "1,addr=1" (date and time), "2,addr=2", "10,addr=5,strand=3"
+// Numbers are decimal (a leading 0 changes nothing) or 0x-prefixed hexadecimal.
+// A refused text gets an error that says what was expected, without the option's
+// name: the caller puts that in front.
 #include "controller.h"
 #include "controller_polls.h"
 
@@ -21,6 +25,10 @@
 #include <vector>
 
 namespace tessavin::sim {
+
+// A number in [min, max]; otherwise nullopt and, e.g., "'abc' is not a number
+// (expected 1 to 255)" or "0 is out of range (expected 1 to 255)".
+std::optional<int> ParseInteger(const QString& text, int min, int max, QString* error = nullptr);
 
 std::optional<Fault> ParseFault(const QString& text, QString* error = nullptr);
 std::optional<PollSpec> ParsePoll(const QString& text, QString* error = nullptr);

@@ -1,9 +1,14 @@
 // tessavin-sim as a newcomer runs it: it prints the path to open, answers there,
-// applies the faults of its command line and ends cleanly on SIGTERM.
+// applies the faults of its command line and ends cleanly on SIGTERM; a usage
+// error names the option and exits 2.
+#include "tessavin_version.h"
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QSerialPort>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -29,6 +34,22 @@ QByteArray exchange(QSerialPort& port, const QByteArray& request, qsizetype expe
     return out;
 }
 
+struct Finished {
+    int exitCode = -1;
+    QByteArray out, err;
+};
+
+// Runs tessavin-sim to its end; exit code -1 when it was still running after 5 s.
+Finished runToEnd(const QStringList& arguments)
+{
+    QProcess sim;
+    sim.start(simProgram(), arguments);
+    if (!sim.waitForFinished(5000))
+        return {};
+    return {sim.exitStatus() == QProcess::NormalExit ? sim.exitCode() : -1, sim.readAllStandardOutput(),
+            sim.readAllStandardError()};
+}
+
 } // namespace
 
 class TestSimCli : public QObject {
@@ -43,9 +64,14 @@ private slots:
 
     void servesOnThePrintedPathUntilTerminated()
     {
+        // A link an earlier run left behind is replaced, and removed at the end.
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("port"));
+        QVERIFY(QFile::link(QStringLiteral("/dev/pts/999999"), link));
         QProcess sim;
         sim.start(simProgram(), {QStringLiteral("--log-records"), QStringLiteral("291"), QStringLiteral("--status"),
-                                 QStringLiteral("2"), QStringLiteral("--fault"), QStringLiteral("silence:reg=0x2D,times=1")});
+                                 QStringLiteral("2"), QStringLiteral("--fault"), QStringLiteral("silence:reg=0x2D,times=1"),
+                                 QStringLiteral("--link"), link});
         QVERIFY(sim.waitForStarted());
         QByteArray out;
         QTRY_VERIFY_WITH_TIMEOUT((out += sim.readAllStandardOutput()).contains('\n'), 5000);
@@ -54,6 +80,7 @@ private slots:
         const QByteArray firstLine = out.left(out.indexOf('\n'));
         QVERIFY2(firstLine.startsWith("Emulated controller on /"), firstLine.constData());
         const QString path = QString::fromLocal8Bit(firstLine.mid(firstLine.indexOf('/')));
+        QCOMPARE(QFileInfo(link).symLinkTarget(), path);
 
         QSerialPort port(path);
         QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
@@ -70,30 +97,82 @@ private slots:
         QVERIFY(sim.waitForFinished(5000));
         QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
         QCOMPARE(sim.exitCode(), 0);
+        QVERIFY(!QFileInfo(link).isSymLink());
+    }
+
+    // An unanswered poll waits --poll-timeout, then the next follows: three polls
+    // come within two seconds instead of one every three.
+    void pollTimeoutShortensTheWait()
+    {
+        QProcess sim;
+        sim.start(simProgram(), {QStringLiteral("--poll"), QStringLiteral("1"), QStringLiteral("--poll-interval"),
+                                 QStringLiteral("1"), QStringLiteral("--poll-timeout"), QStringLiteral("100")});
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += sim.readAllStandardOutput()).contains('\n'), 5000);
+        if (sim.state() != QProcess::Running)
+            QSKIP("no pseudo-terminal here");
+        QSerialPort port(QString::fromLocal8Bit(out.mid(out.indexOf('/'), out.indexOf('\n') - out.indexOf('/'))));
+        QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
+        QByteArray polls;
+        QTRY_VERIFY_WITH_TIMEOUT((polls += port.readAll()).count(hex("AA 01 08 01")) >= 3, 2000);
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(5000));
+    }
+
+    void version()
+    {
+        const Finished run = runToEnd({QStringLiteral("--version")});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, QByteArray("tessavin-sim " TESSAVIN_VERSION "\n"));
+        QVERIFY(runToEnd({QStringLiteral("--help")}).out.contains("--poll-timeout <ms>"));
     }
 
     void refusesBadOptions_data()
     {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("exitCode");
-        QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << 0;
-        QTest::newRow("--fault noise") << QStringList{QStringLiteral("--fault"), QStringLiteral("noise")} << 2;
-        QTest::newRow("--chunk 300") << QStringList{QStringLiteral("--chunk"), QStringLiteral("300")} << 2;
-        QTest::newRow("--poll x") << QStringList{QStringLiteral("--poll"), QStringLiteral("x")} << 2;
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<QString>("message");
+        const QString range = QStringLiteral("tessavin-sim: --chunk: %1 (expected 1 to 255)");
+        QTest::newRow("--chunk abc") << "--chunk abc" << range.arg("'abc' is not a number");
+        QTest::newRow("--chunk 0") << "--chunk 0" << range.arg("0 is out of range");
+        QTest::newRow("--status -1") << "--status -1" << "tessavin-sim: --status: -1 is out of range (expected 0 to 255)";
+        QTest::newRow("--bogus") << "--bogus" << "tessavin-sim: Unknown option 'bogus'.";
+        QTest::newRow("stray") << "--trace stray" << "tessavin-sim: unexpected argument 'stray'";
+        QTest::newRow("--fault noise")
+            << "--fault noise"
+            << "tessavin-sim: --fault: unknown fault 'noise' (expected silence, bad-header, bad-body, "
+               "truncated, split, garbage, oversized or slow)";
+        QTest::newRow("--fault silence:reg=0x99")
+            << "--fault silence:reg=0x99"
+            << "tessavin-sim: --fault: unknown target 'reg=0x99' (expected reg=CMD with a register-link command: "
+               "0x0C 0x0E 0x19 0x1A 0x1B 0x1C 0x1D 0x2C 0x2D 0x33 0x34 0x5B 0x5C 0x5D)";
+        QTest::newRow("--poll 7") << "--poll 7" << "tessavin-sim: --poll: unknown poll function 7 (expected 1, 2 or 10)";
     }
 
     void refusesBadOptions()
     {
-        QFETCH(QStringList, arguments);
-        QFETCH(int, exitCode);
-        QProcess sim;
-        sim.start(simProgram(), arguments);
-        QVERIFY(sim.waitForFinished(5000));
-        QCOMPARE(sim.exitCode(), exitCode);
-        if (exitCode == 0)
-            QVERIFY(sim.readAllStandardOutput().contains("--fault <fault>"));
-        else
-            QVERIFY(sim.readAllStandardError().startsWith("tessavin-sim: "));
+        QFETCH(QString, arguments);
+        QFETCH(QString, message);
+        const Finished run = runToEnd(arguments.split(QLatin1Char(' ')));
+        QCOMPARE(run.exitCode, 2);
+        QCOMPARE(QString::fromLocal8Bit(run.err.left(run.err.indexOf('\n'))), message);
+    }
+
+    // --link never replaces what is not a link to a pseudo-terminal.
+    void linkLeavesAnExistingFileAlone()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("port"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("keep\n") == 5);
+        file.close();
+        const Finished run = runToEnd({QStringLiteral("--link"), path});
+        QCOMPARE(run.exitCode, 2);
+        QCOMPARE(QString::fromLocal8Bit(run.err),
+                 QStringLiteral("tessavin-sim: --link: %1 exists and is not a link to a pseudo-terminal; "
+                                "it is left as it is\n").arg(path));
+        QVERIFY(!QFileInfo(path).isSymLink());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("keep\n"));
     }
 };
 

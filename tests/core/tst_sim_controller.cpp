@@ -438,6 +438,7 @@ private slots:
         QTest::newRow("oversized,bytes=1500") << "oversized,bytes=1500" << true << Fault{FaultKind::Oversized, T::any(), -1, 1500};
         QTest::newRow("unknown target") << "silence:port=1" << false << Fault{};
         QTest::newRow("target out of range") << "silence:reg=300" << false << Fault{};
+        QTest::newRow("no such data function") << "truncated:fn=5" << false << Fault{};
         QTest::newRow("bad setting") << "split,times=x" << false << Fault{};
     }
 
@@ -466,6 +467,7 @@ private slots:
         QTest::addColumn<QByteArray>("poll"); // empty: refused
         QTest::newRow("1,addr=1") << "1,addr=1" << hex("AA 01 08 01 00 00 76 71");
         QTest::newRow("10,addr=0x05,strand=3,fill=2") << "10,addr=0x05,strand=3,fill=2" << hex("FF FF AA 05 24 0A 03");
+        QTest::newRow("1,addr=010 (decimal)") << "1,addr=010" << hex("AA 0A 08 01");
         QTest::newRow("1,fill=497") << "1,fill=497" << QByteArray(497, '\xFF') + hex("AA 01 08 01");
         QTest::newRow("1,fill=498 (its head would be lost)") << "1,fill=498" << QByteArray();
         QTest::newRow("10,addr=0xAA,start=0xFF (a fill byte)") << "10,addr=0xAA,start=0xFF" << QByteArray();

@@ -61,9 +61,10 @@ struct BenchOn : Window {
     }
     WatchingSeam seam;
 
+    // The trace lines of the Diagnostic memo, after its first line (the version).
     QStringList diagnostic() const
     {
-        const QString text = f.form2->Memo->toPlainText();
+        const QString text = f.form2->Memo->toPlainText().section(QLatin1Char('\n'), 1);
         return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
     }
 };

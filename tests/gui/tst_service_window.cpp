@@ -1,13 +1,17 @@
 // The log control and service commands in the real window against the emulated
-// controller: exact request bytes, the Status pairs, Edi, and the Confirmation
-// dialog in front of Clear log and Registration; the pressure text on its own.
+// controller in memory, on a virtual clock with the system's timings: exact
+// request bytes, the Status pairs, Edi, the time a command takes (70 ms answered,
+// 201 rounds of 10 + 55 ms when silent), and the Confirmation dialog in front of
+// Clear log and Registration; the pressure text on its own.
 #include "service_commands.h"
 #include "window_fixture.h"
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 
+#include <chrono>
 #include <clocale>
 #include <limits>
 
@@ -16,7 +20,27 @@ using namespace tessavin::test;
 
 namespace {
 
-void run(TForm1& w, const QString& handler) { QVERIFY(QMetaObject::invokeMethod(&w, handler.toLatin1().constData())); }
+using ms = std::chrono::milliseconds;
+
+// A command given as a person gives it: Clear log is pressed; StartLog and StopLog
+// are pressed once a right click on the free area has shown them. Registration,
+// Ident and Press have no control a person can reach: their handlers run as slots.
+void give(MemoryWindow& b, const QString& command)
+{
+    TForm1& w = b.form();
+    auto* button = w.findChild<QPushButton*>(command);
+    QVERIFY2(button, qPrintable(command));
+    if (command == "StartLog" || command == "StopLog") {
+        if (button->isHidden())
+            b.rightClickFreeArea();
+        press(button);
+    } else if (command == "ButKillLog") {
+        press(button);
+    } else {
+        QVERIFY(button->isHidden() && !button->isEnabled());
+        QVERIFY(QMetaObject::invokeMethod(&w, qPrintable(command + "Click")));
+    }
+}
 
 } // namespace
 
@@ -26,63 +50,73 @@ class ServiceWindowTest : public QObject {
 private slots:
     void switchCommands_data()
     {
-        QTest::addColumn<QString>("handler");
+        QTest::addColumn<QString>("command");
         QTest::addColumn<bool>("asks");
         QTest::addColumn<bool>("loggingPair");
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<int>("fault"); // -1: a proper reply
         QTest::addColumn<bool>("ok");
+        QTest::addColumn<ms>("takes");
 
         struct Command {
             const char* name;
-            const char* handler;
+            const char* command;
             bool asks;
             bool logging;
             const char* bytes;
         };
         const Command commands[] = {
-            {"Clear log", "ButKillLogClick", true, false, "05 64 08 00 46 F7 1B 06 00 00 00 00 8B F0"},
-            {"Registration", "Button3Click", true, false, "05 64 08 00 46 F7 5D 06 00 00 00 00 85 56"},
-            {"StartLog", "StartLogClick", false, true, "05 64 08 00 46 F7 33 06 00 00 00 00 8D D8"},
-            {"StopLog", "StopLogClick", false, true, "05 64 08 00 46 F7 34 06 00 00 00 00 8C 6F"},
+            {"Clear log", "ButKillLog", true, false, "05 64 08 00 46 F7 1B 06 00 00 00 00 8B F0"},
+            {"Registration", "Button3", true, false, "05 64 08 00 46 F7 5D 06 00 00 00 00 85 56"},
+            {"StartLog", "StartLog", false, true, "05 64 08 00 46 F7 33 06 00 00 00 00 8D D8"},
+            {"StopLog", "StopLog", false, true, "05 64 08 00 46 F7 34 06 00 00 00 00 8C 6F"},
         };
+        // A reply ends at the 60 ms idle gap after the 10 ms first-byte pause; with
+        // none, the link gives up after 201 rounds of a 10 ms pause and a 55 ms wait.
+        const ms answered{70}, silent{201 * (10 + 55)};
         for (const Command& c : commands) {
-            const auto row = [&](const char* what, int fault, bool ok) {
-                QTest::addRow("%s, %s", c.name, what) << c.handler << c.asks << c.logging << hex(c.bytes) << fault << ok;
+            const auto row = [&](const char* what, int fault, bool ok, ms takes) {
+                QTest::addRow("%s, %s", c.name, what)
+                    << c.command << c.asks << c.logging << hex(c.bytes) << fault << ok << takes;
             };
-            row("answered", -1, true);
-            row("silent", int(sim::FaultKind::Silence), false);
+            row("answered", -1, true, answered);
+            row("silent", int(sim::FaultKind::Silence), false, silent);
             // Any reply at all counts, whatever its checksums.
             if (c.logging)
-                row("truncated reply with a bad checksum", int(sim::FaultKind::Truncated), true);
+                row("truncated reply with a bad checksum", int(sim::FaultKind::Truncated), true, answered);
         }
     }
 
     void switchCommands()
     {
-        QFETCH(QString, handler);
+        QFETCH(QString, command);
         QFETCH(bool, asks);
         QFETCH(bool, loggingPair);
         QFETCH(QByteArray, request);
         QFETCH(int, fault);
         QFETCH(bool, ok);
+        QFETCH(ms, takes);
 
-        SimWindow b;
-        SKIP_UNLESS_STARTED(b.start());
+        MemoryWindow b;
+        QVERIFY(b.start());
         TForm1& w = b.form();
         QLabel* okLabel = loggingPair ? w.Label9 : w.Label2;
         QLabel* notOkLabel = loggingPair ? w.Label10 : w.Label5;
         QLabel* otherOk = loggingPair ? w.Label2 : w.Label9;
-        // The previous verdict is the opposite one; it must vanish.
-        TForm1::showStatus(okLabel, notOkLabel, !ok);
         if (fault >= 0)
             b.fault(sim::FaultKind(fault), sim::FaultTarget::any(), 1, 7);
         b.f.seam.confirmAnswers << 1;
+        if (loggingPair)
+            b.rightClickFreeArea(); // shows StartLog and StopLog, hides their Status pair
+        // The previous verdict is the opposite one; it must vanish.
+        TForm1::showStatus(okLabel, notOkLabel, !ok);
 
-        run(w, handler);
+        const ms before = b.now();
+        give(b, command);
 
         QCOMPARE(b.f.seam.confirmCount, asks ? 1 : 0);
         QCOMPARE(b.received(), QList<QByteArray>{request});
+        QCOMPARE((b.now() - before).count(), takes.count());
         QCOMPARE(okLabel->isHidden(), !ok);
         QCOMPARE(notOkLabel->isHidden(), ok);
         QVERIFY(otherOk->isHidden()); // the other pair is left alone
@@ -91,33 +125,34 @@ private slots:
 
     void declinedConfirmationSendsNothing_data()
     {
-        QTest::addColumn<QString>("handler");
+        QTest::addColumn<QString>("command");
         QTest::addColumn<int>("answer");
-        QTest::newRow("Clear log, НЕТ") << "ButKillLogClick" << 2;
-        QTest::newRow("Registration, closed") << "Button3Click" << 0;
+        QTest::newRow("Clear log, НЕТ") << "ButKillLog" << 2;
+        QTest::newRow("Registration, closed") << "Button3" << 0;
     }
 
     void declinedConfirmationSendsNothing()
     {
-        QFETCH(QString, handler);
+        QFETCH(QString, command);
         QFETCH(int, answer);
 
-        SimWindow b;
-        SKIP_UNLESS_STARTED(b.start());
+        MemoryWindow b;
+        QVERIFY(b.start());
         TForm1& w = b.form();
         for (bool shown : {true, false}) {
             TForm1::showStatus(w.Label2, w.Label5, shown);
             b.f.seam.confirmAnswers << answer;
-            run(w, handler);
+            give(b, command);
             QCOMPARE(w.Label2->isHidden(), !shown);
             QCOMPARE(w.Label5->isHidden(), shown);
         }
         QCOMPARE(b.f.seam.confirmCount, 2);
         QVERIFY(!w.exchangeInProgress());
+        QCOMPARE(b.now().count(), 0);
         // A command sent after them is the first thing the controller hears.
-        w.StartLogClick();
+        give(b, "StartLog");
         QCOMPARE(b.received(), QList<QByteArray>{hex("05 64 08 00 46 F7 33 06 00 00 00 00 8D D8")});
-        const auto state = b.sim.stateSnapshot();
+        const sim::ControllerState& state = b.line.controller.state();
         QCOMPARE(state.logClears, 0);
         QCOMPARE(state.registrationCount, 0);
     }
@@ -150,8 +185,8 @@ private slots:
         QFETCH(QString, edi);
         const bool ok = !edi.trimmed().isEmpty();
 
-        SimWindow b;
-        SKIP_UNLESS_STARTED(b.start());
+        MemoryWindow b;
+        QVERIFY(b.start());
         TForm1& w = b.form();
         b.state([&](sim::ControllerState& s) {
             if (press)
@@ -163,7 +198,7 @@ private slots:
             b.fault(sim::FaultKind(fault));
         w.Edi->setText("old");
         TForm1::showStatus(w.Label2, w.Label5, !ok);
-        press ? w.Button5Click() : w.Button4Click();
+        give(b, press ? "Button5" : "Button4");
 
         QCOMPARE(b.received(), QList<QByteArray>{press ? hex("05 64 08 00 46 F7 2D 06 00 00 00 00 8E 66")
                                                        : hex("05 64 08 00 46 F7 2C 06 00 00 00 00 8F B7")});
@@ -199,18 +234,20 @@ private slots:
 
     void withoutAPortTheCommandsFail()
     {
-        WindowFixture f(quickTiming());
-        TForm1& w = *f.form1;
-        w.StartLogClick();
+        MemoryWindow b;
+        QVERIFY(b.start(false));
+        TForm1& w = b.form();
+        give(b, "StartLog");
         QVERIFY(!w.Label10->isHidden());
         QVERIFY(w.Label9->isHidden());
-        f.seam.confirmAnswers << 1;
-        w.ButKillLogClick();
+        b.f.seam.confirmAnswers << 1;
+        give(b, "ButKillLog");
         QVERIFY(!w.Label5->isHidden());
-        w.Button5Click();
+        give(b, "Button5");
         QCOMPARE(w.Edi->text(), QStringLiteral("    "));
         QVERIFY(!w.Label5->isHidden());
-        QVERIFY(f.seam.messages.isEmpty());
+        QVERIFY(b.f.seam.messages.isEmpty());
+        QVERIFY(b.line.port->written().isEmpty());
     }
 };
 

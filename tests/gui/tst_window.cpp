@@ -1,19 +1,26 @@
 // The Main window as the engineer meets it: controls and their defaults, the
-// settings file, opening and closing the port, the service toggle, the record
-// choice, the Confirmation dialog and the one-exchange-at-a-time rule.
+// settings file, opening and closing the port (pressed, against the emulated
+// controller in memory), the service toggle, the record choice, the Confirmation
+// dialog and the one-exchange-at-a-time rule.
 #include "window_fixture.h"
 
-#include "pseudo_terminal.h"
+#include "port_list.h"
+
+#include "tessavin_version.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QCompleter>
+#include <QStringListModel>
+#include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 using namespace tessavin;
@@ -41,7 +48,13 @@ QString textOf(QWidget* w)
 
 class TestWindow : public QObject {
     Q_OBJECT
+    // A fresh window that no test touches: the table of controls reads it.
+    std::unique_ptr<WindowFixture> fresh_;
+
 private slots:
+    void initTestCase() { fresh_ = std::make_unique<WindowFixture>(); }
+    void cleanupTestCase() { fresh_.reset(); }
+
     void controls_data()
     {
         QTest::addColumn<QString>("name");
@@ -111,8 +124,7 @@ private slots:
         QFETCH(QString, text);
         QFETCH(bool, hidden);
         QFETCH(bool, enabled);
-        WindowFixture f;
-        QWidget* w = control(*f.form1, name);
+        QWidget* w = control(*fresh_->form1, name);
         QVERIFY2(w, qPrintable(name));
         QCOMPARE(textOf(w), text);
         QCOMPARE(w->isHidden(), hidden);
@@ -147,7 +159,9 @@ private slots:
         QVERIFY(!visible.contains(f.form1->Button2->geometry()));
         QVERIFY(!visible.contains(f.form1->Memo->geometry()));
         QVERIFY(!visible.contains(f.form1->Ope->geometry()));
-        // The Diagnostic window is one shortcut away; its Clear empties the memo.
+        // The Diagnostic window is one shortcut away; it opens with the version,
+        // and its Clear empties the memo.
+        QCOMPARE(f.form2->Memo->toPlainText(), QStringLiteral("Tessavin " TESSAVIN_VERSION));
         f.form2->addLine("trace");
         QTest::keyClick(f.form1.get(), Qt::Key_D, Qt::ControlModifier);
         QTRY_VERIFY(f.form2->isVisible());
@@ -222,67 +236,94 @@ private slots:
         QVERIFY(seam.messages[0].endsWith("log.log"));
     }
 
+    // Open and Close pressed: the open indicator twins the port. Open while open
+    // closes the old port first, even when the new open fails.
+    // The port field offers the ports the system sees when it gains focus (not
+    // at start), so a port plugged in meanwhile is offered too.
+    void portCompletionsOnFocus()
+    {
+        WindowFixture f;
+        QLineEdit* field = f.form1->Edit1;
+        QCOMPARE(field->completer()->model()->rowCount(), 0);
+        QFocusEvent focus(QEvent::FocusIn);
+        QCoreApplication::sendEvent(field, &focus);
+        QStringList expected;
+        for (const PortEntry& port : ListSerialPorts())
+            expected << port.name << port.path;
+        if (expected.isEmpty())
+            QSKIP("no serial ports here");
+        const QStringList offered = qobject_cast<QStringListModel*>(field->completer()->model())->stringList();
+        for (const QString& name : expected)
+            QVERIFY2(offered.contains(name), qPrintable(name));
+    }
+
     void openAndClose()
     {
-        sim::PseudoTerminal pty;
-        SKIP_UNLESS_STARTED(pty.open());
-        WindowFixture f;
-        TForm1& w = *f.form1;
-        w.Edit1->setText(pty.slavePath());
-        w.OpenComClick();
+        MemoryWindow b;
+        QVERIFY(b.start());
+        WindowFixture& f = b.f;
+        TForm1& w = b.form();
         QVERIFY(!w.ok->isHidden());
-        QVERIFY(w.session().link.isOpen());
-        w.Button7Click();
+        QCOMPARE(w.session().link.deviceName(), QStringLiteral("controller"));
+        press(w.Button7);
         QVERIFY(w.ok->isHidden());
         QVERIFY(!w.session().link.isOpen());
-        w.Button7Click(); // nothing open: nothing happens
+        press(w.Button7); // nothing open: nothing happens
+        QVERIFY(w.ok->isHidden());
         QVERIFY(f.seam.messages.isEmpty());
 
-        // Open while open closes the old port first, even when the new open fails.
-        w.OpenComClick();
+        press(w.OpenCom);
         QVERIFY(!w.ok->isHidden());
+        QCOMPARE(b.line.port->opens(), 2);
+        b.line.port->refuseOpen({PortOpenError::Kind::NoSuchDevice, {}, {}});
         w.Edit1->setText("/dev/tessavin-no-such-port");
-        w.OpenComClick();
+        press(w.OpenCom);
         QVERIFY(w.ok->isHidden());
         QVERIFY(!w.session().link.isOpen());
         QCOMPARE(f.seam.messages, QStringList{QStringLiteral("   COM порт ???")});
 
+        // An empty port field and a baud rate that is not a number never reach the port.
+        b.line.port->refuseOpen({});
         w.Edit1->setText("");
-        w.OpenComClick();
+        press(w.OpenCom);
         QCOMPARE(f.seam.messages.last(), QStringLiteral("   COM порт ???"));
-
-        w.Edit1->setText(pty.slavePath());
+        w.Edit1->setText("controller");
         w.Boud->setText("96OO");
-        w.OpenComClick();
+        press(w.OpenCom);
         QCOMPARE(f.seam.messages.last(), QStringLiteral("'96OO' is not a valid integer value"));
+        QCOMPARE(f.seam.messages.size(), 3);
+        // Why a port did not open, behind the message's details button.
+        QCOMPARE(f.seam.details, (QStringList{"no such device /dev/tessavin-no-such-port", "no port named", ""}));
         QVERIFY(w.ok->isHidden());
+        QCOMPARE(b.line.port->opens(), 2);
+        QVERIFY(b.line.port->written().isEmpty());
     }
 
     void serviceToggle()
     {
-        WindowFixture f;
-        TForm1& w = *f.form1;
+        WindowBench b({});
+        TForm1& w = b.form();
         const QList<QWidget*> service{w.EdONE, w.ONE, w.Max, w.StartLog, w.StopLog};
         w.Label9->show();
         w.Label10->show();
-        auto* area = w.Scroll->widget();
-        QTest::mouseRelease(area, Qt::LeftButton, {}, QPoint(300, 720));
+        QTest::mouseClick(w.Scroll->widget(), Qt::LeftButton, {}, QPoint(300, 720));
         for (QWidget* s : service)
             QVERIFY(s->isHidden());
-        QTest::mouseRelease(area, Qt::RightButton, {}, QPoint(300, 720));
+        QVERIFY(!w.Label9->isHidden());
+        b.rightClickFreeArea();
         for (QWidget* s : service)
             QVERIFY(!s->isHidden());
         QVERIFY(w.Label9->isHidden());
         QVERIFY(w.Label10->isHidden());
-        w.FormMouseUp(Qt::RightButton);
+        b.rightClickFreeArea();
         for (QWidget* s : service)
             QVERIFY(s->isHidden());
     }
 
     void exclusiveChoice()
     {
-        WindowFixture f;
-        TForm1& w = *f.form1;
+        WindowBench b({});
+        TForm1& w = b.form();
         QVERIFY(w.Index->isChecked());
         w.Last100->click();
         QVERIFY(w.Last100->isChecked());
@@ -291,8 +332,9 @@ private slots:
         w.Last100->click();
         for (QCheckBox* b : {w.Last10, w.Last100, w.Last500, w.Index, w.ONE})
             QVERIFY(!b->isChecked());
-        w.ONE->setVisible(true);
+        b.rightClickFreeArea();
         w.ONE->click();
+        QVERIFY(w.ONE->isChecked());
         w.Last10->click();
         QVERIFY(!w.ONE->isChecked());
         QVERIFY(w.Last10->isChecked());
@@ -316,37 +358,65 @@ private slots:
         WindowFixture f;
         f.form1->show();
         TOKBottomDlg& dialog = *f.dialog;
-        QTimer::singleShot(50, &dialog, [&] {
-            // Placed 5 pixels below the Main window's top, centred on it.
-            const QRect main = f.form1->frameGeometry();
-            QCOMPARE(dialog.frameGeometry().top(), main.top() + 5);
-            QCOMPARE(dialog.frameGeometry().left(), main.left() + main.width() / 2 - dialog.frameGeometry().width() / 2);
+        // Answers once the dialog's own event loop runs (an answer given while it
+        // is still being shown would leave that loop waiting for ever).
+        QRect placed, main;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, &dialog, [&] {
+            if (!dialog.isVisible() || QThread::currentThread()->loopLevel() == 0)
+                return;
+            answer.stop();
+            placed = dialog.frameGeometry();
+            main = f.form1->frameGeometry();
             if (key)
                 QTest::keyClick(&dialog, Qt::Key(key));
             else
                 (clickYes ? dialog.OKBtn : dialog.CancelBtn)->click();
         });
+        answer.start(0);
         UiSeam real;
         QCOMPARE(real.confirm(dialog), result);
+        // Placed 5 pixels below the Main window's top, centred on it.
+        QCOMPARE(placed.top(), main.top() + 5);
+        QCOMPARE(placed.left(), main.left() + main.width() / 2 - placed.width() / 2);
     }
 
-    // While one exchange or question is in progress, other commands are refused;
-    // Stop and the Clear buttons still work.
+    // While one exchange or question is in progress, the command buttons are
+    // refused: nothing is asked, nothing goes on the wire. Stop, Close and the
+    // Clear buttons still work.
     void oneExchangeAtATime()
     {
-        WindowFixture f;
-        TForm1& w = *f.form1;
+        MemoryWindow b;
+        QVERIFY(b.start());
+        WindowFixture& f = b.f;
+        TForm1& w = b.form();
+        b.rightClickFreeArea();
         auto lock = w.beginExchange();
         QVERIFY(lock);
         QVERIFY(!w.beginExchange());
+        f.seam.confirmAnswers << 1;
         w.Edit1->setText("");
-        w.OpenCom->click();
-        QVERIFY(f.seam.messages.isEmpty()); // refused, not attempted
+        for (QPushButton* command : {w.OpenCom, w.ButContLog, w.ButKillLog, w.StartLog, w.StopLog})
+            press(command);
+        QVERIFY(f.seam.messages.isEmpty()); // Open refused, not attempted
+        QCOMPARE(f.seam.confirmCount, 0);
+        QVERIFY(b.line.port->written().isEmpty());
+        QCOMPARE(b.line.port->opens(), 1);
+        QVERIFY(w.Label9->isHidden());
+        QVERIFY(w.Label10->isHidden());
+
         w.Memo1->setPlainText("x");
-        w.Button6->click();
+        press(w.Button6);
         QCOMPARE(w.Memo1->toPlainText(), QString());
-        w.Button8->click();
+        w.Memo->setPlainText("y");
+        press(w.Button1);
+        QCOMPARE(w.Memo->toPlainText(), QString());
+        press(w.Button8);
         QCOMPARE(w.session().stopFlag, std::uint8_t(1));
+        press(w.Button7);
+        QVERIFY(!w.session().link.isOpen());
+        QVERIFY(w.ok->isHidden());
+        QCOMPARE(b.now().count(), 0);
         lock.reset();
         QVERIFY(w.beginExchange());
     }

@@ -45,15 +45,6 @@ QList<int> range(int from, int to)
     return out;
 }
 
-QList<QByteArray> receivedFrames(const sim::ControllerThread& sim)
-{
-    QList<QByteArray> out;
-    for (const sim::LoggedFrame& frame : sim.frames())
-        if (frame.direction == sim::Direction::Received)
-            out << frame.bytes;
-    return out;
-}
-
 QList<int> requestedIndexes(const QList<QByteArray>& frames, std::uint8_t command)
 {
     QList<int> out;
@@ -63,16 +54,26 @@ QList<int> requestedIndexes(const QList<QByteArray>& frames, std::uint8_t comman
     return out;
 }
 
-void addFault(sim::ControllerThread& sim, sim::FaultKind kind, sim::FaultTarget target, int times, int bytes)
-{
-    sim.withController([&](sim::Controller& c) { c.addFault({kind, target, times, bytes, -1ms}); });
-}
-
 MemoryLink::MemoryLink(LinkTiming timing) : session(timing, port, clock)
 {
     session.link.OpenPort(QStringLiteral("memory"), 38400);
     session.link.frameLog().attachNotes([this](LinkKind, const QString& line) { trace << line; });
     session.link.frameLog().attach([this](const FrameRecord& record) { records.push_back(record); });
+}
+
+#ifdef TESSAVIN_WITH_PTY
+QList<QByteArray> receivedFrames(const sim::ControllerThread& sim)
+{
+    QList<QByteArray> out;
+    for (const sim::LoggedFrame& frame : sim.frames())
+        if (frame.direction == sim::Direction::Received)
+            out << frame.bytes;
+    return out;
+}
+
+void addFault(sim::ControllerThread& sim, sim::FaultKind kind, sim::FaultTarget target, int times, int bytes)
+{
+    sim.withController([&](sim::Controller& c) { c.addFault({kind, target, times, bytes, -1ms}); });
 }
 
 ScriptedPeer::~ScriptedPeer()
@@ -124,5 +125,6 @@ void ScriptedPeer::run()
         }
     }
 }
+#endif // TESSAVIN_WITH_PTY
 
 } // namespace tessavin::test

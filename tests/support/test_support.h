@@ -1,14 +1,16 @@
 #pragma once
 // Helpers the core and window tests share: bytes from hex text, files, short
-// link timings, the emulated controller's frame log and faults, and a peer that
-// answers with hand-written bytes.
-#include "controller_thread.h"
+// link timings, and (where pseudo-terminals exist, TESSAVIN_WITH_PTY) the emulated
+// controller's frame log and faults, and a peer that answers with hand-written bytes.
 #include "frame_log.h"
 #include "memory_line.h"
 #include "memory_port.h"
-#include "pseudo_terminal.h"
 #include "session.h"
 #include "timing.h"
+#ifdef TESSAVIN_WITH_PTY
+#include "controller_thread.h"
+#include "pseudo_terminal.h"
+#endif
 
 #include <QByteArray>
 #include <QList>
@@ -34,16 +36,19 @@ bool writeFile(const QString& path, const QByteArray& bytes);
 QByteArray letters(qsizetype n);
 QList<int> range(int from, int to); // from..to, both included
 
-// What the emulated controller received, each frame whole, in order.
-QList<QByteArray> receivedFrames(const sim::ControllerThread& sim);
 // The index fields of the register requests with this command among these frames.
 QList<int> requestedIndexes(const QList<QByteArray>& frames, std::uint8_t command);
+
+#ifdef TESSAVIN_WITH_PTY
+// What the emulated controller received, each frame whole, in order.
+QList<QByteArray> receivedFrames(const sim::ControllerThread& sim);
 inline QList<int> requestedIndexes(const sim::ControllerThread& sim, std::uint8_t command)
 {
     return requestedIndexes(receivedFrames(sim), command);
 }
 void addFault(sim::ControllerThread& sim, sim::FaultKind kind, sim::FaultTarget target = sim::FaultTarget::any(),
               int times = -1, int bytes = -1);
+#endif // TESSAVIN_WITH_PTY
 
 // A session on an in-memory far end and a virtual clock, open, with the system's
 // timings unless told otherwise. Its trace lines and frame records are collected.
@@ -56,6 +61,7 @@ struct MemoryLink {
     std::vector<FrameRecord> records;
 };
 
+#ifdef TESSAVIN_WITH_PTY
 // The far end of a pseudo-terminal, on a thread of its own: each complete request
 // (framed by its length fields) is logged and answered with the next scripted
 // reply, and once they run out with `otherwise`. An empty reply is silence.
@@ -77,6 +83,7 @@ private:
     QByteArray otherwise_;
     QList<QByteArray> requests_;
 };
+#endif // TESSAVIN_WITH_PTY
 
 } // namespace tessavin::test
 

@@ -16,6 +16,7 @@
 #include <QList>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -113,6 +114,15 @@ struct WindowBench {
     TForm1& form() { return *f.form1; }
     QStringList memo1Lines() const { return f.form1->Memo1->toPlainText().split(QLatin1Char('\n')); }
     QString path(const char* name) const { return f.dir.filePath(QLatin1String(name)); }
+    // A right click on the window's free area, as a person shows (or hides again)
+    // the service controls: EdONE, ONE, Max, StartLog and StopLog.
+    void rightClickFreeArea()
+    {
+        QWidget* area = f.form1->Scroll->widget();
+        const QPoint free(300, 720); // between Memo1 and the Trace memo
+        QVERIFY(area->childAt(free) == nullptr);
+        QTest::mouseClick(area, Qt::RightButton, {}, free);
+    }
     // Which half of the Status pair shows: "OK", "NOT OK", "" or "both".
     QString status() const
     {

@@ -1,0 +1,86 @@
+#pragma once
+// What every command of tessavin-cli works with: its options, the session on
+// the port, the data output; and the ways it reports (one line on stderr, the
+// exit codes of cli_args.h) and learns of a signal.
+#include "cli_args.h"
+#include "cli_output.h"
+#include "frame_log.h"
+#include "session.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace tessavin::cli {
+
+// SIGINT and SIGTERM from here on set a flag (a second one ends the process at
+// once). The flag reaches a running operation through the link's pump, which
+// sets the session's stop flag.
+void CatchInterrupts();
+bool Interrupted();
+
+// --verbose: every frame on stderr, and the toolkit's own warnings.
+void SetVerbose(bool on);
+bool Verbose();
+
+// "tessavin-cli: <text>" on stderr.
+void Say(const QString& text);
+// Says the text and gives back the exit code.
+int Fail(int code, const QString& text);
+
+QString NativePath(const QString& path);
+// Why a file named on the command line cannot be read: "<path>: no such file", ...
+QString Unreadable(const QString& path);
+
+class Context {
+public:
+    Context(const Invocation& invocation, const LinkTiming& timing);
+
+    const Invocation& inv;
+    Session session;
+    Output out;
+    QString device; // the port's device, once start() has named it
+    bool quiet = false;
+
+    // An integer option within [min, max] (the fallback when it is not given);
+    // nullopt, with the message said, otherwise.
+    std::optional<int> integer(const QString& name, int fallback, int min, int max);
+    // At most one of the options; false, with the message said, for more.
+    bool atMostOne(const QStringList& names);
+    // A command that cannot be undone goes ahead only with --yes.
+    bool confirmed(const QString& what);
+
+    // Names the port and the baud rate (command line, else the window's settings
+    // file), opens the data output and the trace, and opens the port. An exit
+    // code when one of them fails.
+    std::optional<int> start();
+
+    // A line for a person on stderr, unless --quiet.
+    void tell(const QString& text);
+    // "<device>: <what>: <error>", exit code 4.
+    int linkFailure(const QString& what, LinkError error);
+    // The error as a person should read it: once the port has gone away, that is
+    // the cause, whether the reply was cut short or the next request found the
+    // port closed.
+    QString errorText(LinkError error) const;
+    // Closes the port on purpose (after a reboot).
+    void closePort();
+
+    bool write(const QByteArray& bytes) { return out.write(bytes); }
+    // The output could not be written: its message, exit code 5.
+    int writeFailure();
+    // A progress line on stderr when a person watches it and the records do not
+    // go to the same screen.
+    bool progressShown() const;
+    // Closes the trace, saying so when a line of it could not be written.
+    void finishTrace();
+
+private:
+    JsonLinesTrace trace_;
+    QString traceName_;
+    bool closing_ = false;
+    bool portWentAway_ = false;
+};
+
+} // namespace tessavin::cli

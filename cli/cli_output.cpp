@@ -1,0 +1,213 @@
+#include "cli_output.h"
+
+#include "frame_log.h"
+
+#include <QDate>
+#include <QTime>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace tessavin::cli {
+
+namespace {
+
+QByteArray hexBytes(const QByteArray& bytes) { return bytes.toHex(); }
+
+// "2024-01-02T03:04:05" for a real date and time; empty otherwise.
+QString isoStamp(int year, int month, int day, int hour, int minute, int second)
+{
+    const QDate date(year, month, day);
+    const QTime time(hour, minute, second);
+    if (!date.isValid() || !time.isValid())
+        return {};
+    return date.toString(Qt::ISODate) + QLatin1Char('T') + time.toString(QStringLiteral("HH:mm:ss"));
+}
+
+QString offsetText(long long seconds)
+{
+    const long long magnitude = seconds < 0 ? -seconds : seconds;
+    return QStringLiteral("%1%2:%3")
+        .arg(seconds < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+        .arg(magnitude / 3600, 2, 10, QLatin1Char('0'))
+        .arg(magnitude / 60 % 60, 2, 10, QLatin1Char('0'));
+}
+
+// The controller's own reading of a dated record; empty for an undated one.
+QString deviceTime(const ArchiveRecord& r)
+{
+    if (r.yearByte == 0)
+        return {};
+    return isoStamp(2000 + r.yearByte, r.month, r.day, r.hour, r.minute, r.second);
+}
+
+// The time as shown, with the offset it was moved by; empty for an undated record.
+QString shownTime(const ArchiveLine& line, long long utcOffsetSeconds)
+{
+    if (line.record.yearByte == 0)
+        return {};
+    const ArchiveStamp& s = line.stamp;
+    const QString stamp = isoStamp(s.year, s.month, s.day, s.hour, s.minute, s.second);
+    return stamp.isEmpty() ? stamp : stamp + offsetText(utcOffsetSeconds);
+}
+
+QByteArray jsonOrNull(const QString& text) { return text.isEmpty() ? QByteArray("null") : JsonQuoted(text); }
+
+QByteArray archiveRaw(const ArchiveLine& line)
+{
+    const ArchiveRecord& r = line.record;
+    QByteArray bytes;
+    bytes.append(static_cast<char>(r.yearByte));
+    for (std::uint8_t b : {r.month, r.day, r.hour, r.minute, r.second})
+        bytes.append(static_cast<char>(b));
+    std::uint32_t bits = 0;
+    static_assert(sizeof bits == sizeof r.value);
+    std::memcpy(&bits, &r.value, sizeof bits);
+    for (int i = 0; i < 4; ++i)
+        bytes.append(static_cast<char>((bits >> (8 * i)) & 0xFF));
+    return hexBytes(bytes);
+}
+
+} // namespace
+
+bool StderrIsTerminal()
+{
+#ifdef Q_OS_WIN
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(fileno(stderr)) != 0;
+#endif
+}
+
+bool StdoutIsTerminal()
+{
+#ifdef Q_OS_WIN
+    return _isatty(_fileno(stdout)) != 0;
+#else
+    return isatty(fileno(stdout)) != 0;
+#endif
+}
+
+bool Output::open(const QString& path, QString* error)
+{
+    path_ = path;
+    if (path.isEmpty())
+        return true;
+    if (!file_.create(path)) {
+        *error = file_.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool Output::write(const QByteArray& bytes)
+{
+    if (toFile())
+        return file_.write(bytes);
+    const bool written = std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout)
+        == static_cast<std::size_t>(bytes.size());
+    return std::fflush(stdout) == 0 && written;
+}
+
+QString Output::errorString() const
+{
+    return toFile() ? file_.errorString() : QStringLiteral("cannot write to stdout");
+}
+
+QByteArray Output::textLine(const QByteArray& fileLine) const
+{
+    if (toFile() || !fileLine.endsWith("\r\n"))
+        return fileLine;
+    return fileLine.left(fileLine.size() - 2) + '\n';
+}
+
+QByteArray LogRecordJson(const LogLine& line)
+{
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(line.record.constData());
+    const auto n = static_cast<std::size_t>(line.record.size());
+    const LogStamp s = LogRecordStamp(bytes, n);
+    QByteArray out("{\"index\":");
+    out += QByteArray::number(line.index);
+    out += ",\"marker\":" + JsonQuoted(n > 0 ? QString(QLatin1Char(line.record.at(0))) : QString());
+    out += ",\"time\":" + jsonOrNull(isoStamp(s.year, s.month, s.day, s.hour, s.minute, s.second));
+    out += ",\"text\":" + JsonQuoted(LogMemoText(line));
+    out += ",\"raw\":\"" + hexBytes(line.record) + "\"}\n";
+    return out;
+}
+
+QByteArray ShortestValueText(float value)
+{
+    if (!std::isfinite(value))
+        return {};
+    char digits[64];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    return result.ec == std::errc() ? QByteArray(digits, result.ptr - digits) : QByteArray();
+}
+
+QByteArray ArchiveRecordJson(const ArchiveLine& line, long long utcOffsetSeconds)
+{
+    const QByteArray value = ShortestValueText(line.record.value);
+    QByteArray out("{\"index\":");
+    out += QByteArray::number(line.index);
+    out += ",\"device_time\":" + jsonOrNull(deviceTime(line.record));
+    out += ",\"time\":" + jsonOrNull(shownTime(line, utcOffsetSeconds));
+    out += ",\"value\":" + (value.isEmpty() ? QByteArray("null") : value);
+    out += ",\"raw\":\"" + archiveRaw(line) + "\"}\n";
+    return out;
+}
+
+QByteArray ArchiveCsvHeader() { return "index,device_time,time,value,raw\n"; }
+
+QByteArray ArchiveRecordCsv(const ArchiveLine& line, long long utcOffsetSeconds)
+{
+    const float v = line.record.value;
+    QByteArray value = ShortestValueText(v);
+    if (value.isEmpty())
+        value = std::isnan(v) ? "nan" : (v < 0 ? "-inf" : "inf");
+    return QByteArray::number(line.index) + ',' + deviceTime(line.record).toLatin1() + ','
+        + shownTime(line, utcOffsetSeconds).toLatin1() + ',' + value + ',' + archiveRaw(line) + '\n';
+}
+
+void ProgressLine::update(int done, int total)
+{
+    if (!shown_)
+        return;
+    const qint64 now = timer_.elapsed();
+    // A few redraws a second are enough; the last one always shows.
+    if (now - lastDrawn_ < 200 && done < total)
+        return;
+    lastDrawn_ = now;
+    const double seconds = static_cast<double>(now) / 1000.0;
+    const double rate = seconds > 0 ? done / seconds : 0.0;
+    QString text = QStringLiteral("%1/%2 records").arg(done).arg(total);
+    if (rate > 0) {
+        text += QStringLiteral("  %1/s").arg(rate, 0, 'f', 1);
+        text += QStringLiteral("  %1 s left").arg(static_cast<long long>(std::ceil((total - done) / rate)));
+    }
+    const qsizetype previous = width_;
+    width_ = text.size();
+    if (previous > text.size())
+        text += QString(previous - text.size(), QLatin1Char(' '));
+    std::fprintf(stderr, "\r%s", qPrintable(text));
+    std::fflush(stderr);
+    drawn_ = true;
+}
+
+void ProgressLine::finish()
+{
+    if (!drawn_)
+        return;
+    std::fprintf(stderr, "\r%s\r", qPrintable(QString(width_, QLatin1Char(' '))));
+    std::fflush(stderr);
+    drawn_ = false;
+}
+
+} // namespace tessavin::cli

@@ -1,0 +1,56 @@
+#include "port_list.h"
+
+#include "cli_context.h"
+#include "cli_operations.h"
+#include "frame_log.h"
+#include "open_files.h"
+
+#include <algorithm>
+
+namespace tessavin::cli {
+
+int RunPorts(const Invocation& inv)
+{
+    Output out;
+    QString error;
+    const QString path = inv.value(QStringLiteral("output"));
+    if (inv.has(QStringLiteral("output")) && path.isEmpty())
+        return Fail(exit_code::kUsage, QStringLiteral("-o: no file named"));
+    if (!path.isEmpty() && !out.open(path, &error))
+        return Fail(exit_code::kUsage, FileErrorMessage(true, path, error));
+    const QList<PortEntry> list = ListSerialPorts();
+    QByteArray text;
+    if (inv.format == Format::Jsonl) {
+        for (const PortEntry& p : list) {
+            const auto field = [](const QString& v) { return v.isEmpty() ? QByteArray("null") : JsonQuoted(v); };
+            text += "{\"name\":" + field(p.name) + ",\"path\":" + field(p.path) + ",\"description\":"
+                + field(p.description) + ",\"manufacturer\":" + field(p.manufacturer) + ",\"serial_number\":"
+                + field(p.serialNumber) + ",\"vid_pid\":" + field(p.vidPid) + ",\"by_id\":" + field(p.byId) + "}\n";
+        }
+    } else if (!list.isEmpty()) {
+        QList<QStringList> rows{{QStringLiteral("NAME"), QStringLiteral("PATH"), QStringLiteral("VID:PID"),
+                                 QStringLiteral("SERIAL"), QStringLiteral("MANUFACTURER"), QStringLiteral("DESCRIPTION"),
+                                 QStringLiteral("BY-ID")}};
+        const auto dash = [](const QString& v) { return v.isEmpty() ? QStringLiteral("-") : v; };
+        for (const PortEntry& p : list)
+            rows << QStringList{p.name, p.path, dash(p.vidPid), dash(p.serialNumber), dash(p.manufacturer),
+                                dash(p.description), dash(p.byId)};
+        QList<qsizetype> widths(rows[0].size(), 0);
+        for (const QStringList& r : rows)
+            for (qsizetype i = 0; i < r.size(); ++i)
+                widths[i] = std::max(widths[i], r[i].size());
+        for (const QStringList& r : rows) {
+            QString line;
+            for (qsizetype i = 0; i < r.size(); ++i)
+                line += i + 1 < r.size() ? r[i].leftJustified(widths[i] + 2) : r[i];
+            text += line.toUtf8() + '\n';
+        }
+    }
+    if (list.isEmpty() && !inv.has(QStringLiteral("quiet")))
+        std::fprintf(stderr, "no serial ports found\n");
+    if (!out.write(text))
+        return Fail(exit_code::kDownload, out.errorString());
+    return exit_code::kDone;
+}
+
+} // namespace tessavin::cli

@@ -1,0 +1,640 @@
+// tessavin-cli as a user runs it: a process against the emulated controller on
+// a pseudo-terminal, judged by its exit code, its stdout and stderr, the files
+// it writes and the frames the controller received.
+#include "log_presentation.h"
+#include "port_list.h"
+#include "test_support.h"
+#include "tessavin_version.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+
+#ifndef Q_OS_WIN
+#include <signal.h>
+#include <sys/types.h>
+#endif
+
+using namespace tessavin;
+using namespace tessavin::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kCli = QStringLiteral(TESSAVIN_CLI);
+
+// Silence costs a quarter of a second: up to 12 first-byte rounds of 1 + 20 ms.
+QProcessEnvironment quickEnvironment()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TESSAVIN_LINK_TIMING"),
+               QStringLiteral("first-byte-pause=1,first-byte-wait=20,first-byte-tries=12,idle-gap=10,pump-slice=5"));
+    env.insert(QStringLiteral("TZ"), QStringLiteral("UTC0"));
+    // Reported values use the system's decimal separator: make it a full stop.
+    env.remove(QStringLiteral("LC_ALL"));
+    env.insert(QStringLiteral("LC_NUMERIC"), QStringLiteral("C"));
+    return env;
+}
+
+struct Run {
+    int code = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Run run(const QStringList& args, const QProcessEnvironment& env = quickEnvironment(), const QString& program = kCli)
+{
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    if (!p.waitForFinished(30000)) {
+        p.kill();
+        p.waitForFinished();
+    }
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+            p.readAllStandardError()};
+}
+
+int lineCount(const QString& path) { return static_cast<int>(readFile(path).count('\n')); }
+
+QByteArray spaced(const QByteArray& bytes) { return bytes.toHex(' ').toUpper(); }
+
+// The controller's fault switches a row of the failure table turns on.
+enum class Setup { None, SilentIdent, BadIdentBody, SilentStatus, SilentArchiveBegin, EmptySlot5 };
+
+} // namespace
+
+class CliTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<sim::ControllerThread> sim_;
+    QTemporaryDir dir_;
+
+    QString pty() const { return sim_->slavePath(); }
+    QString file(const char* name) const { return dir_.filePath(QLatin1String(name)); }
+    // The arguments with PTY standing for the controller's path and FILE for a file of the test.
+    QStringList args(QStringList list) const
+    {
+        for (QString& a : list) {
+            a.replace(QStringLiteral("PTY"), pty());
+            a.replace(QStringLiteral("FILE"), file("out"));
+        }
+        return list;
+    }
+    Run cli(const QStringList& list, const QProcessEnvironment& env = quickEnvironment())
+    {
+        return run(QStringList{QStringLiteral("--port"), pty()} + args(list), env);
+    }
+    // A log ring of `capacity` slots holding `records` of the controller's usual records.
+    void ring(int capacity, int records)
+    {
+        sim_->withController([&](sim::Controller& c) {
+            c.state().eventLog.reset(capacity);
+            for (const QByteArray& r : sim::DefaultLogRecords(records, 60))
+                c.state().eventLog.appendText(r);
+        });
+    }
+    QByteArray record(int index) const { return sim_->stateSnapshot().eventLog.at(index); }
+    // What the window's file holds for these records (CR LF), or stdout (LF).
+    QByteArray logLines(const QList<int>& indexes, bool file) const
+    {
+        QByteArray out;
+        for (int i : indexes) {
+            const QByteArray r = record(i);
+            const LogLine l = PresentLogRecord(reinterpret_cast<const std::uint8_t*>(r.constData()),
+                                               static_cast<std::size_t>(r.size()));
+            out += file ? l.fileBytes : l.line + '\n';
+        }
+        return out;
+    }
+    // Dated values at 0 and 1, an undated one at 2; the newest is at begin - 1.
+    void archive(int begin)
+    {
+        sim_->withController([begin](sim::Controller& c) {
+            sim::Archive& a = c.state().archive;
+            a = sim::Archive{};
+            a.append(2024, 3, 5, 14, 7, 9, 12.5f);
+            a.append(2024, 12, 31, 23, 30, 0, -7.9f);
+            a.begin = begin;
+        });
+    }
+
+private slots:
+    void init()
+    {
+        QVERIFY(dir_.isValid());
+        QFile::remove(file("out"));
+        sim_ = std::make_unique<sim::ControllerThread>();
+        SKIP_UNLESS_STARTED(sim_->start());
+    }
+
+    void cleanup() { sim_.reset(); }
+
+    void logReadWritesTheWindowsLines_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("capacity");
+        QTest::addColumn<int>("records");
+        QTest::addColumn<QList<int>>("indexes");
+        QTest::addColumn<QByteArray>("questions"); // commands asked before the first record
+        QTest::newRow("--newest 4 -o FILE") << QStringList{"--newest", "4", "-o", "FILE"} << 2000 << 150
+                                            << range(146, 149) << QByteArray("1c19");
+        QTest::newRow("default: the newest 10 on stdout") << QStringList{} << 2000 << 150 << range(140, 149)
+                                                          << QByteArray("1c19");
+        QTest::newRow("--index 3") << QStringList{"--index", "3"} << 2000 << 150 << QList<int>{3} << QByteArray("1c19");
+        QTest::newRow("--all of 6 -o FILE") << QStringList{"--all", "-o", "FILE"} << 2000 << 6 << range(0, 5)
+                                            << QByteArray("1c19");
+        QTest::newRow("--max, full ring of 20 at begin 5")
+            << QStringList{"--max", "--newest", "7"} << 20 << 25 << (range(18, 19) + range(0, 4)) << QByteArray("1d1c19");
+    }
+
+    void logReadWritesTheWindowsLines()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(int, capacity);
+        QFETCH(int, records);
+        QFETCH(QList<int>, indexes);
+        QFETCH(QByteArray, questions);
+        ring(capacity, records);
+
+        const Run r = cli(QStringList{"log", "read"} + options);
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.err, QByteArray());
+        const bool toFile = options.contains("-o");
+        QCOMPARE(toFile ? readFile(file("out")) : r.out, logLines(indexes, toFile));
+        QCOMPARE(requestedIndexes(*sim_, 0x1A), indexes);
+        QByteArray asked;
+        for (const QByteArray& f : receivedFrames(*sim_))
+            if (f[6] != 0x1A)
+                asked += f.mid(6, 1).toHex();
+        QCOMPARE(asked, questions);
+    }
+
+    void logReadJsonlKeepsTheBytes_data()
+    {
+        QTest::addColumn<QByteArray>("record");
+        QTest::addColumn<QString>("marker");
+        QTest::addColumn<QString>("time"); // empty: null
+        QTest::addColumn<QString>("text");
+        QTest::newRow("Windows-1251 text") << QByteArray("<2024/01/02 03:04:05 \xcf\xf0\xe8\xe2\xe5\xf2") << "<"
+                                           << "2024-01-02T03:04:05" << QStringLiteral("<2024.01.02-03:04:05 Привет");
+        QTest::newRow("'>' record with CR LF inside") << QByteArray(">2024/01/02 03:04:05 a\r\nb") << ">"
+                                                      << "2024-01-02T03:04:05" << ">2024.01.02-03:04:05 a\r\nb";
+        QTest::newRow("no date in the stamp") << QByteArray("#abcd/ef/gh ij:kl:mn x") << "#" << ""
+                                              << " 0000.00.00-00:00:00 x";
+    }
+
+    void logReadJsonlKeepsTheBytes()
+    {
+        QFETCH(QByteArray, record);
+        QFETCH(QString, marker);
+        QFETCH(QString, time);
+        QFETCH(QString, text);
+        sim_->withController([&](sim::Controller& c) {
+            c.state().eventLog.reset(2000);
+            c.state().eventLog.appendText(record);
+        });
+
+        const Run r = cli({"log", "read", "--index", "0", "--format", "jsonl", "-o", "FILE"});
+        QCOMPARE(r.code, 0);
+        const QByteArray written = readFile(file("out"));
+        QCOMPARE(written.count('\n'), 1);
+        QJsonParseError error;
+        const QJsonObject o = QJsonDocument::fromJson(written, &error).object();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QCOMPARE(o.value("index").toInt(-1), 0);
+        QCOMPARE(o.value("marker").toString(), marker);
+        QCOMPARE(o.value("time"), time.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(time));
+        QCOMPARE(o.value("text").toString(), text);
+        QCOMPARE(QByteArray::fromHex(o.value("raw").toString().toLatin1()), record);
+    }
+
+    void archiveRead_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("begin");
+        QTest::addColumn<QString>("zone");
+        QTest::addColumn<QByteArray>("expected"); // stdout, or the file with -o; empty: not looked at
+        QTest::addColumn<QList<int>>("indexes");
+        QTest::newRow("text -o FILE, --no-shift")
+            << QStringList{"--newest", "3", "--no-shift", "-o", "FILE"} << 3 << "TSV-3"
+            << QByteArray("2024:03:05 14:07:09:  12.500\r\n2024:12:31 23:30:00:  -7.900\r\n   0:00:00 00:00:00:   0.000\r\n")
+            << QList<int>{0, 1, 2};
+        QTest::newRow("text, three hours east of UTC")
+            << QStringList{"--newest", "3"} << 3 << "TSV-3"
+            << QByteArray("2024:03:05 17:07:09:  12.500\n2025:01:01 02:30:00:  -7.900\n   0:00:00 00:00:00:   0.000\n")
+            << QList<int>{0, 1, 2};
+        QTest::newRow("csv, three hours east of UTC")
+            << QStringList{"--newest", "3", "--format", "csv"} << 3 << "TSV-3"
+            << QByteArray("index,device_time,time,value,raw\n"
+                          "0,2024-03-05T14:07:09,2024-03-05T17:07:09+03:00,12.5,1803050e070900004841\n"
+                          "1,2024-12-31T23:30:00,2025-01-01T02:30:00+03:00,-7.9,180c1f171e00cdccfcc0\n"
+                          "2,,,0,00000000000000000000\n")
+            << QList<int>{0, 1, 2};
+        QTest::newRow("jsonl --index 0, five hours west of UTC")
+            << QStringList{"--index", "0", "--format", "jsonl"} << 3 << "TSW+5"
+            << QByteArray("{\"index\":0,\"device_time\":\"2024-03-05T14:07:09\",\"time\":\"2024-03-05T09:07:09-05:00\","
+                          "\"value\":12.5,\"raw\":\"1803050e070900004841\"}\n")
+            << QList<int>{0};
+        // Across the end of the ring (1001 slots): the 10 box counts right, the
+        // 'последних' box as the window does, one slot early.
+        QTest::newRow("--newest 10 across the end") << QStringList{"--newest", "10"} << 5 << "UTC0" << QByteArray()
+                                                    << (range(996, 1000) + range(0, 4));
+        QTest::newRow("--newest 11 across the end") << QStringList{"--newest", "11"} << 5 << "UTC0" << QByteArray()
+                                                    << (range(994, 1000) + range(0, 3));
+        QTest::newRow("--one 1: the value truncated") << QStringList{"--one", "1"} << 3 << "UTC0" << QByteArray("-7\n")
+                                                      << QList<int>{1};
+    }
+
+    void archiveRead()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(int, begin);
+        QFETCH(QString, zone);
+        QFETCH(QByteArray, expected);
+        QFETCH(QList<int>, indexes);
+        archive(begin);
+        QProcessEnvironment env = quickEnvironment();
+        env.insert("TZ", zone);
+
+        const Run r = cli(QStringList{"archive", "read"} + options, env);
+        QCOMPARE(r.code, 0);
+        if (!expected.isEmpty())
+            QCOMPARE(options.contains("-o") ? readFile(file("out")) : r.out, expected);
+        QCOMPARE(requestedIndexes(*sim_, 0x5C), indexes);
+    }
+
+    void commands_data()
+    {
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<QByteArray>("out");
+        QTest::addColumn<QByteArray>("err");
+        QTest::addColumn<QByteArray>("request"); // the first frame the controller received
+        QTest::addColumn<QString>("state");      // what it changed ...
+        QTest::addColumn<int>("value");          // ... to what
+        const QByteArray none;
+        QTest::newRow("log info") << QStringList{"log", "info"} << QByteArray("capacity 2000\ncount 150\nbegin 150\n")
+                                  << none << QByteArray("05 64 08 00 46 F7 1D 06 00 00 00 00 8B 96") << "" << 0;
+        QTest::newRow("log info jsonl") << QStringList{"log", "info", "--format", "jsonl"}
+                                        << QByteArray("{\"capacity\":2000,\"count\":150,\"begin\":150}\n") << none
+                                        << QByteArray("05 64 08 00 46 F7 1D 06 00 00 00 00 8B 96") << "" << 0;
+        QTest::newRow("log clear --yes") << QStringList{"log", "clear", "--yes"} << none
+                                         << QByteArray("event log cleared\n")
+                                         << QByteArray("05 64 08 00 46 F7 1B 06 00 00 00 00 8B F0") << "logClears" << 1;
+        QTest::newRow("log start") << QStringList{"log", "start"} << none << QByteArray("logging started\n")
+                                   << QByteArray("05 64 08 00 46 F7 33 06 00 00 00 00 8D D8") << "logging" << 1;
+        QTest::newRow("log stop -q") << QStringList{"log", "stop", "-q"} << none << none
+                                     << QByteArray("05 64 08 00 46 F7 34 06 00 00 00 00 8C 6F") << "logging" << 0;
+        QTest::newRow("config status") << QStringList{"config", "status"} << QByteArray("OK (status 0)\n") << none
+                                       << QByteArray("05 64 03 0B 01 06 00 00 00 37 C8 1C") << "" << 0;
+        QTest::newRow("config set-test") << QStringList{"config", "set-test"} << none << QByteArray("test mode set\n")
+                                         << QByteArray("05 64 03 0B 01 06 00 00 00 36 09 DC") << "testMode" << 1;
+        QTest::newRow("config reboot") << QStringList{"config", "reboot"} << none << QByteArray("reboot sent\n")
+                                       << QByteArray("05 64 03 0B 01 06 00 00 00 63 C9 E3") << "rebootCount" << 1;
+        QTest::newRow("device ident") << QStringList{"device", "ident"} << QByteArray("1234\n") << none
+                                      << QByteArray("05 64 08 00 46 F7 2C 06 00 00 00 00 8F B7") << "" << 0;
+        QTest::newRow("device pressure jsonl") << QStringList{"device", "pressure", "--format", "jsonl"}
+                                               << QByteArray("{\"pressure\":1.50}\n") << none
+                                               << QByteArray("05 64 08 00 46 F7 2D 06 00 00 00 00 8E 66") << "" << 0;
+        QTest::newRow("device register --yes") << QStringList{"device", "register", "--yes"} << none
+                                               << QByteArray("registration sent\n")
+                                               << QByteArray("05 64 08 00 46 F7 5D 06 00 00 00 00 85 56")
+                                               << "registrationCount" << 1;
+        QTest::newRow("script clear --yes") << QStringList{"script", "clear", "--yes"} << none
+                                            << QByteArray("script cleared\n")
+                                            << QByteArray("05 64 08 00 46 F7 19 06 00 00 00 00 8A 12")
+                                            << "logBeginRequests" << 1;
+    }
+
+    void commands()
+    {
+        QFETCH(QStringList, command);
+        QFETCH(QByteArray, out);
+        QFETCH(QByteArray, err);
+        QFETCH(QByteArray, request);
+        QFETCH(QString, state);
+        QFETCH(int, value);
+
+        const Run r = cli(command);
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, out);
+        QCOMPARE(r.err, err);
+        const QList<QByteArray> frames = receivedFrames(*sim_);
+        QVERIFY(!frames.isEmpty());
+        QCOMPARE(spaced(frames.first()), request);
+        const sim::ControllerState s = sim_->stateSnapshot();
+        const QMap<QString, int> changed{{"logClears", s.logClears},
+                                         {"logging", s.logging},
+                                         {"testMode", s.testMode},
+                                         {"rebootCount", s.rebootCount},
+                                         {"registrationCount", s.registrationCount},
+                                         {"logBeginRequests", s.logBeginRequests}};
+        if (!state.isEmpty())
+            QCOMPARE(changed.value(state, -1), value);
+    }
+
+    void configurationRoundTrip()
+    {
+        const sim::ControllerState before = sim_->stateSnapshot();
+        QCOMPARE(cli({"config", "upload", "-o", "FILE"}).code, 0);
+        QCOMPARE(readFile(file("out")), before.configuration);
+        const Run test = cli({"config", "upload", "--test"});
+        QCOMPARE(test.code, 0);
+        QCOMPARE(test.out, before.testConfiguration);
+
+        // Sent as the window sends an opened file: lines joined by CR LF.
+        QVERIFY(writeFile(file("cfg.json"), "{\n  \"a\": 1\n}\n"));
+        QCOMPARE(cli({"config", "download", file("cfg.json")}).code, 0);
+        QCOMPARE(sim_->stateSnapshot().configuration, QByteArray("{\r\n  \"a\": 1\r\n}\r\n"));
+        QCOMPARE(sim_->stateSnapshot().downloadsStored, 1);
+    }
+
+    void scriptRoundTrip()
+    {
+        const QByteArray script("line 1\r\nzero \0 inside\xff", 23);
+        QVERIFY(writeFile(file("s.scr"), script));
+        QCOMPARE(cli({"script", "send", file("s.scr")}).code, 0);
+        QCOMPARE(sim_->stateSnapshot().script, script);
+        QCOMPARE(cli({"script", "read", "-o", "FILE"}).code, 0);
+        QCOMPARE(readFile(file("out")), script);
+        QCOMPARE(cli({"script", "read"}).out, script);
+    }
+
+    void missingYesSendsNothing_data()
+    {
+        QTest::addColumn<QStringList>("command");
+        QTest::newRow("log clear") << QStringList{"log", "clear"};
+        QTest::newRow("device register") << QStringList{"device", "register"};
+        QTest::newRow("script clear") << QStringList{"script", "clear"};
+    }
+
+    void missingYesSendsNothing()
+    {
+        QFETCH(QStringList, command);
+        const Run r = cli(command);
+        QCOMPARE(r.code, 2);
+        QVERIFY2(r.err.contains("add --yes to go ahead; nothing was sent"), r.err.constData());
+        // Whatever it had sent would reach the controller before the next command's frame.
+        QCOMPARE(cli({"device", "ident"}).code, 0);
+        QCOMPARE(receivedFrames(*sim_), QList<QByteArray>{hex("05 64 08 00 46 F7 2C 06 00 00 00 00 8F B7")});
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<int>("setup");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message"); // the whole stderr line
+        QTest::addColumn<int>("fileLines");   // lines kept in FILE; -1: no file
+        const int none = int(Setup::None);
+        QTest::newRow("no such port") << QStringList{"--port", "/dev/tessavin-no-such-tty", "device", "ident"} << none
+                                      << 3 << "no such device /dev/tessavin-no-such-tty" << -1;
+        QTest::newRow("ident unanswered") << QStringList{"device", "ident"} << int(Setup::SilentIdent) << 4
+                                          << "PTY: device number: no reply" << -1;
+        QTest::newRow("ident with a bad body checksum") << QStringList{"device", "ident"} << int(Setup::BadIdentBody)
+                                                        << 4 << "PTY: device number: bad body checksum" << -1;
+        QTest::newRow("status unanswered") << QStringList{"config", "status"} << int(Setup::SilentStatus) << 4
+                                           << "PTY: status query: no reply" << -1;
+        QTest::newRow("no script to read") << QStringList{"script", "read"} << none << 4
+                                           << "PTY: script read: the controller holds no script" << -1;
+        QTest::newRow("archive begin unanswered") << QStringList{"archive", "read"} << int(Setup::SilentArchiveBegin)
+                                                  << 4 << "PTY: archive begin: no reply" << -1;
+        QTest::newRow("log record 5 empty") << QStringList{"log", "read", "-o", "FILE"} << int(Setup::EmptySlot5) << 5
+                                            << "PTY: log record 5: reply too short for what was asked; 5 of 10 records "
+                                               "read and kept in FILE"
+                                            << 5;
+        QTest::newRow("--newest x") << QStringList{"log", "read", "--newest", "x"} << none << 2
+                                    << "--newest: 'x' is not a valid integer value" << -1;
+        QTest::newRow("csv for the log") << QStringList{"log", "read", "--format", "csv"} << none << 2
+                                         << "log read: no csv format\nTry 'tessavin-cli log read --help'." << -1;
+        QTest::newRow("--yes on log read") << QStringList{"log", "read", "--yes"} << none << 2
+                                           << "log read: option '--yes' does not apply here\n"
+                                              "Try 'tessavin-cli log read --help'."
+                                           << -1;
+        QTest::newRow("unknown command") << QStringList{"frobnicate"} << none << 2
+                                         << "unknown command 'frobnicate'\nTry 'tessavin-cli --help'." << -1;
+        QTest::newRow("configuration file missing") << QStringList{"config", "download", "/nonexistent/c.json"} << none
+                                                    << 2 << "/nonexistent/c.json: no such file" << -1;
+        QTest::newRow("output cannot be created") << QStringList{"-o", "/nonexistent/out", "device", "ident"} << none
+                                                  << 2 << "Cannot create /nonexistent/out: No such file or directory"
+                                                  << -1;
+        QTest::newRow("--baud fast") << QStringList{"--baud", "fast", "device", "ident"} << none << 2
+                                     << "--baud: 'fast' is not a valid integer value" << -1;
+    }
+
+    void failures()
+    {
+        QFETCH(QStringList, command);
+        QFETCH(int, setup);
+        QFETCH(int, code);
+        QFETCH(QString, message);
+        QFETCH(int, fileLines);
+        switch (Setup(setup)) {
+        case Setup::None:
+            break;
+        case Setup::SilentIdent:
+            addFault(*sim_, sim::FaultKind::Silence, sim::FaultTarget::registerCommand(0x2C));
+            break;
+        case Setup::BadIdentBody:
+            addFault(*sim_, sim::FaultKind::BadBodyChecksum, sim::FaultTarget::registerCommand(0x2C));
+            break;
+        case Setup::SilentStatus:
+            addFault(*sim_, sim::FaultKind::Silence, sim::FaultTarget::configCommand(0x37));
+            break;
+        case Setup::SilentArchiveBegin:
+            addFault(*sim_, sim::FaultKind::Silence, sim::FaultTarget::registerCommand(0x5B));
+            break;
+        case Setup::EmptySlot5:
+            ring(2000, 10);
+            sim_->withController([](sim::Controller& c) { c.state().eventLog.records[5].clear(); });
+            break;
+        }
+
+        const Run r = cli(command);
+        QCOMPARE(r.code, code);
+        message.replace("PTY", pty()).replace("FILE", file("out"));
+        QCOMPARE(QString::fromLocal8Bit(r.err), "tessavin-cli: " + message + "\n");
+        if (fileLines >= 0)
+            QCOMPARE(readFile(file("out")), logLines(range(0, fileLines - 1), true));
+    }
+
+    // A signal stops a download: the request in flight completes, every record
+    // read stays in the file, exit 130. A controller that goes away ends it with
+    // exit 5 and what was read kept. The system's timings, the line at 9600 baud.
+    void downloadEndsEarlyKeepingWhatWasRead_data()
+    {
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<int>("signal"); // 0: the controller's side of the line goes away
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QByteArray>("message");
+        QTest::newRow("log read, SIGINT") << QStringList{"log", "read", "--newest", "200"} << SIGINT << 130
+                                          << QByteArray("tessavin-cli: interrupted: ");
+        QTest::newRow("archive read, SIGTERM") << QStringList{"archive", "read", "--newest", "200"} << SIGTERM << 130
+                                               << QByteArray("tessavin-cli: interrupted: ");
+        // Cut short or found closed, the record in flight fails: which one the
+        // system reports depends on the moment.
+        QTest::newRow("log read, the line goes away") << QStringList{"log", "read", "--newest", "200"} << 0 << 5
+                                                      << QByteArray(": log record ");
+    }
+
+    void downloadEndsEarlyKeepingWhatWasRead()
+    {
+        QFETCH(QStringList, command);
+        QFETCH(int, signal);
+        QFETCH(int, code);
+        QFETCH(QByteArray, message);
+        ring(2000, 200);
+        sim::LineSettings line;
+        line.baud = 9600;
+        sim_->setLineSettings(line);
+
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("TESSAVIN_LINK_TIMING");
+        p.setProcessEnvironment(env);
+        p.start(kCli, QStringList{"--port", pty(), "-o", file("out")} + command);
+        QTRY_VERIFY_WITH_TIMEOUT(lineCount(file("out")) >= 3, 20000);
+        if (signal == 0) {
+            sim_->stop();
+        } else {
+#ifdef Q_OS_WIN
+            QSKIP("no signals to send here");
+#else
+            ::kill(static_cast<pid_t>(p.processId()), signal);
+#endif
+        }
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitCode(), code);
+        const QByteArray err = p.readAllStandardError();
+        QVERIFY2(err.contains(message), err.constData());
+
+        // Every record answered is in the file; with the line gone, the one in
+        // flight may have been cut short.
+        const QList<int> requested = requestedIndexes(*sim_, static_cast<std::uint8_t>(command[0] == "log" ? 0x1A : 0x5C));
+        const int lines = lineCount(file("out"));
+        QVERIFY(requested.size() < 200);
+        QVERIFY(lines == requested.size() || (signal == 0 && lines == requested.size() - 1));
+        if (command[0] == "log")
+            QCOMPARE(readFile(file("out")), logLines(requested.mid(0, lines), true));
+    }
+
+    void traceAndVerboseHoldEveryFrame()
+    {
+        const Run r = cli({"log", "read", "--newest", "3", "-v", "--trace", file("trace.jsonl")});
+        QCOMPARE(r.code, 0);
+        QStringList sent, received;
+        for (const sim::LoggedFrame& f : sim_->frames())
+            (f.direction == sim::Direction::Received ? sent : received) << QString::fromLatin1(spaced(f.bytes));
+        QStringList traceSent, traceReceived;
+        const QList<QByteArray> lines = readFile(file("trace.jsonl")).split('\n');
+        for (const QByteArray& line : lines.mid(0, lines.size() - 1)) {
+            const QJsonObject o = QJsonDocument::fromJson(line).object();
+            (o.value("dir").toString() == "tx" ? traceSent : traceReceived) << o.value("hex").toString();
+        }
+        QCOMPARE(traceSent, sent);
+        QCOMPARE(traceReceived, received);
+        QCOMPARE(sent.size(), 5); // count, begin, three records
+        // -v: one line for every frame on stderr.
+        const QList<QByteArray> verbose = r.err.trimmed().split('\n');
+        QCOMPARE(verbose.size(), sent.size() + received.size());
+        QVERIFY2(verbose.first().endsWith("register tx 14: 05 64 08 00 46 F7 1C 06 00 00 00 00 8A 47"),
+                 verbose.first().constData());
+    }
+
+    void respondAnswersPollsUntilTerminated()
+    {
+        QProcess p;
+        p.setProcessEnvironment(quickEnvironment());
+        p.start(kCli, {"--port", pty(), "respond", "--add1", "5", "--day", "12"});
+        QVERIFY(p.waitForStarted());
+        // A poll sent before the responder has the port open goes unanswered: ask again.
+        sim::PollResult date;
+        for (int i = 0; i < 40 && date.answer.isEmpty(); ++i)
+            date = sim_->sendPoll({}, 250ms);
+        QVERIFY(date.ok());
+        QCOMPARE(date.day, 12);
+        sim::PollSpec report;
+        report.function = 10;
+        report.address = 7;
+        QVERIFY(sim_->sendPoll(report).ok());
+        QTRY_VERIFY(p.bytesAvailable() > 0 && QByteArray(p.peek(4096)).contains("--->   min:"));
+        p.terminate();
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0);
+        const QList<QByteArray> out = p.readAllStandardOutput().split('\n');
+        QVERIFY(out.contains("7,нитка 1  22>   f: 12.5"));
+        QVERIFY(out.contains("7  26>   f: 0.800000011920929"));
+        QVERIFY(p.readAllStandardError().contains(" polls received, "));
+    }
+
+    // The program finds the window's settings file beside itself.
+    void settingsFileBesideTheProgram()
+    {
+        QTemporaryDir programDir;
+        const QString program = programDir.filePath("tessavin-cli");
+        QVERIFY(QFile::copy(kCli, program));
+        const Run bare = run({"device", "ident"}, quickEnvironment(), program);
+        QCOMPARE(bare.code, 2);
+        QVERIFY2(bare.err.startsWith("tessavin-cli: no port given: use --port"), bare.err.constData());
+
+        QVERIFY(writeFile(programDir.filePath("log.log"),
+                          "[log]\nport=" + pty().toUtf8() + "\nbaud=38400\n[link]\nfast=true\n"));
+        const Run stored = run({"device", "ident"}, quickEnvironment(), program);
+        QCOMPARE(stored.code, 0);
+        QCOMPARE(stored.out, QByteArray("1234\n"));
+    }
+
+    void helpOnEveryLevel_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("firstLine");
+        QTest::newRow("--help") << QStringList{"--help"} << QByteArray("Usage: tessavin-cli [options] <command> [options]");
+        QTest::newRow("log --help") << QStringList{"log", "--help"} << QByteArray("Usage: tessavin-cli log <command> [options]");
+        QTest::newRow("-h archive read") << QStringList{"-h", "archive", "read"}
+                                         << QByteArray("Usage: tessavin-cli archive read [options]");
+        QTest::newRow("config download --help") << QStringList{"config", "download", "--help"}
+                                                << QByteArray("Usage: tessavin-cli config download [options] FILE");
+        QTest::newRow("--version") << QStringList{"--version"} << QByteArray("tessavin-cli " TESSAVIN_VERSION);
+    }
+
+    void helpOnEveryLevel()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, firstLine);
+        const Run r = run(arguments);
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out.left(r.out.indexOf('\n')), firstLine);
+        QCOMPARE(r.err, QByteArray());
+    }
+
+    void portsAreListed()
+    {
+        const Run r = run({"ports", "--format", "jsonl"});
+        QCOMPARE(r.code, 0);
+        for (const QByteArray& line : r.out.split('\n'))
+            QVERIFY(line.isEmpty() || QJsonDocument::fromJson(line).object().contains("path"));
+
+        // The by-id links resolve to their devices.
+        QVERIFY(QDir(dir_.path()).mkpath("dev") && QDir(dir_.path()).mkpath("by-id"));
+        QVERIFY(writeFile(file("dev/ttyUSB0"), "") && writeFile(file("dev/ttyACM1"), ""));
+        QVERIFY(QFile::link("../dev/ttyUSB0", file("by-id/usb-FTDI_FT232R_A1-if00-port0")));
+        QVERIFY(QFile::link("../dev/ttyACM1", file("by-id/usb-Arduino_Uno_75-if00")));
+        const QMap<QString, QString> stable = StableDevicePaths(file("by-id"));
+        QCOMPARE(stable.value(QFileInfo(file("dev/ttyUSB0")).canonicalFilePath()),
+                 file("by-id/usb-FTDI_FT232R_A1-if00-port0"));
+        QCOMPARE(stable.value(QFileInfo(file("dev/ttyACM1")).canonicalFilePath()), file("by-id/usb-Arduino_Uno_75-if00"));
+        QCOMPARE(stable.size(), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(CliTest)
+#include "tst_cli.moc"

@@ -1,0 +1,117 @@
+// The Debian package as a user gets it: cpack builds it from this build tree,
+// dpkg-deb unpacks it into a temporary root, and the programs there run: every
+// one prints the same version, and the window starts on its demo controller.
+#include "tessavin_version.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// Runs a program to its end; on failure the message carries its output.
+bool run(const QString& program, const QStringList& arguments, QString* message, int timeoutMs = 120000,
+         const QString& workingDirectory = {})
+{
+    QProcess process;
+    process.setWorkingDirectory(workingDirectory);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    const bool ok = process.waitForFinished(timeoutMs) && process.exitStatus() == QProcess::NormalExit
+        && process.exitCode() == 0;
+    if (!ok)
+        *message = QStringLiteral("%1 %2 failed:\n%3")
+                       .arg(program, arguments.join(QLatin1Char(' ')), QString::fromLocal8Bit(process.readAll()));
+    return ok;
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestPackage : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    QString root_; // the unpacked package
+
+    QString installed(const char* path) const { return root_ + QLatin1Char('/') + QLatin1String(path); }
+
+private slots:
+    void initTestCase()
+    {
+        const QString cpack = QStringLiteral(TESSAVIN_CPACK_COMMAND);
+        for (const char* tool : {"dpkg-deb", "dpkg-shlibdeps", "file"})
+            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+                QSKIP(qPrintable(QStringLiteral("%1 is not installed (scripts/deps installs it)").arg(tool)));
+        if (!QFileInfo(cpack).isExecutable())
+            QSKIP("cpack is not installed");
+        QVERIFY(dir_.isValid());
+
+        QString message;
+        const QString out = dir_.filePath(QStringLiteral("out"));
+        QVERIFY2(run(cpack, {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("-B"), out}, &message, 120000,
+                     QStringLiteral(TESSAVIN_BUILD_DIR)),
+                 qPrintable(message));
+        const QStringList debs =
+            QDir(out).entryList({QStringLiteral("tessavin_" TESSAVIN_VERSION "_*.deb")}, QDir::Files);
+        QCOMPARE(debs.size(), 1);
+        root_ = dir_.filePath(QStringLiteral("root"));
+        QVERIFY2(run(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), QDir(out).filePath(debs.first()), root_}, &message),
+                 qPrintable(message));
+    }
+
+    void installsAMenuEntryWithItsIcon()
+    {
+        const QByteArray entry = contents(installed("usr/share/applications/tessavin.desktop"));
+        QVERIFY(entry.contains("\nExec=tessavin\n"));
+        QVERIFY(entry.contains("\nIcon=tessavin\n"));
+        for (const char* icon : {"usr/share/icons/hicolor/scalable/apps/tessavin.svg",
+                                 "usr/share/icons/hicolor/48x48/apps/tessavin.png",
+                                 "usr/share/icons/hicolor/256x256/apps/tessavin.png"})
+            QVERIFY2(QFileInfo(installed(icon)).size() > 0, icon);
+        QVERIFY(contents(installed("usr/share/metainfo/tessavin.metainfo.xml"))
+                    .contains("<release version=\"" TESSAVIN_VERSION "\""));
+        QVERIFY(contents(installed("usr/share/doc/tessavin/copyright")).contains("\nLicense: Expat\n"));
+    }
+
+    void everyProgramPrintsTheOneVersion()
+    {
+        const QStringList programs = QDir(installed("usr/bin")).entryList(QDir::Files);
+        QCOMPARE(programs, (QStringList{"tessavin", "tessavin-cli", "tessavin-sim"}));
+        for (const QString& name : programs) {
+            QProcess program;
+            program.start(installed("usr/bin/") + name, {QStringLiteral("--version")});
+            QVERIFY(program.waitForFinished(10000));
+            QCOMPARE(program.exitCode(), 0);
+            QCOMPARE(QString::fromLocal8Bit(program.readAllStandardOutput()),
+                     name + QStringLiteral(" " TESSAVIN_VERSION "\n"));
+        }
+    }
+
+    void theWindowRunsItsDemo()
+    {
+        QProcess window;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("TMPDIR"), dir_.path()); // the demo's settings folder goes into ours
+        window.setProcessEnvironment(env);
+        window.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        window.start(installed("usr/bin/tessavin"), {QStringLiteral("--demo")});
+        QVERIFY(window.waitForStarted());
+        QVERIFY2(!window.waitForFinished(1000), "the window ended within a second");
+        window.terminate();
+        QVERIFY(window.waitForFinished(5000));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPackage)
+#include "tst_package.moc"
