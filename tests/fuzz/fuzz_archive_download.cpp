@@ -1,16 +1,18 @@
 // The archive download as its handler runs it, against a far end that answers
 // from the input: the begin request, the newest index, then the record loop of
-// the chosen stretch with any offset from UTC. Checked:
+// the chosen stretch with any offset from UTC, asked to stop (as the
+// command-line tool may ask) before a request the input names. Checked:
 //  - the begin value is the word of a valid reply with two payload bytes, else 0;
 //  - the loop asks for exactly the slots of the stretch (each index past 1000
 //    stands for its slot), or for the One choice's index alone, letting window
-//    events run before each request;
-//  - each record line holds its index and the payload's first ten bytes, the
+//    events run and asking whether to stop before each request;
+//  - each record line holds its index, the payload's first ten bytes and the
 //    stamp moved by the offset (worked out with QDateTime here), as the C
 //    library prints them;
 //  - the loop ends at the first failed read (TooShort for a payload under ten
-//    bytes), at an impossible time or date of a dated record, or after the One
-//    choice's record with its value truncated toward zero.
+//    bytes), at an impossible time or date of a dated record, after the One
+//    choice's record with its value truncated toward zero, or when asked to
+//    stop, before the next request.
 #include "fuzz_peer.h"
 
 #include "archive.h"
@@ -82,6 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     plan.indexCount = in.i32();
     plan.oneIndex = in.i32();
     plan.utcOffsetSeconds = in.i32() % (3 * 86400);
+    const int stopAt = in.byte(); // asked for the stopAt-th time, the loop is told to stop; 0: never
 
     Peer peer(in, RegisterReplyFromInput);
     Session& s = peer.session();
@@ -115,9 +118,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // ---- the record loop ----
     int eventsRun = 0;
+    int stopAsked = 0;
     std::vector<ArchiveLine> lines;
     ArchiveEvents events;
     events.processMessages = [&] { ++eventsRun; };
+    if (stopAt != 0)
+        events.stopRequested = [&] {
+            FUZZ_CHECK(stopAsked == eventsRun - 1); // after the events have run
+            return ++stopAsked == stopAt;
+        };
     events.line = [&](const ArchiveLine& line) { lines.push_back(line); };
     const ArchiveOutcome outcome = ReadArchiveRecords(s, newest, plan, events);
 
@@ -131,6 +140,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::optional<std::string> oneValue;
     long long idx = range.start;
     for (int i = 0; i < range.count; ++i, ++idx) {
+        if (i + 1 == stopAt) {
+            end = ArchiveEnd::Stopped;
+            break;
+        }
         if (one)
             idx = plan.oneIndex;
         else if (idx > kArchiveLastIndex)
@@ -167,6 +180,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(shown < lines.size());
         const ArchiveLine& line = lines[shown++];
         FUZZ_CHECK(line.index == idx);
+        const ArchiveRecord& r = line.record;
+        FUZZ_CHECK(r.yearByte == At(record, 0) && r.month == At(record, 1) && r.day == At(record, 2)
+                   && r.hour == At(record, 3) && r.minute == At(record, 4) && r.second == At(record, 5));
+        FUZZ_CHECK(std::bit_cast<std::uint32_t>(r.value) == std::bit_cast<std::uint32_t>(v));
+        const ArchiveStamp& st = line.stamp;
+        FUZZ_CHECK(st.year == stamp.stamp.year && st.month == stamp.stamp.month && st.day == stamp.stamp.day
+                   && st.hour == stamp.stamp.hour && st.minute == stamp.stamp.minute && st.second == stamp.stamp.second);
         FUZZ_CHECK(line.memoLine == printed("%5d %4d:%2.2d:%2.2d %2.2d:%2.2d:%2.2d:  %6.3f\n", stamp.stamp, v, line.index));
         FUZZ_CHECK(line.fileLine == printed("%4d:%2.2d:%2.2d %2.2d:%2.2d:%2.2d:  %6.3f\r\n", stamp.stamp, v, std::nullopt));
     }
@@ -175,7 +195,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(outcome.lastIndex == lastIndex);
     FUZZ_CHECK(outcome.linesRead == static_cast<int>(shown) && lines.size() == shown);
     FUZZ_CHECK(outcome.oneValue == oneValue);
-    FUZZ_CHECK(eventsRun == attempts);
+    FUZZ_CHECK(eventsRun == attempts + (end == ArchiveEnd::Stopped ? 1 : 0));
     FUZZ_CHECK(peer.sends() == 1 + attempts);
     return 0;
 }

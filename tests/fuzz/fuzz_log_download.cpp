@@ -9,7 +9,8 @@
 //    wrapping from capacity - 1 to 0; for a ring as a controller keeps it they
 //    are the newest slots, each once;
 //  - every record shown is the presentation of its reply's payload, in order,
-//    '>' records reported with their ordinal, progress after each record;
+//    with the payload and its index, '>' records reported with their ordinal,
+//    progress after each record;
 //  - the loop ends at the first failed record with its error and index, and
 //    Stop ends it before the next request (the request under way completes);
 //  - the file holds exactly what was shown, each record as its file bytes.
@@ -179,6 +180,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(read < static_cast<int>(shown.size()));
         const LogLine& got = shown[static_cast<std::size_t>(read)];
         FUZZ_CHECK(got.line == line.line && got.fileBytes == line.fileBytes && got.marked == line.marked);
+        FUZZ_CHECK(got.record == payload && got.index == index);
         FUZZ_CHECK(progress[static_cast<std::size_t>(read)] == std::make_pair(i + 1, span.count));
         if (line.marked)
             expectedOrdinals.push_back(i + 1);

@@ -301,14 +301,18 @@ void logDownloads()
 
 void archiveDownloads()
 {
-    // choice, typed N, one-record index, offset from UTC in seconds, then the replies.
-    const auto head = [](int choice, int n, int one, int offset) { return u8(choice) + i32(n) + i32(one) + i32(offset); };
+    // choice, typed N, one-record index, offset from UTC in seconds, the request
+    // before which the loop is asked to stop (0: never), then the replies.
+    const auto head = [](int choice, int n, int one, int offset, int stop = 0) {
+        return u8(choice) + i32(n) + i32(one) + i32(offset) + u8(stop);
+    };
     const QByteArray worked = QByteArray::fromHex("18 03 05 0E 07 09 00 00 48 41");
     QByteArray ten;
     for (int i = 0; i < 10; ++i)
         ten += registerReply(worked);
     // Begin 3: newest 2; the newest 10 are 994 to 1000, then 0 to 2.
     seed("fuzz_archive_download", QStringLiteral("last10-begin3-plus3h"), head(1, 0, 0, 3 * 3600) + word(3) + ten);
+    seed("fuzz_archive_download", QStringLiteral("last10-stop-before-fourth"), head(1, 0, 0, 0, 4) + word(3) + ten);
     seed("fuzz_archive_download", QStringLiteral("one-291-minus5h"), head(5, 0, 291, -5 * 3600) + word(3) + registerReply(worked));
     seed("fuzz_archive_download", QStringLiteral("index2500-new-year"),
          head(4, 2500, 0, 3 * 3600) + word(0) + registerReply(QByteArray::fromHex("18 0C 1F 17 1E 00 00 00 48 41"))
