@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace tessavin {
 
@@ -240,30 +241,30 @@ SerialLink::Received SerialLink::ReceiveReply(LinkKind link, std::uint8_t* buf, 
             return received;
         }
     }
-    QByteArray trailing;
+    // An echo of the frame just sent takes no room from the reply behind it:
+    // the bytes are taken with room for both, and the echo is dropped before
+    // the capacity applies.
+    const auto echo = static_cast<std::size_t>(lastSent_.size());
+    std::vector<std::uint8_t> came(capacity + echo);
+    std::size_t total = 0;
     std::optional<std::size_t> end;
     if (fastReplies_ && link == LinkKind::Register && endRule)
-        end = readUntilStatedEnd(buf, capacity, received.count, endRule);
+        end = readUntilStatedEnd(came.data(), came.size(), total, endRule);
     else
-        readUntilIdle(buf, capacity, received.count);
-    if (end && received.count > *end) {
-        trailing = QByteArray(reinterpret_cast<const char*>(buf + *end), static_cast<qsizetype>(received.count - *end));
-        std::fill(buf + *end, buf + received.count, std::uint8_t{0});
-        received.count = *end;
-    }
-    const QByteArray raw(reinterpret_cast<const char*>(buf), static_cast<qsizetype>(received.count));
-    const auto echo = static_cast<std::size_t>(lastSent_.size());
-    if (echo > 0 && received.count > echo && raw.startsWith(lastSent_)) {
-        std::copy(buf + echo, buf + received.count, buf);
-        // What the reply does not cover reads as zeros, as behind any short reply.
-        std::fill(buf + received.count - echo, buf + received.count, std::uint8_t{0});
-        received.count -= echo;
-    }
+        readUntilIdle(came.data(), came.size(), total);
+    const std::size_t count = end ? std::min(total, *end) : total;
+    const QByteArray raw(reinterpret_cast<const char*>(came.data()), static_cast<qsizetype>(count));
+    const std::size_t skip = echo > 0 && count > echo && raw.startsWith(lastSent_) ? echo : 0;
+    received.count = std::min(count - skip, capacity);
+    std::copy_n(came.begin() + static_cast<std::ptrdiff_t>(skip), received.count, buf);
+    // What the reply does not cover reads as zeros, as behind any short reply.
+    std::fill(buf + received.count, buf + std::min(total, capacity), std::uint8_t{0});
     received.error = check ? check(buf, received.count) : LinkError::None;
-    log_.received(link, raw, received.error);
+    log_.received(link, raw.left(static_cast<qsizetype>(skip + received.count)), received.error);
     if (end) {
-        if (!trailing.isEmpty())
-            log_.trailing(link, trailing);
+        if (total > count)
+            log_.trailing(link, QByteArray(reinterpret_cast<const char*>(came.data() + count),
+                                           static_cast<qsizetype>(total - count)));
         guardUntil_ = clock_->now() + timing_.guardGap(baud_);
         trailingLink_ = link;
     }

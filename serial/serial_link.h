@@ -103,8 +103,9 @@ public:
     //
     // A two-wire line echoes what was sent: when the bytes begin with an exact
     // copy of the frame just sent and more follow, the copy is the echo and the
-    // reply is what follows it. (An echo alone cannot be told from a reply that
-    // repeats the request, which a zero value can do; it is left as it came.)
+    // reply is what follows it, up to `capacity` bytes of it (the echo takes no
+    // room). (An echo alone cannot be told from a reply that repeats the
+    // request, which a zero value can do; it is left as it came.)
     //
     // With fast replies on, a register reply given an end rule ends as soon as
     // the length its first bytes state has arrived. A leading exact copy of the

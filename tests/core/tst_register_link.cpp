@@ -297,6 +297,32 @@ private slots:
         QCOMPARE(alone.value, std::uint16_t(0));
     }
 
+    // The echo takes no room from the reply behind it: a reply that fills the
+    // buffer is read whole, and behind the echo of a request that fills the
+    // buffer itself the reply is still found.
+    void echoTakesNoRoomFromTheReply()
+    {
+        test::MemoryLink m;
+        FrameBuffer& frame = m.session.frame;
+        const QByteArray largest = reply(QByteArray(990, 'z'));
+        std::size_t length = BuildRegRequest(frame, reg::kLogRecord, 1, 1);
+        m.port->script({frameBytes(frame, length) + largest});
+        const auto block = RegReadBlock(m.session.link, frame, length);
+        QCOMPARE(block.error, LinkError::None);
+        QCOMPARE(block.value, std::size_t{990});
+        QCOMPARE(frameBytes(frame, 990), QByteArray(990, 'z'));
+
+        const QByteArray script(static_cast<qsizetype>(kRegMaxData), 's');
+        length = BuildRegDataRequest(frame, reg::kScriptDown, reinterpret_cast<const std::uint8_t*>(script.constData()),
+                                     kRegMaxData);
+        QCOMPARE(length, kFrameBufferSize);
+        const QByteArray word = hex("05 64 06 00 42 97 1C 06 23 01 3F 45");
+        m.port->script({frameBytes(frame, length) + word});
+        const auto raw = RegExchangeRaw(m.session.link, frame, length);
+        QCOMPARE(raw.value, std::size_t(12));
+        QCOMPARE(frameBytes(frame, 12), word);
+    }
+
     void blockMoveKeepsTheRestOfTheReply()
     {
         const QByteArray record("<2024/01/02 03:04:05 power on");

@@ -213,6 +213,165 @@ void controllerRuns()
              + u8(0) + u8(0) + reg(reg::kLogCount));
 }
 
+// ---- the exchange targets: what the far end (fuzz_peer.h) answers to each frame ----
+
+// How a reply arrives: at once and whole (0), or the first part `delay` ms after
+// the frame and the rest in `parts` parts cut at `cuts`, each `gap` ms after the last.
+QByteArray arrival(int delay = 0, const QList<int>& cuts = {}, int gap = 0)
+{
+    QByteArray out = u8((delay ? 2 : 0) | (static_cast<int>(cuts.size()) << 2)) + (delay ? u16(delay) : QByteArray());
+    for (const int cut : cuts)
+        out += u16(cut);
+    for (int i = 0; i < cuts.size(); ++i)
+        out += u8(gap);
+    return out;
+}
+
+// The far end's kinds of reply (fuzz_peer.h): 0 silence, 3 any bytes, 4 behind
+// an echo, 8 the device goes away, 10 well-formed, 11 well-formed and then the
+// device goes away.
+enum Kind { kSilence = 0, kRaw = 3, kEcho = 4, kVanish = 8, kGood = 10, kGoneAfter = 11 };
+
+// A well-formed register reply carrying `payload`; one of 255 bytes or more is
+// a run of `fill`.
+QByteArray registerReply(const QByteArray& payload, int kind = kGood, const QByteArray& how = arrival())
+{
+    const QByteArray contents = payload.size() < 255 ? chunk(payload) : u8(255) + u16(static_cast<int>(payload.size())) + payload.left(1);
+    return u8(kind) + contents + how;
+}
+QByteArray silence() { return u8(kSilence); }
+QByteArray word(int v) { return registerReply(u16(v)); }
+
+void registerReads()
+{
+    // frame fill; then per round: operation (0 exchange, 1 raw, 2 word, 3 long,
+    // 4 float, 5 block; +128 a data request), command, index and count (or the
+    // data's length and first byte), the reply.
+    const auto plain = [](int op, std::uint8_t command, int index = 0, int count = 0) {
+        return u8(op) + u8(command) + u16(index) + u16(count);
+    };
+    seed("fuzz_register_reads", QStringLiteral("count-291"), u8(0) + plain(2, reg::kLogCount) + word(291));
+    seed("fuzz_register_reads", QStringLiteral("pressure-1.5-long-float"),
+         u8(0xEE) + plain(3, reg::kPressure) + registerReply(f32(1.5f)) + plain(4, reg::kPressure) + registerReply(f32(1.5f)));
+    seed("fuzz_register_reads", QStringLiteral("record-block-then-raw"),
+         u8(0x77) + plain(5, reg::kLogRecord, 7, 1) + registerReply("<2024/01/02 03:04:05 power on")
+             + plain(1, reg::kLogRecord, 8, 1) + registerReply("<2024/01/02 03:04:06 x"));
+    seed("fuzz_register_reads", QStringLiteral("largest-block"), u8(0) + plain(5, reg::kLogRecord, 1, 1) + registerReply(QByteArray(990, 'z')));
+    seed("fuzz_register_reads", QStringLiteral("oversized-block"), u8(0) + plain(5, reg::kLogRecord, 1, 1) + registerReply(QByteArray(1090, 'y')));
+    seed("fuzz_register_reads", QStringLiteral("empty-payload-word"), u8(0) + plain(2, reg::kLogCount) + registerReply({}));
+    seed("fuzz_register_reads", QStringLiteral("echo-count"), u8(0) + plain(2, reg::kLogCount) + registerReply(u16(291), kEcho));
+    seed("fuzz_register_reads", QStringLiteral("split-late-count"),
+         u8(0) + plain(2, reg::kLogCount) + registerReply(u16(291), kGood, arrival(12900, {3, 7}, 59)));
+    seed("fuzz_register_reads", QStringLiteral("silence-vanish-closed"),
+         u8(0) + plain(2, reg::kLogCount) + silence() + plain(0, reg::kLogClear) + u8(kVanish) + u16(500) + plain(2, reg::kLogCount));
+    // The count comes, then the device goes away 21 ms after it: the next request finds no port.
+    seed("fuzz_register_reads", QStringLiteral("count-then-gone"),
+         u8(0) + plain(2, reg::kLogCount) + registerReply(u16(291), kGoneAfter, arrival() + u8(20)) + plain(2, reg::kLogCount));
+    seed("fuzz_register_reads", QStringLiteral("script-down-986"), u8(0) + u8(128 + 1) + u8(reg::kScriptDown) + u16(986) + u8('s') + word(0));
+}
+
+void logDownloads()
+{
+    // capacity asked (1), choice, typed number, Stop moment (0: never), then the replies.
+    const auto head = [](int ask, int choice, int number, std::uint32_t stop = 0) {
+        return u8(ask) + u8(choice) + i32(number) + i32(static_cast<std::int32_t>(stop));
+    };
+    QList<QByteArray> records;
+    for (const QByteArray& record : sim::DefaultLogRecords(5, 60))
+        records << registerReply(record);
+    const auto first = [&](int n) { return records.mid(0, n).join(); };
+    // Count 5, begin 5, the newest 10: all five, 0 to 4.
+    seed("fuzz_log_download", QStringLiteral("last10-c5"), head(0, 1, 0) + word(5) + word(5) + first(5));
+    // Capacity 5, a full ring at begin 1, the newest 3: slots 3, 4 and 0.
+    seed("fuzz_log_download", QStringLiteral("index3-full-ring-wraps"), head(1, 4, 3) + word(5) + word(5) + word(1) + first(3));
+    seed("fuzz_log_download", QStringLiteral("one-7"), head(0, 5, 7) + word(150) + word(150) + registerReply(">2024/01/02 03:04:05 AT+X\r"));
+    // The second record's reply has a payload byte changed: one shown, the loop ends.
+    seed("fuzz_log_download", QStringLiteral("second-record-garbled"),
+         head(0, 1, 0) + word(5) + word(5) + registerReply("<2024/01/02 03:04:05 a")
+             + registerReply("<2024/01/02 03:04:05 b", 1, u16(9) + u8(1) + arrival()));
+    // Each exchange takes 70 ms; Stop at 301 ms, while the third record is under way: three shown.
+    seed("fuzz_log_download", QStringLiteral("stop-at-301ms"), head(0, 1, 0, 300) + word(5) + word(5) + first(5));
+    // Stop in the 33rd run of window events: the one right before the second
+    // record request, after the Stop flag was last read. One shown.
+    seed("fuzz_log_download", QStringLiteral("stop-in-events-before-second-record"),
+         head(0, 1, 0, 0x80000000u | 33) + word(5) + word(5) + first(5));
+    seed("fuzz_log_download", QStringLiteral("count-silent"), head(0, 1, 0) + silence() + word(5) + first(5));
+    seed("fuzz_log_download", QStringLiteral("record-empty-payload"), head(0, 1, 0) + word(2) + word(2) + registerReply({}));
+}
+
+void archiveDownloads()
+{
+    // choice, typed N, one-record index, offset from UTC in seconds, the request
+    // before which the loop is asked to stop (0: never), then the replies.
+    const auto head = [](int choice, int n, int one, int offset, int stop = 0) {
+        return u8(choice) + i32(n) + i32(one) + i32(offset) + u8(stop);
+    };
+    const QByteArray worked = QByteArray::fromHex("18 03 05 0E 07 09 00 00 48 41");
+    QByteArray ten;
+    for (int i = 0; i < 10; ++i)
+        ten += registerReply(worked);
+    // Begin 3: newest 2; the newest 10 are 994 to 1000, then 0 to 2.
+    seed("fuzz_archive_download", QStringLiteral("last10-begin3-plus3h"), head(1, 0, 0, 3 * 3600) + word(3) + ten);
+    seed("fuzz_archive_download", QStringLiteral("last10-stop-before-fourth"), head(1, 0, 0, 0, 4) + word(3) + ten);
+    seed("fuzz_archive_download", QStringLiteral("one-291-minus5h"), head(5, 0, 291, -5 * 3600) + word(3) + registerReply(worked));
+    seed("fuzz_archive_download", QStringLiteral("index2500-new-year"),
+         head(4, 2500, 0, 3 * 3600) + word(0) + registerReply(QByteArray::fromHex("18 0C 1F 17 1E 00 00 00 48 41"))
+             + registerReply(QByteArray::fromHex("00 02 1F 19 3C 00 CD CC FC C0")) + ten.left(ten.size() / 5));
+    seed("fuzz_archive_download", QStringLiteral("nine-byte-payload"), head(1, 0, 0, 0) + word(3) + registerReply(worked.left(9)));
+    seed("fuzz_archive_download", QStringLiteral("hour-24"), head(1, 0, 0, 0) + word(3) + registerReply(QByteArray::fromHex("18 03 05 18 00 00 00 00 48 41")));
+    seed("fuzz_archive_download", QStringLiteral("day-0-across-midnight"),
+         head(1, 0, 0, -3600) + word(3) + registerReply(QByteArray::fromHex("18 03 00 00 10 00 00 00 48 41")));
+}
+
+// A configuration reply (fuzz_peer.h kind 10): unit 01, result 00, the chunk.
+QByteArray configReply(const QByteArray& data, int kind = kGood, const QByteArray& how = arrival())
+{
+    return u8(kind) + u8(0) + chunk(data) + how;
+}
+// The same with a counting run of n bytes from `first`.
+QByteArray configRun(int n, int first) { return u8(kGood) + u8(4) + u8(n) + u8(first) + arrival(); }
+
+void configTransfers()
+{
+    // mode (0 upload, 1 test configuration upload, 2 download), bytes for the
+    // reply checks, then (download) the text, then the replies.
+    const QByteArray noCheck = u8(0);
+    const QByteArray ok = configReply({});
+    const QByteArray text = "{\n  \"name\": \"" + QByteArray(220, 'q') + "\"\n}\n";
+    seed("fuzz_config_transfer", QStringLiteral("upload-100-100-37-0"),
+         u8(0) + noCheck + ok + configReply(text.mid(0, 100)) + configReply(text.mid(100, 100)) + configReply(text.mid(200)) + ok);
+    seed("fuzz_config_transfer", QStringLiteral("test-upload-behind-echo"),
+         u8(1) + noCheck + ok + configReply("{}", kEcho) + configReply({}, kEcho));
+    seed("fuzz_config_transfer", QStringLiteral("upload-chunk-announces-more"),
+         u8(0) + chunk(QByteArray::fromHex("00 01 5A")) + ok + u8(kRaw) + u16(32) + QByteArray::fromHex("01 00 1E")
+             + QByteArray(29, 'a') + arrival());
+    QByteArray full = u8(0) + noCheck + ok;
+    for (int i = 0; i < 196; ++i)
+        full += configRun(255, i);
+    seed("fuzz_config_transfer", QStringLiteral("upload-49999"), full + configRun(19, 7) + ok);
+    seed("fuzz_config_transfer", QStringLiteral("upload-does-not-fit"), full + configRun(20, 7));
+    seed("fuzz_config_transfer", QStringLiteral("download-41"),
+         u8(2) + noCheck + u8(0) + chunk("{\"a\": 1, \"b\": [1, 2, 3], \"c\": \"text\"}\r\n") + ok + ok + ok + ok);
+    seed("fuzz_config_transfer", QStringLiteral("download-next-00-00"),
+         u8(2) + noCheck + u8(0) + chunk(QByteArray(41, 'x')) + ok + u8(kRaw) + u16(2) + QByteArray(2, '\0') + arrival());
+    QByteArray longDownload = u8(2) + noCheck + u8(1) + u16(49999) + u8(32);
+    for (int i = 0; i < 1252; ++i)
+        longDownload += ok;
+    seed("fuzz_config_transfer", QStringLiteral("download-49999"), longDownload);
+    seed("fuzz_config_transfer", QStringLiteral("download-50000"), u8(2) + noCheck + u8(1) + u16(50000) + u8(32));
+}
+
+void scriptUps()
+{
+    // frame fill, then up to three read-backs and their replies.
+    seed("fuzz_script_up", QStringLiteral("one-byte-11"), u8(0) + registerReply("a"));
+    seed("fuzz_script_up", QStringLiteral("script-zero-inside"), u8(0x41) + registerReply(QByteArray("set 1\r\n\0run\r\n", 13)));
+    seed("fuzz_script_up", QStringLiteral("ten-bytes-then-silence"),
+         u8(0x41) + u8(kRaw) + u16(10) + QByteArray::fromHex("05 64 04 00 C3 56 0E 06 12 34") + arrival() + silence());
+    seed("fuzz_script_up", QStringLiteral("behind-echo"), u8(0) + registerReply("abc", kEcho));
+    seed("fuzz_script_up", QStringLiteral("longest"), u8(0) + registerReply(QByteArray(990, 's')));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -229,6 +388,11 @@ int main(int argc, char** argv)
     configTexts();
     scripts();
     controllerRuns();
+    registerReads();
+    logDownloads();
+    archiveDownloads();
+    configTransfers();
+    scriptUps();
     std::printf("%d seeds written under %s\n", written, argv[1]);
     return 0;
 }

@@ -1,0 +1,216 @@
+// The event-log download as the LOG button runs it, against a far end that
+// answers from the input: the capacity question (when ticked), the count and
+// begin questions, the span of the ticked choice and the record loop, with Stop
+// pressed at a moment the input names (of the clock, or a run of the window's
+// events). Checked:
+//  - each question sends its 14-byte request and stores the word of a valid
+//    reply whose payload holds two bytes, otherwise 0 with TooShort or the verdict;
+//  - the loop asks for exactly the indexes of the span, from its first one,
+//    wrapping from capacity - 1 to 0; for a ring as a controller keeps it they
+//    are the newest slots, each once;
+//  - every record shown is the presentation of its reply's payload, in order,
+//    with the payload and its index, '>' records reported with their ordinal,
+//    progress after each record;
+//  - the loop ends at the first failed record with its error and index, and
+//    Stop ends it before the next request (the request under way completes);
+//  - the file holds exactly what was shown, each record as its file bytes.
+#include "fuzz_peer.h"
+
+#include "event_log.h"
+#include "open_files.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <climits>
+#include <optional>
+#include <vector>
+
+using namespace tessavin;
+using namespace tessavin::fuzz;
+
+namespace {
+
+struct Verdict {
+    QByteArray received;
+    LinkError verdict = LinkError::None;
+};
+
+Verdict verdictOf(const PeerExchange* e)
+{
+    Verdict v;
+    v.received = e ? ExpectedReception(*e, kFrameBufferSize) : QByteArray();
+    v.verdict = v.received.isEmpty() ? ArrivalError(e) : ReferenceRegisterVerdict(v.received);
+    return v;
+}
+
+std::uint8_t questionCommand(LogQuestion q)
+{
+    switch (q) {
+    case LogQuestion::Capacity:
+        return 0x1D;
+    case LogQuestion::Count:
+        return 0x1C;
+    case LogQuestion::Begin:
+        break;
+    }
+    return 0x19;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    static QTemporaryDir folder;
+    const QString path = folder.path() + QStringLiteral("/log.txt");
+
+    Input in(data, size);
+    const bool askCapacity = in.byte() & 1;
+    const auto choice = static_cast<RecordChoice>(in.byte() % 6);
+    const int number = in.i32();
+    const std::uint32_t stopAt = in.u32();
+
+    Peer peer(in, RegisterReplyFromInput);
+    Session& s = peer.session();
+    const auto& exchanges = peer.exchanges();
+    // The frame of the n-th send, when it was written (never once the port is gone).
+    const auto exchange = [&](int send) {
+        return send < static_cast<int>(exchanges.size()) ? &exchanges[static_cast<std::size_t>(send)] : nullptr;
+    };
+
+    // Stop is pressed at a moment of the virtual clock (it then takes effect in
+    // a wait, during an exchange), or (top bit set) in the n-th run of the
+    // window's events, wherever that falls. What counts is how many requests
+    // had been sent (or, with the port open, written) when it was pressed.
+    std::optional<int> sendsAtStop;
+    if (stopAt & 0x80000000u) {
+        s.link.setPump([&, pumps = 0u, at = stopAt & 0xFFFF]() mutable {
+            if (++pumps == at && s.link.isOpen()) {
+                s.stopFlag = 1;
+                sendsAtStop = static_cast<int>(exchanges.size());
+            }
+        });
+    } else if (stopAt != 0) {
+        peer.clock().at(std::chrono::milliseconds(1 + stopAt % 400000), [&] {
+            s.stopFlag = 1;
+            sendsAtStop = peer.sends();
+        });
+    }
+
+    // ---- the questions ----
+    s.stopFlag = 0;
+    std::vector<LogQuestion> questions;
+    if (askCapacity)
+        questions.push_back(LogQuestion::Capacity);
+    else
+        s.capacity = kDefaultLogCapacity;
+    questions.push_back(LogQuestion::Count);
+    questions.push_back(LogQuestion::Begin);
+    for (std::size_t q = 0; q < questions.size(); ++q) {
+        const auto answer = AskLogQuestion(s, questions[q]);
+        FUZZ_CHECK(peer.sends() == static_cast<int>(q) + 1);
+        const PeerExchange* e = exchange(static_cast<int>(q));
+        if (e)
+            FUZZ_CHECK(e->request == RegisterRequest(questionCommand(questions[q]), 0, 0));
+        const Verdict v = verdictOf(e);
+        LinkError error = v.verdict;
+        int value = 0;
+        if (error == LinkError::None) {
+            if (RegisterPayload(v.received).size() < 2)
+                error = LinkError::TooShort;
+            else
+                value = At(v.received, 8) | (At(v.received, 9) << 8);
+        }
+        FUZZ_CHECK(answer.error == error && answer.value == value);
+        const int stored = questions[q] == LogQuestion::Capacity ? s.capacity
+            : questions[q] == LogQuestion::Count                 ? s.count
+                                                                 : s.begin;
+        FUZZ_CHECK(stored == value);
+    }
+    const int asked = static_cast<int>(questions.size());
+
+    // ---- the record loop ----
+    const LogSpan span = ChooseLogSpan(choice, number, s.begin, s.count, s.capacity);
+    OutputFile file;
+    FUZZ_CHECK(file.create(path));
+    std::vector<LogLine> shown;
+    std::vector<int> ordinals;
+    std::vector<std::pair<int, int>> progress;
+    LogRecordSink sink;
+    sink.show = [&](const LogLine& line) { shown.push_back(line); };
+    sink.marked = [&](int ordinal) { ordinals.push_back(ordinal); };
+    sink.progress = [&](int done, int total) { progress.emplace_back(done, total); };
+    const LogLoopResult result = RunLogRecordLoop(s, span, s.capacity, sink, &file);
+    file.close();
+
+    // The walk the loop should have made. Stop pressed while the a-th record
+    // request was under way lets that one complete and no other start.
+    const int stopBefore = sendsAtStop ? std::max(0, *sendsAtStop - asked) : INT_MAX;
+    LogLoopEnd end = LogLoopEnd::Completed;
+    LinkError error = LinkError::None;
+    int failedIndex = -1;
+    int attempts = 0;
+    int read = 0;
+    QByteArray fileBytes;
+    std::vector<int> expectedOrdinals;
+    std::vector<long long> indexes;
+    long long index = span.first;
+    for (int i = 0; i < span.count; ++i) {
+        if (i >= stopBefore) {
+            end = LogLoopEnd::Stopped;
+            break;
+        }
+        if (index == s.capacity)
+            index = 0;
+        indexes.push_back(index);
+        ++attempts;
+        const PeerExchange* e = exchange(asked + i);
+        if (e)
+            FUZZ_CHECK(e->request == RegisterRequest(0x1A, static_cast<std::uint16_t>(index & 0xFFFF), 1));
+        const Verdict v = verdictOf(e);
+        const QByteArray payload = v.verdict == LinkError::None ? RegisterPayload(v.received) : QByteArray();
+        const LinkError why = v.verdict != LinkError::None ? v.verdict : payload.isEmpty() ? LinkError::TooShort : LinkError::None;
+        if (why != LinkError::None) {
+            end = LogLoopEnd::RecordFailed;
+            error = why;
+            failedIndex = static_cast<int>(index);
+            break;
+        }
+        const LogLine line = PresentLogRecord(bytesOf(payload), static_cast<std::size_t>(payload.size()));
+        FUZZ_CHECK(read < static_cast<int>(shown.size()));
+        const LogLine& got = shown[static_cast<std::size_t>(read)];
+        FUZZ_CHECK(got.line == line.line && got.fileBytes == line.fileBytes && got.marked == line.marked);
+        FUZZ_CHECK(got.record == payload && got.index == index);
+        FUZZ_CHECK(progress[static_cast<std::size_t>(read)] == std::make_pair(i + 1, span.count));
+        if (line.marked)
+            expectedOrdinals.push_back(i + 1);
+        fileBytes += line.fileBytes;
+        ++read;
+        ++index;
+    }
+    FUZZ_CHECK(result.end == end);
+    FUZZ_CHECK(result.read == read && static_cast<int>(shown.size()) == read);
+    FUZZ_CHECK(static_cast<int>(progress.size()) == read);
+    FUZZ_CHECK(result.error == error && result.failedIndex == failedIndex);
+    FUZZ_CHECK(ordinals == expectedOrdinals);
+    FUZZ_CHECK(peer.sends() == asked + attempts);
+
+    QFile saved(path);
+    FUZZ_CHECK(saved.open(QIODevice::ReadOnly));
+    FUZZ_CHECK(saved.readAll() == fileBytes);
+
+    // A ring as a controller keeps it (full, or filled from slot 0 up to begin):
+    // the newest records, each slot once, all within the ring.
+    const int m = s.capacity, c = s.count, b = s.begin;
+    const bool consistent = m > 0 && b < m && (c == m || (c < m && b == c));
+    if (consistent && choice != RecordChoice::One) {
+        std::vector<bool> newest(static_cast<std::size_t>(m), false);
+        for (int k = 1; k <= span.count; ++k)
+            newest[static_cast<std::size_t>(((b - k) % m + m) % m)] = true;
+        for (const long long at : indexes) {
+            FUZZ_CHECK(at >= 0 && at < m && newest[static_cast<std::size_t>(at)]);
+            newest[static_cast<std::size_t>(at)] = false;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,182 @@
+// The register link's exchanges against a far end that answers from the input,
+// a few in a row on one session: plain and data requests, then RegExchange,
+// RegExchangeRaw or a word, long, float or block read. Checked after each:
+//  - the frame written is the request, byte for byte, once;
+//  - the error agrees with the reference verdict on what should have been
+//    received (the reply cut at 1000 bytes, and behind an echo of the request
+//    the bytes that follow it, so an echo changes no verdict), and the frame
+//    log records the reply with that verdict;
+//  - a value comes back only from a valid reply whose payload holds it, and it
+//    is the payload's; otherwise 0 and TooShort or the verdict;
+//  - the Frame buffer holds exactly the bytes received (and zeros where an echo
+//    was taken away); a block read then moves exactly the L - 4 payload bytes to
+//    its start; nothing beside the buffer in the session changes.
+#include "fuzz_peer.h"
+
+#include <bit>
+#include <vector>
+
+using namespace tessavin;
+using namespace tessavin::fuzz;
+
+namespace {
+
+enum class Op { Exchange, Raw, Word, Long, Float, Block };
+
+QByteArray bytesOf(const FrameBuffer& frame, std::size_t n)
+{
+    return QByteArray(reinterpret_cast<const char*>(frame.data()), static_cast<qsizetype>(n));
+}
+
+std::uint32_t le(const QByteArray& r, qsizetype at, int n)
+{
+    std::uint32_t v = 0;
+    for (int i = n - 1; i >= 0; --i)
+        v = (v << 8) | At(r, at + i);
+    return v;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    Input in(data, size);
+    Peer peer(in, RegisterReplyFromInput);
+    Session& s = peer.session();
+    // What lies behind the Frame buffer in the session is watched: a write past
+    // its end inside the session would land there first.
+    s.transfer.bytes.fill(0xA5);
+    s.frame.fill(in.byte()); // whatever an older exchange left
+
+    for (int round = 0; round < 8 && !in.empty(); ++round) {
+        const std::uint8_t how = in.byte();
+        const auto op = static_cast<Op>((how & 0x7F) % 6);
+        const std::uint8_t command = in.byte();
+        std::size_t length = 0;
+        if (how & 0x80) {
+            // A data request up to the buffer's end: its echo may fill the buffer.
+            const std::size_t n = in.u16() % (kRegMaxData + 1);
+            const std::uint8_t first = in.byte();
+            std::vector<std::uint8_t> bytes(n);
+            for (std::size_t i = 0; i < n; ++i)
+                bytes[i] = static_cast<std::uint8_t>(first + i);
+            length = BuildRegDataRequest(s.frame, command, bytes.data(), n);
+            FUZZ_CHECK(length == kRegRequestSize + n);
+        } else {
+            const std::uint16_t index = in.u16();
+            const std::uint16_t count = in.u16();
+            length = BuildRegRequest(s.frame, command, index, count);
+            FUZZ_CHECK(length == kRegRequestSize);
+            FUZZ_CHECK(bytesOf(s.frame, length) == RegisterRequest(command, index, count));
+        }
+        const FrameBuffer before = s.frame;
+        const QByteArray request = bytesOf(before, length);
+        const std::size_t written = peer.exchanges().size();
+
+        LinkError error = LinkError::None;
+        std::uint32_t value = 0;
+        switch (op) {
+        case Op::Exchange:
+            error = RegExchange(s.link, s.frame, length);
+            break;
+        case Op::Raw: {
+            const auto r = RegExchangeRaw(s.link, s.frame, length);
+            error = r.error;
+            value = static_cast<std::uint32_t>(r.value);
+            break;
+        }
+        case Op::Word: {
+            const auto r = RegReadWord(s.link, s.frame, length);
+            error = r.error;
+            value = r.value;
+            break;
+        }
+        case Op::Long: {
+            const auto r = RegReadLong(s.link, s.frame, length);
+            error = r.error;
+            value = static_cast<std::uint32_t>(r.value);
+            break;
+        }
+        case Op::Float: {
+            const auto r = RegReadFloat(s.link, s.frame, length);
+            error = r.error;
+            value = std::bit_cast<std::uint32_t>(r.value);
+            break;
+        }
+        case Op::Block: {
+            const auto r = RegReadBlock(s.link, s.frame, length);
+            error = r.error;
+            value = static_cast<std::uint32_t>(r.value);
+            break;
+        }
+        }
+
+        // One frame written, the request; none once the port is gone.
+        FUZZ_CHECK(peer.exchanges().size() <= written + 1);
+        const PeerExchange* e = peer.exchanges().size() > written ? &peer.exchanges().back() : nullptr;
+        if (e)
+            FUZZ_CHECK(e->request == request);
+        const QByteArray received = e ? ExpectedReception(*e, kFrameBufferSize) : QByteArray();
+        const LinkError verdict = received.isEmpty() ? ArrivalError(e) : ReferenceRegisterVerdict(received);
+
+        // The reply is logged as it came (up to the buffer's size at least), with the verdict.
+        FUZZ_CHECK(!peer.records().empty());
+        const FrameRecord& logged = peer.records().back();
+        FUZZ_CHECK(!logged.sent && logged.link == LinkKind::Register);
+        FUZZ_CHECK(logged.verdict && *logged.verdict == verdict);
+        if (e) {
+            FUZZ_CHECK(e->reply.startsWith(logged.bytes));
+            FUZZ_CHECK(logged.bytes.size() >= std::min<qsizetype>(e->reply.size(), kFrameBufferSize));
+        } else {
+            FUZZ_CHECK(logged.bytes.isEmpty());
+        }
+
+        // The buffer as received: the reply, zeros where an echo was taken away,
+        // then what was there before.
+        FrameBuffer expected = before;
+        std::copy(received.begin(), received.end(), expected.begin());
+        if (e) {
+            const auto raw = std::min<qsizetype>(e->reply.size(), kFrameBufferSize);
+            for (qsizetype i = received.size(); i < raw; ++i)
+                expected[static_cast<std::size_t>(i)] = 0;
+        }
+
+        const bool valid = verdict == LinkError::None;
+        const qsizetype payload = valid ? (At(received, 2) | (At(received, 3) << 8)) - 4 : -1;
+        const auto reading = [&](qsizetype need) {
+            if (!valid)
+                return verdict;
+            return payload < need ? LinkError::TooShort : LinkError::None;
+        };
+        switch (op) {
+        case Op::Exchange:
+            FUZZ_CHECK(error == (received.isEmpty() ? verdict : LinkError::None));
+            break;
+        case Op::Raw:
+            FUZZ_CHECK(error == (received.isEmpty() ? verdict : LinkError::None));
+            FUZZ_CHECK(value == static_cast<std::uint32_t>(received.size()));
+            break;
+        case Op::Word:
+            FUZZ_CHECK(error == reading(2));
+            FUZZ_CHECK(value == (error == LinkError::None ? le(received, 8, 2) : 0u));
+            break;
+        case Op::Long:
+        case Op::Float:
+            FUZZ_CHECK(error == reading(4));
+            FUZZ_CHECK(value == (error == LinkError::None ? le(received, 8, 4) : 0u));
+            break;
+        case Op::Block:
+            FUZZ_CHECK(error == reading(1));
+            FUZZ_CHECK(value == (error == LinkError::None ? static_cast<std::uint32_t>(payload) : 0u));
+            if (error == LinkError::None) {
+                const FrameBuffer asReceived = expected;
+                std::copy_n(asReceived.begin() + 8, payload, expected.begin());
+            }
+            break;
+        }
+        FUZZ_CHECK(s.frame == expected);
+        FUZZ_CHECK(std::all_of(s.transfer.bytes.begin(), s.transfer.bytes.begin() + 2 * kFrameBufferSize,
+                               [](std::uint8_t b) { return b == 0xA5; }));
+    }
+    return 0;
+}

@@ -1,0 +1,58 @@
+// Up script against a far end that answers from the input, a few times on one
+// session. Checked each time:
+//  - the read-back request is sent, 14 bytes;
+//  - fewer than 11 bytes received fail: TooShort, or why nothing came, and no
+//    file is written;
+//  - otherwise the script is exactly the received bytes 8 to n - 3 (checksums
+//    not looked at), the shown text is the script up to its first zero byte,
+//    and the file holds the script.
+#include "fuzz_peer.h"
+
+#include "script_transfer.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+using namespace tessavin;
+using namespace tessavin::fuzz;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    static QTemporaryDir folder;
+    const QString path = folder.path() + QStringLiteral("/up.log");
+
+    Input in(data, size);
+    Peer peer(in, RegisterReplyFromInput);
+    Session& s = peer.session();
+    s.frame.fill(in.byte()); // whatever an older exchange left
+    for (int round = 0; round < 3 && !in.empty(); ++round) {
+        QFile::remove(path);
+        const std::size_t written = peer.exchanges().size();
+        const ScriptUpResult result = ReadScriptBack(s, path);
+
+        FUZZ_CHECK(peer.exchanges().size() <= written + 1);
+        const PeerExchange* e = peer.exchanges().size() > written ? &peer.exchanges().back() : nullptr;
+        if (e)
+            FUZZ_CHECK(e->request == RegisterRequest(0x0E, 0, 0));
+        const QByteArray received = e ? ExpectedReception(*e, kFrameBufferSize) : QByteArray();
+        const auto n = received.size();
+        FUZZ_CHECK(result.received == static_cast<std::size_t>(n));
+        if (n < 11) {
+            FUZZ_CHECK(!result.ok);
+            FUZZ_CHECK(result.error == (n == 0 ? ArrivalError(e) : LinkError::TooShort));
+            FUZZ_CHECK(result.script.isEmpty() && result.shown.isEmpty() && !result.saved);
+            FUZZ_CHECK(!QFile::exists(path));
+            continue;
+        }
+        const QByteArray script = received.mid(8, n - 10);
+        FUZZ_CHECK(result.ok && result.error == LinkError::None);
+        FUZZ_CHECK(result.script == script);
+        const qsizetype zero = script.indexOf('\0');
+        FUZZ_CHECK(result.shown == (zero < 0 ? script : script.left(zero)));
+        FUZZ_CHECK(result.saved && result.fileError.isEmpty());
+        QFile file(path);
+        FUZZ_CHECK(file.open(QIODevice::ReadOnly));
+        FUZZ_CHECK(file.readAll() == script);
+    }
+    return 0;
+}
