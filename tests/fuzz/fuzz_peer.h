@@ -257,8 +257,10 @@ private:
             return frame + good_(frame, in_);
         case 5: // any bytes behind an echo
             return frame + in_.chunk();
-        case 6: // followed by more bytes
-            return good_(frame, in_) + in_.chunk();
+        case 6: { // followed by more bytes (the reply read from the input first)
+            const QByteArray r = good_(frame, in_);
+            return r + in_.chunk();
+        }
         case 7: { // padded to a length that may run past the buffer
             const QByteArray r = good_(frame, in_);
             const qsizetype to = in_.u16() % 1300;
@@ -335,10 +337,12 @@ inline QByteArray RegisterReplyFromInput(const QByteArray& request, Input& in)
 {
     QByteArray payload;
     const std::uint8_t n = in.byte();
-    if (n == 255)
-        payload = QByteArray(in.u16() % 1100, static_cast<char>(in.byte()));
-    else
+    if (n == 255) {
+        const qsizetype length = in.u16() % 1100; // read before the byte it repeats
+        payload = QByteArray(length, static_cast<char>(in.byte()));
+    } else {
         payload = in.bytes(n);
+    }
     QByteArray body;
     body.append(request.size() > 6 ? request[6] : '\0');
     body.append(static_cast<char>(6));
