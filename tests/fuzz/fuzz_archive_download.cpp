@@ -1,5 +1,5 @@
 // The archive download as its handler runs it, against a far end that answers
-// from the input: the begin request, the newest index, then the record loop of
+// from the input, with fast replies on or off (the input's first byte): the begin request, the newest index, then the record loop of
 // the chosen stretch with any offset from UTC, asked to stop (as the
 // command-line tool may ask) before a request the input names. Checked:
 //  - the begin value is the word of a valid reply with two payload bytes, else 0;
@@ -12,7 +12,9 @@
 //  - the loop ends at the first failed read (TooShort for a payload under ten
 //    bytes), at an impossible time or date of a dated record, after the One
 //    choice's record with its value truncated toward zero, or when asked to
-//    stop, before the next request.
+//    stop, before the next request;
+//  - the frame log, with the trailing bytes of fast replies, the moment each
+//    fast reply ended and the guard gap before the next request.
 #include "fuzz_peer.h"
 
 #include "archive.h"
@@ -79,6 +81,8 @@ std::string printed(const char* format, const ArchiveStamp& s, float value, std:
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     Input in(data, size);
+    const PeerLine line = ReadPeerLine(in);
+    Peer peer(in, RegisterReplyFromInput, line);
     ArchivePlan plan;
     plan.choice = static_cast<RecordChoice>(in.byte() % 6);
     plan.indexCount = in.i32();
@@ -86,16 +90,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     plan.utcOffsetSeconds = in.i32() % (3 * 86400);
     const int stopAt = in.byte(); // asked for the stopAt-th time, the loop is told to stop; 0: never
 
-    Peer peer(in, RegisterReplyFromInput);
     Session& s = peer.session();
     const auto& exchanges = peer.exchanges();
     const auto exchange = [&](int send) {
         return send < static_cast<int>(exchanges.size()) ? &exchanges[static_cast<std::size_t>(send)] : nullptr;
     };
     const auto reception = [&](int send, QByteArray& received) {
-        const PeerExchange* e = exchange(send);
-        received = e ? ExpectedReception(*e, kFrameBufferSize) : QByteArray();
-        return received.isEmpty() ? ArrivalError(e) : ReferenceRegisterVerdict(received);
+        const RegisterReception r = peer.reception(send);
+        received = r.received;
+        return r.verdict;
     };
 
     // ---- the begin request ----
@@ -197,5 +200,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(outcome.oneValue == oneValue);
     FUZZ_CHECK(eventsRun == attempts + (end == ArchiveEnd::Stopped ? 1 : 0));
     FUZZ_CHECK(peer.sends() == 1 + attempts);
+    peer.closeAndCheckRegisterLog();
     return 0;
 }

@@ -1,5 +1,6 @@
 // The configuration link's transfers against a far end that answers from the
-// input: an upload (configuration or test configuration) from fuzzed chunk
+// input, with fast replies on or off (the input's first byte; they are for the
+// register link only and change nothing here): an upload (configuration or test configuration) from fuzzed chunk
 // replies, or a download of a fuzzed text; and the two reply checks on any bytes.
 // Checked:
 //  - the reply checks agree with the reference verdicts;
@@ -11,7 +12,8 @@
 //  - a download of L bytes sends START, ceil(L / 40) NEXT frames with the right
 //    addresses and bytes, and STOP, and ends at the first failed exchange with
 //    no STOP after it; nothing at all for L = 0 or L over 49,999;
-//  - every Diagnostic trace line, in its exact form.
+//  - every Diagnostic trace line, in its exact form;
+//  - no received bytes are ever taken for trailing bytes.
 #include "fuzz_peer.h"
 
 #include "config_transfer.h"
@@ -77,9 +79,17 @@ void checkReplyChecks(Input& in)
                == ReferenceConfigVerdict(bytes, true));
 }
 
-void upload(Input& in, std::uint8_t code)
+// With fast replies on, a configuration reply still ends at the idle gap: it
+// has no trailing bytes.
+void checkNoTrailingBytes(const Peer& peer)
 {
-    Peer peer(in, configReplyFromInput);
+    for (const FrameRecord& r : peer.records())
+        FUZZ_CHECK(!r.trailing && r.link == LinkKind::Config);
+}
+
+void upload(Input& in, const PeerLine& line, std::uint8_t code)
+{
+    Peer peer(in, configReplyFromInput, line, LinkKind::Config);
     Session& s = peer.session();
     const auto& exchanges = peer.exchanges();
     const auto exchange = [&](int send) {
@@ -129,9 +139,10 @@ void upload(Input& in, std::uint8_t code)
         FUZZ_CHECK(result.length == 0);
         FUZZ_CHECK(error != LinkError::None || tooLarge);
     }
+    checkNoTrailingBytes(peer);
 }
 
-void download(Input& in)
+void download(Input& in, const PeerLine& line)
 {
     // The text: up to 255 bytes from the input, or a counting run of any length
     // up to two bytes past what fits.
@@ -147,7 +158,7 @@ void download(Input& in)
         text = in.chunk();
     }
 
-    Peer peer(in, configReplyFromInput);
+    Peer peer(in, configReplyFromInput, line, LinkKind::Config);
     Session& s = peer.session();
     const auto& exchanges = peer.exchanges();
     const auto exchange = [&](int send) {
@@ -182,6 +193,7 @@ void download(Input& in)
     FUZZ_CHECK(peer.trace() == trace);
     FUZZ_CHECK(result.value == (error == LinkError::None));
     FUZZ_CHECK(result.error == error);
+    checkNoTrailingBytes(peer);
 }
 
 } // namespace
@@ -189,17 +201,18 @@ void download(Input& in)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     Input in(data, size);
+    const PeerLine line = ReadPeerLine(in);
     const std::uint8_t mode = in.byte();
     checkReplyChecks(in);
     switch (mode % 3) {
     case 0:
-        upload(in, cfg::kUploadConfig);
+        upload(in, line, cfg::kUploadConfig);
         break;
     case 1:
-        upload(in, cfg::kUploadTestConfig);
+        upload(in, line, cfg::kUploadTestConfig);
         break;
     default:
-        download(in);
+        download(in, line);
         break;
     }
     return 0;

@@ -1,8 +1,8 @@
 // The event-log download as the LOG button runs it, against a far end that
-// answers from the input: the capacity question (when ticked), the count and
-// begin questions, the span of the ticked choice and the record loop, with Stop
-// pressed at a moment the input names (of the clock, or a run of the window's
-// events). Checked:
+// answers from the input, with fast replies on or off (the input's first byte):
+// the capacity question (when ticked), the count and begin questions, the span
+// of the ticked choice and the record loop, with Stop pressed at a moment the
+// input names (of the clock, or a run of the window's events). Checked:
 //  - each question sends its 14-byte request and stores the word of a valid
 //    reply whose payload holds two bytes, otherwise 0 with TooShort or the verdict;
 //  - the loop asks for exactly the indexes of the span, from its first one,
@@ -12,8 +12,11 @@
 //    with the payload and its index, '>' records reported with their ordinal,
 //    progress after each record;
 //  - the loop ends at the first failed record with its error and index, and
-//    Stop ends it before the next request (the request under way completes);
-//  - the file holds exactly what was shown, each record as its file bytes.
+//    Stop ends it before the next request (the request under way completes:
+//    with fast replies, also one that was waiting out the guard gap);
+//  - the file holds exactly what was shown, each record as its file bytes;
+//  - the frame log, with the trailing bytes of fast replies, the moment each
+//    fast reply ended and the guard gap before the next request.
 #include "fuzz_peer.h"
 
 #include "event_log.h"
@@ -30,19 +33,6 @@ using namespace tessavin;
 using namespace tessavin::fuzz;
 
 namespace {
-
-struct Verdict {
-    QByteArray received;
-    LinkError verdict = LinkError::None;
-};
-
-Verdict verdictOf(const PeerExchange* e)
-{
-    Verdict v;
-    v.received = e ? ExpectedReception(*e, kFrameBufferSize) : QByteArray();
-    v.verdict = v.received.isEmpty() ? ArrivalError(e) : ReferenceRegisterVerdict(v.received);
-    return v;
-}
 
 std::uint8_t questionCommand(LogQuestion q)
 {
@@ -65,12 +55,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QString path = folder.path() + QStringLiteral("/log.txt");
 
     Input in(data, size);
+    const PeerLine line = ReadPeerLine(in);
+    Peer peer(in, RegisterReplyFromInput, line);
     const bool askCapacity = in.byte() & 1;
     const auto choice = static_cast<RecordChoice>(in.byte() % 6);
     const int number = in.i32();
     const std::uint32_t stopAt = in.u32();
 
-    Peer peer(in, RegisterReplyFromInput);
     Session& s = peer.session();
     const auto& exchanges = peer.exchanges();
     // The frame of the n-th send, when it was written (never once the port is gone).
@@ -83,17 +74,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // window's events, wherever that falls. What counts is how many requests
     // had been sent (or, with the port open, written) when it was pressed.
     std::optional<int> sendsAtStop;
-    if (stopAt & 0x80000000u) {
+    ms stoppedAt{0};
+    const bool inEvents = stopAt & 0x80000000u;
+    if (inEvents) {
         s.link.setPump([&, pumps = 0u, at = stopAt & 0xFFFF]() mutable {
             if (++pumps == at && s.link.isOpen()) {
                 s.stopFlag = 1;
                 sendsAtStop = static_cast<int>(exchanges.size());
+                stoppedAt = peer.clock().now();
             }
         });
     } else if (stopAt != 0) {
-        peer.clock().at(std::chrono::milliseconds(1 + stopAt % 400000), [&] {
+        peer.clock().at(ms(1 + stopAt % 400000), [&] {
             s.stopFlag = 1;
             sendsAtStop = peer.sends();
+            stoppedAt = peer.clock().now();
         });
     }
 
@@ -112,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const PeerExchange* e = exchange(static_cast<int>(q));
         if (e)
             FUZZ_CHECK(e->request == RegisterRequest(questionCommand(questions[q]), 0, 0));
-        const Verdict v = verdictOf(e);
+        const RegisterReception v = peer.reception(static_cast<int>(q));
         LinkError error = v.verdict;
         int value = 0;
         if (error == LinkError::None) {
@@ -145,7 +140,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The walk the loop should have made. Stop pressed while the a-th record
     // request was under way lets that one complete and no other start.
-    const int stopBefore = sendsAtStop ? std::max(0, *sendsAtStop - asked) : INT_MAX;
+    //
+    // With fast replies, a request after a reply that ended at its stated length
+    // first waits out the guard gap, and is under way while it waits: Stop
+    // pressed after that reply's end (and so in the wait) lets it go. Stop in a
+    // run of window events at the very moment the reply ended may fall in the
+    // loop before the request or in its wait; either is right.
+    bool eitherSide = false;
+    if (sendsAtStop && *sendsAtStop >= 1 && *sendsAtStop <= static_cast<int>(exchanges.size())) {
+        const RegisterReception last = peer.reception(*sendsAtStop - 1);
+        if (last.endedAt && stoppedAt > *last.endedAt)
+            ++*sendsAtStop;
+        else if (last.endedAt && stoppedAt == *last.endedAt && inEvents)
+            eitherSide = true;
+    }
+    int stopBefore = sendsAtStop ? std::max(0, *sendsAtStop - asked) : INT_MAX;
     LogLoopEnd end = LogLoopEnd::Completed;
     LinkError error = LinkError::None;
     int failedIndex = -1;
@@ -157,8 +166,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     long long index = span.first;
     for (int i = 0; i < span.count; ++i) {
         if (i >= stopBefore) {
-            end = LogLoopEnd::Stopped;
-            break;
+            if (eitherSide && i == stopBefore && peer.sends() > asked + i) {
+                stopBefore = i + 1; // it went: Stop came in its wait
+            } else {
+                end = LogLoopEnd::Stopped;
+                break;
+            }
         }
         if (index == s.capacity)
             index = 0;
@@ -167,7 +180,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const PeerExchange* e = exchange(asked + i);
         if (e)
             FUZZ_CHECK(e->request == RegisterRequest(0x1A, static_cast<std::uint16_t>(index & 0xFFFF), 1));
-        const Verdict v = verdictOf(e);
+        const RegisterReception v = peer.reception(asked + i);
         const QByteArray payload = v.verdict == LinkError::None ? RegisterPayload(v.received) : QByteArray();
         const LinkError why = v.verdict != LinkError::None ? v.verdict : payload.isEmpty() ? LinkError::TooShort : LinkError::None;
         if (why != LinkError::None) {
@@ -212,5 +225,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             newest[static_cast<std::size_t>(at)] = false;
         }
     }
+    peer.closeAndCheckRegisterLog();
     return 0;
 }

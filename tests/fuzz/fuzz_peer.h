@@ -3,15 +3,23 @@
 // far end and a virtual clock, with the system's timings, whose replies come
 // from the fuzz input; and references worked out here, without the code under
 // test, for what the program should then hold (the frame checksum, the register
-// reply verdict, the echo rule, the frames of both links).
+// reply verdict, the echo rule, where a fast reply ends and what it leaves
+// behind, the frames of both links).
+//
+// The first byte of every exchange target's input is the line (PeerLine): fast
+// replies on or off, and the baud rate the port is opened at, which sets the
+// guard gap.
 //
 // For every frame written the input says what comes back: silence, the device
 // going away, a well-formed reply (made by the target), that reply damaged, cut
 // short, behind an echo of the request or followed by more bytes, or any bytes
-// at all, or a reply after which the device goes away. A reply comes in up to four parts: the first up to 13 s after the
-// frame (within the first-byte rounds), the others less than the idle gap apart,
-// so every reply is one reply to the program. What was written and what was sent
-// back is kept for the target's checks.
+// at all, or a reply after which the device goes away. A reply comes in up to
+// four parts: the first up to 13 s after the frame (within the first-byte
+// rounds), the others less than the idle gap apart, so every reply is one reply
+// to the program. With fast replies, the parts after the one that completes a
+// register reply's stated length come within the guard gap after it, so they
+// are in before the next request goes. What was written, when, and what was
+// sent back and when is kept for the target's checks.
 #include "fuzz_support.h"
 
 #include "config_link.h"
@@ -25,8 +33,10 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace tessavin::fuzz {
@@ -153,12 +163,73 @@ inline LinkError ReferenceConfigVerdict(const QByteArray& r, bool chunk)
     return LinkError::None;
 }
 
+using ms = std::chrono::milliseconds;
+
+// The line a target's session runs on, read from the first byte of its input:
+// fast replies (bit 0) and the baud rate the port is opened at (bits 1-3).
+struct PeerLine {
+    bool fast = false;
+    int baud = 38400;
+};
+
+inline PeerLine ReadPeerLine(Input& in)
+{
+    static constexpr int kBauds[] = {38400, 9600, 1200, 115200, 19200, 4800, 2400, 57600};
+    const std::uint8_t b = in.byte();
+    return {(b & 1) != 0, kBauds[(b >> 1) & 7]};
+}
+
+// The guard gap at a baud rate: 3.5 characters of 10 bits, rounded up to whole
+// milliseconds, and never under 2 ms.
+inline ms ReferenceGuardGap(int baud) { return ms(std::max(2, (35 * 1000 + baud - 1) / baud)); }
+
+// When the link sees bytes that arrived `a` after its request: it looks for a
+// first byte in rounds of a 10 ms pause and a 55 ms wait, so bytes that come
+// during a pause are seen as it ends, bytes that come during a wait at once.
+inline ms FirstSeen(ms a)
+{
+    const LinkTiming t; // the system's values
+    const auto round = (t.firstBytePause + t.firstByteWait).count();
+    const auto into = a.count() % round;
+    if (into >= t.firstBytePause.count() || (into == 0 && a.count() > 0))
+        return a;
+    return ms(a.count() - into + t.firstBytePause.count());
+}
+
+// Where a register reply ends with fast replies, counted in the bytes that came
+// (with a leading echo): behind a copy of the request that more bytes follow,
+// the reply is what follows; it ends at L + 6 when its header checksum is right,
+// 4 <= L <= 994, and that many bytes came. Otherwise (a wrong header, L out of
+// range, fewer than six bytes, bytes that stop short, or nothing but a copy or
+// a part of the request) it states no end and ends at the idle gap.
+inline std::optional<qsizetype> ReferenceStatedEnd(const QByteArray& request, const QByteArray& reply)
+{
+    if (request.startsWith(reply))
+        return std::nullopt;
+    const qsizetype from = reply.startsWith(request) ? request.size() : 0;
+    const QByteArray r = reply.mid(from);
+    if (r.size() < 6 || !CrcAt(r, 0, 4))
+        return std::nullopt;
+    const int length = At(r, 2) | (At(r, 3) << 8);
+    if (length < 4 || length > static_cast<int>(kFrameBufferSize) - 6 || r.size() < length + 6)
+        return std::nullopt;
+    return from + length + 6;
+}
+
 // One frame written to the far end and what it sent back.
 struct PeerExchange {
     QByteArray request;
     QByteArray reply;     // every byte sent back, in order; empty: nothing came
     bool vanished = false; // the device went away (instead of answering, or right after)
     bool echoed = false;   // the reply began with a copy of the request
+    ms writtenAt{0};       // on the virtual clock
+    // Each part of the reply: when it arrived (on the virtual clock), and how
+    // many bytes of the reply had come with it.
+    struct Arrival {
+        ms at{0};
+        qsizetype upTo = 0;
+    };
+    std::vector<Arrival> arrivals;
 };
 
 // What the program should hold after an exchange: behind a leading copy of the
@@ -180,13 +251,76 @@ inline LinkError ArrivalError(const PeerExchange* e)
     return e->vanished ? LinkError::PortLost : LinkError::NoReply;
 }
 
+// What a register exchange should leave, with fast replies on or off.
+struct RegisterReception {
+    QByteArray received;  // the reply, as stored from the buffer's start
+    LinkError verdict = LinkError::None; // its verdict, or why nothing came
+    QByteArray logged;    // the reply as the frame log records it (with its echo)
+    // Fast replies: a reply that ended at its stated length ended at this moment;
+    // the bytes after that end are logged as trailing bytes, those read with the
+    // reply right after it, the others before the next request (or the close).
+    std::optional<ms> endedAt;
+    QByteArray trailingNow;
+    QByteArray trailingLater;
+    // Behind the reply the buffer reads zeros up to here (where an echo was
+    // taken away, and trailing bytes read with the reply); beyond, it is unchanged.
+    qsizetype zeroTo = 0;
+};
+
+inline RegisterReception ExpectedRegisterReception(const PeerExchange* e, bool fast)
+{
+    RegisterReception out;
+    if (!e) {
+        out.verdict = ArrivalError(e);
+        return out;
+    }
+    const QByteArray& r = e->reply;
+    const std::optional<qsizetype> end = fast ? ReferenceStatedEnd(e->request, r) : std::nullopt;
+    const qsizetype count = end ? *end : r.size();
+    const qsizetype echo = e->request.size();
+    const qsizetype skip = echo > 0 && count > echo && r.startsWith(e->request) ? echo : 0;
+    out.received = r.mid(skip, count - skip).left(static_cast<qsizetype>(kFrameBufferSize));
+    out.verdict = out.received.isEmpty() ? ArrivalError(e) : ReferenceRegisterVerdict(out.received);
+    out.logged = r.left(skip + out.received.size());
+    qsizetype taken = r.size(); // the bytes read by the time the reply ended
+    if (end) {
+        // It ends when the part that completes it has come and been seen.
+        FUZZ_CHECK(!e->arrivals.empty());
+        const ms seen = e->writtenAt + FirstSeen(e->arrivals.front().at - e->writtenAt);
+        ms at = seen;
+        for (const PeerExchange::Arrival& a : e->arrivals)
+            if (a.upTo >= *end) {
+                at = std::max(seen, a.at);
+                break;
+            }
+        out.endedAt = at;
+        for (const PeerExchange::Arrival& a : e->arrivals)
+            if (a.at <= at)
+                taken = a.upTo;
+        out.trailingNow = r.mid(*end, taken - *end);
+        out.trailingLater = r.mid(taken);
+    }
+    out.zeroTo = std::min<qsizetype>(taken, kFrameBufferSize);
+
+    // Fast replies promise the same verdict and the same payload as without them.
+    if (fast) {
+        const RegisterReception slow = ExpectedRegisterReception(e, false);
+        FUZZ_CHECK(slow.verdict == out.verdict);
+        if (out.verdict == LinkError::None)
+            FUZZ_CHECK(RegisterPayload(slow.received) == RegisterPayload(out.received));
+    }
+    return out;
+}
+
 class Peer {
 public:
     // Makes the well-formed reply to a request from the input.
     using GoodReply = std::function<QByteArray(const QByteArray& request, Input& in)>;
 
-    Peer(Input& in, GoodReply good)
-        : in_(in), good_(std::move(good)), clock_(std::make_shared<VirtualClock>()),
+    // The replies of a register-link target (`link` Register) or of the
+    // configuration link, on the line given.
+    Peer(Input& in, GoodReply good, PeerLine line = {}, LinkKind link = LinkKind::Register)
+        : in_(in), good_(std::move(good)), line_(line), link_(link), clock_(std::make_shared<VirtualClock>()),
           port_(std::make_shared<MemoryPort>(clock_)),
           session_(std::make_unique<Session>(LinkTiming{}, port_, clock_))
     {
@@ -199,32 +333,116 @@ public:
             if (mark[1] == '.')
                 ++sends_;
         });
-        session_->link.OpenPort(QStringLiteral("memory"), 38400);
+        session_->link.setFastReplies(line_.fast);
+        session_->link.OpenPort(QStringLiteral("memory"), line_.baud);
     }
 
     Session& session() { return *session_; }
     VirtualClock& clock() { return *clock_; }
+    MemoryPort& port() { return *port_; }
+    const PeerLine& line() const { return line_; }
     const std::vector<PeerExchange>& exchanges() const { return exchanges_; }
     const QStringList& trace() const { return trace_; }
     const std::vector<FrameRecord>& records() const { return records_; }
     // Frames the program tried to send (also to a closed port).
     int sends() const { return sends_; }
 
+    // The reception to expect from the n-th frame the program tried to send.
+    // Once the device is gone nothing more is written: the port is closed then,
+    // unless it went away right after a reply that ended at its stated length
+    // (fast replies), which nothing waited after; the next frame finds it gone.
+    RegisterReception reception(int send) const
+    {
+        const auto n = static_cast<std::size_t>(send);
+        if (n < exchanges_.size())
+            return ExpectedRegisterReception(&exchanges_[n], line_.fast);
+        RegisterReception none = ExpectedRegisterReception(nullptr, line_.fast);
+        if (n == exchanges_.size() && n > 0 && exchanges_.back().vanished
+            && ExpectedRegisterReception(&exchanges_.back(), line_.fast).endedAt)
+            none.verdict = LinkError::PortLost;
+        return none;
+    }
+
+    // Ends a register-link run: lets the bytes behind the last reply come, closes
+    // the link (which logs them), and checks the whole frame log against what
+    // went over the line: every frame written, as written, at its time; then its
+    // reply with what the program counts of it (with its echo) and its verdict;
+    // then, with fast replies, the bytes after a stated end as trailing bytes,
+    // first those read with the reply, then the rest; after that, at most a
+    // frame that found the device gone and replies that never came. A reply that
+    // ended at its stated length did so when its last byte came, and the next
+    // frame went the guard gap later (nothing else moves the clock between the
+    // exchanges of these targets).
+    void closeAndCheckRegisterLog()
+    {
+        const ms guard = ReferenceGuardGap(line_.baud);
+        clock_->advance(guard);
+        session_->link.close();
+        std::size_t r = 0;
+        const auto next = [&]() -> const FrameRecord& {
+            FUZZ_CHECK(r < records_.size());
+            return records_[r++];
+        };
+        for (std::size_t k = 0; k < exchanges_.size(); ++k) {
+            const PeerExchange& e = exchanges_[k];
+            const RegisterReception got = reception(static_cast<int>(k));
+            const FrameRecord& tx = next();
+            FUZZ_CHECK(tx.sent && !tx.trailing && tx.link == LinkKind::Register);
+            FUZZ_CHECK(tx.bytes == e.request && tx.ms == e.writtenAt);
+            FUZZ_CHECK(port_->writtenAt()[k].at == e.writtenAt);
+            const FrameRecord& rx = next();
+            FUZZ_CHECK(!rx.sent && !rx.trailing && rx.link == LinkKind::Register);
+            FUZZ_CHECK(rx.bytes == got.logged && rx.verdict && *rx.verdict == got.verdict);
+            if (!got.endedAt)
+                continue;
+            FUZZ_CHECK(rx.ms == *got.endedAt);
+            if (!got.trailingNow.isEmpty()) {
+                const FrameRecord& t = next();
+                FUZZ_CHECK(!t.sent && t.trailing && !t.verdict && t.bytes == got.trailingNow && t.ms == *got.endedAt);
+            }
+            if (!got.trailingLater.isEmpty()) {
+                const FrameRecord& t = next();
+                FUZZ_CHECK(!t.sent && t.trailing && !t.verdict && t.bytes == got.trailingLater);
+                FUZZ_CHECK(t.ms > *got.endedAt && t.ms <= *got.endedAt + guard);
+            }
+            if (k + 1 < exchanges_.size())
+                FUZZ_CHECK(port_->writtenAt()[k + 1].at == *got.endedAt + guard);
+        }
+        FUZZ_CHECK(port_->writtenAt().size() == exchanges_.size());
+        for (; r < records_.size(); ++r) {
+            const FrameRecord& f = records_[r];
+            FUZZ_CHECK(!f.trailing);
+            if (!f.sent)
+                FUZZ_CHECK(f.bytes.isEmpty() && f.verdict
+                           && (*f.verdict == LinkError::PortLost || *f.verdict == LinkError::PortClosed));
+        }
+    }
+
 private:
     std::vector<MemoryPort::Part> respond(const QByteArray& frame)
     {
         PeerExchange e;
         e.request = frame;
+        e.writtenAt = clock_->now();
         e.reply = reply(frame, e);
         std::vector<MemoryPort::Part> parts;
+        const bool statesEnd = line_.fast && link_ == LinkKind::Register;
+        const std::optional<qsizetype> end = statesEnd ? ReferenceStatedEnd(frame, e.reply) : std::nullopt;
         if (!e.reply.isEmpty())
-            parts = split(e.reply);
+            parts = split(e.reply, end);
+        ms last{0};
+        qsizetype upTo = 0;
+        for (const MemoryPort::Part& part : parts) {
+            last += part.after;
+            upTo += part.bytes.size();
+            e.arrivals.push_back({e.writtenAt + last, upTo});
+        }
         if (vanishAfterReply_) {
-            // After the last part, within the idle gap that ends the reply.
-            std::chrono::milliseconds last{0};
-            for (const MemoryPort::Part& part : parts)
-                last += part.after;
-            port_->vanish(last + std::chrono::milliseconds(1 + in_.byte() % 59));
+            // After the last part, within the idle gap that ends the reply; or,
+            // when it ends at its stated length, within the guard gap after it,
+            // so the next request finds the device gone.
+            const int within = end ? static_cast<int>(ReferenceGuardGap(line_.baud).count()) : 59;
+            port_->vanish(last + ms(1 + in_.byte() % within));
             vanishAfterReply_ = false;
             e.vanished = true;
         }
@@ -253,8 +471,10 @@ private:
         }
         case 3: // any bytes
             return in_.bytes(in_.u16() % 1100);
-        case 4: // behind an echo
-            return frame + good_(frame, in_);
+        case 4: { // behind an echo (from 128 on, and followed by more bytes)
+            const QByteArray r = frame + good_(frame, in_);
+            return kind < 128 ? r : r + in_.chunk();
+        }
         case 5: // any bytes behind an echo
             return frame + in_.chunk();
         case 6: { // followed by more bytes (the reply read from the input first)
@@ -281,10 +501,11 @@ private:
     }
 
     // Up to four parts: the first within the first-byte rounds, each of the
-    // others less than the idle gap after the one before.
-    std::vector<MemoryPort::Part> split(const QByteArray& bytes)
+    // others less than the idle gap after the one before. With a stated end
+    // (fast replies), the parts after the one that completes it come within the
+    // guard gap after that one.
+    std::vector<MemoryPort::Part> split(const QByteArray& bytes, std::optional<qsizetype> end)
     {
-        using ms = std::chrono::milliseconds;
         const std::uint8_t how = in_.byte();
         ms first{0};
         switch (how & 3) {
@@ -308,11 +529,17 @@ private:
         cuts.push_back(bytes.size());
         std::vector<MemoryPort::Part> out;
         qsizetype from = 0;
+        ms guardLeft = ReferenceGuardGap(line_.baud);
         for (const qsizetype cut : cuts) {
-            const ms after = out.empty() ? first : ms(in_.byte() % 60);
+            ms after = out.empty() ? first : ms(in_.byte() % 60);
             // An empty part would only add its gap to the next one's.
-            if (cut > from)
+            if (cut > from) {
+                if (end && from >= *end) {
+                    after = ms(after.count() % (guardLeft.count() + 1));
+                    guardLeft -= after;
+                }
                 out.push_back({after, bytes.mid(from, cut - from)});
+            }
             from = cut;
         }
         return out;
@@ -320,6 +547,8 @@ private:
 
     Input& in_;
     GoodReply good_;
+    PeerLine line_;
+    LinkKind link_;
     std::shared_ptr<VirtualClock> clock_;
     std::shared_ptr<MemoryPort> port_;
     std::unique_ptr<Session> session_;

@@ -1,16 +1,23 @@
 // The register link's exchanges against a far end that answers from the input,
-// a few in a row on one session: plain and data requests, then RegExchange,
-// RegExchangeRaw or a word, long, float or block read. Checked after each:
+// a few in a row on one session, with fast replies on or off (the input's first
+// byte): plain and data requests, then RegExchange, RegExchangeRaw or a word,
+// long, float or block read. Checked after each:
 //  - the frame written is the request, byte for byte, once;
 //  - the error agrees with the reference verdict on what should have been
 //    received (the reply cut at 1000 bytes, and behind an echo of the request
-//    the bytes that follow it, so an echo changes no verdict), and the frame
-//    log records the reply with that verdict;
+//    the bytes that follow it, so an echo changes no verdict; with fast replies
+//    the reply up to the end its header states, which changes no verdict
+//    either), and the frame log records the reply with that verdict;
 //  - a value comes back only from a valid reply whose payload holds it, and it
-//    is the payload's; otherwise 0 and TooShort or the verdict;
+//    is the payload's; otherwise 0 and TooShort or the verdict; RegExchangeRaw
+//    counts the bytes of the reply (with fast replies, up to its stated end);
 //  - the Frame buffer holds exactly the bytes received (and zeros where an echo
-//    was taken away); a block read then moves exactly the L - 4 payload bytes to
-//    its start; nothing beside the buffer in the session changes.
+//    was taken away, or trailing bytes were read with a fast reply); a block
+//    read then moves exactly the L - 4 payload bytes to its start; nothing
+//    beside the buffer in the session changes.
+// At the end, the whole frame log: each reply as the program counts it, the
+// bytes after a fast reply's stated end as trailing records behind it, the
+// moment a fast reply ended and the guard gap before the next request.
 #include "fuzz_peer.h"
 
 #include <bit>
@@ -41,7 +48,8 @@ std::uint32_t le(const QByteArray& r, qsizetype at, int n)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     Input in(data, size);
-    Peer peer(in, RegisterReplyFromInput);
+    const PeerLine line = ReadPeerLine(in);
+    Peer peer(in, RegisterReplyFromInput, line);
     Session& s = peer.session();
     // What lies behind the Frame buffer in the session is watched: a write past
     // its end inside the session would land there first.
@@ -116,30 +124,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const PeerExchange* e = peer.exchanges().size() > written ? &peer.exchanges().back() : nullptr;
         if (e)
             FUZZ_CHECK(e->request == request);
-        const QByteArray received = e ? ExpectedReception(*e, kFrameBufferSize) : QByteArray();
-        const LinkError verdict = received.isEmpty() ? ArrivalError(e) : ReferenceRegisterVerdict(received);
+        FUZZ_CHECK(peer.sends() == round + 1);
+        const RegisterReception expect = peer.reception(round);
+        const QByteArray& received = expect.received;
+        const LinkError verdict = expect.verdict;
 
-        // The reply is logged as it came (up to the buffer's size at least), with the verdict.
-        FUZZ_CHECK(!peer.records().empty());
-        const FrameRecord& logged = peer.records().back();
-        FUZZ_CHECK(!logged.sent && logged.link == LinkKind::Register);
-        FUZZ_CHECK(logged.verdict && *logged.verdict == verdict);
-        if (e) {
-            FUZZ_CHECK(e->reply.startsWith(logged.bytes));
-            FUZZ_CHECK(logged.bytes.size() >= std::min<qsizetype>(e->reply.size(), kFrameBufferSize));
-        } else {
-            FUZZ_CHECK(logged.bytes.isEmpty());
-        }
+        // The reply is logged as the program counts it, with the verdict (the
+        // whole log, trailing bytes and all, is checked at the end).
+        const auto logged = std::find_if(peer.records().rbegin(), peer.records().rend(),
+                                         [](const FrameRecord& r) { return !r.trailing; });
+        FUZZ_CHECK(logged != peer.records().rend());
+        FUZZ_CHECK(!logged->sent && logged->link == LinkKind::Register);
+        FUZZ_CHECK(logged->verdict && *logged->verdict == verdict);
+        FUZZ_CHECK(logged->bytes == expect.logged);
 
-        // The buffer as received: the reply, zeros where an echo was taken away,
-        // then what was there before.
+        // The buffer as received: the reply, zeros where an echo was taken away
+        // or trailing bytes were read, then what was there before.
         FrameBuffer expected = before;
         std::copy(received.begin(), received.end(), expected.begin());
-        if (e) {
-            const auto raw = std::min<qsizetype>(e->reply.size(), kFrameBufferSize);
-            for (qsizetype i = received.size(); i < raw; ++i)
-                expected[static_cast<std::size_t>(i)] = 0;
-        }
+        for (qsizetype i = received.size(); i < expect.zeroTo; ++i)
+            expected[static_cast<std::size_t>(i)] = 0;
 
         const bool valid = verdict == LinkError::None;
         const qsizetype payload = valid ? (At(received, 2) | (At(received, 3) << 8)) - 4 : -1;
@@ -178,5 +182,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(std::all_of(s.transfer.bytes.begin(), s.transfer.bytes.begin() + 2 * kFrameBufferSize,
                                [](std::uint8_t b) { return b == 0xA5; }));
     }
+    peer.closeAndCheckRegisterLog();
     return 0;
 }

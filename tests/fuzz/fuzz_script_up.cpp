@@ -1,11 +1,13 @@
 // Up script against a far end that answers from the input, a few times on one
-// session. Checked each time:
+// session, with fast replies on or off (the input's first byte). Checked each time:
 //  - the read-back request is sent, 14 bytes;
 //  - fewer than 11 bytes received fail: TooShort, or why nothing came, and no
 //    file is written;
 //  - otherwise the script is exactly the received bytes 8 to n - 3 (checksums
 //    not looked at), the shown text is the script up to its first zero byte,
-//    and the file holds the script.
+//    and the file holds the script (with fast replies, the bytes received end
+//    at the reply's stated end: trailing bytes are in no script).
+// At the end, the frame log, trailing bytes and the guard gap with it.
 #include "fuzz_peer.h"
 
 #include "script_transfer.h"
@@ -22,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QString path = folder.path() + QStringLiteral("/up.log");
 
     Input in(data, size);
-    Peer peer(in, RegisterReplyFromInput);
+    const PeerLine line = ReadPeerLine(in);
+    Peer peer(in, RegisterReplyFromInput, line);
     Session& s = peer.session();
     s.frame.fill(in.byte()); // whatever an older exchange left
     for (int round = 0; round < 3 && !in.empty(); ++round) {
@@ -34,12 +37,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const PeerExchange* e = peer.exchanges().size() > written ? &peer.exchanges().back() : nullptr;
         if (e)
             FUZZ_CHECK(e->request == RegisterRequest(0x0E, 0, 0));
-        const QByteArray received = e ? ExpectedReception(*e, kFrameBufferSize) : QByteArray();
+        FUZZ_CHECK(peer.sends() == round + 1);
+        const RegisterReception expect = peer.reception(round);
+        const QByteArray& received = expect.received;
         const auto n = received.size();
         FUZZ_CHECK(result.received == static_cast<std::size_t>(n));
         if (n < 11) {
             FUZZ_CHECK(!result.ok);
-            FUZZ_CHECK(result.error == (n == 0 ? ArrivalError(e) : LinkError::TooShort));
+            FUZZ_CHECK(result.error == (n == 0 ? expect.verdict : LinkError::TooShort));
             FUZZ_CHECK(result.script.isEmpty() && result.shown.isEmpty() && !result.saved);
             FUZZ_CHECK(!QFile::exists(path));
             continue;
@@ -54,5 +59,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(file.open(QIODevice::ReadOnly));
         FUZZ_CHECK(file.readAll() == script);
     }
+    peer.closeAndCheckRegisterLog();
     return 0;
 }

@@ -215,22 +215,41 @@ void controllerRuns()
 
 // ---- the exchange targets: what the far end (fuzz_peer.h) answers to each frame ----
 
+// The line, the first byte of every exchange target's input (fuzz_peer.h
+// PeerLine): fast replies, and the baud rate as an index into 38400, 9600, 1200,
+// 115200, 19200, 4800, 2400, 57600 (guard gaps of 2, 4, 30, 2, 2, 8, 15, 2 ms).
+QByteArray line(bool fast, int baud = 0) { return u8((fast ? 1 : 0) | (baud << 1)); }
+const QByteArray kSlow = line(false);
+const QByteArray kFast = line(true);
+const QByteArray kFast1200 = line(true, 2);
+
 // How a reply arrives: at once and whole (0), or the first part `delay` ms after
 // the frame and the rest in `parts` parts cut at `cuts`, each `gap` ms after the last.
-QByteArray arrival(int delay = 0, const QList<int>& cuts = {}, int gap = 0)
+// With a stated end (fast replies), the parts after the one that completes it
+// come within the guard gap after it: a gap is taken modulo what is left of it, plus one.
+QByteArray arrival(int delay, const QList<int>& cuts, const QList<int>& gaps)
 {
     QByteArray out = u8((delay ? 2 : 0) | (static_cast<int>(cuts.size()) << 2)) + (delay ? u16(delay) : QByteArray());
     for (const int cut : cuts)
         out += u16(cut);
-    for (int i = 0; i < cuts.size(); ++i)
+    for (const int gap : gaps)
         out += u8(gap);
     return out;
+}
+QByteArray arrival(int delay = 0, const QList<int>& cuts = {}, int gap = 0)
+{
+    return arrival(delay, cuts, QList<int>(cuts.size(), gap));
 }
 
 // The far end's kinds of reply (fuzz_peer.h): 0 silence, 3 any bytes, 4 behind
 // an echo, 8 the device goes away, 10 well-formed, 11 well-formed and then the
 // device goes away.
-enum Kind { kSilence = 0, kRaw = 3, kEcho = 4, kVanish = 8, kGood = 10, kGoneAfter = 11 };
+// 1 a byte changed, 2 cut short, 6 followed by more bytes, 9 an echo alone,
+// 136 behind an echo and followed by more bytes.
+enum Kind {
+    kSilence = 0, kChanged = 1, kCut = 2, kRaw = 3, kEcho = 4, kTrailing = 6, kVanish = 8, kEchoAlone = 9,
+    kGood = 10, kGoneAfter = 11, kEchoTrailing = 136
+};
 
 // A well-formed register reply carrying `payload`; one of 255 bytes or more is
 // a run of `fill`.
@@ -240,6 +259,12 @@ QByteArray registerReply(const QByteArray& payload, int kind = kGood, const QByt
     return u8(kind) + contents + how;
 }
 QByteArray silence() { return u8(kSilence); }
+// A well-formed reply followed by `more` bytes (behind an echo of the request too).
+QByteArray replyThen(const QByteArray& payload, const QByteArray& more, const QByteArray& how = arrival(), bool echo = false)
+{
+    const QByteArray contents = payload.size() < 255 ? chunk(payload) : u8(255) + u16(static_cast<int>(payload.size())) + payload.left(1);
+    return u8(echo ? kEchoTrailing : kTrailing) + contents + chunk(more) + how;
+}
 QByteArray word(int v) { return registerReply(u16(v)); }
 
 void registerReads()
@@ -250,24 +275,48 @@ void registerReads()
     const auto plain = [](int op, std::uint8_t command, int index = 0, int count = 0) {
         return u8(op) + u8(command) + u16(index) + u16(count);
     };
-    seed("fuzz_register_reads", QStringLiteral("count-291"), u8(0) + plain(2, reg::kLogCount) + word(291));
+    seed("fuzz_register_reads", QStringLiteral("count-291"), kSlow + u8(0) + plain(2, reg::kLogCount) + word(291));
     seed("fuzz_register_reads", QStringLiteral("pressure-1.5-long-float"),
-         u8(0xEE) + plain(3, reg::kPressure) + registerReply(f32(1.5f)) + plain(4, reg::kPressure) + registerReply(f32(1.5f)));
+         kSlow + u8(0xEE) + plain(3, reg::kPressure) + registerReply(f32(1.5f)) + plain(4, reg::kPressure) + registerReply(f32(1.5f)));
     seed("fuzz_register_reads", QStringLiteral("record-block-then-raw"),
-         u8(0x77) + plain(5, reg::kLogRecord, 7, 1) + registerReply("<2024/01/02 03:04:05 power on")
+         kSlow + u8(0x77) + plain(5, reg::kLogRecord, 7, 1) + registerReply("<2024/01/02 03:04:05 power on")
              + plain(1, reg::kLogRecord, 8, 1) + registerReply("<2024/01/02 03:04:06 x"));
-    seed("fuzz_register_reads", QStringLiteral("largest-block"), u8(0) + plain(5, reg::kLogRecord, 1, 1) + registerReply(QByteArray(990, 'z')));
-    seed("fuzz_register_reads", QStringLiteral("oversized-block"), u8(0) + plain(5, reg::kLogRecord, 1, 1) + registerReply(QByteArray(1090, 'y')));
-    seed("fuzz_register_reads", QStringLiteral("empty-payload-word"), u8(0) + plain(2, reg::kLogCount) + registerReply({}));
-    seed("fuzz_register_reads", QStringLiteral("echo-count"), u8(0) + plain(2, reg::kLogCount) + registerReply(u16(291), kEcho));
+    seed("fuzz_register_reads", QStringLiteral("largest-block"), kSlow + u8(0) + plain(5, reg::kLogRecord, 1, 1) + registerReply(QByteArray(990, 'z')));
+    seed("fuzz_register_reads", QStringLiteral("oversized-block"), kSlow + u8(0) + plain(5, reg::kLogRecord, 1, 1) + registerReply(QByteArray(1090, 'y')));
+    seed("fuzz_register_reads", QStringLiteral("empty-payload-word"), kSlow + u8(0) + plain(2, reg::kLogCount) + registerReply({}));
+    seed("fuzz_register_reads", QStringLiteral("echo-count"), kSlow + u8(0) + plain(2, reg::kLogCount) + registerReply(u16(291), kEcho));
     seed("fuzz_register_reads", QStringLiteral("split-late-count"),
-         u8(0) + plain(2, reg::kLogCount) + registerReply(u16(291), kGood, arrival(12900, {3, 7}, 59)));
+         kSlow + u8(0) + plain(2, reg::kLogCount) + registerReply(u16(291), kGood, arrival(12900, {3, 7}, 59)));
     seed("fuzz_register_reads", QStringLiteral("silence-vanish-closed"),
-         u8(0) + plain(2, reg::kLogCount) + silence() + plain(0, reg::kLogClear) + u8(kVanish) + u16(500) + plain(2, reg::kLogCount));
+         kSlow + u8(0) + plain(2, reg::kLogCount) + silence() + plain(0, reg::kLogClear) + u8(kVanish) + u16(500) + plain(2, reg::kLogCount));
     // The count comes, then the device goes away 21 ms after it: the next request finds no port.
     seed("fuzz_register_reads", QStringLiteral("count-then-gone"),
-         u8(0) + plain(2, reg::kLogCount) + registerReply(u16(291), kGoneAfter, arrival() + u8(20)) + plain(2, reg::kLogCount));
-    seed("fuzz_register_reads", QStringLiteral("script-down-986"), u8(0) + u8(128 + 1) + u8(reg::kScriptDown) + u16(986) + u8('s') + word(0));
+         kSlow + u8(0) + plain(2, reg::kLogCount) + registerReply(u16(291), kGoneAfter, arrival() + u8(20)) + plain(2, reg::kLogCount));
+    seed("fuzz_register_reads", QStringLiteral("script-down-986"), kSlow + u8(0) + u8(128 + 1) + u8(reg::kScriptDown) + u16(986) + u8('s') + word(0));
+
+    // Fast replies. The count twice: each reply ends as its twelfth byte comes
+    // (10 ms, the end of the first pause), the next request 2 ms later.
+    seed("fuzz_register_reads", QStringLiteral("fast-count-twice"),
+         kFast + u8(0) + plain(2, reg::kLogCount) + word(291) + plain(2, reg::kLogCount) + word(291));
+    // At 1200 baud (a guard gap of 30 ms): the echo at once, the reply 30 ms later
+    // with a byte after it, and two more bytes 20 and 9 ms after that, all before
+    // the next request, which goes 30 ms after the reply's end.
+    seed("fuzz_register_reads", QStringLiteral("fast-1200-echo-then-reply-then-trailing"),
+         kFast1200 + u8(0) + plain(2, reg::kLogCount)
+             + replyThen(u16(291), QByteArray::fromHex("A5 5A FF"), arrival(0, {14, 27, 28}, {30, 20, 9}), true)
+             + plain(2, reg::kLogCount) + word(5));
+    // Split by 50 ms, under the idle gap, in the middle of the header: read whole.
+    seed("fuzz_register_reads", QStringLiteral("fast-split-50ms-in-header"),
+         kFast + u8(0) + plain(3, reg::kPressure) + registerReply(f32(1.5f), kGood, arrival(0, {3}, 50)) + plain(2, reg::kLogCount) + word(7));
+    // RegExchangeRaw counts the reply up to its stated end, not the bytes behind it.
+    seed("fuzz_register_reads", QStringLiteral("fast-raw-stops-at-stated-end"),
+         kFast + u8(0x33) + plain(1, reg::kLogRecord, 8, 1) + replyThen("<2024/01/02 03:04:06 x", "more bytes") + plain(2, reg::kLogCount) + word(1));
+    // Bytes that stop short of the stated end, a wrong header checksum, an echo
+    // alone: each ends at the idle gap, as without fast replies.
+    seed("fuzz_register_reads", QStringLiteral("fast-short-bad-header-echo-alone"),
+         kFast + u8(0) + plain(2, reg::kLogCount) + u8(kCut) + chunk(u16(291)) + u16(7) + arrival()
+             + plain(2, reg::kLogCount) + u8(kChanged) + chunk(u16(291)) + u16(4) + u8(1) + arrival()
+             + plain(2, reg::kLogCount) + u8(kEchoAlone) + arrival() + plain(2, reg::kLogCount) + word(3));
 }
 
 void logDownloads()
@@ -281,22 +330,38 @@ void logDownloads()
         records << registerReply(record);
     const auto first = [&](int n) { return records.mid(0, n).join(); };
     // Count 5, begin 5, the newest 10: all five, 0 to 4.
-    seed("fuzz_log_download", QStringLiteral("last10-c5"), head(0, 1, 0) + word(5) + word(5) + first(5));
+    seed("fuzz_log_download", QStringLiteral("last10-c5"), kSlow + head(0, 1, 0) + word(5) + word(5) + first(5));
     // Capacity 5, a full ring at begin 1, the newest 3: slots 3, 4 and 0.
-    seed("fuzz_log_download", QStringLiteral("index3-full-ring-wraps"), head(1, 4, 3) + word(5) + word(5) + word(1) + first(3));
-    seed("fuzz_log_download", QStringLiteral("one-7"), head(0, 5, 7) + word(150) + word(150) + registerReply(">2024/01/02 03:04:05 AT+X\r"));
+    seed("fuzz_log_download", QStringLiteral("index3-full-ring-wraps"), kSlow + head(1, 4, 3) + word(5) + word(5) + word(1) + first(3));
+    seed("fuzz_log_download", QStringLiteral("one-7"), kSlow + head(0, 5, 7) + word(150) + word(150) + registerReply(">2024/01/02 03:04:05 AT+X\r"));
     // The second record's reply has a payload byte changed: one shown, the loop ends.
     seed("fuzz_log_download", QStringLiteral("second-record-garbled"),
-         head(0, 1, 0) + word(5) + word(5) + registerReply("<2024/01/02 03:04:05 a")
+         kSlow + head(0, 1, 0) + word(5) + word(5) + registerReply("<2024/01/02 03:04:05 a")
              + registerReply("<2024/01/02 03:04:05 b", 1, u16(9) + u8(1) + arrival()));
     // Each exchange takes 70 ms; Stop at 301 ms, while the third record is under way: three shown.
-    seed("fuzz_log_download", QStringLiteral("stop-at-301ms"), head(0, 1, 0, 300) + word(5) + word(5) + first(5));
+    seed("fuzz_log_download", QStringLiteral("stop-at-301ms"), kSlow + head(0, 1, 0, 300) + word(5) + word(5) + first(5));
     // Stop in the 33rd run of window events: the one right before the second
     // record request, after the Stop flag was last read. One shown.
     seed("fuzz_log_download", QStringLiteral("stop-in-events-before-second-record"),
-         head(0, 1, 0, 0x80000000u | 33) + word(5) + word(5) + first(5));
-    seed("fuzz_log_download", QStringLiteral("count-silent"), head(0, 1, 0) + silence() + word(5) + first(5));
-    seed("fuzz_log_download", QStringLiteral("record-empty-payload"), head(0, 1, 0) + word(2) + word(2) + registerReply({}));
+         kSlow + head(0, 1, 0, 0x80000000u | 33) + word(5) + word(5) + first(5));
+    seed("fuzz_log_download", QStringLiteral("count-silent"), kSlow + head(0, 1, 0) + silence() + word(5) + first(5));
+    seed("fuzz_log_download", QStringLiteral("record-empty-payload"), kSlow + head(0, 1, 0) + word(2) + word(2) + registerReply({}));
+
+    // Fast replies at 1200 baud: each reply ends 10 ms after its request, the
+    // next request goes 30 ms later, every 40 ms: count at 0, begin at 40, the
+    // records at 80, 120, 160 and so on.
+    seed("fuzz_log_download", QStringLiteral("fast-1200-last10-c5"), kFast1200 + head(0, 1, 0) + word(5) + word(5) + first(5));
+    // Stop at 140 ms, in the guard gap before the third record's request (130
+    // to 160 ms): that request is under way and completes; three shown.
+    seed("fuzz_log_download", QStringLiteral("fast-1200-stop-in-guard-gap"), kFast1200 + head(0, 1, 0, 139) + word(5) + word(5) + first(5));
+    // Stop at 130 ms, as the second record's reply ends: two shown.
+    seed("fuzz_log_download", QStringLiteral("fast-1200-stop-as-reply-ends"), kFast1200 + head(0, 1, 0, 129) + word(5) + word(5) + first(5));
+    // Records with bytes behind them: with the first record's reply; 1 ms after
+    // the second's, which comes 20 ms after its request (in a wait, so it ends
+    // as it comes), so they are logged before the next request.
+    seed("fuzz_log_download", QStringLiteral("fast-records-then-more"),
+         kFast + head(0, 1, 0) + word(3) + word(3) + replyThen("<2024/01/02 03:04:05 a", "\r\n")
+             + replyThen(">2024/01/02 03:04:05 b", "xyz", arrival(20, {32}, 1)) + records.at(2));
 }
 
 void archiveDownloads()
@@ -311,16 +376,18 @@ void archiveDownloads()
     for (int i = 0; i < 10; ++i)
         ten += registerReply(worked);
     // Begin 3: newest 2; the newest 10 are 994 to 1000, then 0 to 2.
-    seed("fuzz_archive_download", QStringLiteral("last10-begin3-plus3h"), head(1, 0, 0, 3 * 3600) + word(3) + ten);
-    seed("fuzz_archive_download", QStringLiteral("last10-stop-before-fourth"), head(1, 0, 0, 0, 4) + word(3) + ten);
-    seed("fuzz_archive_download", QStringLiteral("one-291-minus5h"), head(5, 0, 291, -5 * 3600) + word(3) + registerReply(worked));
+    seed("fuzz_archive_download", QStringLiteral("last10-begin3-plus3h"), kSlow + head(1, 0, 0, 3 * 3600) + word(3) + ten);
+    seed("fuzz_archive_download", QStringLiteral("last10-stop-before-fourth"), kSlow + head(1, 0, 0, 0, 4) + word(3) + ten);
+    seed("fuzz_archive_download", QStringLiteral("one-291-minus5h"), kSlow + head(5, 0, 291, -5 * 3600) + word(3) + registerReply(worked));
     seed("fuzz_archive_download", QStringLiteral("index2500-new-year"),
-         head(4, 2500, 0, 3 * 3600) + word(0) + registerReply(QByteArray::fromHex("18 0C 1F 17 1E 00 00 00 48 41"))
+         kSlow + head(4, 2500, 0, 3 * 3600) + word(0) + registerReply(QByteArray::fromHex("18 0C 1F 17 1E 00 00 00 48 41"))
              + registerReply(QByteArray::fromHex("00 02 1F 19 3C 00 CD CC FC C0")) + ten.left(ten.size() / 5));
-    seed("fuzz_archive_download", QStringLiteral("nine-byte-payload"), head(1, 0, 0, 0) + word(3) + registerReply(worked.left(9)));
-    seed("fuzz_archive_download", QStringLiteral("hour-24"), head(1, 0, 0, 0) + word(3) + registerReply(QByteArray::fromHex("18 03 05 18 00 00 00 00 48 41")));
+    seed("fuzz_archive_download", QStringLiteral("nine-byte-payload"), kSlow + head(1, 0, 0, 0) + word(3) + registerReply(worked.left(9)));
+    seed("fuzz_archive_download", QStringLiteral("hour-24"), kSlow + head(1, 0, 0, 0) + word(3) + registerReply(QByteArray::fromHex("18 03 05 18 00 00 00 00 48 41")));
+    seed("fuzz_archive_download", QStringLiteral("fast-last10-begin3-then-more"),
+         kFast + head(1, 0, 0, 3 * 3600) + word(3) + replyThen(worked, "\x00\x01") + ten);
     seed("fuzz_archive_download", QStringLiteral("day-0-across-midnight"),
-         head(1, 0, 0, -3600) + word(3) + registerReply(QByteArray::fromHex("18 03 00 00 10 00 00 00 48 41")));
+         kSlow + head(1, 0, 0, -3600) + word(3) + registerReply(QByteArray::fromHex("18 03 00 00 10 00 00 00 48 41")));
 }
 
 // A configuration reply (fuzz_peer.h kind 10): unit 01, result 00, the chunk.
@@ -339,37 +406,42 @@ void configTransfers()
     const QByteArray ok = configReply({});
     const QByteArray text = "{\n  \"name\": \"" + QByteArray(220, 'q') + "\"\n}\n";
     seed("fuzz_config_transfer", QStringLiteral("upload-100-100-37-0"),
-         u8(0) + noCheck + ok + configReply(text.mid(0, 100)) + configReply(text.mid(100, 100)) + configReply(text.mid(200)) + ok);
+         kSlow + u8(0) + noCheck + ok + configReply(text.mid(0, 100)) + configReply(text.mid(100, 100)) + configReply(text.mid(200)) + ok);
     seed("fuzz_config_transfer", QStringLiteral("test-upload-behind-echo"),
-         u8(1) + noCheck + ok + configReply("{}", kEcho) + configReply({}, kEcho));
+         kSlow + u8(1) + noCheck + ok + configReply("{}", kEcho) + configReply({}, kEcho));
     seed("fuzz_config_transfer", QStringLiteral("upload-chunk-announces-more"),
-         u8(0) + chunk(QByteArray::fromHex("00 01 5A")) + ok + u8(kRaw) + u16(32) + QByteArray::fromHex("01 00 1E")
+         kSlow + u8(0) + chunk(QByteArray::fromHex("00 01 5A")) + ok + u8(kRaw) + u16(32) + QByteArray::fromHex("01 00 1E")
              + QByteArray(29, 'a') + arrival());
     QByteArray full = u8(0) + noCheck + ok;
     for (int i = 0; i < 196; ++i)
         full += configRun(255, i);
-    seed("fuzz_config_transfer", QStringLiteral("upload-49999"), full + configRun(19, 7) + ok);
-    seed("fuzz_config_transfer", QStringLiteral("upload-does-not-fit"), full + configRun(20, 7));
+    seed("fuzz_config_transfer", QStringLiteral("upload-49999"), kSlow + full + configRun(19, 7) + ok);
+    seed("fuzz_config_transfer", QStringLiteral("upload-does-not-fit"), kSlow + full + configRun(20, 7));
+    seed("fuzz_config_transfer", QStringLiteral("fast-upload-100-100-37-0"),
+         kFast + u8(0) + noCheck + ok + configReply(text.mid(0, 100)) + configReply(text.mid(100, 100)) + configReply(text.mid(200)) + ok);
     seed("fuzz_config_transfer", QStringLiteral("download-41"),
-         u8(2) + noCheck + u8(0) + chunk("{\"a\": 1, \"b\": [1, 2, 3], \"c\": \"text\"}\r\n") + ok + ok + ok + ok);
+         kSlow + u8(2) + noCheck + u8(0) + chunk("{\"a\": 1, \"b\": [1, 2, 3], \"c\": \"text\"}\r\n") + ok + ok + ok + ok);
     seed("fuzz_config_transfer", QStringLiteral("download-next-00-00"),
-         u8(2) + noCheck + u8(0) + chunk(QByteArray(41, 'x')) + ok + u8(kRaw) + u16(2) + QByteArray(2, '\0') + arrival());
+         kSlow + u8(2) + noCheck + u8(0) + chunk(QByteArray(41, 'x')) + ok + u8(kRaw) + u16(2) + QByteArray(2, '\0') + arrival());
     QByteArray longDownload = u8(2) + noCheck + u8(1) + u16(49999) + u8(32);
     for (int i = 0; i < 1252; ++i)
         longDownload += ok;
-    seed("fuzz_config_transfer", QStringLiteral("download-49999"), longDownload);
-    seed("fuzz_config_transfer", QStringLiteral("download-50000"), u8(2) + noCheck + u8(1) + u16(50000) + u8(32));
+    seed("fuzz_config_transfer", QStringLiteral("download-49999"), kSlow + longDownload);
+    seed("fuzz_config_transfer", QStringLiteral("download-50000"), kSlow + u8(2) + noCheck + u8(1) + u16(50000) + u8(32));
 }
 
 void scriptUps()
 {
     // frame fill, then up to three read-backs and their replies.
-    seed("fuzz_script_up", QStringLiteral("one-byte-11"), u8(0) + registerReply("a"));
-    seed("fuzz_script_up", QStringLiteral("script-zero-inside"), u8(0x41) + registerReply(QByteArray("set 1\r\n\0run\r\n", 13)));
+    seed("fuzz_script_up", QStringLiteral("one-byte-11"), kSlow + u8(0) + registerReply("a"));
+    seed("fuzz_script_up", QStringLiteral("script-zero-inside"), kSlow + u8(0x41) + registerReply(QByteArray("set 1\r\n\0run\r\n", 13)));
     seed("fuzz_script_up", QStringLiteral("ten-bytes-then-silence"),
-         u8(0x41) + u8(kRaw) + u16(10) + QByteArray::fromHex("05 64 04 00 C3 56 0E 06 12 34") + arrival() + silence());
-    seed("fuzz_script_up", QStringLiteral("behind-echo"), u8(0) + registerReply("abc", kEcho));
-    seed("fuzz_script_up", QStringLiteral("longest"), u8(0) + registerReply(QByteArray(990, 's')));
+         kSlow + u8(0x41) + u8(kRaw) + u16(10) + QByteArray::fromHex("05 64 04 00 C3 56 0E 06 12 34") + arrival() + silence());
+    seed("fuzz_script_up", QStringLiteral("behind-echo"), kSlow + u8(0) + registerReply("abc", kEcho));
+    seed("fuzz_script_up", QStringLiteral("longest"), kSlow + u8(0) + registerReply(QByteArray(990, 's')));
+    // Fast replies: the bytes after the stated end are in no script.
+    seed("fuzz_script_up", QStringLiteral("fast-then-more"), kFast + u8(0) + replyThen("set 1\r\n", "run\r\n") + replyThen("abc", "d", arrival(0, {14}, 1), true));
+
 }
 
 } // namespace
