@@ -121,7 +121,7 @@ bool SerialLink::waitForBytes(milliseconds limit)
     }
 }
 
-void SerialLink::drain(std::uint8_t* buf, std::size_t capacity, std::size_t& count)
+void SerialLink::drain(std::uint8_t* buf, std::size_t capacity, std::size_t& count, QByteArray* beyond)
 {
     std::uint8_t scratch[256];
     while (isOpen() && port_->bytesAvailable() > 0) {
@@ -132,6 +132,8 @@ void SerialLink::drain(std::uint8_t* buf, std::size_t capacity, std::size_t& cou
         const std::size_t take = std::min(room, got);
         std::copy(scratch, scratch + take, buf + count);
         count += take;
+        if (beyond && got > take)
+            beyond->append(reinterpret_cast<const char*>(scratch + take), static_cast<qsizetype>(got - take));
     }
 }
 
@@ -160,9 +162,10 @@ ReplyEnd SerialLink::statedEnd(const std::uint8_t* buf, std::size_t count, const
 }
 
 std::optional<std::size_t> SerialLink::readUntilStatedEnd(std::uint8_t* buf, std::size_t capacity,
-                                                          std::size_t& count, const ReplyEndRule& endRule)
+                                                          std::size_t& count, const ReplyEndRule& endRule,
+                                                          QByteArray& beyond)
 {
-    drain(buf, capacity, count);
+    drain(buf, capacity, count, &beyond);
     for (;;) {
         const ReplyEnd end = statedEnd(buf, count, endRule);
         if (end.kind == ReplyEnd::Kind::Unstated) {
@@ -173,7 +176,7 @@ std::optional<std::size_t> SerialLink::readUntilStatedEnd(std::uint8_t* buf, std
             return end.length;
         if (!waitForBytes(timing_.idleGap))
             return std::nullopt; // stopped short: the idle gap ends it
-        drain(buf, capacity, count);
+        drain(buf, capacity, count, &beyond);
     }
 }
 
@@ -248,8 +251,11 @@ SerialLink::Received SerialLink::ReceiveReply(LinkKind link, std::uint8_t* buf, 
     std::vector<std::uint8_t> came(capacity + echo);
     std::size_t total = 0;
     std::optional<std::size_t> end;
+    // A stated end lies within `came`; bytes read past it that did not fit are
+    // still trailing bytes of the reply, and are logged with the others.
+    QByteArray beyond;
     if (fastReplies_ && link == LinkKind::Register && endRule)
-        end = readUntilStatedEnd(came.data(), came.size(), total, endRule);
+        end = readUntilStatedEnd(came.data(), came.size(), total, endRule, beyond);
     else
         readUntilIdle(came.data(), came.size(), total);
     const std::size_t count = end ? std::min(total, *end) : total;
@@ -262,9 +268,11 @@ SerialLink::Received SerialLink::ReceiveReply(LinkKind link, std::uint8_t* buf, 
     received.error = check ? check(buf, received.count) : LinkError::None;
     log_.received(link, raw.left(static_cast<qsizetype>(skip + received.count)), received.error);
     if (end) {
-        if (total > count)
-            log_.trailing(link, QByteArray(reinterpret_cast<const char*>(came.data() + count),
-                                           static_cast<qsizetype>(total - count)));
+        const QByteArray trailing = QByteArray(reinterpret_cast<const char*>(came.data() + count),
+                                               static_cast<qsizetype>(total - count))
+            + beyond;
+        if (!trailing.isEmpty())
+            log_.trailing(link, trailing);
         guardUntil_ = clock_->now() + timing_.guardGap(baud_);
         trailingLink_ = link;
     }

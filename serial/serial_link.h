@@ -135,13 +135,16 @@ private:
     // Waits up to `limit` for bytes to be readable, letting events run. False on
     // time-out or when the port is gone (then it is closed).
     bool waitForBytes(std::chrono::milliseconds limit);
-    // Moves what is readable into buf, dropping what does not fit.
-    void drain(std::uint8_t* buf, std::size_t capacity, std::size_t& count);
+    // Moves what is readable into buf; what does not fit is dropped, or kept in
+    // *beyond when given.
+    void drain(std::uint8_t* buf, std::size_t capacity, std::size_t& count, QByteArray* beyond = nullptr);
     void readUntilIdle(std::uint8_t* buf, std::size_t capacity, std::size_t& count);
     // Reads until the reply's stated end (returned, counted from buf[0] with the
-    // echo) or, when no end is stated or the bytes stop short, until the line is idle.
+    // echo) or, when no end is stated or the bytes stop short, until the line is
+    // idle. Bytes read on the way that do not fit buf are kept in `beyond`: past
+    // a stated end they are the reply's trailing bytes.
     std::optional<std::size_t> readUntilStatedEnd(std::uint8_t* buf, std::size_t capacity, std::size_t& count,
-                                                  const ReplyEndRule& endRule);
+                                                  const ReplyEndRule& endRule, QByteArray& beyond);
     // The end of a reply as far as its first `count` bytes tell (with the echo).
     ReplyEnd statedEnd(const std::uint8_t* buf, std::size_t count, const ReplyEndRule& endRule) const;
     // Logs whatever is readable now as trailing bytes of the reply that ended at

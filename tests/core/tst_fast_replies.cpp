@@ -36,6 +36,22 @@ QByteArray lengthTwo()
     return bytes;
 }
 
+// A reply to the record request with the given payload, checksums filled in.
+QByteArray record(const QByteArray& payload)
+{
+    const auto length = static_cast<std::uint16_t>(payload.size() + 4);
+    QByteArray bytes = hex("05 64 00 00 00 00 1A 06") + payload + hex("00 00");
+    bytes[2] = static_cast<char>(length & 0xFF);
+    bytes[3] = static_cast<char>(length >> 8);
+    auto* b = reinterpret_cast<std::uint8_t*>(bytes.data());
+    AppendChecksum(b, 4);
+    AppendChecksum(b + 6, static_cast<std::size_t>(length) - 2);
+    return bytes;
+}
+// The largest reply (L = 994, 1000 bytes), and one with no payload (10 bytes).
+QByteArray largestRecord() { return record(QByteArray(990, 'z')); }
+QByteArray emptyRecord() { return record({}); }
+
 // The frame records up to and with the next request: "tx", "rx 12 ok", "trailing EE".
 QStringList summary(const std::vector<FrameRecord>& records)
 {
@@ -189,6 +205,43 @@ private slots:
         link.SendBytes(LinkKind::Config, reinterpret_cast<const std::uint8_t*>(kRequest.constData()), 14);
         QCOMPARE(link.ReceiveReply(LinkKind::Config, buf, sizeof buf, {}, RegReplyEnd).count, std::size_t(12));
         QCOMPARE(config.now(), 70ms);
+    }
+
+    // The reply is taken into a buffer with room for it and an echo; bytes that
+    // come with it after its stated end and run past that room are still its
+    // trailing bytes, and are logged with the others, every one.
+    void trailingBytesPastTheBuffer_data()
+    {
+        QTest::addColumn<bool>("echo");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QByteArray>("more");
+        QTest::addColumn<int>("value");
+        QTest::newRow("the largest reply behind an echo, 4 bytes")
+            << true << largestRecord() << QByteArray("more") << 990;
+        QTest::newRow("an empty payload, then 1013 bytes")
+            << false << emptyRecord() << QByteArray(1013, '\0') << 0;
+    }
+    void trailingBytesPastTheBuffer()
+    {
+        QFETCH(bool, echo);
+        QFETCH(QByteArray, reply);
+        QFETCH(QByteArray, more);
+        QFETCH(int, value);
+        test::MemoryLink m;
+        m.session.link.setFastReplies(true);
+        FrameBuffer& frame = m.session.frame;
+        const std::size_t length = BuildRegRequest(frame, reg::kLogRecord, 1, 1);
+        const QByteArray request(reinterpret_cast<const char*>(frame.data()), static_cast<qsizetype>(length));
+        const QByteArray leading = echo ? request : QByteArray();
+        m.port->script({leading + reply + more});
+        const auto raw = RegExchangeRaw(m.session.link, frame, length);
+        QCOMPARE(raw.value, std::size_t(reply.size()));
+        QCOMPARE(int(RegReplyLength(frame)) - 4, value);
+        QCOMPARE(m.records.size(), std::size_t(3));
+        QCOMPARE(m.records[1].bytes, leading + reply);
+        QVERIFY(m.records[2].trailing);
+        QCOMPARE(m.records[2].bytes.size(), more.size());
+        QCOMPARE(m.records[2].bytes, more);
     }
 
     // Bytes that come after the reply and before the port closes are logged too.
