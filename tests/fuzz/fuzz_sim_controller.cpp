@@ -163,9 +163,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 0:
             request = in.bytes(in.u16() % 1200);
             break;
-        case 1: // command, function, index, count, then the data
-            request = registerFrame(in.bytes(6) + in.bytes(in.u16() % 1100));
+        case 1: { // command, function, index, count, then the data (read in that order)
+            const QByteArray body = in.bytes(6);
+            request = registerFrame(body + in.bytes(in.u16() % 1100));
             break;
+        }
         case 2: {
             const std::uint8_t function = in.byte();
             const std::uint16_t address = in.u16();
