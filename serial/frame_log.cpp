@@ -100,29 +100,17 @@ void FrameLog::publish(FrameRecord record)
 
 void FrameLog::sent(LinkKind link, const QByteArray& bytes)
 {
-    FrameRecord record;
-    record.link = link;
-    record.sent = true;
-    record.bytes = bytes;
-    publish(std::move(record));
+    publish({Clock::ms{0}, {}, link, true, bytes, std::nullopt, false});
 }
 
 void FrameLog::received(LinkKind link, const QByteArray& bytes, LinkError verdict)
 {
-    FrameRecord record;
-    record.link = link;
-    record.bytes = bytes;
-    record.verdict = verdict;
-    publish(std::move(record));
+    publish({Clock::ms{0}, {}, link, false, bytes, verdict, false});
 }
 
 void FrameLog::trailing(LinkKind link, const QByteArray& bytes)
 {
-    FrameRecord record;
-    record.link = link;
-    record.bytes = bytes;
-    record.trailing = true;
-    publish(std::move(record));
+    publish({Clock::ms{0}, {}, link, false, bytes, std::nullopt, true});
 }
 
 void FrameLog::note(LinkKind link, const QString& line)
