@@ -75,56 +75,6 @@ void addFault(sim::ControllerThread& sim, sim::FaultKind kind, sim::FaultTarget 
 {
     sim.withController([&](sim::Controller& c) { c.addFault({kind, target, times, bytes, -1ms}); });
 }
-
-ScriptedPeer::~ScriptedPeer()
-{
-    stop_ = true;
-    if (thread_.joinable())
-        thread_.join();
-}
-
-bool ScriptedPeer::start()
-{
-    if (!pty_.open())
-        return false;
-    thread_ = std::thread([this] { run(); });
-    return true;
-}
-
-void ScriptedPeer::script(const QList<QByteArray>& replies, const QByteArray& otherwise)
-{
-    std::lock_guard lock(mutex_);
-    replies_ = replies;
-    otherwise_ = otherwise;
-    requests_.clear();
-}
-
-QList<QByteArray> ScriptedPeer::requests() const
-{
-    std::lock_guard lock(mutex_);
-    return requests_;
-}
-
-void ScriptedPeer::run()
-{
-    QByteArray pending;
-    while (!stop_) {
-        pending += pty_.read(5ms);
-        while (const auto length = sim::ExpectedRequestLength(pending)) {
-            if (pending.size() < *length)
-                break;
-            QByteArray answer;
-            {
-                std::lock_guard lock(mutex_);
-                requests_ << pending.left(*length);
-                answer = replies_.isEmpty() ? otherwise_ : replies_.takeFirst();
-            }
-            pending.remove(0, *length);
-            if (!answer.isEmpty())
-                pty_.write(answer);
-        }
-    }
-}
 #endif // TESSAVIN_WITH_PTY
 
 } // namespace tessavin::test

@@ -1,7 +1,7 @@
 #pragma once
 // Helpers the core and window tests share: bytes from hex text, files, short
-// link timings, and (where pseudo-terminals exist, TESSAVIN_WITH_PTY) the emulated
-// controller's frame log and faults, and a peer that answers with hand-written bytes.
+// link timings, a session on an in-memory far end, and (where pseudo-terminals
+// exist, TESSAVIN_WITH_PTY) the emulated controller's frame log and faults.
 #include "frame_log.h"
 #include "memory_line.h"
 #include "memory_port.h"
@@ -17,10 +17,7 @@
 #include <QString>
 #include <QTest>
 
-#include <atomic>
 #include <cstdint>
-#include <mutex>
-#include <thread>
 
 namespace tessavin::test {
 
@@ -61,29 +58,6 @@ struct MemoryLink {
     std::vector<FrameRecord> records;
 };
 
-#ifdef TESSAVIN_WITH_PTY
-// The far end of a pseudo-terminal, on a thread of its own: each complete request
-// (framed by its length fields) is logged and answered with the next scripted
-// reply, and once they run out with `otherwise`. An empty reply is silence.
-class ScriptedPeer {
-public:
-    ~ScriptedPeer();
-    bool start();
-    QString path() const { return pty_.slavePath(); }
-    void script(const QList<QByteArray>& replies, const QByteArray& otherwise = {});
-    QList<QByteArray> requests() const;
-
-private:
-    void run();
-    sim::PseudoTerminal pty_;
-    std::thread thread_;
-    std::atomic<bool> stop_{false};
-    mutable std::mutex mutex_;
-    QList<QByteArray> replies_;
-    QByteArray otherwise_;
-    QList<QByteArray> requests_;
-};
-#endif // TESSAVIN_WITH_PTY
 
 } // namespace tessavin::test
 
