@@ -11,6 +11,7 @@
 #include <QJsonObject>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace tessavin::cli {
 
@@ -63,6 +64,8 @@ int RunProbe(Context& c)
     QString error;
     if (c.inv.has(QStringLiteral("output")) && outputPath.isEmpty())
         return Fail(exit_code::kUsage, QStringLiteral("-o: no file named"));
+    if (c.inv.has(QStringLiteral("trace")))
+        return Fail(exit_code::kUsage, QStringLiteral("probe: --trace does not apply (use -v to see every frame)"));
     const auto wait = c.integer(QStringLiteral("wait"), 150, 1, 60000);
     if (!wait)
         return exit_code::kUsage;
@@ -107,6 +110,11 @@ int RunProbe(Context& c)
             written = c.write(c.inv.format == Format::Jsonl ? jsonLine(t) : textLine(t, portWidth));
     };
     hooks.stop = [&] { return Interrupted() || !written; };
+    if (Verbose())
+        hooks.onFrame = [](const QString& port, const FrameRecord& record) {
+            std::fprintf(stderr, "%s %s\n", port.toLocal8Bit().constData(), FrameTextLine(record).toLocal8Bit().constData());
+            std::fflush(stderr);
+        };
     const ProbeResult result = FindController(request, hooks);
     if (!written)
         return c.writeFailure();

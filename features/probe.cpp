@@ -77,12 +77,15 @@ public:
             hooks_.onTry(t);
     }
 
-    std::unique_ptr<Session> session(bool pumped) const
+    std::unique_ptr<Session> session(const QString& port, bool pumped) const
     {
         auto session = std::make_unique<Session>(ProbeTiming(request_.wait),
                                                  hooks_.makePort ? hooks_.makePort() : nullptr, hooks_.clock);
         if (pumped && hooks_.pump)
             session->link.setPump(hooks_.pump);
+        if (hooks_.onFrame)
+            session->link.frameLog().attach(
+                [onFrame = hooks_.onFrame, port](const FrameRecord& record) { onFrame(port, record); });
         // A good register reply ends at its stated length, not after the idle gap.
         session->link.setFastReplies(true);
         return session;
@@ -109,7 +112,7 @@ public:
     PortProbe(ProbeRun& run, QString port, bool pumped)
         : run_(run)
         , port_(std::move(port))
-        , session_(run.session(pumped))
+        , session_(run.session(port_, pumped))
     {
     }
 

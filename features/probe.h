@@ -84,6 +84,9 @@ struct ProbeHooks {
     std::function<bool()> stop;
     // Lets window events run during the waits (one after another only).
     std::function<void()> pump;
+    // Told of every frame sent and received, with the port it passed (in parallel
+    // from the ports' threads).
+    std::function<void(const QString& port, const FrameRecord&)> onFrame;
     // Makes the port of one link; empty: the real serial port. Clock: the computer's.
     std::function<std::shared_ptr<BytePort>()> makePort;
     std::shared_ptr<Clock> clock;
