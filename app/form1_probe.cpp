@@ -19,6 +19,10 @@ void TForm1::FindControllerClick()
     if (!typed.isEmpty() && !request.ports.contains(tessavin::PortDeviceName(typed)))
         request.ports.prepend(typed);
     request.rates = tessavin::ProbeRates(Boud->text().trimmed().toInt());
+    if (request.ports.isEmpty()) {
+        seam_->showMessage(this, QStringLiteral("No serial ports to try: type one into the port field."));
+        return;
+    }
 
     QProgressDialog progress(QStringLiteral("Looking for the controller…"), QStringLiteral("Stop"), 0,
                              static_cast<int>(request.ports.size() * request.rates.size() * 2), this);
