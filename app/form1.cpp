@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -267,6 +268,20 @@ void TForm1::buildControls(QWidget* a)
     completer->setCaseSensitivity(Qt::CaseInsensitive);
     Edit1->setCompleter(completer);
     Edit1->installEventFilter(this);
+    Edit1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(Edit1, &QLineEdit::customContextMenuRequested, this, &TForm1::showPortMenu);
+}
+
+void TForm1::showPortMenu(const QPoint& at)
+{
+    // The field's own menu, with the probe at its end.
+    std::unique_ptr<QMenu> menu(Edit1->createStandardContextMenu());
+    menu->setObjectName(QStringLiteral("PortMenu"));
+    menu->addSeparator();
+    QAction* find = menu->addAction(QStringLiteral("Find the controller…"));
+    find->setObjectName(QStringLiteral("FindController"));
+    connect(find, &QAction::triggered, this, [this] { runCommand(&TForm1::FindControllerClick); });
+    menu->exec(Edit1->mapToGlobal(at));
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event)

@@ -225,6 +225,11 @@ public slots:
     // The port field's completions: the ports the system sees now.
     void refreshPortCompletions();
 
+    // "Find the controller…" of the port field's context menu: probes the ports
+    // and rates with a progress dialog (Stop ends it) and, on success, fills the
+    // port and baud fields (form1_probe.cpp).
+    void FindControllerClick();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -236,6 +241,7 @@ private:
     void runCommand(void (TForm1::*handler)());
     void exclusiveChoice(QCheckBox* ticked);
     bool writeSettings(QString* failedPath);
+    void showPortMenu(const QPoint& at);
 
     AppOptions options_;
     std::unique_ptr<tessavin::Session> session_;

@@ -72,6 +72,27 @@ const std::vector<CommandInfo>& Commands()
              .formats = data,
              .run = RunPorts,
              .needsPort = false},
+            {.name = S("probe"),
+             .summary = S("find the controller's port and baud rate"),
+             .description = S(
+                 "Tries every port given with --port (default: every port 'ports' lists) at every\n"
+                 "rate given with --baud (default: the settings file's rate, then 9600, 19200,\n"
+                 "38400, 57600 and 115200); both may be given more than once. A try asks one\n"
+                 "question that changes nothing and whose reply has a checksum: the event log's\n"
+                 "record count, then, where that drew nothing at all, the status query. Each\n"
+                 "answer is awaited --wait ms, not the 13 s of the normal links. A busy port is\n"
+                 "skipped, saying so. Rate by rate over all ports by default; --parallel tries\n"
+                 "the ports at the same time (one rate at a time per port). The first answer\n"
+                 "ends the probe. One row (text) or object (jsonl) per try: port, baud rate,\n"
+                 "link, result, device number where it can be read, time to answer.\n"
+                 "Exit 0 when a controller answered, 4 when none did."),
+             .options = {{S("wait"), {}, S("MS"), S("How long each question waits for a first byte (default 150).")},
+                         {S("parallel"), {}, {}, S("Try the ports at the same time.")},
+                         {S("save"), {}, {},
+                          S("Write the port and rate found into the settings file, where the window opens next.")}},
+             .formats = data,
+             .run = RunProbe,
+             .needsPort = false},
             {.group = S("log"),
              .name = S("info"),
              .summary = S("the event log's capacity, record count and begin"),
@@ -502,10 +523,14 @@ ParseResult ParseCommandLine(const QStringList& arguments)
     reached();
 
     QMap<QString, QString> options;
+    QMap<QString, QStringList> every;
     for (const auto& [name, option] : given)
-        if (option->count() > 0)
+        if (option->count() > 0) {
             options.insert(name, option->results().empty() ? QString()
                                                            : QString::fromStdString(option->results().back()));
+            for (const std::string& value : option->results())
+                every[name] << QString::fromStdString(value);
+        }
     const bool help = options.remove(QStringLiteral("help")) > 0;
     const bool version = options.remove(QStringLiteral("version")) > 0;
 
@@ -557,6 +582,7 @@ ParseResult ParseCommandLine(const QStringList& arguments)
     if (!command->arguments.isEmpty() && inv.arguments.isEmpty())
         return usageError(QStringLiteral("%1: %2 missing").arg(helpOf, command->arguments), helpOf);
     inv.options = options;
+    inv.every = every;
 
     if (inv.has(QStringLiteral("format"))) {
         const QString name = inv.value(QStringLiteral("format"));

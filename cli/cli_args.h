@@ -59,10 +59,12 @@ struct Invocation {
     const CommandInfo* command = nullptr;
     QStringList arguments;           // the command's positional arguments
     QMap<QString, QString> options;  // given options by name ("" for a switch); the last one wins
+    QMap<QString, QStringList> every; // every value of each option given, in order
     Format format = Format::Text;
 
     bool has(const QString& name) const { return options.contains(name); }
     QString value(const QString& name) const { return options.value(name); }
+    QStringList values(const QString& name) const { return every.value(name); }
 };
 
 // What the command line asks for: a command to run, or a text to print and an

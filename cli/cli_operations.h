@@ -21,7 +21,8 @@ int RunScriptSend(Context& c);
 int RunScriptRead(Context& c);
 int RunScriptClear(Context& c);
 int RunRespond(Context& c);
-// Needs no port.
+// Need no port.
 int RunPorts(Context& c);
+int RunProbe(Context& c); // opens every port it tries itself
 
 } // namespace tessavin::cli

@@ -253,6 +253,21 @@ private:
     int nextLogMessage_ = 0;
 };
 
+// What the controller does with a request from a port set to another rate than
+// the line's (on a pseudo-terminal, read from the settings its other side made).
+enum class RateMismatch {
+    Answer,  // answer as if the rates matched
+    Garbage, // take nothing in, and give the requester the bytes a receiver at
+             // its rate makes of the reply (HeardAtRate): garbage
+    Silent,  // take nothing in, answer nothing
+};
+
+// The bytes a receiver at `readBaud` makes of `sent` at `sentBaud` (8 data bits,
+// no parity, one stop bit, the line idle high around them): it starts a byte at
+// each falling edge and samples the bits in the middle of its own bit times.
+// The same rate, or a rate that is not positive, gives the bytes back unchanged.
+QByteArray HeardAtRate(const QByteArray& sent, int sentBaud, int readBaud);
+
 // Frame builders of the controller's side (used by the controller and by tests).
 QByteArray ConfigReply(std::uint8_t result, const QByteArray& data = {});
 QByteArray RegisterReply(std::uint8_t command, std::uint8_t function, const QByteArray& payload);

@@ -255,6 +255,12 @@ void ControllerThread::run()
 
 void ControllerThread::serveRequest(QByteArray request, SimClock::time_point first, SimClock::time_point last)
 {
+    LineSettings line = lineSettings();
+    const int requesterBaud = line.baud > 0 && line.mismatch != RateMismatch::Answer ? pty_.peerBaud() : 0;
+    if (requesterBaud > 0 && requesterBaud != line.baud) {
+        serveMismatched(request, first, last, line, requesterBaud);
+        return;
+    }
     Reply reply;
     {
         std::lock_guard lock(mutex_);
@@ -265,6 +271,30 @@ void ControllerThread::serveRequest(QByteArray request, SimClock::time_point fir
          .bytes = request, .note = reply.silent() ? reply.note : QByteArray()});
     if (!reply.silent())
         writeReply(reply, request, first);
+}
+
+void ControllerThread::serveMismatched(const QByteArray& request, SimClock::time_point first,
+                                       SimClock::time_point last, const LineSettings& line, int requesterBaud)
+{
+    // A controller cannot read a frame sent at another rate, so nothing changes;
+    // the reply it would give shows what the requester's receiver hears.
+    Reply would;
+    {
+        std::lock_guard lock(mutex_);
+        Controller untouched = controller_;
+        would = untouched.handle(request, SimClock::now());
+    }
+    lastRequest_ = SimClock::now();
+    const QByteArray why = QStringLiteral("rate mismatch: requester at %1 baud").arg(requesterBaud).toLatin1();
+    const bool answer = line.mismatch == RateMismatch::Garbage && !would.silent();
+    log({.direction = Direction::Received, .kind = ClassifyFrame(request), .firstByte = first, .lastByte = last,
+         .bytes = request, .note = answer ? QByteArray() : why});
+    if (!answer)
+        return;
+    Reply garbage;
+    garbage.parts.push_back({0ms, HeardAtRate(would.bytes(), line.baud, requesterBaud)});
+    garbage.note = why;
+    writeReply(garbage, request, first);
 }
 
 void ControllerThread::writeReply(const Reply& reply, const QByteArray& request, SimClock::time_point requestFirst)

@@ -56,6 +56,7 @@ struct LineSettings {
     std::chrono::milliseconds turnaround{0};      // pause between a request and its reply
     std::chrono::milliseconds answerIdle{100};    // silence that ends a poll answer of wrong length
     std::chrono::milliseconds pollQuiet{500};     // scheduled polls wait for this long a pause in the requests
+    RateMismatch mismatch = RateMismatch::Answer; // applies when baud is set and the requester's rate is known
 };
 
 class ControllerThread {
@@ -114,6 +115,9 @@ public:
 private:
     void run();
     void serveRequest(QByteArray request, SimClock::time_point first, SimClock::time_point last);
+    // A request from a port at another rate than the line's (RateMismatch).
+    void serveMismatched(const QByteArray& request, SimClock::time_point first, SimClock::time_point last,
+                         const LineSettings& line, int requesterBaud);
     PollResult doPoll(const PollSpec& pollSpec, std::chrono::milliseconds timeout);
     void writeReply(const Reply& reply, const QByteArray& request, SimClock::time_point requestFirst);
     void log(LoggedFrame frame);

@@ -110,7 +110,8 @@ int main(int argc, char** argv)
     const auto loggingInterval = option("logging-interval", "While logging is on, a new record every this many ms.", "ms", "2000");
     const auto config = option("config", "File whose bytes are the configuration (default: a built-in JSON text).", "file", "");
     const auto testConfig = option("test-config", "File whose bytes are the test configuration.", "file", "");
-    const auto baud = option("baud", "Pace the line at this rate, 10 bits a byte: a reply or poll arrives whole when its last byte would, after the request's own time on the line (0: no pacing).", "rate", "0");
+    const auto baud = option("baud", "Pace the line at this rate, 10 bits a byte: a reply or poll arrives whole when its last byte would, after the request's own time on the line (0: no pacing). A requester whose port is set to another rate gets what --mismatch says.", "rate", "0");
+    const auto mismatch = option("mismatch", "With --baud, what a requester whose port is set to another rate gets: garbage (the bytes its receiver makes of the reply at the wrong rate), silent (nothing) or answer (the reply, as if the rates matched). The request changes nothing unless answer.", "mode", "garbage");
     const auto turnaround = option("turnaround", "Pause between a request and its reply, in ms.", "ms", "0");
     const QCommandLineOption fault(QStringLiteral("fault"),
                                    QStringLiteral("Misbehave (repeatable): KIND[:TARGET][,times=N][,bytes=N][,pause=MS]. "
@@ -179,6 +180,11 @@ int main(int argc, char** argv)
     settings.rebootSilence = std::chrono::milliseconds(rebootMs);
     settings.loggingInterval = std::chrono::milliseconds(loggingMs);
 
+    QString mismatchError;
+    const auto mismatchMode = ParseRateMismatch(parser.value(mismatch), &mismatchError);
+    if (!mismatchMode)
+        return usageError(QStringLiteral("--mismatch: ") + mismatchError);
+
     std::vector<Fault> faults;
     for (const QString& text : parser.values(fault)) {
         QString error;
@@ -227,6 +233,7 @@ int main(int argc, char** argv)
     });
     LineSettings line;
     line.baud = baudRate;
+    line.mismatch = *mismatchMode;
     line.turnaround = std::chrono::milliseconds(turnaroundMs);
     sim.setLineSettings(line);
     if (!polls.empty())

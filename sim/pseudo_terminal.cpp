@@ -87,6 +87,29 @@ bool PseudoTerminal::peerOpen() const
     return ::poll(&p, 1, 0) >= 0 && !(p.revents & POLLHUP);
 }
 
+int PseudoTerminal::peerBaud() const
+{
+    termios tio{};
+    if (master_ < 0 || ::tcgetattr(master_, &tio) != 0)
+        return 0;
+    static const struct {
+        speed_t code;
+        int baud;
+    } rates[] = {
+        {B300, 300},         {B600, 600},         {B1200, 1200},       {B2400, 2400},       {B4800, 4800},
+        {B9600, 9600},       {B19200, 19200},     {B38400, 38400},     {B57600, 57600},     {B115200, 115200},
+        {B230400, 230400},
+#ifdef B460800
+        {B460800, 460800},   {B921600, 921600},
+#endif
+    };
+    const speed_t code = ::cfgetospeed(&tio);
+    for (const auto& r : rates)
+        if (r.code == code)
+            return r.baud;
+    return 0;
+}
+
 QByteArray PseudoTerminal::read(std::chrono::milliseconds timeout)
 {
     QByteArray out;
@@ -128,6 +151,7 @@ bool PseudoTerminal::write(const QByteArray&, const std::atomic<bool>*) { return
 QByteArray PseudoTerminal::read(std::chrono::milliseconds) { return {}; }
 void PseudoTerminal::discardInput() {}
 bool PseudoTerminal::peerOpen() const { return false; }
+int PseudoTerminal::peerBaud() const { return 0; }
 
 #endif
 

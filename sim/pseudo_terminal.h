@@ -31,6 +31,10 @@ public:
     // False once the last process that held the slave side open has closed it.
     // (Before anyone has opened it, the master cannot tell; it answers true.)
     bool peerOpen() const;
+    // The baud rate the slave side's user set on its line (a pseudo-terminal
+    // carries bytes at any rate, but keeps the settings); 0 when it cannot be
+    // read or is not one of the standard rates.
+    int peerBaud() const;
     // Waits up to `timeout` for bytes and returns what is readable (empty on time-out,
     // and while no slave is open).
     QByteArray read(std::chrono::milliseconds timeout);

@@ -182,6 +182,18 @@ std::optional<PollSpec> ParsePoll(const QString& text, QString* error)
     return pollSpec;
 }
 
+std::optional<RateMismatch> ParseRateMismatch(const QString& text, QString* error)
+{
+    const QString t = text.trimmed();
+    if (t == QLatin1String("garbage"))
+        return RateMismatch::Garbage;
+    if (t == QLatin1String("silent"))
+        return RateMismatch::Silent;
+    if (t == QLatin1String("answer"))
+        return RateMismatch::Answer;
+    return fail<RateMismatch>(error, QStringLiteral("unknown mode '%1' (expected garbage, silent or answer)").arg(t));
+}
+
 std::vector<PollSpec> DemoPolls()
 {
     PollSpec date;

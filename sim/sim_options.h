@@ -32,6 +32,8 @@ std::optional<int> ParseInteger(const QString& text, int min, int max, QString* 
 
 std::optional<Fault> ParseFault(const QString& text, QString* error = nullptr);
 std::optional<PollSpec> ParsePoll(const QString& text, QString* error = nullptr);
+// "garbage", "silent" or "answer".
+std::optional<RateMismatch> ParseRateMismatch(const QString& text, QString* error = nullptr);
 
 // The polls of the demonstration: date and time to address 1, coefficients to
 // address 2, a report of three values from address 5, strand 3.

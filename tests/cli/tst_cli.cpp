@@ -3,6 +3,7 @@
 // it writes and the frames the controller received.
 #include "log_presentation.h"
 #include "port_list.h"
+#include "settings_file.h"
 #include "test_support.h"
 #include "tessavin_version.h"
 
@@ -644,6 +645,41 @@ private slots:
         const Run stored = run({"device", "ident"}, quickEnvironment(), program);
         QCOMPARE(stored.code, 0);
         QCOMPARE(stored.out, QByteArray("1234\n"));
+    }
+
+    // The probe reports every try, saves what it found where the window reads it,
+    // and exits 4 when nothing answers.
+    void probeFindsAndSaves()
+    {
+        QTemporaryDir programDir;
+        const QString program = programDir.filePath("tessavin-cli");
+        QVERIFY(QFile::copy(kCli, program));
+        QVERIFY(writeFile(programDir.filePath("log.log"), "[log]\nport=7\nbaud=9600\n"));
+        sim::LineSettings line;
+        line.baud = 19200;
+        line.mismatch = sim::RateMismatch::Garbage;
+        sim_->setLineSettings(line);
+        const Run r = run(args({"probe", "--port", "PTY", "--baud", "9600", "--baud", "19200", "--format", "jsonl",
+                                "--save"}),
+                          quickEnvironment(), program);
+        QCOMPARE(r.code, 0);
+        const QList<QByteArray> tries = r.out.trimmed().split('\n');
+        QCOMPARE(tries.size(), 2);
+        const QJsonObject wrong = QJsonDocument::fromJson(tries[0]).object();
+        const QJsonObject right = QJsonDocument::fromJson(tries[1]).object();
+        QCOMPARE(wrong["result"].toString(), QStringLiteral("garbled"));
+        QCOMPARE(right["result"].toString(), QStringLiteral("answered"));
+        QCOMPARE(right["baud"].toInt(), 19200);
+        QCOMPARE(right["device_number"].toInt(), 1234);
+        const StoredSettings saved = ReadSettings(programDir.filePath("log.log"));
+        QCOMPARE(saved.port, pty());
+        QCOMPARE(saved.baud, QStringLiteral("19200"));
+
+        line.mismatch = sim::RateMismatch::Silent;
+        sim_->setLineSettings(line);
+        const Run none = run(args({"probe", "--port", "PTY", "--baud", "9600", "--wait", "50"}));
+        QCOMPARE(none.code, 4);
+        QCOMPARE(none.err, QByteArray("tessavin-cli: no controller answered on 1 port(s) at 1 rate(s)\n"));
     }
 
     void helpOnEveryLevel_data()

@@ -2,8 +2,10 @@
 // client, and by the system's own serial link with its default timing (what a
 // faulty reply turns into on the reading side).
 #include "controller_thread.h"
+#include "probe.h"
 #include "register_link.h"
 #include "serial_link.h"
+#include "sim_options.h"
 #include "test_support.h"
 
 #include <QElapsedTimer>
@@ -234,6 +236,82 @@ private slots:
             QCOMPARE(readBytes(port, 3, 3000), QByteArray("abc"));
         }
         QVERIFY(!pty.peerOpen());
+    }
+
+    // The probe against the controller at one rate: other rates draw garbage or
+    // silence, a port that cannot be had is skipped, and only the three read-only
+    // questions reach the line. Rows: the controller's line, the rates tried, the
+    // tries as "<port> <baud> <link> <outcome> [device number]".
+    void probeFindsTheControllerAtItsRate_data()
+    {
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<QString>("mismatch");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QList<qint32>>("rates");
+        QTest::addColumn<bool>("held");
+        QTest::addColumn<bool>("parallel");
+        QTest::addColumn<QStringList>("tries");
+        const QStringList found{"none 9600 register unavailable", "sim 9600 register garbled",
+                                "sim 19200 register answered 1234"};
+        QTest::newRow("garbage at 9600, answer at 19200") << 19200 << "garbage" << "" << QList<qint32>{9600, 19200, 38400}
+                                                          << false << false << found;
+        QTest::newRow("the same in parallel") << 19200 << "garbage" << "" << QList<qint32>{9600, 19200, 38400} << false
+                                              << true << found;
+        QTest::newRow("silent at wrong rates: none") << 19200 << "silent" << "" << QList<qint32>{9600, 38400} << false << false
+                                                     << QStringList{"none 9600 register unavailable", "sim 9600 register silent",
+                                                                    "sim 38400 register silent", "sim 9600 config silent",
+                                                                    "sim 38400 config silent"};
+        QTest::newRow("register link silent: status query") << 38400 << "garbage" << "silence:reg=0x1C"
+                                                            << QList<qint32>{38400} << false << false
+                                                            << QStringList{"none 38400 register unavailable",
+                                                                           "sim 38400 register silent",
+                                                                           "sim 38400 config answered"};
+        QTest::newRow("busy port skipped") << 38400 << "garbage" << "" << QList<qint32>{38400, 9600} << true << false
+                                           << QStringList{"none 38400 register unavailable", "sim 38400 register busy"};
+    }
+
+    void probeFindsTheControllerAtItsRate()
+    {
+        QFETCH(int, baud);
+        QFETCH(QString, mismatch);
+        QFETCH(QString, fault);
+        QFETCH(QList<qint32>, rates);
+        QFETCH(bool, held);
+        QFETCH(bool, parallel);
+        QFETCH(QStringList, tries);
+        LineSettings line;
+        line.baud = baud;
+        line.mismatch = *ParseRateMismatch(mismatch);
+        sim_->setLineSettings(line);
+        if (!fault.isEmpty())
+            sim_->withController([&](Controller& c) { c.addFault(*ParseFault(fault)); });
+        QSerialPort holder;
+        if (held)
+            QVERIFY2(openClient(holder), qPrintable(holder.errorString()));
+
+        ProbeRequest request;
+        request.ports = QStringList{"/dev/tessavin-none", sim_->slavePath()};
+        request.rates = rates;
+        request.parallel = parallel;
+        const ProbeResult result = FindController(request);
+
+        QStringList seen;
+        for (const ProbeTry& t : result.tries)
+            seen << QStringLiteral("%1 %2 %3 %4%5")
+                        .arg(t.port == sim_->slavePath() ? "sim" : "none")
+                        .arg(t.baud)
+                        .arg(t.link == LinkKind::Register ? "register" : "config", ProbeOutcomeName(t.outcome),
+                             t.deviceNumber ? QStringLiteral(" %1").arg(*t.deviceNumber) : QString());
+        QCOMPARE(result.found.has_value(), tries.constLast().contains("answered"));
+        if (parallel) { // the ports' tries interleave
+            seen.sort();
+            tries.sort();
+        }
+        QCOMPARE(seen, tries);
+        for (const LoggedFrame& f : sim_->frames())
+            if (f.direction == Direction::Received)
+                QVERIFY2(f.bytes == kCountRequest || f.bytes == kIdentRequest || f.bytes == kStatusRequest,
+                         spaced(f.bytes).constData());
     }
 
 private:

@@ -8,6 +8,7 @@
 
 #include "tessavin_version.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
@@ -16,6 +17,7 @@
 #include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
@@ -255,6 +257,32 @@ private slots:
         const QStringList offered = qobject_cast<QStringListModel*>(field->completer()->model())->stringList();
         for (const QString& name : expected)
             QVERIFY2(offered.contains(name), qPrintable(name));
+    }
+
+    // The port field's menu finds the controller at its rate among wrong ones
+    // and fills the port and baud fields; the window's own port is let go first.
+    void findTheControllerFromThePortMenu()
+    {
+        SimWindow b;
+        if (!b.start())
+            QSKIP("no pseudo-terminal here");
+        sim::LineSettings line;
+        line.baud = 19200;
+        line.mismatch = sim::RateMismatch::Garbage;
+        b.sim.setLineSettings(line);
+        TForm1& w = b.form();
+        w.Boud->setText("9600");
+        QTimer::singleShot(0, &w, [&w] {
+            auto* menu = w.Edit1->findChild<QMenu*>("PortMenu");
+            QVERIFY(menu);
+            menu->findChild<QAction*>("FindController")->trigger();
+            menu->close();
+        });
+        emit w.Edit1->customContextMenuRequested({4, 4});
+        QCOMPARE(w.Edit1->text(), b.sim.slavePath());
+        QCOMPARE(w.Boud->text(), QStringLiteral("19200"));
+        QVERIFY(b.f.seam.messages.isEmpty());
+        QVERIFY(w.ok->isHidden());
     }
 
     void openAndClose()

@@ -1,0 +1,137 @@
+#include "cli_context.h"
+#include "cli_operations.h"
+#include "conversions.h"
+#include "open_files.h"
+#include "probe.h"
+#include "settings_file.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace tessavin::cli {
+
+namespace {
+
+QString linkName(LinkKind link) { return link == LinkKind::Register ? QStringLiteral("register") : QStringLiteral("configuration"); }
+
+// Whether the try got as far as a question (a port that could not be opened did not).
+bool asked(const ProbeTry& t) { return t.outcome != ProbeOutcome::Busy && t.outcome != ProbeOutcome::Unavailable; }
+
+QByteArray jsonLine(const ProbeTry& t)
+{
+    QJsonObject o;
+    o.insert(QStringLiteral("port"), t.port);
+    o.insert(QStringLiteral("baud"), t.baud);
+    o.insert(QStringLiteral("link"), asked(t) ? QJsonValue(linkName(t.link)) : QJsonValue());
+    o.insert(QStringLiteral("result"), ProbeOutcomeName(t.outcome));
+    o.insert(QStringLiteral("device_number"), t.deviceNumber ? QJsonValue(*t.deviceNumber) : QJsonValue());
+    o.insert(QStringLiteral("time_ms"), asked(t) ? QJsonValue(static_cast<qint64>(t.elapsed.count())) : QJsonValue());
+    o.insert(QStringLiteral("detail"), t.detail.isEmpty() ? QJsonValue() : QJsonValue(t.detail));
+    return QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
+}
+
+// A row of the table; the widths fit every port tried, so rows print as they come.
+QByteArray textLine(const QStringList& cells, qsizetype portWidth)
+{
+    static const int widths[] = {0, 8, 15, 13, 8, 8};
+    QString line;
+    for (qsizetype i = 0; i < cells.size(); ++i) {
+        const qsizetype width = i == 0 ? portWidth : i < 6 ? widths[i] : 0;
+        line += i + 1 < cells.size() ? cells[i].leftJustified(width) : cells[i];
+    }
+    return line.trimmed().toUtf8() + '\n';
+}
+
+QByteArray textLine(const ProbeTry& t, qsizetype portWidth)
+{
+    const QString dash = QStringLiteral("-");
+    return textLine({t.port, QString::number(t.baud), asked(t) ? linkName(t.link) : dash, ProbeOutcomeName(t.outcome),
+                     t.deviceNumber ? QString::number(*t.deviceNumber) : dash,
+                     asked(t) ? QStringLiteral("%1 ms").arg(t.elapsed.count()) : dash, t.detail},
+                    portWidth);
+}
+
+} // namespace
+
+int RunProbe(Context& c)
+{
+    const QString outputPath = c.inv.value(QStringLiteral("output"));
+    QString error;
+    if (c.inv.has(QStringLiteral("output")) && outputPath.isEmpty())
+        return Fail(exit_code::kUsage, QStringLiteral("-o: no file named"));
+    if (c.inv.has(QStringLiteral("trace")))
+        return Fail(exit_code::kUsage, QStringLiteral("probe: --trace does not apply (use -v to see every frame)"));
+    const auto wait = c.integer(QStringLiteral("wait"), 150, 1, 60000);
+    if (!wait)
+        return exit_code::kUsage;
+    const QString settingsPath = SettingsFilePath(QCoreApplication::applicationDirPath());
+    const StoredSettings stored = QFileInfo(settingsPath).isFile() ? ReadSettings(settingsPath) : StoredSettings{};
+
+    ProbeRequest request;
+    request.wait = std::chrono::milliseconds(*wait);
+    request.parallel = c.inv.has(QStringLiteral("parallel"));
+    request.ports = c.inv.values(QStringLiteral("port"));
+    for (const QString& text : c.inv.values(QStringLiteral("baud"))) {
+        const auto baud = ParseInteger(text);
+        if (!baud || *baud <= 0)
+            return Fail(exit_code::kUsage, QStringLiteral("--baud: %1").arg(baud ? QStringLiteral("the baud rate must be above 0")
+                                                                                  : NotAnIntegerMessage(text)));
+        if (!request.rates.contains(*baud))
+            request.rates << *baud;
+    }
+    if (request.rates.isEmpty())
+        request.rates = ProbeRates(ParseInteger(stored.baud).value_or(0));
+    if (request.ports.isEmpty())
+        request.ports = ProbePorts();
+    if (request.ports.isEmpty())
+        return Fail(exit_code::kController, QStringLiteral("no serial ports to try: name one with --port"));
+    request.ports.removeDuplicates();
+    if (!outputPath.isEmpty() && !c.out.open(outputPath, &error))
+        return Fail(exit_code::kUsage, FileErrorMessage(true, outputPath, error));
+
+    qsizetype portWidth = 6;
+    for (const QString& port : request.ports)
+        portWidth = std::max(portWidth, port.size() + 2);
+    bool written = true;
+    if (c.inv.format == Format::Text)
+        written = c.write(textLine({QStringLiteral("PORT"), QStringLiteral("BAUD"), QStringLiteral("LINK"),
+                                    QStringLiteral("RESULT"), QStringLiteral("DEVICE"), QStringLiteral("TIME"),
+                                    QStringLiteral("NOTE")},
+                                   portWidth));
+    CatchInterrupts();
+    ProbeHooks hooks;
+    hooks.onTry = [&](const ProbeTry& t) {
+        if (written)
+            written = c.write(c.inv.format == Format::Jsonl ? jsonLine(t) : textLine(t, portWidth));
+    };
+    hooks.stop = [&] { return Interrupted() || !written; };
+    if (Verbose())
+        hooks.onFrame = [](const QString& port, const FrameRecord& record) {
+            std::fprintf(stderr, "%s %s\n", port.toLocal8Bit().constData(), FrameTextLine(record).toLocal8Bit().constData());
+            std::fflush(stderr);
+        };
+    const ProbeResult result = FindController(request, hooks);
+    if (!written)
+        return c.writeFailure();
+    if (result.stopped && !result.found)
+        return Fail(exit_code::kInterrupted, QStringLiteral("probe interrupted"));
+    if (!result.found)
+        return Fail(exit_code::kController, QStringLiteral("no controller answered on %1 port(s) at %2 rate(s)")
+                                                .arg(request.ports.size())
+                                                .arg(request.rates.size()));
+    const ProbeTry& found = *result.found;
+    c.tell(QStringLiteral("found: %1 at %2 baud (%3 link)").arg(found.port).arg(found.baud).arg(linkName(found.link)));
+    if (c.inv.has(QStringLiteral("save"))) {
+        if (!WriteSettings(settingsPath, found.port, QString::number(found.baud)))
+            return Fail(exit_code::kDownload, QStringLiteral("cannot write the settings file %1").arg(NativePath(settingsPath)));
+        c.tell(QStringLiteral("saved to %1").arg(NativePath(settingsPath)));
+    }
+    return exit_code::kDone;
+}
+
+} // namespace tessavin::cli
