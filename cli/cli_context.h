@@ -9,6 +9,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QTemporaryFile>
 
 #include <optional>
 
@@ -32,6 +33,11 @@ int Fail(int code, const QString& text);
 QString NativePath(const QString& path);
 // Why a file named on the command line cannot be read: "<path>: no such file", ...
 QString Unreadable(const QString& path);
+
+
+// A file argument as a path to read: "-" is standard input, copied into `copy`
+// (up to 1 MiB, more than any file the controller takes).
+QString InputPath(const QString& path, QTemporaryFile& copy);
 
 class Context {
 public:
@@ -73,11 +79,14 @@ public:
     // A progress line on stderr when a person watches it and the records do not
     // go to the same screen.
     bool progressShown() const;
-    // Closes the trace, saying so when a line of it could not be written.
-    void finishTrace();
+    // The command has ended: with success, a file named with -o or --trace that
+    // got nothing is made empty. False, with the message said, when the data or
+    // the trace could not all be written.
+    bool finish(bool succeeded);
 
 private:
-    JsonLinesTrace trace_;
+    Output trace_; // --trace, kept as it was until the first frame as -o is
+    bool traceFailed_ = false;
     QString traceName_;
     bool closing_ = false;
     bool portWentAway_ = false;
