@@ -21,13 +21,14 @@ namespace {
 
 // Set by SIGINT or SIGTERM; read through the link's pump, never acted on in the handler.
 volatile std::sig_atomic_t g_interrupted = 0;
+volatile std::sig_atomic_t g_finishFirst = 0;
 bool g_verbose = false;
 
 extern "C" void onInterrupt(int signal)
 {
-    g_interrupted = 1;
-    // A second Ctrl+C ends the process at once.
-    std::signal(signal, SIG_DFL);
+    g_interrupted = g_interrupted + 1;
+    // The next Ctrl+C ends the process at once (after the one that abandons a transfer).
+    std::signal(signal, g_finishFirst && g_interrupted < 2 ? onInterrupt : SIG_DFL);
 }
 
 void messageFilter(QtMsgType type, const QMessageLogContext&, const QString& message)
@@ -47,13 +48,15 @@ void InstallMessageFilter() { qInstallMessageHandler(messageFilter); }
 void SetVerbose(bool on) { g_verbose = on; }
 bool Verbose() { return g_verbose; }
 
-void CatchInterrupts()
+void CatchInterrupts(bool finishFirst)
 {
+    g_finishFirst = finishFirst ? 1 : 0;
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
 }
 
 bool Interrupted() { return g_interrupted != 0; }
+int Interrupts() { return static_cast<int>(g_interrupted); }
 
 void Say(const QString& text)
 {

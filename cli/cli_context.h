@@ -18,8 +18,11 @@ namespace tessavin::cli {
 // SIGINT and SIGTERM from here on set a flag (a second one ends the process at
 // once). The flag reaches a running operation through the link's pump, which
 // sets the session's stop flag.
-void CatchInterrupts();
+// With finishFirst, the first signal only asks to finish (a transfer that
+// should not be cut) and the second is caught too, to abandon it.
+void CatchInterrupts(bool finishFirst = false);
 bool Interrupted();
+int Interrupts(); // how many signals came
 
 // --verbose: every frame on stderr, and the toolkit's own warnings.
 void SetVerbose(bool on);

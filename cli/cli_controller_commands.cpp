@@ -101,9 +101,26 @@ int RunConfigDownload(Context& c)
         return Fail(exit_code::kUsage, QStringLiteral("%1: empty: nothing to send").arg(NativePath(path)));
     if (!PutTransferText(c.session.transfer, text))
         return Fail(exit_code::kUsage, QStringLiteral("%1: %2").arg(NativePath(path), ConfigTooLargeMessage(text.size())));
+    // Ctrl+C does not cut a transfer short: the first finishes it, a second abandons it.
+    CatchInterrupts(true);
     if (auto code = c.start())
         return *code;
-    const auto sent = ConfigDownload(c.session, c.session.transfer.bytes.data(), static_cast<std::size_t>(text.size()));
+    ProgressLine progress(!c.quiet && StderrIsTerminal(), "bytes");
+    bool told = false;
+    const auto going = [&](std::size_t sent, std::size_t total) {
+        progress.update(static_cast<int>(sent), static_cast<int>(total));
+        if (Interrupts() == 1 && !told) {
+            progress.finish();
+            Say(QStringLiteral("finishing the transfer (%1 of %2 bytes); Ctrl+C again abandons it").arg(sent).arg(total));
+            told = true;
+        }
+        return Interrupts() < 2;
+    };
+    const auto sent = ConfigDownload(c.session, c.session.transfer.bytes.data(), static_cast<std::size_t>(text.size()), going);
+    progress.finish();
+    if (!sent.value && sent.error == LinkError::None)
+        return Fail(exit_code::kInterrupted, QStringLiteral("interrupted: the transfer was abandoned; the controller "
+                                                            "did not get the configuration's end"));
     if (!sent.value)
         return c.linkFailure(QStringLiteral("configuration download"), sent.error);
     c.tell(QStringLiteral("configuration sent (%1 bytes)").arg(text.size()));
@@ -154,7 +171,11 @@ int RunScriptSend(Context& c)
     }
     if (auto code = c.start())
         return *code;
+    // One request: the line shows the bytes on their way until the reply.
+    ProgressLine progress(!c.quiet && StderrIsTerminal(), "bytes");
+    progress.update(0, static_cast<int>(c.session.transfer.length));
     const ScriptSendResult sent = SendTransferScript(c.session);
+    progress.finish();
     if (!sent.replied())
         return c.linkFailure(QStringLiteral("script"), sent.error);
     c.tell(QStringLiteral("script sent (%1 bytes)").arg(c.session.transfer.length));

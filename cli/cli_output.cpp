@@ -226,7 +226,7 @@ void ProgressLine::update(int done, int total)
     lastDrawn_ = now;
     const double seconds = static_cast<double>(now) / 1000.0;
     const double rate = seconds > 0 ? done / seconds : 0.0;
-    QString text = QStringLiteral("%1/%2 records").arg(done).arg(total);
+    QString text = QStringLiteral("%1/%2 %3").arg(done).arg(total).arg(unit_);
     if (rate > 0) {
         text += QStringLiteral("  %1/s").arg(rate, 0, 'f', 1);
         text += QStringLiteral("  %1 s left").arg(static_cast<long long>(std::ceil((total - done) / rate)));

@@ -76,10 +76,13 @@ QByteArray ArchiveRecordCsv(const ArchiveLine& line, long long utcOffsetSeconds)
 // single-precision number); empty for not-a-number and the infinities.
 QByteArray ShortestValueText(float value);
 
-// "done/total records  rate/s  N s left" on one line of stderr, redrawn in place.
+// "done/total records  rate/s  N s left" (or bytes) on one line of stderr, redrawn in place.
 class ProgressLine {
 public:
-    explicit ProgressLine(bool shown) : shown_(shown) { timer_.start(); }
+    explicit ProgressLine(bool shown, const char* unit = "records") : shown_(shown), unit_(QLatin1String(unit))
+    {
+        timer_.start();
+    }
     ~ProgressLine() { finish(); }
     void update(int done, int total);
     // Clears the line (once).
@@ -87,6 +90,7 @@ public:
 
 private:
     bool shown_;
+    QString unit_;
     bool drawn_ = false;
     qint64 lastDrawn_ = -1000;
     qsizetype width_ = 0;

@@ -578,6 +578,40 @@ private slots:
             QCOMPARE(readFile(file("out")), logLines(requested.mid(0, lines), true));
     }
 
+#ifndef Q_OS_WIN
+    // Ctrl+C during a configuration download: the first lets the transfer finish,
+    // a second abandons it.
+    void configDownloadFinishesOnCtrlC_data()
+    {
+        QTest::addColumn<int>("interrupts");
+        QTest::addColumn<int>("code");
+        QTest::newRow("once: finished") << 1 << 0;
+        QTest::newRow("twice: abandoned") << 2 << 130;
+    }
+    void configDownloadFinishesOnCtrlC()
+    {
+        QFETCH(int, interrupts);
+        QFETCH(int, code);
+        QVERIFY(writeFile(file("big.json"), QByteArray(2000, 'x')));
+        sim::LineSettings line;
+        line.baud = 9600;
+        sim_->setLineSettings(line);
+        QProcess p;
+        p.setProcessEnvironment(quickEnvironment());
+        p.start(kCli, {"--port", pty(), "config", "download", file("big.json")});
+        QTRY_VERIFY_WITH_TIMEOUT(receivedFrames(*sim_).size() >= 3, 20000);
+        QByteArray err;
+        for (int i = 0; i < interrupts; ++i) {
+            ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+            QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains(i ? "interrupted" : "finishing"), 20000);
+        }
+        QVERIFY(p.state() == QProcess::NotRunning || p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), code);
+        QVERIFY2(err.contains("bytes); Ctrl+C again abandons it\n"), err.constData());
+        QCOMPARE(sim_->stateSnapshot().downloadsStored, code == 0 ? 1 : 0);
+    }
+#endif
+
     void traceAndVerboseHoldEveryFrame()
     {
         const Run r = cli({"log", "read", "--newest", "3", "-v", "--trace", file("trace.jsonl")});
@@ -626,6 +660,19 @@ private slots:
         QVERIFY(out.contains("7  26>   f: 0.800000011920929"));
         QVERIFY(p.readAllStandardError().contains(" polls received, "));
     }
+
+#ifndef Q_OS_WIN
+    // A reader that stops early ends the download quietly, with the exit status of a broken pipe.
+    void closedPipeEndsQuietly()
+    {
+        QProcess bash;
+        bash.setProcessEnvironment(quickEnvironment());
+        bash.start("bash", {"-c", "'" + kCli + "' --port " + pty() + " log read --all | head -1; echo \"${PIPESTATUS[0]}\""});
+        QVERIFY(bash.waitForFinished(30000));
+        QCOMPARE(bash.readAllStandardOutput(), logLines({0}, false) + "141\n");
+        QCOMPARE(bash.readAllStandardError(), QByteArray());
+    }
+#endif
 
     // The program finds the window's settings file beside itself.
     void settingsFileBesideTheProgram()
