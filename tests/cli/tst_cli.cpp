@@ -745,6 +745,8 @@ private slots:
     // Every JSON line is made by one writer: numbers that are not finite are null.
     void jsonLinesAreJson()
     {
+        sim_->withController([](sim::Controller& c) { c.state().pressure = INFINITY; });
+        QCOMPARE(cli({"device", "pressure", "--format", "jsonl"}).out, QByteArray("{\"pressure\":null}\n"));
         using cli::JsonLine;
         QCOMPARE(JsonLine().number("pressure", QByteArray("inf")).line(), QByteArray("{\"pressure\":null}\n"));
         QCOMPARE(JsonLine().number("pressure", QByteArray("1.50")).line(), QByteArray("{\"pressure\":1.50}\n"));
