@@ -300,9 +300,9 @@ QString exitCodes()
         "  2    usage error (unknown option, bad number, missing --yes, a file argument that\n"
         "       cannot be read or created); nothing was sent\n"
         "  3    the port could not be opened (no such device, permission denied, busy)\n"
-        "  4    the controller did not answer, or answered invalidly\n"
-        "  5    a download ended early on a failed record, or its output could not be\n"
-        "       written; the records read are kept\n"
+        "  4    the controller did not answer, or answered invalidly; config status NOT OK\n"
+        "  5    a download ended early on a failed record, or its output, its trace or\n"
+        "       the help could not be written; the records read are kept\n"
         "  130  interrupted by SIGINT or SIGTERM; the records read are kept\n");
 }
 
@@ -373,11 +373,13 @@ QString ToolHelp()
     }
     text += QLatin1Char('\n') + globalOptions();
     text += QStringLiteral(
-        "\nThe port and baud rate come from --port and --baud, else from the window's settings\n"
-        "file (log.log beside the programs; when that folder cannot be written, the per-user\n"
+        "\nThe port and baud rate come from --port and --baud, else from the environment\n"
+        "variables TESSAVIN_PORT and TESSAVIN_BAUD, else from the window's settings file\n"
+        "(log.log beside the programs; when that folder cannot be written, the per-user\n"
         "configuration folder), else there is no port and the baud rate is 38400.\n\n");
     text += exitCodes();
-    text += QStringLiteral("\nRun '%1 <command> --help' or '%1 help <command>' for a command's own options.\n"
+    text += QStringLiteral("\nRun '%1 <command> --help' or '%1 help <command>' for a command's own\n"
+                           "options.\n"
                            "Report bugs as the README's section \"Reporting bugs\" says.\n")
                 .arg(kTool);
     return text;
