@@ -7,6 +7,7 @@
 #include "config_text.h"
 #include "config_transfer.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTextDocument>
@@ -120,9 +121,14 @@ void TForm1::OpeClick()
     setWindowTitle(path);
     const tessavin::ConfigFileResult file = tessavin::ReadConfigFile(path, session().transfer);
     switch (file.outcome) {
-    case tessavin::ConfigFileOutcome::Read:
-        showConfigText(*this, tessavin::TransferText(session().transfer));
+    case tessavin::ConfigFileOutcome::Read: {
+        const QByteArray text = tessavin::TransferText(session().transfer);
+        showConfigText(*this, text);
+        // The memo shows the text up to a zero byte: say so, so that the cut text is not sent unknowingly.
+        if (text.size() < file.size)
+            showMessage(tessavin::ConfigZeroByteMessage(QDir::toNativeSeparators(path), text.size()));
         break;
+    }
     case tessavin::ConfigFileOutcome::Empty:
     case tessavin::ConfigFileOutcome::CannotOpen:
         Memo->clear();

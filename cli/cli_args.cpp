@@ -32,7 +32,8 @@ const std::vector<OptionInfo>& GlobalOptions()
         {S("baud"), {}, S("RATE"), S("The baud rate. Default: the settings file, else 38400.")},
         {S("trace"), {}, S("FILE"), S("Write every frame sent and received to FILE as JSON Lines, each as it passes.")},
         {S("output"), QLatin1Char('o'), S("FILE"),
-         S("Write the records or the data to FILE instead of stdout (replaced if it exists).")},
+         S("Write the records or the data to FILE instead of stdout ('-'). FILE is replaced once the first record "
+           "or byte arrives; a command that fails before that leaves it as it was.")},
         {S("format"), {}, S("FORMAT"), S("text (default), jsonl, or csv (archive read only).")},
         {S("quiet"), QLatin1Char('q'), {}, S("No progress line and no confirmations; errors are still reported.")},
         {S("verbose"), QLatin1Char('v'), {},
@@ -40,6 +41,7 @@ const std::vector<OptionInfo>& GlobalOptions()
         {S("fast"), {}, {},
          S("Fast replies: a register reply ends once the bytes its length states are in (also [link] fast=true in "
            "the settings file).")},
+        {S("no-fast"), {}, {}, S("No fast replies, whatever the settings file says.")},
         {S("help"), QLatin1Char('h'), {}, S("Show the help of the tool or of the command.")},
         {S("version"), {}, {}, S("Show the version.")},
     };
@@ -68,7 +70,8 @@ const std::vector<CommandInfo>& Commands()
              .summary = S("the serial ports the system sees"),
              .description = S("Lists the serial ports the system sees: name, path, description, manufacturer,\n"
                               "serial number, VID:PID and, on Linux, the stable /dev/serial/by-id path.\n"
-                              "Pseudo-terminals are not listed."),
+                              "Pseudo-terminals are not listed. Writes to stdout only: -o and --trace do\n"
+                              "not apply."),
              .formats = data,
              .run = RunPorts,
              .needsPort = false},
@@ -104,14 +107,15 @@ const std::vector<CommandInfo>& Commands()
              .name = S("read"),
              .summary = S("read event-log records"),
              .description = S(
-                 "Reads event-log records as the window's LOG button does: first the capacity\n"
-                 "(with --max), the count and the begin, then one request per record.\n"
+                 "Reads event-log records as the window's LOG button does: first the capacity,\n"
+                 "the count and the begin, then one request per record.\n"
                  "\n"
                  "Which records (one of):\n"
                  "  --newest N   the newest N records, oldest first; the default is 10. For N = 10,\n"
                  "               100 or 500 these are the window's boxes of that name, for any\n"
                  "               other N its 'последних' box with N typed.\n"
-                 "  --index I    the one record at index I (the window's '1' box with I).\n"
+                 "  --index I    the one record at index I (the window's '1' box with I); an index\n"
+                 "               the log does not hold is refused (exit 2).\n"
                  "  --all        every record the log holds, oldest first ('последних' with the\n"
                  "               count).\n"
                  "\n"
@@ -120,10 +124,11 @@ const std::vector<CommandInfo>& Commands()
                  "marker, time (ISO 8601, the controller's clock; null when the stamp is not a\n"
                  "date), text (the line as the window shows it) and raw (the record's bytes in\n"
                  "hexadecimal). Each line is written as its record arrives. Ctrl+C stops after\n"
-                 "the record in flight (exit 130)."),
+                 "the record in flight (exit 130). A reader that stops early (log read --all |\n"
+                 "head -1) ends it quietly with exit 141, as a broken pipe ends other tools."),
              .options = {newest, index, {S("all"), {}, {}, S("Every record the log holds, oldest first.")},
                          {S("max"), {}, {},
-                          S("Ask the log's capacity first (the window's Max box); otherwise 2000 is assumed.")}},
+                          S("Accepted for the window's Max box; the capacity is asked every time.")}},
              .formats = data,
              .run = RunLogRead},
             {.group = S("log"),
@@ -209,7 +214,8 @@ const std::vector<CommandInfo>& Commands()
              .summary = S("send a configuration file to the controller"),
              .description = S("Sends the configuration in FILE to the controller as the window sends it after\n"
                               "opening the file: its lines joined by CR LF, in the encoding they came in\n"
-                              "(UTF-8 or Windows-1251), at most %1 bytes.")
+                              "(UTF-8 or Windows-1251), at most %1 bytes. A file holding a zero byte (UTF-16,\n"
+                              "for one) is refused. FILE '-' reads standard input.")
                                 .arg(kTransferTextLimit),
              .run = RunConfigDownload,
              .writesData = false},
@@ -237,7 +243,7 @@ const std::vector<CommandInfo>& Commands()
              .arguments = S("FILE"),
              .summary = S("send a script file"),
              .description = S("Sends the script in FILE, its bytes as they stand, in one request (at most\n"
-                              "%1 bytes).")
+                              "%1 bytes). FILE '-' reads standard input.")
                                 .arg(kScriptMaxBytes),
              .run = RunScriptSend,
              .writesData = false},
@@ -250,7 +256,9 @@ const std::vector<CommandInfo>& Commands()
             {.group = S("script"),
              .name = S("clear"),
              .summary = S("clear the script (--yes)"),
-             .description = S("Clears the controller's script. Needs --yes; without it nothing is sent."),
+             .description = S("Sends the script's clear request (the same bytes as the log's begin\n"
+                              "question) and reports that the controller answered. Needs --yes; without it\n"
+                              "nothing is sent."),
              .options = {yes},
              .run = RunScriptClear,
              .writesData = false},
@@ -264,7 +272,7 @@ const std::vector<CommandInfo>& Commands()
              .options = {{S("add1"), {}, S("S"),
                           S("Clock offset in seconds for device address 1 (default 0; under 3600 either way).")},
                          {S("add2"), {}, S("S"), S("Clock offset in seconds for every other address (default 0).")},
-                         {S("day"), {}, S("D"), S("The day sent in date-and-time answers (default 28).")}},
+                         {S("day"), {}, S("D"), S("The day sent in date-and-time answers, 1 to 31 (default 28).")}},
              .run = RunRespond},
         };
     }();
@@ -313,9 +321,9 @@ QString exitCodes()
         "  2    usage error (unknown option, bad number, missing --yes, a file argument that\n"
         "       cannot be read or created); nothing was sent\n"
         "  3    the port could not be opened (no such device, permission denied, busy)\n"
-        "  4    the controller did not answer, or answered invalidly\n"
-        "  5    a download ended early on a failed record, or its output could not be\n"
-        "       written; the records read are kept\n"
+        "  4    the controller did not answer, or answered invalidly; config status NOT OK\n"
+        "  5    a download ended early on a failed record, or its output, its trace or\n"
+        "       the help could not be written; the records read are kept\n"
         "  130  interrupted by SIGINT or SIGTERM; the records read are kept\n");
 }
 
@@ -348,12 +356,16 @@ QString usageLine(const CommandInfo& c)
     return line;
 }
 
+// The message, the usage line of the command it concerns and where its help is.
 ParseResult usageError(const QString& message, const QString& helpOf = {})
 {
     ParseResult r;
     r.exitCode = exit_code::kUsage;
-    r.error = message + QStringLiteral("\nTry '%1%2 --help'.")
-                            .arg(kTool, helpOf.isEmpty() ? QString() : QLatin1Char(' ') + helpOf);
+    r.error = message;
+    for (const CommandInfo& c : Commands())
+        if (c.fullName() == helpOf)
+            r.error += QLatin1Char('\n') + usageLine(c);
+    r.error += QStringLiteral("\nTry '%1%2 --help'.").arg(kTool, helpOf.isEmpty() ? QString() : QLatin1Char(' ') + helpOf);
     return r;
 }
 
@@ -382,11 +394,15 @@ QString ToolHelp()
     }
     text += QLatin1Char('\n') + globalOptions();
     text += QStringLiteral(
-        "\nThe port and baud rate come from --port and --baud, else from the window's settings\n"
-        "file (log.log beside the programs; when that folder cannot be written, the per-user\n"
+        "\nThe port and baud rate come from --port and --baud, else from the environment\n"
+        "variables TESSAVIN_PORT and TESSAVIN_BAUD, else from the window's settings file\n"
+        "(log.log beside the programs; when that folder cannot be written, the per-user\n"
         "configuration folder), else there is no port and the baud rate is 38400.\n\n");
     text += exitCodes();
-    text += QStringLiteral("\nRun '%1 <command> --help' for a command's own options.\n").arg(kTool);
+    text += QStringLiteral("\nRun '%1 <command> --help' or '%1 help <command>' for a command's own\n"
+                           "options.\n"
+                           "Report bugs as the README's section \"Reporting bugs\" says.\n")
+                .arg(kTool);
     return text;
 }
 
@@ -496,8 +512,12 @@ ParseResult ParseCommandLine(const QStringList& arguments)
             positionals.emplace_back(&c, command->add_option(c.arguments.toStdString()));
     }
 
+    // "help COMMAND" is "COMMAND --help".
+    QStringList words = arguments;
+    if (!words.isEmpty() && words.first() == QLatin1String("help"))
+        words = words.mid(1) << QStringLiteral("--help");
     std::vector<std::string> args;
-    for (auto it = arguments.crbegin(); it != arguments.crend(); ++it)
+    for (auto it = words.crbegin(); it != words.crend(); ++it)
         args.push_back(it->toStdString());
     const CommandInfo* command = nullptr;
     QString group;
@@ -535,7 +555,7 @@ ParseResult ParseCommandLine(const QStringList& arguments)
     const bool version = options.remove(QStringLiteral("version")) > 0;
 
     const QString helpOf = command ? command->fullName() : QString();
-    QStringList words;
+    words.clear();
     for (const std::string& extra : app.remaining(true)) {
         const QString word = QString::fromStdString(extra);
         if (!isOptionWord(word)) {
@@ -552,7 +572,9 @@ ParseResult ParseCommandLine(const QStringList& arguments)
     }
 
     if (version && !help)
-        return printed(QStringLiteral("%1 %2\n").arg(kTool, QStringLiteral(TESSAVIN_VERSION)));
+        return printed(QStringLiteral("%1 %2\nMIT License: free to use, copy, change and pass on; no warranty "
+                                      "(see LICENSE).\n")
+                           .arg(kTool, QStringLiteral(TESSAVIN_VERSION)));
     if (help) {
         if (command)
             return printed(CommandHelp(*command));

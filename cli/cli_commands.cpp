@@ -59,8 +59,10 @@ int RunCli(const QStringList& arguments)
     const ParseResult parsed = ParseCommandLine(arguments);
     if (!parsed.invocation) {
         if (!parsed.out.isEmpty()) {
-            std::fputs(parsed.out.toLocal8Bit().constData(), stdout);
-            std::fflush(stdout);
+            // Help or version that did not reach stdout (a full disk, a closed pipe) is a failure.
+            const bool written = std::fputs(parsed.out.toLocal8Bit().constData(), stdout) >= 0;
+            if (std::fflush(stdout) != 0 || !written)
+                return Fail(exit_code::kDownload, QStringLiteral("cannot write to stdout"));
         }
         if (!parsed.error.isEmpty())
             Say(parsed.error);
@@ -75,7 +77,9 @@ int RunCli(const QStringList& arguments)
     // A Session holds the 50,000-byte Transfer buffer: on the heap, not the stack.
     auto context = std::make_unique<Context>(inv, *timing);
     const int code = inv.command->run(*context);
-    context->finishTrace();
+    // A trace or an output that could not all be written turns success into failure.
+    if (!context->finish(code == exit_code::kDone) && code == exit_code::kDone)
+        return exit_code::kDownload;
     return code;
 }
 

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryFile>
 
 #include <csignal>
 #include <cstdio>
@@ -20,13 +21,14 @@ namespace {
 
 // Set by SIGINT or SIGTERM; read through the link's pump, never acted on in the handler.
 volatile std::sig_atomic_t g_interrupted = 0;
+volatile std::sig_atomic_t g_finishFirst = 0;
 bool g_verbose = false;
 
 extern "C" void onInterrupt(int signal)
 {
-    g_interrupted = 1;
-    // A second Ctrl+C ends the process at once.
-    std::signal(signal, SIG_DFL);
+    g_interrupted = g_interrupted + 1;
+    // The next Ctrl+C ends the process at once (after the one that abandons a transfer).
+    std::signal(signal, g_finishFirst && g_interrupted < 2 ? onInterrupt : SIG_DFL);
 }
 
 void messageFilter(QtMsgType type, const QMessageLogContext&, const QString& message)
@@ -46,13 +48,15 @@ void InstallMessageFilter() { qInstallMessageHandler(messageFilter); }
 void SetVerbose(bool on) { g_verbose = on; }
 bool Verbose() { return g_verbose; }
 
-void CatchInterrupts()
+void CatchInterrupts(bool finishFirst)
 {
+    g_finishFirst = finishFirst ? 1 : 0;
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
 }
 
 bool Interrupted() { return g_interrupted != 0; }
+int Interrupts() { return static_cast<int>(g_interrupted); }
 
 void Say(const QString& text)
 {
@@ -76,6 +80,18 @@ QString Unreadable(const QString& path)
     if (info.isDir())
         return QStringLiteral("%1: is a folder").arg(NativePath(path));
     return QStringLiteral("%1: cannot be read").arg(NativePath(path));
+}
+
+QString InputPath(const QString& path, QTemporaryFile& copy)
+{
+    if (path != QLatin1String("-"))
+        return path;
+    QFile in;
+    if (!in.open(stdin, QIODevice::ReadOnly) || !copy.open())
+        return path;
+    copy.write(in.read(1 << 20));
+    copy.close();
+    return copy.fileName();
 }
 
 Context::Context(const Invocation& invocation, const LinkTiming& timing) : inv(invocation), session(timing)
@@ -165,33 +181,70 @@ bool Context::progressShown() const
     return !quiet && StderrIsTerminal() && (out.toFile() || !StdoutIsTerminal());
 }
 
-void Context::finishTrace()
+bool Context::finish(bool succeeded)
 {
-    if (trace_.isOpen() && !trace_.healthy())
+    bool ok = true;
+    if (succeeded && !out.finish())
+        ok = writeFailure() == exit_code::kDone;
+    if (!traceName_.isEmpty() && (traceFailed_ || (succeeded && !trace_.finish()))) {
         Say(QStringLiteral("%1: the trace is incomplete: a line could not be written").arg(traceName_));
-    trace_.close();
+        ok = false;
+    }
+    return ok;
 }
 
 std::optional<int> Context::start()
 {
-    // The port and the baud rate: the command line, else the window's settings file.
+    // The port and the baud rate: the options, else TESSAVIN_PORT and TESSAVIN_BAUD,
+    // else the window's settings file.
     const QString settingsPath = SettingsFilePath(QCoreApplication::applicationDirPath());
-    const bool haveSettings = QFileInfo(settingsPath).isFile();
-    const StoredSettings stored = haveSettings ? ReadSettings(settingsPath) : StoredSettings{};
-    const QString portField = inv.has(QStringLiteral("port")) ? inv.value(QStringLiteral("port"))
-                                                              : (haveSettings ? stored.port : QString());
-    if (portField.isEmpty())
-        return Fail(exit_code::kUsage, QStringLiteral("no port given: use --port (there is no settings file %1)")
-                                           .arg(NativePath(settingsPath)));
-    const bool baudGiven = inv.has(QStringLiteral("baud"));
-    const QString baudText = baudGiven ? inv.value(QStringLiteral("baud")) : stored.baud;
-    const auto baud = ParseInteger(baudText);
-    if (!baud || *baud <= 0) {
-        const QString where = baudGiven ? QStringLiteral("--baud") : NativePath(settingsPath);
-        return Fail(exit_code::kUsage,
-                    QStringLiteral("%1: %2").arg(where, baud ? QStringLiteral("the baud rate must be above 0")
-                                                             : NotAnIntegerMessage(baudText)));
+    const QString settingsName = NativePath(settingsPath);
+    const QFileInfo settingsInfo(settingsPath);
+    StoredSettings stored;
+    QString noPort; // why the settings file names no port
+    if (!settingsInfo.exists())
+        noPort = QStringLiteral("there is no settings file %1").arg(settingsName);
+    else if (settingsInfo.isDir())
+        noPort = QStringLiteral("the settings file %1 is a folder").arg(settingsName);
+    else if (!settingsInfo.isReadable())
+        noPort = QStringLiteral("the settings file %1 cannot be read").arg(settingsName);
+    else
+        stored = ReadSettings(settingsPath);
+    if (noPort.isEmpty() && !stored.portStored)
+        noPort = QStringLiteral("the settings file %1 has no [log] port=").arg(settingsName);
+    if (noPort.isEmpty() && !stored.fastText.isEmpty() && !inv.has(QStringLiteral("fast"))
+        && !inv.has(QStringLiteral("no-fast"))) {
+        const QString fast = stored.fastText.toLower();
+        if (fast != QLatin1String("true") && fast != QLatin1String("false"))
+            return Fail(exit_code::kUsage,
+                        QStringLiteral("%1: [link] fast=%2: neither true nor false").arg(settingsName, stored.fastText));
     }
+    // The first of: the option, the environment variable, the settings file.
+    const auto pick = [&](const char* option, const char* variable, const QString& fromFile, QString* where) {
+        if (inv.has(QLatin1String(option))) {
+            *where = QStringLiteral("--") + QLatin1String(option);
+            return inv.value(QLatin1String(option));
+        }
+        if (qEnvironmentVariableIsSet(variable)) {
+            *where = QLatin1String(variable);
+            return qEnvironmentVariable(variable);
+        }
+        *where = settingsName;
+        return fromFile;
+    };
+    QString portFrom;
+    QString baudFrom;
+    const QString portField = pick("port", "TESSAVIN_PORT", noPort.isEmpty() ? stored.port : QString(), &portFrom);
+    if (portField.isEmpty())
+        return Fail(exit_code::kUsage, QStringLiteral("no port given: use --port (%1)").arg(noPort));
+    if (const auto number = ParseInteger(portField); number && *number <= 0)
+        return Fail(exit_code::kUsage, QStringLiteral("%1: port numbers start at 1").arg(portFrom));
+    const QString baudText = pick("baud", "TESSAVIN_BAUD", stored.baud, &baudFrom);
+    const auto baud = ParseInteger(baudText);
+    if (!baud || *baud <= 0)
+        return Fail(exit_code::kUsage,
+                    QStringLiteral("%1: %2").arg(baudFrom, baud ? QStringLiteral("the baud rate must be above 0")
+                                                                : NotAnIntegerMessage(baudText)));
     device = PortDeviceName(portField);
 
     const QString outputPath = inv.value(QStringLiteral("output"));
@@ -200,24 +253,42 @@ std::optional<int> Context::start()
     QString error;
     if (inv.has(QStringLiteral("output")) && outputPath.isEmpty())
         return Fail(exit_code::kUsage, QStringLiteral("-o: no file named"));
-    if (!outputPath.isEmpty() && !out.open(outputPath, &error))
-        return Fail(exit_code::kUsage, FileErrorMessage(true, outputPath, error));
     if (inv.has(QStringLiteral("trace"))) {
         const QString tracePath = inv.value(QStringLiteral("trace"));
+        if (tracePath.isEmpty() || tracePath == QLatin1String("-"))
+            return Fail(exit_code::kUsage, QStringLiteral("--trace: name a file"));
+        if (QFileInfo(tracePath).absoluteFilePath() == QFileInfo(outputPath).absoluteFilePath()
+            || (QFileInfo(tracePath).exists() && QFileInfo(tracePath).canonicalFilePath() == QFileInfo(outputPath).canonicalFilePath()))
+            return Fail(exit_code::kUsage, QStringLiteral("-o and --trace name the same file %1").arg(NativePath(tracePath)));
         traceName_ = NativePath(tracePath);
-        if (!trace_.open(tracePath, session.link.frameLog(), &error))
+        if (!trace_.open(tracePath, &error))
             return Fail(exit_code::kUsage, FileErrorMessage(true, tracePath, error));
+        session.link.frameLog().attach([this](const FrameRecord& record) {
+            if (!trace_.write(FrameJsonLine(record) + '\n'))
+                traceFailed_ = true;
+        });
     }
+    if (!outputPath.isEmpty() && !out.open(outputPath, &error))
+        return Fail(exit_code::kUsage, FileErrorMessage(true, outputPath, error));
     if (g_verbose)
         session.link.frameLog().attach([](const FrameRecord& record) {
             std::fprintf(stderr, "%s\n", FrameTextLine(record).toLocal8Bit().constData());
             std::fflush(stderr);
         });
-    session.link.setFastReplies(inv.has(QStringLiteral("fast")) || stored.fastReplies);
+    const bool fast = inv.has(QStringLiteral("no-fast"))
+        ? false
+        : inv.has(QStringLiteral("fast")) || stored.fastText.toLower() == QLatin1String("true");
+    session.link.setFastReplies(fast);
 
     PortOpenError openError;
-    if (!session.link.OpenPort(device, *baud, &openError))
-        return Fail(exit_code::kPortOpen, PortOpenErrorText(openError));
+    if (!session.link.OpenPort(device, *baud, &openError)) {
+        // A file or a device that is no terminal: it opens, then refuses the line's settings.
+        const bool notSerial = (openError.kind == PortOpenError::Kind::LineSettings
+                                || openError.kind == PortOpenError::Kind::Other)
+            && QFileInfo::exists(device);
+        return Fail(exit_code::kPortOpen, notSerial ? QStringLiteral("%1: not a serial port (%2)").arg(device, openError.detail)
+                                                    : PortOpenErrorText(openError));
+    }
     return std::nullopt;
 }
 

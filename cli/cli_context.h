@@ -9,6 +9,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QTemporaryFile>
 
 #include <optional>
 
@@ -17,8 +18,11 @@ namespace tessavin::cli {
 // SIGINT and SIGTERM from here on set a flag (a second one ends the process at
 // once). The flag reaches a running operation through the link's pump, which
 // sets the session's stop flag.
-void CatchInterrupts();
+// With finishFirst, the first signal only asks to finish (a transfer that
+// should not be cut) and the second is caught too, to abandon it.
+void CatchInterrupts(bool finishFirst = false);
 bool Interrupted();
+int Interrupts(); // how many signals came
 
 // --verbose: every frame on stderr, and the toolkit's own warnings.
 void SetVerbose(bool on);
@@ -32,6 +36,11 @@ int Fail(int code, const QString& text);
 QString NativePath(const QString& path);
 // Why a file named on the command line cannot be read: "<path>: no such file", ...
 QString Unreadable(const QString& path);
+
+
+// A file argument as a path to read: "-" is standard input, copied into `copy`
+// (up to 1 MiB, more than any file the controller takes).
+QString InputPath(const QString& path, QTemporaryFile& copy);
 
 class Context {
 public:
@@ -73,11 +82,14 @@ public:
     // A progress line on stderr when a person watches it and the records do not
     // go to the same screen.
     bool progressShown() const;
-    // Closes the trace, saying so when a line of it could not be written.
-    void finishTrace();
+    // The command has ended: with success, a file named with -o or --trace that
+    // got nothing is made empty. False, with the message said, when the data or
+    // the trace could not all be written.
+    bool finish(bool succeeded);
 
 private:
-    JsonLinesTrace trace_;
+    Output trace_; // --trace, kept as it was until the first frame as -o is
+    bool traceFailed_ = false;
     QString traceName_;
     bool closing_ = false;
     bool portWentAway_ = false;

@@ -11,6 +11,7 @@
 #include "service_commands.h"
 
 #include <QFileInfo>
+#include <QTemporaryFile>
 
 namespace tessavin::cli {
 
@@ -35,10 +36,13 @@ int RunConfigStatus(Context& c)
     if (!status.ok())
         return c.linkFailure(QStringLiteral("status query"), status.error);
     const QString message = StatusQueryMessage(status.value).trimmed();
-    const QString text = c.inv.format == Format::Jsonl
-        ? QStringLiteral("{\"status\":%1,\"message\":").arg(status.value) + QString::fromUtf8(JsonQuoted(message)) + QStringLiteral("}\n")
-        : QStringLiteral("%1 (status %2)\n").arg(message).arg(status.value);
-    return c.write(text.toUtf8()) ? exit_code::kDone : c.writeFailure();
+    const QByteArray text = c.inv.format == Format::Jsonl
+        ? JsonLine().integer("status", status.value).string("message", message).line()
+        : QStringLiteral("%1 (status %2)\n").arg(message).arg(status.value).toUtf8();
+    if (!c.write(text))
+        return c.writeFailure();
+    // A bad configuration is a failure of the controller's, so that scripts see it.
+    return status.value == 0 ? exit_code::kDone : exit_code::kController;
 }
 
 int RunConfigCommand(Context& c, bool reboot)
@@ -77,23 +81,46 @@ int RunConfigUpload(Context& c)
 int RunConfigDownload(Context& c)
 {
     const QString path = c.inv.arguments.value(0);
+    QTemporaryFile copy;
+    const QString source = InputPath(path, copy);
     QByteArray bytes;
     bool tooLarge = false;
-    if (!ReadWholeFile(path, static_cast<qint64>(kTransferTextLimit), &bytes, &tooLarge))
+    if (!ReadWholeFile(source, static_cast<qint64>(kTransferTextLimit), &bytes, &tooLarge))
         return Fail(exit_code::kUsage,
-                    tooLarge ? QStringLiteral("%1: %2").arg(NativePath(path), ConfigTooLargeMessage(QFileInfo(path).size()))
+                    tooLarge ? QStringLiteral("%1: %2").arg(NativePath(path), ConfigTooLargeMessage(QFileInfo(source).size()))
                              : Unreadable(path));
-    // What the window sends after opening the file: the text up to its first
-    // zero byte, its lines joined by CR LF, in the encoding it came in.
-    const DecodedConfigText decoded = DecodeConfigText(UpToFirstZero(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    // The window would send the text up to the first zero byte: a file saved as
+    // UTF-16 would go as its first bytes. Nothing of such a file is sent.
+    if (const qsizetype zero = bytes.indexOf('\0'); zero >= 0)
+        return Fail(exit_code::kUsage, ConfigZeroByteMessage(NativePath(path), zero) + QStringLiteral("; nothing was sent"));
+    // What the window sends after opening the file: its lines joined by CR LF,
+    // in the encoding it came in.
+    const DecodedConfigText decoded = DecodeConfigText(bytes);
     const QByteArray text = EncodeConfigText(decoded.text, decoded.encoding);
     if (text.isEmpty())
         return Fail(exit_code::kUsage, QStringLiteral("%1: empty: nothing to send").arg(NativePath(path)));
     if (!PutTransferText(c.session.transfer, text))
         return Fail(exit_code::kUsage, QStringLiteral("%1: %2").arg(NativePath(path), ConfigTooLargeMessage(text.size())));
+    // Ctrl+C does not cut a transfer short: the first finishes it, a second abandons it.
+    CatchInterrupts(true);
     if (auto code = c.start())
         return *code;
-    const auto sent = ConfigDownload(c.session, c.session.transfer.bytes.data(), static_cast<std::size_t>(text.size()));
+    ProgressLine progress(!c.quiet && StderrIsTerminal(), "bytes");
+    bool told = false;
+    const auto going = [&](std::size_t sent, std::size_t total) {
+        progress.update(static_cast<int>(sent), static_cast<int>(total));
+        if (Interrupts() == 1 && !told) {
+            progress.finish();
+            Say(QStringLiteral("finishing the transfer (%1 of %2 bytes); Ctrl+C again abandons it").arg(sent).arg(total));
+            told = true;
+        }
+        return Interrupts() < 2;
+    };
+    const auto sent = ConfigDownload(c.session, c.session.transfer.bytes.data(), static_cast<std::size_t>(text.size()), going);
+    progress.finish();
+    if (!sent.value && sent.error == LinkError::None)
+        return Fail(exit_code::kInterrupted, QStringLiteral("interrupted: the transfer was abandoned; the controller "
+                                                            "did not get the configuration's end"));
     if (!sent.value)
         return c.linkFailure(QStringLiteral("configuration download"), sent.error);
     c.tell(QStringLiteral("configuration sent (%1 bytes)").arg(text.size()));
@@ -109,10 +136,10 @@ int RunDeviceRead(Context& c, bool pressure)
     if (!reading.ok)
         return c.linkFailure(pressure ? QStringLiteral("pressure") : QStringLiteral("device number"), reading.error);
     const QString value = reading.text.trimmed();
-    const QString text = c.inv.format == Format::Jsonl
-        ? QStringLiteral("{\"%1\":%2}\n").arg(pressure ? QStringLiteral("pressure") : QStringLiteral("device_number"), value)
-        : value + QLatin1Char('\n');
-    return c.write(text.toUtf8()) ? exit_code::kDone : c.writeFailure();
+    const QByteArray text = c.inv.format == Format::Jsonl
+        ? JsonLine().number(pressure ? "pressure" : "device_number", value.toUtf8()).line()
+        : (value + QLatin1Char('\n')).toUtf8();
+    return c.write(text) ? exit_code::kDone : c.writeFailure();
 }
 
 int RunDeviceRegister(Context& c)
@@ -130,7 +157,8 @@ int RunDeviceRegister(Context& c)
 int RunScriptSend(Context& c)
 {
     const QString path = c.inv.arguments.value(0);
-    const ScriptFile file = LoadScriptFile(path, c.session.transfer);
+    QTemporaryFile copy;
+    const ScriptFile file = LoadScriptFile(InputPath(path, copy), c.session.transfer);
     switch (file.status) {
     case ScriptFileStatus::Loaded:
         break;
@@ -143,7 +171,11 @@ int RunScriptSend(Context& c)
     }
     if (auto code = c.start())
         return *code;
+    // One request: the line shows the bytes on their way until the reply.
+    ProgressLine progress(!c.quiet && StderrIsTerminal(), "bytes");
+    progress.update(0, static_cast<int>(c.session.transfer.length));
     const ScriptSendResult sent = SendTransferScript(c.session);
+    progress.finish();
     if (!sent.replied())
         return c.linkFailure(QStringLiteral("script"), sent.error);
     c.tell(QStringLiteral("script sent (%1 bytes)").arg(c.session.transfer.length));
@@ -172,7 +204,9 @@ int RunScriptClear(Context& c)
         return *code;
     if (const LinkError error = ClearScript(c.session); error != LinkError::None)
         return c.linkFailure(QStringLiteral("script clear"), error);
-    c.tell(QStringLiteral("script cleared"));
+    // The request is the log's begin question (command 25): the controller's
+    // answer says it arrived, not that a script was erased.
+    c.tell(QStringLiteral("clear request sent; the controller answered"));
     return exit_code::kDone;
 }
 

@@ -10,6 +10,8 @@
 
 #include <QDateTime>
 
+#include <algorithm>
+
 namespace tessavin::cli {
 
 namespace {
@@ -54,7 +56,7 @@ int RunLogInfo(Context& c)
     }
     QByteArray text;
     if (c.inv.format == Format::Jsonl)
-        text = QStringLiteral("{\"capacity\":%1,\"count\":%2,\"begin\":%3}\n").arg(values[0]).arg(values[1]).arg(values[2]).toUtf8();
+        text = JsonLine().integer("capacity", values[0]).integer("count", values[1]).integer("begin", values[2]).line();
     else
         text = QStringLiteral("capacity %1\ncount %2\nbegin %3\n").arg(values[0]).arg(values[1]).arg(values[2]).toUtf8();
     return c.write(text) ? exit_code::kDone : c.writeFailure();
@@ -73,17 +75,17 @@ int RunLogRead(Context& c)
         return *code;
 
     Session& s = c.session;
-    // The questions of the LOG button: the capacity only with --max (its Max box).
-    if (c.inv.has(QStringLiteral("max"))) {
-        if (const auto a = AskLogQuestion(s, LogQuestion::Capacity); !a.ok())
-            return c.linkFailure(QStringLiteral("log capacity"), a.error);
-    } else {
-        s.capacity = kDefaultLogCapacity;
-    }
+    // The questions of the LOG button with its Max box: a ring of another size
+    // than the window's 2000 is read right only when its capacity is known.
+    if (const auto a = AskLogQuestion(s, LogQuestion::Capacity); !a.ok())
+        return c.linkFailure(QStringLiteral("log capacity"), a.error);
     if (const auto a = AskLogQuestion(s, LogQuestion::Count); !a.ok())
         return c.linkFailure(QStringLiteral("log count"), a.error);
     if (const auto a = AskLogQuestion(s, LogQuestion::Begin); !a.ok())
         return c.linkFailure(QStringLiteral("log begin"), a.error);
+    const int held = std::min(s.count, s.capacity);
+    if (c.inv.has(QStringLiteral("index")) && *index >= held)
+        return Fail(exit_code::kUsage, QStringLiteral("--index %1: the log holds %2 records").arg(*index).arg(held));
 
     RecordChoice choice = newestChoice(*newest);
     int number = *newest;
@@ -203,12 +205,11 @@ int RunArchiveRead(Context& c)
     case ArchiveEnd::Done:
         return exit_code::kDone;
     case ArchiveEnd::One: {
-        const QString value = QString::fromStdString(*outcome.oneValue);
-        const bool finite = value != QLatin1String("nan") && !value.endsWith(QLatin1String("inf"));
-        const QString text = c.inv.format == Format::Jsonl
-            ? QStringLiteral("{\"index\":%1,\"value\":%2}\n").arg(outcome.lastIndex).arg(finite ? value : QStringLiteral("null"))
-            : value + QLatin1Char('\n');
-        return c.write(text.toUtf8()) ? exit_code::kDone : c.writeFailure();
+        // The window's field truncates; machine-readable output keeps the whole value.
+        const QByteArray text = c.inv.format == Format::Jsonl
+            ? JsonLine().integer("index", outcome.lastIndex).number("value", outcome.oneRecordValue).line()
+            : QByteArray::fromStdString(*outcome.oneValue) + '\n';
+        return c.write(text) ? exit_code::kDone : c.writeFailure();
     }
     case ArchiveEnd::Stopped:
         return Fail(exit_code::kInterrupted, QStringLiteral("interrupted: %1").arg(keptIn(c, outcome.linesRead, total)));

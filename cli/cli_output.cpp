@@ -3,6 +3,8 @@
 #include "frame_log.h"
 
 #include <QDate>
+#include <QFile>
+#include <QRegularExpression>
 #include <QTime>
 
 #include <charconv>
@@ -59,8 +61,6 @@ QString shownTime(const ArchiveLine& line, long long utcOffsetSeconds)
     return stamp.isEmpty() ? stamp : stamp + offsetText(utcOffsetSeconds);
 }
 
-QByteArray jsonOrNull(const QString& text) { return text.isEmpty() ? QByteArray("null") : JsonQuoted(text); }
-
 QByteArray archiveRaw(const ArchiveLine& line)
 {
     const ArchiveRecord& r = line.record;
@@ -98,24 +98,38 @@ bool StdoutIsTerminal()
 
 bool Output::open(const QString& path, QString* error)
 {
-    path_ = path;
-    if (path.isEmpty())
+    path_ = path == QLatin1String("-") ? QString() : path;
+    if (path_.isEmpty())
         return true;
-    if (!file_.create(path)) {
-        *error = file_.errorString();
+    // A trial open: appending to an existing file changes nothing, a new one goes again.
+    QFile probe(path_);
+    const bool existed = probe.exists();
+    if (!probe.open(existed ? QIODevice::WriteOnly | QIODevice::Append : QIODevice::WriteOnly)) {
+        *error = probe.errorString();
         return false;
     }
+    probe.close();
+    if (!existed)
+        probe.remove();
     return true;
 }
 
 bool Output::write(const QByteArray& bytes)
 {
+    if (toFile() && !written_) {
+        written_ = true;
+        if (!file_.create(path_))
+            return false;
+    }
+    written_ = true;
     if (toFile())
         return file_.write(bytes);
     const bool written = std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout)
         == static_cast<std::size_t>(bytes.size());
     return std::fflush(stdout) == 0 && written;
 }
+
+bool Output::finish() { return !toFile() || written_ || write({}); }
 
 QString Output::errorString() const
 {
@@ -129,18 +143,44 @@ QByteArray Output::textLine(const QByteArray& fileLine) const
     return fileLine.left(fileLine.size() - 2) + '\n';
 }
 
+JsonLine& JsonLine::member(const char* name, const QByteArray& json)
+{
+    bytes_ += (bytes_.isEmpty() ? "{" : ",") + JsonQuoted(QLatin1String(name)) + ':' + json;
+    return *this;
+}
+
+JsonLine& JsonLine::string(const char* name, const QString& text) { return member(name, JsonQuoted(text)); }
+
+JsonLine& JsonLine::stringOrNull(const char* name, const QString& text)
+{
+    return member(name, text.isEmpty() ? QByteArray("null") : JsonQuoted(text));
+}
+
+JsonLine& JsonLine::integer(const char* name, long long value) { return member(name, QByteArray::number(value)); }
+
+JsonLine& JsonLine::number(const char* name, const QByteArray& text)
+{
+    static const QRegularExpression json(QStringLiteral("^-?(0|[1-9][0-9]*)(\\.[0-9]+)?([eE][-+]?[0-9]+)?$"));
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    const bool usable = ok && std::isfinite(value) && json.match(QString::fromLatin1(text)).hasMatch();
+    return member(name, usable ? text : QByteArray("null"));
+}
+
+JsonLine& JsonLine::number(const char* name, float value) { return number(name, ShortestValueText(value)); }
+
 QByteArray LogRecordJson(const LogLine& line)
 {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(line.record.constData());
     const auto n = static_cast<std::size_t>(line.record.size());
     const LogStamp s = LogRecordStamp(bytes, n);
-    QByteArray out("{\"index\":");
-    out += QByteArray::number(line.index);
-    out += ",\"marker\":" + JsonQuoted(n > 0 ? QString(QLatin1Char(line.record.at(0))) : QString());
-    out += ",\"time\":" + jsonOrNull(isoStamp(s.year, s.month, s.day, s.hour, s.minute, s.second));
-    out += ",\"text\":" + JsonQuoted(LogMemoText(line));
-    out += ",\"raw\":\"" + hexBytes(line.record) + "\"}\n";
-    return out;
+    return JsonLine()
+        .integer("index", line.index)
+        .string("marker", n > 0 ? QString(QLatin1Char(line.record.at(0))) : QString())
+        .stringOrNull("time", isoStamp(s.year, s.month, s.day, s.hour, s.minute, s.second))
+        .string("text", LogMemoText(line))
+        .string("raw", QString::fromLatin1(hexBytes(line.record)))
+        .line();
 }
 
 QByteArray ShortestValueText(float value)
@@ -154,14 +194,13 @@ QByteArray ShortestValueText(float value)
 
 QByteArray ArchiveRecordJson(const ArchiveLine& line, long long utcOffsetSeconds)
 {
-    const QByteArray value = ShortestValueText(line.record.value);
-    QByteArray out("{\"index\":");
-    out += QByteArray::number(line.index);
-    out += ",\"device_time\":" + jsonOrNull(deviceTime(line.record));
-    out += ",\"time\":" + jsonOrNull(shownTime(line, utcOffsetSeconds));
-    out += ",\"value\":" + (value.isEmpty() ? QByteArray("null") : value);
-    out += ",\"raw\":\"" + archiveRaw(line) + "\"}\n";
-    return out;
+    return JsonLine()
+        .integer("index", line.index)
+        .stringOrNull("device_time", deviceTime(line.record))
+        .stringOrNull("time", shownTime(line, utcOffsetSeconds))
+        .number("value", line.record.value)
+        .string("raw", QString::fromLatin1(archiveRaw(line)))
+        .line();
 }
 
 QByteArray ArchiveCsvHeader() { return "index,device_time,time,value,raw\n"; }
@@ -187,7 +226,7 @@ void ProgressLine::update(int done, int total)
     lastDrawn_ = now;
     const double seconds = static_cast<double>(now) / 1000.0;
     const double rate = seconds > 0 ? done / seconds : 0.0;
-    QString text = QStringLiteral("%1/%2 records").arg(done).arg(total);
+    QString text = QStringLiteral("%1/%2 %3").arg(done).arg(total).arg(unit_);
     if (rate > 0) {
         text += QStringLiteral("  %1/s").arg(rate, 0, 'f', 1);
         text += QStringLiteral("  %1 s left").arg(static_cast<long long>(std::ceil((total - done) / rate)));

@@ -16,16 +16,23 @@ namespace tessavin::cli {
 bool StderrIsTerminal();
 bool StdoutIsTerminal();
 
-// The data output: the file given with -o, or stdout. Every write goes out at once.
+// The data output: the file given with -o, or stdout ("-" or no path). Every
+// write goes out at once. An existing file stays as it was until the first
+// bytes arrive, so that a command failing before its first record keeps it.
 class Output {
 public:
-    // Creates (replaces) the file; an empty path means stdout. False with the
-    // system's reason when the file cannot be created.
+    // Checks that the file can be written, without touching an existing one;
+    // an empty path or "-" means stdout. False with the system's reason when the
+    // file cannot be created.
     bool open(const QString& path, QString* error);
     bool toFile() const { return !path_.isEmpty(); }
     QString path() const { return path_; }
-    // Writes all the bytes and flushes them; false when they could not all be written.
+    // Writes all the bytes and flushes them; false when they could not all be
+    // written. The first write replaces the file.
     bool write(const QByteArray& bytes);
+    // The command succeeded: a file it wrote nothing to is replaced by an empty one.
+    bool finish();
+    bool written() const { return written_; }
     QString errorString() const;
     // A line of the window's files (ending in CR LF) as it goes here: as it
     // stands into a file, with its CR LF made LF on stdout.
@@ -34,6 +41,26 @@ public:
 private:
     QString path_;
     OutputFile file_;
+    bool written_ = false;
+};
+
+// One JSON object on one line (LF-terminated), its members in the order added:
+// every JSON line tessavin-cli writes is made here.
+class JsonLine {
+public:
+    JsonLine& string(const char* name, const QString& text);
+    // null for an empty text
+    JsonLine& stringOrNull(const char* name, const QString& text);
+    JsonLine& integer(const char* name, long long value);
+    // The number as written ("1.50") when it is a finite JSON number; null otherwise.
+    JsonLine& number(const char* name, const QByteArray& text);
+    // The shortest text that reads back as the same value; null when not finite.
+    JsonLine& number(const char* name, float value);
+    QByteArray line() const { return bytes_ + "}\n"; }
+
+private:
+    JsonLine& member(const char* name, const QByteArray& json);
+    QByteArray bytes_;
 };
 
 // {"index":..,"marker":..,"time":..,"text":..,"raw":..} and LF.
@@ -49,10 +76,13 @@ QByteArray ArchiveRecordCsv(const ArchiveLine& line, long long utcOffsetSeconds)
 // single-precision number); empty for not-a-number and the infinities.
 QByteArray ShortestValueText(float value);
 
-// "done/total records  rate/s  N s left" on one line of stderr, redrawn in place.
+// "done/total records  rate/s  N s left" (or bytes) on one line of stderr, redrawn in place.
 class ProgressLine {
 public:
-    explicit ProgressLine(bool shown) : shown_(shown) { timer_.start(); }
+    explicit ProgressLine(bool shown, const char* unit = "records") : shown_(shown), unit_(QLatin1String(unit))
+    {
+        timer_.start();
+    }
     ~ProgressLine() { finish(); }
     void update(int done, int total);
     // Clears the line (once).
@@ -60,6 +90,7 @@ public:
 
 private:
     bool shown_;
+    QString unit_;
     bool drawn_ = false;
     qint64 lastDrawn_ = -1000;
     qsizetype width_ = 0;

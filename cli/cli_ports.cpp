@@ -12,22 +12,23 @@ namespace tessavin::cli {
 int RunPorts(Context& c)
 {
     const Invocation& inv = c.inv;
+    for (const char* name : {"output", "trace"})
+        if (inv.has(QLatin1String(name)))
+            return Fail(exit_code::kUsage, QStringLiteral("ports: option '--%1' does not apply here").arg(QLatin1String(name)));
     Output out;
-    QString error;
-    const QString path = inv.value(QStringLiteral("output"));
-    if (inv.has(QStringLiteral("output")) && path.isEmpty())
-        return Fail(exit_code::kUsage, QStringLiteral("-o: no file named"));
-    if (!path.isEmpty() && !out.open(path, &error))
-        return Fail(exit_code::kUsage, FileErrorMessage(true, path, error));
     const QList<PortEntry> list = ListSerialPorts();
     QByteArray text;
     if (inv.format == Format::Jsonl) {
-        for (const PortEntry& p : list) {
-            const auto field = [](const QString& v) { return v.isEmpty() ? QByteArray("null") : JsonQuoted(v); };
-            text += "{\"name\":" + field(p.name) + ",\"path\":" + field(p.path) + ",\"description\":"
-                + field(p.description) + ",\"manufacturer\":" + field(p.manufacturer) + ",\"serial_number\":"
-                + field(p.serialNumber) + ",\"vid_pid\":" + field(p.vidPid) + ",\"by_id\":" + field(p.byId) + "}\n";
-        }
+        for (const PortEntry& p : list)
+            text += JsonLine()
+                        .stringOrNull("name", p.name)
+                        .stringOrNull("path", p.path)
+                        .stringOrNull("description", p.description)
+                        .stringOrNull("manufacturer", p.manufacturer)
+                        .stringOrNull("serial_number", p.serialNumber)
+                        .stringOrNull("vid_pid", p.vidPid)
+                        .stringOrNull("by_id", p.byId)
+                        .line();
     } else if (!list.isEmpty()) {
         QList<QStringList> rows{{QStringLiteral("NAME"), QStringLiteral("PATH"), QStringLiteral("VID:PID"),
                                  QStringLiteral("SERIAL"), QStringLiteral("MANUFACTURER"), QStringLiteral("DESCRIPTION"),

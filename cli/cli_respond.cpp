@@ -25,6 +25,8 @@ int RunRespond(Context& c)
         const auto value = ParseInteger(text);
         if (!value)
             return Fail(exit_code::kUsage, QStringLiteral("--%1: %2").arg(f.name, NotAnIntegerMessage(text)));
+        if (!f.offset && (*value < 1 || *value > 31))
+            return Fail(exit_code::kUsage, QStringLiteral("--day: %1 is out of range (1 to 31)").arg(*value));
         if (f.offset && !DeviceClock(QTime(0, 0), *value))
             return Fail(exit_code::kUsage, QStringLiteral("--%1: the offset must lie between -%2 and %2 seconds")
                                                .arg(f.name)

@@ -246,6 +246,7 @@ ArchiveOutcome ReadArchiveRecords(Session& session, int newestIndex, const Archi
         }
         if (one) {
             outcome.oneValue = TruncatedValueText(record.value);
+            outcome.oneRecordValue = record.value;
             outcome.end = ArchiveEnd::One;
             return outcome;
         }

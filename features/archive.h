@@ -143,6 +143,7 @@ struct ArchiveOutcome {
     int lastIndex = -1;                  // the index of the record that ended the loop
     LinkError error = LinkError::None;   // ReadFailed: why
     std::optional<std::string> oneValue; // One: the value truncated toward zero
+    float oneRecordValue = 0;            // One: the value as the record holds it
 };
 
 // The record loop over the stretch that the plan chooses from the newest index.

@@ -15,6 +15,11 @@ QByteArray UpToFirstZero(const char* bytes, std::size_t capacity)
     return QByteArray(bytes, end - bytes);
 }
 
+QString ConfigZeroByteMessage(const QString& name, qint64 offset)
+{
+    return QStringLiteral("%1: a zero byte at offset %2 cuts the text there; save the file as UTF-8").arg(name).arg(offset);
+}
+
 DecodedConfigText DecodeConfigText(const QByteArray& bytes)
 {
     DecodedConfigText decoded;

@@ -26,6 +26,11 @@ struct DecodedConfigText {
 // The bytes up to the first zero byte (all of them when there is none).
 QByteArray UpToFirstZero(const char* bytes, std::size_t capacity);
 
+// A configuration file whose text a zero byte cuts short (a file saved as
+// UTF-16, for one): "<name>: a zero byte at offset N cuts the text there; save
+// the file as UTF-8".
+QString ConfigZeroByteMessage(const QString& name, qint64 offset);
+
 // Decodes configuration bytes for the memo; the text keeps the bytes' line ends
 // (the memo splits lines at CR, LF and CR LF). Decoding is lossless: a UTF-8 byte
 // order mark is kept, and the one byte Windows-1251 leaves unassigned (0x98) maps

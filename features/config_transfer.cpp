@@ -60,7 +60,8 @@ ConfigUploadResult ConfigUpload(Session& session, std::uint8_t code)
     }
 }
 
-LinkResult<bool> ConfigDownload(Session& session, const std::uint8_t* bytes, std::size_t length)
+LinkResult<bool> ConfigDownload(Session& session, const std::uint8_t* bytes, std::size_t length,
+                                const DownloadProgress& progress)
 {
     if (length == 0 || !TransferBuffer::fits(length))
         return {false, LinkError::None};
@@ -82,6 +83,8 @@ LinkResult<bool> ConfigDownload(Session& session, const std::uint8_t* bytes, std
             return {false, error};
         }
         session.addTrace(QStringLiteral("Command NEXT Send ok"));
+        if (progress && !progress(address + n, length))
+            return {false, LinkError::None};
     }
     if (const LinkError error = runCommand(session, frame, cfg::kDownloadStop); error != LinkError::None) {
         session.addTrace(QStringLiteral("Command STOP Send not ok"));

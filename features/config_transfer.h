@@ -14,6 +14,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -41,7 +43,11 @@ ConfigUploadResult ConfigUpload(Session& session, std::uint8_t code);
 // answered; otherwise the error names the exchange's failure. False with no
 // error (no traffic, no trace) when length is 0 or the text would not fit the
 // Transfer buffer.
-LinkResult<bool> ConfigDownload(Session& session, const std::uint8_t* bytes, std::size_t length);
+// `progress`, when given, hears the bytes sent after each block; false from it
+// abandons the transfer before the next block (false with no error).
+using DownloadProgress = std::function<bool(std::size_t sent, std::size_t total)>;
+LinkResult<bool> ConfigDownload(Session& session, const std::uint8_t* bytes, std::size_t length,
+                                const DownloadProgress& progress = {});
 
 // Clears the Transfer buffer and copies the text to its start. False (and the
 // buffer untouched) when the text would not fit with its terminating zero.

@@ -35,6 +35,8 @@ StoredSettings ReadSettings(const QString& path)
     stored.port = settings.value(QStringLiteral("log/port"), stored.port).toString();
     stored.baud = settings.value(QStringLiteral("log/baud"), stored.baud).toString();
     stored.fastReplies = settings.value(QStringLiteral("link/fast"), false).toBool();
+    stored.portStored = !settings.value(QStringLiteral("log/port")).toString().isEmpty();
+    stored.fastText = settings.value(QStringLiteral("link/fast")).toString();
     return stored;
 }
 

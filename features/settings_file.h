@@ -27,6 +27,9 @@ struct StoredSettings {
     QString baud = QStringLiteral("38400");
     // [link] fast: end register replies at their stated length (off unless asked).
     bool fastReplies = false;
+    // What the file itself holds: a port that is not empty, and fast= as written.
+    bool portStored = false;
+    QString fastText;
 };
 
 // A missing file or key gives the defaults.

@@ -1,6 +1,7 @@
 // tessavin-cli as a user runs it: a process against the emulated controller on
 // a pseudo-terminal, judged by its exit code, its stdout and stderr, the files
 // it writes and the frames the controller received.
+#include "cli_output.h"
 #include "log_presentation.h"
 #include "port_list.h"
 #include "settings_file.h"
@@ -16,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cmath>
 #include <csignal>
 #include <memory>
 
@@ -81,7 +83,7 @@ int lineCount(const QString& path) { return static_cast<int>(readFile(path).coun
 QByteArray spaced(const QByteArray& bytes) { return bytes.toHex(' ').toUpper(); }
 
 // The controller's fault switches a row of the failure table turns on.
-enum class Setup { None, SilentIdent, BadIdentBody, SilentStatus, SilentArchiveBegin, EmptySlot5, IdentZero, BadTiming };
+enum class Setup { None, SilentIdent, BadIdentBody, SilentStatus, SilentArchiveBegin, EmptySlot5, IdentZero, BadTiming, BadConfig };
 
 } // namespace
 
@@ -100,6 +102,7 @@ private:
         for (QString& a : list) {
             a.replace(QStringLiteral("PTY"), pty());
             a.replace(QStringLiteral("FILE"), file("out"));
+            a.replace(QStringLiteral("UTF16"), file("utf16.json"));
         }
         return list;
     }
@@ -160,17 +163,20 @@ private slots:
         QTest::addColumn<QList<int>>("indexes");
         QTest::addColumn<QByteArray>("questions"); // commands asked before the first record
         QTest::newRow("--newest 4 -o FILE") << QStringList{"--newest", "4", "-o", "FILE"} << 2000 << 150
-                                            << range(146, 149) << QByteArray("1c19");
+                                            << range(146, 149) << QByteArray("1d1c19");
         QTest::newRow("default: the newest 10 on stdout") << QStringList{} << 2000 << 150 << range(140, 149)
-                                                          << QByteArray("1c19");
-        QTest::newRow("--index 3") << QStringList{"--index", "3"} << 2000 << 150 << QList<int>{3} << QByteArray("1c19");
+                                                          << QByteArray("1d1c19");
+        QTest::newRow("--index 3") << QStringList{"--index", "3"} << 2000 << 150 << QList<int>{3} << QByteArray("1d1c19");
         QTest::newRow("--all of 6 -o FILE") << QStringList{"--all", "-o", "FILE"} << 2000 << 6 << range(0, 5)
-                                            << QByteArray("1c19");
+                                            << QByteArray("1d1c19");
         QTest::newRow("--max, full ring of 20 at begin 5")
             << QStringList{"--max", "--newest", "7"} << 20 << 25 << (range(18, 19) + range(0, 4)) << QByteArray("1d1c19");
+        // Without --max too: a ring of 20 read as one of 2000 would be read wrongly.
+        QTest::newRow("full ring of 20, no --max") << QStringList{"--newest", "7"} << 20 << 25
+                                                   << (range(18, 19) + range(0, 4)) << QByteArray("1d1c19");
         // Fast replies change when a reply is taken as complete, not what it says.
         QTest::newRow("--fast --newest 4") << QStringList{"--fast", "--newest", "4"} << 2000 << 150 << range(146, 149)
-                                           << QByteArray("1c19");
+                                           << QByteArray("1d1c19");
     }
 
     void logReadWritesTheWindowsLines()
@@ -268,6 +274,8 @@ private slots:
                                                     << (range(996, 1000) + range(0, 4));
         QTest::newRow("--newest 11 across the end") << QStringList{"--newest", "11"} << 5 << "UTC0" << QByteArray()
                                                     << (range(994, 1000) + range(0, 3));
+        QTest::newRow("--one 0 jsonl: the whole value") << QStringList{"--one", "0", "--format", "jsonl"} << 3 << "UTC0"
+                                                        << QByteArray("{\"index\":0,\"value\":12.5}\n") << QList<int>{0};
         QTest::newRow("--one 1: the value truncated") << QStringList{"--one", "1"} << 3 << "UTC0" << QByteArray("-7\n")
                                                       << QList<int>{1};
     }
@@ -327,7 +335,7 @@ private slots:
                                                << QByteArray("05 64 08 00 46 F7 5D 06 00 00 00 00 85 56")
                                                << "registrationCount" << 1;
         QTest::newRow("script clear --yes") << QStringList{"script", "clear", "--yes"} << none
-                                            << QByteArray("script cleared\n")
+                                            << QByteArray("clear request sent; the controller answered\n")
                                             << QByteArray("05 64 08 00 46 F7 19 06 00 00 00 00 8A 12")
                                             << "logBeginRequests" << 1;
     }
@@ -434,10 +442,11 @@ private slots:
         QTest::newRow("--newest x") << QStringList{"log", "read", "--newest", "x"} << none << 2
                                     << "--newest: 'x' is not a valid integer value" << -1;
         QTest::newRow("csv for the log") << QStringList{"log", "read", "--format", "csv"} << none << 2
-                                         << "log read: no csv format\nTry 'tessavin-cli log read --help'." << -1;
+                                         << "log read: no csv format\nUsage: tessavin-cli log read [options]\n"
+                                            "Try 'tessavin-cli log read --help'." << -1;
         QTest::newRow("--yes on log read") << QStringList{"log", "read", "--yes"} << none << 2
                                            << "log read: option '--yes' does not apply here\n"
-                                              "Try 'tessavin-cli log read --help'."
+                                              "Usage: tessavin-cli log read [options]\nTry 'tessavin-cli log read --help'."
                                            << -1;
         QTest::newRow("unknown command") << QStringList{"frobnicate"} << none << 2
                                          << "unknown command 'frobnicate'\nTry 'tessavin-cli --help'." << -1;
@@ -453,6 +462,32 @@ private slots:
                                                                  "NAME=milliseconds" << -1;
         QTest::newRow("-o /dev/full") << QStringList{"-o", "/dev/full", "log", "read", "--newest", "3"} << none << 5
                                       << "Cannot write /dev/full: No space left on device" << -1;
+        // FILE holds "keep\n" before each row: a command failing before its first
+        // record or byte leaves it so (-1).
+        QTest::newRow("-o FILE, no such port") << QStringList{"--port", "/dev/tessavin-no-such-tty", "log", "read", "-o", "FILE"}
+                                               << none << 3 << "no such device /dev/tessavin-no-such-tty" << -1;
+        QTest::newRow("--trace FILE, no such port") << QStringList{"--port", "/dev/tessavin-no-such-tty", "--trace", "FILE", "log", "info"}
+                                                    << none << 3 << "no such device /dev/tessavin-no-such-tty" << -1;
+        QTest::newRow("-o FILE, silent controller") << QStringList{"device", "ident", "-o", "FILE"} << int(Setup::SilentIdent)
+                                                    << 4 << "PTY: device number: no reply" << -1;
+        QTest::newRow("-o FILE, no script") << QStringList{"script", "read", "-o", "FILE"} << none << 4
+                                            << "PTY: script read: the controller holds no script" << -1;
+        QTest::newRow("UTF-16 configuration") << QStringList{"config", "download", "UTF16"} << none << 2
+                                              << "UTF16: a zero byte at offset 3 cuts the text there; save the file as "
+                                                 "UTF-8; nothing was sent" << -1;
+        QTest::newRow("status NOT OK") << QStringList{"config", "status"} << int(Setup::BadConfig) << 4 << "" << -1;
+        QTest::newRow("--index beyond the records") << QStringList{"log", "read", "--index", "150"} << none << 2
+                                                    << "--index 150: the log holds 150 records" << -1;
+        QTest::newRow("--day 0") << QStringList{"respond", "--day", "0"} << none << 2 << "--day: 0 is out of range (1 to 31)" << -1;
+        QTest::newRow("--port 0") << QStringList{"--port", "0", "log", "info"} << none << 2 << "--port: port numbers start at 1" << -1;
+        QTest::newRow("a file as port") << QStringList{"--port", "UTF16", "log", "info"} << none << 3
+                                        << "UTF16: not a serial port (Inappropriate ioctl for device)" << -1;
+        QTest::newRow("-o and --trace one file") << QStringList{"-o", "FILE", "--trace", "FILE", "log", "info"} << none << 2
+                                                 << "-o and --trace name the same file FILE" << -1;
+        QTest::newRow("ports -o") << QStringList{"ports", "-o", "FILE"} << none << 2
+                                  << "ports: option '--output' does not apply here" << -1;
+        QTest::newRow("trace not written") << QStringList{"--trace", "/dev/full", "device", "ident"} << none << 5
+                                           << "/dev/full: the trace is incomplete: a line could not be written" << -1;
     }
 
     void failures()
@@ -484,18 +519,23 @@ private slots:
         case Setup::IdentZero:
             sim_->withController([](sim::Controller& c) { c.state().deviceNumber = 0; });
             break;
+        case Setup::BadConfig:
+            sim_->withController([](sim::Controller& c) { c.state().statusCode = 1; });
+            break;
         case Setup::EmptySlot5:
             ring(2000, 10);
             sim_->withController([](sim::Controller& c) { c.state().eventLog.records[5].clear(); });
             break;
         }
 
+        QVERIFY(writeFile(file("out"), "keep\n") && writeFile(file("utf16.json"), QByteArray("\xff\xfe{\0\n\0}\0", 8)));
         const Run r = cli(command, env);
         QCOMPARE(r.code, code);
-        message.replace("PTY", pty()).replace("FILE", file("out"));
-        QCOMPARE(QString::fromLocal8Bit(r.err), "tessavin-cli: " + message + "\n");
-        if (fileLines >= 0)
-            QCOMPARE(readFile(file("out")), logLines(range(0, fileLines - 1), true));
+        message.replace("PTY", pty()).replace("FILE", file("out")).replace("UTF16", file("utf16.json"));
+        QCOMPARE(QString::fromLocal8Bit(r.err), message.isEmpty() ? QString() : "tessavin-cli: " + message + "\n");
+        QCOMPARE(readFile(file("out")), fileLines >= 0 ? logLines(range(0, fileLines - 1), true) : QByteArray("keep\n"));
+        if (code == 2 && !command.contains("--index"))
+            QCOMPARE(receivedFrames(*sim_), QList<QByteArray>{});
     }
 
     // A signal stops a download: the request in flight completes, every record
@@ -574,6 +614,40 @@ private slots:
             QCOMPARE(readFile(file("out")), logLines(requested.mid(0, lines), true));
     }
 
+#ifndef Q_OS_WIN
+    // Ctrl+C during a configuration download: the first lets the transfer finish,
+    // a second abandons it.
+    void configDownloadFinishesOnCtrlC_data()
+    {
+        QTest::addColumn<int>("interrupts");
+        QTest::addColumn<int>("code");
+        QTest::newRow("once: finished") << 1 << 0;
+        QTest::newRow("twice: abandoned") << 2 << 130;
+    }
+    void configDownloadFinishesOnCtrlC()
+    {
+        QFETCH(int, interrupts);
+        QFETCH(int, code);
+        QVERIFY(writeFile(file("big.json"), QByteArray(2000, 'x')));
+        sim::LineSettings line;
+        line.baud = 9600;
+        sim_->setLineSettings(line);
+        QProcess p;
+        p.setProcessEnvironment(quickEnvironment());
+        p.start(kCli, {"--port", pty(), "config", "download", file("big.json")});
+        QTRY_VERIFY_WITH_TIMEOUT(receivedFrames(*sim_).size() >= 3, 20000);
+        QByteArray err;
+        for (int i = 0; i < interrupts; ++i) {
+            ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+            QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains(i ? "interrupted" : "finishing"), 20000);
+        }
+        QVERIFY(p.state() == QProcess::NotRunning || p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), code);
+        QVERIFY2(err.contains("bytes); Ctrl+C again abandons it\n"), err.constData());
+        QCOMPARE(sim_->stateSnapshot().downloadsStored, code == 0 ? 1 : 0);
+    }
+#endif
+
     void traceAndVerboseHoldEveryFrame()
     {
         const Run r = cli({"log", "read", "--newest", "3", "-v", "--trace", file("trace.jsonl")});
@@ -589,11 +663,11 @@ private slots:
         }
         QCOMPARE(traceSent, sent);
         QCOMPARE(traceReceived, received);
-        QCOMPARE(sent.size(), 5); // count, begin, three records
+        QCOMPARE(sent.size(), 6); // capacity, count, begin, three records
         // -v: one line for every frame on stderr.
         const QList<QByteArray> verbose = r.err.trimmed().split('\n');
         QCOMPARE(verbose.size(), sent.size() + received.size());
-        QVERIFY2(verbose.first().endsWith("register tx 14: 05 64 08 00 46 F7 1C 06 00 00 00 00 8A 47"),
+        QVERIFY2(verbose.first().endsWith("register tx 14: 05 64 08 00 46 F7 1D 06 00 00 00 00 8B 96"),
                  verbose.first().constData());
     }
 
@@ -630,6 +704,19 @@ private slots:
         QVERIFY(p.readAllStandardError().contains(" polls received, "));
     }
 
+#ifndef Q_OS_WIN
+    // A reader that stops early ends the download quietly, with the exit status of a broken pipe.
+    void closedPipeEndsQuietly()
+    {
+        QProcess bash;
+        bash.setProcessEnvironment(quickEnvironment());
+        bash.start("bash", {"-c", "'" + kCli + "' --port " + pty() + " log read --all | head -1; echo \"${PIPESTATUS[0]}\""});
+        QVERIFY(bash.waitForFinished(30000));
+        QCOMPARE(bash.readAllStandardOutput(), logLines({0}, false) + "141\n");
+        QCOMPARE(bash.readAllStandardError(), QByteArray());
+    }
+#endif
+
     // The program finds the window's settings file beside itself.
     void settingsFileBesideTheProgram()
     {
@@ -645,6 +732,24 @@ private slots:
         const Run stored = run({"device", "ident"}, quickEnvironment(), program);
         QCOMPARE(stored.code, 0);
         QCOMPARE(stored.out, QByteArray("1234\n"));
+
+        // A settings file that names no port gives none (not the window's 7), and
+        // says why; TESSAVIN_PORT stands between it and --port.
+        const QString settings = QDir::toNativeSeparators(programDir.filePath("log.log"));
+        for (const QByteArray& text : {QByteArray(), QByteArray("[log]\nport=\n"), QByteArray("[link]\nfast=false\n")}) {
+            QVERIFY(writeFile(programDir.filePath("log.log"), text));
+            const Run none = run({"device", "ident"}, quickEnvironment(), program);
+            QCOMPARE(none.code, 2);
+            QCOMPARE(none.err, "tessavin-cli: no port given: use --port (the settings file " + settings.toUtf8()
+                                   + " has no [log] port=)\n");
+        }
+        QProcessEnvironment env = quickEnvironment();
+        env.insert("TESSAVIN_PORT", pty());
+        QCOMPARE(run({"device", "ident"}, env, program).out, QByteArray("1234\n"));
+        QVERIFY(writeFile(programDir.filePath("log.log"), "[log]\nport=" + pty().toUtf8() + "\n[link]\nfast=bogus\n"));
+        QCOMPARE(run({"device", "ident"}, quickEnvironment(), program).err,
+                 "tessavin-cli: " + settings.toUtf8() + ": [link] fast=bogus: neither true nor false\n");
+        QCOMPARE(run({"--no-fast", "device", "ident"}, quickEnvironment(), program).code, 0);
     }
 
     // The probe reports every try, saves what it found where the window reads it,
@@ -693,6 +798,8 @@ private slots:
         QTest::newRow("config download --help") << QStringList{"config", "download", "--help"}
                                                 << QByteArray("Usage: tessavin-cli config download [options] FILE");
         QTest::newRow("--version") << QStringList{"--version"} << QByteArray("tessavin-cli " TESSAVIN_VERSION);
+        QTest::newRow("help config download") << QStringList{"help", "config", "download"}
+                                              << QByteArray("Usage: tessavin-cli config download [options] FILE");
     }
 
     void helpOnEveryLevel()
@@ -703,6 +810,26 @@ private slots:
         QCOMPARE(r.code, 0);
         QCOMPARE(r.out.left(r.out.indexOf('\n')), firstLine);
         QCOMPARE(r.err, QByteArray());
+#ifndef Q_OS_WIN
+        // Help that could not be written is no success.
+        QProcess full;
+        full.setStandardOutputFile(QStringLiteral("/dev/full"));
+        full.start(kCli, arguments);
+        QVERIFY(full.waitForFinished(10000));
+        QCOMPARE(full.exitCode(), 5);
+#endif
+    }
+
+    // Every JSON line is made by one writer: numbers that are not finite are null.
+    void jsonLinesAreJson()
+    {
+        sim_->withController([](sim::Controller& c) { c.state().pressure = INFINITY; });
+        QCOMPARE(cli({"device", "pressure", "--format", "jsonl"}).out, QByteArray("{\"pressure\":null}\n"));
+        using cli::JsonLine;
+        QCOMPARE(JsonLine().number("pressure", QByteArray("inf")).line(), QByteArray("{\"pressure\":null}\n"));
+        QCOMPARE(JsonLine().number("pressure", QByteArray("1.50")).line(), QByteArray("{\"pressure\":1.50}\n"));
+        QCOMPARE(JsonLine().number("value", std::nanf("")).stringOrNull("time", {}).line(),
+                 QByteArray("{\"value\":null,\"time\":null}\n"));
     }
 
     void portsAreListed()

@@ -123,9 +123,24 @@ private slots:
             program.start(installed("usr/bin/") + name, {QStringLiteral("--version")});
             QVERIFY(program.waitForFinished(10000));
             QCOMPARE(program.exitCode(), 0);
-            QCOMPARE(QString::fromLocal8Bit(program.readAllStandardOutput()),
-                     name + QStringLiteral(" " TESSAVIN_VERSION "\n"));
+            QCOMPARE(QString::fromLocal8Bit(program.readAllStandardOutput()).section(QLatin1Char('\n'), 0, 0),
+                     name + QStringLiteral(" " TESSAVIN_VERSION));
         }
+    }
+
+    // Bash completes tessavin-cli's commands and options from the installed script.
+    void bashCompletesTheCommandLine()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("bash")).isEmpty())
+            QSKIP("no bash here");
+        QProcess bash;
+        bash.start(QStringLiteral("bash"), {QStringLiteral("-c"), QStringLiteral(
+            "source %1/usr/share/bash-completion/completions/tessavin-cli || exit 1; "
+            "c() { COMP_WORDS=(%1/usr/bin/tessavin-cli \"$@\"); COMP_CWORD=$#; _tessavin_cli; echo \"${COMPREPLY[*]}\"; }; "
+            "c log re; c --port 3 archive read --no-s").arg(root_)});
+        QVERIFY(bash.waitForFinished(20000));
+        QCOMPARE(bash.exitCode(), 0);
+        QCOMPARE(bash.readAllStandardOutput(), QByteArray("read\n--no-shift\n"));
     }
 
     void theWindowRunsItsDemo()
