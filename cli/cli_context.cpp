@@ -172,6 +172,19 @@ void Context::finishTrace()
     trace_.close();
 }
 
+std::optional<int> Context::openOutput()
+{
+    const QString outputPath = inv.value(QStringLiteral("output"));
+    if (inv.has(QStringLiteral("output")) && !inv.command->writesData)
+        return Fail(exit_code::kUsage, QStringLiteral("%1 writes no data: -o does not apply").arg(inv.command->fullName()));
+    QString error;
+    if (inv.has(QStringLiteral("output")) && outputPath.isEmpty())
+        return Fail(exit_code::kUsage, QStringLiteral("-o: no file named"));
+    if (!outputPath.isEmpty() && !out.open(outputPath, &error))
+        return Fail(exit_code::kUsage, FileErrorMessage(true, outputPath, error));
+    return std::nullopt;
+}
+
 std::optional<int> Context::start()
 {
     // The port and the baud rate: the command line, else the window's settings file.
@@ -194,14 +207,9 @@ std::optional<int> Context::start()
     }
     device = PortDeviceName(portField);
 
-    const QString outputPath = inv.value(QStringLiteral("output"));
-    if (inv.has(QStringLiteral("output")) && !inv.command->writesData)
-        return Fail(exit_code::kUsage, QStringLiteral("%1 writes no data: -o does not apply").arg(inv.command->fullName()));
+    if (auto code = openOutput())
+        return code;
     QString error;
-    if (inv.has(QStringLiteral("output")) && outputPath.isEmpty())
-        return Fail(exit_code::kUsage, QStringLiteral("-o: no file named"));
-    if (!outputPath.isEmpty() && !out.open(outputPath, &error))
-        return Fail(exit_code::kUsage, FileErrorMessage(true, outputPath, error));
     if (inv.has(QStringLiteral("trace"))) {
         const QString tracePath = inv.value(QStringLiteral("trace"));
         traceName_ = NativePath(tracePath);

@@ -55,50 +55,6 @@ int RunConfigCommand(Context& c, bool reboot)
     return exit_code::kDone;
 }
 
-int RunConfigUpload(Context& c)
-{
-    if (auto code = c.start())
-        return *code;
-    Session& s = c.session;
-    s.transfer.clear();
-    const bool test = c.inv.has(QStringLiteral("test"));
-    const ConfigUploadResult result = ConfigUpload(s, test ? cfg::kUploadTestConfig : cfg::kUploadConfig);
-    const QString what = test ? QStringLiteral("test configuration upload") : QStringLiteral("configuration upload");
-    if (result.error != LinkError::None)
-        return c.linkFailure(what, result.error);
-    if (result.tooLarge)
-        return Fail(exit_code::kController,
-                    QStringLiteral("%1: %2: more than %3 bytes").arg(c.device, what).arg(kTransferTextLimit));
-    if (result.length == 0)
-        return Fail(exit_code::kController, QStringLiteral("%1: %2: the controller sent nothing").arg(c.device, what));
-    return c.write(TransferText(s.transfer)) ? exit_code::kDone : c.writeFailure();
-}
-
-int RunConfigDownload(Context& c)
-{
-    const QString path = c.inv.arguments.value(0);
-    QByteArray bytes;
-    bool tooLarge = false;
-    if (!ReadWholeFile(path, static_cast<qint64>(kTransferTextLimit), &bytes, &tooLarge))
-        return Fail(exit_code::kUsage,
-                    tooLarge ? QStringLiteral("%1: %2").arg(NativePath(path), ConfigTooLargeMessage(QFileInfo(path).size()))
-                             : Unreadable(path));
-    // What the window sends after opening the file: the text up to its first
-    // zero byte, its lines joined by CR LF, in the encoding it came in.
-    const DecodedConfigText decoded = DecodeConfigText(UpToFirstZero(bytes.constData(), static_cast<std::size_t>(bytes.size())));
-    const QByteArray text = EncodeConfigText(decoded.text, decoded.encoding);
-    if (text.isEmpty())
-        return Fail(exit_code::kUsage, QStringLiteral("%1: empty: nothing to send").arg(NativePath(path)));
-    if (!PutTransferText(c.session.transfer, text))
-        return Fail(exit_code::kUsage, QStringLiteral("%1: %2").arg(NativePath(path), ConfigTooLargeMessage(text.size())));
-    if (auto code = c.start())
-        return *code;
-    const auto sent = ConfigDownload(c.session, c.session.transfer.bytes.data(), static_cast<std::size_t>(text.size()));
-    if (!sent.value)
-        return c.linkFailure(QStringLiteral("configuration download"), sent.error);
-    c.tell(QStringLiteral("configuration sent (%1 bytes)").arg(text.size()));
-    return exit_code::kDone;
-}
 // ---- device and script ----
 
 int RunDeviceRead(Context& c, bool pressure)

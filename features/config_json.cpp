@@ -1,5 +1,6 @@
 #include "config_json.h"
 
+#include "config_text.h"
 #include "config_transfer.h"
 #include "text_codec.h"
 
@@ -591,6 +592,13 @@ ConfigCheck CheckConfigJson(const QByteArray& converted)
     return check;
 }
 
+ConfigCheck CheckConfigFile(const QByteArray& fileBytes)
+{
+    ConfigCheck check = CheckConfigJson(ConfigTextAsSent(fileBytes));
+    check.zeroAt = fileBytes.indexOf('\0');
+    return check;
+}
+
 QString ConfigCheck::report() const
 {
     QStringList lines;
@@ -601,6 +609,8 @@ QString ConfigCheck::report() const
                      .arg(kTransferTextLimit);
     if (!utf8)
         lines << QStringLiteral("note: not valid UTF-8 (read as Windows-1251); it is sent as it is");
+    if (zeroAt >= 0)
+        lines << QStringLiteral("note: the text ends at the zero byte at offset %1; nothing after it is sent").arg(zeroAt);
     return lines.join(QLatin1Char('\n'));
 }
 

@@ -54,6 +54,7 @@ struct ConfigCheck {
     qsizetype size = 0;                // bytes after the line-end conversion
     bool fits = true;                  // size within the Transfer buffer's text limit
     bool utf8 = true;
+    qsizetype zeroAt = -1;             // a file's first zero byte, where its text ends
     bool json() const { return !error; }
     bool valid() const { return json() && fits && size > 0; }
     // One line: "valid JSON, 1234 bytes after conversion" or the error;
@@ -63,6 +64,8 @@ struct ConfigCheck {
 
 // Checks the bytes the sending would send (already converted: CR LF line ends).
 ConfigCheck CheckConfigJson(const QByteArray& converted);
+// Checks a file's bytes as the sending would send them (ConfigTextAsSent).
+ConfigCheck CheckConfigFile(const QByteArray& fileBytes);
 
 // ---- differences ----
 
