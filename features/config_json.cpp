@@ -306,15 +306,15 @@ private:
                 return fail(pos_, QStringLiteral("unexpected end of text, missing '}'"));
             if (s_[pos_] != '"')
                 return fail(pos_, QStringLiteral("%1 where a key in double quotes should be").arg(shownByte(s_[pos_])));
-            std::pair<QByteArray, JsonValue> member;
-            if (!parseString(member.first))
+            JsonMember member;
+            if (!parseString(member.key))
                 return false;
             skipSpace();
             if (pos_ >= n_ || s_[pos_] != ':')
                 return fail(pos_, QStringLiteral("missing colon after the key"));
             ++pos_;
             skipSpace();
-            if (!parseValue(member.second, depth))
+            if (!parseValue(member.value, depth))
                 return false;
             out.members.push_back(std::move(member));
             const Next next = afterItem('}');
@@ -352,9 +352,10 @@ private:
     std::optional<JsonError> error_;
 };
 
+// UTF-8 when valid (a byte order mark kept), Windows-1251 otherwise.
 QString textOf(const QByteArray& bytes)
 {
-    return IsValidUtf8(bytes) ? QString::fromUtf8(bytes) : DecodeWindows1251(bytes);
+    return DecodeText(bytes);
 }
 
 void appendQuoted(QString& out, const QByteArray& bytes)
@@ -401,9 +402,9 @@ void appendCompact(QString& out, const JsonValue& v)
         for (std::size_t i = 0; i < v.members.size(); ++i) {
             if (i)
                 out.append(QLatin1Char(','));
-            appendQuoted(out, v.members[i].first);
+            appendQuoted(out, v.members[i].key);
             out.append(QLatin1Char(':'));
-            appendCompact(out, v.members[i].second);
+            appendCompact(out, v.members[i].value);
         }
         out.append(QLatin1Char('}'));
         break;
@@ -465,7 +466,7 @@ private:
         std::vector<bool> taken(c.members.size(), false);
         for (std::size_t i = 0; i < f.members.size(); ++i) {
             for (std::size_t j = 0; j < c.members.size(); ++j) {
-                if (!taken[j] && c.members[j].first == f.members[i].first) {
+                if (!taken[j] && c.members[j].key == f.members[i].key) {
                     partner[i] = j;
                     taken[j] = true;
                     break;
@@ -477,7 +478,7 @@ private:
         auto removedUpTo = [&](std::size_t end) {
             for (; next < end; ++next)
                 if (!taken[next])
-                    add(ConfigDifference::Op::Removed, member(c.members[next].first), &c.members[next].second, nullptr);
+                    add(ConfigDifference::Op::Removed, member(c.members[next].key), &c.members[next].value, nullptr);
         };
         for (std::size_t i = 0; i < f.members.size(); ++i) {
             const auto& [key, value] = f.members[i];
@@ -486,7 +487,7 @@ private:
                 continue;
             }
             removedUpTo(partner[i]);
-            compare(member(key), c.members[partner[i]].second, value);
+            compare(member(key), c.members[partner[i]].value, value);
         }
         removedUpTo(c.members.size());
     }

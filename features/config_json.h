@@ -14,10 +14,11 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
-#include <utility>
 #include <vector>
 
 namespace tessavin {
+
+struct JsonMember;
 
 // A parsed JSON value. Strings and keys hold their bytes with escapes resolved
 // (\u escapes as UTF-8); numbers keep their text as written.
@@ -26,7 +27,12 @@ struct JsonValue {
     Kind kind = Kind::Null;
     QByteArray scalar;                                  // Number and String
     std::vector<JsonValue> items;                       // Array
-    std::vector<std::pair<QByteArray, JsonValue>> members; // Object, in document order, duplicates kept
+    std::vector<JsonMember> members;                    // Object, in document order, duplicates kept
+};
+
+struct JsonMember {
+    QByteArray key;
+    JsonValue value;
 };
 
 // Where and why a text is not JSON: line and column count from 1 (a column in
