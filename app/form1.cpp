@@ -7,6 +7,7 @@
 #include "port_list.h"
 #include "settings_file.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -362,6 +363,15 @@ void TForm1::bindHandlers()
     auto* test = new QShortcut(QKeySequence(QStringLiteral("Ctrl+T")), this);
     test->setObjectName(QStringLiteral("StatusQueryShortcut"));
     connect(test, &QShortcut::activated, this, [this] { runCommand(&TForm1::TestClick); });
+
+    // Memo's context menu keeps its standard entries and gains the comparison.
+    CompareWithController = new QAction(QStringLiteral("Compare with controller…"), this);
+    CompareWithController->setObjectName(QStringLiteral("CompareWithController"));
+    connect(CompareWithController, &QAction::triggered, this, [this] { runCommand(&TForm1::CompareWithControllerClick); });
+    Memo->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(Memo, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        configMemoMenu()->exec(Memo->viewport()->mapToGlobal(pos));
+    });
 }
 
 // ---- shared helpers ----

@@ -14,10 +14,12 @@
 #include <memory>
 #include <optional>
 
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
@@ -107,6 +109,7 @@ public:
     QProgressBar* Progress = nullptr;
     QPushButton* ReadTim = nullptr;
     QPlainTextEdit* Memo = nullptr;
+    QAction* CompareWithController = nullptr; // in Memo's context menu
     QPushButton* ButContRetro = nullptr;
     QPushButton* Upl = nullptr;
     QPushButton* Button1 = nullptr;
@@ -173,6 +176,9 @@ public:
     // Whether the poll responder loop is running.
     bool responderRunning() const { return responderRunning_; }
 
+    // Memo's context menu: the standard entries, then "Compare with controller…".
+    std::unique_ptr<QMenu> configMemoMenu();
+
 public slots:
     // Start-up, shut-down and the window-level handlers.
     void FormCreate();
@@ -199,6 +205,8 @@ public slots:
     void UplClick();
     void Upl_testClick();
     void Down_testClick();
+    // "Compare with controller…" in Memo's context menu.
+    void CompareWithControllerClick();
 
     // Register and log link.
     void ButContLogClick();

@@ -4,11 +4,14 @@
 #include "form1.h"
 
 #include "config_commands.h"
+#include "config_diff_dialog.h"
+#include "config_json.h"
 #include "config_text.h"
 #include "config_transfer.h"
 
 #include <QDir>
 #include <QLabel>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QTextDocument>
 
@@ -168,9 +171,39 @@ void TForm1::Down_testClick()
             showMessage(tessavin::ConfigTooLargeMessage(text.size()));
             return;
         }
+        // A text that is not JSON goes only when the user says so; JSON goes
+        // unasked, and an empty text is refused by the download itself.
+        if (const tessavin::ConfigCheck check = tessavin::CheckConfigJson(text); !text.isEmpty() && !check.json()) {
+            const QString question = QStringLiteral("The configuration is not valid JSON:\n%1\n\nSend it anyway?")
+                                         .arg(check.error->text());
+            if (!seam().ask(this, question))
+                return;
+        }
         const bool sent = tessavin::ConfigDownload(session(), session().transfer.bytes.data(),
                                                    static_cast<std::size_t>(text.size()))
                               .value;
         showMessage(sent ? msg::ok() : msg::transferFailed());
     });
+}
+
+void TForm1::CompareWithControllerClick()
+{
+    portCommand(*this, [this] {
+        tessavin::Session& s = session();
+        s.transfer.clear();
+        if (tessavin::ConfigUpload(s, tessavin::cfg::kUploadConfig).length == 0) {
+            showMessage(msg::transferFailed());
+            return;
+        }
+        ConfigDiffDialog dialog(tessavin::DiffConfigs(tessavin::TransferText(s.transfer), memoBytes(*this)), this);
+        seam().showDialog(dialog);
+    });
+}
+
+std::unique_ptr<QMenu> TForm1::configMemoMenu()
+{
+    std::unique_ptr<QMenu> menu(Memo->createStandardContextMenu());
+    menu->addSeparator();
+    menu->addAction(CompareWithController);
+    return menu;
 }

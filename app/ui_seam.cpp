@@ -49,6 +49,16 @@ void UiSeam::showMessage(QWidget* parent, const QString& text, const QString& de
 
 int UiSeam::confirm(TOKBottomDlg& dialog) { return dialog.exec(); }
 
+bool UiSeam::ask(QWidget* parent, const QString& text)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Tessavin"), text, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void UiSeam::showDialog(QDialog& dialog) { dialog.exec(); }
+
 QString UiSeam::openFileName(QWidget* parent, const QString& defaultSuffix, const QString& filter)
 {
     return runDialog(parent, QFileDialog::AcceptOpen, defaultSuffix, filter);

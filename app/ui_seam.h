@@ -4,6 +4,7 @@
 // answers; the default shows the real dialogs.
 #include <QString>
 
+class QDialog;
 class QWidget;
 class TOKBottomDlg;
 
@@ -17,6 +18,10 @@ public:
     virtual void showMessage(QWidget* parent, const QString& text, const QString& details = {});
     // The Confirmation dialog shown modally; returns its modal result (1 = "ДА").
     virtual int confirm(TOKBottomDlg& dialog);
+    // A yes/no question; true for yes. The default answer (Enter, Escape) is no.
+    virtual bool ask(QWidget* parent, const QString& text);
+    // A dialog the window has filled, shown modally.
+    virtual void showDialog(QDialog& dialog);
     // File dialogs; an empty result means the user cancelled.
     virtual QString openFileName(QWidget* parent, const QString& defaultSuffix, const QString& filter);
     virtual QString saveFileName(QWidget* parent, const QString& defaultSuffix, const QString& filter);

@@ -215,10 +215,45 @@ const std::vector<CommandInfo>& Commands()
              .description = S("Sends the configuration in FILE to the controller as the window sends it after\n"
                               "opening the file: its lines joined by CR LF, in the encoding they came in\n"
                               "(UTF-8 or Windows-1251), at most %1 bytes. A file holding a zero byte (UTF-16,\n"
-                              "for one) is refused. FILE '-' reads standard input.")
+                              "for one) is refused. FILE '-' reads standard input. A FILE that is not valid\n"
+                              "JSON is refused (exit 2, naming the line and column) unless --force.\n"
+                              "--verify reads the configuration back and compares the bytes: exit 5,\n"
+                              "naming the first differing offset, when they differ.")
                                 .arg(kTransferTextLimit),
+             .options = {{S("force"), {}, {}, S("Send FILE even when it is not valid JSON.")},
+                         {S("verify"), {}, {}, S("Read the configuration back after sending and compare the bytes.")}},
              .run = RunConfigDownload,
              .writesData = false},
+            {.group = S("config"),
+             .name = S("validate"),
+             .arguments = S("FILE"),
+             .summary = S("check a configuration file before sending it"),
+             .description = S("Says whether FILE is valid JSON and would fit the controller: at most %1 bytes\n"
+                              "after the line-end conversion the sending does (lines joined by CR LF). An\n"
+                              "error names line, column and problem (\"line 12, column 5: missing comma\").\n"
+                              "Valid JSON that is not valid UTF-8 (Windows-1251 text) is valid, with a note.\n"
+                              "--format jsonl: one object with file, valid, json, size, fits, utf8 and, for\n"
+                              "an error, line, column and problem. Exit 0 valid, 4 invalid, 2 unreadable.")
+                                .arg(kTransferTextLimit),
+             .formats = data,
+             .run = RunConfigValidate,
+             .needsPort = false},
+            {.group = S("config"),
+             .name = S("diff"),
+             .arguments = S("FILE"),
+             .summary = S("compare a configuration file with the controller's"),
+             .description = S(
+                 "Reads the controller's configuration (with --test its test configuration) and\n"
+                 "compares it with FILE as JSON, in document order: every difference as a JSON\n"
+                 "Pointer (RFC 6901) with the controller's and the file's value, as lines such\n"
+                 "as '~ /modbus/baud: 9600 → 19200', '+ /alarms/3: {...}', '- /debug'. --format\n"
+                 "jsonl: one object a difference with path, op, controller and file (a side\n"
+                 "without the value has no key). When either side is not JSON, a line diff\n"
+                 "('- 12: text' for the controller's line 12, '+ 12: text' for the file's), in\n"
+                 "jsonl with line instead of path. Exit 0 when equal, 1 when they differ."),
+             .options = {{S("test"), {}, {}, S("The test configuration instead of the configuration.")}},
+             .formats = data,
+             .run = RunConfigDiff},
             {.group = S("device"),
              .name = S("ident"),
              .summary = S("the device number"),
@@ -318,12 +353,16 @@ QString exitCodes()
     return QStringLiteral(
         "Exit codes:\n"
         "  0    done\n"
+        "  1    config diff: the configurations differ\n"
         "  2    usage error (unknown option, bad number, missing --yes, a file argument that\n"
-        "       cannot be read or created); nothing was sent\n"
+        "       cannot be read or created, a configuration that is not JSON without\n"
+        "       --force); nothing was sent\n"
         "  3    the port could not be opened (no such device, permission denied, busy)\n"
-        "  4    the controller did not answer, or answered invalidly; config status NOT OK\n"
+        "  4    the controller did not answer, or answered invalidly; config status NOT OK;\n"
+        "       config validate: the file is not valid JSON or too large\n"
         "  5    a download ended early on a failed record, or its output, its trace or\n"
-        "       the help could not be written; the records read are kept\n"
+        "       the help could not be written; the records read are kept; config download\n"
+        "       --verify: what was read back differs\n"
         "  130  interrupted by SIGINT or SIGTERM; the records read are kept\n");
 }
 

@@ -15,9 +15,11 @@ namespace tessavin::cli {
 // Exit codes, as --help and the README list them.
 namespace exit_code {
 constexpr int kDone = 0;
+constexpr int kDiffer = 1;       // config diff: the configurations differ
 constexpr int kUsage = 2;        // bad command line or file argument; nothing was sent
 constexpr int kPortOpen = 3;     // the port could not be opened
 constexpr int kController = 4;   // no reply, or a reply that cannot be used
+constexpr int kInvalid = 4;      // config validate: not valid JSON, or too large
 constexpr int kDownload = 5;     // a download ended early; what was read is kept
 constexpr int kInterrupted = 130;
 } // namespace exit_code

@@ -193,6 +193,19 @@ bool Context::finish(bool succeeded)
     return ok;
 }
 
+std::optional<int> Context::openOutput()
+{
+    const QString outputPath = inv.value(QStringLiteral("output"));
+    if (inv.has(QStringLiteral("output")) && !inv.command->writesData)
+        return Fail(exit_code::kUsage, QStringLiteral("%1 writes no data: -o does not apply").arg(inv.command->fullName()));
+    QString error;
+    if (inv.has(QStringLiteral("output")) && outputPath.isEmpty())
+        return Fail(exit_code::kUsage, QStringLiteral("-o: no file named"));
+    if (!outputPath.isEmpty() && !out.open(outputPath, &error))
+        return Fail(exit_code::kUsage, FileErrorMessage(true, outputPath, error));
+    return std::nullopt;
+}
+
 std::optional<int> Context::start()
 {
     // The port and the baud rate: the options, else TESSAVIN_PORT and TESSAVIN_BAUD,
@@ -248,18 +261,18 @@ std::optional<int> Context::start()
     device = PortDeviceName(portField);
 
     const QString outputPath = inv.value(QStringLiteral("output"));
-    if (inv.has(QStringLiteral("output")) && !inv.command->writesData)
-        return Fail(exit_code::kUsage, QStringLiteral("%1 writes no data: -o does not apply").arg(inv.command->fullName()));
-    QString error;
-    if (inv.has(QStringLiteral("output")) && outputPath.isEmpty())
-        return Fail(exit_code::kUsage, QStringLiteral("-o: no file named"));
+    const QString tracePath = inv.value(QStringLiteral("trace"));
     if (inv.has(QStringLiteral("trace"))) {
-        const QString tracePath = inv.value(QStringLiteral("trace"));
         if (tracePath.isEmpty() || tracePath == QLatin1String("-"))
             return Fail(exit_code::kUsage, QStringLiteral("--trace: name a file"));
         if (QFileInfo(tracePath).absoluteFilePath() == QFileInfo(outputPath).absoluteFilePath()
             || (QFileInfo(tracePath).exists() && QFileInfo(tracePath).canonicalFilePath() == QFileInfo(outputPath).canonicalFilePath()))
             return Fail(exit_code::kUsage, QStringLiteral("-o and --trace name the same file %1").arg(NativePath(tracePath)));
+    }
+    if (auto code = openOutput())
+        return code;
+    QString error;
+    if (inv.has(QStringLiteral("trace"))) {
         traceName_ = NativePath(tracePath);
         if (!trace_.open(tracePath, &error))
             return Fail(exit_code::kUsage, FileErrorMessage(true, tracePath, error));
@@ -268,8 +281,6 @@ std::optional<int> Context::start()
                 traceFailed_ = true;
         });
     }
-    if (!outputPath.isEmpty() && !out.open(outputPath, &error))
-        return Fail(exit_code::kUsage, FileErrorMessage(true, outputPath, error));
     if (g_verbose)
         session.link.frameLog().attach([](const FrameRecord& record) {
             std::fprintf(stderr, "%s\n", FrameTextLine(record).toLocal8Bit().constData());

@@ -64,6 +64,8 @@ public:
     // file), opens the data output and the trace, and opens the port. An exit
     // code when one of them fails.
     std::optional<int> start();
+    // Opens the data output alone (-o, else stdout), for a command with no port.
+    std::optional<int> openOutput();
 
     // A line for a person on stderr, unless --quiet.
     void tell(const QString& text);

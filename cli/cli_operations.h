@@ -15,6 +15,8 @@ int RunConfigStatus(Context& c);
 int RunConfigCommand(Context& c, bool reboot); // reboot, or set test mode
 int RunConfigUpload(Context& c);
 int RunConfigDownload(Context& c);
+int RunConfigDiff(Context& c);
+int RunConfigValidate(Context& c); // needs no port
 int RunDeviceRead(Context& c, bool pressure);   // the pressure, or the device number
 int RunDeviceRegister(Context& c);
 int RunScriptSend(Context& c);

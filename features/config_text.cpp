@@ -59,4 +59,11 @@ QByteArray EncodeConfigText(const QString& memoText, TextEncoding encoding)
     return bytes;
 }
 
+QByteArray ConfigTextAsSent(const QByteArray& fileBytes)
+{
+    const DecodedConfigText decoded =
+        DecodeConfigText(UpToFirstZero(fileBytes.constData(), static_cast<std::size_t>(fileBytes.size())));
+    return EncodeConfigText(decoded.text, decoded.encoding);
+}
+
 } // namespace tessavin

@@ -41,4 +41,8 @@ DecodedConfigText DecodeConfigText(const QByteArray& bytes);
 // memo's block separator) joined by CR LF, in the given encoding.
 QByteArray EncodeConfigText(const QString& memoText, TextEncoding encoding);
 
+// What the window sends after opening a file with these bytes: the text up to the
+// first zero byte, its lines joined by CR LF, in the encoding it came in.
+QByteArray ConfigTextAsSent(const QByteArray& fileBytes);
+
 } // namespace tessavin

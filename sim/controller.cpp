@@ -398,7 +398,7 @@ QByteArray Controller::answerConfig(const QByteArray& r, SimClock::time_point no
                 *note = "STOP without START";
                 return ConfigReply(1);
             }
-            s.configuration = s.downloadBuffer;
+            s.configuration = s.storeCut >= 0 ? s.downloadBuffer.left(s.storeCut) : s.downloadBuffer;
             s.downloadActive = false;
             ++s.downloadsStored;
             return ConfigReply(0);

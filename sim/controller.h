@@ -188,6 +188,7 @@ struct ControllerState {
     QByteArray downloadBuffer;          // filled by function-16 frames after START
     bool downloadActive = false;
     int downloadsStored = 0;            // STOPs that stored a text
+    int storeCut = -1;                  // >= 0: a STOP stores only the first storeCut bytes
 
     // Register and log link.
     EventLog eventLog;

@@ -144,6 +144,10 @@ int main(int argc, char** argv)
                              "Also make a symbolic link with this name to the terminal, removed at exit. An existing "
                              "path is replaced only when it is a link into /dev/pts/ (left by an earlier run).",
                              "path", "");
+    const auto storeFault = option("store-fault",
+                                   "Store downloads badly: cut=N keeps only the first N bytes of each downloaded "
+                                   "configuration (what a read-back then shows).",
+                                   "fault", "");
     const QCommandLineOption trace(QStringLiteral("trace"), QStringLiteral("Print every frame received (<-) and sent (->)."));
     parser.addOption(trace);
 
@@ -193,6 +197,14 @@ int main(int argc, char** argv)
             return usageError(QStringLiteral("--fault: ") + error);
         faults.push_back(*f);
     }
+    int storeCut = -1;
+    if (parser.isSet(storeFault)) {
+        QString error;
+        const auto cut = ParseStoreFault(parser.value(storeFault), &error);
+        if (!cut)
+            return usageError(QStringLiteral("--store-fault: ") + error);
+        storeCut = *cut;
+    }
     std::vector<PollSpec> polls = parser.isSet(demoPolls) ? DemoPolls() : std::vector<PollSpec>{};
     for (const QString& text : parser.values(poll)) {
         QString error;
@@ -224,6 +236,7 @@ int main(int argc, char** argv)
     ControllerThread sim(settings);
     sim.withController([&](Controller& c) {
         c.state().statusCode = statusCode;
+        c.state().storeCut = storeCut;
         if (parser.isSet(config))
             c.state().configuration = configuration;
         if (parser.isSet(testConfig))

@@ -194,6 +194,14 @@ std::optional<RateMismatch> ParseRateMismatch(const QString& text, QString* erro
     return fail<RateMismatch>(error, QStringLiteral("unknown mode '%1' (expected garbage, silent or answer)").arg(t));
 }
 
+// ---- store fault ----
+std::optional<int> ParseStoreFault(const QString& text, QString* error)
+{
+    if (!text.startsWith(QLatin1String("cut=")))
+        return fail<int>(error, QStringLiteral("unknown store fault '%1' (expected cut=N)").arg(text));
+    return ParseInteger(text.mid(4), 0, 1000000, error);
+}
+
 std::vector<PollSpec> DemoPolls()
 {
     PollSpec date;

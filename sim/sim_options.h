@@ -13,6 +13,7 @@
 //           byte other than 0xAA (and not 0xFF, a fill byte), which the
 //           responder shows but does not answer
 //           e.g. "1,addr=1" (date and time), "2,addr=2", "10,addr=5,strand=3"
+//   store fault: cut=N   a download stores only its first N bytes
 // Numbers are decimal (a leading 0 changes nothing) or 0x-prefixed hexadecimal.
 // A refused text gets an error that says what was expected, without the option's
 // name: the caller puts that in front.
@@ -34,6 +35,8 @@ std::optional<Fault> ParseFault(const QString& text, QString* error = nullptr);
 std::optional<PollSpec> ParsePoll(const QString& text, QString* error = nullptr);
 // "garbage", "silent" or "answer".
 std::optional<RateMismatch> ParseRateMismatch(const QString& text, QString* error = nullptr);
+// The number of bytes a download keeps, from "cut=N".
+std::optional<int> ParseStoreFault(const QString& text, QString* error = nullptr);
 
 // The polls of the demonstration: date and time to address 1, coefficients to
 // address 2, a report of three values from address 5, strand 3.

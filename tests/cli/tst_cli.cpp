@@ -383,6 +383,78 @@ private slots:
         QCOMPARE(sim_->stateSnapshot().downloadsStored, 1);
     }
 
+    // The configuration checked before it goes, compared with the controller's,
+    // read back after it went: exit code, stdout, stderr and what the controller
+    // holds afterwards. The controller holds {"modbus": {"baud": 9600}, "debug": true}.
+    void configChecks_data()
+    {
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("cut"); // the controller keeps this many bytes of a download; -1: all
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QByteArray>("out");
+        QTest::addColumn<QByteArray>("err");
+        QTest::addColumn<bool>("stored"); // the file's text (CR LF) is what the controller holds
+        const QByteArray broken = "{\n  \"modbus\": {\"baud\": 19200}\n  \"debug\": false\n}\n";
+        const QByteArray good = "{\n  \"modbus\": {\"baud\": 19200},\n  \"alarms\": [1]\n}\n"; // 53 bytes sent
+        const QByteArray none;
+        const QStringList download{"config", "download", "CFG"};
+        QTest::newRow("download, not JSON: refused, nothing sent")
+            << download << broken << -1 << 2 << none
+            << QByteArray("tessavin-cli: CFG: not valid JSON: line 3, column 3: missing comma; nothing was sent "
+                          "(--force sends it anyway)\n")
+            << false;
+        QTest::newRow("download --force, not JSON") << download + QStringList{"--force"} << broken << -1 << 0 << none
+                                                    << QByteArray("configuration sent (53 bytes)\n") << true;
+        QTest::newRow("download --verify") << download + QStringList{"--verify"} << good << -1 << 0 << none
+                                           << QByteArray("configuration sent (53 bytes) and read back the same\n") << true;
+        QTest::newRow("download --verify, store cut at 20")
+            << download + QStringList{"--verify"} << good << 20 << 5 << none
+            << QByteArray("tessavin-cli: PTY: configuration read back differs from what was sent at byte offset 20 "
+                          "(sent 53 bytes, read back 20)\n")
+            << false;
+        QTest::newRow("validate") << QStringList{"config", "validate", "CFG"} << good << -1 << 0
+                                  << QByteArray("CFG: valid JSON, 53 bytes after conversion\n") << none << false;
+        QTest::newRow("validate, not JSON") << QStringList{"config", "validate", "CFG"} << broken << -1 << 4
+                                            << QByteArray("CFG: line 3, column 3: missing comma\n") << none << false;
+        QTest::newRow("diff") << QStringList{"config", "diff", "CFG"} << good << -1 << 1
+                              << QByteArray("~ /modbus/baud: 9600 → 19200\n+ /alarms: [1]\n- /debug\n") << none << false;
+        QTest::newRow("diff, jsonl") << QStringList{"config", "diff", "CFG", "--format", "jsonl"} << good << -1 << 1
+                                     << QByteArray("{\"controller\":9600,\"file\":19200,\"op\":\"~\",\"path\":\"/modbus/baud\"}\n"
+                                                   "{\"file\":[1],\"op\":\"+\",\"path\":\"/alarms\"}\n"
+                                                   "{\"controller\":true,\"op\":\"-\",\"path\":\"/debug\"}\n")
+                                     << none << false;
+        QTest::newRow("diff, equal") << QStringList{"config", "diff", "CFG"}
+                                     << QByteArray("{\"debug\": true,\n \"modbus\": {\"baud\": 9600}}") << -1 << 0 << none
+                                     << none << false;
+    }
+    void configChecks()
+    {
+        QFETCH(QStringList, command);
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, cut);
+        QFETCH(int, code);
+        QFETCH(QByteArray, out);
+        QFETCH(QByteArray, err);
+        QFETCH(bool, stored);
+        const QByteArray controller = "{\"modbus\": {\"baud\": 9600}, \"debug\": true}";
+        sim_->withController([&](sim::Controller& c) {
+            c.state().configuration = controller;
+            c.state().storeCut = cut;
+        });
+        const QString path = file("cfg.json");
+        QVERIFY(writeFile(path, bytes));
+        command.replaceInStrings(QStringLiteral("CFG"), path);
+        const Run r = cli(command);
+        QCOMPARE(r.code, code);
+        QCOMPARE(r.out, QByteArray(out).replace("CFG", path.toUtf8()));
+        QCOMPARE(QString::fromUtf8(r.err), QString::fromUtf8(err).replace("CFG", path).replace("PTY", pty()));
+        const QByteArray text = QByteArray(bytes).replace("\n", "\r\n");
+        QCOMPARE(sim_->stateSnapshot().configuration, stored ? text : cut >= 0 ? text.left(cut) : controller);
+        if (command.contains("validate") || code == 2)
+            QVERIFY(receivedFrames(*sim_).isEmpty());
+    }
+
     void scriptRoundTrip()
     {
         const QByteArray script("line 1\r\nzero \0 inside\xff", 23);
@@ -450,6 +522,8 @@ private slots:
                                            << -1;
         QTest::newRow("unknown command") << QStringList{"frobnicate"} << none << 2
                                          << "unknown command 'frobnicate'\nTry 'tessavin-cli --help'." << -1;
+        QTest::newRow("validate, file missing") << QStringList{"config", "validate", "/nonexistent/c.json"} << none
+                                                << 2 << "/nonexistent/c.json: no such file" << -1;
         QTest::newRow("configuration file missing") << QStringList{"config", "download", "/nonexistent/c.json"} << none
                                                     << 2 << "/nonexistent/c.json: no such file" << -1;
         QTest::newRow("output cannot be created") << QStringList{"-o", "/nonexistent/out", "device", "ident"} << none

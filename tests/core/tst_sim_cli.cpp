@@ -143,6 +143,8 @@ private slots:
             << "--fault silence:reg=0x99"
             << "tessavin-sim: --fault: unknown target 'reg=0x99' (expected reg=CMD with a register-link command: "
                "0x0C 0x0E 0x19 0x1A 0x1B 0x1C 0x1D 0x2C 0x2D 0x33 0x34 0x5B 0x5C 0x5D)";
+        QTest::newRow("--store-fault cut") << "--store-fault cut"
+                                           << "tessavin-sim: --store-fault: unknown store fault 'cut' (expected cut=N)";
         QTest::newRow("--poll 7") << "--poll 7" << "tessavin-sim: --poll: unknown poll function 7 (expected 1, 2 or 10)";
     }
 

@@ -1,7 +1,9 @@
 // Configuration bytes of any content, as a file or the controller gives them, to
 // the memo's text and back: the same bytes apart from line ends, which come back
 // as CR LF. The display decoding shared with the other memos judges the bytes the
-// same way.
+// same way. Read as JSON: an error lies within the text, and a JSON text, its
+// compact form and itself show no differences.
+#include "config_json.h"
 #include "config_text.h"
 #include "fuzz_support.h"
 #include "text_codec.h"
@@ -57,6 +59,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(shown == DecodeWindows1251(bytes));
         if (!bytes.contains('\x98')) // the one byte Windows-1251 leaves unassigned
             FUZZ_CHECK(EncodeText(shown, detected) == bytes);
+    }
+
+    const JsonParse json = ParseJson(bytes);
+    FUZZ_CHECK(json.value.has_value() != json.error.has_value());
+    if (json.error)
+        FUZZ_CHECK(json.error->offset >= 0 && json.error->offset <= bytes.size() && json.error->line >= 1);
+    if (json.value) {
+        const QByteArray compact = CompactJson(*json.value).toUtf8();
+        FUZZ_CHECK(ParseJson(compact).value.has_value());
+        FUZZ_CHECK(DiffConfigs(bytes, bytes).equal());
+        if (utf8) // strings that are not UTF-8 come back as their Windows-1251 reading
+            FUZZ_CHECK(DiffConfigs(bytes, compact).equal());
     }
     return 0;
 }

@@ -5,11 +5,14 @@
 // test through its slot), with their messages, the time they take, the Activity
 // label, the Diagnostic memo, Memo and the files; one upload over a
 // pseudo-terminal in real time.
+#include "config_diff_dialog.h"
 #include "config_link.h"
 #include "window_fixture.h"
 
 #include <QFile>
 #include <QLabel>
+#include <QMenu>
+#include <QTableWidget>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -382,6 +385,7 @@ private slots:
         Bench b;
         QVERIFY(b.start());
         b.form().Memo->setPlainText(QString::fromLatin1(bytes));
+        b.seam.askAnswers << true; // not JSON: sent once the user says yes
         b.form().Down_testClick();
         QCOMPARE(b.seam.messages, QStringList{kOk});
         QCOMPARE(b.line.controller.state().configuration, bytes);
@@ -399,6 +403,72 @@ private slots:
         expected += traced(kStopFrame, kControllerOk) << "Command STOP Send ok!!!";
         QCOMPARE(b.diagnostic(), expected);
         QCOMPARE(b.form().Label->text(), QString());
+    }
+
+    // Memo's text that is not JSON goes only after a yes to a question naming
+    // the line and column; JSON goes unasked, exactly as before.
+    void downTestAsksForNonJson_data()
+    {
+        QTest::addColumn<QString>("memo");
+        QTest::addColumn<bool>("yes");
+        QTest::addColumn<QString>("question"); // empty: none asked
+        const QString broken = QStringLiteral("{\n  \"a\": 1\n  \"b\": 2\n}");
+        const QString asked =
+            QStringLiteral("The configuration is not valid JSON:\nline 3, column 3: missing comma\n\nSend it anyway?");
+        QTest::newRow("JSON: sent unasked") << "{\n  \"a\": 1\n}" << false << "";
+        QTest::newRow("missing comma, no: nothing sent") << broken << false << asked;
+        QTest::newRow("missing comma, yes: sent") << broken << true << asked;
+    }
+    void downTestAsksForNonJson()
+    {
+        QFETCH(QString, memo);
+        QFETCH(bool, yes);
+        QFETCH(QString, question);
+        Bench b;
+        QVERIFY(b.start());
+        const QByteArray stored = b.line.controller.state().configuration;
+        b.form().Memo->setPlainText(memo);
+        b.seam.askAnswers << yes;
+        b.form().Down_testClick();
+        QCOMPARE(b.seam.questions, question.isEmpty() ? QStringList() : QStringList{question});
+        const bool sent = question.isEmpty() || yes;
+        QCOMPARE(b.seam.messages, sent ? QStringList{kOk} : QStringList());
+        QCOMPARE(b.received().size(), sent ? 3 : 0); // START, one NEXT, STOP
+        QCOMPARE(b.line.controller.state().configuration, sent ? memo.toUtf8().replace("\n", "\r\n") : stored);
+        QCOMPARE(b.form().Label->text(), QString());
+    }
+
+    // "Compare with controller…" closes Memo's context menu, after the standard
+    // entries: the controller's configuration against Memo in a dialog, a row a
+    // difference, the controller's values red and Memo's green; Memo unchanged.
+    void compareWithController()
+    {
+        Bench b;
+        QVERIFY(b.start());
+        TForm1& w = b.form();
+        b.state([](sim::ControllerState& s) { s.configuration = "{\"baud\": 9600, \"debug\": true}"; });
+        const QString memo = QStringLiteral("{\"baud\": 19200, \"alarms\": [1]}");
+        w.Memo->setPlainText(memo);
+        const std::unique_ptr<QMenu> menu = w.configMemoMenu();
+        const QList<QAction*> actions = menu->actions();
+        QVERIFY(actions.size() > 2);
+        QCOMPARE(actions.last()->text(), QStringLiteral("Compare with controller…"));
+        QStringList rows;
+        b.seam.onDialog = [&](QDialog& dialog) {
+            const auto* table = dialog.findChild<QTableWidget*>(QStringLiteral("Differences"));
+            const auto colour = [](const QTableWidgetItem* item) {
+                const QColor c = item->background().color();
+                return c == ConfigDiffDialog::kControllerColor ? "red" : c == ConfigDiffDialog::kMemoColor ? "green" : "none";
+            };
+            for (int r = 0; r < table->rowCount(); ++r)
+                rows << QStringList{table->item(r, 0)->text(), table->item(r, 1)->text(), table->item(r, 2)->text(),
+                                    colour(table->item(r, 2)), table->item(r, 3)->text(), colour(table->item(r, 3))}
+                            .join(QLatin1Char('|'));
+        };
+        actions.last()->trigger();
+        QCOMPARE(rows, (QStringList{"~|/baud|9600|red|19200|green", "+|/alarms||none|[1]|green", "-|/debug|true|red||none"}));
+        QCOMPARE(b.seam.messages, QStringList());
+        QCOMPARE(w.Memo->toPlainText(), memo);
     }
 
     // ---- failures ----
@@ -487,6 +557,7 @@ private slots:
                 s.chunkSize = 255;
             });
         b.form().Label->setText(QStringLiteral(" . "));
+        b.seam.askAnswers << true; // a Memo that is not JSON is sent all the same
         run(b.form(), control);
 
         QCOMPARE(b.seam.messages, QStringList{message});
@@ -676,6 +747,7 @@ private slots:
         b.state([&](sim::ControllerState& s) { s.configuration.clear(); });
         w.Down_testClick();
         QCOMPARE(b.seam.messages, (QStringList{kOk, kOk}));
+        QCOMPARE(b.seam.questions, QStringList()); // JSON, though not UTF-8
         QCOMPARE(b.line.controller.state().configuration, config);
     }
 };

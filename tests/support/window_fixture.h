@@ -31,6 +31,9 @@ public:
     QStringList messages;
     QStringList details;            // the details of each message, "" when none
     QList<int> confirmAnswers;      // modal results; empty: 2 ("НЕТ")
+    QStringList questions;          // every yes/no question asked
+    QList<bool> askAnswers;         // empty: no
+    std::function<void(QDialog&)> onDialog; // looks at each dialog shown
     QList<QString> openAnswers;     // paths; empty string: cancelled
     QList<QString> saveAnswers;
     int confirmCount = 0;
@@ -49,6 +52,16 @@ public:
     {
         ++confirmCount;
         return confirmAnswers.isEmpty() ? 2 : confirmAnswers.takeFirst();
+    }
+    bool ask(QWidget*, const QString& text) override
+    {
+        questions << text;
+        return !askAnswers.isEmpty() && askAnswers.takeFirst();
+    }
+    void showDialog(QDialog& dialog) override
+    {
+        if (onDialog)
+            onDialog(dialog);
     }
     QString openFileName(QWidget*, const QString& suffix, const QString& filter) override
     {

@@ -1,0 +1,219 @@
+// tessavin-cli's configuration transfer and checks: upload, download (refusing
+// a text that is not JSON unless forced, reading it back when asked), validate a
+// file, and compare a file with the controller's configuration.
+#include "cli_context.h"
+#include "cli_operations.h"
+
+#include "config_commands.h"
+#include "config_json.h"
+#include "config_text.h"
+#include "config_transfer.h"
+#include "open_files.h"
+
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryFile>
+
+#include <algorithm>
+
+namespace tessavin::cli {
+
+namespace {
+
+// validate and diff read a file whole up to this size, so that a file too large
+// for the controller is still reported with its size after conversion.
+constexpr qint64 kCheckedFileLimit = 16 * 1024 * 1024;
+
+// FILE's bytes; false, with the message said, when it cannot be read.
+bool readArgumentFile(Context& c, qint64 limit, QByteArray* bytes, int* code)
+{
+    const QString path = c.inv.arguments.value(0);
+    QTemporaryFile copy;
+    const QString source = InputPath(path, copy);
+    bool tooLarge = false;
+    if (ReadWholeFile(source, limit, bytes, &tooLarge))
+        return true;
+    *code = Fail(exit_code::kUsage, tooLarge ? QStringLiteral("%1: %2").arg(NativePath(path), ConfigTooLargeMessage(QFileInfo(source).size()))
+                                             : Unreadable(path));
+    return false;
+}
+
+struct Uploaded {
+    std::optional<int> failed; // the exit code, the message said
+    QByteArray text;           // may be empty: the controller holds nothing
+};
+
+// Reads the configuration (or the test configuration) as `config upload` does.
+Uploaded upload(Context& c, bool test)
+{
+    Session& s = c.session;
+    s.transfer.clear();
+    const ConfigUploadResult result = ConfigUpload(s, test ? cfg::kUploadTestConfig : cfg::kUploadConfig);
+    const QString what = test ? QStringLiteral("test configuration upload") : QStringLiteral("configuration upload");
+    if (result.error != LinkError::None)
+        return {c.linkFailure(what, result.error), {}};
+    if (result.tooLarge)
+        return {Fail(exit_code::kController, QStringLiteral("%1: %2: more than %3 bytes").arg(c.device, what).arg(kTransferTextLimit)), {}};
+    return {std::nullopt, TransferText(s.transfer)};
+}
+
+QByteArray jsonLine(const QJsonObject& object) { return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n'; }
+
+// A difference's value for a JSON line: the value itself for a JSON comparison,
+// the line's text for a line comparison.
+QJsonValue jsonlValue(const ConfigDiff& diff, const QString& value)
+{
+    if (!diff.json)
+        return value;
+    return QJsonDocument::fromJson(QByteArray("[") + value.toUtf8() + ']').array().at(0);
+}
+
+} // namespace
+
+int RunConfigUpload(Context& c)
+{
+    if (auto code = c.start())
+        return *code;
+    const bool test = c.inv.has(QStringLiteral("test"));
+    const Uploaded up = upload(c, test);
+    if (up.failed)
+        return *up.failed;
+    if (up.text.isEmpty())
+        return Fail(exit_code::kController, QStringLiteral("%1: %2: the controller sent nothing")
+                                                .arg(c.device, test ? QStringLiteral("test configuration upload")
+                                                                    : QStringLiteral("configuration upload")));
+    return c.write(up.text) ? exit_code::kDone : c.writeFailure();
+}
+
+int RunConfigDownload(Context& c)
+{
+    const QString path = c.inv.arguments.value(0);
+    QByteArray bytes;
+    int code = 0;
+    if (!readArgumentFile(c, static_cast<qint64>(kTransferTextLimit), &bytes, &code))
+        return code;
+    // The window would send the text up to the first zero byte: a file saved as
+    // UTF-16 would go as its first bytes. Nothing of such a file is sent.
+    if (const qsizetype zero = bytes.indexOf('\0'); zero >= 0)
+        return Fail(exit_code::kUsage, ConfigZeroByteMessage(NativePath(path), zero) + QStringLiteral("; nothing was sent"));
+    // What the window sends after opening the file.
+    const QByteArray text = ConfigTextAsSent(bytes);
+    if (text.isEmpty())
+        return Fail(exit_code::kUsage, QStringLiteral("%1: empty: nothing to send").arg(NativePath(path)));
+    if (!PutTransferText(c.session.transfer, text))
+        return Fail(exit_code::kUsage, QStringLiteral("%1: %2").arg(NativePath(path), ConfigTooLargeMessage(text.size())));
+    if (const ConfigCheck check = CheckConfigJson(text); !check.json() && !c.inv.has(QStringLiteral("force")))
+        return Fail(exit_code::kUsage, QStringLiteral("%1: not valid JSON: %2; nothing was sent (--force sends it anyway)")
+                                           .arg(NativePath(path), check.error->text()));
+    // Ctrl+C does not cut a transfer short: the first finishes it, a second abandons it.
+    CatchInterrupts(true);
+    if (auto started = c.start())
+        return *started;
+    ProgressLine progress(!c.quiet && StderrIsTerminal(), "bytes");
+    bool told = false;
+    const auto going = [&](std::size_t sent, std::size_t total) {
+        progress.update(static_cast<int>(sent), static_cast<int>(total));
+        if (Interrupts() == 1 && !told) {
+            progress.finish();
+            Say(QStringLiteral("finishing the transfer (%1 of %2 bytes); Ctrl+C again abandons it").arg(sent).arg(total));
+            told = true;
+        }
+        return Interrupts() < 2;
+    };
+    const auto sent = ConfigDownload(c.session, c.session.transfer.bytes.data(), static_cast<std::size_t>(text.size()), going);
+    progress.finish();
+    if (!sent.value && sent.error == LinkError::None)
+        return Fail(exit_code::kInterrupted, QStringLiteral("interrupted: the transfer was abandoned; the controller "
+                                                            "did not get the configuration's end"));
+    if (!sent.value)
+        return c.linkFailure(QStringLiteral("configuration download"), sent.error);
+    if (!c.inv.has(QStringLiteral("verify"))) {
+        c.tell(QStringLiteral("configuration sent (%1 bytes)").arg(text.size()));
+        return exit_code::kDone;
+    }
+    const Uploaded back = upload(c, false);
+    if (back.failed)
+        return *back.failed;
+    if (back.text != text) {
+        const auto common = std::min(back.text.size(), text.size());
+        const auto at = std::mismatch(text.begin(), text.begin() + common, back.text.begin()).first - text.begin();
+        return Fail(exit_code::kDownload, QStringLiteral("%1: configuration read back differs from what was sent at byte "
+                                                         "offset %2 (sent %3 bytes, read back %4)")
+                                              .arg(c.device)
+                                              .arg(at)
+                                              .arg(text.size())
+                                              .arg(back.text.size()));
+    }
+    c.tell(QStringLiteral("configuration sent (%1 bytes) and read back the same").arg(text.size()));
+    return exit_code::kDone;
+}
+
+int RunConfigValidate(Context& c)
+{
+    QByteArray bytes;
+    int code = 0;
+    if (!readArgumentFile(c, kCheckedFileLimit, &bytes, &code))
+        return code;
+    if (auto failed = c.openOutput())
+        return *failed;
+    const QString path = NativePath(c.inv.arguments.value(0));
+    const ConfigCheck check = CheckConfigFile(bytes);
+    QByteArray out;
+    if (c.inv.format == Format::Jsonl) {
+        QJsonObject o{{QStringLiteral("file"), path},          {QStringLiteral("valid"), check.valid()},
+                      {QStringLiteral("json"), check.json()},  {QStringLiteral("size"), double(check.size)},
+                      {QStringLiteral("fits"), check.fits},    {QStringLiteral("utf8"), check.utf8}};
+        if (check.error) {
+            o.insert(QStringLiteral("line"), check.error->line);
+            o.insert(QStringLiteral("column"), check.error->column);
+            o.insert(QStringLiteral("problem"), check.error->problem);
+        }
+        out = jsonLine(o);
+    } else {
+        for (const QString& line : check.report().split(QLatin1Char('\n')))
+            out += (path + QStringLiteral(": ") + line + QLatin1Char('\n')).toUtf8();
+    }
+    if (!c.write(out))
+        return c.writeFailure();
+    return check.valid() ? exit_code::kDone : exit_code::kInvalid;
+}
+
+int RunConfigDiff(Context& c)
+{
+    QByteArray bytes;
+    int code = 0;
+    if (!readArgumentFile(c, kCheckedFileLimit, &bytes, &code))
+        return code;
+    if (auto started = c.start())
+        return *started;
+    const Uploaded controller = upload(c, c.inv.has(QStringLiteral("test")));
+    if (controller.failed)
+        return *controller.failed;
+    const ConfigDiff diff = DiffConfigs(controller.text, ConfigTextAsSent(bytes));
+    if (!diff.json)
+        c.tell(QStringLiteral("not JSON (%1): compared line by line").arg(diff.notJsonSide));
+    QByteArray out;
+    for (const ConfigDifference& d : diff.differences) {
+        if (c.inv.format == Format::Text) {
+            out += d.line().toUtf8() + '\n';
+            continue;
+        }
+        QJsonObject o{{QStringLiteral("op"), ConfigDifference::opMark(d.op)}};
+        if (diff.json)
+            o.insert(QStringLiteral("path"), d.path);
+        else
+            o.insert(QStringLiteral("line"), d.controllerLine ? d.controllerLine : d.fileLine);
+        if (d.op != ConfigDifference::Op::Added)
+            o.insert(QStringLiteral("controller"), jsonlValue(diff, d.controller));
+        if (d.op != ConfigDifference::Op::Removed)
+            o.insert(QStringLiteral("file"), jsonlValue(diff, d.file));
+        out += jsonLine(o);
+    }
+    if (!c.write(out))
+        return c.writeFailure();
+    return diff.equal() ? exit_code::kDone : exit_code::kDiffer;
+}
+
+} // namespace tessavin::cli
