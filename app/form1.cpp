@@ -347,6 +347,7 @@ void TForm1::bindHandlers()
     auto* test = new QShortcut(QKeySequence(QStringLiteral("Ctrl+T")), this);
     test->setObjectName(QStringLiteral("StatusQueryShortcut"));
     connect(test, &QShortcut::activated, this, [this] { runCommand(&TForm1::TestClick); });
+    bindChart();
 }
 
 // ---- shared helpers ----
