@@ -1,8 +1,8 @@
 #include "chart_window.h"
 
 #include "archive.h"
-#include "open_files.h"
 #include "ui_seam.h"
+#include "visit_report.h"
 
 #include <QBuffer>
 #include <QHBoxLayout>
@@ -10,7 +10,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
@@ -172,11 +171,6 @@ void ArchiveChartWindow::save(const QString& suffix, const QString& filter, cons
     const QString path = seam_.saveFileName(this, suffix, filter);
     if (path.isEmpty())
         return;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        seam_.showMessage(this, tessavin::FileErrorMessage(true, path, file.errorString()));
-        return;
-    }
-    if (file.write(bytes) != bytes.size() || !file.commit())
-        seam_.showMessage(this, tessavin::FileErrorMessage(false, path, file.errorString()));
+    if (const auto error = tessavin::WriteCompleteFile(path, bytes))
+        seam_.showMessage(this, *error);
 }

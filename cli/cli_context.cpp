@@ -193,6 +193,7 @@ std::optional<int> Context::start()
                                                              : NotAnIntegerMessage(baudText)));
     }
     device = PortDeviceName(portField);
+    baudRate = *baud;
 
     const QString outputPath = inv.value(QStringLiteral("output"));
     if (inv.has(QStringLiteral("output")) && !inv.command->writesData)
@@ -202,8 +203,9 @@ std::optional<int> Context::start()
         return Fail(exit_code::kUsage, QStringLiteral("-o: no file named"));
     if (!outputPath.isEmpty() && !out.open(outputPath, &error))
         return Fail(exit_code::kUsage, FileErrorMessage(true, outputPath, error));
-    if (inv.has(QStringLiteral("trace"))) {
-        const QString tracePath = inv.value(QStringLiteral("trace"));
+    if (tracePath.isEmpty())
+        tracePath = inv.value(QStringLiteral("trace"));
+    if (!tracePath.isEmpty() || inv.has(QStringLiteral("trace"))) {
         traceName_ = NativePath(tracePath);
         if (!trace_.open(tracePath, session.link.frameLog(), &error))
             return Fail(exit_code::kUsage, FileErrorMessage(true, tracePath, error));

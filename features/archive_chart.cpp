@@ -397,4 +397,10 @@ QByteArray ChartSvg(const ChartLayout& l, const std::vector<ChartSample>& sample
     return s.toUtf8();
 }
 
+QByteArray ArchiveChartSvg(const std::vector<ArchiveLine>& lines)
+{
+    const std::vector<ChartSample> samples = ChartSamples(lines);
+    return ChartSvg(LayoutChart(samples, FullSpan(samples), QSizeF(960, 480)), samples);
+}
+
 } // namespace tessavin

@@ -103,4 +103,8 @@ void PaintChart(QPainter& painter, const ChartLayout& layout, const std::vector<
 // with a <title> that browsers show on hover; the newest is also class "newest".
 QByteArray ChartSvg(const ChartLayout& layout, const std::vector<ChartSample>& samples);
 
+// The whole series of the lines as SVG at 960 x 480: the chart that the visit
+// report and tessavin-cli's --chart write.
+QByteArray ArchiveChartSvg(const std::vector<ArchiveLine>& lines);
+
 } // namespace tessavin

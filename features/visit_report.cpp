@@ -50,21 +50,17 @@ QString pageText(const QString& text)
     return clean.toHtmlEscaped().replace(QLatin1Char('\''), QLatin1String("&#39;"));
 }
 
-bool writeComplete(const QString& path, const QByteArray& bytes, QString* error)
+} // namespace
+
+std::optional<QString> WriteCompleteFile(const QString& path, const QByteArray& bytes)
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = FileErrorMessage(true, path, file.errorString());
-        return false;
-    }
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
-        *error = FileErrorMessage(false, path, file.errorString());
-        return false;
-    }
-    return true;
+    if (!file.open(QIODevice::WriteOnly))
+        return FileErrorMessage(true, path, file.errorString());
+    if (file.write(bytes) != bytes.size() || !file.commit())
+        return FileErrorMessage(false, path, file.errorString());
+    return std::nullopt;
 }
-
-} // namespace
 
 std::optional<QString> PrepareReportFolder(const QString& dir, bool force)
 {
@@ -133,8 +129,7 @@ QByteArray VisitReportHtml(const VisitReport& report, const QByteArray& chartSvg
 std::optional<QString> WriteVisitReport(const QString& dir, const VisitReport& report)
 {
     const QDir folder(dir);
-    const std::vector<ChartSample> samples = ChartSamples(report.archive);
-    const QByteArray svg = ChartSvg(LayoutChart(samples, FullSpan(samples), QSizeF(960, 480)), samples);
+    const QByteArray svg = ArchiveChartSvg(report.archive);
 
     std::vector<ReportFile> files = report.files;
     files.push_back({QString::fromLatin1(kReportChartFile), QStringLiteral("the archive chart (SVG)"), svg});
@@ -149,9 +144,8 @@ std::optional<QString> WriteVisitReport(const QString& dir, const VisitReport& r
     const auto addSum = [&sums](const QString& name, const QByteArray& bytes) {
         sums += QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex() + "  " + name.toUtf8() + '\n';
     };
-    QString error;
     for (const ReportFile& file : files) {
-        if (!writeComplete(folder.filePath(file.name), file.bytes, &error))
+        if (auto error = WriteCompleteFile(folder.filePath(file.name), file.bytes))
             return error;
         addSum(file.name, file.bytes);
     }
@@ -161,9 +155,7 @@ std::optional<QString> WriteVisitReport(const QString& dir, const VisitReport& r
             return QStringLiteral("%1: cannot be read back").arg(QDir::toNativeSeparators(folder.filePath(file.name)));
         addSum(file.name, bytes);
     }
-    if (!writeComplete(folder.filePath(QString::fromLatin1(kReportSumsFile)), sums, &error))
-        return error;
-    return std::nullopt;
+    return WriteCompleteFile(folder.filePath(QString::fromLatin1(kReportSumsFile)), sums);
 }
 
 } // namespace tessavin

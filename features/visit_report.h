@@ -46,6 +46,10 @@ inline constexpr const char* kReportChartFile = "archive.svg";
 inline constexpr const char* kReportIndexFile = "index.html";
 inline constexpr const char* kReportSumsFile = "SHA256SUMS";
 
+// Writes a whole file beside its place and renames it over any old one. The
+// message when it cannot be written.
+std::optional<QString> WriteCompleteFile(const QString& path, const QByteArray& bytes);
+
 // Makes the folder ready: created when missing; an existing folder must be
 // empty unless `force`. The message when it is not ready.
 std::optional<QString> PrepareReportFolder(const QString& dir, bool force);
