@@ -167,14 +167,23 @@ int RunReport(Context& c)
 
     VisitReport r;
     Visit v{c, r.failures};
-    const QString deviceNumber = v.reading(false);
-    const QString pressure = v.reading(true);
-    const QString status = v.status();
-    const auto config = v.configuration(false);
-    const auto testConfig = v.configuration(true);
-    r.log = v.eventLog();
-    r.archive = v.archive(offset);
-    const auto script = v.script();
+    // After Ctrl+C the parts not yet begun are skipped; what was read is written.
+    const auto go = [&r](const char* part) {
+        if (!Interrupted())
+            return true;
+        r.failures << QStringLiteral("%1: not read (interrupted)").arg(QLatin1String(part));
+        return false;
+    };
+    const QString deviceNumber = go("device number") ? v.reading(false) : QString();
+    const QString pressure = go("pressure") ? v.reading(true) : QString();
+    const QString status = go("configuration status") ? v.status() : QString();
+    const auto config = go("configuration") ? v.configuration(false) : std::nullopt;
+    const auto testConfig = go("test configuration") ? v.configuration(true) : std::nullopt;
+    if (go("event log"))
+        r.log = v.eventLog();
+    if (go("archive"))
+        r.archive = v.archive(offset);
+    const auto script = go("script") ? v.script() : std::nullopt;
     c.finishTrace();
 
     int dated = 0;
