@@ -316,7 +316,7 @@ QString exitCodes()
         "  3    the port could not be opened (no such device, permission denied, busy)\n"
         "  4    the controller did not answer, or answered invalidly\n"
         "  5    a download ended early on a failed record, or its output could not be\n"
-        "       written; the records read are kept\n"
+        "       written; the records read are kept (report: a part could not be read)\n"
         "  130  interrupted by SIGINT or SIGTERM; the records read are kept\n");
 }
 
