@@ -152,7 +152,8 @@ ChartSpan ZoomSpan(const ChartSpan& span, double factor, double anchor)
     anchor = std::clamp(anchor, 0.0, 1.0);
     const double width = double(span.to - span.from);
     const double at = span.from + anchor * width;
-    const double newWidth = std::max(60.0, width * factor);
+    constexpr double kWidest = 100.0 * 365 * 86400; // a century: ticks and times stay sane
+    const double newWidth = std::clamp(width * factor, 60.0, kWidest);
     const auto from = static_cast<qint64>(std::llround(at - anchor * newWidth));
     return {from, from + static_cast<qint64>(std::llround(newWidth))};
 }

@@ -50,7 +50,7 @@ struct ChartSpan {
 // around it.
 ChartSpan FullSpan(const std::vector<ChartSample>& samples);
 // The span zoomed by `factor` (below 1 zooms in) around the time at `anchor`
-// (0 = start, 1 = end), never narrower than a minute.
+// (0 = start, 1 = end), never narrower than a minute nor wider than a century.
 ChartSpan ZoomSpan(const ChartSpan& span, double factor, double anchor);
 
 struct ChartTick {
