@@ -8,7 +8,6 @@
 
 #ifdef TESSAVIN_WITH_PTY
 #include "controller_thread.h"
-#include "sim_options.h"
 #endif
 
 #include <QApplication>
@@ -153,10 +152,7 @@ int RunApplication(int argc, char** argv)
         };
 #ifdef TESSAVIN_WITH_PTY
         controller = std::make_unique<sim::ControllerThread>();
-        sim::LineSettings line;
-        line.baud = 38400;
-        controller->setLineSettings(line);
-        controller->setPollSchedule(sim::DemoPolls(), std::chrono::seconds(5));
+        sim::ConfigureDemo(*controller);
 #endif
     }
     const auto start = [&]() -> int {

@@ -16,6 +16,8 @@ namespace {
 
 // The link's timing from TESSAVIN_LINK_TIMING ("idle-gap=15,first-byte-tries=5"):
 // for tests, which cannot wait 13 s for each silence. Unset: the system's values.
+// Set, it is said once on stderr, so that a stray variable does not pass for a
+// controller that stopped answering.
 std::optional<LinkTiming> linkTiming(QString* error)
 {
     LinkTiming timing;
@@ -43,6 +45,10 @@ std::optional<LinkTiming> linkTiming(QString* error)
             return std::nullopt;
         }
     }
+    if (!text.isEmpty())
+        Say(QStringLiteral("TESSAVIN_LINK_TIMING=%1 changes the link's waits; a real controller needs them "
+                           "unchanged (unset it)")
+                .arg(text));
     return timing;
 }
 

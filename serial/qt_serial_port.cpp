@@ -1,5 +1,6 @@
 #include "qt_serial_port.h"
 
+#include <QFileInfo>
 #include <QSerialPort>
 
 #include <algorithm>
@@ -8,26 +9,39 @@ namespace tessavin {
 
 namespace {
 
-PortOpenError::Kind openErrorKind(const QSerialPort& port)
+// Whether this user may read and write the device at all: the path as given, a
+// bare name under /dev (as QSerialPort itself places it). Windows keeps calling a
+// refused port "permission denied".
+bool userMayReadWrite(const QString& device)
 {
-    switch (port.error()) {
+#ifdef Q_OS_WIN
+    Q_UNUSED(device);
+    return false;
+#else
+    const QFileInfo file(device.startsWith(QLatin1Char('/')) ? device : QStringLiteral("/dev/") + device);
+    return file.isReadable() && file.isWritable();
+#endif
+}
+
+} // namespace
+
+PortOpenError::Kind PortOpenErrorKind(QSerialPort::SerialPortError error, bool mayReadWrite)
+{
+    switch (error) {
     case QSerialPort::DeviceNotFoundError:
         return PortOpenError::Kind::NoSuchDevice;
     case QSerialPort::PermissionError:
-        // Qt reports a device held by another program (its lock file, or the
-        // device's exclusive mode) as a permission error too.
-        if (port.errorString().contains(QLatin1String("lock"), Qt::CaseInsensitive)
-            || port.errorString().contains(QLatin1String("busy"), Qt::CaseInsensitive))
-            return PortOpenError::Kind::Busy;
-        return PortOpenError::Kind::PermissionDenied;
+        // Qt reports a refused open (EACCES), a device in exclusive use (EBUSY) and
+        // a lock file another program holds all as PermissionError, in words of
+        // the user's language; a user who may read and write the device is never
+        // refused, so for them it is in use.
+        return mayReadWrite ? PortOpenError::Kind::Busy : PortOpenError::Kind::PermissionDenied;
     case QSerialPort::OpenError:
         return PortOpenError::Kind::Busy;
     default:
         return PortOpenError::Kind::Other;
     }
 }
-
-} // namespace
 
 QSerialBytePort::QSerialBytePort() = default;
 
@@ -40,7 +54,7 @@ bool QSerialBytePort::open(const QString& device, std::int32_t baud, PortOpenErr
     port->setPortName(device);
     if (!port->open(QIODevice::ReadWrite)) {
         if (error)
-            *error = {openErrorKind(*port), device, port->errorString()};
+            *error = {PortOpenErrorKind(port->error(), userMayReadWrite(device)), device, port->errorString()};
         return false;
     }
     const bool lineSet = port->setBaudRate(baud) && port->setDataBits(QSerialPort::Data8)

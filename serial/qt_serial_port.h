@@ -3,11 +3,15 @@
 // read through waitForReadyRead on the window's thread.
 #include "byte_port.h"
 
+#include <QSerialPort>
+
 #include <memory>
 
-class QSerialPort;
-
 namespace tessavin {
+
+// Why QSerialPort did not open a device, given whether this user may read and
+// write it: no such device, permission denied, busy, or other.
+PortOpenError::Kind PortOpenErrorKind(QSerialPort::SerialPortError error, bool mayReadWrite);
 
 class QSerialBytePort : public BytePort {
 public:

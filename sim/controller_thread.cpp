@@ -1,4 +1,5 @@
 #include "controller_thread.h"
+#include "sim_options.h"
 
 #include <QTime>
 
@@ -378,6 +379,14 @@ PollResult ControllerThread::doPoll(const PollSpec& pollSpec, std::chrono::milli
     }
     logChanged_.notify_all();
     return result;
+}
+
+void ConfigureDemo(ControllerThread& controller)
+{
+    LineSettings line;
+    line.baud = 38400;
+    controller.setLineSettings(line);
+    controller.setPollSchedule(DemoPolls(), std::chrono::seconds(5));
 }
 
 } // namespace tessavin::sim

@@ -148,4 +148,8 @@ private:
     std::vector<PollResult> polls_;
 };
 
+// The controller of the window's --demo: its replies paced at 38400 baud, the
+// demonstration's polls every 5 s.
+void ConfigureDemo(ControllerThread& controller);
+
 } // namespace tessavin::sim

@@ -47,7 +47,7 @@ private slots:
     {
         const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
         if (chromium.isEmpty())
-            QSKIP("Chromium is not installed: the report is not checked in a browser");
+            QSKIP("[chromium] Chromium is not installed: the report is not checked in a browser");
         sim::ControllerThread sim;
         SKIP_UNLESS_STARTED(sim.start());
         sim.withController([](sim::Controller& c) {

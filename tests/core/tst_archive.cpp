@@ -110,12 +110,17 @@ private slots:
     {
         QFETCH(float, value);
         const ArchiveStamp stamp{2024, 3, 5, 14, 7, 9};
+        // The reference is printf's in the C locale, whatever the machine's is.
+        const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+        std::setlocale(LC_NUMERIC, "C");
         char expected[128];
         std::snprintf(expected, sizeof expected, "%4d:%2.2d:%2.2d %2.2d:%2.2d:%2.2d:  %6.3f\r\n", 2024, 3, 5, 14, 7, 9,
                       static_cast<double>(value));
+        std::setlocale(LC_NUMERIC, saved.c_str());
         QCOMPARE(ArchiveFileLine(stamp, value), std::string(expected));
     }
 
+    // scripts/deps installs de_DE.UTF-8 for this test.
     void valueFormatIgnoresNumericLocale()
     {
         const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
@@ -125,10 +130,13 @@ private slots:
                 switched = true;
                 break;
             }
+        char comma[16] = "";
+        std::snprintf(comma, sizeof comma, "%.1f", 0.5);
         const std::string line = ArchiveFileLine({2024, 3, 5, 14, 7, 9}, 12.5f);
         std::setlocale(LC_NUMERIC, saved.c_str());
         if (!switched)
-            QSKIP("no locale with a decimal comma is installed");
+            QSKIP("[locale] no locale with a decimal comma is installed (scripts/deps installs de_DE.UTF-8)");
+        QCOMPARE(QByteArray(comma), QByteArray("0,5")); // the locale really took
         QCOMPARE(line, std::string("2024:03:05 14:07:09:  12.500\r\n"));
     }
 

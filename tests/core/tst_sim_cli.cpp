@@ -2,6 +2,7 @@
 // applies the faults of its command line and ends cleanly on SIGTERM; a usage
 // error names the option and exits 2.
 #include "tessavin_version.h"
+#include "test_support.h"
 
 #include <QDir>
 #include <QFile>
@@ -58,8 +59,7 @@ class TestSimCli : public QObject {
 private slots:
     void initTestCase()
     {
-        if (!QFileInfo(simProgram()).isExecutable())
-            QSKIP("tessavin-sim is not built");
+        QVERIFY2(QFileInfo(simProgram()).isExecutable(), "tessavin-sim is not built beside the tests");
     }
 
     void servesOnThePrintedPathUntilTerminated()
@@ -75,8 +75,7 @@ private slots:
         QVERIFY(sim.waitForStarted());
         QByteArray out;
         QTRY_VERIFY_WITH_TIMEOUT((out += sim.readAllStandardOutput()).contains('\n'), 5000);
-        if (sim.state() != QProcess::Running)
-            QSKIP("no pseudo-terminal here");
+        SKIP_UNLESS_STARTED(sim.state() == QProcess::Running);
         const QByteArray firstLine = out.left(out.indexOf('\n'));
         QVERIFY2(firstLine.startsWith("Emulated controller on /"), firstLine.constData());
         const QString path = QString::fromLocal8Bit(firstLine.mid(firstLine.indexOf('/')));
@@ -109,8 +108,7 @@ private slots:
                                  QStringLiteral("1"), QStringLiteral("--poll-timeout"), QStringLiteral("100")});
         QByteArray out;
         QTRY_VERIFY_WITH_TIMEOUT((out += sim.readAllStandardOutput()).contains('\n'), 5000);
-        if (sim.state() != QProcess::Running)
-            QSKIP("no pseudo-terminal here");
+        SKIP_UNLESS_STARTED(sim.state() == QProcess::Running);
         QSerialPort port(QString::fromLocal8Bit(out.mid(out.indexOf('/'), out.indexOf('\n') - out.indexOf('/'))));
         QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
         QByteArray polls;

@@ -587,7 +587,7 @@ private slots:
         if (kind == QLatin1String("read-only")) {
             locked.emplace(path);
             if (!locked->unwritable())
-                QSKIP("this process can write a read-only file here");
+                QSKIP("[root] this process can write a read-only file here");
         }
         b.seam.openAnswers << path;
         press(w.Ope);

@@ -486,6 +486,13 @@ private slots:
             QCOMPARE(o.value("verdict").toString(), sent ? QString() : QStringLiteral("ok"));
             QVERIFY(QDateTime::fromString(o.value("t").toString(), Qt::ISODateWithMs).isValid());
         }
+
+        // A failed exchange leaves its verdict: the next download's first question is unanswered.
+        b.fault(sim::FaultKind::Silence, sim::FaultTarget::any(), 1);
+        press(w.ButContLog);
+        const QJsonObject failed = QJsonDocument::fromJson(readFile(b.path("trace.jsonl")).split('\n').value(27)).object();
+        QCOMPARE(failed.value("dir").toString(), QStringLiteral("rx"));
+        QCOMPARE(failed.value("verdict").toString(), QStringLiteral("no reply"));
     }
 
     // The same download over a pseudo-terminal with the real port and the system's
@@ -513,6 +520,20 @@ private slots:
         QCOMPARE(sent.size(), std::size_t{5});
         for (std::size_t i = 1; i < sent.size(); ++i)
             QVERIFY(sent[i] - sent[i - 1] >= 60ms);
+    }
+
+    // The controller of "tessavin --demo" answers: LOG reads its newest ten records.
+    void theDemoControllerAnswersALog()
+    {
+        SimWindow b;
+        sim::ConfigureDemo(b.sim);
+        SKIP_UNLESS_STARTED(b.start());
+        TForm1& w = b.form();
+        w.Last10->click();
+        press(w.ButContLog);
+        const QStringList lines = memoLines(w);
+        QCOMPARE(lines.mid(0, 2), (QStringList{"N=150", "OK=150"}));
+        QVERIFY2(lines.value(2).contains(" #141 ") && lines.last().contains(" #150 "), qPrintable(lines.join('\n')));
     }
 };
 

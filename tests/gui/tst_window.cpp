@@ -251,7 +251,7 @@ private slots:
         for (const PortEntry& port : ListSerialPorts())
             expected << port.name << port.path;
         if (expected.isEmpty())
-            QSKIP("no serial ports here");
+            QSKIP("[ports] no serial ports here");
         const QStringList offered = qobject_cast<QStringListModel*>(field->completer()->model())->stringList();
         for (const QString& name : expected)
             QVERIFY2(offered.contains(name), qPrintable(name));

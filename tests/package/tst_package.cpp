@@ -35,12 +35,23 @@ QByteArray contents(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// What a program prints on stdout (empty when it fails).
+QByteArray output(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    const bool ok = process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit
+        && process.exitCode() == 0;
+    return ok ? process.readAllStandardOutput() : QByteArray();
+}
+
 } // namespace
 
 class TestPackage : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir_;
+    QString deb_;  // the package file
     QString root_; // the unpacked package
 
     QString installed(const char* path) const { return root_ + QLatin1Char('/') + QLatin1String(path); }
@@ -51,9 +62,9 @@ private slots:
         const QString cpack = QStringLiteral(TESSAVIN_CPACK_COMMAND);
         for (const char* tool : {"dpkg-deb", "dpkg-shlibdeps", "file"})
             if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
-                QSKIP(qPrintable(QStringLiteral("%1 is not installed (scripts/deps installs it)").arg(tool)));
+                QSKIP(qPrintable(QStringLiteral("[tools] %1 is not installed (scripts/deps installs it)").arg(tool)));
         if (!QFileInfo(cpack).isExecutable())
-            QSKIP("cpack is not installed");
+            QSKIP("[tools] cpack is not installed");
         QVERIFY(dir_.isValid());
 
         QString message;
@@ -64,8 +75,9 @@ private slots:
         const QStringList debs =
             QDir(out).entryList({QStringLiteral("tessavin_" TESSAVIN_VERSION "_*.deb")}, QDir::Files);
         QCOMPARE(debs.size(), 1);
+        deb_ = QDir(out).filePath(debs.first());
         root_ = dir_.filePath(QStringLiteral("root"));
-        QVERIFY2(run(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), QDir(out).filePath(debs.first()), root_}, &message),
+        QVERIFY2(run(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), deb_, root_}, &message),
                  qPrintable(message));
     }
 
@@ -81,6 +93,25 @@ private slots:
         QVERIFY(contents(installed("usr/share/metainfo/tessavin.metainfo.xml"))
                     .contains("<release version=\"" TESSAVIN_VERSION "\""));
         QVERIFY(contents(installed("usr/share/doc/tessavin/copyright")).contains("\nLicense: Expat\n"));
+        QVERIFY(output(QStringLiteral("gzip"), {QStringLiteral("-dc"), installed("usr/share/doc/tessavin/changelog.gz")})
+                    .startsWith("tessavin (" TESSAVIN_VERSION ") unstable;"));
+        // The display plugins are loaded at run time, so only Depends brings them.
+        const QByteArray depends = output(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), deb_, QStringLiteral("Depends")});
+        QVERIFY2(depends.contains("qt6-qpa-plugins") && depends.contains("libqt6serialport6"), depends.constData());
+    }
+
+    // man tessavin, man tessavin-cli, man tessavin-sim: made from --help by help2man.
+    void everyProgramHasAManPage()
+    {
+#ifndef TESSAVIN_MAN_PAGES
+        QSKIP("[tools] help2man was not installed when this build was configured (scripts/deps installs it)");
+#endif
+        for (const QString name : {"tessavin", "tessavin-cli", "tessavin-sim"}) {
+            const QByteArray page = output(QStringLiteral("gzip"),
+                                           {QStringLiteral("-dc"), installed("usr/share/man/man1/") + name + ".1.gz"});
+            QVERIFY2(page.contains(QStringLiteral("\"%1 " TESSAVIN_VERSION "\"").arg(name).toUtf8()), qPrintable(name));
+            QVERIFY2(page.contains(".SH DESCRIPTION"), qPrintable(name));
+        }
     }
 
     void everyProgramPrintsTheOneVersion()

@@ -75,6 +75,12 @@ void addFault(sim::ControllerThread& sim, sim::FaultKind kind, sim::FaultTarget 
 {
     sim.withController([&](sim::Controller& c) { c.addFault({kind, target, times, bytes, -1ms}); });
 }
+
+bool pseudoTerminalsExist()
+{
+    sim::PseudoTerminal pty;
+    return pty.open();
+}
 #endif // TESSAVIN_WITH_PTY
 
 } // namespace tessavin::test
