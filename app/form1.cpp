@@ -372,6 +372,7 @@ void TForm1::bindHandlers()
     connect(Memo, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         configMemoMenu()->exec(Memo->viewport()->mapToGlobal(pos));
     });
+    bindChart();
 }
 
 // ---- shared helpers ----

@@ -2,6 +2,7 @@
 // The Main window. Its handlers are thin: they read fields, call one operation
 // and write the result into widgets. The handlers of each area live in a file of
 // their own (form1_config.cpp, form1_log.cpp, form1_retro.cpp, form1_poll.cpp).
+#include "archive.h"
 #include "config_text.h"
 #include "open_files.h"
 #include "record_choice.h"
@@ -13,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -24,6 +26,7 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QScrollArea;
+class ArchiveChartWindow;
 class TForm2;
 class TForm3;
 class TOKBottomDlg;
@@ -173,6 +176,10 @@ public:
     // The encoding of the configuration text in Memo (kept by the configuration handlers).
     tessavin::ConfigText configText;
 
+    // The records of the last archive download, for its chart.
+    std::vector<tessavin::ArchiveLine> lastArchive;
+    ArchiveChartWindow* chartWindow() const { return chartWindow_; }
+
     // Whether the poll responder loop is running.
     bool responderRunning() const { return responderRunning_; }
 
@@ -195,6 +202,8 @@ public slots:
     void IndexClick();
     void ONEClick();
     void showDiagnostics();
+    // "Chart…" in Memo1's context menu and Ctrl+G: the last archive download's chart.
+    void showArchiveChart();
 
     // Configuration link.
     void TestClick();
@@ -245,6 +254,7 @@ protected:
 private:
     void buildControls(QWidget* area);
     void bindHandlers();
+    void bindChart();
     // Runs a command handler under the exchange lock; nothing when it is taken.
     void runCommand(void (TForm1::*handler)());
     void exclusiveChoice(QCheckBox* ticked);
@@ -258,6 +268,7 @@ private:
     TForm2* form2_ = nullptr;
     TForm3* form3_ = nullptr;
     TOKBottomDlg* dialog_ = nullptr;
+    ArchiveChartWindow* chartWindow_ = nullptr;
     bool busy_ = false;
     bool responderRunning_ = false;
     bool responderStop_ = false;

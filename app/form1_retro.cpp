@@ -67,7 +67,9 @@ void TForm1::ButContRetroClick()
         shown.chop(1);
         Memo1->appendPlainText(shown);
         Edi->setText(QString::number(line.index));
+        lastArchive.push_back(line);
     };
+    lastArchive.clear();
     const tessavin::ArchiveOutcome outcome = tessavin::ReadArchiveRecords(session(), newest, plan, events);
     file.close();
     reportFile(file);

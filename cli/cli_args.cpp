@@ -179,7 +179,10 @@ const std::vector<CommandInfo>& Commands()
                             "field).")},
                          {S("no-shift"), {}, {},
                           S("Keep the controller's time; by default dated values are moved by the computer's offset "
-                            "from UTC, as the window shows them.")}},
+                            "from UTC, as the window shows them.")},
+                         {S("chart"), {}, S("FILE"),
+                          S("Also write the chart of the records read to FILE as SVG (the window's chart: local "
+                            "time, gaps left open, min/max/mean, the newest marked).")}},
              .formats = {Format::Text, Format::Jsonl, Format::Csv},
              .run = RunArchiveRead},
             {.group = S("config"),
@@ -297,6 +300,25 @@ const std::vector<CommandInfo>& Commands()
              .options = {yes},
              .run = RunScriptClear,
              .writesData = false},
+            {.name = S("report"),
+             .arguments = S("DIR"),
+             .summary = S("read everything of a visit into a folder with index.html"),
+             .description = S(
+                 "Reads, in one run on one open port: the device number, the pressure, the\n"
+                 "configuration status, the configuration and the test configuration, the whole\n"
+                 "event log, the whole archive (all 1001 slots, oldest first) and the script.\n"
+                 "Writes into DIR: log.txt (the window's file lines), log.jsonl, archive.csv,\n"
+                 "archive.jsonl, config.json, test-config.json, script.bin, trace.jsonl (every\n"
+                 "frame; it takes the place of --trace), archive.svg, SHA256SUMS (for\n"
+                 "sha256sum -c) and index.html, a page that works offline: the summary, the\n"
+                 "archive chart, the event log with a filter box, and links to every file.\n"
+                 "\n"
+                 "A part that fails is named in the summary and on stderr, and the rest is still\n"
+                 "read; the exit code is then 5. DIR is created; an existing DIR that is not empty\n"
+                 "is refused unless --force."),
+             .options = {{S("force"), {}, {}, S("Write into DIR even when it is not empty.")}},
+             .run = RunReport,
+             .writesData = false},
             {.name = S("respond"),
              .summary = S("answer the controller's polls until Ctrl+C"),
              .description = S(
@@ -362,7 +384,7 @@ QString exitCodes()
         "       config validate: the file is not valid JSON or too large\n"
         "  5    a download ended early on a failed record, or its output, its trace or\n"
         "       the help could not be written; the records read are kept; config download\n"
-        "       --verify: what was read back differs\n"
+        "       --verify: what was read back differs; report: a part could not be read\n"
         "  130  interrupted by SIGINT or SIGTERM; the records read are kept\n");
 }
 

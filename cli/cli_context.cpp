@@ -259,9 +259,12 @@ std::optional<int> Context::start()
                     QStringLiteral("%1: %2").arg(baudFrom, baud ? QStringLiteral("the baud rate must be above 0")
                                                                 : NotAnIntegerMessage(baudText)));
     device = PortDeviceName(portField);
+    baudRate = *baud;
 
     const QString outputPath = inv.value(QStringLiteral("output"));
-    const QString tracePath = inv.value(QStringLiteral("trace"));
+    // A command may name its own trace (the visit report's trace.jsonl).
+    if (tracePath.isEmpty())
+        tracePath = inv.value(QStringLiteral("trace"));
     if (inv.has(QStringLiteral("trace"))) {
         if (tracePath.isEmpty() || tracePath == QLatin1String("-"))
             return Fail(exit_code::kUsage, QStringLiteral("--trace: name a file"));
@@ -272,7 +275,7 @@ std::optional<int> Context::start()
     if (auto code = openOutput())
         return code;
     QString error;
-    if (inv.has(QStringLiteral("trace"))) {
+    if (!tracePath.isEmpty()) {
         traceName_ = NativePath(tracePath);
         if (!trace_.open(tracePath, &error))
             return Fail(exit_code::kUsage, FileErrorMessage(true, tracePath, error));

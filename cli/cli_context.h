@@ -50,7 +50,11 @@ public:
     Session session;
     Output out;
     QString device; // the port's device, once start() has named it
+    int baudRate = 0; // its baud rate, once start() has named it
     bool quiet = false;
+    // A command that keeps its own trace (the visit report) names its file
+    // before start(); it takes the place of --trace.
+    QString tracePath;
 
     // An integer option within [min, max] (the fallback when it is not given);
     // nullopt, with the message said, otherwise.

@@ -5,8 +5,10 @@
 #include "cli_operations.h"
 
 #include "archive.h"
+#include "archive_chart.h"
 #include "conversions.h"
 #include "event_log.h"
+#include "visit_report.h"
 
 #include <QDateTime>
 
@@ -140,6 +142,11 @@ int RunArchiveRead(Context& c)
     const bool oneValue = c.inv.has(QStringLiteral("one"));
     if (oneValue && c.inv.format == Format::Csv)
         return Fail(exit_code::kUsage, QStringLiteral("archive read --one: no csv format"));
+    const QString chartPath = c.inv.value(QStringLiteral("chart"));
+    if (oneValue && c.inv.has(QStringLiteral("chart")))
+        return Fail(exit_code::kUsage, QStringLiteral("archive read --one: no chart"));
+    if (c.inv.has(QStringLiteral("chart")) && chartPath.isEmpty())
+        return Fail(exit_code::kUsage, QStringLiteral("--chart: no file named"));
     CatchInterrupts();
 
     ArchivePlan plan;
@@ -176,7 +183,10 @@ int RunArchiveRead(Context& c)
     ArchiveEvents events;
     events.processMessages = [&s] { s.link.pause(0ms); }; // the pump turns a signal into the stop flag
     events.stopRequested = [&s] { return s.stopFlag != 0; };
+    std::vector<ArchiveLine> charted;
     events.line = [&](const ArchiveLine& line) {
+        if (!chartPath.isEmpty())
+            charted.push_back(line);
         QByteArray bytes;
         switch (c.inv.format) {
         case Format::Jsonl:
@@ -200,6 +210,11 @@ int RunArchiveRead(Context& c)
 
     if (writeFailed)
         return c.writeFailure();
+    // The chart of what was read, however the loop ended.
+    if (!chartPath.isEmpty()) {
+        if (const auto error = WriteCompleteFile(chartPath, ArchiveChartSvg(charted)))
+            return Fail(exit_code::kDownload, *error);
+    }
     const QString record = QStringLiteral("%1: archive record %2").arg(c.device).arg(outcome.lastIndex);
     switch (outcome.end) {
     case ArchiveEnd::Done:

@@ -11,6 +11,8 @@ int RunLogInfo(Context& c);
 int RunLogRead(Context& c);
 int RunLogSwitch(Context& c, SwitchCommand command, const QString& done);
 int RunArchiveRead(Context& c);
+// Everything of a visit into a folder (the report command).
+int RunReport(Context& c);
 int RunConfigStatus(Context& c);
 int RunConfigCommand(Context& c, bool reboot); // reboot, or set test mode
 int RunConfigUpload(Context& c);

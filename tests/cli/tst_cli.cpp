@@ -103,6 +103,7 @@ private:
             a.replace(QStringLiteral("PTY"), pty());
             a.replace(QStringLiteral("FILE"), file("out"));
             a.replace(QStringLiteral("UTF16"), file("utf16.json"));
+            a.replace(QStringLiteral("CHART"), file("chart.svg"));
         }
         return list;
     }
@@ -276,6 +277,8 @@ private slots:
                                                     << (range(994, 1000) + range(0, 3));
         QTest::newRow("--one 0 jsonl: the whole value") << QStringList{"--one", "0", "--format", "jsonl"} << 3 << "UTC0"
                                                         << QByteArray("{\"index\":0,\"value\":12.5}\n") << QList<int>{0};
+        QTest::newRow("--chart: one point a dated record")
+            << QStringList{"--newest", "3", "--chart", "CHART"} << 3 << "UTC0" << QByteArray() << QList<int>{0, 1, 2};
         QTest::newRow("--one 1: the value truncated") << QStringList{"--one", "1"} << 3 << "UTC0" << QByteArray("-7\n")
                                                       << QList<int>{1};
     }
@@ -296,6 +299,48 @@ private slots:
         if (!expected.isEmpty())
             QCOMPARE(options.contains("-o") ? readFile(file("out")) : r.out, expected);
         QCOMPARE(requestedIndexes(*sim_, 0x5C), indexes);
+        if (options.contains("--chart"))
+            QCOMPARE(readFile(file("chart.svg")).count("<circle class=\"point\""), 2);
+    }
+
+    // A visit report: every file, checked by sha256sum -c, the whole ring read
+    // oldest first; a non-empty folder refused; a failed part named, the rest
+    // written, exit 5.
+    void visitReport()
+    {
+        sim_->withController([](sim::Controller& c) { c.state().script = "print 1\r\n"; });
+        const QString dir = file("visit");
+        const Run r = cli({"report", dir});
+        QVERIFY2(r.code == 0, r.err.constData());
+        const QStringList all{"SHA256SUMS",    "archive.csv", "archive.jsonl", "archive.svg",
+                              "config.json",   "index.html",  "log.jsonl",     "log.txt",
+                              "script.bin",    "test-config.json", "trace.jsonl"};
+        QCOMPARE(QDir(dir).entryList(QDir::Files, QDir::Name), all);
+        const auto sumsCheck = [&dir] {
+            QProcess p;
+            p.setWorkingDirectory(dir);
+            p.start("sha256sum", {"-c", "--strict", "SHA256SUMS"});
+            return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        };
+        QCOMPARE(sumsCheck(), 0);
+        QCOMPARE(readFile(dir + "/SHA256SUMS").count('\n'), all.size() - 1);
+        QCOMPARE(requestedIndexes(*sim_, 0x5C), range(300, 1000) + range(0, 299));
+        QCOMPARE(lineCount(dir + "/archive.jsonl"), 1001);
+        QCOMPARE(readFile(dir + "/log.txt"), logLines(range(0, 149), true));
+        QCOMPARE(readFile(dir + "/script.bin"), QByteArray("print 1\r\n"));
+
+        const Run refused = cli({"report", dir});
+        QCOMPARE(refused.code, 2);
+        QVERIFY(refused.err.contains("not empty"));
+
+        sim_->withController([](sim::Controller& c) { c.state().script.clear(); });
+        QFile::remove(dir + "/script.bin");
+        const Run partial = cli({"report", "--force", dir});
+        QCOMPARE(partial.code, 5);
+        QVERIFY(partial.err.contains("script: the controller holds no script"));
+        QVERIFY(readFile(dir + "/index.html").contains("<li>script: the controller holds no script</li>"));
+        QVERIFY(!QFile::exists(dir + "/script.bin"));
+        QCOMPARE(sumsCheck(), 0);
     }
 
     void commands_data()

@@ -1,7 +1,9 @@
 // The archive without the line: ring positions, the shift to local time, impossible
-// stamps and the line formats. The record loop, the worked record and the zone
-// cases of the computer are tested through the window.
+// stamps and the line formats; the chart's layout of a known series. The record
+// loop, the worked record and the zone cases of the computer are tested through
+// the window.
 #include "archive.h"
+#include "archive_chart.h"
 
 #include <QtTest>
 
@@ -17,6 +19,24 @@ Q_DECLARE_METATYPE(tessavin::ArchiveStampError)
 namespace {
 
 constexpr long long kHour = 3600;
+
+// Archive lines from 2024-03-05 00:00 on, one per hour given; hour -1 is an
+// undated record. Indexes count from 10.
+std::vector<ArchiveLine> hourlyLines(const QList<int>& hours, const QList<double>& values)
+{
+    std::vector<ArchiveLine> lines;
+    for (int i = 0; i < hours.size(); ++i) {
+        ArchiveLine line;
+        line.index = 10 + i;
+        line.record.value = float(values[i]);
+        if (hours[i] >= 0) {
+            line.record.yearByte = 24;
+            line.stamp = {2024, 3, 5 + hours[i] / 24, hours[i] % 24, 0, 0};
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
 
 } // namespace
 
@@ -200,6 +220,88 @@ private slots:
             QCOMPARE(QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", s.stamp.year, s.stamp.month, s.stamp.day,
                                        s.stamp.hour, s.stamp.minute, s.stamp.second),
                      shown);
+    }
+
+    // ---- the chart ----
+
+    // Points, joined runs and axis ends of a known series on a 800 x 400 canvas.
+    // The span is the whole series unless fromHour/toHour narrow it.
+    void chartLayout_data()
+    {
+        QTest::addColumn<QList<int>>("hours");
+        QTest::addColumn<QList<double>>("values");
+        QTest::addColumn<int>("fromHour");
+        QTest::addColumn<int>("toHour");
+        QTest::addColumn<int>("points");
+        QTest::addColumn<QList<int>>("runs");    // points in each joined run
+        QTest::addColumn<double>("low");
+        QTest::addColumn<double>("high");
+        QTest::addColumn<QString>("stats");
+        const double nan = std::nan("");
+        QTest::newRow("five hours in a row")
+            << QList<int>{0, 1, 2, 3, 4} << QList<double>{1, 2, 3, 4, 5} << -1 << -1 << 5 << QList<int>{5} << 1.0
+            << 5.0 << "min 1.000   max 5.000   mean 3.000   (5 shown)";
+        QTest::newRow("hour 2 missing: a gap")
+            << QList<int>{0, 1, 3, 4} << QList<double>{0.5, 0.7, 0.2, 0.4} << -1 << -1 << 4 << QList<int>{2, 2}
+            << 0.2 << 0.7 << "min 0.200   max 0.700   mean 0.450   (4 shown)";
+        QTest::newRow("an undated record: no point, a gap")
+            << QList<int>{0, 1, -1, 3, 4} << QList<double>{10, 20, 99, 40, 50} << -1 << -1 << 4 << QList<int>{2, 2}
+            << 10.0 << 50.0 << "min 10.000   max 50.000   mean 30.000   (4 shown)";
+        QTest::newRow("not a number: no point, a gap")
+            << QList<int>{0, 1, 2, 3} << QList<double>{-1, nan, -3, -2} << -1 << -1 << 3 << QList<int>{2}
+            << -3.0 << -1.0 << "min -3.000   max -1.000   mean -2.000   (3 shown)";
+        QTest::newRow("across midnight") << QList<int>{22, 23, 24, 25} << QList<double>{7, 7, 7, 7} << -1 << -1 << 4
+                                         << QList<int>{4} << 6.0 << 8.0 << "min 7.000   max 7.000   mean 7.000   (4 shown)";
+        QTest::newRow("one record: an hour around it")
+            << QList<int>{5} << QList<double>{2.5} << -1 << -1 << 1 << QList<int>{} << 1.5 << 3.5
+            << "min 2.500   max 2.500   mean 2.500   (1 shown)";
+        QTest::newRow("zoomed to hours 1 to 3: the run reaches one beyond")
+            << QList<int>{0, 1, 2, 3, 4} << QList<double>{100, 2, 3, 4, -100} << 1 << 3 << 3 << QList<int>{5} << 2.0
+            << 4.0 << "min 2.000   max 4.000   mean 3.000   (3 shown)";
+    }
+
+    void chartLayout()
+    {
+        QFETCH(QList<int>, hours);
+        QFETCH(QList<double>, values);
+        QFETCH(int, fromHour);
+        QFETCH(int, toHour);
+        QFETCH(int, points);
+        QFETCH(QList<int>, runs);
+        QFETCH(double, low);
+        QFETCH(double, high);
+        QFETCH(QString, stats);
+        const std::vector<ChartSample> samples = ChartSamples(hourlyLines(hours, values));
+        const qint64 midnight = QDateTime(QDate(2024, 3, 5), QTime(0, 0), QTimeZone::utc()).toSecsSinceEpoch();
+        ChartSpan span = FullSpan(samples);
+        if (fromHour >= 0)
+            span = {midnight + fromHour * kHour, midnight + toHour * kHour};
+        const ChartLayout l = LayoutChart(samples, span, QSizeF(800, 400));
+
+        QCOMPARE(int(l.points.size()), points);
+        QList<int> runLengths;
+        for (const auto& run : l.lines)
+            runLengths << int(run.size());
+        QCOMPARE(runLengths, runs);
+        QCOMPARE(l.low, low);
+        QCOMPARE(l.high, high);
+        QCOMPARE(l.statsText, stats);
+        QCOMPARE(l.valueTicks.front().position, l.plot.bottom());
+        QCOMPARE(l.valueTicks.back().position, l.plot.top());
+        // The time axis ends at the span; the newest record shown is marked.
+        const qint64 first = samples[l.pointSample.front()].time;
+        const qint64 last = samples[l.pointSample.back()].time;
+        QCOMPARE(l.points.front().x(), l.plot.left() + double(first - span.from) / double(span.to - span.from) * l.plot.width());
+        if (fromHour < 0 && points > 1) {
+            QCOMPARE(l.points.front().x(), l.plot.left());
+            QCOMPARE(l.points.back().x(), l.plot.right());
+        }
+        QCOMPARE(l.newestPoint, last == samples.back().time ? points - 1 : -1);
+        // The SVG holds one point a record shown, and the newest's mark when shown.
+        const QByteArray svg = ChartSvg(l, samples);
+        QCOMPARE(svg.count("<circle class=\"point\""), points);
+        QCOMPARE(svg.count("class=\"newest-mark\""), l.newestPoint >= 0 ? 1 : 0);
+        QCOMPARE(svg.count("<polyline"), int(runs.size()));
     }
 };
 

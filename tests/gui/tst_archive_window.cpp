@@ -3,13 +3,17 @@
 // each choice reads, the lines in Memo1 and in the file, the shift to the
 // computer's local time, EdVal for one record, and the ends by silence (given up
 // after 201 rounds of 10 + 55 ms), short records and impossible stamps. RETRO and
-// its begin step have no reachable control: their handlers run as slots.
+// its begin step have no reachable control: their handlers run as slots. Then
+// the chart of the last download, its zoom, pan, hover and saved SVG.
+#include "chart_window.h"
 #include "window_fixture.h"
 
 #include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QShortcut>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <chrono>
 #include <cstring>
@@ -354,6 +358,67 @@ private slots:
         QVERIFY(b.indexes().isEmpty());
         QCOMPARE(readFile(b.path("none.ret")), QByteArray());
         QVERIFY(!heldOpen(b.path("none.ret")));
+    }
+
+    // Ctrl+G before any download says why there is no chart; after one, it shows
+    // one point per record read, zooms about the wheel, pans by dragging, tells
+    // the hovered record and saves the SVG that tessavin-cli would write. With
+    // TESSAVIN_CHART_SCREENSHOT set, the window is also grabbed to that file.
+    void chartOfTheLastDownload()
+    {
+        ZoneForTest zone("UTC0");
+        Bench b;
+        QVERIFY(b.start());
+        auto* shortcut = b.form().findChild<QShortcut*>(QStringLiteral("ChartShortcut"));
+        QVERIFY(shortcut);
+        emit shortcut->activated();
+        QCOMPARE(b.f.seam.messages, QStringList{"No archive records to chart: read the archive first."});
+
+        b.archive(100, 100);
+        b.choose(b.form().Last100);
+        b.download();
+        emit shortcut->activated();
+        auto* window = b.form().findChild<ArchiveChartWindow*>(QStringLiteral("ArchiveChart"));
+        QVERIFY(window && window->isVisible());
+        ArchiveChartView* view = window->view();
+        const ChartLayout whole = view->layout();
+        QCOMPARE(int(whole.points.size()), 100);
+        QCOMPARE(whole.newestPoint, 99);
+        QCOMPARE(whole.lines.size(), std::size_t(1));
+
+        const QPointF middle = whole.plot.center();
+        QWheelEvent wheel(middle, view->mapToGlobal(middle), {}, {0, 240}, Qt::NoButton, {}, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(view, &wheel);
+        const ChartSpan zoomed = view->span();
+        QVERIFY(zoomed.to - zoomed.from < (whole.span.to - whole.span.from) * 2 / 3);
+        QTest::mousePress(view, Qt::LeftButton, {}, middle.toPoint());
+        QTest::mouseMove(view, (middle + QPointF(100, 0)).toPoint());
+        QTest::mouseRelease(view, Qt::LeftButton, {}, (middle + QPointF(100, 0)).toPoint());
+        QVERIFY(view->span().from < zoomed.from);
+        QCOMPARE(view->span().to - view->span().from, zoomed.to - zoomed.from);
+
+        view->showWholeSpan();
+        hover(view, whole.points[99]);
+        QCOMPARE(view->hoverText(), QStringLiteral("index 99  2024-03-05 03:00:00  %1").arg(samplesValue(*view, 99)));
+
+        b.f.seam.saveAnswers << b.path("chart.svg");
+        window->saveSvg();
+        QCOMPARE(readFile(b.path("chart.svg")), ChartSvg(view->layout(), view->samples()));
+        if (const QString shot = qEnvironmentVariable("TESSAVIN_CHART_SCREENSHOT"); !shot.isEmpty()) {
+            hover(view, whole.points[80]);
+            QVERIFY(window->grab().save(shot));
+        }
+    }
+
+private:
+    static void hover(QWidget* view, const QPointF& at)
+    {
+        QMouseEvent move(QEvent::MouseMove, at, view->mapToGlobal(at), Qt::NoButton, {}, {});
+        QApplication::sendEvent(view, &move);
+    }
+    static QString samplesValue(const ArchiveChartView& view, int i)
+    {
+        return QString::number(view.samples()[std::size_t(i)].value, 'f', 3);
     }
 };
 

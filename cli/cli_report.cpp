@@ -1,0 +1,246 @@
+// tessavin-cli report DIR: one visit read in one run on one open port (device
+// number, pressure, configuration status, configuration and test configuration,
+// the whole event log, the whole archive and the script), written as a folder
+// with index.html. A part that fails is named in the summary and the rest is
+// still read; the exit code is then 5.
+#include "cli_context.h"
+#include "cli_operations.h"
+
+#include "config_commands.h"
+#include "config_text.h"
+#include "config_transfer.h"
+#include "conversions.h"
+#include "event_log.h"
+#include "script_transfer.h"
+#include "service_commands.h"
+#include "tessavin_version.h"
+#include "text_codec.h"
+#include "visit_report.h"
+
+#include <QDateTime>
+#include <QDir>
+
+namespace tessavin::cli {
+
+namespace {
+
+struct Visit {
+    Context& c;
+    QStringList& failures;
+
+    void failed(const QString& what, LinkError error) { failures << QStringLiteral("%1: %2").arg(what, c.errorText(error)); }
+
+    QString reading(bool pressure)
+    {
+        const ServiceReading r = pressure ? ReadPressure(c.session) : ReadDeviceNumber(c.session);
+        if (r.ok)
+            return r.text.trimmed();
+        failed(pressure ? QStringLiteral("pressure") : QStringLiteral("device number"), r.error);
+        return {};
+    }
+
+    QString status()
+    {
+        const auto status = StatusQuery(c.session);
+        if (status.ok())
+            return QStringLiteral("%1 (status %2)").arg(StatusQueryMessage(status.value).trimmed()).arg(status.value);
+        failed(QStringLiteral("configuration status"), status.error);
+        return {};
+    }
+
+    std::optional<QByteArray> configuration(bool test)
+    {
+        const QString what = test ? QStringLiteral("test configuration") : QStringLiteral("configuration");
+        c.session.transfer.clear();
+        const ConfigUploadResult r = ConfigUpload(c.session, test ? cfg::kUploadTestConfig : cfg::kUploadConfig);
+        if (r.error != LinkError::None)
+            failed(what, r.error);
+        else if (r.tooLarge)
+            failures << QStringLiteral("%1: more than %2 bytes").arg(what).arg(kTransferTextLimit);
+        else if (r.length == 0)
+            failures << QStringLiteral("%1: the controller sent nothing").arg(what);
+        else
+            return TransferText(c.session.transfer);
+        return std::nullopt;
+    }
+
+    // Every record the log holds, oldest first (the capacity asked, as Max does).
+    std::vector<LogLine> eventLog()
+    {
+        Session& s = c.session;
+        for (const LogQuestion q : {LogQuestion::Capacity, LogQuestion::Count, LogQuestion::Begin}) {
+            if (const auto a = AskLogQuestion(s, q); !a.ok()) {
+                failed(QStringLiteral("event log"), a.error);
+                return {};
+            }
+        }
+        const LogSpan span = ChooseLogSpan(RecordChoice::Index, s.count, s.begin, s.count, s.capacity);
+        std::vector<LogLine> lines;
+        LogRecordSink sink;
+        sink.show = [&lines](const LogLine& line) { lines.push_back(line); };
+        const LogLoopResult result = RunLogRecordLoop(s, span, s.capacity, sink, nullptr);
+        if (result.end == LogLoopEnd::RecordFailed)
+            failures << QStringLiteral("event log record %1: %2; %3 of %4 records read")
+                            .arg(result.failedIndex)
+                            .arg(c.errorText(result.error))
+                            .arg(result.read)
+                            .arg(span.count);
+        else if (result.end == LogLoopEnd::Stopped)
+            failures << QStringLiteral("event log: interrupted; %1 of %2 records read").arg(result.read).arg(span.count);
+        return lines;
+    }
+
+    // Every slot of the ring, oldest first: the stretch of the "последних" choice
+    // with N = 1001 counted back from the slot after the newest (which that
+    // choice's rule of +1000 turns into the oldest; a newest of 999 needs one
+    // more turn of the ring to land there).
+    std::vector<ArchiveLine> archive(long long utcOffsetSeconds)
+    {
+        Session& s = c.session;
+        const auto begin = ReadArchiveBegin(s);
+        if (!begin.ok()) {
+            failed(QStringLiteral("archive begin"), begin.error);
+            return {};
+        }
+        const int newest = ArchiveNewestIndex(begin.value);
+        ArchivePlan plan;
+        plan.choice = RecordChoice::Index;
+        plan.indexCount = kArchiveSlots;
+        plan.utcOffsetSeconds = utcOffsetSeconds;
+        std::vector<ArchiveLine> lines;
+        ArchiveEvents events;
+        events.processMessages = [&s] { s.link.pause(std::chrono::milliseconds(0)); };
+        events.stopRequested = [&s] { return s.stopFlag != 0; };
+        events.line = [&lines](const ArchiveLine& line) { lines.push_back(line); };
+        const int countBackFrom = newest + 1 < kArchiveLastIndex ? newest + 1 : newest + kArchiveSlots;
+        const ArchiveOutcome outcome = ReadArchiveRecords(s, countBackFrom, plan, events);
+        const QString read = QStringLiteral("%1 of %2 records read").arg(outcome.linesRead).arg(kArchiveSlots);
+        switch (outcome.end) {
+        case ArchiveEnd::Done:
+        case ArchiveEnd::One:
+            break;
+        case ArchiveEnd::ReadFailed:
+            failures << QStringLiteral("archive record %1: %2; %3").arg(outcome.lastIndex).arg(c.errorText(outcome.error), read);
+            break;
+        case ArchiveEnd::TimeEncode:
+        case ArchiveEnd::DateEncode:
+            failures << QStringLiteral("archive record %1: an impossible date or time (%2); %3")
+                            .arg(outcome.lastIndex)
+                            .arg(outcome.end == ArchiveEnd::TimeEncode ? TimeEncodeError() : DateEncodeError(), read);
+            break;
+        case ArchiveEnd::Stopped:
+            failures << QStringLiteral("archive: interrupted; %1").arg(read);
+            break;
+        }
+        return lines;
+    }
+
+    std::optional<QByteArray> script()
+    {
+        const ScriptUpResult r = ReceiveScript(c.session);
+        if (r.error == LinkError::TooShort && r.received == kScriptReplyMinimum - 1)
+            failures << QStringLiteral("script: the controller holds no script");
+        else if (!r.ok)
+            failed(QStringLiteral("script"), r.error);
+        else
+            return r.script;
+        return std::nullopt;
+    }
+};
+
+QString orNotRead(const QString& value) { return value.isEmpty() ? QStringLiteral("not read") : value; }
+
+} // namespace
+
+int RunReport(Context& c)
+{
+    const QString dir = c.inv.arguments.value(0);
+    if (const auto problem = PrepareReportFolder(dir, c.inv.has(QStringLiteral("force"))))
+        return Fail(exit_code::kUsage, *problem);
+    const QDir folder(dir);
+    c.tracePath = folder.filePath(QStringLiteral("trace.jsonl"));
+    CatchInterrupts();
+    const QDateTime visit = QDateTime::currentDateTime();
+    const long long offset = visit.offsetFromUtc();
+    if (auto code = c.start())
+        return *code;
+
+    VisitReport r;
+    Visit v{c, r.failures};
+    // After Ctrl+C the parts not yet begun are skipped; what was read is written.
+    const auto go = [&r](const char* part) {
+        if (!Interrupted())
+            return true;
+        r.failures << QStringLiteral("%1: not read (interrupted)").arg(QLatin1String(part));
+        return false;
+    };
+    const QString deviceNumber = go("device number") ? v.reading(false) : QString();
+    const QString pressure = go("pressure") ? v.reading(true) : QString();
+    const QString status = go("configuration status") ? v.status() : QString();
+    const auto config = go("configuration") ? v.configuration(false) : std::nullopt;
+    const auto testConfig = go("test configuration") ? v.configuration(true) : std::nullopt;
+    if (go("event log"))
+        r.log = v.eventLog();
+    if (go("archive"))
+        r.archive = v.archive(offset);
+    const auto script = go("script") ? v.script() : std::nullopt;
+    c.finishTrace();
+
+    int dated = 0;
+    for (const ArchiveLine& line : r.archive)
+        dated += line.record.yearByte != 0;
+    r.title = QStringLiteral("Visit report: %1, %2").arg(c.device, visit.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+    r.summary = {
+        {QStringLiteral("Time of the visit"), visit.toOffsetFromUtc(offset).toString(Qt::ISODate)},
+        {QStringLiteral("Port"), c.device},
+        {QStringLiteral("Baud"), QString::number(c.baudRate)},
+        {QStringLiteral("Device number"), orNotRead(deviceNumber)},
+        {QStringLiteral("Pressure"), orNotRead(pressure)},
+        {QStringLiteral("Configuration status"), orNotRead(status)},
+        {QStringLiteral("Event log records read"), QString::number(r.log.size())},
+        {QStringLiteral("Archive records read"), QStringLiteral("%1 (%2 dated)").arg(r.archive.size()).arg(dated)},
+        {QStringLiteral("Script"), script ? QStringLiteral("%1 bytes").arg(script->size()) : QStringLiteral("not read")},
+        {QStringLiteral("Written by"), QStringLiteral("tessavin-cli %1").arg(QLatin1String(TESSAVIN_VERSION))},
+    };
+
+    QByteArray logText, logJson, archiveCsv = ArchiveCsvHeader(), archiveJson;
+    for (const LogLine& line : r.log) {
+        logText += line.fileBytes;
+        logJson += LogRecordJson(line);
+    }
+    for (const ArchiveLine& line : r.archive) {
+        archiveCsv += ArchiveRecordCsv(line, offset);
+        archiveJson += ArchiveRecordJson(line, offset);
+    }
+    r.files = {{QStringLiteral("log.txt"), QStringLiteral("the event log as the window saves it"), logText},
+               {QStringLiteral("log.jsonl"), QStringLiteral("the event log, one JSON object a record"), logJson},
+               {QStringLiteral("archive.csv"), QStringLiteral("the archive as CSV"), archiveCsv},
+               {QStringLiteral("archive.jsonl"), QStringLiteral("the archive, one JSON object a record"), archiveJson}};
+    if (config) {
+        r.files.push_back({QStringLiteral("config.json"), QStringLiteral("the configuration as it came"), *config});
+        r.sections.push_back({QStringLiteral("Configuration"), DecodeText(*config)});
+    }
+    if (testConfig) {
+        r.files.push_back({QStringLiteral("test-config.json"), QStringLiteral("the test configuration as it came"), *testConfig});
+        r.sections.push_back({QStringLiteral("Test configuration"), DecodeText(*testConfig)});
+    }
+    if (script) {
+        r.files.push_back({QStringLiteral("script.bin"), QStringLiteral("the script's bytes as they came"), *script});
+        r.sections.push_back({QStringLiteral("Script"), DecodeText(*script)});
+    }
+    r.present = {{QStringLiteral("trace.jsonl"), QStringLiteral("every frame of the visit, as JSON Lines"), {}}};
+
+    if (const auto error = WriteVisitReport(dir, r))
+        return Fail(exit_code::kDownload, *error);
+    const QString index = NativePath(folder.filePath(QString::fromLatin1(kReportIndexFile)));
+    if (!r.failures.isEmpty()) {
+        for (const QString& failure : r.failures)
+            Say(QStringLiteral("%1: %2").arg(c.device, failure));
+        return Fail(Interrupted() ? exit_code::kInterrupted : exit_code::kDownload,
+                    QStringLiteral("report written with %1 part(s) not read: %2").arg(r.failures.size()).arg(index));
+    }
+    c.tell(QStringLiteral("report written: %1").arg(index));
+    return exit_code::kDone;
+}
+
+} // namespace tessavin::cli
