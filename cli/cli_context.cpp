@@ -186,11 +186,21 @@ bool Context::finish(bool succeeded)
     bool ok = true;
     if (succeeded && !out.finish())
         ok = writeFailure() == exit_code::kDone;
-    if (!traceName_.isEmpty() && (traceFailed_ || (succeeded && !trace_.finish()))) {
+    if (!traceName_.isEmpty() && (traceFailed_ || (succeeded && !traceFinished_ && !trace_.finish()))) {
         Say(QStringLiteral("%1: the trace is incomplete: a line could not be written").arg(traceName_));
         ok = false;
     }
     return ok;
+}
+
+bool Context::finishTrace()
+{
+    if (traceName_.isEmpty() || traceFinished_)
+        return !traceFailed_;
+    traceFinished_ = true;
+    if (!traceFailed_ && !trace_.finish())
+        traceFailed_ = true;
+    return !traceFailed_;
 }
 
 std::optional<int> Context::openOutput()

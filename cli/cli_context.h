@@ -92,10 +92,14 @@ public:
     // got nothing is made empty. False, with the message said, when the data or
     // the trace could not all be written.
     bool finish(bool succeeded);
+    // Ends the trace before the command ends (the visit report sums its file);
+    // false when a line of it could not be written.
+    bool finishTrace();
 
 private:
     Output trace_; // --trace, kept as it was until the first frame as -o is
     bool traceFailed_ = false;
+    bool traceFinished_ = false;
     QString traceName_;
     bool closing_ = false;
     bool portWentAway_ = false;
