@@ -747,7 +747,7 @@ private slots:
     {
         QFETCH(int, interrupts);
         QFETCH(int, code);
-        QVERIFY(writeFile(file("big.json"), QByteArray(2000, 'x')));
+        QVERIFY(writeFile(file("big.json"), "{\"x\":\"" + QByteArray(2000, 'x') + "\"}"));
         sim::LineSettings line;
         line.baud = 9600;
         sim_->setLineSettings(line);
@@ -832,7 +832,7 @@ private slots:
         bash.start("bash", {"-c", "'" + kCli + "' --port " + pty() + " log read --all | head -1; echo \"${PIPESTATUS[0]}\""});
         QVERIFY(bash.waitForFinished(30000));
         QCOMPARE(bash.readAllStandardOutput(), logLines({0}, false) + "141\n");
-        QCOMPARE(bash.readAllStandardError(), QByteArray());
+        QCOMPARE(bash.readAllStandardError(), timingNotice(quickEnvironment()));
     }
 #endif
 
