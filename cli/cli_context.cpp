@@ -83,7 +83,7 @@ Context::Context(const Invocation& invocation, const LinkTiming& timing) : inv(i
     quiet = inv.has(QStringLiteral("quiet"));
     session.link.setPump([this] {
         if (g_interrupted)
-            session.stopFlag = 1;
+            session.stopRequested = true;
     });
     session.link.setOpenChanged([this](bool open) {
         if (!open && !closing_)

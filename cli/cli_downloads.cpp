@@ -37,19 +37,74 @@ QString keptIn(const Context& c, int read, int total)
     return QStringLiteral("%1 of %2 records read%3").arg(read).arg(total).arg(where);
 }
 
+QString questionName(RingQuestion question)
+{
+    switch (question) {
+    case RingQuestion::LogCapacity:
+        return QStringLiteral("log capacity");
+    case RingQuestion::LogCount:
+        return QStringLiteral("log count");
+    case RingQuestion::LogBegin:
+        return QStringLiteral("log begin");
+    case RingQuestion::ArchiveBegin:
+        break;
+    }
+    return QStringLiteral("archive begin");
+}
+
+// A question that fails ends the download; the outcome names it.
+bool answeredOk(RingQuestion, const LinkResult<int>& answer) { return answer.ok(); }
+
+// Ends the download before the next request when a record could not be kept.
+template <class Line>
+void keepOrStop(Context& c, const QByteArray& bytes, bool& writeFailed)
+{
+    if (!c.write(bytes)) {
+        writeFailed = true;
+        c.session.stopRequested = true; // nothing more can be kept: end before the next request
+    }
+}
+
+// The exit of a download and its message on stderr.
+int downloadExit(Context& c, const DownloadOutcome& outcome, bool writeFailed, const QString& what)
+{
+    if (writeFailed)
+        return c.writeFailure();
+    const int total = outcome.span.count;
+    const QString record = QStringLiteral("%1: %2 %3").arg(c.device, what).arg(outcome.index);
+    switch (outcome.end) {
+    case DownloadEnd::Completed:
+    case DownloadEnd::NotChosen:
+    case DownloadEnd::One:
+        return exit_code::kDone;
+    case DownloadEnd::Unanswered:
+        return c.linkFailure(questionName(*outcome.question), outcome.error);
+    case DownloadEnd::Stopped:
+        return Fail(exit_code::kInterrupted, QStringLiteral("interrupted: %1").arg(keptIn(c, outcome.read, total)));
+    case DownloadEnd::RecordFailed:
+        return Fail(exit_code::kDownload,
+                    QStringLiteral("%1: %2; %3").arg(record, c.errorText(outcome.error), keptIn(c, outcome.read, total)));
+    case DownloadEnd::TimeEncode:
+    case DownloadEnd::DateEncode:
+        break;
+    }
+    const QString why = outcome.end == DownloadEnd::TimeEncode ? TimeEncodeError() : DateEncodeError();
+    return Fail(exit_code::kDownload, QStringLiteral("%1: an impossible date or time (%2); %3")
+                                          .arg(record, why, keptIn(c, outcome.read, total)));
+}
+
 } // namespace
 
 int RunLogInfo(Context& c)
 {
     if (auto code = c.start())
         return *code;
-    const LogQuestion questions[] = {LogQuestion::Capacity, LogQuestion::Count, LogQuestion::Begin};
-    const char* names[] = {"capacity", "count", "begin"};
+    const RingQuestion questions[] = {RingQuestion::LogCapacity, RingQuestion::LogCount, RingQuestion::LogBegin};
     int values[3] = {};
     for (int i = 0; i < 3; ++i) {
-        const auto answer = AskLogQuestion(c.session, questions[i]);
+        const auto answer = AskRingQuestion(c.session, questions[i]);
         if (!answer.ok())
-            return c.linkFailure(QStringLiteral("log %1").arg(QLatin1String(names[i])), answer.error);
+            return c.linkFailure(questionName(questions[i]), answer.error);
         values[i] = answer.value;
     }
     QByteArray text;
@@ -73,57 +128,26 @@ int RunLogRead(Context& c)
         return *code;
 
     Session& s = c.session;
-    // The questions of the LOG button: the capacity only with --max (its Max box).
-    if (c.inv.has(QStringLiteral("max"))) {
-        if (const auto a = AskLogQuestion(s, LogQuestion::Capacity); !a.ok())
-            return c.linkFailure(QStringLiteral("log capacity"), a.error);
-    } else {
-        s.capacity = kDefaultLogCapacity;
-    }
-    if (const auto a = AskLogQuestion(s, LogQuestion::Count); !a.ok())
-        return c.linkFailure(QStringLiteral("log count"), a.error);
-    if (const auto a = AskLogQuestion(s, LogQuestion::Begin); !a.ok())
-        return c.linkFailure(QStringLiteral("log begin"), a.error);
-
-    RecordChoice choice = newestChoice(*newest);
-    int number = *newest;
-    if (c.inv.has(QStringLiteral("index"))) {
-        choice = RecordChoice::One;
-        number = *index;
-    } else if (c.inv.has(QStringLiteral("all"))) {
-        choice = RecordChoice::Index;
-        number = s.count;
-    }
-    const LogSpan span = ChooseLogSpan(choice, number, s.begin, s.count, s.capacity);
-
     ProgressLine progress(c.progressShown());
     bool writeFailed = false;
-    LogRecordSink sink;
-    sink.show = [&](const LogLine& line) {
-        const QByteArray bytes = c.inv.format == Format::Jsonl ? LogRecordJson(line) : c.out.textLine(line.fileBytes);
-        if (!c.write(bytes)) {
-            writeFailed = true;
-            s.stopFlag = 1; // nothing more can be kept: end before the next request
-        }
+    DownloadSteps<LogLine> steps;
+    steps.answered = answeredOk;
+    steps.choose = [&]() -> std::optional<RecordPick> {
+        if (c.inv.has(QStringLiteral("index")))
+            return RecordPick{RecordChoice::One, *index};
+        if (c.inv.has(QStringLiteral("all")))
+            return RecordPick{RecordChoice::Index, s.count};
+        return RecordPick{newestChoice(*newest), *newest};
     };
-    sink.progress = [&](int done, int total) { progress.update(done, total); };
-    const LogLoopResult result = RunLogRecordLoop(s, span, s.capacity, sink, nullptr);
+    steps.sink.show = [&](const LogLine& line) {
+        keepOrStop<LogLine>(c, c.inv.format == Format::Jsonl ? LogRecordJson(line) : c.out.textLine(line.fileBytes),
+                            writeFailed);
+    };
+    steps.sink.progress = [&](int done, int total) { progress.update(done, total); };
+    // The questions of the LOG button: the capacity only with --max (its Max box).
+    const DownloadOutcome outcome = DownloadEventLog(s, c.inv.has(QStringLiteral("max")), steps);
     progress.finish();
-
-    if (writeFailed)
-        return c.writeFailure();
-    switch (result.end) {
-    case LogLoopEnd::Completed:
-        return exit_code::kDone;
-    case LogLoopEnd::Stopped:
-        return Fail(exit_code::kInterrupted, QStringLiteral("interrupted: %1").arg(keptIn(c, result.read, span.count)));
-    case LogLoopEnd::RecordFailed:
-        break;
-    }
-    return Fail(exit_code::kDownload, QStringLiteral("%1: log record %2: %3; %4")
-                                          .arg(c.device)
-                                          .arg(result.failedIndex)
-                                          .arg(c.errorText(result.error), keptIn(c, result.read, span.count)));
+    return downloadExit(c, outcome, writeFailed, QStringLiteral("log record"));
 }
 
 int RunArchiveRead(Context& c)
@@ -140,87 +164,57 @@ int RunArchiveRead(Context& c)
         return Fail(exit_code::kUsage, QStringLiteral("archive read --one: no csv format"));
     CatchInterrupts();
 
-    ArchivePlan plan;
     // The controller keeps UTC; the window shows local time, moved by the offset of this moment.
-    plan.utcOffsetSeconds = c.inv.has(QStringLiteral("no-shift")) ? 0 : QDateTime::currentDateTime().offsetFromUtc();
+    const long long utcOffsetSeconds =
+        c.inv.has(QStringLiteral("no-shift")) ? 0 : QDateTime::currentDateTime().offsetFromUtc();
     if (auto code = c.start())
         return *code;
-    Session& s = c.session;
-    const auto begin = ReadArchiveBegin(s);
-    if (!begin.ok())
-        return c.linkFailure(QStringLiteral("archive begin"), begin.error);
-
-    int newestIndex = ArchiveNewestIndex(begin.value);
-    if (oneValue) {
-        plan.choice = RecordChoice::One;
-        plan.oneIndex = *one;
-    } else if (c.inv.has(QStringLiteral("index"))) {
-        // One record as a line: the stretch of the newest one record, counted
-        // back from I as though I were the newest.
-        plan.choice = RecordChoice::Index;
-        plan.indexCount = 1;
-        newestIndex = *index;
-    } else {
-        plan.choice = newestChoice(*newest);
-        plan.indexCount = plan.choice == RecordChoice::Index ? *newest : 0;
-    }
-    const int total = ChooseArchiveRange(newestIndex, plan.choice, plan.indexCount).count;
 
     bool writeFailed = false;
-    if (c.inv.format == Format::Csv && !c.write(ArchiveCsvHeader()))
-        return c.writeFailure();
     ProgressLine progress(!oneValue && c.progressShown());
-    int done = 0;
-    ArchiveEvents events;
-    events.processMessages = [&s] { s.link.pause(0ms); }; // the pump turns a signal into the stop flag
-    events.stopRequested = [&s] { return s.stopFlag != 0; };
-    events.line = [&](const ArchiveLine& line) {
+    DownloadSteps<ArchiveLine> steps;
+    steps.answered = answeredOk;
+    steps.choose = [&]() -> std::optional<RecordPick> {
+        if (c.inv.format == Format::Csv && !c.write(ArchiveCsvHeader())) {
+            writeFailed = true;
+            return std::nullopt;
+        }
+        if (oneValue)
+            return RecordPick{RecordChoice::One, *one};
+        // One record as a line: the stretch of the newest one record, counted
+        // back from I as though I were the newest.
+        if (c.inv.has(QStringLiteral("index")))
+            return RecordPick{RecordChoice::Index, 1, *index};
+        return RecordPick{newestChoice(*newest), *newest};
+    };
+    steps.sink.show = [&](const ArchiveLine& line) {
         QByteArray bytes;
         switch (c.inv.format) {
         case Format::Jsonl:
-            bytes = ArchiveRecordJson(line, plan.utcOffsetSeconds);
+            bytes = ArchiveRecordJson(line, utcOffsetSeconds);
             break;
         case Format::Csv:
-            bytes = ArchiveRecordCsv(line, plan.utcOffsetSeconds);
+            bytes = ArchiveRecordCsv(line, utcOffsetSeconds);
             break;
         case Format::Text:
             bytes = c.out.textLine(QByteArray::fromStdString(line.fileLine));
             break;
         }
-        if (!c.write(bytes)) {
-            writeFailed = true;
-            s.stopFlag = 1;
-        }
-        progress.update(++done, total);
+        keepOrStop<ArchiveLine>(c, bytes, writeFailed);
     };
-    const ArchiveOutcome outcome = ReadArchiveRecords(s, newestIndex, plan, events);
+    steps.sink.progress = [&](int done, int total) { progress.update(done, total); };
+    const DownloadOutcome outcome = DownloadArchive(c.session, utcOffsetSeconds, steps);
     progress.finish();
 
-    if (writeFailed)
-        return c.writeFailure();
-    const QString record = QStringLiteral("%1: archive record %2").arg(c.device).arg(outcome.lastIndex);
-    switch (outcome.end) {
-    case ArchiveEnd::Done:
-        return exit_code::kDone;
-    case ArchiveEnd::One: {
+    if (outcome.end == DownloadEnd::One) {
         const QString value = QString::fromStdString(*outcome.oneValue);
         const bool finite = value != QLatin1String("nan") && !value.endsWith(QLatin1String("inf"));
         const QString text = c.inv.format == Format::Jsonl
-            ? QStringLiteral("{\"index\":%1,\"value\":%2}\n").arg(outcome.lastIndex).arg(finite ? value : QStringLiteral("null"))
+            ? QStringLiteral("{\"index\":%1,\"value\":%2}\n").arg(outcome.index).arg(finite ? value : QStringLiteral("null"))
             : value + QLatin1Char('\n');
         return c.write(text.toUtf8()) ? exit_code::kDone : c.writeFailure();
     }
-    case ArchiveEnd::Stopped:
-        return Fail(exit_code::kInterrupted, QStringLiteral("interrupted: %1").arg(keptIn(c, outcome.linesRead, total)));
-    case ArchiveEnd::ReadFailed:
-        return Fail(exit_code::kDownload, QStringLiteral("%1: %2; %3")
-                                              .arg(record, c.errorText(outcome.error), keptIn(c, outcome.linesRead, total)));
-    case ArchiveEnd::TimeEncode:
-    case ArchiveEnd::DateEncode:
-        break;
-    }
-    const QString why = outcome.end == ArchiveEnd::TimeEncode ? TimeEncodeError() : DateEncodeError();
-    return Fail(exit_code::kDownload, QStringLiteral("%1: an impossible date or time (%2); %3")
-                                          .arg(record, why, keptIn(c, outcome.linesRead, total)));
+    return downloadExit(c, outcome, writeFailed, QStringLiteral("archive record"));
 }
+
 } // namespace tessavin::cli

@@ -54,7 +54,7 @@ QString shownTime(const ArchiveLine& line, long long utcOffsetSeconds)
 {
     if (line.record.yearByte == 0)
         return {};
-    const ArchiveStamp& s = line.stamp;
+    const RecordStamp& s = line.stamp;
     const QString stamp = isoStamp(s.year, s.month, s.day, s.hour, s.minute, s.second);
     return stamp.isEmpty() ? stamp : stamp + offsetText(utcOffsetSeconds);
 }
@@ -133,7 +133,7 @@ QByteArray LogRecordJson(const LogLine& line)
 {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(line.record.constData());
     const auto n = static_cast<std::size_t>(line.record.size());
-    const LogStamp s = LogRecordStamp(bytes, n);
+    const RecordStamp s = LogRecordStamp(bytes, n);
     QByteArray out("{\"index\":");
     out += QByteArray::number(line.index);
     out += ",\"marker\":" + JsonQuoted(n > 0 ? QString(QLatin1Char(line.record.at(0))) : QString());

@@ -35,6 +35,9 @@ StoredSettings ReadSettings(const QString& path)
     stored.port = settings.value(QStringLiteral("log/port"), stored.port).toString();
     stored.baud = settings.value(QStringLiteral("log/baud"), stored.baud).toString();
     stored.fastReplies = settings.value(QStringLiteral("link/fast"), false).toBool();
+    bool number = false;
+    const int retries = settings.value(QStringLiteral("link/retries"), 0).toInt(&number);
+    stored.retries = number && retries >= 0 && retries <= kMaxRetries ? retries : 0;
     return stored;
 }
 
