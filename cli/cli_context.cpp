@@ -193,6 +193,10 @@ std::optional<int> Context::start()
                                                              : NotAnIntegerMessage(baudText)));
     }
     device = PortDeviceName(portField);
+    const auto retries = integer(QStringLiteral("retries"), 2, 0, kMaxRetries);
+    if (!retries)
+        return exit_code::kUsage;
+    session.retries = *retries;
 
     const QString outputPath = inv.value(QStringLiteral("output"));
     if (inv.has(QStringLiteral("output")) && !inv.command->writesData)
@@ -200,7 +204,7 @@ std::optional<int> Context::start()
     QString error;
     if (inv.has(QStringLiteral("output")) && outputPath.isEmpty())
         return Fail(exit_code::kUsage, QStringLiteral("-o: no file named"));
-    if (!outputPath.isEmpty() && !out.open(outputPath, &error))
+    if (!outputPath.isEmpty() && !(resumeAfter ? out.resume(outputPath, *resumeAfter, &error) : out.open(outputPath, &error)))
         return Fail(exit_code::kUsage, FileErrorMessage(true, outputPath, error));
     if (inv.has(QStringLiteral("trace"))) {
         const QString tracePath = inv.value(QStringLiteral("trace"));

@@ -42,6 +42,9 @@ public:
     Output out;
     QString device; // the port's device, once start() has named it
     bool quiet = false;
+    // --resume: the bytes of the -o file that stay; start() then goes on after them
+    // instead of replacing the file.
+    std::optional<qint64> resumeAfter;
 
     // An integer option within [min, max] (the fallback when it is not given);
     // nullopt, with the message said, otherwise.

@@ -9,6 +9,11 @@
 #include "event_log.h"
 
 #include <QDateTime>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cstdio>
 
 namespace tessavin::cli {
 
@@ -65,9 +70,82 @@ void keepOrStop(Context& c, const QByteArray& bytes, bool& writeFailed)
     }
 }
 
-// The exit of a download and its message on stderr.
+// Where the records of the -o file end, for --resume.
+struct ResumePoint {
+    qint64 keep = 0;                    // the bytes of its whole lines
+    std::optional<long long> lastIndex; // the index in its last line; none in an empty file
+};
+
+// The -o file's resume point; nullopt, with the message said, when it cannot be
+// resumed. A missing file is an empty one.
+std::optional<ResumePoint> resumePoint(const Context& c)
+{
+    if (!c.inv.has(QStringLiteral("output"))) {
+        Say(QStringLiteral("--resume: needs -o FILE, the file to go on with"));
+        return std::nullopt;
+    }
+    const QString path = c.inv.value(QStringLiteral("output"));
+    if (c.inv.format != Format::Jsonl) {
+        Say(QStringLiteral("--resume: %1 cannot be resumed: a text file holds no index; use --format jsonl")
+                .arg(NativePath(path)));
+        return std::nullopt;
+    }
+    ResumePoint point;
+    if (!QFileInfo::exists(path))
+        return point;
+    QByteArray bytes;
+    if (!ReadWholeFile(path, qint64(1) << 32, &bytes)) {
+        Say(QStringLiteral("--resume: %1").arg(Unreadable(path)));
+        return std::nullopt;
+    }
+    point.keep = bytes.lastIndexOf('\n') + 1; // a cut last line goes
+    if (point.keep == 0)
+        return point;
+    const qsizetype start = bytes.lastIndexOf('\n', point.keep - 2) + 1;
+    const QJsonDocument last = QJsonDocument::fromJson(bytes.mid(start, point.keep - start));
+    const QJsonValue index = last.object().value(QStringLiteral("index"));
+    if (!last.isObject() || !index.isDouble()) {
+        Say(QStringLiteral("--resume: %1: its last line is not a record with an index").arg(NativePath(path)));
+        return std::nullopt;
+    }
+    point.lastIndex = index.toInteger();
+    return point;
+}
+
+// The first options of a download: at most one choice, --resume's file read.
+// False, with the message said, on a usage error.
+bool readResume(Context& c, const QStringList& choices, std::optional<ResumePoint>& resume)
+{
+    if (!c.atMostOne(choices))
+        return false;
+    if (!c.inv.has(QStringLiteral("resume")))
+        return true;
+    resume = resumePoint(c);
+    if (!resume)
+        return false;
+    c.resumeAfter = resume->keep;
+    return true;
+}
+
+// After the record `last` of a ring of `ringSize`, to its `newest`: From the next
+// one, or nothing when `last` is the newest.
+RecordPick continueAfter(long long last, int ringSize, int newest)
+{
+    if (last == newest)
+        return {RecordChoice::Index, 0};
+    return {RecordChoice::From, last + 1 >= ringSize ? 0 : static_cast<int>(last + 1), -1};
+}
+
+// The exit of a download and its message on stderr, after "2000 records, 17
+// retried, 0 failed" when any request was sent again.
 int downloadExit(Context& c, const DownloadOutcome& outcome, bool writeFailed, const QString& what)
 {
+    const bool reachedRecords = outcome.end != DownloadEnd::Unanswered && outcome.end != DownloadEnd::NotChosen;
+    if (c.session.retried > 0 && reachedRecords) {
+        std::fprintf(stderr, "%d records, %d retried, %d failed\n", outcome.read, c.session.retried,
+                     outcome.end == DownloadEnd::RecordFailed ? 1 : 0);
+        std::fflush(stderr);
+    }
     if (writeFailed)
         return c.writeFailure();
     const int total = outcome.span.count;
@@ -117,11 +195,14 @@ int RunLogInfo(Context& c)
 
 int RunLogRead(Context& c)
 {
-    if (!c.atMostOne({QStringLiteral("newest"), QStringLiteral("index"), QStringLiteral("all")}))
+    std::optional<ResumePoint> resume;
+    if (!readResume(c, {QStringLiteral("newest"), QStringLiteral("index"), QStringLiteral("all"), QStringLiteral("from")},
+                    resume))
         return exit_code::kUsage;
     const auto newest = c.integer(QStringLiteral("newest"), 10, 1, 65535);
     const auto index = c.integer(QStringLiteral("index"), 0, 0, 65535);
-    if (!newest || !index)
+    const auto from = c.integer(QStringLiteral("from"), 0, 0, 65535);
+    if (!newest || !index || !from)
         return exit_code::kUsage;
     CatchInterrupts();
     if (auto code = c.start())
@@ -133,6 +214,10 @@ int RunLogRead(Context& c)
     DownloadSteps<LogLine> steps;
     steps.answered = answeredOk;
     steps.choose = [&]() -> std::optional<RecordPick> {
+        if (resume && resume->lastIndex)
+            return continueAfter(*resume->lastIndex, s.capacity, s.begin == 0 ? s.capacity - 1 : s.begin - 1);
+        if (c.inv.has(QStringLiteral("from")))
+            return RecordPick{RecordChoice::From, *from};
         if (c.inv.has(QStringLiteral("index")))
             return RecordPick{RecordChoice::One, *index};
         if (c.inv.has(QStringLiteral("all")))
@@ -152,12 +237,15 @@ int RunLogRead(Context& c)
 
 int RunArchiveRead(Context& c)
 {
-    if (!c.atMostOne({QStringLiteral("newest"), QStringLiteral("index"), QStringLiteral("one")}))
+    std::optional<ResumePoint> resume;
+    if (!readResume(c, {QStringLiteral("newest"), QStringLiteral("index"), QStringLiteral("one"), QStringLiteral("from")},
+                    resume))
         return exit_code::kUsage;
     const auto newest = c.integer(QStringLiteral("newest"), 10, 1, kArchiveSlots);
     const auto index = c.integer(QStringLiteral("index"), 0, 0, kArchiveLastIndex);
     const auto one = c.integer(QStringLiteral("one"), 0, 0, kArchiveLastIndex);
-    if (!newest || !index || !one)
+    const auto from = c.integer(QStringLiteral("from"), 0, 0, kArchiveLastIndex);
+    if (!newest || !index || !one || !from)
         return exit_code::kUsage;
     const bool oneValue = c.inv.has(QStringLiteral("one"));
     if (oneValue && c.inv.format == Format::Csv)
@@ -179,6 +267,10 @@ int RunArchiveRead(Context& c)
             writeFailed = true;
             return std::nullopt;
         }
+        if (resume && resume->lastIndex)
+            return continueAfter(*resume->lastIndex, kArchiveSlots, ArchiveNewestIndex(c.session.begin));
+        if (c.inv.has(QStringLiteral("from")))
+            return RecordPick{RecordChoice::From, *from};
         if (oneValue)
             return RecordPick{RecordChoice::One, *one};
         // One record as a line: the stretch of the newest one record, counted

@@ -108,6 +108,16 @@ bool Output::open(const QString& path, QString* error)
     return true;
 }
 
+bool Output::resume(const QString& path, qint64 keep, QString* error)
+{
+    path_ = path;
+    if (!file_.resume(path, keep)) {
+        *error = file_.errorString();
+        return false;
+    }
+    return true;
+}
+
 bool Output::write(const QByteArray& bytes)
 {
     if (toFile())
