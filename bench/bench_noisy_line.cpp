@@ -73,9 +73,6 @@ Run download(Session& session, int records, int retries, const std::function<QBy
     run.completed = outcome.end == DownloadEnd::Completed && outcome.read == records;
     run.read = outcome.read;
     run.retried = session.retried;
-    if (qEnvironmentVariableIsSet("NOISY_DEBUG"))
-        std::printf("    end %d read %d index %lld error %s retried %d\n", int(outcome.end), outcome.read, outcome.index,
-                    qPrintable(LinkErrorText(outcome.error)), session.retried);
     return run;
 }
 
