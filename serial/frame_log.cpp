@@ -182,6 +182,8 @@ void LogFramesToCategories(FrameLog& log)
                                    : QStringLiteral("rx %1 bytes [%2]")
                                          .arg(record.bytes.size())
                                          .arg(LinkErrorText(record.verdict.value_or(LinkError::None)));
+        if (record.retry > 0)
+            text += QStringLiteral(" [retry %1]").arg(record.retry);
         qCDebug(c).noquote() << text;
         // 16 bytes a row, offset first, as a hex dump reads.
         for (qsizetype at = 0; at < record.bytes.size(); at += 16)
