@@ -436,7 +436,7 @@ tessavin::RecordChoice TForm1::recordChoice() const
     return RecordChoice::None;
 }
 
-std::optional<TForm1::RecordRequest> TForm1::chooseRecords(const QString& fileSuffix, tessavin::OutputFile& file)
+std::optional<tessavin::RecordPick> TForm1::chooseRecords(const QString& fileSuffix, tessavin::OutputFile& file)
 {
     using tessavin::RecordChoice;
     if (chFile->isChecked()) {
@@ -445,7 +445,7 @@ std::optional<TForm1::RecordRequest> TForm1::chooseRecords(const QString& fileSu
         if (!path.isEmpty() && !file.create(path))
             showMessage(tessavin::FileErrorMessage(true, path, file.errorString()));
     }
-    RecordRequest request;
+    tessavin::RecordPick request;
     request.choice = recordChoice();
     if (request.choice == RecordChoice::Index || request.choice == RecordChoice::One) {
         const auto typed = fieldInteger(request.choice == RecordChoice::Index ? Beg : EdONE);
@@ -503,6 +503,7 @@ void TForm1::FormCreate()
     Boud->setText(stored.baud);
     // Read once at start and kept for the whole run.
     session_->link.setFastReplies(options_.fastReplies || stored.fastReplies);
+    session_->retries = stored.retries;
 }
 
 bool TForm1::writeSettings(QString* failedPath)
@@ -563,7 +564,7 @@ void TForm1::Button7Click()
 
 void TForm1::Button8Click()
 {
-    session_->stopFlag = 1;
+    session_->stopRequested = true;
     responderStop_ = true;
 }
 

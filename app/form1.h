@@ -164,11 +164,7 @@ public:
     // number (Beg for Index, EdONE for One). First, when chFile is ticked, asks
     // for the file the records also go to and creates it in `file`. Nothing to
     // read (no box ticked: a line says so; a number that is not one: its message).
-    struct RecordRequest {
-        tessavin::RecordChoice choice = tessavin::RecordChoice::None;
-        int number = 0;
-    };
-    std::optional<RecordRequest> chooseRecords(const QString& fileSuffix, tessavin::OutputFile& file);
+    std::optional<tessavin::RecordPick> chooseRecords(const QString& fileSuffix, tessavin::OutputFile& file);
     // Opens the port from Edit1 and Boud (any open port is closed first); shows
     // the messages of a failed open. True when a port is open afterwards.
     bool openPortFromFields();

@@ -18,17 +18,26 @@ namespace {
 
 // One question about the log ring: the old verdict vanishes, the answer is
 // stored and shown, and "OK" follows whatever the value (0 for no reply).
-void askAndShow(TForm1& form, LogQuestion question)
+void beforeQuestion(TForm1& form)
 {
     TForm1::showStatus(form.Label2, form.Label5, std::nullopt);
     TForm1::processMessages();
-    const int value = AskLogQuestion(form.session(), question).value;
-    const QString line = LogQuestionLine(question, value);
-    if (question == LogQuestion::Capacity)
+}
+
+void showAnswer(TForm1& form, RingQuestion question, int value)
+{
+    const QString line = RingQuestionLine(question, value);
+    if (question == RingQuestion::LogCapacity)
         form.Memo1->setPlainText(line); // the capacity line replaces all earlier text
     else
         form.Memo1->appendPlainText(line);
     TForm1::showStatus(form.Label2, form.Label5, true);
+}
+
+void askAndShow(TForm1& form, RingQuestion question)
+{
+    beforeQuestion(form);
+    showAnswer(form, question, AskRingQuestion(form.session(), question).value);
 }
 
 // The progress bar under Memo1 is there only while records are being read.
@@ -87,48 +96,49 @@ void TForm1::ButContLogClick()
             return;
     }
     Memo1->clear();
-    s.stopFlag = 0;
-    if (Max->isChecked())
-        askAndShow(*this, LogQuestion::Capacity);
-    else
-        s.capacity = kDefaultLogCapacity;
-    askAndShow(*this, LogQuestion::Count);
-    askAndShow(*this, LogQuestion::Begin);
-    showStatus(Label2, Label5, std::nullopt);
-    processMessages();
-
+    s.stopRequested = false;
     OutputFile file;
-    const auto request = chooseRecords(QStringLiteral("log"), file);
-    if (!request)
-        return;
-    const LogSpan span = ChooseLogSpan(request->choice, request->number, s.begin, s.count, s.capacity);
-    ProgressShown progress(Progress, span.count);
-    LogRecordSink sink;
+    std::optional<ProgressShown> progress;
+    DownloadSteps<LogLine> steps;
+    steps.asking = [this](RingQuestion) { beforeQuestion(*this); };
+    steps.answered = [this](RingQuestion question, const LinkResult<int>& answer) {
+        showAnswer(*this, question, answer.value); // a failed question shows 0 and the download goes on
+        return true;
+    };
+    steps.choose = [this, &file] {
+        showStatus(Label2, Label5, std::nullopt);
+        processMessages();
+        return chooseRecords(QStringLiteral("log"), file);
+    };
+    steps.chosen = [this, &progress](const RecordSpan& span) { progress.emplace(Progress, span.count); };
     // A '>' record may hold CR or LF: they stay in the line, and the memo breaks
     // the line at each of them (CR LF counts as one break). Other records arrive
     // cleaned, one memo line each.
-    sink.show = [this](const LogLine& line) { Memo1->appendPlainText(LogMemoText(line)); };
-    sink.marked = [this](int ordinal) { Edi->setText(QString::number(ordinal)); };
-    sink.progress = [this](int done, int) { Progress->setValue(done); };
-    const LogLoopResult result = RunLogRecordLoop(s, span, s.capacity, sink, &file);
-    if (result.end == LogLoopEnd::RecordFailed)
+    steps.sink.show = [this](const LogLine& line) { Memo1->appendPlainText(LogMemoText(line)); };
+    steps.sink.marked = [this](int ordinal) { Edi->setText(QString::number(ordinal)); };
+    steps.sink.progress = [this](int done, int) { Progress->setValue(done); };
+    steps.sink.file = &file;
+    const DownloadOutcome outcome = DownloadEventLog(s, Max->isChecked(), steps);
+    if (outcome.end == DownloadEnd::NotChosen)
+        return;
+    if (outcome.end == DownloadEnd::RecordFailed)
         showStatus(Label2, Label5, false);
     reportFile(file);
 }
 
 void TForm1::ButBegLogClick()
 {
-    askAndShow(*this, LogQuestion::Begin);
+    askAndShow(*this, RingQuestion::LogBegin);
 }
 
 void TForm1::ButCountLogClick()
 {
-    askAndShow(*this, LogQuestion::Count);
+    askAndShow(*this, RingQuestion::LogCount);
 }
 
 void TForm1::ButMaxLogClick()
 {
-    askAndShow(*this, LogQuestion::Capacity);
+    askAndShow(*this, RingQuestion::LogCapacity);
 }
 
 void TForm1::ButKillLogClick() { switchCommand(*this, SwitchCommand::ClearLog, Label2, Label5, true); }

@@ -17,14 +17,16 @@
 
 namespace {
 
-// The begin step, shared by both archive handlers.
-void archiveBeginStep(TForm1& form)
+void beforeBegin(TForm1& form)
 {
     TForm1::showStatus(form.Label2, form.Label5, std::nullopt);
     TForm1::processMessages();
-    const int begin = tessavin::ReadArchiveBegin(form.session()).value;
+}
+
+void showBegin(TForm1& form, int begin)
+{
     form.Memo1->clear();
-    form.Memo1->setPlainText(QStringLiteral("OK=%1").arg(begin));
+    form.Memo1->setPlainText(tessavin::RingQuestionLine(tessavin::RingQuestion::ArchiveBegin, begin));
     TForm1::showStatus(form.Label2, form.Label5, begin > 0);
 }
 
@@ -34,34 +36,30 @@ QString nativePath(const QString& path) { return QDir::toNativeSeparators(path);
 
 void TForm1::ButBegRetroClick()
 {
-    archiveBeginStep(*this);
+    beforeBegin(*this);
+    showBegin(*this, tessavin::AskRingQuestion(session(), tessavin::RingQuestion::ArchiveBegin).value);
 }
 
 void TForm1::ButContRetroClick()
 {
-    tessavin::ArchivePlan plan;
+    using namespace tessavin;
     // The controller keeps UTC; records are shown in the computer's local time.
-    plan.utcOffsetSeconds = QDateTime::currentDateTime().offsetFromUtc();
-    archiveBeginStep(*this);
-    const int newest = tessavin::ArchiveNewestIndex(session().begin);
-    showStatus(Label2, Label5, std::nullopt);
-    processMessages();
-
-    tessavin::OutputFile file;
-    const auto request = chooseRecords(QStringLiteral("ret"), file);
-    if (!request)
-        return;
-    plan.choice = request->choice;
-    if (plan.choice == tessavin::RecordChoice::Index)
-        plan.indexCount = request->number;
-    else if (plan.choice == tessavin::RecordChoice::One)
-        plan.oneIndex = request->number;
-
-    tessavin::ArchiveEvents events;
-    events.processMessages = [] { processMessages(); };
-    events.line = [this, &file](const tessavin::ArchiveLine& line) {
-        if (file.isOpen())
-            file.write(QByteArray::fromStdString(line.fileLine));
+    const long long utcOffsetSeconds = QDateTime::currentDateTime().offsetFromUtc();
+    OutputFile file;
+    DownloadSteps<ArchiveLine> steps;
+    steps.asking = [this](RingQuestion) { beforeBegin(*this); };
+    steps.answered = [this](RingQuestion, const LinkResult<int>& answer) {
+        showBegin(*this, answer.value); // a failed begin shows 0 and the download goes on
+        return true;
+    };
+    steps.choose = [this, &file] {
+        showStatus(Label2, Label5, std::nullopt);
+        processMessages();
+        return chooseRecords(QStringLiteral("ret"), file);
+    };
+    steps.sink.file = &file;
+    steps.sink.stoppable = false; // the window's archive download has no Stop
+    steps.sink.show = [this](const ArchiveLine& line) {
         // Each record is one line of the memo; its LF is the line's end.
         QString shown = QString::fromLatin1(line.memoLine);
         shown.chop(1);
@@ -69,25 +67,30 @@ void TForm1::ButContRetroClick()
         Edi->setText(QString::number(line.index));
         lastArchive.push_back(line);
     };
-    lastArchive.clear();
-    const tessavin::ArchiveOutcome outcome = tessavin::ReadArchiveRecords(session(), newest, plan, events);
+    // The chart shows the records of the last download that chose some.
+    steps.chosen = [this](const RecordSpan&) { lastArchive.clear(); };
+    const DownloadOutcome outcome = DownloadArchive(session(), utcOffsetSeconds, steps);
+    if (outcome.end == DownloadEnd::NotChosen)
+        return;
     file.close();
     reportFile(file);
     switch (outcome.end) {
-    case tessavin::ArchiveEnd::ReadFailed:
+    case DownloadEnd::RecordFailed:
         showStatus(Label2, Label5, false);
         break;
-    case tessavin::ArchiveEnd::TimeEncode:
-        showMessage(tessavin::TimeEncodeError());
+    case DownloadEnd::TimeEncode:
+        showMessage(TimeEncodeError());
         break;
-    case tessavin::ArchiveEnd::DateEncode:
-        showMessage(tessavin::DateEncodeError());
+    case DownloadEnd::DateEncode:
+        showMessage(DateEncodeError());
         break;
-    case tessavin::ArchiveEnd::One:
+    case DownloadEnd::One:
         EdVal->setText(QString::fromStdString(*outcome.oneValue));
         break;
-    case tessavin::ArchiveEnd::Done:
-    case tessavin::ArchiveEnd::Stopped: // the window asks for no stop
+    case DownloadEnd::Completed:
+    case DownloadEnd::Stopped:
+    case DownloadEnd::Unanswered:
+    case DownloadEnd::NotChosen:
         break;
     }
 }

@@ -115,9 +115,9 @@ struct LastExchange {
     }
 };
 
-void printFailure(const LogLoopResult& result, const LastExchange& last, const std::vector<sim::LoggedFrame>& frames)
+void printFailure(const DownloadOutcome& result, const LastExchange& last, const std::vector<sim::LoggedFrame>& frames)
 {
-    std::printf("download failed after %d records: record %d, %s\n", result.read, result.failedIndex,
+    std::printf("download failed after %d records: record %lld, %s\n", result.read, result.index,
                 qPrintable(LinkErrorText(result.error)));
     std::printf("  the last exchange as the program logged it:\n");
     for (const FrameRecord& r : last.records)
@@ -175,9 +175,9 @@ Paced runPaced(int baud, bool fast, int records, const std::optional<sim::Fault>
         std::printf("cannot open %s\n", qPrintable(PortOpenErrorText(openError)));
         return out;
     }
-    AskLogQuestion(session, LogQuestion::Count);
-    AskLogQuestion(session, LogQuestion::Begin);
-    const LogSpan span = ChooseLogSpan(RecordChoice::Index, records, session.begin, session.count, kDefaultLogCapacity);
+    AskRingQuestion(session, RingQuestion::LogCount);
+    AskRingQuestion(session, RingQuestion::LogBegin);
+    const RecordSpan span = ChooseLogSpan(RecordChoice::Index, records, session.begin, session.count, kDefaultLogCapacity);
     if (fault)
         controller.withController([&](sim::Controller& c) { c.addFault(*fault); });
     controller.clearFrames();
@@ -185,14 +185,15 @@ Paced runPaced(int baud, bool fast, int records, const std::optional<sim::Fault>
     QTemporaryDir dir;
     OutputFile file;
     file.create(dir.filePath(QStringLiteral("bench.log")));
-    LogRecordSink sink;
+    RecordSink<LogLine> sink;
+    sink.file = &file;
     std::size_t shown = 0;
     sink.show = [&](const LogLine& l) { shown += static_cast<std::size_t>(LogMemoText(l).size()); };
 
     const double cpuStart = cpuSeconds();
     QElapsedTimer timer;
     timer.start();
-    const LogLoopResult result = RunLogRecordLoop(session, span, kDefaultLogCapacity, sink, &file);
+    const DownloadOutcome result = RunLogRecordLoop(session, span, kDefaultLogCapacity, sink);
     const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
     const double cpu = cpuSeconds() - cpuStart;
     file.close();
@@ -204,7 +205,7 @@ Paced runPaced(int baud, bool fast, int records, const std::optional<sim::Fault>
         milliseconds(1000));
     const auto frames = controller.frames();
     out.read = result.read;
-    if (result.end != LogLoopEnd::Completed || result.read != records) {
+    if (result.end != DownloadEnd::Completed || result.read != records) {
         printFailure(result, last, frames);
         return out;
     }
@@ -262,24 +263,25 @@ int runScale(int records)
     LastExchange last;
     last.attach(session.link.frameLog());
     session.link.OpenPort(QStringLiteral("controller"), 38400);
-    AskLogQuestion(session, LogQuestion::Capacity);
-    AskLogQuestion(session, LogQuestion::Count);
-    AskLogQuestion(session, LogQuestion::Begin);
-    const LogSpan span = ChooseLogSpan(RecordChoice::Index, records, session.begin, session.count, session.capacity);
+    AskRingQuestion(session, RingQuestion::LogCapacity);
+    AskRingQuestion(session, RingQuestion::LogCount);
+    AskRingQuestion(session, RingQuestion::LogBegin);
+    const RecordSpan span = ChooseLogSpan(RecordChoice::Index, records, session.begin, session.count, session.capacity);
 
     QTemporaryDir dir;
     OutputFile file;
     file.create(dir.filePath(QStringLiteral("ring.log")));
-    LogRecordSink sink;
+    RecordSink<LogLine> sink;
+    sink.file = &file;
     std::size_t memoBytes = 0; // what a window's memo would hold; counted, not kept
     sink.show = [&](const LogLine& l) { memoBytes += static_cast<std::size_t>(LogMemoText(l).size()) * sizeof(QChar); };
 
     const long before = residentKilobytes();
     const double cpuStart = cpuSeconds();
-    const LogLoopResult result = RunLogRecordLoop(session, span, session.capacity, sink, &file);
+    const DownloadOutcome result = RunLogRecordLoop(session, span, session.capacity, sink);
     const double cpu = cpuSeconds() - cpuStart;
     const long after = residentKilobytes();
-    if (result.end != LogLoopEnd::Completed || result.read != records) {
+    if (result.end != DownloadEnd::Completed || result.read != records) {
         printFailure(result, last, line.frames());
         return 1;
     }

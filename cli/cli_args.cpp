@@ -42,6 +42,9 @@ const std::vector<OptionInfo>& GlobalOptions()
          S("Fast replies: a register reply ends once the bytes its length states are in (also [link] fast=true in "
            "the settings file).")},
         {S("no-fast"), {}, {}, S("No fast replies, whatever the settings file says.")},
+        {S("retries"), {}, S("N"),
+         S("Send a read request again, up to N more times, when its reply is missing, too short or fails a "
+           "checksum (0 to 20, default 2; 0: never). Requests that change the controller are never repeated.")},
         {S("help"), QLatin1Char('h'), {}, S("Show the help of the tool or of the command.")},
         {S("version"), {}, {}, S("Show the version.")},
     };
@@ -65,6 +68,10 @@ const std::vector<CommandInfo>& Commands()
         const OptionInfo newest{S("newest"), {}, S("N"), S("The newest N records, oldest first (default 10).")};
         const OptionInfo index{S("index"), {}, S("I"), S("The one record at index I.")};
         const OptionInfo yes{S("yes"), {}, {}, S("Go ahead: this command cannot be undone.")};
+        const OptionInfo from{S("from"), {}, S("I"), S("From index I to the newest record, oldest first.")};
+        const OptionInfo resume{S("resume"), {}, {},
+                                S("Keep the records already in the -o file (jsonl; a cut last line is dropped) and go "
+                                  "on after its last index.")};
         return std::vector<CommandInfo>{
             {.name = S("ports"),
              .summary = S("the serial ports the system sees"),
@@ -118,6 +125,13 @@ const std::vector<CommandInfo>& Commands()
                  "               the log does not hold is refused (exit 2).\n"
                  "  --all        every record the log holds, oldest first ('последних' with the\n"
                  "               count).\n"
+                 "  --from I     from index I to the newest record, oldest first, wrapping the\n"
+                 "               ring as the newest-N choices do.\n"
+                 "\n"
+                 "With --resume, -o FILE and --format jsonl, the records already in FILE stay (a\n"
+                 "cut last line is dropped) and the read goes on from the record after the last\n"
+                 "index in FILE to the newest, whichever choice is given; an empty FILE is read\n"
+                 "into as the choice says. A text FILE holds no index and cannot be resumed.\n"
                  "\n"
                  "--format text writes the lines the window writes to its file (CR LF in a file\n"
                  "given with -o, LF on stdout). --format jsonl writes one object a record: index,\n"
@@ -126,7 +140,7 @@ const std::vector<CommandInfo>& Commands()
                  "hexadecimal). Each line is written as its record arrives. Ctrl+C stops after\n"
                  "the record in flight (exit 130). A reader that stops early (log read --all |\n"
                  "head -1) ends it quietly with exit 141, as a broken pipe ends other tools."),
-             .options = {newest, index, {S("all"), {}, {}, S("Every record the log holds, oldest first.")},
+             .options = {newest, index, {S("all"), {}, {}, S("Every record the log holds, oldest first.")}, from, resume,
                          {S("max"), {}, {},
                           S("Accepted for the window's Max box; the capacity is asked every time.")}},
              .formats = data,
@@ -166,6 +180,13 @@ const std::vector<CommandInfo>& Commands()
                  "  --index I    the one record at index I, as a line.\n"
                  "  --one I      only the value of record I, truncated toward zero, as the window's\n"
                  "               value field shows it.\n"
+                 "  --from I     from index I to the newest record, oldest first, wrapping the\n"
+                 "               ring from 1000 to 0.\n"
+                 "\n"
+                 "With --resume, -o FILE and --format jsonl, the records already in FILE stay (a\n"
+                 "cut last line is dropped) and the read goes on from the record after the last\n"
+                 "index in FILE to the newest, whichever choice is given; an empty FILE is read\n"
+                 "into as the choice says. A text FILE holds no index and cannot be resumed.\n"
                  "\n"
                  "Dated values are shown in the computer's local time (the controller keeps UTC),\n"
                  "unless --no-shift. --format text writes the window's file lines (CR LF in a file,\n"
@@ -173,7 +194,7 @@ const std::vector<CommandInfo>& Commands()
                  "clock), time (shifted, with its offset), value and raw (the ten record bytes in\n"
                  "hexadecimal); csv the same columns after a header line. Undated records have\n"
                  "null (empty) times. Ctrl+C stops after the record in flight (exit 130)."),
-             .options = {newest, index,
+             .options = {newest, index, from, resume,
                          {S("one"), {}, S("I"),
                           S("Only the value of the record at index I, truncated toward zero (the window's value "
                             "field).")},

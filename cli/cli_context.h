@@ -55,6 +55,9 @@ public:
     // A command that keeps its own trace (the visit report) names its file
     // before start(); it takes the place of --trace.
     QString tracePath;
+    // --resume: the bytes of the -o file that stay; start() then goes on after them
+    // instead of replacing the file.
+    std::optional<qint64> resumeAfter;
 
     // An integer option within [min, max] (the fallback when it is not given);
     // nullopt, with the message said, otherwise.

@@ -11,8 +11,12 @@
 #include "visit_report.h"
 
 #include <QDateTime>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace tessavin::cli {
 
@@ -41,19 +45,147 @@ QString keptIn(const Context& c, int read, int total)
     return QStringLiteral("%1 of %2 records read%3").arg(read).arg(total).arg(where);
 }
 
+QString questionName(RingQuestion question)
+{
+    switch (question) {
+    case RingQuestion::LogCapacity:
+        return QStringLiteral("log capacity");
+    case RingQuestion::LogCount:
+        return QStringLiteral("log count");
+    case RingQuestion::LogBegin:
+        return QStringLiteral("log begin");
+    case RingQuestion::ArchiveBegin:
+        break;
+    }
+    return QStringLiteral("archive begin");
+}
+
+// A question that fails ends the download; the outcome names it.
+bool answeredOk(RingQuestion, const LinkResult<int>& answer) { return answer.ok(); }
+
+// Ends the download before the next request when a record could not be kept.
+template <class Line>
+void keepOrStop(Context& c, const QByteArray& bytes, bool& writeFailed)
+{
+    if (!c.write(bytes)) {
+        writeFailed = true;
+        c.session.stopRequested = true; // nothing more can be kept: end before the next request
+    }
+}
+
+// Where the records of the -o file end, for --resume.
+struct ResumePoint {
+    qint64 keep = 0;                    // the bytes of its whole lines
+    std::optional<long long> lastIndex; // the index in its last line; none in an empty file
+};
+
+// The -o file's resume point; nullopt, with the message said, when it cannot be
+// resumed. A missing file is an empty one.
+std::optional<ResumePoint> resumePoint(const Context& c)
+{
+    if (!c.inv.has(QStringLiteral("output"))) {
+        Say(QStringLiteral("--resume: needs -o FILE, the file to go on with"));
+        return std::nullopt;
+    }
+    const QString path = c.inv.value(QStringLiteral("output"));
+    if (c.inv.format != Format::Jsonl) {
+        Say(QStringLiteral("--resume: %1 cannot be resumed: a text file holds no index; use --format jsonl")
+                .arg(NativePath(path)));
+        return std::nullopt;
+    }
+    ResumePoint point;
+    if (!QFileInfo::exists(path))
+        return point;
+    QByteArray bytes;
+    if (!ReadWholeFile(path, qint64(1) << 32, &bytes)) {
+        Say(QStringLiteral("--resume: %1").arg(Unreadable(path)));
+        return std::nullopt;
+    }
+    point.keep = bytes.lastIndexOf('\n') + 1; // a cut last line goes
+    if (point.keep == 0)
+        return point;
+    const qsizetype start = bytes.lastIndexOf('\n', point.keep - 2) + 1;
+    const QJsonDocument last = QJsonDocument::fromJson(bytes.mid(start, point.keep - start));
+    const QJsonValue index = last.object().value(QStringLiteral("index"));
+    if (!last.isObject() || !index.isDouble()) {
+        Say(QStringLiteral("--resume: %1: its last line is not a record with an index").arg(NativePath(path)));
+        return std::nullopt;
+    }
+    point.lastIndex = index.toInteger();
+    return point;
+}
+
+// The first options of a download: at most one choice, --resume's file read.
+// False, with the message said, on a usage error.
+bool readResume(Context& c, const QStringList& choices, std::optional<ResumePoint>& resume)
+{
+    if (!c.atMostOne(choices))
+        return false;
+    if (!c.inv.has(QStringLiteral("resume")))
+        return true;
+    resume = resumePoint(c);
+    if (!resume)
+        return false;
+    c.resumeAfter = resume->keep;
+    return true;
+}
+
+// After the record `last` of a ring of `ringSize`, to its `newest`: From the next
+// one, or nothing when `last` is the newest.
+RecordPick continueAfter(long long last, int ringSize, int newest)
+{
+    if (last == newest)
+        return {RecordChoice::Index, 0};
+    return {RecordChoice::From, last + 1 >= ringSize ? 0 : static_cast<int>(last + 1), -1};
+}
+
+// The exit of a download and its message on stderr, after "2000 records, 17
+// retried, 0 failed" when any request was sent again.
+int downloadExit(Context& c, const DownloadOutcome& outcome, bool writeFailed, const QString& what)
+{
+    const bool reachedRecords = outcome.end != DownloadEnd::Unanswered && outcome.end != DownloadEnd::NotChosen;
+    if (c.session.retried > 0 && reachedRecords) {
+        std::fprintf(stderr, "%d records, %d retried, %d failed\n", outcome.read, c.session.retried,
+                     outcome.end == DownloadEnd::RecordFailed ? 1 : 0);
+        std::fflush(stderr);
+    }
+    if (writeFailed)
+        return c.writeFailure();
+    const int total = outcome.span.count;
+    const QString record = QStringLiteral("%1: %2 %3").arg(c.device, what).arg(outcome.index);
+    switch (outcome.end) {
+    case DownloadEnd::Completed:
+    case DownloadEnd::NotChosen:
+    case DownloadEnd::One:
+        return exit_code::kDone;
+    case DownloadEnd::Unanswered:
+        return c.linkFailure(questionName(*outcome.question), outcome.error);
+    case DownloadEnd::Stopped:
+        return Fail(exit_code::kInterrupted, QStringLiteral("interrupted: %1").arg(keptIn(c, outcome.read, total)));
+    case DownloadEnd::RecordFailed:
+        return Fail(exit_code::kDownload,
+                    QStringLiteral("%1: %2; %3").arg(record, c.errorText(outcome.error), keptIn(c, outcome.read, total)));
+    case DownloadEnd::TimeEncode:
+    case DownloadEnd::DateEncode:
+        break;
+    }
+    const QString why = outcome.end == DownloadEnd::TimeEncode ? TimeEncodeError() : DateEncodeError();
+    return Fail(exit_code::kDownload, QStringLiteral("%1: an impossible date or time (%2); %3")
+                                          .arg(record, why, keptIn(c, outcome.read, total)));
+}
+
 } // namespace
 
 int RunLogInfo(Context& c)
 {
     if (auto code = c.start())
         return *code;
-    const LogQuestion questions[] = {LogQuestion::Capacity, LogQuestion::Count, LogQuestion::Begin};
-    const char* names[] = {"capacity", "count", "begin"};
+    const RingQuestion questions[] = {RingQuestion::LogCapacity, RingQuestion::LogCount, RingQuestion::LogBegin};
     int values[3] = {};
     for (int i = 0; i < 3; ++i) {
-        const auto answer = AskLogQuestion(c.session, questions[i]);
+        const auto answer = AskRingQuestion(c.session, questions[i]);
         if (!answer.ok())
-            return c.linkFailure(QStringLiteral("log %1").arg(QLatin1String(names[i])), answer.error);
+            return c.linkFailure(questionName(questions[i]), answer.error);
         values[i] = answer.value;
     }
     QByteArray text;
@@ -66,78 +198,66 @@ int RunLogInfo(Context& c)
 
 int RunLogRead(Context& c)
 {
-    if (!c.atMostOne({QStringLiteral("newest"), QStringLiteral("index"), QStringLiteral("all")}))
+    std::optional<ResumePoint> resume;
+    if (!readResume(c, {QStringLiteral("newest"), QStringLiteral("index"), QStringLiteral("all"), QStringLiteral("from")},
+                    resume))
         return exit_code::kUsage;
     const auto newest = c.integer(QStringLiteral("newest"), 10, 1, 65535);
     const auto index = c.integer(QStringLiteral("index"), 0, 0, 65535);
-    if (!newest || !index)
+    const auto from = c.integer(QStringLiteral("from"), 0, 0, 65535);
+    if (!newest || !index || !from)
         return exit_code::kUsage;
     CatchInterrupts();
     if (auto code = c.start())
         return *code;
 
     Session& s = c.session;
-    // The questions of the LOG button with its Max box: a ring of another size
-    // than the window's 2000 is read right only when its capacity is known.
-    if (const auto a = AskLogQuestion(s, LogQuestion::Capacity); !a.ok())
-        return c.linkFailure(QStringLiteral("log capacity"), a.error);
-    if (const auto a = AskLogQuestion(s, LogQuestion::Count); !a.ok())
-        return c.linkFailure(QStringLiteral("log count"), a.error);
-    if (const auto a = AskLogQuestion(s, LogQuestion::Begin); !a.ok())
-        return c.linkFailure(QStringLiteral("log begin"), a.error);
-    const int held = std::min(s.count, s.capacity);
-    if (c.inv.has(QStringLiteral("index")) && *index >= held)
-        return Fail(exit_code::kUsage, QStringLiteral("--index %1: the log holds %2 records").arg(*index).arg(held));
-
-    RecordChoice choice = newestChoice(*newest);
-    int number = *newest;
-    if (c.inv.has(QStringLiteral("index"))) {
-        choice = RecordChoice::One;
-        number = *index;
-    } else if (c.inv.has(QStringLiteral("all"))) {
-        choice = RecordChoice::Index;
-        number = s.count;
-    }
-    const LogSpan span = ChooseLogSpan(choice, number, s.begin, s.count, s.capacity);
-
     ProgressLine progress(c.progressShown());
     bool writeFailed = false;
-    LogRecordSink sink;
-    sink.show = [&](const LogLine& line) {
-        const QByteArray bytes = c.inv.format == Format::Jsonl ? LogRecordJson(line) : c.out.textLine(line.fileBytes);
-        if (!c.write(bytes)) {
-            writeFailed = true;
-            s.stopFlag = 1; // nothing more can be kept: end before the next request
+    int held = -1; // set when --index names a record beyond those the log holds
+    DownloadSteps<LogLine> steps;
+    steps.answered = answeredOk;
+    steps.choose = [&]() -> std::optional<RecordPick> {
+        if (c.inv.has(QStringLiteral("index")) && *index >= std::min(s.count, s.capacity)) {
+            held = std::min(s.count, s.capacity);
+            return std::nullopt;
         }
+        if (resume && resume->lastIndex)
+            return continueAfter(*resume->lastIndex, s.capacity, s.begin == 0 ? s.capacity - 1 : s.begin - 1);
+        if (c.inv.has(QStringLiteral("from")))
+            return RecordPick{RecordChoice::From, *from};
+        if (c.inv.has(QStringLiteral("index")))
+            return RecordPick{RecordChoice::One, *index};
+        if (c.inv.has(QStringLiteral("all")))
+            return RecordPick{RecordChoice::Index, s.count};
+        return RecordPick{newestChoice(*newest), *newest};
     };
-    sink.progress = [&](int done, int total) { progress.update(done, total); };
-    const LogLoopResult result = RunLogRecordLoop(s, span, s.capacity, sink, nullptr);
+    steps.sink.show = [&](const LogLine& line) {
+        keepOrStop<LogLine>(c, c.inv.format == Format::Jsonl ? LogRecordJson(line) : c.out.textLine(line.fileBytes),
+                            writeFailed);
+    };
+    steps.sink.progress = [&](int done, int total) { progress.update(done, total); };
+    // The questions of the LOG button with its Max box, whether --max is given or
+    // not: a ring of another size than the window's 2000 is read right only when
+    // its capacity is known.
+    const DownloadOutcome outcome = DownloadEventLog(s, true, steps);
     progress.finish();
-
-    if (writeFailed)
-        return c.writeFailure();
-    switch (result.end) {
-    case LogLoopEnd::Completed:
-        return exit_code::kDone;
-    case LogLoopEnd::Stopped:
-        return Fail(exit_code::kInterrupted, QStringLiteral("interrupted: %1").arg(keptIn(c, result.read, span.count)));
-    case LogLoopEnd::RecordFailed:
-        break;
-    }
-    return Fail(exit_code::kDownload, QStringLiteral("%1: log record %2: %3; %4")
-                                          .arg(c.device)
-                                          .arg(result.failedIndex)
-                                          .arg(c.errorText(result.error), keptIn(c, result.read, span.count)));
+    if (held >= 0)
+        return Fail(exit_code::kUsage, QStringLiteral("--index %1: the log holds %2 records").arg(*index).arg(held));
+    return downloadExit(c, outcome, writeFailed, QStringLiteral("log record"));
 }
 
 int RunArchiveRead(Context& c)
 {
-    if (!c.atMostOne({QStringLiteral("newest"), QStringLiteral("index"), QStringLiteral("one")}))
+    std::optional<ResumePoint> resume;
+    if (!readResume(c, {QStringLiteral("newest"), QStringLiteral("index"), QStringLiteral("one"), QStringLiteral("from")},
+                    resume))
         return exit_code::kUsage;
     const auto newest = c.integer(QStringLiteral("newest"), 10, 1, kArchiveSlots);
     const auto index = c.integer(QStringLiteral("index"), 0, 0, kArchiveLastIndex);
     const auto one = c.integer(QStringLiteral("one"), 0, 0, kArchiveLastIndex);
-    if (!newest || !index || !one)
+    const auto from = c.integer(QStringLiteral("from"), 0, 0, kArchiveLastIndex);
+    if (!newest || !index || !one || !from)
         return exit_code::kUsage;
     const bool oneValue = c.inv.has(QStringLiteral("one"));
     if (oneValue && c.inv.format == Format::Csv)
@@ -149,94 +269,68 @@ int RunArchiveRead(Context& c)
         return Fail(exit_code::kUsage, QStringLiteral("--chart: no file named"));
     CatchInterrupts();
 
-    ArchivePlan plan;
     // The controller keeps UTC; the window shows local time, moved by the offset of this moment.
-    plan.utcOffsetSeconds = c.inv.has(QStringLiteral("no-shift")) ? 0 : QDateTime::currentDateTime().offsetFromUtc();
+    const long long utcOffsetSeconds =
+        c.inv.has(QStringLiteral("no-shift")) ? 0 : QDateTime::currentDateTime().offsetFromUtc();
     if (auto code = c.start())
         return *code;
-    Session& s = c.session;
-    const auto begin = ReadArchiveBegin(s);
-    if (!begin.ok())
-        return c.linkFailure(QStringLiteral("archive begin"), begin.error);
-
-    int newestIndex = ArchiveNewestIndex(begin.value);
-    if (oneValue) {
-        plan.choice = RecordChoice::One;
-        plan.oneIndex = *one;
-    } else if (c.inv.has(QStringLiteral("index"))) {
-        // One record as a line: the stretch of the newest one record, counted
-        // back from I as though I were the newest.
-        plan.choice = RecordChoice::Index;
-        plan.indexCount = 1;
-        newestIndex = *index;
-    } else {
-        plan.choice = newestChoice(*newest);
-        plan.indexCount = plan.choice == RecordChoice::Index ? *newest : 0;
-    }
-    const int total = ChooseArchiveRange(newestIndex, plan.choice, plan.indexCount).count;
 
     bool writeFailed = false;
-    if (c.inv.format == Format::Csv && !c.write(ArchiveCsvHeader()))
-        return c.writeFailure();
     ProgressLine progress(!oneValue && c.progressShown());
-    int done = 0;
-    ArchiveEvents events;
-    events.processMessages = [&s] { s.link.pause(0ms); }; // the pump turns a signal into the stop flag
-    events.stopRequested = [&s] { return s.stopFlag != 0; };
+    DownloadSteps<ArchiveLine> steps;
+    steps.answered = answeredOk;
+    steps.choose = [&]() -> std::optional<RecordPick> {
+        if (c.inv.format == Format::Csv && !c.write(ArchiveCsvHeader())) {
+            writeFailed = true;
+            return std::nullopt;
+        }
+        if (resume && resume->lastIndex)
+            return continueAfter(*resume->lastIndex, kArchiveSlots, ArchiveNewestIndex(c.session.begin));
+        if (c.inv.has(QStringLiteral("from")))
+            return RecordPick{RecordChoice::From, *from};
+        if (oneValue)
+            return RecordPick{RecordChoice::One, *one};
+        // One record as a line: the stretch of the newest one record, counted
+        // back from I as though I were the newest.
+        if (c.inv.has(QStringLiteral("index")))
+            return RecordPick{RecordChoice::Index, 1, *index};
+        return RecordPick{newestChoice(*newest), *newest};
+    };
     std::vector<ArchiveLine> charted;
-    events.line = [&](const ArchiveLine& line) {
+    steps.sink.show = [&](const ArchiveLine& line) {
         if (!chartPath.isEmpty())
             charted.push_back(line);
         QByteArray bytes;
         switch (c.inv.format) {
         case Format::Jsonl:
-            bytes = ArchiveRecordJson(line, plan.utcOffsetSeconds);
+            bytes = ArchiveRecordJson(line, utcOffsetSeconds);
             break;
         case Format::Csv:
-            bytes = ArchiveRecordCsv(line, plan.utcOffsetSeconds);
+            bytes = ArchiveRecordCsv(line, utcOffsetSeconds);
             break;
         case Format::Text:
             bytes = c.out.textLine(QByteArray::fromStdString(line.fileLine));
             break;
         }
-        if (!c.write(bytes)) {
-            writeFailed = true;
-            s.stopFlag = 1;
-        }
-        progress.update(++done, total);
+        keepOrStop<ArchiveLine>(c, bytes, writeFailed);
     };
-    const ArchiveOutcome outcome = ReadArchiveRecords(s, newestIndex, plan, events);
+    steps.sink.progress = [&](int done, int total) { progress.update(done, total); };
+    const DownloadOutcome outcome = DownloadArchive(c.session, utcOffsetSeconds, steps);
     progress.finish();
 
-    if (writeFailed)
-        return c.writeFailure();
-    // The chart of what was read, however the loop ended.
-    if (!chartPath.isEmpty()) {
-        if (const auto error = WriteCompleteFile(chartPath, ArchiveChartSvg(charted)))
-            return Fail(exit_code::kDownload, *error);
-    }
-    const QString record = QStringLiteral("%1: archive record %2").arg(c.device).arg(outcome.lastIndex);
-    switch (outcome.end) {
-    case ArchiveEnd::Done:
-        return exit_code::kDone;
-    case ArchiveEnd::One: {
+    if (outcome.end == DownloadEnd::One) {
         // The window's field truncates; machine-readable output keeps the whole value.
         const QByteArray text = c.inv.format == Format::Jsonl
-            ? JsonLine().integer("index", outcome.lastIndex).number("value", outcome.oneRecordValue).line()
+            ? JsonLine().integer("index", outcome.index).number("value", outcome.oneRecordValue).line()
             : QByteArray::fromStdString(*outcome.oneValue) + '\n';
         return c.write(text) ? exit_code::kDone : c.writeFailure();
     }
-    case ArchiveEnd::Stopped:
-        return Fail(exit_code::kInterrupted, QStringLiteral("interrupted: %1").arg(keptIn(c, outcome.linesRead, total)));
-    case ArchiveEnd::ReadFailed:
-        return Fail(exit_code::kDownload, QStringLiteral("%1: %2; %3")
-                                              .arg(record, c.errorText(outcome.error), keptIn(c, outcome.linesRead, total)));
-    case ArchiveEnd::TimeEncode:
-    case ArchiveEnd::DateEncode:
-        break;
+    // The chart of what was read, however the loop ended.
+    if (!chartPath.isEmpty() && !writeFailed) {
+        if (const auto error = WriteCompleteFile(chartPath, ArchiveChartSvg(charted)))
+            return Fail(exit_code::kDownload, *error);
     }
-    const QString why = outcome.end == ArchiveEnd::TimeEncode ? TimeEncodeError() : DateEncodeError();
-    return Fail(exit_code::kDownload, QStringLiteral("%1: an impossible date or time (%2); %3")
-                                          .arg(record, why, keptIn(c, outcome.linesRead, total)));
+    return downloadExit(c, outcome, writeFailed, QStringLiteral("archive record"));
 }
+
 } // namespace tessavin::cli

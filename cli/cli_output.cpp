@@ -56,7 +56,7 @@ QString shownTime(const ArchiveLine& line, long long utcOffsetSeconds)
 {
     if (line.record.yearByte == 0)
         return {};
-    const ArchiveStamp& s = line.stamp;
+    const RecordStamp& s = line.stamp;
     const QString stamp = isoStamp(s.year, s.month, s.day, s.hour, s.minute, s.second);
     return stamp.isEmpty() ? stamp : stamp + offsetText(utcOffsetSeconds);
 }
@@ -111,6 +111,18 @@ bool Output::open(const QString& path, QString* error)
     probe.close();
     if (!existed)
         probe.remove();
+    return true;
+}
+
+bool Output::resume(const QString& path, qint64 keep, QString* error)
+{
+    path_ = path;
+    if (!file_.resume(path, keep)) {
+        *error = file_.errorString();
+        return false;
+    }
+    // What the file holds stays: the records go on after it.
+    written_ = true;
     return true;
 }
 
@@ -173,7 +185,7 @@ QByteArray LogRecordJson(const LogLine& line)
 {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(line.record.constData());
     const auto n = static_cast<std::size_t>(line.record.size());
-    const LogStamp s = LogRecordStamp(bytes, n);
+    const RecordStamp s = LogRecordStamp(bytes, n);
     return JsonLine()
         .integer("index", line.index)
         .string("marker", n > 0 ? QString(QLatin1Char(line.record.at(0))) : QString())

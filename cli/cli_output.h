@@ -25,6 +25,8 @@ public:
     // an empty path or "-" means stdout. False with the system's reason when the
     // file cannot be created.
     bool open(const QString& path, QString* error);
+    // Opens the file to go on after its first `keep` bytes (--resume).
+    bool resume(const QString& path, qint64 keep, QString* error);
     bool toFile() const { return !path_.isEmpty(); }
     QString path() const { return path_; }
     // Writes all the bytes and flushes them; false when they could not all be

@@ -1,8 +1,10 @@
 #include "archive.h"
 
 #include "register_link.h"
+#include "retry.h"
 
 #include <bit>
+#include <chrono>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -63,7 +65,7 @@ std::string valueText(float value)
     return text;
 }
 
-std::string formatLine(const char* format, int index, bool withIndex, const ArchiveStamp& s,
+std::string formatLine(const char* format, int index, bool withIndex, const RecordStamp& s,
                        float value)
 {
     const std::string v = valueText(value);
@@ -95,13 +97,13 @@ int ArchiveSlot(int index)
     return index;
 }
 
-ArchiveRange ChooseArchiveRange(int newestIndex, RecordChoice choice, int indexCount)
+RecordSpan ChooseArchiveSpan(int newestIndex, RecordChoice choice, int number)
 {
     const auto last = [newestIndex](int n) {
         int start = newestIndex - n + 1;
         if (start < 0)
             start += kArchiveSlots;
-        return ArchiveRange{start, n};
+        return RecordSpan{start, n};
     };
     switch (choice) {
     case RecordChoice::Last500:
@@ -111,15 +113,19 @@ ArchiveRange ChooseArchiveRange(int newestIndex, RecordChoice choice, int indexC
     case RecordChoice::Last10:
         return last(10);
     case RecordChoice::Index: {
-        if (indexCount <= 0)
-            return {0, indexCount};
-        long long start = static_cast<long long>(newestIndex) - indexCount + 1;
+        if (number <= 0)
+            return {0, number};
+        long long start = static_cast<long long>(newestIndex) - number + 1;
         if (start < 0)
             start += 1000 * ((-start + 999) / 1000);
-        return {static_cast<int>(start), indexCount};
+        return {start, number};
     }
     case RecordChoice::One:
-        return {0, 1};
+        return {number, 1};
+    case RecordChoice::From:
+        if (number < 0 || number > kArchiveLastIndex)
+            return {number, 0};
+        return {number, number <= newestIndex ? newestIndex - number + 1 : kArchiveSlots - number + newestIndex + 1};
     case RecordChoice::None:
         break;
     }
@@ -177,12 +183,12 @@ ShiftedStamp ShiftArchiveStamp(const ArchiveRecord& record, long long utcOffsetS
     return out;
 }
 
-std::string ArchiveMemoLine(int index, const ArchiveStamp& stamp, float value)
+std::string ArchiveMemoLine(int index, const RecordStamp& stamp, float value)
 {
     return formatLine("%5d %4d:%2.2d:%2.2d %2.2d:%2.2d:%2.2d:  %s\n", index, true, stamp, value);
 }
 
-std::string ArchiveFileLine(const ArchiveStamp& stamp, float value)
+std::string ArchiveFileLine(const RecordStamp& stamp, float value)
 {
     return formatLine("%4d:%2.2d:%2.2d %2.2d:%2.2d:%2.2d:  %s\r\n", 0, false, stamp, value);
 }
@@ -202,60 +208,78 @@ std::string TruncatedValueText(float value)
     return std::string(digits, result.ptr);
 }
 
-LinkResult<int> ReadArchiveBegin(Session& session)
+DownloadOutcome ReadArchiveRecords(Session& session, const RecordSpan& span, bool one, long long utcOffsetSeconds,
+                                   const RecordSink<ArchiveLine>& sink)
 {
-    const std::size_t length = BuildRegRequest(session.frame, reg::kArchiveBegin);
-    const auto answer = RegReadWord(session.link, session.frame, length);
-    session.begin = answer.value;
-    return {session.begin, answer.error};
-}
-
-ArchiveOutcome ReadArchiveRecords(Session& session, int newestIndex, const ArchivePlan& plan,
-                                  const ArchiveEvents& events)
-{
-    ArchiveOutcome outcome;
-    const ArchiveRange range = ChooseArchiveRange(newestIndex, plan.choice, plan.indexCount);
-    const bool one = plan.choice == RecordChoice::One;
-    int idx = range.start;
-    for (int i = 0; i < range.count; ++i, ++idx) {
-        if (events.processMessages)
-            events.processMessages();
-        if (events.stopRequested && events.stopRequested()) {
-            outcome.end = ArchiveEnd::Stopped;
+    DownloadOutcome outcome;
+    outcome.span = span;
+    const auto stopped = [&] { return sink.stoppable && session.stopRequested; };
+    long long next = span.first;
+    for (int i = 0; i < span.count; ++i, ++next) {
+        if (stopped()) {
+            outcome.end = DownloadEnd::Stopped;
             return outcome;
         }
-        idx = one ? plan.oneIndex : ArchiveSlot(idx);
-        outcome.lastIndex = idx;
-        const std::size_t length = BuildRegRequest(session.frame, reg::kArchiveRecord,
-                                                   static_cast<std::uint16_t>(idx), 1);
-        const auto block = RegReadBlock(session.link, session.frame, length);
-        if (!block.ok() || block.value < kArchiveRecordSize) {
-            outcome.end = ArchiveEnd::ReadFailed;
-            outcome.error = block.ok() ? LinkError::TooShort : block.error;
+        session.link.pause(std::chrono::milliseconds(0)); // lets window events run
+        if (stopped()) {
+            outcome.end = DownloadEnd::Stopped;
+            return outcome;
+        }
+        const int idx = one ? static_cast<int>(span.first) : ArchiveSlot(static_cast<int>(next));
+        next = idx;
+        outcome.index = idx;
+        const auto block = ReadWithRetries(session, LinkKind::Register, QStringLiteral("archive record %1").arg(idx), [&] {
+            const std::size_t length = BuildRegRequest(session.frame, reg::kArchiveRecord,
+                                                       static_cast<std::uint16_t>(idx), 1);
+            auto read = RegReadBlock(session.link, session.frame, length);
+            if (read.ok() && read.value < kArchiveRecordSize)
+                read.error = LinkError::TooShort;
+            return read;
+        });
+        if (!block.ok()) {
+            outcome.end = DownloadEnd::RecordFailed;
+            outcome.error = block.error;
             return outcome;
         }
         const ArchiveRecord record = DecodeArchiveRecord(session.frame.data());
-        const ShiftedStamp shifted = ShiftArchiveStamp(record, plan.utcOffsetSeconds);
+        const ShiftedStamp shifted = ShiftArchiveStamp(record, utcOffsetSeconds);
         if (shifted.error == ArchiveStampError::TimeEncode) {
-            outcome.end = ArchiveEnd::TimeEncode;
+            outcome.end = DownloadEnd::TimeEncode;
             return outcome;
         }
         if (shifted.error == ArchiveStampError::DateEncode) {
-            outcome.end = ArchiveEnd::DateEncode;
+            outcome.end = DownloadEnd::DateEncode;
             return outcome;
         }
         if (one) {
             outcome.oneValue = TruncatedValueText(record.value);
             outcome.oneRecordValue = record.value;
-            outcome.end = ArchiveEnd::One;
+            outcome.end = DownloadEnd::One;
             return outcome;
         }
-        if (events.line)
-            events.line({idx, ArchiveMemoLine(idx, shifted.stamp, record.value),
-                         ArchiveFileLine(shifted.stamp, record.value), record, shifted.stamp});
-        ++outcome.linesRead;
+        const ArchiveLine line{idx, ArchiveMemoLine(idx, shifted.stamp, record.value),
+                               ArchiveFileLine(shifted.stamp, record.value), record, shifted.stamp};
+        if (sink.file && sink.file->isOpen())
+            sink.file->write(QByteArray::fromStdString(line.fileLine));
+        if (sink.show)
+            sink.show(line);
+        ++outcome.read;
+        if (sink.progress)
+            sink.progress(i + 1, span.count);
     }
+    outcome.end = DownloadEnd::Completed;
     return outcome;
+}
+
+DownloadOutcome DownloadArchive(Session& session, long long utcOffsetSeconds, const DownloadSteps<ArchiveLine>& steps)
+{
+    return RunDownload(session, {RingQuestion::ArchiveBegin}, steps, [&](const RecordPick& pick) {
+        const int newest = pick.newest >= 0 ? pick.newest : ArchiveNewestIndex(session.begin);
+        const RecordSpan span = ChooseArchiveSpan(newest, pick.choice, pick.number);
+        if (steps.chosen)
+            steps.chosen(span);
+        return ReadArchiveRecords(session, span, pick.choice == RecordChoice::One, utcOffsetSeconds, steps.sink);
+    });
 }
 
 } // namespace tessavin

@@ -10,8 +10,7 @@
 // UTC, and every dated record is moved by the computer's real offset from UTC
 // (signed, to the second), the date following across midnight, month and year
 // ends and leap days. Undated records are shown as they came.
-#include "record_choice.h"
-#include "session.h"
+#include "download.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -25,12 +24,6 @@ constexpr int kArchiveSlots = 1001;
 constexpr int kArchiveLastIndex = kArchiveSlots - 1;
 constexpr std::size_t kArchiveRecordSize = 10;
 
-// The first index and the number of records to read. A count of 0 or less reads nothing.
-struct ArchiveRange {
-    int start = 0;
-    int count = 0;
-};
-
 // The newest record's index B' from the begin value B: B - 1, and 999 for B = 0.
 int ArchiveNewestIndex(int begin);
 
@@ -38,9 +31,11 @@ int ArchiveNewestIndex(int begin);
 //   Last10/100/500: start B' - N + 1, plus 1001 when negative; count N.
 //   Index (N from the count field): start B' - N + 1, plus 1000 when negative
 //     (as often as needed for an N beyond the ring); count N.
-//   One: count 1 (the index itself comes from the one-record field).
+//   One: the record `number` (the one-record field), count 1.
+//   From (`number` is I, 0..1000): I to B', oldest first, wrapping from 1000
+//     to 0; the whole ring when I is the slot after B'.
 //   None: nothing.
-ArchiveRange ChooseArchiveRange(int newestIndex, RecordChoice choice, int indexCount = 0);
+RecordSpan ChooseArchiveSpan(int newestIndex, RecordChoice choice, int number = 0);
 
 // The slot an index running past the ring's end stands for (1001 is 0 again).
 int ArchiveSlot(int index);
@@ -58,16 +53,6 @@ struct ArchiveRecord {
 // Reads the ten record bytes at `bytes`.
 ArchiveRecord DecodeArchiveRecord(const std::uint8_t* bytes);
 
-// A record's date and time as shown: year is 0 for an undated record.
-struct ArchiveStamp {
-    int year = 0;
-    int month = 0;
-    int day = 0;
-    int hour = 0;
-    int minute = 0;
-    int second = 0;
-};
-
 enum class ArchiveStampError {
     None,
     // A dated record with hour 24 or more, or minute or second 60 or more.
@@ -79,7 +64,7 @@ enum class ArchiveStampError {
 };
 
 struct ShiftedStamp {
-    ArchiveStamp stamp;
+    RecordStamp stamp;
     ArchiveStampError error = ArchiveStampError::None;
 };
 
@@ -89,69 +74,36 @@ ShiftedStamp ShiftArchiveStamp(const ArchiveRecord& record, long long utcOffsetS
 
 // "%5d %4d:%2.2d:%2.2d %2.2d:%2.2d:%2.2d:  %6.3f\n" with index, stamp and value;
 // the value is printed as a double, with a full stop whatever the locale.
-std::string ArchiveMemoLine(int index, const ArchiveStamp& stamp, float value);
+std::string ArchiveMemoLine(int index, const RecordStamp& stamp, float value);
 // "%4d:%2.2d:%2.2d %2.2d:%2.2d:%2.2d:  %6.3f\r\n"
-std::string ArchiveFileLine(const ArchiveStamp& stamp, float value);
+std::string ArchiveFileLine(const RecordStamp& stamp, float value);
 
 // A value truncated toward zero, in decimal ("12" for 12.5, "-7" for -7.9, "0"
 // for -0.5); infinities as "inf" and "-inf", and every not-a-number as "nan",
 // whatever its sign bit.
 std::string TruncatedValueText(float value);
 
-// The begin step: one begin request through the word read; the value (0 when
-// the request failed) is stored as the shared begin and returned.
-LinkResult<int> ReadArchiveBegin(Session& session);
-
-struct ArchivePlan {
-    RecordChoice choice = RecordChoice::None;
-    int indexCount = 0;      // N of the Index choice
-    int oneIndex = 0;        // the record read by the One choice
-    long long utcOffsetSeconds = 0;
-};
-
 struct ArchiveLine {
     int index = 0;
     std::string memoLine;   // ends in LF
     std::string fileLine;   // ends in CR LF
     ArchiveRecord record;   // as the controller sent it
-    ArchiveStamp stamp;     // as shown: shifted when dated
+    RecordStamp stamp;      // as shown: shifted when dated
 };
 
-struct ArchiveEvents {
-    // Runs before each record request (lets window events run).
-    std::function<void()> processMessages;
-    // Asked before each record request, after processMessages; true ends the
-    // loop (ArchiveEnd::Stopped). The window sets none: its archive download
-    // has no Stop.
-    std::function<bool()> stopRequested;
-    // One record read and decoded.
-    std::function<void(const ArchiveLine&)> line;
-};
+// The record loop over the span. Each record is requested (sent again while its
+// reply fails, retry.h), decoded, shifted by utcOffsetSeconds and shown, its
+// file line written. With `one` the single record span.first is read and its
+// value comes back in the outcome instead (DownloadEnd::One). The loop ends by
+// count, at a record that still fails (a payload under ten bytes counts as
+// failed), at an impossible time or date, or when the stop flag is set (with
+// sink.stoppable) before a request.
+DownloadOutcome ReadArchiveRecords(Session& session, const RecordSpan& span, bool one, long long utcOffsetSeconds,
+                                   const RecordSink<ArchiveLine>& sink);
 
-enum class ArchiveEnd {
-    Done,          // by count (or nothing chosen)
-    ReadFailed,    // no reply, a bad checksum, or a payload under ten bytes
-    TimeEncode,
-    DateEncode,
-    One,           // the One choice's record was read
-    Stopped,       // stopRequested said so before a request
-};
-
-struct ArchiveOutcome {
-    ArchiveEnd end = ArchiveEnd::Done;
-    int linesRead = 0;
-    int lastIndex = -1;                  // the index of the record that ended the loop
-    LinkError error = LinkError::None;   // ReadFailed: why
-    std::optional<std::string> oneValue; // One: the value truncated toward zero
-    float oneRecordValue = 0;            // One: the value as the record holds it
-};
-
-// The record loop over the stretch that the plan chooses from the newest index.
-// Each record is requested, decoded, shifted and reported through `events.line`
-// (except with the One choice, whose value comes back in the outcome). The loop
-// ends by count, at the first failed read, at an impossible time or date,
-// after the One choice's record, or when events.stopRequested says so.
-ArchiveOutcome ReadArchiveRecords(Session& session, int newestIndex, const ArchivePlan& plan,
-                                  const ArchiveEvents& events);
+// The RETRO button's whole download: the begin question, the choice (whose
+// Index counts back from the newest record B', or from pick.newest when set),
+// the record loop.
+DownloadOutcome DownloadArchive(Session& session, long long utcOffsetSeconds, const DownloadSteps<ArchiveLine>& steps);
 
 } // namespace tessavin

@@ -1,26 +1,23 @@
 #include "config_commands.h"
 
+#include "retry.h"
 #include "session.h"
 
 namespace tessavin {
 
-namespace {
-
-// Builds the Command frame for the code and runs the transaction; the reply is
-// left in `frame`.
-LinkError runCommand(Session& session, ConfigFrame& frame, std::uint8_t code)
+LinkError RunConfigCommand(Session& session, ConfigFrame& frame, std::uint8_t code)
 {
     const auto trace = session.trace();
     const std::size_t length = BuildConfigFrame(code, frame, nullptr, 0, 0, trace);
     return ConfigTransact(session.link, trace, frame, length);
 }
 
-} // namespace
-
 LinkResult<int> StatusQuery(Session& session)
 {
     ConfigFrame frame{};
-    const LinkError error = runCommand(session, frame, cfg::kStatusQuery);
+    // The query only reads: sent again while it fails (retry.h).
+    const LinkError error = ReadWithRetries(session, LinkKind::Config, QStringLiteral("status query"),
+                                            [&] { return RunConfigCommand(session, frame, cfg::kStatusQuery); });
     if (error != LinkError::None)
         return {config_status::kFailed, error};
     return {frame[1], error};
@@ -29,13 +26,13 @@ LinkResult<int> StatusQuery(Session& session)
 LinkError SetTestMode(Session& session)
 {
     ConfigFrame frame{};
-    return runCommand(session, frame, cfg::kSetTestMode);
+    return RunConfigCommand(session, frame, cfg::kSetTestMode);
 }
 
 LinkError RebootController(Session& session)
 {
     ConfigFrame frame{};
-    return runCommand(session, frame, cfg::kReboot);
+    return RunConfigCommand(session, frame, cfg::kReboot);
 }
 
 QString StatusQueryMessage(int status)

@@ -1,6 +1,7 @@
 #pragma once
 // The device control commands of the configuration link: each is one Command
-// frame without data, built in a Config frame buffer of its own, and no retry.
+// frame without data, built in a Config frame buffer of its own. Only the status
+// query, which changes nothing, is sent again when it fails (retry.h).
 // The message texts of the configuration-link handlers live here too.
 #include "config_link.h"
 
@@ -28,6 +29,10 @@ constexpr int kBadJson = 1;
 constexpr int kNoMemory = 2;
 constexpr int kNoFile = 3;
 } // namespace config_status
+
+// Builds the Command frame for the code and runs the transaction; the reply is
+// left in `frame`. Sent once: most commands change the controller.
+LinkError RunConfigCommand(Session& session, ConfigFrame& frame, std::uint8_t code);
 
 // Command 0x37: byte 1 of the reply (0..255); -1 with the error when the
 // transaction fails.

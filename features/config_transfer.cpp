@@ -1,6 +1,8 @@
 #include "config_transfer.h"
 
+#include "config_commands.h"
 #include "config_link.h"
+#include "retry.h"
 #include "open_files.h"
 
 #include <QFile>
@@ -15,30 +17,25 @@ namespace {
 
 constexpr std::size_t kDownloadChunk = 40;
 
-// Builds the Command frame for the code and runs the transaction.
-LinkError runCommand(Session& session, ConfigFrame& frame, std::uint8_t code)
-{
-    const auto trace = session.trace();
-    const std::size_t length = BuildConfigFrame(code, frame, nullptr, 0, 0, trace);
-    return ConfigTransact(session.link, trace, frame, length);
-}
-
 } // namespace
 
 ConfigUploadResult ConfigUpload(Session& session, std::uint8_t code)
 {
     ConfigUploadResult result;
     ConfigFrame frame{};
-    result.error = runCommand(session, frame, code);
+    result.error = RunConfigCommand(session, frame, code);
     if (result.error != LinkError::None)
         return result;
     std::size_t total = 0;
     const std::uint8_t request = 0x00;
     const auto trace = session.trace();
     for (;;) {
-        const std::size_t length = BuildConfigReadFrame(0, frame, &request, 1,
-                                                        static_cast<std::uint16_t>(total), trace);
-        result.error = ConfigTransact(session.link, trace, frame, length, ConfigChunkCheck);
+        // A chunk request only reads: sent again while it fails (retry.h).
+        result.error = ReadWithRetries(session, LinkKind::Config, QStringLiteral("configuration chunk at %1").arg(total), [&] {
+            const std::size_t length = BuildConfigReadFrame(0, frame, &request, 1,
+                                                            static_cast<std::uint16_t>(total), trace);
+            return ConfigTransact(session.link, trace, frame, length, ConfigChunkCheck);
+        });
         if (result.error != LinkError::None)
             return result;
         // The chunk's length; a reply of two bytes leaves the zero that the
@@ -67,7 +64,7 @@ LinkResult<bool> ConfigDownload(Session& session, const std::uint8_t* bytes, std
         return {false, LinkError::None};
     ConfigFrame frame{};
     const auto trace = session.trace();
-    if (const LinkError error = runCommand(session, frame, cfg::kDownloadStart); error != LinkError::None) {
+    if (const LinkError error = RunConfigCommand(session, frame, cfg::kDownloadStart); error != LinkError::None) {
         session.addTrace(QStringLiteral("Command START Send not ok"));
         return {false, error};
     }
@@ -86,7 +83,7 @@ LinkResult<bool> ConfigDownload(Session& session, const std::uint8_t* bytes, std
         if (progress && !progress(address + n, length))
             return {false, LinkError::None};
     }
-    if (const LinkError error = runCommand(session, frame, cfg::kDownloadStop); error != LinkError::None) {
+    if (const LinkError error = RunConfigCommand(session, frame, cfg::kDownloadStop); error != LinkError::None) {
         session.addTrace(QStringLiteral("Command STOP Send not ok"));
         return {false, error};
     }

@@ -1,6 +1,7 @@
 #include "event_log.h"
 
 #include "register_link.h"
+#include "retry.h"
 
 #include <algorithm>
 #include <chrono>
@@ -26,49 +27,25 @@ int choiceNumber(RecordChoice choice)
     }
 }
 
+RecordSpan fromSpan(int first, int begin, int count, int capacity)
+{
+    if (first < 0 || first >= capacity)
+        return {first, 0};
+    if (first < begin)
+        return {first, begin - first};
+    if (count >= capacity && first > begin)
+        return {first, capacity - first + begin};
+    if (count >= capacity && first == begin)
+        return {first, capacity};
+    return {first, 0};
+}
+
 } // namespace
 
-LinkResult<int> AskLogQuestion(Session& session, LogQuestion question)
-{
-    std::uint8_t command = reg::kLogBegin;
-    if (question == LogQuestion::Capacity)
-        command = reg::kLogCapacity;
-    else if (question == LogQuestion::Count)
-        command = reg::kLogCount;
-    const std::size_t length = BuildRegRequest(session.frame, command);
-    const auto answer = RegReadWord(session.link, session.frame, length);
-    const int value = answer.value;
-    switch (question) {
-    case LogQuestion::Capacity:
-        session.capacity = value;
-        break;
-    case LogQuestion::Count:
-        session.count = value;
-        break;
-    case LogQuestion::Begin:
-        session.begin = value;
-        break;
-    }
-    return {value, answer.error};
-}
-
-QString LogQuestionLine(LogQuestion question, int value)
-{
-    switch (question) {
-    case LogQuestion::Capacity:
-        return QStringLiteral("MAX=%1").arg(value);
-    case LogQuestion::Count:
-        return QStringLiteral("N=%1").arg(value);
-    case LogQuestion::Begin:
-        break;
-    }
-    return QStringLiteral("OK=%1").arg(value);
-}
-
-LogSpan ChooseLogSpan(RecordChoice choice, int number, int begin, int count, int capacity)
+RecordSpan ChooseLogSpan(RecordChoice choice, int number, int begin, int count, int capacity)
 {
     const bool full = count >= capacity;
-    LogSpan span;
+    RecordSpan span;
     switch (choice) {
     case RecordChoice::None:
         return span;
@@ -76,6 +53,8 @@ LogSpan ChooseLogSpan(RecordChoice choice, int number, int begin, int count, int
         span.first = number;
         span.count = 1;
         return span;
+    case RecordChoice::From:
+        return fromSpan(number, begin, count, capacity);
     case RecordChoice::Index:
         // N records asked for: with the ring full, asking for all of them still
         // counts back from the begin. Any typed N is allowed, so the difference
@@ -100,36 +79,43 @@ LogSpan ChooseLogSpan(RecordChoice choice, int number, int begin, int count, int
     return span;
 }
 
-LogLoopResult RunLogRecordLoop(Session& session, const LogSpan& span, int capacity,
-                               const LogRecordSink& sink, OutputFile* file)
+DownloadOutcome RunLogRecordLoop(Session& session, const RecordSpan& span, int capacity,
+                                 const RecordSink<LogLine>& sink)
 {
-    LogLoopResult result;
+    DownloadOutcome outcome;
+    outcome.span = span;
+    const auto stopped = [&] { return sink.stoppable && session.stopRequested; };
+    const auto write = [&](const LogLine& line) {
+        if (sink.file && sink.file->isOpen())
+            sink.file->write(line.fileBytes);
+    };
     long long index = span.first; // One may name any int, and the loop steps past it
     for (int i = 0; i < span.count; ++i) {
-        if (session.stopFlag != 0) {
-            result.end = LogLoopEnd::Stopped;
-            return result;
+        if (stopped()) {
+            outcome.end = DownloadEnd::Stopped;
+            return outcome;
         }
         letEventsRun(session);
-        if (session.stopFlag != 0) {
-            result.end = LogLoopEnd::Stopped;
-            return result;
+        if (stopped()) {
+            outcome.end = DownloadEnd::Stopped;
+            return outcome;
         }
         if (index == capacity)
             index = 0;
 
-        const std::size_t length = BuildRegRequest(session.frame, reg::kLogRecord,
-                                                   static_cast<std::uint16_t>(index & 0xFFFF), 1);
-        const auto block = RegReadBlock(session.link, session.frame, length);
-        const std::size_t n = block.value;
+        const auto block = ReadWithRetries(session, LinkKind::Register, QStringLiteral("log record %1").arg(index), [&] {
+            const std::size_t length = BuildRegRequest(session.frame, reg::kLogRecord,
+                                                       static_cast<std::uint16_t>(index & 0xFFFF), 1);
+            return RegReadBlock(session.link, session.frame, length);
+        });
         if (!block.ok()) {
-            result.end = LogLoopEnd::RecordFailed;
-            result.error = block.error;
-            result.failedIndex = index;
-            return result;
+            outcome.end = DownloadEnd::RecordFailed;
+            outcome.error = block.error;
+            outcome.index = index;
+            return outcome;
         }
 
-        LogLine line = PresentLogRecord(session.frame.data(), n);
+        LogLine line = PresentLogRecord(session.frame.data(), block.value);
         line.index = index;
         if (sink.show)
             sink.show(line);
@@ -137,20 +123,34 @@ LogLoopResult RunLogRecordLoop(Session& session, const LogSpan& span, int capaci
             letEventsRun(session);
             if (sink.marked)
                 sink.marked(i + 1);
-            if (file && file->isOpen())
-                file->write(line.fileBytes);
+            write(line);
         } else {
-            if (file && file->isOpen())
-                file->write(line.fileBytes);
+            write(line);
             letEventsRun(session);
         }
-        ++result.read;
+        ++outcome.read;
         if (sink.progress)
             sink.progress(i + 1, span.count);
         ++index;
     }
-    result.end = LogLoopEnd::Completed;
-    return result;
+    outcome.end = DownloadEnd::Completed;
+    return outcome;
+}
+
+DownloadOutcome DownloadEventLog(Session& session, bool askCapacity, const DownloadSteps<LogLine>& steps)
+{
+    if (!askCapacity)
+        session.capacity = kDefaultLogCapacity;
+    const auto read = [&](const RecordPick& pick) {
+        const RecordSpan span = ChooseLogSpan(pick.choice, pick.number, session.begin, session.count, session.capacity);
+        if (steps.chosen)
+            steps.chosen(span);
+        return RunLogRecordLoop(session, span, session.capacity, steps.sink);
+    };
+    if (askCapacity)
+        return RunDownload(session, {RingQuestion::LogCapacity, RingQuestion::LogCount, RingQuestion::LogBegin},
+                           steps, read);
+    return RunDownload(session, {RingQuestion::LogCount, RingQuestion::LogBegin}, steps, read);
 }
 
 } // namespace tessavin

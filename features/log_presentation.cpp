@@ -69,7 +69,7 @@ QByteArray cleanLine(QByteArray line, int lineFeeds)
 
 } // namespace
 
-LogStamp LogRecordStamp(const std::uint8_t* record, std::size_t n)
+RecordStamp LogRecordStamp(const std::uint8_t* record, std::size_t n)
 {
     return {readField(record, n, 1, 4),  readField(record, n, 6, 2),  readField(record, n, 9, 2),
             readField(record, n, 12, 2), readField(record, n, 15, 2), readField(record, n, 18, 2)};
@@ -79,11 +79,10 @@ QByteArray LogTimestampPrefix(const std::uint8_t* record, std::size_t n)
 {
     const std::uint8_t marker = byteAt(record, n, 0);
     const char shown = marker == '>' || marker == '<' ? static_cast<char>(marker) : ' ';
-    const LogStamp s = LogRecordStamp(record, n);
+    const RecordStamp s = LogRecordStamp(record, n);
     std::array<char, 64> text{};
     const int length = std::snprintf(text.data(), text.size(), "%c%04d.%02d.%02d-%02d:%02d:%02d ", shown,
-                                     int{s.year}, int{s.month}, int{s.day}, int{s.hour}, int{s.minute},
-                                     int{s.second});
+                                     s.year, s.month, s.day, s.hour, s.minute, s.second);
     return QByteArray(text.data(), std::clamp(length, 0, static_cast<int>(text.size()) - 1));
 }
 

@@ -6,6 +6,8 @@
 // may hold CR and LF. Its timestamp is rewritten into a 21-character prefix chosen
 // by the marker; the rest of the record follows as it came. Records of any length
 // are kept whole. Pure functions over bytes: no port, no widgets.
+#include "record_stamp.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -33,15 +35,7 @@ struct LogLine {
 };
 
 // The six timestamp fields of a record, read as LogTimestampPrefix reads them.
-struct LogStamp {
-    std::uint16_t year = 0;
-    std::uint16_t month = 0;
-    std::uint16_t day = 0;
-    std::uint16_t hour = 0;
-    std::uint16_t minute = 0;
-    std::uint16_t second = 0;
-};
-LogStamp LogRecordStamp(const std::uint8_t* record, std::size_t n);
+RecordStamp LogRecordStamp(const std::uint8_t* record, std::size_t n);
 
 // The prefix for a record's timestamp: ">%04d.%02d.%02d-%02d:%02d:%02d " for '>',
 // the same with '<' for '<', and with a blank in place of the marker for any other

@@ -31,6 +31,21 @@ bool OutputFile::create(const QString& path)
     return true;
 }
 
+bool OutputFile::resume(const QString& path, qint64 keep)
+{
+    close();
+    file_.setFileName(path);
+    writeFailed_ = false;
+    error_.clear();
+    if (!file_.open(QIODevice::ReadWrite | QIODevice::Unbuffered) || !file_.resize(keep) || !file_.seek(keep)) {
+        error_ = file_.errorString();
+        file_.close();
+        return false;
+    }
+    registry().push_back(this);
+    return true;
+}
+
 bool OutputFile::write(const QByteArray& bytes)
 {
     if (!file_.isOpen())

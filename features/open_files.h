@@ -17,6 +17,9 @@ public:
 
     // Creates the file (replacing any of that name). False when it cannot be created.
     bool create(const QString& path);
+    // Opens an existing file to go on writing after its first `keep` bytes (what
+    // follows them is cut off). False when it cannot be opened or cut.
+    bool resume(const QString& path, qint64 keep);
     bool isOpen() const { return file_.isOpen(); }
     // Writes all the bytes; false when they were not all written.
     bool write(const QByteArray& bytes);

@@ -2,6 +2,7 @@
 
 #include "open_files.h"
 #include "register_link.h"
+#include "retry.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -87,12 +88,18 @@ ScriptDownResult SendScriptFile(Session& session, const QString& path,
 ScriptUpResult ReceiveScript(Session& session)
 {
     ScriptUpResult result;
-    const std::size_t length = BuildRegRequest(session.frame, reg::kScriptUp);
-    const auto reply = RegExchangeRaw(session.link, session.frame, length);
+    // The read changes nothing: a missing or short reply is asked for again (retry.h).
+    const auto reply = ReadWithRetries(session, LinkKind::Register, QStringLiteral("script read"), [&] {
+        const std::size_t length = BuildRegRequest(session.frame, reg::kScriptUp);
+        auto raw = RegExchangeRaw(session.link, session.frame, length);
+        if (raw.ok() && raw.value < kScriptReplyMinimum)
+            raw.error = LinkError::TooShort;
+        return raw;
+    });
     const std::size_t n = reply.value;
     result.received = n;
-    if (n < kScriptReplyMinimum) {
-        result.error = reply.ok() ? LinkError::TooShort : reply.error;
+    if (!reply.ok()) {
+        result.error = reply.error;
         return result;
     }
     result.ok = true;

@@ -1,9 +1,11 @@
 #include "service_commands.h"
 
 #include "register_link.h"
+#include "retry.h"
 
 namespace tessavin {
 
+// Switch commands change the controller: sent once, never repeated.
 LinkError SendSwitchCommand(Session& session, SwitchCommand command)
 {
     const std::size_t length = BuildRegRequest(session.frame, static_cast<std::uint8_t>(command));
@@ -12,8 +14,10 @@ LinkError SendSwitchCommand(Session& session, SwitchCommand command)
 
 ServiceReading ReadDeviceNumber(Session& session)
 {
-    const std::size_t length = BuildRegRequest(session.frame, reg::kIdent);
-    const auto value = RegReadLong(session.link, session.frame, length);
+    const auto value = ReadWithRetries(session, LinkKind::Register, QStringLiteral("device number"), [&] {
+        const std::size_t length = BuildRegRequest(session.frame, reg::kIdent);
+        return RegReadLong(session.link, session.frame, length);
+    });
     if (!value.ok())
         return {false, {}, value.error};
     if (value.value <= 0)
@@ -23,8 +27,10 @@ ServiceReading ReadDeviceNumber(Session& session)
 
 ServiceReading ReadPressure(Session& session)
 {
-    const std::size_t length = BuildRegRequest(session.frame, reg::kPressure);
-    const auto value = RegReadFloat(session.link, session.frame, length);
+    const auto value = ReadWithRetries(session, LinkKind::Register, QStringLiteral("pressure"), [&] {
+        const std::size_t length = BuildRegRequest(session.frame, reg::kPressure);
+        return RegReadFloat(session.link, session.frame, length);
+    });
     if (!value.ok())
         return {false, {}, value.error};
     if (!(value.value > 0.0f))

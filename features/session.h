@@ -36,8 +36,14 @@ struct Session {
     FrameBuffer frame{};
     TransferBuffer transfer;
 
-    // Set by Stop; cleared by the event-log download when it starts.
-    std::uint8_t stopFlag = 0;
+    // Set by Stop (and by tessavin-cli on Ctrl+C or a failed write); cleared by
+    // the window's event-log download when it starts.
+    bool stopRequested = false;
+
+    // How many more times a failed read request is sent (retry.h); 0 never.
+    int retries = 0;
+    // Read requests that were sent again, counted once each.
+    int retried = 0;
 
     // Log geometry: begin (shared with the archive download), count, capacity.
     int begin = 0;

@@ -37,6 +37,9 @@ StoredSettings ReadSettings(const QString& path)
     stored.fastReplies = settings.value(QStringLiteral("link/fast"), false).toBool();
     stored.portStored = !settings.value(QStringLiteral("log/port")).toString().isEmpty();
     stored.fastText = settings.value(QStringLiteral("link/fast")).toString();
+    bool number = false;
+    const int retries = settings.value(QStringLiteral("link/retries"), 0).toInt(&number);
+    stored.retries = number && retries >= 0 && retries <= kMaxRetries ? retries : 0;
     return stored;
 }
 

@@ -7,6 +7,7 @@
 //     baud=38400
 //     [link]
 //     fast=false
+//     retries=0
 //
 // It lives beside the programs. When that folder cannot be written, the per-user
 // configuration folder is used instead (on Linux ~/.config/tessavin/log.log),
@@ -30,7 +31,12 @@ struct StoredSettings {
     // What the file itself holds: a port that is not empty, and fast= as written.
     bool portStored = false;
     QString fastText;
+    // [link] retries: how many more times the window sends a read request whose
+    // reply failed (0 to kMaxRetries; anything else reads as 0, never retrying).
+    int retries = 0;
 };
+
+constexpr int kMaxRetries = 20;
 
 // A missing file or key gives the defaults.
 StoredSettings ReadSettings(const QString& path);

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include <utility>
+
 namespace tessavin {
 
 namespace {
@@ -100,7 +102,9 @@ void FrameLog::publish(FrameRecord record)
 
 void FrameLog::sent(LinkKind link, const QByteArray& bytes)
 {
-    publish({Clock::ms{0}, {}, link, true, bytes, std::nullopt, false});
+    FrameRecord record{Clock::ms{0}, {}, link, true, bytes, std::nullopt, false};
+    record.retry = std::exchange(pendingRetry_, 0);
+    publish(std::move(record));
 }
 
 void FrameLog::received(LinkKind link, const QByteArray& bytes, LinkError verdict)
@@ -145,6 +149,8 @@ QByteArray FrameJsonLine(const FrameRecord& record)
         line += ",\"verdict\":" + JsonQuoted(LinkErrorText(*record.verdict));
     if (record.trailing)
         line += ",\"trailing\":true";
+    if (record.retry > 0)
+        line += ",\"retry\":" + QByteArray::number(record.retry);
     line += '}';
     return line;
 }
@@ -158,6 +164,8 @@ QString FrameTextLine(const FrameRecord& record)
         line += QStringLiteral(" [%1]").arg(LinkErrorText(*record.verdict));
     if (record.trailing)
         line += QStringLiteral(" [trailing]");
+    if (record.retry > 0)
+        line += QStringLiteral(" [retry %1]").arg(record.retry);
     if (!record.bytes.isEmpty())
         line += QStringLiteral(": ") + FrameHex(record.bytes);
     return line;
@@ -174,6 +182,8 @@ void LogFramesToCategories(FrameLog& log)
                                    : QStringLiteral("rx %1 bytes [%2]")
                                          .arg(record.bytes.size())
                                          .arg(LinkErrorText(record.verdict.value_or(LinkError::None)));
+        if (record.retry > 0)
+            text += QStringLiteral(" [retry %1]").arg(record.retry);
         qCDebug(c).noquote() << text;
         // 16 bytes a row, offset first, as a hex dump reads.
         for (qsizetype at = 0; at < record.bytes.size(); at += 16)

@@ -36,6 +36,8 @@ struct FrameRecord {
     // (fast replies): they belong to the reply logged before them and carry no
     // verdict of their own.
     bool trailing = false;
+    // A request sent again after its reply failed: 1 for its first repeat.
+    int retry = 0;
 };
 
 class FrameLog {
@@ -54,6 +56,8 @@ public:
     void received(LinkKind link, const QByteArray& bytes, LinkError verdict);
     void trailing(LinkKind link, const QByteArray& bytes);
     void note(LinkKind link, const QString& line);
+    // The next frame sent is the given repeat of a request (FrameRecord::retry).
+    void markRetry(int retry) { pendingRetry_ = retry; }
 
     // Where the local time of each record comes from (tests fix it).
     void setWallClock(std::function<QDateTime()> wallClock) { wallClock_ = std::move(wallClock); }
@@ -67,6 +71,7 @@ private:
     int nextId_ = 1;
     std::vector<std::pair<int, FrameSink>> frameSinks_;
     std::vector<std::pair<int, NoteSink>> noteSinks_;
+    int pendingRetry_ = 0;
 };
 
 // ISO 8601 local time with milliseconds and the offset: 2026-12-08T17:21:13.836+03:00.
@@ -81,11 +86,13 @@ QString FrameHex(const QByteArray& bytes);
 
 // One JSON object, no line end: {"t":..., "link":..., "dir":"tx"|"rx", "len":N,
 // "hex":"05 64 ...", "verdict":"ok"|<error text>} (verdict on received frames
-// only). Trailing bytes are an "rx" object with "trailing":true instead of a verdict.
+// only). Trailing bytes are an "rx" object with "trailing":true instead of a
+// verdict; a request sent again carries "retry":N.
 QByteArray FrameJsonLine(const FrameRecord& record);
 
 // One line for a person: "17:21:13.836 register tx 14: 05 64 ..." and, received,
-// "... rx 12 [ok]: ..." or "... rx 3 [trailing]: ...".
+// "... rx 12 [ok]: ..." or "... rx 3 [trailing]: ..."; a request sent again,
+// "... tx 14 [retry 1]: ...".
 QString FrameTextLine(const FrameRecord& record);
 
 // Prints every frame as a hex dump to the logging category of its link

@@ -286,6 +286,41 @@ Controller::Controller(const ControllerSettings& settings)
     state_.loggingInterval = settings.loggingInterval;
     state_.configuration = kDefaultConfiguration;
     state_.testConfiguration = kDefaultTestConfiguration;
+    setLineNoise(settings.noise);
+}
+
+void Controller::setLineNoise(const LineNoise& noise)
+{
+    noise_ = noise;
+    noiseSource_.seed(noise.seed);
+}
+
+// Drawn from the 32-bit generator alone, so a seed gives the same noise with any
+// standard library.
+bool Controller::chance(double probability)
+{
+    return probability > 0.0 && static_cast<double>(noiseSource_()) < probability * 4294967296.0;
+}
+
+void Controller::applyNoise(Reply& reply)
+{
+    if (noise_.quiet() || reply.silent())
+        return;
+    if (chance(noise_.drop)) {
+        reply.parts.clear();
+        reply.note += reply.note.isEmpty() ? "noise: dropped" : "; noise: dropped";
+        return;
+    }
+    int flipped = 0;
+    for (ReplyPart& part : reply.parts)
+        for (qsizetype i = 0; i < part.bytes.size(); ++i)
+            if (chance(noise_.flip)) {
+                part.bytes[i] = static_cast<char>(part.bytes[i] ^ (1 << (noiseSource_() % 8)));
+                ++flipped;
+            }
+    if (flipped > 0)
+        reply.note += (reply.note.isEmpty() ? "" : "; ") + QByteArray("noise: ") + QByteArray::number(flipped)
+            + (flipped == 1 ? " bit flipped" : " bits flipped");
 }
 
 Reply Controller::handle(const QByteArray& request, SimClock::time_point now)
@@ -299,7 +334,9 @@ Reply Controller::handle(const QByteArray& request, SimClock::time_point now)
         return silent;
     }
     ++state_.requestsHandled;
-    return applyFaults(request, reply, note);
+    Reply out = applyFaults(request, reply, note);
+    applyNoise(out);
+    return out;
 }
 
 void Controller::tick(SimClock::time_point now)

@@ -26,6 +26,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <random>
 #include <vector>
 
 namespace tessavin::sim {
@@ -211,6 +212,19 @@ struct ControllerState {
     int requestsRejected = 0;
 };
 
+// Noise on the line, reproducible from its seed. It hits the controller's
+// replies only, never the requests it reads, so a request sent again meets
+// fresh noise. Each reply byte has one random bit flipped with probability
+// `flip`; a whole reply is left unsent with probability `drop` (0 to 0.1 each,
+// as tessavin-sim takes them).
+struct LineNoise {
+    double flip = 0.0;
+    double drop = 0.0;
+    std::uint32_t seed = 1;
+
+    bool quiet() const { return flip <= 0.0 && drop <= 0.0; }
+};
+
 struct ControllerSettings {
     int logCapacity = 2000;
     int logRecords = 150;               // records in the log at start
@@ -219,6 +233,7 @@ struct ControllerSettings {
     int chunkSize = 100;
     std::chrono::milliseconds rebootSilence{3000};
     std::chrono::milliseconds loggingInterval{2000};
+    LineNoise noise;
 };
 
 class Controller {
@@ -240,6 +255,9 @@ public:
     void clearFaults();
     const std::vector<Fault>& faults() const { return faults_; }
 
+    // Noise on the replies from now on, its generator seeded afresh.
+    void setLineNoise(const LineNoise& noise);
+
     // The reply without faults, for a request (empty when the controller would not answer).
     QByteArray answer(const QByteArray& request, SimClock::time_point now, QByteArray* note);
 
@@ -248,8 +266,12 @@ private:
     QByteArray answerRegister(const QByteArray& request, SimClock::time_point now, QByteArray* note);
     Reply applyFaults(const QByteArray& request, QByteArray reply, QByteArray note);
     bool targets(const FaultTarget& target, const QByteArray& request) const;
+    void applyNoise(Reply& reply);
+    bool chance(double probability);
 
     ControllerState state_;
+    LineNoise noise_;
+    std::mt19937 noiseSource_;
     std::vector<Fault> faults_;
     int nextLogMessage_ = 0;
 };

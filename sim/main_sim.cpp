@@ -8,12 +8,14 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QTimer>
 
 #include <csignal>
 #include <cstdio>
+#include <limits>
 #include <optional>
 
 using namespace tessavin::sim;
@@ -148,6 +150,10 @@ int main(int argc, char** argv)
                                    "Store downloads badly: cut=N keeps only the first N bytes of each downloaded "
                                    "configuration (what a read-back then shows).",
                                    "fault", "");
+    // Line noise on the replies, reproducible from the seed.
+    const auto noise = option("noise", "Flip one random bit in each reply byte with this probability (0 to 0.1).", "p", "0");
+    const auto drop = option("drop", "Leave a whole reply unsent with this probability (0 to 0.1).", "p", "0");
+    const auto seed = option("seed", "Seed of the noise (printed at start; default: one from the clock).", "n", "");
     const QCommandLineOption trace(QStringLiteral("trace"), QStringLiteral("Print every frame received (<-) and sent (->)."));
     parser.addOption(trace);
 
@@ -181,6 +187,20 @@ int main(int argc, char** argv)
         || !integer(loggingInterval, 1, 3600000, &loggingMs) || !integer(pollInterval, 1, 3600000, &pollMs)
         || !integer(pollTimeout, 1, 3600000, &pollTimeoutMs))
         return 2;
+    for (const auto& [o, p] : {std::pair{&noise, &settings.noise.flip}, std::pair{&drop, &settings.noise.drop}}) {
+        QString why;
+        const auto value = ParseNoiseProbability(parser.value(*o), &why);
+        if (!value)
+            return usageError(QStringLiteral("--%1: %2").arg(o->names().constFirst(), why));
+        *p = *value;
+    }
+    settings.noise.seed = static_cast<std::uint32_t>(QDateTime::currentMSecsSinceEpoch() % 1000000);
+    if (parser.isSet(seed)) {
+        int n = 0;
+        if (!integer(seed, 0, std::numeric_limits<int>::max(), &n))
+            return 2;
+        settings.noise.seed = static_cast<std::uint32_t>(n);
+    }
     settings.rebootSilence = std::chrono::milliseconds(rebootMs);
     settings.loggingInterval = std::chrono::milliseconds(loggingMs);
 
@@ -264,6 +284,9 @@ int main(int argc, char** argv)
     std::printf("Emulated controller on %s\n", qPrintable(sim.slavePath()));
     if (!linkPath.isEmpty())
         std::printf("(also reachable as %s)\n", qPrintable(linkPath));
+    if (!settings.noise.quiet())
+        std::printf("Line noise on the replies: bit flips %g a byte, dropped replies %g, seed %u\n",
+                    settings.noise.flip, settings.noise.drop, settings.noise.seed);
     std::printf("Put that path into the COM field of tessavin and press Open. Ctrl+C ends.\n");
     std::fflush(stdout);
 

@@ -25,7 +25,8 @@ MemoryLine::MemoryLine(const ControllerSettings& settings)
         if (keepFrames_)
             frames_.push_back({Direction::Sent, kind, now + turnaround, now + turnaround, reply.bytes(), reply.note});
         for (std::size_t i = 0; i < reply.parts.size(); ++i)
-            parts.push_back({reply.parts[i].pauseBefore + (i == 0 ? turnaround : std::chrono::milliseconds{0}),
+            parts.push_back({reply.parts[i].pauseBefore + onLine(reply.parts[i].bytes)
+                                 + (i == 0 ? turnaround + onLine(frame) : std::chrono::milliseconds{0}),
                              reply.parts[i].bytes});
         return parts;
     });
@@ -35,6 +36,13 @@ void MemoryLine::setKeepFrames(bool keep)
 {
     keepFrames_ = keep;
     port->setKeepWritten(keep);
+}
+
+std::chrono::milliseconds MemoryLine::onLine(const QByteArray& bytes) const
+{
+    if (baud <= 0)
+        return {};
+    return std::chrono::milliseconds((static_cast<long long>(bytes.size()) * 10000 + baud - 1) / baud);
 }
 
 SimClock::time_point MemoryLine::at(std::chrono::milliseconds virtualTime) const

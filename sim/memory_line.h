@@ -8,7 +8,7 @@
 //     tessavin::sim::MemoryLine line;                     // default log, archive, configuration
 //     tessavin::Session session({}, line.port, line.clock); // the system's timings
 //     session.link.OpenPort("controller", 38400);
-//     ... AskLogQuestion(session, LogQuestion::Count) reads 150 ...
+//     ... AskRingQuestion(session, RingQuestion::LogCount) reads 150 ...
 //     line.frames() holds the request and the reply, with their virtual times.
 #include "controller.h"
 #include "controller_polls.h"
@@ -29,6 +29,10 @@ public:
     Controller controller;
     // Pause between a request and its reply.
     std::chrono::milliseconds turnaround{0};
+    // Paces the line at this rate, 10 bits a byte, on the virtual clock: each
+    // part of a reply arrives whole when its last byte would, the first after
+    // the request's own time on the line (whole milliseconds, rounded up). 0: no pacing.
+    int baud = 0;
 
     // Every frame written (Received) and every reply and poll sent (Sent), in order.
     const std::vector<LoggedFrame>& frames() const { return frames_; }
@@ -46,6 +50,7 @@ public:
 
 private:
     SimClock::time_point at(std::chrono::milliseconds virtualTime) const;
+    std::chrono::milliseconds onLine(const QByteArray& bytes) const;
 
     std::vector<LoggedFrame> frames_;
     bool keepFrames_ = true;

@@ -70,6 +70,18 @@ std::optional<int> ParseInteger(const QString& text, int min, int max, QString* 
     return static_cast<int>(value);
 }
 
+std::optional<double> ParseNoiseProbability(const QString& text, QString* error)
+{
+    const QString t = text.trimmed();
+    bool ok = false;
+    const double value = t.toDouble(&ok);
+    if (!ok)
+        return fail<double>(error, QStringLiteral("'%1' is not a number (expected 0 to 0.1)").arg(t));
+    if (!(value >= 0.0 && value <= 0.1))
+        return fail<double>(error, QStringLiteral("%1 is out of range (expected 0 to 0.1)").arg(t));
+    return value;
+}
+
 std::optional<Fault> ParseFault(const QString& text, QString* error)
 {
     const QStringList fields = text.split(QLatin1Char(','));

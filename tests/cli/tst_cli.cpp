@@ -552,10 +552,17 @@ private slots:
                                            << "PTY: script read: the controller holds no script" << -1;
         QTest::newRow("archive begin unanswered") << QStringList{"archive", "read"} << int(Setup::SilentArchiveBegin)
                                                   << 4 << "PTY: archive begin: no reply" << -1;
-        QTest::newRow("log record 5 empty") << QStringList{"log", "read", "-o", "FILE"} << int(Setup::EmptySlot5) << 5
+        QTest::newRow("log record 5 empty") << QStringList{"log", "read", "-o", "FILE", "--retries", "0"}
+                                            << int(Setup::EmptySlot5) << 5
                                             << "PTY: log record 5: reply too short for what was asked; 5 of 10 records "
                                                "read and kept in FILE"
                                             << 5;
+        QTest::newRow("--resume of a text file") << QStringList{"log", "read", "-o", "FILE", "--resume"} << none << 2
+                                                 << "--resume: FILE cannot be resumed: a text file holds no index; use "
+                                                    "--format jsonl"
+                                                 << -1;
+        QTest::newRow("--retries 21") << QStringList{"--retries", "21", "log", "read"} << none << 2
+                                      << "--retries: 21 is out of range (0 to 20)" << -1;
         QTest::newRow("--newest x") << QStringList{"log", "read", "--newest", "x"} << none << 2
                                     << "--newest: 'x' is not a valid integer value" << -1;
         QTest::newRow("csv for the log") << QStringList{"log", "read", "--format", "csv"} << none << 2
@@ -659,7 +666,9 @@ private slots:
 
     // A signal stops a download: the request in flight completes, every record
     // read stays in the file, exit 130. A controller that goes away ends it with
-    // exit 5 and what was read kept. The line at 9600 baud.
+    // exit 5 and what was read kept. The line at 9600 baud. --resume then reads
+    // on from the file's last record (a reply spoilt once on the way), and the
+    // file holds every record once, in order.
     void downloadEndsEarlyKeepingWhatWasRead_data()
     {
         QTest::addColumn<QStringList>("command");
@@ -677,6 +686,12 @@ private slots:
         // Code -1: ended by the signal itself, while the record in flight meets silence.
         QTest::newRow("log read, a second SIGINT") << QStringList{"log", "read", "--newest", "200"} << SIGINT << -1
                                                    << QByteArray();
+        QTest::newRow("log read jsonl, SIGINT, --resume")
+            << QStringList{"log", "read", "--newest", "200", "--format", "jsonl"} << SIGINT << 130
+            << QByteArray("tessavin-cli: interrupted: ");
+        QTest::newRow("archive read jsonl, SIGINT, --resume")
+            << QStringList{"archive", "read", "--newest", "200", "--format", "jsonl"} << SIGINT << 130
+            << QByteArray("tessavin-cli: interrupted: ");
     }
 
     void downloadEndsEarlyKeepingWhatWasRead()
@@ -729,8 +744,31 @@ private slots:
         const int lines = lineCount(file("out"));
         QVERIFY(requested.size() < 200);
         QVERIFY(lines == requested.size() || ((signal == 0 || code == -1) && lines == requested.size() - 1));
-        if (command[0] == "log")
-            QCOMPARE(readFile(file("out")), logLines(requested.mid(0, lines), true));
+        if (!command.contains("jsonl")) {
+            if (command[0] == "log")
+                QCOMPARE(readFile(file("out")), logLines(requested.mid(0, lines), true));
+            return;
+        }
+
+        const QByteArray cut = readFile(file("out")) + "{\"index\":"; // a line cut short
+        QVERIFY(writeFile(file("out"), cut));
+        sim_->setLineSettings({});
+        const std::uint8_t command0 = command[0] == "log" ? 0x1A : 0x5C;
+        addFault(*sim_, sim::FaultKind::BadBodyChecksum, sim::FaultTarget::registerCommand(command0), 1);
+        const Run r = cli(QStringList{"-o", "FILE"} + command + QStringList{"--resume"});
+        QVERIFY2(r.code == 0, r.err.constData());
+        QCOMPARE(r.err, QByteArray::number(200 - lines) + " records, 1 retried, 0 failed\n");
+        QList<int> indexes;
+        for (const QByteArray& l : readFile(file("out")).split('\n'))
+            if (!l.isEmpty())
+                indexes << QJsonDocument::fromJson(l).object().value("index").toInt(-1);
+        const sim::ControllerState state = sim_->stateSnapshot();
+        const int ringSize = command[0] == "log" ? 2000 : 1001;
+        const int newest = (command[0] == "log" ? state.eventLog.begin : state.archive.begin) - 1;
+        QList<int> expected;
+        for (int i = 0; i < 200; ++i)
+            expected << (newest - 199 + i + ringSize) % ringSize;
+        QCOMPARE(indexes, expected);
     }
 
 #ifndef Q_OS_WIN

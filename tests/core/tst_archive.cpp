@@ -63,6 +63,10 @@ private slots:
         QTest::newRow("Index -4 reads nothing") << 10 << RecordChoice::Index << -4 << 0 << -4;
         QTest::newRow("One") << 10 << RecordChoice::One << 0 << 0 << 1;
         QTest::newRow("nothing ticked") << 10 << RecordChoice::None << 0 << 0 << 0;
+        QTest::newRow("B=10 From 5") << 10 << RecordChoice::From << 5 << 5 << 5;
+        QTest::newRow("B=10 From 500 wraps") << 10 << RecordChoice::From << 500 << 500 << 511;
+        QTest::newRow("B=10 From 10: the whole ring") << 10 << RecordChoice::From << 10 << 10 << 1001;
+        QTest::newRow("From 1001: nothing") << 10 << RecordChoice::From << 1001 << 1001 << 0;
     }
 
     void rangeFromBegin()
@@ -72,8 +76,8 @@ private slots:
         QFETCH(int, n);
         QFETCH(int, start);
         QFETCH(int, count);
-        const ArchiveRange range = ChooseArchiveRange(ArchiveNewestIndex(begin), choice, n);
-        QCOMPARE(range.start, start);
+        const RecordSpan range = ChooseArchiveSpan(ArchiveNewestIndex(begin), choice, n);
+        QCOMPARE(range.first, static_cast<long long>(start));
         QCOMPARE(range.count, count);
     }
 
@@ -109,7 +113,7 @@ private slots:
     void valueFormatMatchesPrintf()
     {
         QFETCH(float, value);
-        const ArchiveStamp stamp{2024, 3, 5, 14, 7, 9};
+        const RecordStamp stamp{2024, 3, 5, 14, 7, 9};
         // The reference is printf's in the C locale, whatever the machine's is.
         const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
         std::setlocale(LC_NUMERIC, "C");

@@ -1,8 +1,13 @@
-// The event log without the line: record presentation (bytes in, line and file
-// bytes out) and the choice of the first record and the number of records. The
-// record loop on the line is tested through the window.
+// The event log: record presentation (bytes in, line and file bytes out), the
+// choice of the first record and the number of records, and read requests sent
+// again over a faulty line (the emulated controller in memory). The record loop
+// is otherwise tested through the window.
+#include "config_commands.h"
 #include "event_log.h"
 #include "log_presentation.h"
+#include "memory_line.h"
+#include "service_commands.h"
+#include "sim_options.h"
 #include "test_support.h"
 
 #include <QTest>
@@ -114,6 +119,12 @@ private slots:
         QTest::newRow("Index -5: nothing") << index << -5 << 20 << 20 << 2000 << 25 << 0;
         QTest::newRow("ONE 5000, beyond the ring") << one << 5000 << 150 << 150 << 2000 << 5000 << 1;
         QTest::newRow("none ticked") << none << 0 << 150 << 150 << 2000 << 0 << 0;
+        const int from = int(RecordChoice::From);
+        QTest::newRow("From 140, not full at B 150") << from << 140 << 150 << 150 << 2000 << 140 << 10;
+        QTest::newRow("From 150 = B, not full: nothing") << from << 150 << 150 << 150 << 2000 << 150 << 0;
+        QTest::newRow("From 1990, full ring at B 3: wraps") << from << 1990 << 3 << 2000 << 2000 << 1990 << 13;
+        QTest::newRow("From 3 = B, full ring: all of it") << from << 3 << 3 << 2000 << 2000 << 3 << 2000;
+        QTest::newRow("From 2000, beyond the ring: nothing") << from << 2000 << 3 << 2000 << 2000 << 2000 << 0;
     }
 
     void span()
@@ -126,7 +137,7 @@ private slots:
         QFETCH(int, first);
         QFETCH(int, records);
 
-        const LogSpan s = ChooseLogSpan(RecordChoice(choice), number, begin, count, capacity);
+        const RecordSpan s = ChooseLogSpan(RecordChoice(choice), number, begin, count, capacity);
         QCOMPARE(static_cast<qlonglong>(s.first), static_cast<qlonglong>(first));
         QCOMPARE(s.count, records);
     }
@@ -151,9 +162,85 @@ private slots:
         QFETCH(int, number);
         QFETCH(qlonglong, first);
         QFETCH(int, records);
-        const LogSpan s = ChooseLogSpan(RecordChoice(choice), number, 20, 20, 2000);
+        const RecordSpan s = ChooseLogSpan(RecordChoice(choice), number, 20, 20, 2000);
         QCOMPARE(static_cast<qlonglong>(s.first), first);
         QCOMPARE(s.count, records);
+    }
+
+    // Five records read with a fault on the line: repeats of the failed read, each
+    // marked in the frame log, and every record shown once as the ring holds it.
+    void retries_data()
+    {
+        QTest::addColumn<QString>("fault"); // as tessavin-sim takes it
+        QTest::addColumn<int>("retries");
+        QTest::addColumn<int>("read");
+        QTest::addColumn<int>("repeats");   // requests sent again
+        QTest::newRow("dropped reply, 1 retry") << "silence:reg=0x1A,times=1" << 1 << 5 << 1;
+        QTest::newRow("bad body checksum, 1 retry") << "bad-body:reg=0x1A,times=1" << 1 << 5 << 1;
+        QTest::newRow("cut reply twice, 2 retries") << "truncated:reg=0x1A,times=2" << 2 << 5 << 2;
+        QTest::newRow("dropped count reply, 1 retry") << "silence:reg=0x1C,times=1" << 1 << 5 << 1;
+        QTest::newRow("retries 0: the first failure ends it") << "bad-body:reg=0x1A,times=1" << 0 << 0 << 0;
+        QTest::newRow("three failures, 2 retries: ends") << "bad-header:reg=0x1A,times=3" << 2 << 0 << 2;
+    }
+
+    void retries()
+    {
+        QFETCH(QString, fault);
+        QFETCH(int, retries);
+        QFETCH(int, read);
+        QFETCH(int, repeats);
+        sim::MemoryLine line;
+        line.controller.addFault(*sim::ParseFault(fault));
+        Session session({}, line.port, line.clock);
+        session.retries = retries;
+        int marked = 0;
+        session.link.frameLog().attach([&](const FrameRecord& r) { marked += r.retry > 0 ? 1 : 0; });
+        session.link.OpenPort(QStringLiteral("controller"), 38400);
+        DownloadSteps<LogLine> steps;
+        steps.choose = [] { return RecordPick{RecordChoice::Index, 5}; };
+        QList<QByteArray> shown;
+        steps.sink.show = [&](const LogLine& l) { shown << l.record; };
+        const DownloadOutcome outcome = DownloadEventLog(session, false, steps);
+
+        QCOMPARE(outcome.end, read == 5 ? DownloadEnd::Completed : DownloadEnd::RecordFailed);
+        QCOMPARE(outcome.read, read);
+        QCOMPARE(marked, repeats);
+        QCOMPARE(session.retried, repeats > 0 ? 1 : 0);
+        QCOMPARE(line.received().size(), 2 + std::max(read, 1) + repeats);
+        for (int i = 0; i < shown.size(); ++i)
+            QCOMPARE(shown[i], line.controller.state().eventLog.at(145 + i));
+    }
+
+    // Requests that change the controller go once, whatever the retries: a lost
+    // reply does not tell whether the change was made.
+    void changingRequestsGoOnce_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("operation");
+        QTest::newRow("clear log") << "silence:reg=0x1B" << 0;
+        QTest::newRow("start logging") << "silence:reg=0x33" << 1;
+        QTest::newRow("registration") << "silence:reg=0x5D" << 2;
+        QTest::newRow("set test mode") << "silence:cfg=0x36" << 3;
+        QTest::newRow("reboot") << "silence:cfg=0x63" << 4;
+    }
+
+    void changingRequestsGoOnce()
+    {
+        QFETCH(QString, fault);
+        QFETCH(int, operation);
+        sim::MemoryLine line;
+        line.controller.addFault(*sim::ParseFault(fault));
+        Session session({}, line.port, line.clock);
+        session.retries = 3;
+        session.link.OpenPort(QStringLiteral("controller"), 38400);
+        const LinkError error = operation == 0 ? SendSwitchCommand(session, SwitchCommand::ClearLog)
+            : operation == 1                   ? SendSwitchCommand(session, SwitchCommand::StartLogging)
+            : operation == 2                   ? SendSwitchCommand(session, SwitchCommand::Registration)
+            : operation == 3                   ? SetTestMode(session)
+                                               : RebootController(session);
+        QVERIFY(error != LinkError::None);
+        QCOMPARE(line.received().size(), 1);
+        QCOMPARE(session.retried, 0);
     }
 };
 

@@ -145,6 +145,8 @@ private slots:
                "0x0C 0x0E 0x19 0x1A 0x1B 0x1C 0x1D 0x2C 0x2D 0x33 0x34 0x5B 0x5C 0x5D)";
         QTest::newRow("--store-fault cut") << "--store-fault cut"
                                            << "tessavin-sim: --store-fault: unknown store fault 'cut' (expected cut=N)";
+        QTest::newRow("--noise 0.5") << "--noise 0.5" << "tessavin-sim: --noise: 0.5 is out of range (expected 0 to 0.1)";
+        QTest::newRow("--seed x") << "--seed x" << "tessavin-sim: --seed: 'x' is not a number (expected 0 to 2147483647)";
         QTest::newRow("--poll 7") << "--poll 7" << "tessavin-sim: --poll: unknown poll function 7 (expected 1, 2 or 10)";
     }
 

@@ -461,6 +461,49 @@ private slots:
         QCOMPARE(f->pause.count(), fault.pause.count());
     }
 
+    // Line noise on the replies: what 200 record requests meet, by noise and
+    // seed. Each seed's noise comes again; the request itself is never spoiled.
+    void lineNoise_data()
+    {
+        QTest::addColumn<QString>("flip");
+        QTest::addColumn<QString>("drop");
+        QTest::addColumn<bool>("changed"); // some replies have flipped bits
+        QTest::addColumn<bool>("dropped"); // some replies are missing
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("quiet") << "0" << "0" << false << false << true;
+        QTest::newRow("--noise 0.01") << "0.01" << "0" << true << false << true;
+        QTest::newRow("--drop 1e-1") << "0" << "1e-1" << false << true << true;
+        QTest::newRow("--noise 0.2: refused") << "0.2" << "0" << false << false << false;
+        QTest::newRow("--drop x: refused") << "0" << "x" << false << false << false;
+    }
+
+    void lineNoise()
+    {
+        QFETCH(QString, flip);
+        QFETCH(QString, drop);
+        QFETCH(bool, changed);
+        QFETCH(bool, dropped);
+        QFETCH(bool, valid);
+        const auto f = ParseNoiseProbability(flip), d = ParseNoiseProbability(drop);
+        QCOMPARE(f && d, valid);
+        if (!f || !d)
+            return;
+        Controller quiet, noisy, again;
+        noisy.setLineNoise({*f, *d, 7});
+        again.setLineNoise({*f, *d, 7});
+        int changes = 0, drops = 0;
+        for (int i = 0; i < 200; ++i) {
+            const QByteArray expected = quiet.handle(kRecord291Request).bytes();
+            const Reply reply = noisy.handle(kRecord291Request);
+            QCOMPARE(again.handle(kRecord291Request).bytes(), reply.bytes());
+            drops += reply.silent() ? 1 : 0;
+            changes += !reply.silent() && reply.bytes() != expected ? 1 : 0;
+        }
+        QCOMPARE(changes > 0, changed);
+        QCOMPARE(drops > 0, dropped);
+        QCOMPARE(noisy.state().requestsRejected, 0);
+    }
+
     void pollSpecs_data()
     {
         QTest::addColumn<QString>("text");

@@ -33,7 +33,7 @@ void checkRecord(fuzz::Input& in)
     FUZZ_CHECK(std::bit_cast<std::uint32_t>(record.value) == bits);
 
     const ShiftedStamp shifted = ShiftArchiveStamp(record, offset);
-    const ArchiveStamp& s = shifted.stamp;
+    const RecordStamp& s = shifted.stamp;
     if (record.yearByte == 0) {
         FUZZ_CHECK(shifted.error == ArchiveStampError::None);
         FUZZ_CHECK(s.year == 0 && s.month == record.month && s.day == record.day && s.hour == record.hour
@@ -106,7 +106,7 @@ void checkRange(fuzz::Input& in)
 
     const int newest = ArchiveNewestIndex(begin);
     FUZZ_CHECK(newest == (begin == 0 ? 999 : begin - 1));
-    const ArchiveRange range = ChooseArchiveRange(newest, choice, typed);
+    const RecordSpan range = ChooseArchiveSpan(newest, choice, typed);
     int n = 0;
     switch (choice) {
     case RecordChoice::None:
@@ -114,6 +114,9 @@ void checkRange(fuzz::Input& in)
         return;
     case RecordChoice::One:
         FUZZ_CHECK(range.count == 1);
+        return;
+    case RecordChoice::From:
+        FUZZ_CHECK(range.count >= 0 && range.count <= kArchiveSlots);
         return;
     case RecordChoice::Index:
         n = typed;
@@ -131,14 +134,14 @@ void checkRange(fuzz::Input& in)
     FUZZ_CHECK(range.count == n);
     if (n <= 0)
         return;
-    FUZZ_CHECK(range.start >= 0);
+    FUZZ_CHECK(range.first >= 0);
     // Index wraps by 1000 and may run past the ring many times; its first slot
     // lies within the ring whenever it had to wrap.
     if (choice == RecordChoice::Index && static_cast<long long>(newest) - n + 1 < 0)
-        FUZZ_CHECK(range.start < 1000 && (range.start - (static_cast<long long>(newest) - n + 1)) % 1000 == 0);
+        FUZZ_CHECK(range.first < 1000 && (range.first - (static_cast<long long>(newest) - n + 1)) % 1000 == 0);
     // A stretch within the ring ends with the newest record.
     if (newest <= kArchiveLastIndex && (choice != RecordChoice::Index || n <= newest + 1)) {
-        int idx = range.start;
+        int idx = range.first;
         for (int i = 0; i + 1 < n; ++i)
             idx = ArchiveSlot(idx) + 1;
         FUZZ_CHECK(ArchiveSlot(idx) == newest);

@@ -33,7 +33,7 @@ using namespace tessavin::fuzz;
 namespace {
 
 struct Stamp {
-    ArchiveStamp stamp;
+    RecordStamp stamp;
     ArchiveStampError error = ArchiveStampError::None;
 };
 
@@ -64,7 +64,7 @@ Stamp expectedStamp(const QByteArray& r, long long offset)
     return out;
 }
 
-std::string printed(const char* format, const ArchiveStamp& s, float value, std::optional<int> index)
+std::string printed(const char* format, const RecordStamp& s, float value, std::optional<int> index)
 {
     char line[256];
     if (index)
@@ -83,12 +83,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Input in(data, size);
     const PeerLine line = ReadPeerLine(in);
     Peer peer(in, RegisterReplyFromInput, line);
-    ArchivePlan plan;
-    plan.choice = static_cast<RecordChoice>(in.byte() % 6);
-    plan.indexCount = in.i32();
-    plan.oneIndex = in.i32();
-    plan.utcOffsetSeconds = in.i32() % (3 * 86400);
-    const int stopAt = in.byte(); // asked for the stopAt-th time, the loop is told to stop; 0: never
+    const auto choice = static_cast<RecordChoice>(in.byte() % 7);
+    const int indexCount = in.i32();
+    const int oneIndex = in.i32();
+    const long long utcOffsetSeconds = in.i32() % (3 * 86400);
+    const int stopAt = in.byte(); // the stop flag is set before the stopAt-th record's request; 0: never
 
     Session& s = peer.session();
     const auto& exchanges = peer.exchanges();
@@ -102,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
 
     // ---- the begin request ----
-    const auto begin = ReadArchiveBegin(s);
+    const auto begin = AskRingQuestion(s, RingQuestion::ArchiveBegin);
     FUZZ_CHECK(peer.sends() == 1);
     if (const PeerExchange* e = exchange(0))
         FUZZ_CHECK(e->request == RegisterRequest(0x5B, 0, 0));
@@ -120,35 +119,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(newest == (value == 0 ? 999 : value - 1));
 
     // ---- the record loop ----
-    int eventsRun = 0;
-    int stopAsked = 0;
     std::vector<ArchiveLine> lines;
-    ArchiveEvents events;
-    events.processMessages = [&] { ++eventsRun; };
-    if (stopAt != 0)
-        events.stopRequested = [&] {
-            FUZZ_CHECK(stopAsked == eventsRun - 1); // after the events have run
-            return ++stopAsked == stopAt;
-        };
-    events.line = [&](const ArchiveLine& line) { lines.push_back(line); };
-    const ArchiveOutcome outcome = ReadArchiveRecords(s, newest, plan, events);
+    RecordSink<ArchiveLine> sink;
+    s.stopRequested = stopAt == 1;
+    sink.show = [&](const ArchiveLine& line) {
+        lines.push_back(line);
+        s.stopRequested = stopAt != 0 && static_cast<int>(lines.size()) + 1 == stopAt;
+    };
+    const bool one = choice == RecordChoice::One;
+    const RecordSpan range = ChooseArchiveSpan(newest, choice, one ? oneIndex : indexCount);
+    const DownloadOutcome outcome = ReadArchiveRecords(s, range, one, utcOffsetSeconds, sink);
 
-    const ArchiveRange range = ChooseArchiveRange(newest, plan.choice, plan.indexCount);
-    const bool one = plan.choice == RecordChoice::One;
-    ArchiveEnd end = ArchiveEnd::Done;
+    DownloadEnd end = DownloadEnd::Completed;
     LinkError why = LinkError::None;
     int lastIndex = -1;
     int attempts = 0;
     std::size_t shown = 0;
     std::optional<std::string> oneValue;
-    long long idx = range.start;
+    long long idx = range.first;
     for (int i = 0; i < range.count; ++i, ++idx) {
         if (i + 1 == stopAt) {
-            end = ArchiveEnd::Stopped;
+            end = DownloadEnd::Stopped;
             break;
         }
         if (one)
-            idx = plan.oneIndex;
+            idx = oneIndex;
         else if (idx > kArchiveLastIndex)
             idx %= kArchiveSlots;
         lastIndex = static_cast<int>(idx);
@@ -159,24 +154,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const LinkError verdict = reception(1 + i, received);
         const QByteArray record = verdict == LinkError::None ? RegisterPayload(received) : QByteArray();
         if (verdict != LinkError::None || record.size() < 10) {
-            end = ArchiveEnd::ReadFailed;
+            end = DownloadEnd::RecordFailed;
             why = verdict != LinkError::None ? verdict : LinkError::TooShort;
             break;
         }
-        const Stamp stamp = expectedStamp(record, plan.utcOffsetSeconds);
+        const Stamp stamp = expectedStamp(record, utcOffsetSeconds);
         if (stamp.error == ArchiveStampError::TimeEncode) {
-            end = ArchiveEnd::TimeEncode;
+            end = DownloadEnd::TimeEncode;
             break;
         }
         if (stamp.error == ArchiveStampError::DateEncode) {
-            end = ArchiveEnd::DateEncode;
+            end = DownloadEnd::DateEncode;
             break;
         }
         const float v = std::bit_cast<float>(static_cast<std::uint32_t>(At(record, 6) | (At(record, 7) << 8)
                                                                         | (At(record, 8) << 16))
                                              | (static_cast<std::uint32_t>(At(record, 9)) << 24));
         if (one) {
-            end = ArchiveEnd::One;
+            end = DownloadEnd::One;
             oneValue = TruncatedValueText(v);
             break;
         }
@@ -187,7 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(r.yearByte == At(record, 0) && r.month == At(record, 1) && r.day == At(record, 2)
                    && r.hour == At(record, 3) && r.minute == At(record, 4) && r.second == At(record, 5));
         FUZZ_CHECK(std::bit_cast<std::uint32_t>(r.value) == std::bit_cast<std::uint32_t>(v));
-        const ArchiveStamp& st = line.stamp;
+        const RecordStamp& st = line.stamp;
         FUZZ_CHECK(st.year == stamp.stamp.year && st.month == stamp.stamp.month && st.day == stamp.stamp.day
                    && st.hour == stamp.stamp.hour && st.minute == stamp.stamp.minute && st.second == stamp.stamp.second);
         FUZZ_CHECK(line.memoLine == printed("%5d %4d:%2.2d:%2.2d %2.2d:%2.2d:%2.2d:  %6.3f\n", stamp.stamp, v, line.index));
@@ -195,10 +190,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     FUZZ_CHECK(outcome.end == end);
     FUZZ_CHECK(outcome.error == why);
-    FUZZ_CHECK(outcome.lastIndex == lastIndex);
-    FUZZ_CHECK(outcome.linesRead == static_cast<int>(shown) && lines.size() == shown);
+    FUZZ_CHECK(outcome.index == lastIndex);
+    FUZZ_CHECK(outcome.read == static_cast<int>(shown) && lines.size() == shown);
     FUZZ_CHECK(outcome.oneValue == oneValue);
-    FUZZ_CHECK(eventsRun == attempts + (end == ArchiveEnd::Stopped ? 1 : 0));
     FUZZ_CHECK(peer.sends() == 1 + attempts);
     peer.closeAndCheckRegisterLog();
     return 0;

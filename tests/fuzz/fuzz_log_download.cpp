@@ -34,14 +34,15 @@ using namespace tessavin::fuzz;
 
 namespace {
 
-std::uint8_t questionCommand(LogQuestion q)
+std::uint8_t questionCommand(RingQuestion q)
 {
     switch (q) {
-    case LogQuestion::Capacity:
+    case RingQuestion::LogCapacity:
         return 0x1D;
-    case LogQuestion::Count:
+    case RingQuestion::LogCount:
         return 0x1C;
-    case LogQuestion::Begin:
+    case RingQuestion::LogBegin:
+    case RingQuestion::ArchiveBegin:
         break;
     }
     return 0x19;
@@ -79,30 +80,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (inEvents) {
         s.link.setPump([&, pumps = 0u, at = stopAt & 0xFFFF]() mutable {
             if (++pumps == at && s.link.isOpen()) {
-                s.stopFlag = 1;
+                s.stopRequested = true;
                 sendsAtStop = static_cast<int>(exchanges.size());
                 stoppedAt = peer.clock().now();
             }
         });
     } else if (stopAt != 0) {
         peer.clock().at(ms(1 + stopAt % 400000), [&] {
-            s.stopFlag = 1;
+            s.stopRequested = true;
             sendsAtStop = peer.sends();
             stoppedAt = peer.clock().now();
         });
     }
 
     // ---- the questions ----
-    s.stopFlag = 0;
-    std::vector<LogQuestion> questions;
+    s.stopRequested = false;
+    std::vector<RingQuestion> questions;
     if (askCapacity)
-        questions.push_back(LogQuestion::Capacity);
+        questions.push_back(RingQuestion::LogCapacity);
     else
         s.capacity = kDefaultLogCapacity;
-    questions.push_back(LogQuestion::Count);
-    questions.push_back(LogQuestion::Begin);
+    questions.push_back(RingQuestion::LogCount);
+    questions.push_back(RingQuestion::LogBegin);
     for (std::size_t q = 0; q < questions.size(); ++q) {
-        const auto answer = AskLogQuestion(s, questions[q]);
+        const auto answer = AskRingQuestion(s, questions[q]);
         FUZZ_CHECK(peer.sends() == static_cast<int>(q) + 1);
         const PeerExchange* e = exchange(static_cast<int>(q));
         if (e)
@@ -117,25 +118,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 value = At(v.received, 8) | (At(v.received, 9) << 8);
         }
         FUZZ_CHECK(answer.error == error && answer.value == value);
-        const int stored = questions[q] == LogQuestion::Capacity ? s.capacity
-            : questions[q] == LogQuestion::Count                 ? s.count
+        const int stored = questions[q] == RingQuestion::LogCapacity ? s.capacity
+            : questions[q] == RingQuestion::LogCount                 ? s.count
                                                                  : s.begin;
         FUZZ_CHECK(stored == value);
     }
     const int asked = static_cast<int>(questions.size());
 
     // ---- the record loop ----
-    const LogSpan span = ChooseLogSpan(choice, number, s.begin, s.count, s.capacity);
+    const RecordSpan span = ChooseLogSpan(choice, number, s.begin, s.count, s.capacity);
     OutputFile file;
     FUZZ_CHECK(file.create(path));
     std::vector<LogLine> shown;
     std::vector<int> ordinals;
     std::vector<std::pair<int, int>> progress;
-    LogRecordSink sink;
+    RecordSink<LogLine> sink;
     sink.show = [&](const LogLine& line) { shown.push_back(line); };
     sink.marked = [&](int ordinal) { ordinals.push_back(ordinal); };
     sink.progress = [&](int done, int total) { progress.emplace_back(done, total); };
-    const LogLoopResult result = RunLogRecordLoop(s, span, s.capacity, sink, &file);
+    sink.file = &file;
+    const DownloadOutcome result = RunLogRecordLoop(s, span, s.capacity, sink);
     file.close();
 
     // The walk the loop should have made. Stop pressed while the a-th record
@@ -155,7 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             eitherSide = true;
     }
     int stopBefore = sendsAtStop ? std::max(0, *sendsAtStop - asked) : INT_MAX;
-    LogLoopEnd end = LogLoopEnd::Completed;
+    DownloadEnd end = DownloadEnd::Completed;
     LinkError error = LinkError::None;
     int failedIndex = -1;
     int attempts = 0;
@@ -169,7 +171,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (eitherSide && i == stopBefore && peer.sends() > asked + i) {
                 stopBefore = i + 1; // it went: Stop came in its wait
             } else {
-                end = LogLoopEnd::Stopped;
+                end = DownloadEnd::Stopped;
                 break;
             }
         }
@@ -184,7 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const QByteArray payload = v.verdict == LinkError::None ? RegisterPayload(v.received) : QByteArray();
         const LinkError why = v.verdict != LinkError::None ? v.verdict : payload.isEmpty() ? LinkError::TooShort : LinkError::None;
         if (why != LinkError::None) {
-            end = LogLoopEnd::RecordFailed;
+            end = DownloadEnd::RecordFailed;
             error = why;
             failedIndex = static_cast<int>(index);
             break;
@@ -204,7 +206,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(result.end == end);
     FUZZ_CHECK(result.read == read && static_cast<int>(shown.size()) == read);
     FUZZ_CHECK(static_cast<int>(progress.size()) == read);
-    FUZZ_CHECK(result.error == error && result.failedIndex == failedIndex);
+    FUZZ_CHECK(result.error == error && result.index == failedIndex);
     FUZZ_CHECK(ordinals == expectedOrdinals);
     FUZZ_CHECK(peer.sends() == asked + attempts);
 

@@ -17,7 +17,7 @@ long long clampedAtZero(long long v) { return v < 0 ? 0 : v; }
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     fuzz::Input in(data, size);
-    const auto choice = static_cast<RecordChoice>(in.byte() % 6);
+    const auto choice = static_cast<RecordChoice>(in.byte() % 7);
     const bool consistentRing = in.byte() & 1;
     const int number = in.i32();
     int begin = in.i32();
@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
-    const LogSpan span = ChooseLogSpan(choice, number, begin, count, capacity);
+    const RecordSpan span = ChooseLogSpan(choice, number, begin, count, capacity);
 
     // Never a negative count, never more than asked for, never more than the ring holds.
     FUZZ_CHECK(span.count >= 0);
@@ -48,6 +48,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case RecordChoice::One:
         FUZZ_CHECK(span.count == 1 && span.first == number);
         return 0;
+    case RecordChoice::From: {
+        // From I to the newest record: each slot once, ending at begin - 1.
+        FUZZ_CHECK(span.first == number && span.count <= clampedAtZero(capacity));
+        if (!consistentRing || span.count == 0)
+            return 0;
+        long long index = span.first;
+        std::vector<bool> seen(static_cast<std::size_t>(capacity), false);
+        for (int i = 0; i < span.count; ++i, ++index) {
+            if (index == capacity)
+                index = 0;
+            FUZZ_CHECK(index >= 0 && index < capacity && !seen[static_cast<std::size_t>(index)]);
+            seen[static_cast<std::size_t>(index)] = true;
+        }
+        FUZZ_CHECK((index - 1 + capacity) % capacity == ((begin - 1) % capacity + capacity) % capacity);
+        return 0;
+    }
     case RecordChoice::Index:
         asked = number;
         break;

@@ -406,27 +406,35 @@ private slots:
     // Fast replies from the settings file ([link] fast=true) or from --fast:
     // each reply ends when its stated length is in and the next request waits
     // the 2 ms guard gap, so an immediate reply puts requests 12 ms apart. The
-    // window reads the key at start and writes it back unchanged.
+    // window reads the key at start and writes it back unchanged. With a record
+    // reply spoilt once, [link] retries=1 asks for it again; without the key
+    // the download ends there.
     void fastRepliesFromTheSettings_data()
     {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<bool>("option");
         QTest::addColumn<int>("spacing");
-        QTest::newRow("no [link] section") << QByteArray("[log]\nport=7\n") << false << 70;
-        QTest::newRow("fast=false") << QByteArray("[link]\nfast=false\n") << false << 70;
-        QTest::newRow("fast=true") << QByteArray("[link]\nfast=true\n") << false << 12;
-        QTest::newRow("--fast, no file") << QByteArray() << true << 12;
-        QTest::newRow("--fast, fast=false") << QByteArray("[link]\nfast=false\n") << true << 12;
+        QTest::addColumn<bool>("spoilt");
+        QTest::newRow("no [link] section") << QByteArray("[log]\nport=7\n") << false << 70 << false;
+        QTest::newRow("fast=false") << QByteArray("[link]\nfast=false\n") << false << 70 << false;
+        QTest::newRow("fast=true") << QByteArray("[link]\nfast=true\n") << false << 12 << false;
+        QTest::newRow("--fast, no file") << QByteArray() << true << 12 << false;
+        QTest::newRow("--fast, fast=false") << QByteArray("[link]\nfast=false\n") << true << 12 << false;
+        QTest::newRow("no retries, spoilt reply") << QByteArray("[link]\nfast=true\n") << false << 12 << true;
+        QTest::newRow("retries=1, spoilt reply") << QByteArray("[link]\nfast=true\nretries=1\n") << false << 12 << true;
     }
     void fastRepliesFromTheSettings()
     {
         QFETCH(QByteArray, file);
         QFETCH(bool, option);
         QFETCH(int, spacing);
+        QFETCH(bool, spoilt);
         sim::MemoryLine line;
         line.controller.state().eventLog.reset(2000);
         for (int i = 0; i < 3; ++i)
             line.controller.state().eventLog.appendText(slotRecord(i));
+        if (spoilt)
+            line.controller.addFault({sim::FaultKind::BadBodyChecksum, sim::FaultTarget::registerCommand(0x1A), 1});
         QTemporaryDir dir;
         const QString settings = dir.filePath("log.log");
         if (!file.isEmpty())
@@ -445,9 +453,17 @@ private slots:
         w.Last10->click();
         press(w.ButContLog);
 
-        QCOMPARE(memoLines(w), (QStringList{"N=3", "OK=3", slotLine(0), slotLine(1), slotLine(2)}));
         const auto& written = line.port->writtenAt();
-        QCOMPARE(written.size(), std::size_t{5});
+        if (spoilt && !file.contains("retries=1")) {
+            QCOMPARE(memoLines(w), (QStringList{"N=3", "OK=3"}));
+            QCOMPARE(written.size(), std::size_t{3});
+            QVERIFY(!w.Label5->isHidden());
+            return;
+        }
+        QCOMPARE(memoLines(w), (QStringList{"N=3", "OK=3", slotLine(0), slotLine(1), slotLine(2)}));
+        QCOMPARE(written.size(), std::size_t{spoilt ? 6u : 5u});
+        if (spoilt)
+            QCOMPARE(written[2].bytes, written[3].bytes); // the same request again
         for (std::size_t i = 1; i < written.size(); ++i)
             QCOMPARE(written[i].at - written[i - 1].at, std::chrono::milliseconds(spacing));
         w.FormClose();

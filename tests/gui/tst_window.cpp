@@ -440,7 +440,7 @@ private slots:
         press(w.Button1);
         QCOMPARE(w.Memo->toPlainText(), QString());
         press(w.Button8);
-        QCOMPARE(w.session().stopFlag, std::uint8_t(1));
+        QVERIFY(w.session().stopRequested);
         press(w.Button7);
         QVERIFY(!w.session().link.isOpen());
         QVERIFY(w.ok->isHidden());
