@@ -195,7 +195,6 @@ bool Context::finish(bool succeeded)
 
 bool Context::finishTrace()
 {
-<<<<<<< HEAD
     if (traceName_.isEmpty() || traceFinished_)
         return !traceFailed_;
     traceFinished_ = true;
@@ -203,31 +202,6 @@ bool Context::finishTrace()
         traceFailed_ = true;
     return !traceFailed_;
 }
-=======
-    // The port and the baud rate: the command line, else the window's settings file.
-    const QString settingsPath = SettingsFilePath(QCoreApplication::applicationDirPath());
-    const bool haveSettings = QFileInfo(settingsPath).isFile();
-    const StoredSettings stored = haveSettings ? ReadSettings(settingsPath) : StoredSettings{};
-    const QString portField = inv.has(QStringLiteral("port")) ? inv.value(QStringLiteral("port"))
-                                                              : (haveSettings ? stored.port : QString());
-    if (portField.isEmpty())
-        return Fail(exit_code::kUsage, QStringLiteral("no port given: use --port (there is no settings file %1)")
-                                           .arg(NativePath(settingsPath)));
-    const bool baudGiven = inv.has(QStringLiteral("baud"));
-    const QString baudText = baudGiven ? inv.value(QStringLiteral("baud")) : stored.baud;
-    const auto baud = ParseInteger(baudText);
-    if (!baud || *baud <= 0) {
-        const QString where = baudGiven ? QStringLiteral("--baud") : NativePath(settingsPath);
-        return Fail(exit_code::kUsage,
-                    QStringLiteral("%1: %2").arg(where, baud ? QStringLiteral("the baud rate must be above 0")
-                                                             : NotAnIntegerMessage(baudText)));
-    }
-    device = PortDeviceName(portField);
-    const auto retries = integer(QStringLiteral("retries"), 2, 0, kMaxRetries);
-    if (!retries)
-        return exit_code::kUsage;
-    session.retries = *retries;
->>>>>>> i19
 
 std::optional<int> Context::openOutput()
 {
@@ -296,6 +270,10 @@ std::optional<int> Context::start()
                                                                 : NotAnIntegerMessage(baudText)));
     device = PortDeviceName(portField);
     baudRate = *baud;
+    const auto retries = integer(QStringLiteral("retries"), 2, 0, kMaxRetries);
+    if (!retries)
+        return exit_code::kUsage;
+    session.retries = *retries;
 
     const QString outputPath = inv.value(QStringLiteral("output"));
     // A command may name its own trace (the visit report's trace.jsonl).

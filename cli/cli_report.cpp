@@ -9,7 +9,9 @@
 #include "config_commands.h"
 #include "config_text.h"
 #include "config_transfer.h"
+#include "archive.h"
 #include "conversions.h"
+#include "download.h"
 #include "event_log.h"
 #include "script_transfer.h"
 #include "service_commands.h"
@@ -64,74 +66,59 @@ struct Visit {
         return std::nullopt;
     }
 
+    // What ended a download early, for the summary.
+    void ended(const QString& what, const DownloadOutcome& outcome)
+    {
+        const QString read = QStringLiteral("%1 of %2 records read").arg(outcome.read).arg(outcome.span.count);
+        switch (outcome.end) {
+        case DownloadEnd::Completed:
+        case DownloadEnd::One:
+        case DownloadEnd::NotChosen:
+            break;
+        case DownloadEnd::Unanswered:
+            failed(what, outcome.error);
+            break;
+        case DownloadEnd::RecordFailed:
+            failures << QStringLiteral("%1 record %2: %3; %4").arg(what).arg(outcome.index).arg(c.errorText(outcome.error), read);
+            break;
+        case DownloadEnd::TimeEncode:
+        case DownloadEnd::DateEncode:
+            failures << QStringLiteral("%1 record %2: an impossible date or time (%3); %4")
+                            .arg(what)
+                            .arg(outcome.index)
+                            .arg(outcome.end == DownloadEnd::TimeEncode ? TimeEncodeError() : DateEncodeError(), read);
+            break;
+        case DownloadEnd::Stopped:
+            failures << QStringLiteral("%1: interrupted; %2").arg(what, read);
+            break;
+        }
+    }
+
     // Every record the log holds, oldest first (the capacity asked, as Max does).
     std::vector<LogLine> eventLog()
     {
-        Session& s = c.session;
-        for (const LogQuestion q : {LogQuestion::Capacity, LogQuestion::Count, LogQuestion::Begin}) {
-            if (const auto a = AskLogQuestion(s, q); !a.ok()) {
-                failed(QStringLiteral("event log"), a.error);
-                return {};
-            }
-        }
-        const LogSpan span = ChooseLogSpan(RecordChoice::Index, s.count, s.begin, s.count, s.capacity);
         std::vector<LogLine> lines;
-        LogRecordSink sink;
-        sink.show = [&lines](const LogLine& line) { lines.push_back(line); };
-        const LogLoopResult result = RunLogRecordLoop(s, span, s.capacity, sink, nullptr);
-        if (result.end == LogLoopEnd::RecordFailed)
-            failures << QStringLiteral("event log record %1: %2; %3 of %4 records read")
-                            .arg(result.failedIndex)
-                            .arg(c.errorText(result.error))
-                            .arg(result.read)
-                            .arg(span.count);
-        else if (result.end == LogLoopEnd::Stopped)
-            failures << QStringLiteral("event log: interrupted; %1 of %2 records read").arg(result.read).arg(span.count);
+        DownloadSteps<LogLine> steps;
+        steps.answered = [](RingQuestion, const LinkResult<int>& answer) { return answer.ok(); };
+        steps.choose = [this] { return std::optional<RecordPick>(RecordPick{RecordChoice::Index, c.session.count}); };
+        steps.sink.show = [&lines](const LogLine& line) { lines.push_back(line); };
+        ended(QStringLiteral("event log"), DownloadEventLog(c.session, true, steps));
         return lines;
     }
 
-    // Every slot of the ring, oldest first: the stretch of the "последних" choice
-    // with N = 1001 counted back from the slot after the newest (which that
-    // choice's rule of +1000 turns into the oldest; a newest of 999 needs one
-    // more turn of the ring to land there).
+    // Every slot of the ring, oldest first: from the slot after the newest
+    // round to the newest.
     std::vector<ArchiveLine> archive(long long utcOffsetSeconds)
     {
-        Session& s = c.session;
-        const auto begin = ReadArchiveBegin(s);
-        if (!begin.ok()) {
-            failed(QStringLiteral("archive begin"), begin.error);
-            return {};
-        }
-        const int newest = ArchiveNewestIndex(begin.value);
-        ArchivePlan plan;
-        plan.choice = RecordChoice::Index;
-        plan.indexCount = kArchiveSlots;
-        plan.utcOffsetSeconds = utcOffsetSeconds;
         std::vector<ArchiveLine> lines;
-        ArchiveEvents events;
-        events.processMessages = [&s] { s.link.pause(std::chrono::milliseconds(0)); };
-        events.stopRequested = [&s] { return s.stopFlag != 0; };
-        events.line = [&lines](const ArchiveLine& line) { lines.push_back(line); };
-        const int countBackFrom = newest + 1 < kArchiveLastIndex ? newest + 1 : newest + kArchiveSlots;
-        const ArchiveOutcome outcome = ReadArchiveRecords(s, countBackFrom, plan, events);
-        const QString read = QStringLiteral("%1 of %2 records read").arg(outcome.linesRead).arg(kArchiveSlots);
-        switch (outcome.end) {
-        case ArchiveEnd::Done:
-        case ArchiveEnd::One:
-            break;
-        case ArchiveEnd::ReadFailed:
-            failures << QStringLiteral("archive record %1: %2; %3").arg(outcome.lastIndex).arg(c.errorText(outcome.error), read);
-            break;
-        case ArchiveEnd::TimeEncode:
-        case ArchiveEnd::DateEncode:
-            failures << QStringLiteral("archive record %1: an impossible date or time (%2); %3")
-                            .arg(outcome.lastIndex)
-                            .arg(outcome.end == ArchiveEnd::TimeEncode ? TimeEncodeError() : DateEncodeError(), read);
-            break;
-        case ArchiveEnd::Stopped:
-            failures << QStringLiteral("archive: interrupted; %1").arg(read);
-            break;
-        }
+        DownloadSteps<ArchiveLine> steps;
+        steps.answered = [](RingQuestion, const LinkResult<int>& answer) { return answer.ok(); };
+        steps.choose = [this] {
+            const int oldest = (ArchiveNewestIndex(c.session.begin) + 1) % kArchiveSlots;
+            return std::optional<RecordPick>(RecordPick{RecordChoice::From, oldest});
+        };
+        steps.sink.show = [&lines](const ArchiveLine& line) { lines.push_back(line); };
+        ended(QStringLiteral("archive"), DownloadArchive(c.session, utcOffsetSeconds, steps));
         return lines;
     }
 

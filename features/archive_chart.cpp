@@ -103,7 +103,7 @@ std::vector<ChartSample> ChartSamples(const std::vector<ArchiveLine>& lines)
     std::vector<ChartSample> samples;
     bool previousPlaced = false;
     for (const ArchiveLine& line : lines) {
-        const ArchiveStamp& s = line.stamp;
+        const RecordStamp& s = line.stamp;
         const QDate date(s.year, s.month, s.day);
         const QTime time(s.hour, s.minute, s.second);
         const bool placed =
