@@ -42,6 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const DecodedConfigText decoded = DecodeConfigText(bytes);
     FUZZ_CHECK((decoded.encoding == TextEncoding::Utf8) == utf8);
     FUZZ_CHECK(EncodeConfigText(decoded.text, decoded.encoding) == withCrLf(bytes, utf8));
+    // Nothing that the memo takes for a line break but the line ends: not U+FDD0
+    // or U+FDD1, its marks of a frame's beginning and end.
+    FUZZ_CHECK(!decoded.text.contains(QChar(0xFDD0)) && !decoded.text.contains(QChar(0xFDD1)));
     if (!utf8)
         FUZZ_CHECK(decoded.text.size() == bytes.size()); // one character per byte
 
