@@ -93,7 +93,7 @@ QString FormatReportedValue(float value, const QString& decimalPoint)
 PollOutcome AnswerPoll(FrameBuffer& frame, const PollInputs& inputs, const PollHooks& hooks)
 {
     PollOutcome outcome;
-    DropFillBytes(frame);
+    const bool headPlaced = DropFillBytes(frame) <= poll::kMostFillMoves;
     const std::uint8_t address = frame[1];
 
     const auto dayValue = ParseInteger(inputs.dayText);
@@ -119,7 +119,7 @@ PollOutcome AnswerPoll(FrameBuffer& frame, const PollInputs& inputs, const PollH
     const QString addressText = QString::number(address);
     Trace(hooks, addressText + QStringLiteral(">   ") + MinuteSecond(*clock));
 
-    if (frame[0] != poll::kPollStart)
+    if (!headPlaced || frame[0] != poll::kPollStart)
         return outcome;
 
     switch (frame[3]) {
