@@ -476,7 +476,7 @@ void TForm1::FormCreate()
     Edit1->setText(stored.port);
     Boud->setText(stored.baud);
     // Read once at start and kept for the whole run.
-    session_->link.setFastReplies(options_.fastReplies || stored.fastReplies);
+    session_->chooseFastReplies(options_.fastReplies, stored.fastReplies);
 }
 
 bool TForm1::writeSettings(QString* failedPath)

@@ -205,7 +205,7 @@ std::string TruncatedValueText(float value)
 LinkResult<int> ReadArchiveBegin(Session& session)
 {
     const std::size_t length = BuildRegRequest(session.frame, reg::kArchiveBegin);
-    const auto answer = RegReadWord(session.link, session.frame, length);
+    const auto answer = RegReadWord(session.link, session.frame, length, session.replies);
     session.begin = answer.value;
     return {session.begin, answer.error};
 }
@@ -228,7 +228,7 @@ ArchiveOutcome ReadArchiveRecords(Session& session, int newestIndex, const Archi
         outcome.lastIndex = idx;
         const std::size_t length = BuildRegRequest(session.frame, reg::kArchiveRecord,
                                                    static_cast<std::uint16_t>(idx), 1);
-        const auto block = RegReadBlock(session.link, session.frame, length);
+        const auto block = RegReadBlock(session.link, session.frame, length, session.replies);
         if (!block.ok() || block.value < kArchiveRecordSize) {
             outcome.end = ArchiveEnd::ReadFailed;
             outcome.error = block.ok() ? LinkError::TooShort : block.error;

@@ -36,7 +36,7 @@ LinkResult<int> AskLogQuestion(Session& session, LogQuestion question)
     else if (question == LogQuestion::Count)
         command = reg::kLogCount;
     const std::size_t length = BuildRegRequest(session.frame, command);
-    const auto answer = RegReadWord(session.link, session.frame, length);
+    const auto answer = RegReadWord(session.link, session.frame, length, session.replies);
     const int value = answer.value;
     switch (question) {
     case LogQuestion::Capacity:
@@ -120,7 +120,7 @@ LogLoopResult RunLogRecordLoop(Session& session, const LogSpan& span, int capaci
 
         const std::size_t length = BuildRegRequest(session.frame, reg::kLogRecord,
                                                    static_cast<std::uint16_t>(index & 0xFFFF), 1);
-        const auto block = RegReadBlock(session.link, session.frame, length);
+        const auto block = RegReadBlock(session.link, session.frame, length, session.replies);
         const std::size_t n = block.value;
         if (!block.ok()) {
             result.end = LogLoopEnd::RecordFailed;

@@ -64,7 +64,7 @@ ScriptSendResult SendTransferScript(Session& session)
     if (length == 0)
         return result;
     result.sent = true;
-    result.error = RegExchange(session.link, session.frame, length);
+    result.error = RegExchange(session.link, session.frame, length, session.replies);
     return result;
 }
 
@@ -88,7 +88,7 @@ ScriptUpResult ReceiveScript(Session& session)
 {
     ScriptUpResult result;
     const std::size_t length = BuildRegRequest(session.frame, reg::kScriptUp);
-    const auto reply = RegExchangeRaw(session.link, session.frame, length);
+    const auto reply = RegExchangeRaw(session.link, session.frame, length, session.replies);
     const std::size_t n = reply.value;
     result.received = n;
     if (n < kScriptReplyMinimum) {
@@ -121,7 +121,7 @@ ScriptUpResult ReadScriptBack(Session& session, const QString& path)
 LinkError ClearScript(Session& session)
 {
     const std::size_t length = BuildRegRequest(session.frame, reg::kLogBegin);
-    return RegExchange(session.link, session.frame, length);
+    return RegExchange(session.link, session.frame, length, session.replies);
 }
 
 } // namespace tessavin

@@ -7,13 +7,13 @@ namespace tessavin {
 LinkError SendSwitchCommand(Session& session, SwitchCommand command)
 {
     const std::size_t length = BuildRegRequest(session.frame, static_cast<std::uint8_t>(command));
-    return RegExchange(session.link, session.frame, length);
+    return RegExchange(session.link, session.frame, length, session.replies);
 }
 
 ServiceReading ReadDeviceNumber(Session& session)
 {
     const std::size_t length = BuildRegRequest(session.frame, reg::kIdent);
-    const auto value = RegReadLong(session.link, session.frame, length);
+    const auto value = RegReadLong(session.link, session.frame, length, session.replies);
     if (!value.ok())
         return {false, {}, value.error};
     if (value.value <= 0)
@@ -24,7 +24,7 @@ ServiceReading ReadDeviceNumber(Session& session)
 ServiceReading ReadPressure(Session& session)
 {
     const std::size_t length = BuildRegRequest(session.frame, reg::kPressure);
-    const auto value = RegReadFloat(session.link, session.frame, length);
+    const auto value = RegReadFloat(session.link, session.frame, length, session.replies);
     if (!value.ok())
         return {false, {}, value.error};
     if (!(value.value > 0.0f))

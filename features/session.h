@@ -36,6 +36,16 @@ struct Session {
     FrameBuffer frame{};
     TransferBuffer transfer;
 
+    // How register replies end for the whole run: chosen once, at start, from the
+    // front end's option and the stored settings (either one turns fast replies
+    // on); every register exchange of the features passes it down.
+    RegReplies replies = RegReplies::Standard;
+    void chooseFastReplies(bool option, bool stored)
+    {
+        replies = option || stored ? RegReplies::Fast : RegReplies::Standard;
+    }
+    bool fastReplies() const { return replies == RegReplies::Fast; }
+
     // Set by Stop; cleared by the event-log download when it starts.
     std::uint8_t stopFlag = 0;
 

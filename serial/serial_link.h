@@ -10,13 +10,17 @@
 #include "link_error.h"
 #include "timing.h"
 
+#include <QByteArray>
 #include <QString>
+
+#include <algorithm>
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace tessavin {
 
@@ -55,14 +59,6 @@ public:
     // Told whenever the port opens or closes (also when it vanishes), so that the
     // open indicator stays the twin of the handle.
     void setOpenChanged(std::function<void(bool)> changed) { openChanged_ = std::move(changed); }
-
-    // Fast replies: a register reply ends as soon as the bytes its length field
-    // states are in, instead of at the idle gap, and the next frame then waits
-    // the guard gap (LinkTiming::guardGap at the baud rate the port was opened
-    // with). Off unless asked for; the configuration link and the polls always
-    // end at the idle gap.
-    void setFastReplies(bool on) { fastReplies_ = on; }
-    bool fastReplies() const { return fastReplies_; }
 
     const LinkTiming& timing() const { return timing_; }
     void setTiming(const LinkTiming& timing) { timing_ = timing; }
@@ -107,13 +103,16 @@ public:
     // room). (An echo alone cannot be told from a reply that repeats the
     // request, which a zero value can do; it is left as it came.)
     //
-    // With fast replies on, a register reply given an end rule ends as soon as
-    // the length its first bytes state has arrived. A leading exact copy of the
-    // frame just sent is the echo when more bytes follow it, and the rule reads
-    // what follows; a copy with nothing after it ends at the idle gap, as does a
-    // reply whose bytes state no end, and one that stops short of its end.
-    // Bytes read beyond the stated end are logged as trailing bytes of the
-    // reply, and read as zeros in buf.
+    // A reply given an end rule is a fast reply. Its first byte is taken as soon
+    // as the port has it, within the same total limit as the first-byte rounds
+    // (LinkTiming::firstByteLimit), and it ends as soon as the length its first
+    // bytes state has arrived. A leading exact copy of the frame just sent is the
+    // echo when more bytes follow it, and the rule reads what follows; a copy
+    // with nothing after it ends at the idle gap, as does a reply whose bytes
+    // state no end, and one that stops short of its end. Bytes read beyond the
+    // stated end are logged as trailing bytes of the reply, and read as zeros in
+    // buf; the next frame waits the guard gap (LinkTiming::guardGap at the baud
+    // rate the port was opened with).
     Received ReceiveReply(LinkKind link, std::uint8_t* buf, std::size_t capacity, const ReplyCheck& check = {},
                           const ReplyEndRule& endRule = {});
 
@@ -124,7 +123,8 @@ public:
     std::size_t ReceiveAny(LinkKind link, std::uint8_t* buf, std::size_t capacity,
                            const std::function<bool()>& stop, const std::function<void()>& firstByte = {});
 
-    // How many first-byte rounds the last ReceiveReply made.
+    // How many first-byte rounds the last ReceiveReply made (for a fast reply:
+    // the rounds its wait would have taken).
     int lastFirstByteRounds() const { return lastRounds_; }
 
     // Lets events run for the given time (used for the fixed pauses of the links).
@@ -152,6 +152,22 @@ private:
     void takeTrailing();
     void portLost();
 
+    // A reply as read from the port, echo and all.
+    struct Taken {
+        std::vector<std::uint8_t> bytes; // room for the reply and an echo
+        std::size_t total = 0;           // bytes stored in `bytes`
+        std::optional<std::size_t> end;  // the stated end, when the reply ended there
+        QByteArray beyond;               // bytes read past that end that did not fit
+        std::size_t count() const { return end ? std::min(total, *end) : total; }
+    };
+    // The steps of ReceiveReply: wait for the first byte (through the rounds, or
+    // on the port's readiness); take the reply up to its end; find the echo in
+    // front of it; after a stated end, log the bytes behind it and start the guard gap.
+    bool awaitFirstByte(bool onReadiness);
+    Taken takeReply(std::size_t capacity, const ReplyEndRule& endRule);
+    std::size_t echoLength(const Taken& taken) const;
+    void watchTrailing(LinkKind link, const Taken& taken);
+
     LinkTiming timing_;
     std::shared_ptr<BytePort> port_;
     std::shared_ptr<Clock> clock_;
@@ -162,7 +178,6 @@ private:
     int lastRounds_ = 0;
     bool lost_ = false; // the port went away since the last send or receive began
     QByteArray lastSent_;
-    bool fastReplies_ = false;
     qint32 baud_ = 0; // as the port was opened
     // After a reply that ended at its stated length: the earliest time of the
     // next frame, and the link whose trailing bytes are still watched for.

@@ -405,7 +405,7 @@ private slots:
 
     // Fast replies from the settings file ([link] fast=true) or from --fast:
     // each reply ends when its stated length is in and the next request waits
-    // the 2 ms guard gap, so an immediate reply puts requests 12 ms apart. The
+    // the 2 ms guard gap, so an immediate reply puts requests 2 ms apart. The
     // window reads the key at start and writes it back unchanged.
     void fastRepliesFromTheSettings_data()
     {
@@ -414,9 +414,9 @@ private slots:
         QTest::addColumn<int>("spacing");
         QTest::newRow("no [link] section") << QByteArray("[log]\nport=7\n") << false << 70;
         QTest::newRow("fast=false") << QByteArray("[link]\nfast=false\n") << false << 70;
-        QTest::newRow("fast=true") << QByteArray("[link]\nfast=true\n") << false << 12;
-        QTest::newRow("--fast, no file") << QByteArray() << true << 12;
-        QTest::newRow("--fast, fast=false") << QByteArray("[link]\nfast=false\n") << true << 12;
+        QTest::newRow("fast=true") << QByteArray("[link]\nfast=true\n") << false << 2;
+        QTest::newRow("--fast, no file") << QByteArray() << true << 2;
+        QTest::newRow("--fast, fast=false") << QByteArray("[link]\nfast=false\n") << true << 2;
     }
     void fastRepliesFromTheSettings()
     {
