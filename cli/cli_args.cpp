@@ -1,10 +1,14 @@
 #include "cli_args.h"
 
+#include "cli_operations.h"
 #include "config_transfer.h"
 #include "script_transfer.h"
 #include "tessavin_version.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
+#include <map>
 
 namespace tessavin::cli {
 
@@ -12,85 +16,241 @@ namespace {
 
 const QString kTool = QStringLiteral("tessavin-cli");
 
-struct OptionInfo {
-    QString name;
-    QChar shortName;   // null when there is none
-    QString valueName; // empty for a switch
-    QString help;
-    bool global = false;
-};
+QString S(const char* text) { return QString::fromUtf8(text); }
 
-const std::vector<OptionInfo>& Options()
+} // namespace
+
+const std::vector<OptionInfo>& GlobalOptions()
 {
+    // To add a global option: one row here; its value reaches every command as
+    // c.inv.has("name") / c.inv.value("name"). Use it where it applies (Context::start
+    // for what every command opens).
     static const std::vector<OptionInfo> options = {
-        // Global options.
-        {QStringLiteral("port"), {}, QStringLiteral("PORT"),
-         QStringLiteral("The serial port: a number N (COM N; /dev/ttyS(N-1) on Linux), a device name "
-                        "(ttyUSB0) or a path (/dev/ttyUSB0). Default: the settings file."),
-         true},
-        {QStringLiteral("baud"), {}, QStringLiteral("RATE"),
-         QStringLiteral("The baud rate. Default: the settings file, else 38400."), true},
-        {QStringLiteral("trace"), {}, QStringLiteral("FILE"),
-         QStringLiteral("Write every frame sent and received to FILE as JSON Lines, each as it passes."), true},
-        {QStringLiteral("output"), QLatin1Char('o'), QStringLiteral("FILE"),
-         QStringLiteral("Write the records or the data to FILE instead of stdout (replaced if it exists)."), true},
-        {QStringLiteral("format"), {}, QStringLiteral("FORMAT"),
-         QStringLiteral("text (default), jsonl, or csv (archive read only)."), true},
-        {QStringLiteral("quiet"), QLatin1Char('q'), {},
-         QStringLiteral("No progress line and no confirmations; errors are still reported."), true},
-        {QStringLiteral("verbose"), QLatin1Char('v'), {},
-         QStringLiteral("Print every frame on stderr as it passes, and the toolkit's own warnings."), true},
-        {QStringLiteral("fast"), {}, {},
-         QStringLiteral("Fast replies: a register reply ends once the bytes its length states are in "
-                        "(also [link] fast=true in the settings file)."),
-         true},
-        {QStringLiteral("help"), QLatin1Char('h'), {}, QStringLiteral("Show the help of the tool or of the command."),
-         true},
-        {QStringLiteral("version"), {}, {}, QStringLiteral("Show the version."), true},
-        // Options of single commands.
-        {QStringLiteral("newest"), {}, QStringLiteral("N"),
-         QStringLiteral("The newest N records, oldest first (default 10)."), false},
-        {QStringLiteral("index"), {}, QStringLiteral("I"), QStringLiteral("The one record at index I."), false},
-        {QStringLiteral("all"), {}, {}, QStringLiteral("Every record the log holds, oldest first."), false},
-        {QStringLiteral("max"), {}, {},
-         QStringLiteral("Ask the log's capacity first (the window's Max box); otherwise 2000 is assumed."), false},
-        {QStringLiteral("one"), {}, QStringLiteral("I"),
-         QStringLiteral("Only the value of the record at index I, truncated toward zero (the window's "
-                        "value field)."),
-         false},
-        {QStringLiteral("no-shift"), {}, {},
-         QStringLiteral("Keep the controller's time; by default dated values are moved by the computer's "
-                        "offset from UTC, as the window shows them."),
-         false},
-        {QStringLiteral("yes"), {}, {}, QStringLiteral("Go ahead: this command cannot be undone."), false},
-        {QStringLiteral("test"), {}, {}, QStringLiteral("The test configuration instead of the configuration."),
-         false},
-        {QStringLiteral("add1"), {}, QStringLiteral("S"),
-         QStringLiteral("Clock offset in seconds for device address 1 (default 0; under 3600 either way)."), false},
-        {QStringLiteral("add2"), {}, QStringLiteral("S"),
-         QStringLiteral("Clock offset in seconds for every other address (default 0)."), false},
-        {QStringLiteral("day"), {}, QStringLiteral("D"),
-         QStringLiteral("The day sent in date-and-time answers (default 28)."), false},
+        {S("port"), {}, S("PORT"),
+         S("The serial port: a number N (COM N; /dev/ttyS(N-1) on Linux), a device name (ttyUSB0) or a path "
+           "(/dev/ttyUSB0). Default: the settings file.")},
+        {S("baud"), {}, S("RATE"), S("The baud rate. Default: the settings file, else 38400.")},
+        {S("trace"), {}, S("FILE"), S("Write every frame sent and received to FILE as JSON Lines, each as it passes.")},
+        {S("output"), QLatin1Char('o'), S("FILE"),
+         S("Write the records or the data to FILE instead of stdout (replaced if it exists).")},
+        {S("format"), {}, S("FORMAT"), S("text (default), jsonl, or csv (archive read only).")},
+        {S("quiet"), QLatin1Char('q'), {}, S("No progress line and no confirmations; errors are still reported.")},
+        {S("verbose"), QLatin1Char('v'), {},
+         S("Print every frame on stderr as it passes, and the toolkit's own warnings.")},
+        {S("fast"), {}, {},
+         S("Fast replies: a register reply ends once the bytes its length states are in (also [link] fast=true in "
+           "the settings file).")},
+        {S("help"), QLatin1Char('h'), {}, S("Show the help of the tool or of the command.")},
+        {S("version"), {}, {}, S("Show the version.")},
     };
     return options;
 }
 
-const OptionInfo* findOption(const QString& name)
+// The commands. To add one: one entry below, with its group and name, its
+// positional argument (if any), the summary for the lists, the --help text, its
+// own options, the formats it writes and its handler (a function of
+// cli_operations.h, or a lambda calling one). To give a command an option: one
+// OptionInfo in its .options; the handler reads it as c.inv.has/value("name").
+// Nothing else needs changing: parsing, help and completion come from here.
+// The entries name only the fields they set; the others keep their defaults.
+#if defined(__GNUC__)
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#endif
+const std::vector<CommandInfo>& Commands()
 {
-    for (const OptionInfo& o : Options())
-        if (o.name == name)
-            return &o;
-    return nullptr;
+    static const std::vector<CommandInfo> commands = [] {
+        const auto data = std::vector<Format>{Format::Text, Format::Jsonl};
+        const OptionInfo newest{S("newest"), {}, S("N"), S("The newest N records, oldest first (default 10).")};
+        const OptionInfo index{S("index"), {}, S("I"), S("The one record at index I.")};
+        const OptionInfo yes{S("yes"), {}, {}, S("Go ahead: this command cannot be undone.")};
+        return std::vector<CommandInfo>{
+            {.name = S("ports"),
+             .summary = S("the serial ports the system sees"),
+             .description = S("Lists the serial ports the system sees: name, path, description, manufacturer,\n"
+                              "serial number, VID:PID and, on Linux, the stable /dev/serial/by-id path.\n"
+                              "Pseudo-terminals are not listed."),
+             .formats = data,
+             .run = RunPorts,
+             .needsPort = false},
+            {.group = S("log"),
+             .name = S("info"),
+             .summary = S("the event log's capacity, record count and begin"),
+             .description = S("Asks the controller for the event log's capacity, the number of records it\n"
+                              "holds and its begin (the slot after the newest record)."),
+             .formats = data,
+             .run = RunLogInfo},
+            {.group = S("log"),
+             .name = S("read"),
+             .summary = S("read event-log records"),
+             .description = S(
+                 "Reads event-log records as the window's LOG button does: first the capacity\n"
+                 "(with --max), the count and the begin, then one request per record.\n"
+                 "\n"
+                 "Which records (one of):\n"
+                 "  --newest N   the newest N records, oldest first; the default is 10. For N = 10,\n"
+                 "               100 or 500 these are the window's boxes of that name, for any\n"
+                 "               other N its 'последних' box with N typed.\n"
+                 "  --index I    the one record at index I (the window's '1' box with I).\n"
+                 "  --all        every record the log holds, oldest first ('последних' with the\n"
+                 "               count).\n"
+                 "\n"
+                 "--format text writes the lines the window writes to its file (CR LF in a file\n"
+                 "given with -o, LF on stdout). --format jsonl writes one object a record: index,\n"
+                 "marker, time (ISO 8601, the controller's clock; null when the stamp is not a\n"
+                 "date), text (the line as the window shows it) and raw (the record's bytes in\n"
+                 "hexadecimal). Each line is written as its record arrives. Ctrl+C stops after\n"
+                 "the record in flight (exit 130)."),
+             .options = {newest, index, {S("all"), {}, {}, S("Every record the log holds, oldest first.")},
+                         {S("max"), {}, {},
+                          S("Ask the log's capacity first (the window's Max box); otherwise 2000 is assumed.")}},
+             .formats = data,
+             .run = RunLogRead},
+            {.group = S("log"),
+             .name = S("clear"),
+             .summary = S("erase the event log (--yes)"),
+             .description = S("Erases the controller's event log. Needs --yes; without it nothing is sent."),
+             .options = {yes},
+             .run = [](Context& c) { return RunLogSwitch(c, SwitchCommand::ClearLog, S("event log cleared")); },
+             .writesData = false},
+            {.group = S("log"),
+             .name = S("start"),
+             .summary = S("switch logging on"),
+             .description = S("Switches the controller's logging on."),
+             .run = [](Context& c) { return RunLogSwitch(c, SwitchCommand::StartLogging, S("logging started")); },
+             .writesData = false},
+            {.group = S("log"),
+             .name = S("stop"),
+             .summary = S("switch logging off"),
+             .description = S("Switches the controller's logging off."),
+             .run = [](Context& c) { return RunLogSwitch(c, SwitchCommand::StopLogging, S("logging stopped")); },
+             .writesData = false},
+            {.group = S("archive"),
+             .name = S("read"),
+             .summary = S("read archived values"),
+             .description = S(
+                 "Reads dated values of the archive (a ring of 1001 records, indexes 0 to 1000)\n"
+                 "as the window's RETRO button does: the begin, then one request per record.\n"
+                 "\n"
+                 "Which records (one of):\n"
+                 "  --newest N   the newest N records, oldest first; the default is 10. For N = 10,\n"
+                 "               100 or 500 these are the window's boxes of that name, for any\n"
+                 "               other N its 'последних' box with N typed, which counts as the\n"
+                 "               window does: when the stretch crosses the end of the ring it\n"
+                 "               starts one record early and stops before the newest.\n"
+                 "  --index I    the one record at index I, as a line.\n"
+                 "  --one I      only the value of record I, truncated toward zero, as the window's\n"
+                 "               value field shows it.\n"
+                 "\n"
+                 "Dated values are shown in the computer's local time (the controller keeps UTC),\n"
+                 "unless --no-shift. --format text writes the window's file lines (CR LF in a file,\n"
+                 "LF on stdout); jsonl one object a record: index, device_time (the controller's\n"
+                 "clock), time (shifted, with its offset), value and raw (the ten record bytes in\n"
+                 "hexadecimal); csv the same columns after a header line. Undated records have\n"
+                 "null (empty) times. Ctrl+C stops after the record in flight (exit 130)."),
+             .options = {newest, index,
+                         {S("one"), {}, S("I"),
+                          S("Only the value of the record at index I, truncated toward zero (the window's value "
+                            "field).")},
+                         {S("no-shift"), {}, {},
+                          S("Keep the controller's time; by default dated values are moved by the computer's offset "
+                            "from UTC, as the window shows them.")}},
+             .formats = {Format::Text, Format::Jsonl, Format::Csv},
+             .run = RunArchiveRead},
+            {.group = S("config"),
+             .name = S("status"),
+             .summary = S("the status of the controller's configuration"),
+             .description = S("Asks the status of the controller's configuration: OK, or NOT OK with the\n"
+                              "reason (bad json, no memory, no file)."),
+             .formats = data,
+             .run = RunConfigStatus},
+            {.group = S("config"),
+             .name = S("set-test"),
+             .summary = S("switch to test mode"),
+             .description = S("Switches the controller to test mode."),
+             .run = [](Context& c) { return RunConfigCommand(c, false); },
+             .writesData = false},
+            {.group = S("config"),
+             .name = S("reboot"),
+             .summary = S("reboot the controller"),
+             .description = S("Reboots the controller; it stays silent for a few seconds afterwards."),
+             .run = [](Context& c) { return RunConfigCommand(c, true); },
+             .writesData = false},
+            {.group = S("config"),
+             .name = S("upload"),
+             .summary = S("read the configuration from the controller"),
+             .description = S("Reads the controller's configuration (with --test its test configuration)\n"
+                              "and writes its bytes as they came to stdout or to the file given with -o."),
+             .options = {{S("test"), {}, {}, S("The test configuration instead of the configuration.")}},
+             .run = RunConfigUpload},
+            {.group = S("config"),
+             .name = S("download"),
+             .arguments = S("FILE"),
+             .summary = S("send a configuration file to the controller"),
+             .description = S("Sends the configuration in FILE to the controller as the window sends it after\n"
+                              "opening the file: its lines joined by CR LF, in the encoding they came in\n"
+                              "(UTF-8 or Windows-1251), at most %1 bytes.")
+                                .arg(kTransferTextLimit),
+             .run = RunConfigDownload,
+             .writesData = false},
+            {.group = S("device"),
+             .name = S("ident"),
+             .summary = S("the device number"),
+             .description = S("Reads the device number (greater than zero)."),
+             .formats = data,
+             .run = [](Context& c) { return RunDeviceRead(c, false); }},
+            {.group = S("device"),
+             .name = S("pressure"),
+             .summary = S("the pressure"),
+             .description = S("Reads the pressure (greater than zero), with two decimals."),
+             .formats = data,
+             .run = [](Context& c) { return RunDeviceRead(c, true); }},
+            {.group = S("device"),
+             .name = S("register"),
+             .summary = S("the registration command (--yes)"),
+             .description = S("Sends the registration command. Needs --yes; without it nothing is sent."),
+             .options = {yes},
+             .run = RunDeviceRegister,
+             .writesData = false},
+            {.group = S("script"),
+             .name = S("send"),
+             .arguments = S("FILE"),
+             .summary = S("send a script file"),
+             .description = S("Sends the script in FILE, its bytes as they stand, in one request (at most\n"
+                              "%1 bytes).")
+                                .arg(kScriptMaxBytes),
+             .run = RunScriptSend,
+             .writesData = false},
+            {.group = S("script"),
+             .name = S("read"),
+             .summary = S("read the script back"),
+             .description = S("Reads the controller's script and writes its bytes to stdout or to the file\n"
+                              "given with -o."),
+             .run = RunScriptRead},
+            {.group = S("script"),
+             .name = S("clear"),
+             .summary = S("clear the script (--yes)"),
+             .description = S("Clears the controller's script. Needs --yes; without it nothing is sent."),
+             .options = {yes},
+             .run = RunScriptClear,
+             .writesData = false},
+            {.name = S("respond"),
+             .summary = S("answer the controller's polls until Ctrl+C"),
+             .description = S(
+                 "Answers the controller's polls as the window's Start button does: the date and\n"
+                 "time from the computer's clock moved by the offset of the polling address, the\n"
+                 "fixed coefficients, and the values of its reports, each trace line printed as\n"
+                 "it is made. Ends with exit 0 on SIGINT or SIGTERM."),
+             .options = {{S("add1"), {}, S("S"),
+                          S("Clock offset in seconds for device address 1 (default 0; under 3600 either way).")},
+                         {S("add2"), {}, S("S"), S("Clock offset in seconds for every other address (default 0).")},
+                         {S("day"), {}, S("D"), S("The day sent in date-and-time answers (default 28).")}},
+             .run = RunRespond},
+        };
+    }();
+    return commands;
 }
 
-const OptionInfo* findShort(QChar c)
-{
-    for (const OptionInfo& o : Options())
-        if (!o.shortName.isNull() && o.shortName == c)
-            return &o;
-    return nullptr;
-}
-
+namespace {
 QString optionLabel(const OptionInfo& o)
 {
     QString label = o.shortName.isNull() ? QStringLiteral("    --") : QStringLiteral("-%1, --").arg(o.shortName);
@@ -141,9 +301,8 @@ QString exitCodes()
 QString globalOptions()
 {
     QString text = QStringLiteral("Options (before or after the command):\n");
-    for (const OptionInfo& o : Options())
-        if (o.global)
-            text += row(optionLabel(o), o.help);
+    for (const OptionInfo& o : GlobalOptions())
+        text += row(optionLabel(o), o.help);
     return text;
 }
 
@@ -184,138 +343,8 @@ ParseResult printed(const QString& text)
     return r;
 }
 
-bool isGroup(const QString& word)
-{
-    for (const CommandInfo& c : Commands())
-        if (c.group == word)
-            return true;
-    return false;
-}
 
 } // namespace
-
-const std::vector<CommandInfo>& Commands()
-{
-    static const std::vector<CommandInfo> commands = [] {
-        const auto data = std::vector<Format>{Format::Text, Format::Jsonl};
-        std::vector<CommandInfo> c;
-        c.push_back({{}, QStringLiteral("ports"), {}, QStringLiteral("the serial ports the system sees"),
-                     QStringLiteral("Lists the serial ports the system sees: name, path, description, manufacturer,\n"
-                                    "serial number, VID:PID and, on Linux, the stable /dev/serial/by-id path.\n"
-                                    "Pseudo-terminals are not listed."),
-                     {}, data, false, false, true});
-        c.push_back({QStringLiteral("log"), QStringLiteral("info"), {},
-                     QStringLiteral("the event log's capacity, record count and begin"),
-                     QStringLiteral("Asks the controller for the event log's capacity, the number of records it\n"
-                                    "holds and its begin (the slot after the newest record)."),
-                     {}, data, true, false, true});
-        c.push_back({QStringLiteral("log"), QStringLiteral("read"), {}, QStringLiteral("read event-log records"),
-                     QStringLiteral(
-                         "Reads event-log records as the window's LOG button does: first the capacity\n"
-                         "(with --max), the count and the begin, then one request per record.\n"
-                         "\n"
-                         "Which records (one of):\n"
-                         "  --newest N   the newest N records, oldest first; the default is 10. For N = 10,\n"
-                         "               100 or 500 these are the window's boxes of that name, for any\n"
-                         "               other N its 'последних' box with N typed.\n"
-                         "  --index I    the one record at index I (the window's '1' box with I).\n"
-                         "  --all        every record the log holds, oldest first ('последних' with the\n"
-                         "               count).\n"
-                         "\n"
-                         "--format text writes the lines the window writes to its file (CR LF in a file\n"
-                         "given with -o, LF on stdout). --format jsonl writes one object a record: index,\n"
-                         "marker, time (ISO 8601, the controller's clock; null when the stamp is not a\n"
-                         "date), text (the line as the window shows it) and raw (the record's bytes in\n"
-                         "hexadecimal). Each line is written as its record arrives. Ctrl+C stops after\n"
-                         "the record in flight (exit 130)."),
-                     {QStringLiteral("newest"), QStringLiteral("index"), QStringLiteral("all"), QStringLiteral("max")},
-                     data, true, true, true});
-        c.push_back({QStringLiteral("log"), QStringLiteral("clear"), {}, QStringLiteral("erase the event log (--yes)"),
-                     QStringLiteral("Erases the controller's event log. Needs --yes; without it nothing is sent."),
-                     {QStringLiteral("yes")}, {Format::Text}, true, false, false});
-        c.push_back({QStringLiteral("log"), QStringLiteral("start"), {}, QStringLiteral("switch logging on"),
-                     QStringLiteral("Switches the controller's logging on."), {}, {Format::Text}, true, false, false});
-        c.push_back({QStringLiteral("log"), QStringLiteral("stop"), {}, QStringLiteral("switch logging off"),
-                     QStringLiteral("Switches the controller's logging off."), {}, {Format::Text}, true, false, false});
-        c.push_back({QStringLiteral("archive"), QStringLiteral("read"), {}, QStringLiteral("read archived values"),
-                     QStringLiteral(
-                         "Reads dated values of the archive (a ring of 1001 records, indexes 0 to 1000)\n"
-                         "as the window's RETRO button does: the begin, then one request per record.\n"
-                         "\n"
-                         "Which records (one of):\n"
-                         "  --newest N   the newest N records, oldest first; the default is 10. For N = 10,\n"
-                         "               100 or 500 these are the window's boxes of that name, for any\n"
-                         "               other N its 'последних' box with N typed, which counts as the\n"
-                         "               window does: when the stretch crosses the end of the ring it\n"
-                         "               starts one record early and stops before the newest.\n"
-                         "  --index I    the one record at index I, as a line.\n"
-                         "  --one I      only the value of record I, truncated toward zero, as the window's\n"
-                         "               value field shows it.\n"
-                         "\n"
-                         "Dated values are shown in the computer's local time (the controller keeps UTC),\n"
-                         "unless --no-shift. --format text writes the window's file lines (CR LF in a file,\n"
-                         "LF on stdout); jsonl one object a record: index, device_time (the controller's\n"
-                         "clock), time (shifted, with its offset), value and raw (the ten record bytes in\n"
-                         "hexadecimal); csv the same columns after a header line. Undated records have\n"
-                         "null (empty) times. Ctrl+C stops after the record in flight (exit 130)."),
-                     {QStringLiteral("newest"), QStringLiteral("index"), QStringLiteral("one"), QStringLiteral("no-shift")},
-                     {Format::Text, Format::Jsonl, Format::Csv}, true, true, true});
-        c.push_back({QStringLiteral("config"), QStringLiteral("status"), {},
-                     QStringLiteral("the status of the controller's configuration"),
-                     QStringLiteral("Asks the status of the controller's configuration: OK, or NOT OK with the\n"
-                                    "reason (bad json, no memory, no file)."),
-                     {}, data, true, false, true});
-        c.push_back({QStringLiteral("config"), QStringLiteral("set-test"), {}, QStringLiteral("switch to test mode"),
-                     QStringLiteral("Switches the controller to test mode."), {}, {Format::Text}, true, false, false});
-        c.push_back({QStringLiteral("config"), QStringLiteral("reboot"), {}, QStringLiteral("reboot the controller"),
-                     QStringLiteral("Reboots the controller; it stays silent for a few seconds afterwards."), {},
-                     {Format::Text}, true, false, false});
-        c.push_back({QStringLiteral("config"), QStringLiteral("upload"), {},
-                     QStringLiteral("read the configuration from the controller"),
-                     QStringLiteral("Reads the controller's configuration (with --test its test configuration)\n"
-                                    "and writes its bytes as they came to stdout or to the file given with -o."),
-                     {QStringLiteral("test")}, {Format::Text}, true, false, true});
-        c.push_back({QStringLiteral("config"), QStringLiteral("download"), QStringLiteral("FILE"),
-                     QStringLiteral("send a configuration file to the controller"),
-                     QStringLiteral("Sends the configuration in FILE to the controller as the window sends it after\n"
-                                    "opening the file: its lines joined by CR LF, in the encoding they came in\n"
-                                    "(UTF-8 or Windows-1251), at most %1 bytes.")
-                         .arg(kTransferTextLimit),
-                     {}, {Format::Text}, true, false, false});
-        c.push_back({QStringLiteral("device"), QStringLiteral("ident"), {}, QStringLiteral("the device number"),
-                     QStringLiteral("Reads the device number (greater than zero)."), {}, data, true, false, true});
-        c.push_back({QStringLiteral("device"), QStringLiteral("pressure"), {}, QStringLiteral("the pressure"),
-                     QStringLiteral("Reads the pressure (greater than zero), with two decimals."), {}, data, true,
-                     false, true});
-        c.push_back({QStringLiteral("device"), QStringLiteral("register"), {},
-                     QStringLiteral("the registration command (--yes)"),
-                     QStringLiteral("Sends the registration command. Needs --yes; without it nothing is sent."),
-                     {QStringLiteral("yes")}, {Format::Text}, true, false, false});
-        c.push_back({QStringLiteral("script"), QStringLiteral("send"), QStringLiteral("FILE"),
-                     QStringLiteral("send a script file"),
-                     QStringLiteral("Sends the script in FILE, its bytes as they stand, in one request (at most\n"
-                                    "%1 bytes).")
-                         .arg(kScriptMaxBytes),
-                     {}, {Format::Text}, true, false, false});
-        c.push_back({QStringLiteral("script"), QStringLiteral("read"), {}, QStringLiteral("read the script back"),
-                     QStringLiteral("Reads the controller's script and writes its bytes to stdout or to the file\n"
-                                    "given with -o."),
-                     {}, {Format::Text}, true, false, true});
-        c.push_back({QStringLiteral("script"), QStringLiteral("clear"), {}, QStringLiteral("clear the script (--yes)"),
-                     QStringLiteral("Clears the controller's script. Needs --yes; without it nothing is sent."),
-                     {QStringLiteral("yes")}, {Format::Text}, true, false, false});
-        c.push_back({{}, QStringLiteral("respond"), {}, QStringLiteral("answer the controller's polls until Ctrl+C"),
-                     QStringLiteral(
-                         "Answers the controller's polls as the window's Start button does: the date and\n"
-                         "time from the computer's clock moved by the offset of the polling address, the\n"
-                         "fixed coefficients, and the values of its reports, each trace line printed as\n"
-                         "it is made. Ends with exit 0 on SIGINT or SIGTERM."),
-                     {QStringLiteral("add1"), QStringLiteral("add2"), QStringLiteral("day")}, {Format::Text}, true,
-                     true, true});
-        return c;
-    }();
-    return commands;
-}
 
 QString ToolHelp()
 {
@@ -360,10 +389,10 @@ QString GroupHelp(const QString& group)
 QString CommandHelp(const CommandInfo& c)
 {
     QString text = usageLine(c) + QStringLiteral("\n\n") + c.description + QLatin1Char('\n');
-    if (!c.options.isEmpty()) {
+    if (!c.options.empty()) {
         text += QStringLiteral("\nOptions:\n");
-        for (const QString& name : c.options)
-            text += row(optionLabel(*findOption(name)), findOption(name)->help);
+        for (const OptionInfo& o : c.options)
+            text += row(optionLabel(o), o.help);
     }
     QStringList formats;
     for (Format f : c.formats)
@@ -374,114 +403,160 @@ QString CommandHelp(const CommandInfo& c)
     return text;
 }
 
+
+namespace {
+
+std::string optionNames(const OptionInfo& o)
+{
+    std::string names = "--" + o.name.toStdString();
+    if (!o.shortName.isNull())
+        names = std::string("-") + o.shortName.toLatin1() + "," + names;
+    return names;
+}
+
+// The name of a given option without dashes or value ("--yes=1" -> "yes").
+QString bareName(const QString& word)
+{
+    QString name = word.mid(word.startsWith(QLatin1String("--")) ? 2 : 1);
+    return name.left(name.indexOf(QLatin1Char('=')));
+}
+
+bool isOptionWord(const QString& word) { return word.size() > 1 && word.startsWith(QLatin1Char('-')); }
+
+bool knownOption(const QString& name)
+{
+    for (const CommandInfo& c : Commands())
+        for (const OptionInfo& o : c.options)
+            if (o.name == name)
+                return true;
+    return false;
+}
+
+} // namespace
+
 ParseResult ParseCommandLine(const QStringList& arguments)
 {
+    // One CLI11 app: the global options on the root (reachable after the command
+    // too, by fallthrough), a subcommand for each group and each command, the
+    // command's own options on it. Words it does not know are collected, not
+    // thrown, so that the messages below can name the command.
+    CLI::App app{"", kTool.toStdString()};
+    app.set_help_flag();
+    app.allow_extras();
+    app.fallthrough();
+    app.require_subcommand(0, 1);
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+
+    std::vector<std::pair<QString, CLI::Option*>> given;
+    const auto addOptions = [&given](CLI::App* to, const std::vector<OptionInfo>& options) {
+        for (const OptionInfo& o : options) {
+            CLI::Option* option = o.valueName.isEmpty()
+                                      ? to->add_flag(optionNames(o))->disable_flag_override()
+                                      : to->add_option(optionNames(o))->type_name(o.valueName.toStdString());
+            given.emplace_back(o.name, option);
+        }
+    };
+    addOptions(&app, GlobalOptions());
+    std::map<QString, CLI::App*> groups;
+    std::vector<std::pair<const CommandInfo*, CLI::App*>> commands;
+    std::vector<std::pair<const CommandInfo*, CLI::Option*>> positionals;
+    for (const CommandInfo& c : Commands()) {
+        CLI::App* parent = &app;
+        if (!c.group.isEmpty()) {
+            CLI::App*& group = groups[c.group];
+            if (!group)
+                group = app.add_subcommand(c.group.toStdString())->require_subcommand(0, 1);
+            parent = group;
+        }
+        CLI::App* command = parent->add_subcommand(c.name.toStdString());
+        commands.emplace_back(&c, command);
+        addOptions(command, c.options);
+        if (!c.arguments.isEmpty())
+            positionals.emplace_back(&c, command->add_option(c.arguments.toStdString()));
+    }
+
+    std::vector<std::string> args;
+    for (auto it = arguments.crbegin(); it != arguments.crend(); ++it)
+        args.push_back(it->toStdString());
+    const CommandInfo* command = nullptr;
+    QString group;
+    const auto reached = [&] {
+        for (const auto& [c, sub] : commands)
+            if (sub->parsed())
+                command = c;
+        for (const auto& [name, sub] : groups)
+            if (sub->parsed())
+                group = name;
+    };
+    try {
+        app.parse(args);
+    } catch (const CLI::ParseError& e) {
+        reached();
+        // "--newest: 1 required N missing" reads better as the option's own line.
+        QString message = QString::fromStdString(e.what());
+        const QStringList parts = message.split(QLatin1Char(' '));
+        if (parts.size() == 5 && parts[1] == QLatin1String("1") && parts[4] == QLatin1String("missing"))
+            message = QStringLiteral("option '%1' needs a value (%2)").arg(parts[0].chopped(1), parts[3]);
+        return usageError(message, command ? command->fullName() : group);
+    }
+    reached();
+
+    QMap<QString, QString> options;
+    for (const auto& [name, option] : given)
+        if (option->count() > 0)
+            options.insert(name, option->results().empty() ? QString()
+                                                           : QString::fromStdString(option->results().back()));
+    const bool help = options.remove(QStringLiteral("help")) > 0;
+    const bool version = options.remove(QStringLiteral("version")) > 0;
+
+    const QString helpOf = command ? command->fullName() : QString();
     QStringList words;
-    QMap<QString, QString> given;
-    bool help = false;
-    bool version = false;
-    bool optionsEnded = false;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString& arg = arguments[i];
-        if (optionsEnded || !arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-")) {
-            words << arg;
+    for (const std::string& extra : app.remaining(true)) {
+        const QString word = QString::fromStdString(extra);
+        if (!isOptionWord(word)) {
+            words << word;
             continue;
         }
-        if (arg == QLatin1String("--")) {
-            optionsEnded = true;
-            continue;
-        }
-        const OptionInfo* option = nullptr;
-        QString value;
-        bool hasValue = false;
-        if (arg.startsWith(QLatin1String("--"))) {
-            QString name = arg.mid(2);
-            const qsizetype eq = name.indexOf(QLatin1Char('='));
-            if (eq >= 0) {
-                value = name.mid(eq + 1);
-                hasValue = true;
-                name.truncate(eq);
-            }
-            option = findOption(name);
-            if (!option)
-                return usageError(QStringLiteral("unknown option '--%1'").arg(name));
-            if (hasValue && option->valueName.isEmpty())
-                return usageError(QStringLiteral("option '--%1' takes no value").arg(name));
-        } else {
-            option = findShort(arg.at(1));
-            if (!option)
-                return usageError(QStringLiteral("unknown option '%1'").arg(arg));
-            if (arg.size() > 2) {
-                if (option->valueName.isEmpty())
-                    return usageError(QStringLiteral("unknown option '%1'").arg(arg));
-                value = arg.mid(2);
-                hasValue = true;
-            }
-        }
-        if (!option->valueName.isEmpty() && !hasValue) {
-            if (i + 1 >= arguments.size())
-                return usageError(QStringLiteral("option '--%1' needs a value (%2)").arg(option->name, option->valueName));
-            value = arguments[++i];
-        }
-        if (option->name == QLatin1String("help"))
-            help = true;
-        else if (option->name == QLatin1String("version"))
-            version = true;
-        else
-            given.insert(option->name, value);
+        const QString name = bareName(word);
+        if (command && std::any_of(command->options.begin(), command->options.end(),
+                                    [&](const OptionInfo& o) { return o.name == name; }))
+            return usageError(QStringLiteral("%1: option '--%2' goes after the command").arg(helpOf, name), helpOf);
+        if (command && knownOption(name))
+            return usageError(QStringLiteral("%1: option '--%2' does not apply here").arg(helpOf, name), helpOf);
+        return usageError(QStringLiteral("unknown option '%1'").arg(word.left(word.indexOf(QLatin1Char('=')))));
     }
 
     if (version && !help)
         return printed(QStringLiteral("%1 %2\n").arg(kTool, QStringLiteral(TESSAVIN_VERSION)));
-
-    // The command: one word (ports, respond) or a group and a word.
-    const CommandInfo* command = nullptr;
-    qsizetype used = 0;
-    if (!words.isEmpty()) {
-        for (const CommandInfo& c : Commands()) {
-            if (c.group.isEmpty() && c.name == words[0]) {
-                command = &c;
-                used = 1;
-            } else if (!c.group.isEmpty() && c.group == words[0] && words.size() > 1 && c.name == words[1]) {
-                command = &c;
-                used = 2;
-            }
-        }
-    }
     if (help) {
         if (command)
             return printed(CommandHelp(*command));
-        if (!words.isEmpty() && isGroup(words[0]))
-            return printed(GroupHelp(words[0]));
+        if (!group.isEmpty())
+            return printed(GroupHelp(group));
         return printed(ToolHelp());
     }
-    if (words.isEmpty())
-        return usageError(QStringLiteral("no command given"));
     if (!command) {
-        if (isGroup(words[0])) {
-            if (words.size() == 1)
-                return usageError(QStringLiteral("'%1' needs a command").arg(words[0]), words[0]);
-            return usageError(QStringLiteral("unknown command '%1 %2'").arg(words[0], words[1]), words[0]);
+        if (!group.isEmpty()) {
+            if (words.isEmpty())
+                return usageError(QStringLiteral("'%1' needs a command").arg(group), group);
+            return usageError(QStringLiteral("unknown command '%1 %2'").arg(group, words[0]), group);
         }
+        if (words.isEmpty())
+            return usageError(QStringLiteral("no command given"));
         return usageError(QStringLiteral("unknown command '%1'").arg(words[0]));
     }
+    if (!words.isEmpty())
+        return usageError(QStringLiteral("%1: unexpected argument '%2'").arg(helpOf, words[0]), helpOf);
 
     Invocation inv;
     inv.command = command;
-    inv.arguments = words.mid(used);
-    const QString helpOf = command->fullName();
-    const qsizetype wanted = command->arguments.isEmpty() ? 0 : 1;
-    if (inv.arguments.size() > wanted)
-        return usageError(QStringLiteral("%1: unexpected argument '%2'").arg(helpOf, inv.arguments[wanted]), helpOf);
-    if (inv.arguments.size() < wanted)
+    for (const auto& [c, option] : positionals)
+        if (c == command)
+            for (const std::string& value : option->results())
+                inv.arguments << QString::fromStdString(value);
+    if (!command->arguments.isEmpty() && inv.arguments.isEmpty())
         return usageError(QStringLiteral("%1: %2 missing").arg(helpOf, command->arguments), helpOf);
-
-    for (auto it = given.cbegin(); it != given.cend(); ++it) {
-        const OptionInfo* option = findOption(it.key());
-        if (!option->global && !command->options.contains(it.key()))
-            return usageError(QStringLiteral("%1: option '--%2' does not apply here").arg(helpOf, it.key()), helpOf);
-    }
-    inv.options = given;
+    inv.options = options;
 
     if (inv.has(QStringLiteral("format"))) {
         const QString name = inv.value(QStringLiteral("format"));

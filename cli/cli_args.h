@@ -1,7 +1,8 @@
 #pragma once
-// The command line of tessavin-cli: the commands, their options, the parsing of
-// argv into an Invocation and the help texts. Global options may stand before
-// or after the command; a command's own options are refused elsewhere.
+// The command line of tessavin-cli: the table of commands (each with its own
+// options, help and handler), the global options, the parsing of argv into an
+// Invocation (by CLI11) and the help texts. Global options may stand before or
+// after the command; a command's own options follow it.
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -23,16 +24,27 @@ constexpr int kInterrupted = 130;
 
 enum class Format { Text, Jsonl, Csv };
 
+class Context;
+// Runs a command: checks its options, opens what it needs, gives back the exit code.
+using Handler = int (*)(Context&);
+
+struct OptionInfo {
+    QString name;      // without dashes: "newest"
+    QChar shortName;   // null when there is none
+    QString valueName; // empty for a switch
+    QString help;
+};
+
 struct CommandInfo {
     QString group;            // "log", "archive", ...; empty for ports and respond
     QString name;
     QString arguments;        // "FILE" for the commands that take one, else empty
     QString summary;          // one line for the command lists
     QString description;      // the command's --help text
-    QStringList options;      // its own options (names without dashes)
+    std::vector<OptionInfo> options; // its own options
     std::vector<Format> formats{Format::Text};
+    Handler run = nullptr;
     bool needsPort = true;
-    bool interruptible = false; // SIGINT and SIGTERM end it as Stop does
     bool writesData = true;     // has data for stdout or -o
 
     QString fullName() const { return group.isEmpty() ? name : group + QLatin1Char(' ') + name; }
@@ -40,6 +52,8 @@ struct CommandInfo {
 
 // Every command, in the order the help lists them.
 const std::vector<CommandInfo>& Commands();
+// The options every command takes.
+const std::vector<OptionInfo>& GlobalOptions();
 
 struct Invocation {
     const CommandInfo* command = nullptr;

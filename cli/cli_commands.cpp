@@ -2,7 +2,6 @@
 
 #include "cli_args.h"
 #include "cli_context.h"
-#include "cli_operations.h"
 
 #include "conversions.h"
 #include "service_commands.h"
@@ -47,46 +46,6 @@ std::optional<LinkTiming> linkTiming(QString* error)
     return timing;
 }
 
-int runCommand(Context& c)
-{
-    const QString name = c.inv.command->fullName();
-    if (name == QLatin1String("log info"))
-        return RunLogInfo(c);
-    if (name == QLatin1String("log read"))
-        return RunLogRead(c);
-    if (name == QLatin1String("log clear"))
-        return RunLogSwitch(c, SwitchCommand::ClearLog, QStringLiteral("event log cleared"));
-    if (name == QLatin1String("log start"))
-        return RunLogSwitch(c, SwitchCommand::StartLogging, QStringLiteral("logging started"));
-    if (name == QLatin1String("log stop"))
-        return RunLogSwitch(c, SwitchCommand::StopLogging, QStringLiteral("logging stopped"));
-    if (name == QLatin1String("archive read"))
-        return RunArchiveRead(c);
-    if (name == QLatin1String("config status"))
-        return RunConfigStatus(c);
-    if (name == QLatin1String("config set-test"))
-        return RunConfigCommand(c, false);
-    if (name == QLatin1String("config reboot"))
-        return RunConfigCommand(c, true);
-    if (name == QLatin1String("config upload"))
-        return RunConfigUpload(c);
-    if (name == QLatin1String("config download"))
-        return RunConfigDownload(c);
-    if (name == QLatin1String("device ident"))
-        return RunDeviceRead(c, false);
-    if (name == QLatin1String("device pressure"))
-        return RunDeviceRead(c, true);
-    if (name == QLatin1String("device register"))
-        return RunDeviceRegister(c);
-    if (name == QLatin1String("script send"))
-        return RunScriptSend(c);
-    if (name == QLatin1String("script read"))
-        return RunScriptRead(c);
-    if (name == QLatin1String("script clear"))
-        return RunScriptClear(c);
-    return RunRespond(c);
-}
-
 } // namespace
 
 int RunCli(const QStringList& arguments)
@@ -103,16 +62,13 @@ int RunCli(const QStringList& arguments)
     }
     const Invocation& inv = *parsed.invocation;
     SetVerbose(inv.has(QStringLiteral("verbose")));
-    if (!inv.command->needsPort)
-        return RunPorts(inv);
-
     QString error;
-    const auto timing = linkTiming(&error);
+    const auto timing = inv.command->needsPort ? linkTiming(&error) : LinkTiming{};
     if (!timing)
         return Fail(exit_code::kUsage, error);
     // A Session holds the 50,000-byte Transfer buffer: on the heap, not the stack.
     auto context = std::make_unique<Context>(inv, *timing);
-    const int code = runCommand(*context);
+    const int code = inv.command->run(*context);
     context->finishTrace();
     return code;
 }

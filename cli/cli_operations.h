@@ -22,6 +22,6 @@ int RunScriptRead(Context& c);
 int RunScriptClear(Context& c);
 int RunRespond(Context& c);
 // Needs no port.
-int RunPorts(const Invocation& inv);
+int RunPorts(Context& c);
 
 } // namespace tessavin::cli

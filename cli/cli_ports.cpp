@@ -9,8 +9,9 @@
 
 namespace tessavin::cli {
 
-int RunPorts(const Invocation& inv)
+int RunPorts(Context& c)
 {
+    const Invocation& inv = c.inv;
     Output out;
     QString error;
     const QString path = inv.value(QStringLiteral("output"));
