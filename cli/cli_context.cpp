@@ -213,7 +213,7 @@ std::optional<int> Context::start()
             std::fprintf(stderr, "%s\n", FrameTextLine(record).toLocal8Bit().constData());
             std::fflush(stderr);
         });
-    session.link.setFastReplies(inv.has(QStringLiteral("fast")) || stored.fastReplies);
+    session.chooseFastReplies(inv.has(QStringLiteral("fast")), stored.fastReplies);
 
     PortOpenError openError;
     if (!session.link.OpenPort(device, *baud, &openError))
