@@ -5,7 +5,9 @@
 #include "okbottomdlg.h"
 #include "open_files.h"
 #include "port_list.h"
+#include "qt_serial_port.h"
 #include "settings_file.h"
+#include "window_texts.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -119,7 +121,8 @@ TForm1::TForm1(AppOptions options, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
     , options_(std::move(options))
-    , session_(std::make_unique<tessavin::Session>(options_.timing, options_.port, options_.clock))
+    , session_(std::make_unique<tessavin::Session>(
+          options_.timing, options_.port ? options_.port : std::make_shared<tessavin::QSerialBytePort>(), options_.clock))
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString(67, QLatin1Char(' ')) + QStringLiteral("Tessavin"));
@@ -428,7 +431,7 @@ std::optional<TForm1::RecordRequest> TForm1::chooseRecords(const QString& fileSu
         request.number = *typed;
     }
     if (request.choice == RecordChoice::None) {
-        Memo1->appendPlainText(tessavin::NoRecordChoiceLine());
+        Memo1->appendPlainText(tessavin::window_text::noRecordChoice());
         return std::nullopt;
     }
     return request;
@@ -441,7 +444,7 @@ bool TForm1::openPortFromFields()
     if (!baud)
         return false;
     tessavin::PortOpenError error;
-    if (!session_->link.OpenPort(tessavin::PortDeviceName(Edit1->text()), *baud, &error)) {
+    if (!session_->link.openPort(tessavin::PortDeviceName(Edit1->text()), *baud, &error)) {
         // The reason goes behind the message's details and into the Diagnostic window.
         const QString reason = tessavin::PortOpenErrorText(error);
         if (form2_)

@@ -4,6 +4,7 @@
 #include "conversions.h"
 #include "frame_log.h"
 #include "open_files.h"
+#include "qt_serial_port.h"
 #include "settings_file.h"
 
 #include <QCoreApplication>
@@ -78,7 +79,9 @@ QString Unreadable(const QString& path)
     return QStringLiteral("%1: cannot be read").arg(NativePath(path));
 }
 
-Context::Context(const Invocation& invocation, const LinkTiming& timing) : inv(invocation), session(timing)
+Context::Context(const Invocation& invocation, const LinkTiming& timing)
+    : inv(invocation)
+    , session(timing, std::make_shared<QSerialBytePort>())
 {
     quiet = inv.has(QStringLiteral("quiet"));
     session.link.setPump([this] {
@@ -216,7 +219,7 @@ std::optional<int> Context::start()
     session.chooseFastReplies(inv.has(QStringLiteral("fast")), stored.fastReplies);
 
     PortOpenError openError;
-    if (!session.link.OpenPort(device, *baud, &openError))
+    if (!session.link.openPort(device, *baud, &openError))
         return Fail(exit_code::kPortOpen, PortOpenErrorText(openError));
     return std::nullopt;
 }

@@ -38,8 +38,8 @@ struct Reply {
 
 Reply exchange(SerialLink& link, FrameBuffer& frame, std::size_t length, RegReplies replies)
 {
-    link.SendBytes(LinkKind::Register, frame.data(), std::min(length, frame.size()));
-    const auto got = link.ReceiveReply(
+    link.sendBytes(LinkKind::Register, frame.data(), std::min(length, frame.size()));
+    const auto got = link.receiveReply(
         LinkKind::Register, frame.data(), frame.size(),
         [&frame](const std::uint8_t*, std::size_t n) { return RegReplyCheck(frame, n); },
         replies == RegReplies::Fast ? ReplyEndRule(RegReplyEnd) : ReplyEndRule());

@@ -1,7 +1,5 @@
 #include "serial_link.h"
 
-#include "qt_serial_port.h"
-
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -29,7 +27,7 @@ QString PortDeviceName(const QString& field)
 
 SerialLink::SerialLink(LinkTiming timing, std::shared_ptr<BytePort> port, std::shared_ptr<Clock> clock)
     : timing_(timing)
-    , port_(port ? std::move(port) : std::make_shared<QSerialBytePort>())
+    , port_(std::move(port))
     , clock_(clock ? std::move(clock) : std::make_shared<SteadyClock>())
     , log_(clock_)
 {
@@ -42,7 +40,7 @@ bool SerialLink::isOpen() const { return port_->isOpen(); }
 
 QString SerialLink::deviceName() const { return port_->deviceName(); }
 
-bool SerialLink::OpenPort(const QString& device, qint32 baud, PortOpenError* error)
+bool SerialLink::openPort(const QString& device, qint32 baud, PortOpenError* error)
 {
     close();
     PortOpenError failure;
@@ -199,7 +197,7 @@ void SerialLink::takeTrailing()
         log_.trailing(link, trailing);
 }
 
-LinkError SerialLink::SendBytes(LinkKind link, const std::uint8_t* bytes, std::size_t count)
+LinkError SerialLink::sendBytes(LinkKind link, const std::uint8_t* bytes, std::size_t count)
 {
     lost_ = false;
     LinkError error = LinkError::PortClosed;
@@ -287,7 +285,7 @@ void SerialLink::watchTrailing(LinkKind link, const Taken& taken)
     trailingLink_ = link;
 }
 
-SerialLink::Received SerialLink::ReceiveReply(LinkKind link, std::uint8_t* buf, std::size_t capacity,
+SerialLink::Received SerialLink::receiveReply(LinkKind link, std::uint8_t* buf, std::size_t capacity,
                                               const ReplyCheck& check, const ReplyEndRule& endRule)
 {
     Received received;
@@ -315,7 +313,7 @@ SerialLink::Received SerialLink::ReceiveReply(LinkKind link, std::uint8_t* buf, 
     return received;
 }
 
-std::size_t SerialLink::ReceiveAny(LinkKind link, std::uint8_t* buf, std::size_t capacity,
+std::size_t SerialLink::receiveAny(LinkKind link, std::uint8_t* buf, std::size_t capacity,
                                    const std::function<bool()>& stop, const std::function<void()>& firstByte)
 {
     std::size_t count = 0;

@@ -1,6 +1,6 @@
 #pragma once
-// The one serial port of the process and the only ways to it: SendBytes,
-// ReceiveReply and ReceiveAny. Every wait lets window events run through the
+// The one serial port of the process and the only ways to it: sendBytes,
+// receiveReply and receiveAny. Every wait lets window events run through the
 // pump hook, so the window stays live and Stop works in the middle of a wait.
 // The rules (first-byte tries, idle gap, buffer capacity) run here, on any port
 // (byte_port.h) and any clock (clock.h); every frame passes the frame log.
@@ -45,9 +45,9 @@ using ReplyEndRule = std::function<ReplyEnd(const std::uint8_t* bytes, std::size
 
 class SerialLink {
 public:
-    // No port: the real serial port. No clock: the computer's.
-    explicit SerialLink(LinkTiming timing = {}, std::shared_ptr<BytePort> port = nullptr,
-                        std::shared_ptr<Clock> clock = nullptr);
+    // The port is the caller's: the real serial port (QSerialBytePort in
+    // qt_serial_port.h) or another. No clock: the computer's.
+    SerialLink(LinkTiming timing, std::shared_ptr<BytePort> port, std::shared_ptr<Clock> clock = nullptr);
     ~SerialLink();
     SerialLink(const SerialLink&) = delete;
     SerialLink& operator=(const SerialLink&) = delete;
@@ -68,7 +68,7 @@ public:
     // Opens the device exclusively at the baud rate, 8 data bits, no parity, one
     // stop bit, RTS cleared (where the device supports it). Any port open before
     // is closed first. On failure the port stays closed and *error says why.
-    bool OpenPort(const QString& device, qint32 baud, PortOpenError* error = nullptr);
+    bool openPort(const QString& device, qint32 baud, PortOpenError* error = nullptr);
     // Closes the port. Bytes still readable after a reply that ended at its
     // stated length are logged as its trailing bytes first.
     void close();
@@ -82,7 +82,7 @@ public:
     // After a reply that ended at its stated length, the frame first waits out
     // the rest of the guard gap, and the bytes that came since that reply are
     // logged as its trailing bytes before the purge drops them.
-    LinkError SendBytes(LinkKind link, const std::uint8_t* bytes, std::size_t count);
+    LinkError sendBytes(LinkKind link, const std::uint8_t* bytes, std::size_t count);
 
     struct Received {
         std::size_t count = 0;             // bytes stored from buf[0]
@@ -113,17 +113,17 @@ public:
     // stated end are logged as trailing bytes of the reply, and read as zeros in
     // buf; the next frame waits the guard gap (LinkTiming::guardGap at the baud
     // rate the port was opened with).
-    Received ReceiveReply(LinkKind link, std::uint8_t* buf, std::size_t capacity, const ReplyCheck& check = {},
+    Received receiveReply(LinkKind link, std::uint8_t* buf, std::size_t capacity, const ReplyCheck& check = {},
                           const ReplyEndRule& endRule = {});
 
     // Waits without limit for any bytes, then reads until the line is idle. Ends
     // with 0 when `stop` answers true. `firstByte` runs once when the first byte
     // of a frame has arrived, before the rest is read. What came is logged, as a
     // frame of its own even right after a reply that ended at its stated length.
-    std::size_t ReceiveAny(LinkKind link, std::uint8_t* buf, std::size_t capacity,
+    std::size_t receiveAny(LinkKind link, std::uint8_t* buf, std::size_t capacity,
                            const std::function<bool()>& stop, const std::function<void()>& firstByte = {});
 
-    // How many first-byte rounds the last ReceiveReply made (for a fast reply:
+    // How many first-byte rounds the last receiveReply made (for a fast reply:
     // the rounds its wait would have taken).
     int lastFirstByteRounds() const { return lastRounds_; }
 
@@ -160,7 +160,7 @@ private:
         QByteArray beyond;               // bytes read past that end that did not fit
         std::size_t count() const { return end ? std::min(total, *end) : total; }
     };
-    // The steps of ReceiveReply: wait for the first byte (through the rounds, or
+    // The steps of receiveReply: wait for the first byte (through the rounds, or
     // on the port's readiness); take the reply up to its end; find the echo in
     // front of it; after a stated end, log the bytes behind it and start the guard gap.
     bool awaitFirstByte(bool onReadiness);

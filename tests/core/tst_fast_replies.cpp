@@ -184,7 +184,7 @@ private slots:
         QFETCH(int, later);
         QFETCH(int, next);
         FastLine line({{0, kWord}});
-        line.m.session.link.OpenPort(QStringLiteral("memory"), baud);
+        line.m.session.link.openPort(QStringLiteral("memory"), baud);
         QCOMPARE(int(line.readCount().value), 291);
         line.m.clock->advance(std::chrono::milliseconds(later));
         line.readCount();

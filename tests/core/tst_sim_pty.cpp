@@ -2,6 +2,7 @@
 // client, and by the system's own serial link with its default timing (what a
 // faulty reply turns into on the reading side).
 #include "controller_thread.h"
+#include "qt_serial_port.h"
 #include "register_link.h"
 #include "serial_link.h"
 
@@ -131,8 +132,8 @@ private slots:
         LinkTiming timing; // the system's values, except the wait for a reply that never comes
         if (fault == int(FaultKind::Silence))
             timing.firstByteTries = 3;
-        SerialLink link(timing);
-        QVERIFY(link.OpenPort(sim_->slavePath(), 38400));
+        SerialLink link(timing, std::make_shared<QSerialBytePort>());
+        QVERIFY(link.openPort(sim_->slavePath(), 38400));
         FrameBuffer frame{};
         QElapsedTimer t;
         t.start();

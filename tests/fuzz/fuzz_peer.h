@@ -321,7 +321,7 @@ public:
                 ++sends_;
         });
         session_->replies = line_.fast ? RegReplies::Fast : RegReplies::Standard;
-        session_->link.OpenPort(QStringLiteral("memory"), line_.baud);
+        session_->link.openPort(QStringLiteral("memory"), line_.baud);
     }
 
     Session& session() { return *session_; }
