@@ -34,7 +34,7 @@ int RunConfigStatus(Context& c)
     const auto status = StatusQuery(c.session);
     if (!status.ok())
         return c.linkFailure(QStringLiteral("status query"), status.error);
-    const QString message = StatusQueryMessage(status.value).trimmed();
+    const QString message = StatusQueryText(status.value).trimmed();
     const QString text = c.inv.format == Format::Jsonl
         ? QStringLiteral("{\"status\":%1,\"message\":").arg(status.value) + QString::fromUtf8(JsonQuoted(message)) + QStringLiteral("}\n")
         : QStringLiteral("%1 (status %2)\n").arg(message).arg(status.value);

@@ -3,16 +3,8 @@
 // the newest 10, 100 or 500, the newest N typed in Beg, or the one record whose
 // index is in EdONE. At most one is ticked; None reads nothing.
 
-#include <QString>
-
 namespace tessavin {
 
 enum class RecordChoice { None, Last10, Last100, Last500, Index, One };
-
-// The Memo1 line of a download started with no box ticked.
-inline QString NoRecordChoiceLine()
-{
-    return QStringLiteral("No record choice ticked (10, 100, 500, последних or 1): nothing read.");
-}
 
 } // namespace tessavin

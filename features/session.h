@@ -25,9 +25,8 @@ struct TransferBuffer {
 };
 
 struct Session {
-    // No port: the real serial port. No clock: the computer's.
-    explicit Session(LinkTiming timing = {}, std::shared_ptr<BytePort> port = nullptr,
-                     std::shared_ptr<Clock> clock = nullptr)
+    // The port is the caller's (the real one: QSerialBytePort). No clock: the computer's.
+    Session(LinkTiming timing, std::shared_ptr<BytePort> port, std::shared_ptr<Clock> clock = nullptr)
         : link(timing, std::move(port), std::move(clock))
     {
     }

@@ -368,9 +368,9 @@ QByteArray Controller::answerConfig(const QByteArray& r, SimClock::time_point no
     const int address = (at(r, 6) << 8) | at(r, 7);
     if (function == cfg::kFunctionCommand) {
         switch (at(r, 9)) {
-        case cfg::kStatus:
+        case cfg::kStatusQuery:
             return ConfigReply(static_cast<std::uint8_t>(s.statusCode));
-        case cfg::kSetTest:
+        case cfg::kSetTestMode:
             s.testMode = true;
             ++s.setTestCount;
             return ConfigReply(0);
@@ -381,11 +381,11 @@ QByteArray Controller::answerConfig(const QByteArray& r, SimClock::time_point no
             s.uploadActive = false;
             s.downloadActive = false;
             return ConfigReply(0);
-        case cfg::kUpload:
+        case cfg::kUploadConfig:
             s.uploadSource = s.configuration;
             s.uploadActive = true;
             return ConfigReply(0);
-        case cfg::kUploadTest:
+        case cfg::kUploadTestConfig:
             s.uploadSource = s.testConfiguration;
             s.uploadActive = true;
             return ConfigReply(0);
@@ -453,45 +453,45 @@ QByteArray Controller::answerRegister(const QByteArray& r, SimClock::time_point 
     const int count = at(r, 10) | (at(r, 11) << 8);
     auto reply = [&](const QByteArray& payload) { return RegisterReply(command, function, payload); };
     switch (command) {
-    case regcmd::kLogBegin:
+    case reg::kLogBegin:
         ++s.logBeginRequests;
         return reply(word(s.eventLog.begin));
-    case regcmd::kLogRecord:
+    case reg::kLogRecord:
         return reply(s.eventLog.at(index));
-    case regcmd::kLogClear:
+    case reg::kLogClear:
         s.eventLog.clear();
         ++s.logClears;
         return reply(word(0));
-    case regcmd::kLogCount:
+    case reg::kLogCount:
         return reply(word(s.eventLog.count));
-    case regcmd::kLogCapacity:
+    case reg::kLogCapacity:
         return reply(word(s.eventLog.capacity));
-    case regcmd::kDeviceNumber:
+    case reg::kIdent:
         return reply(littleEndian32(static_cast<std::uint32_t>(s.deviceNumber)));
-    case regcmd::kPressure:
+    case reg::kPressure:
         return reply(littleEndian32(floatBits(s.pressure)));
-    case regcmd::kLoggingStart:
+    case reg::kLogStart:
         s.logging = true;
         s.lastLogAppend = now;
         return reply(word(1));
-    case regcmd::kLoggingStop:
+    case reg::kLogStop:
         s.logging = false;
         return reply(word(0));
-    case regcmd::kArchiveBegin:
+    case reg::kArchiveBegin:
         return reply(word(s.archive.begin));
-    case regcmd::kArchiveRecord: {
+    case reg::kArchiveRecord: {
         if (index >= Archive::kSlots)
             return reply({});
         const auto& rec = s.archive.records[static_cast<std::size_t>(index)];
         return reply(QByteArray(reinterpret_cast<const char*>(rec.data()), Archive::kRecordSize));
     }
-    case regcmd::kRegistration:
+    case reg::kRegistration:
         s.registered = true;
         ++s.registrationCount;
         return reply(word(1));
-    case regcmd::kScriptUp:
+    case reg::kScriptUp:
         return reply(s.script);
-    case regcmd::kScriptDown: {
+    case reg::kScriptDown: {
         // The count says how many script bytes follow; the frame's length is the
         // authority when they disagree.
         const int n = std::min(count, length - 8);

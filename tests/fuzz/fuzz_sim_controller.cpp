@@ -68,20 +68,20 @@ bool wellFormedRegisterRequest(const QByteArray& r)
 bool knownRegisterCommand(std::uint8_t command)
 {
     switch (command) {
-    case regcmd::kScriptDown:
-    case regcmd::kScriptUp:
-    case regcmd::kLogBegin:
-    case regcmd::kLogRecord:
-    case regcmd::kLogClear:
-    case regcmd::kLogCount:
-    case regcmd::kLogCapacity:
-    case regcmd::kDeviceNumber:
-    case regcmd::kPressure:
-    case regcmd::kLoggingStart:
-    case regcmd::kLoggingStop:
-    case regcmd::kArchiveBegin:
-    case regcmd::kArchiveRecord:
-    case regcmd::kRegistration:
+    case reg::kScriptDown:
+    case reg::kScriptUp:
+    case reg::kLogBegin:
+    case reg::kLogRecord:
+    case reg::kLogClear:
+    case reg::kLogCount:
+    case reg::kLogCapacity:
+    case reg::kIdent:
+    case reg::kPressure:
+    case reg::kLogStart:
+    case reg::kLogStop:
+    case reg::kArchiveBegin:
+    case reg::kArchiveRecord:
+    case reg::kRegistration:
         return true;
     default:
         return false;
