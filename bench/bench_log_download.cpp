@@ -23,6 +23,7 @@
 #include "controller_thread.h"
 #include "event_log.h"
 #include "memory_line.h"
+#include "qt_serial_port.h"
 #include "sim_options.h"
 
 #include <QCommandLineParser>
@@ -170,13 +171,13 @@ Paced runPaced(int baud, bool fast, int records, const std::optional<sim::Fault>
     line.baud = baud;
     controller.setLineSettings(line);
 
-    Session session; // the system's timings
+    Session session({}, std::make_shared<QSerialBytePort>()); // the system's timings
     session.link.setPump([] { QCoreApplication::processEvents(); });
     session.replies = fast ? RegReplies::Fast : RegReplies::Standard;
     LastExchange last;
     last.attach(session.link.frameLog());
     PortOpenError openError;
-    if (!session.link.OpenPort(controller.slavePath(), baud, &openError)) {
+    if (!session.link.openPort(controller.slavePath(), baud, &openError)) {
         std::printf("cannot open %s\n", qPrintable(PortOpenErrorText(openError)));
         return out;
     }
@@ -317,7 +318,7 @@ int runScale(int records)
     session.replies = RegReplies::Fast;
     LastExchange last;
     last.attach(session.link.frameLog());
-    session.link.OpenPort(QStringLiteral("controller"), 38400);
+    session.link.openPort(QStringLiteral("controller"), 38400);
     AskLogQuestion(session, LogQuestion::Capacity);
     AskLogQuestion(session, LogQuestion::Count);
     AskLogQuestion(session, LogQuestion::Begin);
@@ -379,7 +380,12 @@ Scale scaleInChild(int records)
     return out;
 }
 
-const char* verdict(bool met) { return met ? "met" : "MISSED"; }
+// A paced row: met by the mean; or only by the median (the typical record, which
+// a loaded machine's stalls do not move); or missed.
+const char* verdict(double ratio, double medianRatio, double target)
+{
+    return ratio <= target ? "met" : medianRatio <= target ? "median only" : "MISSED";
+}
 
 } // namespace
 
@@ -432,7 +438,8 @@ int main(int argc, char** argv)
                 "%d characters over a pseudo-terminal, the system's timings. Wall-clock figures: a busy machine\n"
                 "makes them longer.\n\n",
                 records, rowSeconds, kRecordLength);
-    std::printf("    baud  replies   records  per record   median     floor    ratio  target       CPU/record  speed-up\n");
+    std::printf("    baud  replies   records  per record   median     floor    ratio  median  target             "
+                "CPU/record  speed-up\n");
     std::vector<PacedResult> results;
     for (const PacedRow& row : pacedRows(bauds)) {
         const int n = rowRecords(row, records, rowSeconds);
@@ -445,9 +452,10 @@ int main(int argc, char** argv)
         }
         results.push_back({row, p});
         const double ratio = p.perRecord / p.floor;
-        std::printf("  %6d  %-8s  %7d  %7.2f ms  %7.2f ms  %7.2f ms  %5.2f  <= %.2f %-6s  %6.3f ms", row.baud,
-                    row.fast ? "fast" : "standard", p.read, p.perRecord, p.median, p.floor, ratio, row.target,
-                    verdict(ratio <= row.target), p.cpu);
+        const double medianRatio = p.median / p.floor;
+        std::printf("  %6d  %-8s  %7d  %7.2f ms  %7.2f ms  %7.2f ms  %5.2f  %5.2f   <= %.2f %-12s  %6.3f ms", row.baud,
+                    row.fast ? "fast" : "standard", p.read, p.perRecord, p.median, p.floor, ratio, medianRatio,
+                    row.target, verdict(ratio, medianRatio, row.target), p.cpu);
         const PacedResult* standard = findResult(results, row.baud, false);
         if (row.fast && standard)
             std::printf("  %5.2f x", standard->paced.perRecord / p.perRecord);
@@ -458,7 +466,8 @@ int main(int argc, char** argv)
                         p.turnaround, p.replyOnLine, p.replyBytes, p.replyToNext);
     }
     std::printf("  floor, fast: request + reply at 10 bits a byte + the guard gap; standard: request + reply at 10 bits\n"
-                "  a byte (at least the 10 ms first-byte pause) + the 60 ms idle gap. ratio = per record / floor.\n"
+                "  a byte (at least the 10 ms first-byte pause) + the 60 ms idle gap. ratio = per record (the mean) /\n"
+                "  floor; median = the median time from one request to the next at the controller / floor.\n"
                 "  speed-up: standard per record / fast per record at the same baud rate.\n");
     for (const int baud : {38400, 115200})
         if (const PacedResult* fast = findResult(results, baud, true))
