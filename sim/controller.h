@@ -216,8 +216,11 @@ public:
 
 private:
     QByteArray answerConfig(const QByteArray& request, SimClock::time_point now, QByteArray* note);
+    QByteArray answerConfigCommand(std::uint8_t code, SimClock::time_point now, QByteArray* note);
     QByteArray answerRegister(const QByteArray& request, SimClock::time_point now, QByteArray* note);
     Reply applyFaults(const QByteArray& request, QByteArray reply, QByteArray note);
+    // The faults that apply to this request; each uses up one of its times.
+    std::vector<Fault> takeFaults(const QByteArray& request);
     bool targets(const FaultTarget& target, const QByteArray& request) const;
 
     ControllerState state_;
