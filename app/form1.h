@@ -231,6 +231,10 @@ protected:
 
 private:
     void buildControls(QWidget* area);
+    void buildLogControls(QWidget* area);
+    void buildMemos(QWidget* area);
+    void buildConfigAndPollControls(QWidget* area);
+    void buildServiceColumn(QWidget* area);
     void bindHandlers();
     // Runs a command handler under the exchange lock; nothing when it is taken.
     void runCommand(void (TForm1::*handler)());
