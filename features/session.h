@@ -43,7 +43,6 @@ struct Session {
     {
         replies = option || stored ? RegReplies::Fast : RegReplies::Standard;
     }
-    bool fastReplies() const { return replies == RegReplies::Fast; }
 
     // Set by Stop; cleared by the event-log download when it starts.
     std::uint8_t stopFlag = 0;

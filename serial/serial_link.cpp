@@ -253,10 +253,12 @@ SerialLink::Taken SerialLink::takeReply(std::size_t capacity, const ReplyEndRule
     // the capacity applies.
     Taken taken;
     taken.bytes.resize(capacity + static_cast<std::size_t>(lastSent_.size()));
-    if (endRule)
+    if (endRule) {
         taken.end = readUntilStatedEnd(taken.bytes.data(), taken.bytes.size(), taken.total, endRule, taken.beyond);
-    else
+        taken.endedAt = clock_->now();
+    } else {
         readUntilIdle(taken.bytes.data(), taken.bytes.size(), taken.total);
+    }
     return taken;
 }
 
@@ -281,7 +283,8 @@ void SerialLink::watchTrailing(LinkKind link, const Taken& taken)
         + taken.beyond;
     if (!trailing.isEmpty())
         log_.trailing(link, trailing);
-    guardUntil_ = clock_->now() + timing_.guardGap(baud_);
+    // The guard gap counts from the reply's end, not from when it was checked and logged.
+    guardUntil_ = taken.endedAt + timing_.guardGap(baud_);
     trailingLink_ = link;
 }
 

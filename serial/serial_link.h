@@ -158,6 +158,7 @@ private:
         std::size_t total = 0;           // bytes stored in `bytes`
         std::optional<std::size_t> end;  // the stated end, when the reply ended there
         QByteArray beyond;               // bytes read past that end that did not fit
+        Clock::ms endedAt{0};            // when the stated end was in
         std::size_t count() const { return end ? std::min(total, *end) : total; }
     };
     // The steps of receiveReply: wait for the first byte (through the rounds, or
