@@ -285,6 +285,80 @@ std::vector<PollSpec> DemoPolls()
     return {date, coefficients, report};
 }
 
+namespace {
+
+// The numeric options, each within its range; the message of the first that is
+// not, naming it.
+std::optional<QString> readNumbers(const QCommandLineParser& parser, const OptionSet& o, SimOptions& options)
+{
+    std::optional<QString> error;
+    const auto integer = [&](const QCommandLineOption& option, int min, int max, int* out) {
+        QString why;
+        const auto value = ParseInteger(parser.value(option), min, max, &why);
+        if (!value)
+            error = QStringLiteral("--%1: %2").arg(option.names().constFirst(), why);
+        else
+            *out = *value;
+        return value.has_value();
+    };
+    ControllerSettings& settings = options.settings;
+    int turnaroundMs = 0, rebootMs = 0, loggingMs = 0, pollMs = 0, pollTimeoutMs = 0;
+    if (!integer(o.logCapacity, 1, 65535, &settings.logCapacity)
+        || !integer(o.logRecords, 0, 1000000, &settings.logRecords)
+        || !integer(o.recordLength, 1, 990, &settings.logRecordLength)
+        || !integer(o.archiveRecords, 0, 1000000, &settings.archiveRecords)
+        || !integer(o.chunk, 1, 255, &settings.chunkSize) || !integer(o.status, 0, 255, &options.statusCode)
+        || !integer(o.baud, 0, 4000000, &options.baud) || !integer(o.turnaround, 0, 600000, &turnaroundMs)
+        || !integer(o.rebootSilence, 0, 3600000, &rebootMs) || !integer(o.loggingInterval, 1, 3600000, &loggingMs)
+        || !integer(o.pollInterval, 1, 3600000, &pollMs) || !integer(o.pollTimeout, 1, 3600000, &pollTimeoutMs))
+        return error;
+    settings.rebootSilence = std::chrono::milliseconds(rebootMs);
+    settings.loggingInterval = std::chrono::milliseconds(loggingMs);
+    options.turnaround = std::chrono::milliseconds(turnaroundMs);
+    options.pollInterval = std::chrono::milliseconds(pollMs);
+    options.pollTimeout = std::chrono::milliseconds(pollTimeoutMs);
+    return std::nullopt;
+}
+
+// Every --fault and --poll (after the demonstration's polls); the message of the
+// first that is refused.
+std::optional<QString> readFaultsAndPolls(const QCommandLineParser& parser, const OptionSet& o, SimOptions& options)
+{
+    for (const QString& text : parser.values(o.fault)) {
+        QString why;
+        const auto f = ParseFault(text, &why);
+        if (!f)
+            return QStringLiteral("--fault: ") + why;
+        options.faults.push_back(*f);
+    }
+    if (parser.isSet(o.demoPolls))
+        options.polls = DemoPolls();
+    for (const QString& text : parser.values(o.poll)) {
+        QString why;
+        const auto p = ParsePoll(text, &why);
+        if (!p)
+            return QStringLiteral("--poll: ") + why;
+        options.polls.push_back(*p);
+    }
+    return std::nullopt;
+}
+
+// The bytes of the file an option names, when it is given; the message naming
+// the option and the reason when the file cannot be read.
+std::optional<QString> readFile(const QCommandLineParser& parser, const QCommandLineOption& option,
+                                std::optional<QByteArray>* out)
+{
+    if (!parser.isSet(option))
+        return std::nullopt;
+    QFile f(parser.value(option));
+    if (!f.open(QIODevice::ReadOnly))
+        return QStringLiteral("--%1: cannot read %2: %3").arg(option.names().constFirst(), f.fileName(), f.errorString());
+    *out = f.readAll();
+    return std::nullopt;
+}
+
+} // namespace
+
 std::optional<SimOptions> ParseSimOptions(const QStringList& arguments, QString* error)
 {
     QCommandLineParser parser;
@@ -305,63 +379,13 @@ std::optional<SimOptions> ParseSimOptions(const QStringList& arguments, QString*
                          .arg(parser.positionalArguments().constFirst()));
 
     SimOptions options;
-    const auto integer = [&](const QCommandLineOption& option, int min, int max, int* out) {
-        QString why;
-        const auto value = ParseInteger(parser.value(option), min, max, &why);
-        if (!value)
-            *error = QStringLiteral("--%1: %2").arg(option.names().constFirst(), why);
-        else
-            *out = *value;
-        return value.has_value();
-    };
-    ControllerSettings& settings = options.settings;
-    int turnaroundMs = 0, rebootMs = 0, loggingMs = 0, pollMs = 0, pollTimeoutMs = 0;
-    if (!integer(o.logCapacity, 1, 65535, &settings.logCapacity)
-        || !integer(o.logRecords, 0, 1000000, &settings.logRecords)
-        || !integer(o.recordLength, 1, 990, &settings.logRecordLength)
-        || !integer(o.archiveRecords, 0, 1000000, &settings.archiveRecords)
-        || !integer(o.chunk, 1, 255, &settings.chunkSize) || !integer(o.status, 0, 255, &options.statusCode)
-        || !integer(o.baud, 0, 4000000, &options.baud) || !integer(o.turnaround, 0, 600000, &turnaroundMs)
-        || !integer(o.rebootSilence, 0, 3600000, &rebootMs) || !integer(o.loggingInterval, 1, 3600000, &loggingMs)
-        || !integer(o.pollInterval, 1, 3600000, &pollMs) || !integer(o.pollTimeout, 1, 3600000, &pollTimeoutMs))
-        return std::nullopt;
-    settings.rebootSilence = std::chrono::milliseconds(rebootMs);
-    settings.loggingInterval = std::chrono::milliseconds(loggingMs);
-    options.turnaround = std::chrono::milliseconds(turnaroundMs);
-    options.pollInterval = std::chrono::milliseconds(pollMs);
-    options.pollTimeout = std::chrono::milliseconds(pollTimeoutMs);
-
-    for (const QString& text : parser.values(o.fault)) {
-        QString why;
-        const auto f = ParseFault(text, &why);
-        if (!f)
-            return usage(QStringLiteral("--fault: ") + why);
-        options.faults.push_back(*f);
-    }
-    if (parser.isSet(o.demoPolls))
-        options.polls = DemoPolls();
-    for (const QString& text : parser.values(o.poll)) {
-        QString why;
-        const auto p = ParsePoll(text, &why);
-        if (!p)
-            return usage(QStringLiteral("--poll: ") + why);
-        options.polls.push_back(*p);
-    }
-    // The file's bytes, or a message naming the option and the reason.
-    const auto readFile = [&](const QCommandLineOption& option,
-                              std::optional<QByteArray>* out) -> std::optional<QString> {
-        if (!parser.isSet(option))
-            return std::nullopt;
-        QFile f(parser.value(option));
-        if (!f.open(QIODevice::ReadOnly))
-            return QStringLiteral("--%1: cannot read %2: %3")
-                .arg(option.names().constFirst(), f.fileName(), f.errorString());
-        *out = f.readAll();
-        return std::nullopt;
-    };
-    if (const auto why = readFile(o.config, &options.configuration))
+    if (const auto why = readNumbers(parser, o, options))
         return usage(*why);
-    if (const auto why = readFile(o.testConfig, &options.testConfiguration))
+    if (const auto why = readFaultsAndPolls(parser, o, options))
+        return usage(*why);
+    if (const auto why = readFile(parser, o.config, &options.configuration))
+        return usage(*why);
+    if (const auto why = readFile(parser, o.testConfig, &options.testConfiguration))
         return usage(*why);
     options.linkPath = parser.value(o.link);
     options.trace = parser.isSet(o.trace);
