@@ -115,17 +115,17 @@ QByteArray padded(const Template& t, int seq, int messageLength)
 FrameKind ClassifyFrame(const QByteArray& bytes)
 {
     if (bytes.isEmpty())
-        return FrameKind::Unknown;
+        return {};
     const std::uint8_t first = at(bytes, 0);
     if (first == 0x55)
-        return FrameKind::PollAnswer;
+        return FrameKind::pollAnswer();
     if (first == 0xAA || first == 0xFF)
-        return FrameKind::Poll;
+        return FrameKind::poll();
     if (first != 0x05 || bytes.size() < 2 || at(bytes, 1) != 0x64)
-        return FrameKind::Unknown;
+        return {};
     if (bytes.size() >= 4 && at(bytes, 2) == 0x03 && at(bytes, 3) == 0x0B)
-        return FrameKind::Config;
-    return FrameKind::Register;
+        return {LinkKind::Config};
+    return {LinkKind::Register};
 }
 
 std::optional<int> ExpectedRequestLength(const QByteArray& bytes)
@@ -337,15 +337,13 @@ QByteArray Controller::answer(const QByteArray& request, SimClock::time_point no
         }
         state_.silentUntil.reset();
     }
-    switch (ClassifyFrame(request)) {
-    case FrameKind::Config:
+    const FrameKind kind = ClassifyFrame(request);
+    if (kind.is(LinkKind::Config))
         return answerConfig(request, now, note);
-    case FrameKind::Register:
+    if (kind.is(LinkKind::Register))
         return answerRegister(request, now, note);
-    default:
-        *note = "unrecognised bytes";
-        return {};
-    }
+    *note = "unrecognised bytes";
+    return {};
 }
 
 namespace {
@@ -527,12 +525,12 @@ bool Controller::targets(const FaultTarget& target, const QByteArray& r) const
     case FaultTarget::Scope::AnyRequest:
         return true;
     case FaultTarget::Scope::RegisterCommand:
-        return ClassifyFrame(r) == FrameKind::Register && r.size() > 6 && at(r, 6) == target.code;
+        return ClassifyFrame(r).is(LinkKind::Register) && r.size() > 6 && at(r, 6) == target.code;
     case FaultTarget::Scope::ConfigCommand:
-        return ClassifyFrame(r) == FrameKind::Config && r.size() > 9 && at(r, 5) == cfg::kFunctionCommand
+        return ClassifyFrame(r).is(LinkKind::Config) && r.size() > 9 && at(r, 5) == cfg::kFunctionCommand
             && at(r, 9) == target.code;
     case FaultTarget::Scope::ConfigFunction:
-        return ClassifyFrame(r) == FrameKind::Config && r.size() > 5 && at(r, 5) == target.code;
+        return ClassifyFrame(r).is(LinkKind::Config) && r.size() > 5 && at(r, 5) == target.code;
     }
     return false;
 }
@@ -646,7 +644,7 @@ Reply Controller::applyFaults(const QByteArray& request, QByteArray bytes, QByte
         out.note = active.note;
         return out;
     }
-    spoilBytes(active, ClassifyFrame(request) == FrameKind::Register, bytes);
+    spoilBytes(active, ClassifyFrame(request).is(LinkKind::Register), bytes);
     out.parts = timeParts(active, bytes);
     out.note = active.note;
     return out;

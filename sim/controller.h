@@ -20,6 +20,7 @@
 //  - polls: the controller sends 0xAA polls and checks the 0x55 answers (controller_polls.h).
 #include "config_link.h"
 #include "controller_polls.h"
+#include "frame_log.h"
 #include "register_link.h"
 
 #include <QByteArray>
@@ -36,8 +37,18 @@ using SimClock = std::chrono::steady_clock;
 
 // The command codes are protocol/'s: cfg:: (config_link.h) and reg:: (register_link.h).
 
-// Which link a frame belongs to, judged from its first bytes.
-enum class FrameKind { Config, Register, Poll, PollAnswer, Unknown };
+// Which link a frame belongs to, judged from its first bytes: one of the frame
+// log's link kinds, and on the poll link whether the frame polls (0xAA, or fill
+// in front of a poll) or answers one (0x55).
+struct FrameKind {
+    std::optional<LinkKind> link; // nullopt: bytes of no known frame
+    bool answer = false;          // a poll's answer
+    bool operator==(const FrameKind&) const = default;
+
+    bool is(LinkKind kind) const { return link == kind; }
+    static FrameKind poll() { return {LinkKind::Poll, false}; }
+    static FrameKind pollAnswer() { return {LinkKind::Poll, true}; }
+};
 
 // The length of the frame at the start of `bytes` once enough of it is there to
 // tell: 12 (+ n) for the configuration link, L + 6 for the register link. nullopt
@@ -135,7 +146,7 @@ enum class Direction { Received, Sent };
 
 struct LoggedFrame {
     Direction direction = Direction::Received;
-    FrameKind kind = FrameKind::Unknown;
+    FrameKind kind;
     SimClock::time_point firstByte{};
     SimClock::time_point lastByte{};
     QByteArray bytes;   // a reply split by a fault is logged once, all parts joined

@@ -25,19 +25,17 @@ extern "C" void onSignal(int) { interrupted = 1; }
 
 const char* kindName(FrameKind kind)
 {
-    switch (kind) {
-    case FrameKind::Config:
+    if (!kind.link)
+        return "??? ";
+    switch (*kind.link) {
+    case tessavin::LinkKind::Config:
         return "cfg ";
-    case FrameKind::Register:
+    case tessavin::LinkKind::Register:
         return "reg ";
-    case FrameKind::Poll:
-        return "poll";
-    case FrameKind::PollAnswer:
-        return "ans ";
-    case FrameKind::Unknown:
+    case tessavin::LinkKind::Poll:
         break;
     }
-    return "??? ";
+    return kind.answer ? "ans " : "poll";
 }
 
 void complain(const QString& message) { std::fprintf(stderr, "tessavin-sim: %s\n", qPrintable(message)); }
