@@ -5,7 +5,9 @@
 #include "okbottomdlg.h"
 #include "open_files.h"
 #include "port_list.h"
+#include "qt_serial_port.h"
 #include "settings_file.h"
+#include "window_texts.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -121,7 +123,8 @@ TForm1::TForm1(AppOptions options, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
     , options_(std::move(options))
-    , session_(std::make_unique<tessavin::Session>(options_.timing, options_.port, options_.clock))
+    , session_(std::make_unique<tessavin::Session>(
+          options_.timing, options_.port ? options_.port : std::make_shared<tessavin::QSerialBytePort>(), options_.clock))
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString(67, QLatin1Char(' ')) + QStringLiteral("Tessavin"));
@@ -172,6 +175,15 @@ void TForm1::attachWindows(TForm2* form2, TForm3* form3, TOKBottomDlg* dialog)
 
 void TForm1::buildControls(QWidget* a)
 {
+    buildLogControls(a);
+    buildMemos(a);
+    buildConfigAndPollControls(a);
+    buildServiceColumn(a);
+}
+
+// The port, the event-log download and its record choice, logging on and off.
+void TForm1::buildLogControls(QWidget* a)
+{
     Label8 = label(a, "Label8", QStringLiteral("СOM порт"), {8, 2, 80, 16});
     Label1 = label(a, "Label1", QStringLiteral("COM:"), {8, 23, 30, 16});
     Edit1 = edit(a, "Edit1", QStringLiteral("5"), {40, 20, 90, 21});
@@ -202,7 +214,11 @@ void TForm1::buildControls(QWidget* a)
     Label9 = label(a, "Label9", QStringLiteral("OK"), {210, 111, 22, 16}, false);
     StopLog = button(a, "StopLog", QStringLiteral("StopLog"), {236, 106, 70, 25}, false);
     Label10 = label(a, "Label10", QStringLiteral("NOT OK"), {310, 111, 48, 16}, false);
+}
 
+// Memo1 (the downloads) with its progress bar, and Memo (the configuration).
+void TForm1::buildMemos(QWidget* a)
+{
     Memo1 = make<QPlainTextEdit>(a, "Memo1", {8, 138, 489, 545});
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -225,7 +241,11 @@ void TForm1::buildControls(QWidget* a)
     regular13.setPixelSize(13);
     regular13.setBold(false);
     Memo->setFont(regular13);
+}
 
+// The configuration link's buttons, the poll responder and the controller's schedule.
+void TForm1::buildConfigAndPollControls(QWidget* a)
+{
     ButContRetro = button(a, "ButContRetro", QStringLiteral("RETRO"), {8, 906, 70, 25}, false, false);
     Upl = button(a, "Upl", QStringLiteral("Upload"), {82, 906, 70, 25});
     Button1 = button(a, "Button1", QStringLiteral("Clear"), {156, 906, 60, 25});
@@ -250,7 +270,11 @@ void TForm1::buildControls(QWidget* a)
     ComboBox3 = combo(a, "ComboBox3", numbers(0, 59), QStringLiteral("0"), {200, 1008, 56, 21});
     Label3 = label(a, "Label3", QStringLiteral("OK"), {270, 1011, 22, 16}, false);
     Label4 = label(a, "Label4", QStringLiteral("NOT"), {296, 1011, 30, 16}, false);
+}
 
+// The column on the right: configuration files, scripts, service commands.
+void TForm1::buildServiceColumn(QWidget* a)
+{
     Ope = button(a, "Ope", QStringLiteral("Open cfg"), {610, 18, 100, 25});
     Sav = button(a, "Sav", QStringLiteral("Save cfg"), {610, 48, 100, 25});
     DownScr = button(a, "DownScr", QStringLiteral("Down script"), {610, 78, 100, 25}, false);
@@ -454,7 +478,7 @@ std::optional<tessavin::RecordPick> TForm1::chooseRecords(const QString& fileSuf
         request.number = *typed;
     }
     if (request.choice == RecordChoice::None) {
-        Memo1->appendPlainText(tessavin::NoRecordChoiceLine());
+        Memo1->appendPlainText(tessavin::window_text::noRecordChoice());
         return std::nullopt;
     }
     return request;
@@ -467,7 +491,7 @@ bool TForm1::openPortFromFields()
     if (!baud)
         return false;
     tessavin::PortOpenError error;
-    if (!session_->link.OpenPort(tessavin::PortDeviceName(Edit1->text()), *baud, &error)) {
+    if (!session_->link.openPort(tessavin::PortDeviceName(Edit1->text()), *baud, &error)) {
         // The reason goes behind the message's details and into the Diagnostic window.
         const QString reason = tessavin::PortOpenErrorText(error);
         if (form2_)
@@ -502,7 +526,7 @@ void TForm1::FormCreate()
     Edit1->setText(stored.port);
     Boud->setText(stored.baud);
     // Read once at start and kept for the whole run.
-    session_->link.setFastReplies(options_.fastReplies || stored.fastReplies);
+    session_->chooseFastReplies(options_.fastReplies, stored.fastReplies);
     session_->retries = stored.retries;
 }
 

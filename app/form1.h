@@ -249,6 +249,10 @@ protected:
 
 private:
     void buildControls(QWidget* area);
+    void buildLogControls(QWidget* area);
+    void buildMemos(QWidget* area);
+    void buildConfigAndPollControls(QWidget* area);
+    void buildServiceColumn(QWidget* area);
     void bindHandlers();
     void bindChart();
     // Runs a command handler under the exchange lock; nothing when it is taken.

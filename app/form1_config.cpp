@@ -8,6 +8,7 @@
 #include "config_json.h"
 #include "config_text.h"
 #include "config_transfer.h"
+#include "window_texts.h"
 
 #include <QDir>
 #include <QLabel>
@@ -17,7 +18,7 @@
 
 namespace {
 
-namespace msg = tessavin::config_message;
+namespace msg = tessavin::window_text;
 
 const QString kConfigSuffix = QStringLiteral("json");
 const QString kConfigFilter = QStringLiteral("cfg|*.cfg");
@@ -97,7 +98,7 @@ void portCommand(TForm1& form, Run run)
 
 void TForm1::TestClick()
 {
-    portCommand(*this, [this] { showMessage(tessavin::StatusQueryMessage(tessavin::StatusQuery(session()).value)); });
+    portCommand(*this, [this] { showMessage(msg::statusQuery(tessavin::StatusQuery(session()).value)); });
 }
 
 void TForm1::Set_TestClick()

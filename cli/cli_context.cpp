@@ -4,6 +4,7 @@
 #include "conversions.h"
 #include "frame_log.h"
 #include "open_files.h"
+#include "qt_serial_port.h"
 #include "settings_file.h"
 
 #include <QCoreApplication>
@@ -94,7 +95,9 @@ QString InputPath(const QString& path, QTemporaryFile& copy)
     return copy.fileName();
 }
 
-Context::Context(const Invocation& invocation, const LinkTiming& timing) : inv(invocation), session(timing)
+Context::Context(const Invocation& invocation, const LinkTiming& timing)
+    : inv(invocation)
+    , session(timing, std::make_shared<QSerialBytePort>())
 {
     quiet = inv.has(QStringLiteral("quiet"));
     session.link.setPump([this] {
@@ -306,10 +309,10 @@ std::optional<int> Context::start()
     const bool fast = inv.has(QStringLiteral("no-fast"))
         ? false
         : inv.has(QStringLiteral("fast")) || stored.fastText.toLower() == QLatin1String("true");
-    session.link.setFastReplies(fast);
+    session.chooseFastReplies(fast, false);
 
     PortOpenError openError;
-    if (!session.link.OpenPort(device, *baud, &openError)) {
+    if (!session.link.openPort(device, *baud, &openError)) {
         // A file or a device that is no terminal: it opens, then refuses the line's settings.
         const bool notSerial = (openError.kind == PortOpenError::Kind::LineSettings
                                 || openError.kind == PortOpenError::Kind::Other)

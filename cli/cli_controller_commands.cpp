@@ -35,7 +35,7 @@ int RunConfigStatus(Context& c)
     const auto status = StatusQuery(c.session);
     if (!status.ok())
         return c.linkFailure(QStringLiteral("status query"), status.error);
-    const QString message = StatusQueryMessage(status.value).trimmed();
+    const QString message = StatusQueryText(status.value).trimmed();
     const QByteArray text = c.inv.format == Format::Jsonl
         ? JsonLine().integer("status", status.value).string("message", message).line()
         : QStringLiteral("%1 (status %2)\n").arg(message).arg(status.value).toUtf8();

@@ -231,7 +231,7 @@ DownloadOutcome ReadArchiveRecords(Session& session, const RecordSpan& span, boo
         const auto block = ReadWithRetries(session, LinkKind::Register, QStringLiteral("archive record %1").arg(idx), [&] {
             const std::size_t length = BuildRegRequest(session.frame, reg::kArchiveRecord,
                                                        static_cast<std::uint16_t>(idx), 1);
-            auto read = RegReadBlock(session.link, session.frame, length);
+            auto read = RegReadBlock(session.link, session.frame, length, session.replies);
             if (read.ok() && read.value < kArchiveRecordSize)
                 read.error = LinkError::TooShort;
             return read;

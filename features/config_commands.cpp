@@ -35,14 +35,14 @@ LinkError RebootController(Session& session)
     return RunConfigCommand(session, frame, cfg::kReboot);
 }
 
-QString StatusQueryMessage(int status)
+QString StatusQueryText(int status)
 {
-    const QString notOk = QStringLiteral("   NOT OK = ");
+    const QString notOk = QStringLiteral("NOT OK = ");
     switch (status) {
     case config_status::kFailed:
-        return QStringLiteral("      NOT OK = -1");
+        return notOk + QStringLiteral("-1");
     case config_status::kOk:
-        return config_message::ok();
+        return QStringLiteral("OK");
     case config_status::kBadJson:
         return notOk + QStringLiteral("bad json");
     case config_status::kNoMemory:

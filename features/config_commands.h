@@ -2,7 +2,6 @@
 // The device control commands of the configuration link: each is one Command
 // frame without data, built in a Config frame buffer of its own. Only the status
 // query, which changes nothing, is sent again when it fails (retry.h).
-// The message texts of the configuration-link handlers live here too.
 #include "config_link.h"
 
 #include <QString>
@@ -10,16 +9,6 @@
 namespace tessavin {
 
 struct Session;
-
-// The message box texts; their leading blanks place them and are part of them.
-namespace config_message {
-inline QString ok() { return QStringLiteral("       OK"); }
-inline QString noPort() { return QStringLiteral("       COM?"); }
-// A failed transfer (Upload, Upload Test Config, the download).
-inline QString transferFailed() { return QStringLiteral("      NOT OK"); }
-// A failed Set test or Reboot: one blank after NOT OK.
-inline QString commandFailed() { return QStringLiteral("      NOT OK "); }
-} // namespace config_message
 
 // Status codes of the status query.
 namespace config_status {
@@ -43,8 +32,8 @@ LinkError SetTestMode(Session& session);
 // is the caller's.
 LinkError RebootController(Session& session);
 
-// The message for a status query result: "      NOT OK = -1", "       OK",
-// "   NOT OK = " followed by "bad json", "no memory", "no file" or nothing.
-QString StatusQueryMessage(int status);
+// What a status query result means: "NOT OK = -1" (the transaction failed),
+// "OK", "NOT OK = " followed by "bad json", "no memory", "no file" or nothing.
+QString StatusQueryText(int status);
 
 } // namespace tessavin

@@ -7,6 +7,20 @@ namespace tessavin {
 namespace {
 constexpr unsigned char kUnassigned1251 = 0x98;
 constexpr char16_t kUnassigned1251Char = 0x0098;
+
+// The memo (a text document) takes U+FDD0 and U+FDD1 for the beginning and the
+// end of a frame and breaks the line there. In the memo's text they stand as the
+// lone low surrogates U+DFD0 and U+DFD1, which no well-formed UTF-8 holds.
+constexpr char16_t kFrameMarks[2] = {0xFDD0, 0xFDD1};
+constexpr char16_t kFrameMarkStandIns[2] = {0xDFD0, 0xDFD1};
+
+void replaceLone(QString& text, const char16_t (&from)[2], const char16_t (&to)[2])
+{
+    for (qsizetype i = 0; i < text.size(); ++i)
+        for (int k = 0; k < 2; ++k)
+            if (text[i].unicode() == from[k] && !(i > 0 && text[i - 1].isHighSurrogate()))
+                text[i] = QChar(to[k]);
+}
 } // namespace
 
 QByteArray UpToFirstZero(const char* bytes, std::size_t capacity)
@@ -25,8 +39,10 @@ DecodedConfigText DecodeConfigText(const QByteArray& bytes)
     DecodedConfigText decoded;
     // The display decoding keeps a byte order mark as a character.
     decoded.text = DecodeText(bytes, &decoded.encoding);
-    if (decoded.encoding == TextEncoding::Utf8)
+    if (decoded.encoding == TextEncoding::Utf8) {
+        replaceLone(decoded.text, kFrameMarks, kFrameMarkStandIns);
         return decoded;
+    }
     // One character per byte, so positions agree between bytes and text.
     for (qsizetype i = 0; i < bytes.size(); ++i)
         if (static_cast<unsigned char>(bytes[i]) == kUnassigned1251)
@@ -50,8 +66,10 @@ QByteArray EncodeConfigText(const QString& memoText, TextEncoding encoding)
             text.append(ch);
         }
     }
-    if (encoding == TextEncoding::Utf8)
+    if (encoding == TextEncoding::Utf8) {
+        replaceLone(text, kFrameMarkStandIns, kFrameMarks);
         return text.toUtf8();
+    }
     QByteArray bytes = EncodeWindows1251(text);
     for (qsizetype i = 0; i < text.size(); ++i)
         if (text[i].unicode() == kUnassigned1251Char)

@@ -34,7 +34,8 @@ QString ConfigZeroByteMessage(const QString& name, qint64 offset);
 // Decodes configuration bytes for the memo; the text keeps the bytes' line ends
 // (the memo splits lines at CR, LF and CR LF). Decoding is lossless: a UTF-8 byte
 // order mark is kept, and the one byte Windows-1251 leaves unassigned (0x98) maps
-// to U+0098, so EncodeConfigText gives the same bytes back.
+// to U+0098, and U+FDD0 and U+FDD1, which the memo would take for line breaks,
+// stand as U+DFD0 and U+DFD1, so EncodeConfigText gives the same bytes back.
 DecodedConfigText DecodeConfigText(const QByteArray& bytes);
 
 // The memo's text as bytes: lines (separated by LF, CR LF, CR or U+2029, the

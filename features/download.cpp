@@ -19,7 +19,7 @@ LinkResult<int> AskRingQuestion(Session& session, RingQuestion question)
     const auto& q = kQuestions[static_cast<int>(question)];
     const auto answer = ReadWithRetries(session, LinkKind::Register, QLatin1String(q.name), [&] {
         const std::size_t length = BuildRegRequest(session.frame, q.command);
-        return RegReadWord(session.link, session.frame, length);
+        return RegReadWord(session.link, session.frame, length, session.replies);
     });
     const int value = answer.value;
     switch (question) {

@@ -106,7 +106,7 @@ DownloadOutcome RunLogRecordLoop(Session& session, const RecordSpan& span, int c
         const auto block = ReadWithRetries(session, LinkKind::Register, QStringLiteral("log record %1").arg(index), [&] {
             const std::size_t length = BuildRegRequest(session.frame, reg::kLogRecord,
                                                        static_cast<std::uint16_t>(index & 0xFFFF), 1);
-            return RegReadBlock(session.link, session.frame, length);
+            return RegReadBlock(session.link, session.frame, length, session.replies);
         });
         if (!block.ok()) {
             outcome.end = DownloadEnd::RecordFailed;

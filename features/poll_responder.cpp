@@ -56,6 +56,50 @@ void Trace(const PollHooks& hooks, const QString& line)
         hooks.trace(line);
 }
 
+// The answers, each built over the poll; each returns its length.
+std::size_t BuildDateTimeAnswer(FrameBuffer& frame, int day, QTime clock)
+{
+    SetHead(frame, poll::kDateTimeAnswerSize, 0x81);
+    frame[4] = 0x01;
+    frame[kMonthAt] = 8;
+    frame[kDayAt] = static_cast<std::uint8_t>(day & 0xFF);
+    frame[kYearAt] = 17;
+    frame[kHourAt] = static_cast<std::uint8_t>(clock.hour());
+    frame[kMinuteAt] = static_cast<std::uint8_t>(clock.minute());
+    frame[kSecondAt] = static_cast<std::uint8_t>(clock.second());
+    frame[62] = 9;
+    frame[63] = 0x26;
+    frame[69] = 0x0B;
+    AppendChecksum(frame.data(), poll::kDateTimeAnswerSize - 2);
+    return poll::kDateTimeAnswerSize;
+}
+
+std::size_t BuildCoefficientsAnswer(FrameBuffer& frame)
+{
+    SetHead(frame, poll::kCoefficientsAnswerSize, 0x82);
+    frame[4] = 0x01;
+    std::memcpy(frame.data() + kCoefficientsAt, kCoefficientBytes, sizeof kCoefficientBytes);
+    AppendChecksum(frame.data(), poll::kCoefficientsAnswerSize - 2);
+    return poll::kCoefficientsAnswerSize;
+}
+
+// Traces the three reported values and the computer's time as well.
+std::size_t BuildReportAnswer(FrameBuffer& frame, const QString& addressText, const PollInputs& inputs,
+                              const PollHooks& hooks)
+{
+    const QString strand = QString::number(frame[kStrandAt]);
+    const QString prefixes[3] = {addressText + QStringLiteral(",нитка ") + strand + QStringLiteral("  22>   f: "),
+                                 addressText + QStringLiteral("  26>   f: "),
+                                 addressText + QStringLiteral("  30>   f: ")};
+    for (int i = 0; i < 3; ++i)
+        Trace(hooks, prefixes[i] + FormatReportedValue(BigEndianFloat(frame, kValueOffsets[i]), inputs.decimalPoint));
+    SetHead(frame, poll::kReportAnswerSize, 0x83);
+    AppendChecksum(frame.data(), poll::kReportAnswerSize - 2);
+    const QTime now = inputs.localTime.isValid() ? inputs.localTime : QTime(0, 0);
+    Trace(hooks, QStringLiteral("--->   ") + MinuteSecond(now));
+    return poll::kReportAnswerSize;
+}
+
 } // namespace
 
 std::size_t DropFillBytes(FrameBuffer& frame)
@@ -93,7 +137,7 @@ QString FormatReportedValue(float value, const QString& decimalPoint)
 PollOutcome AnswerPoll(FrameBuffer& frame, const PollInputs& inputs, const PollHooks& hooks)
 {
     PollOutcome outcome;
-    DropFillBytes(frame);
+    const bool headPlaced = DropFillBytes(frame) <= poll::kMostFillMoves;
     const std::uint8_t address = frame[1];
 
     const auto dayValue = ParseInteger(inputs.dayText);
@@ -119,46 +163,19 @@ PollOutcome AnswerPoll(FrameBuffer& frame, const PollInputs& inputs, const PollH
     const QString addressText = QString::number(address);
     Trace(hooks, addressText + QStringLiteral(">   ") + MinuteSecond(*clock));
 
-    if (frame[0] != poll::kPollStart)
+    if (!headPlaced || frame[0] != poll::kPollStart)
         return outcome;
 
     switch (frame[3]) {
     case poll::kDateTime:
-        SetHead(frame, poll::kDateTimeAnswerSize, 0x81);
-        frame[4] = 0x01;
-        frame[kMonthAt] = 8;
-        frame[kDayAt] = static_cast<std::uint8_t>(*dayValue & 0xFF);
-        frame[kYearAt] = 17;
-        frame[kHourAt] = static_cast<std::uint8_t>(clock->hour());
-        frame[kMinuteAt] = static_cast<std::uint8_t>(clock->minute());
-        frame[kSecondAt] = static_cast<std::uint8_t>(clock->second());
-        frame[62] = 9;
-        frame[63] = 0x26;
-        frame[69] = 0x0B;
-        AppendChecksum(frame.data(), poll::kDateTimeAnswerSize - 2);
-        outcome.answerLength = poll::kDateTimeAnswerSize;
+        outcome.answerLength = BuildDateTimeAnswer(frame, *dayValue, *clock);
         break;
     case poll::kCoefficients:
-        SetHead(frame, poll::kCoefficientsAnswerSize, 0x82);
-        frame[4] = 0x01;
-        std::memcpy(frame.data() + kCoefficientsAt, kCoefficientBytes, sizeof kCoefficientBytes);
-        AppendChecksum(frame.data(), poll::kCoefficientsAnswerSize - 2);
-        outcome.answerLength = poll::kCoefficientsAnswerSize;
+        outcome.answerLength = BuildCoefficientsAnswer(frame);
         break;
-    case poll::kReport: {
-        const QString strand = QString::number(frame[kStrandAt]);
-        const QString prefixes[3] = {addressText + QStringLiteral(",нитка ") + strand + QStringLiteral("  22>   f: "),
-                                     addressText + QStringLiteral("  26>   f: "),
-                                     addressText + QStringLiteral("  30>   f: ")};
-        for (int i = 0; i < 3; ++i)
-            Trace(hooks, prefixes[i] + FormatReportedValue(BigEndianFloat(frame, kValueOffsets[i]), inputs.decimalPoint));
-        SetHead(frame, poll::kReportAnswerSize, 0x83);
-        AppendChecksum(frame.data(), poll::kReportAnswerSize - 2);
-        const QTime now = inputs.localTime.isValid() ? inputs.localTime : QTime(0, 0);
-        Trace(hooks, QStringLiteral("--->   ") + MinuteSecond(now));
-        outcome.answerLength = poll::kReportAnswerSize;
+    case poll::kReport:
+        outcome.answerLength = BuildReportAnswer(frame, addressText, inputs, hooks);
         break;
-    }
     default:
         break;
     }
@@ -176,7 +193,7 @@ PollResponderEnd RunPollResponder(Session& session, const PollResponderHooks& ho
 
     for (;;) {
         bool claimed = false;
-        const std::size_t received = link.ReceiveAny(LinkKind::Poll, session.frame.data(), session.frame.size(),
+        const std::size_t received = link.receiveAny(LinkKind::Poll, session.frame.data(), session.frame.size(),
                                                      stopped, [&] { claimed = !hooks.claim || hooks.claim(); });
         if (received == 0)
             break; // stopped
@@ -184,7 +201,7 @@ PollResponderEnd RunPollResponder(Session& session, const PollResponderHooks& ho
         if (claimed) {
             const PollOutcome outcome = AnswerPoll(session.frame, hooks.inputs ? hooks.inputs() : PollInputs{}, pollHooks);
             if (outcome.error.isEmpty() && outcome.answerLength != 0) {
-                link.SendBytes(LinkKind::Poll, session.frame.data(), outcome.answerLength);
+                link.sendBytes(LinkKind::Poll, session.frame.data(), outcome.answerLength);
                 ++end.answered;
             }
             if (hooks.release)

@@ -37,6 +37,11 @@ constexpr std::size_t kReportAnswerSize = 6;
 // Leading fill bytes are dropped one move at a time, each move shifting this many
 // bytes one place towards the start, at most this many moves.
 constexpr std::size_t kFillShift = 500;
+// The poll's head: start byte, address, length and function code. Its bytes must
+// all lie within the kFillShift + 1 bytes the drop moves; behind more fill (the
+// drop has then repeated a byte into the head) the poll is not answered.
+constexpr std::size_t kHeadSize = 4;
+constexpr std::size_t kMostFillMoves = kFillShift + 1 - kHeadSize;
 
 // Offsets of magnitude this large or larger have a minute count of 60 or more.
 constexpr int kOffsetLimit = 3600;

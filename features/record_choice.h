@@ -4,8 +4,6 @@
 // index is in EdONE. At most one is ticked; None reads nothing. tessavin-cli
 // also reads from a given index to the newest record (From).
 
-#include <QString>
-
 namespace tessavin {
 
 enum class RecordChoice { None, Last10, Last100, Last500, Index, One, From };
@@ -19,11 +17,5 @@ struct RecordPick {
     // ring's newest record (tessavin-cli's one record as a line).
     int newest = -1;
 };
-
-// The Memo1 line of a download started with no box ticked.
-inline QString NoRecordChoiceLine()
-{
-    return QStringLiteral("No record choice ticked (10, 100, 500, последних or 1): nothing read.");
-}
 
 } // namespace tessavin

@@ -65,7 +65,7 @@ ScriptSendResult SendTransferScript(Session& session)
     if (length == 0)
         return result;
     result.sent = true;
-    result.error = RegExchange(session.link, session.frame, length);
+    result.error = RegExchange(session.link, session.frame, length, session.replies);
     return result;
 }
 
@@ -91,7 +91,7 @@ ScriptUpResult ReceiveScript(Session& session)
     // The read changes nothing: a missing or short reply is asked for again (retry.h).
     const auto reply = ReadWithRetries(session, LinkKind::Register, QStringLiteral("script read"), [&] {
         const std::size_t length = BuildRegRequest(session.frame, reg::kScriptUp);
-        auto raw = RegExchangeRaw(session.link, session.frame, length);
+        auto raw = RegExchangeRaw(session.link, session.frame, length, session.replies);
         if (raw.ok() && raw.value < kScriptReplyMinimum)
             raw.error = LinkError::TooShort;
         return raw;
@@ -128,7 +128,7 @@ ScriptUpResult ReadScriptBack(Session& session, const QString& path)
 LinkError ClearScript(Session& session)
 {
     const std::size_t length = BuildRegRequest(session.frame, reg::kLogBegin);
-    return RegExchange(session.link, session.frame, length);
+    return RegExchange(session.link, session.frame, length, session.replies);
 }
 
 } // namespace tessavin

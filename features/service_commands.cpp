@@ -9,14 +9,14 @@ namespace tessavin {
 LinkError SendSwitchCommand(Session& session, SwitchCommand command)
 {
     const std::size_t length = BuildRegRequest(session.frame, static_cast<std::uint8_t>(command));
-    return RegExchange(session.link, session.frame, length);
+    return RegExchange(session.link, session.frame, length, session.replies);
 }
 
 ServiceReading ReadDeviceNumber(Session& session)
 {
     const auto value = ReadWithRetries(session, LinkKind::Register, QStringLiteral("device number"), [&] {
         const std::size_t length = BuildRegRequest(session.frame, reg::kIdent);
-        return RegReadLong(session.link, session.frame, length);
+        return RegReadLong(session.link, session.frame, length, session.replies);
     });
     if (!value.ok())
         return {false, {}, value.error};
@@ -29,7 +29,7 @@ ServiceReading ReadPressure(Session& session)
 {
     const auto value = ReadWithRetries(session, LinkKind::Register, QStringLiteral("pressure"), [&] {
         const std::size_t length = BuildRegRequest(session.frame, reg::kPressure);
-        return RegReadFloat(session.link, session.frame, length);
+        return RegReadFloat(session.link, session.frame, length, session.replies);
     });
     if (!value.ok())
         return {false, {}, value.error};

@@ -25,9 +25,8 @@ struct TransferBuffer {
 };
 
 struct Session {
-    // No port: the real serial port. No clock: the computer's.
-    explicit Session(LinkTiming timing = {}, std::shared_ptr<BytePort> port = nullptr,
-                     std::shared_ptr<Clock> clock = nullptr)
+    // The port is the caller's (the real one: QSerialBytePort). No clock: the computer's.
+    Session(LinkTiming timing, std::shared_ptr<BytePort> port, std::shared_ptr<Clock> clock = nullptr)
         : link(timing, std::move(port), std::move(clock))
     {
     }
@@ -35,6 +34,15 @@ struct Session {
     SerialLink link;
     FrameBuffer frame{};
     TransferBuffer transfer;
+
+    // How register replies end for the whole run: chosen once, at start, from the
+    // front end's option and the stored settings (either one turns fast replies
+    // on); every register exchange of the features passes it down.
+    RegReplies replies = RegReplies::Standard;
+    void chooseFastReplies(bool option, bool stored)
+    {
+        replies = option || stored ? RegReplies::Fast : RegReplies::Standard;
+    }
 
     // Set by Stop (and by tessavin-cli on Ctrl+C or a failed write); cleared by
     // the window's event-log download when it starts.

@@ -101,9 +101,9 @@ LinkError ConfigTransact(SerialLink& link, const ConfigTrace& trace, ConfigFrame
     addTrace(trace, QStringLiteral("bool Send =%1").arg(length));
     // The hexadecimal line lists the whole frame, header included.
     addTrace(trace, ConfigHex(frame.data(), length, u" "));
-    link.SendBytes(LinkKind::Config, frame.data(), length);
+    link.sendBytes(LinkKind::Config, frame.data(), length);
     std::fill_n(frame.begin(), 4, std::uint8_t{0});
-    const auto received = link.ReceiveReply(LinkKind::Config, frame.data(), frame.size(), check);
+    const auto received = link.receiveReply(LinkKind::Config, frame.data(), frame.size(), check);
     addTrace(trace, QStringLiteral("bool Send, ReadBuf=%1 %2 %3").arg(received.count).arg(frame[0]).arg(frame[1]));
     return received.error;
 }

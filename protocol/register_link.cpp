@@ -36,19 +36,20 @@ struct Reply {
     LinkError verdict = LinkError::None; // why nothing came, or the reply check's verdict
 };
 
-Reply exchange(SerialLink& link, FrameBuffer& frame, std::size_t length)
+Reply exchange(SerialLink& link, FrameBuffer& frame, std::size_t length, RegReplies replies)
 {
-    link.SendBytes(LinkKind::Register, frame.data(), std::min(length, frame.size()));
-    const auto got = link.ReceiveReply(
+    link.sendBytes(LinkKind::Register, frame.data(), std::min(length, frame.size()));
+    const auto got = link.receiveReply(
         LinkKind::Register, frame.data(), frame.size(),
-        [&frame](const std::uint8_t*, std::size_t n) { return RegReplyCheck(frame, n); }, RegReplyEnd);
+        [&frame](const std::uint8_t*, std::size_t n) { return RegReplyCheck(frame, n); },
+        replies == RegReplies::Fast ? ReplyEndRule(RegReplyEnd) : ReplyEndRule());
     return {got.count, got.error};
 }
 
 // The reply of a reading operation: checked, and with a payload of at least `need` bytes.
-LinkError readReply(SerialLink& link, FrameBuffer& frame, std::size_t length, std::size_t need)
+LinkError readReply(SerialLink& link, FrameBuffer& frame, std::size_t length, RegReplies replies, std::size_t need)
 {
-    const Reply reply = exchange(link, frame, length);
+    const Reply reply = exchange(link, frame, length, replies);
     if (reply.verdict != LinkError::None)
         return reply.verdict;
     return RegReplyLength(frame) - 4u < need ? LinkError::TooShort : LinkError::None;
@@ -119,45 +120,45 @@ LinkError RegReplyCheck(const FrameBuffer& frame, std::size_t received)
     return LinkError::None;
 }
 
-LinkError RegExchange(SerialLink& link, FrameBuffer& frame, std::size_t length)
+LinkError RegExchange(SerialLink& link, FrameBuffer& frame, std::size_t length, RegReplies replies)
 {
-    const Reply reply = exchange(link, frame, length);
+    const Reply reply = exchange(link, frame, length, replies);
     return reply.received > 0 ? LinkError::None : reply.verdict;
 }
 
-LinkResult<std::size_t> RegExchangeRaw(SerialLink& link, FrameBuffer& frame, std::size_t length)
+LinkResult<std::size_t> RegExchangeRaw(SerialLink& link, FrameBuffer& frame, std::size_t length, RegReplies replies)
 {
-    const Reply reply = exchange(link, frame, length);
+    const Reply reply = exchange(link, frame, length, replies);
     return {reply.received, reply.received > 0 ? LinkError::None : reply.verdict};
 }
 
-LinkResult<std::uint16_t> RegReadWord(SerialLink& link, FrameBuffer& frame, std::size_t length)
+LinkResult<std::uint16_t> RegReadWord(SerialLink& link, FrameBuffer& frame, std::size_t length, RegReplies replies)
 {
-    const LinkError error = readReply(link, frame, length, 2);
+    const LinkError error = readReply(link, frame, length, replies, 2);
     if (error != LinkError::None)
         return {0, error};
     return {static_cast<std::uint16_t>(frame[8] | (frame[9] << 8)), error};
 }
 
-LinkResult<std::int32_t> RegReadLong(SerialLink& link, FrameBuffer& frame, std::size_t length)
+LinkResult<std::int32_t> RegReadLong(SerialLink& link, FrameBuffer& frame, std::size_t length, RegReplies replies)
 {
-    const LinkError error = readReply(link, frame, length, 4);
+    const LinkError error = readReply(link, frame, length, replies, 4);
     if (error != LinkError::None)
         return {0, error};
     return {static_cast<std::int32_t>(valueAt8(frame)), error};
 }
 
-LinkResult<float> RegReadFloat(SerialLink& link, FrameBuffer& frame, std::size_t length)
+LinkResult<float> RegReadFloat(SerialLink& link, FrameBuffer& frame, std::size_t length, RegReplies replies)
 {
-    const LinkError error = readReply(link, frame, length, 4);
+    const LinkError error = readReply(link, frame, length, replies, 4);
     if (error != LinkError::None)
         return {0.0f, error};
     return {std::bit_cast<float>(valueAt8(frame)), error};
 }
 
-LinkResult<std::size_t> RegReadBlock(SerialLink& link, FrameBuffer& frame, std::size_t length)
+LinkResult<std::size_t> RegReadBlock(SerialLink& link, FrameBuffer& frame, std::size_t length, RegReplies replies)
 {
-    const LinkError error = readReply(link, frame, length, 1);
+    const LinkError error = readReply(link, frame, length, replies, 1);
     if (error != LinkError::None)
         return {0, error};
     const std::size_t payload = RegReplyLength(frame) - 4u;

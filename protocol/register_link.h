@@ -76,21 +76,33 @@ constexpr std::size_t kRegMaxLength = kFrameBufferSize - 6;
 // (the reply then ends at the idle gap and RegReplyCheck says what is wrong).
 ReplyEnd RegReplyEnd(const std::uint8_t* bytes, std::size_t count);
 
+// How the replies of an exchange end: at the idle gap, or, with fast replies, as
+// soon as the length they state has arrived (RegReplyEnd), each then followed by
+// the guard gap (serial_link.h). The session chooses; the exchange passes the end
+// rule down only for fast replies.
+enum class RegReplies { Standard, Fast };
+
 // Each sends the first `length` bytes of the Frame buffer and receives the reply
 // into it from offset 0. The reply is logged with the verdict of RegReplyCheck
 // whatever the operation makes of it.
 //
 // RegExchange and RegExchangeRaw succeed on any reply byte; the reply is not
 // examined (Raw: the value is the number of bytes received).
-LinkError RegExchange(SerialLink& link, FrameBuffer& frame, std::size_t length);
-LinkResult<std::size_t> RegExchangeRaw(SerialLink& link, FrameBuffer& frame, std::size_t length);
+LinkError RegExchange(SerialLink& link, FrameBuffer& frame, std::size_t length,
+                      RegReplies replies = RegReplies::Standard);
+LinkResult<std::size_t> RegExchangeRaw(SerialLink& link, FrameBuffer& frame, std::size_t length,
+                                       RegReplies replies = RegReplies::Standard);
 // The reading operations need a reply that passes the check and whose payload
 // holds what they read (TooShort otherwise); on failure the value is 0 (0.0).
-LinkResult<std::uint16_t> RegReadWord(SerialLink& link, FrameBuffer& frame, std::size_t length);
-LinkResult<std::int32_t> RegReadLong(SerialLink& link, FrameBuffer& frame, std::size_t length);
-LinkResult<float> RegReadFloat(SerialLink& link, FrameBuffer& frame, std::size_t length);
+LinkResult<std::uint16_t> RegReadWord(SerialLink& link, FrameBuffer& frame, std::size_t length,
+                                      RegReplies replies = RegReplies::Standard);
+LinkResult<std::int32_t> RegReadLong(SerialLink& link, FrameBuffer& frame, std::size_t length,
+                                     RegReplies replies = RegReplies::Standard);
+LinkResult<float> RegReadFloat(SerialLink& link, FrameBuffer& frame, std::size_t length,
+                               RegReplies replies = RegReplies::Standard);
 // Moves the L - 4 payload bytes to the start of the buffer and returns L - 4;
 // 0 on failure (TooShort for an empty payload), leaving the buffer as received.
-LinkResult<std::size_t> RegReadBlock(SerialLink& link, FrameBuffer& frame, std::size_t length);
+LinkResult<std::size_t> RegReadBlock(SerialLink& link, FrameBuffer& frame, std::size_t length,
+                                     RegReplies replies = RegReplies::Standard);
 
 } // namespace tessavin

@@ -2,7 +2,7 @@
 // The seam between the link's rules and the device: a port that opens, purges,
 // writes, and tells whether bytes can be read. The serial link (serial_link.h)
 // runs its first-byte, idle-gap and capacity rules on any port; QSerialBytePort
-// is the real one, MemoryPort (memory_port.h) a far end in memory for tests.
+// is the real one, MemoryPort (testing/memory_port.h) a far end in memory for tests.
 #include <QString>
 
 #include <chrono>

@@ -1,7 +1,5 @@
 #include "serial_link.h"
 
-#include "qt_serial_port.h"
-
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -29,7 +27,7 @@ QString PortDeviceName(const QString& field)
 
 SerialLink::SerialLink(LinkTiming timing, std::shared_ptr<BytePort> port, std::shared_ptr<Clock> clock)
     : timing_(timing)
-    , port_(port ? std::move(port) : std::make_shared<QSerialBytePort>())
+    , port_(std::move(port))
     , clock_(clock ? std::move(clock) : std::make_shared<SteadyClock>())
     , log_(clock_)
 {
@@ -42,7 +40,7 @@ bool SerialLink::isOpen() const { return port_->isOpen(); }
 
 QString SerialLink::deviceName() const { return port_->deviceName(); }
 
-bool SerialLink::OpenPort(const QString& device, qint32 baud, PortOpenError* error)
+bool SerialLink::openPort(const QString& device, qint32 baud, PortOpenError* error)
 {
     close();
     PortOpenError failure;
@@ -199,7 +197,7 @@ void SerialLink::takeTrailing()
         log_.trailing(link, trailing);
 }
 
-LinkError SerialLink::SendBytes(LinkKind link, const std::uint8_t* bytes, std::size_t count)
+LinkError SerialLink::sendBytes(LinkKind link, const std::uint8_t* bytes, std::size_t count)
 {
     lost_ = false;
     LinkError error = LinkError::PortClosed;
@@ -227,62 +225,98 @@ LinkError SerialLink::SendBytes(LinkKind link, const std::uint8_t* bytes, std::s
     return error;
 }
 
-SerialLink::Received SerialLink::ReceiveReply(LinkKind link, std::uint8_t* buf, std::size_t capacity,
+bool SerialLink::awaitFirstByte(bool onReadiness)
+{
+    lastRounds_ = 0;
+    const milliseconds round = timing_.firstBytePause + timing_.firstByteWait;
+    if (onReadiness) {
+        const milliseconds start = clock_->now();
+        const bool came = waitForBytes(timing_.firstByteLimit());
+        lastRounds_ = came && round.count() > 0 ? static_cast<int>((clock_->now() - start) / round) + 1
+                                                 : timing_.firstByteTries;
+        return came;
+    }
+    for (;;) {
+        pause(timing_.firstBytePause);
+        ++lastRounds_;
+        if (waitForBytes(timing_.firstByteWait))
+            return true;
+        if (lastRounds_ >= timing_.firstByteTries)
+            return false;
+    }
+}
+
+SerialLink::Taken SerialLink::takeReply(std::size_t capacity, const ReplyEndRule& endRule)
+{
+    // An echo of the frame just sent takes no room from the reply behind it:
+    // the bytes are taken with room for both, and the echo is dropped before
+    // the capacity applies.
+    Taken taken;
+    taken.bytes.resize(capacity + static_cast<std::size_t>(lastSent_.size()));
+    if (endRule) {
+        taken.end = readUntilStatedEnd(taken.bytes.data(), taken.bytes.size(), taken.total, endRule, taken.beyond);
+        taken.endedAt = clock_->now();
+    } else {
+        readUntilIdle(taken.bytes.data(), taken.bytes.size(), taken.total);
+    }
+    return taken;
+}
+
+std::size_t SerialLink::echoLength(const Taken& taken) const
+{
+    const auto echo = static_cast<std::size_t>(lastSent_.size());
+    const std::size_t count = taken.count();
+    if (echo == 0 || count <= echo)
+        return 0;
+    return std::equal(taken.bytes.begin(), taken.bytes.begin() + static_cast<std::ptrdiff_t>(echo),
+                      lastSent_.constData(), lastSent_.constData() + echo,
+                      [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); })
+        ? echo
+        : 0;
+}
+
+void SerialLink::watchTrailing(LinkKind link, const Taken& taken)
+{
+    const std::size_t count = taken.count();
+    const QByteArray trailing = QByteArray(reinterpret_cast<const char*>(taken.bytes.data() + count),
+                                           static_cast<qsizetype>(taken.total - count))
+        + taken.beyond;
+    if (!trailing.isEmpty())
+        log_.trailing(link, trailing);
+    // The guard gap counts from the reply's end, not from when it was checked and logged.
+    guardUntil_ = taken.endedAt + timing_.guardGap(baud_);
+    trailingLink_ = link;
+}
+
+SerialLink::Received SerialLink::receiveReply(LinkKind link, std::uint8_t* buf, std::size_t capacity,
                                               const ReplyCheck& check, const ReplyEndRule& endRule)
 {
     Received received;
     const bool openAtStart = isOpen();
-    lastRounds_ = 0;
-    bool first = false;
-    while (!first) {
-        pause(timing_.firstBytePause);
-        ++lastRounds_;
-        first = waitForBytes(timing_.firstByteWait);
-        if (!first && lastRounds_ >= timing_.firstByteTries) {
-            received.error = lost_ ? LinkError::PortLost : openAtStart ? LinkError::NoReply : LinkError::PortClosed;
-            log_.received(link, {}, received.error);
-            return received;
-        }
+    if (!awaitFirstByte(static_cast<bool>(endRule))) {
+        received.error = lost_ ? LinkError::PortLost : openAtStart ? LinkError::NoReply : LinkError::PortClosed;
+        log_.received(link, {}, received.error);
+        return received;
     }
-    // An echo of the frame just sent takes no room from the reply behind it:
-    // the bytes are taken with room for both, and the echo is dropped before
-    // the capacity applies.
-    const auto echo = static_cast<std::size_t>(lastSent_.size());
-    std::vector<std::uint8_t> came(capacity + echo);
-    std::size_t total = 0;
-    std::optional<std::size_t> end;
-    // A stated end lies within `came`; bytes read past it that did not fit are
-    // still trailing bytes of the reply, and are logged with the others.
-    QByteArray beyond;
-    if (fastReplies_ && link == LinkKind::Register && endRule)
-        end = readUntilStatedEnd(came.data(), came.size(), total, endRule, beyond);
-    else
-        readUntilIdle(came.data(), came.size(), total);
-    const std::size_t count = end ? std::min(total, *end) : total;
-    const QByteArray raw(reinterpret_cast<const char*>(came.data()), static_cast<qsizetype>(count));
-    const std::size_t skip = echo > 0 && count > echo && raw.startsWith(lastSent_) ? echo : 0;
-    received.count = std::min(count - skip, capacity);
-    std::copy_n(came.begin() + static_cast<std::ptrdiff_t>(skip), received.count, buf);
+    const Taken taken = takeReply(capacity, endRule);
+    const std::size_t skip = echoLength(taken);
+    received.count = std::min(taken.count() - skip, capacity);
+    std::copy_n(taken.bytes.begin() + static_cast<std::ptrdiff_t>(skip), received.count, buf);
     // What the reply does not cover reads as zeros, as behind any short reply.
-    std::fill(buf + received.count, buf + std::min(total, capacity), std::uint8_t{0});
+    std::fill(buf + received.count, buf + std::min(taken.total, capacity), std::uint8_t{0});
     received.error = check ? check(buf, received.count) : LinkError::None;
-    log_.received(link, raw.left(static_cast<qsizetype>(skip + received.count)), received.error);
-    if (end) {
-        const QByteArray trailing = QByteArray(reinterpret_cast<const char*>(came.data() + count),
-                                               static_cast<qsizetype>(total - count))
-            + beyond;
-        if (!trailing.isEmpty())
-            log_.trailing(link, trailing);
-        guardUntil_ = clock_->now() + timing_.guardGap(baud_);
-        trailingLink_ = link;
-    }
+    log_.received(link,
+                  QByteArray(reinterpret_cast<const char*>(taken.bytes.data()), static_cast<qsizetype>(skip + received.count)),
+                  received.error);
+    if (taken.end)
+        watchTrailing(link, taken);
     if (activity_)
         activity_(" + ");
     pump();
     return received;
 }
 
-std::size_t SerialLink::ReceiveAny(LinkKind link, std::uint8_t* buf, std::size_t capacity,
+std::size_t SerialLink::receiveAny(LinkKind link, std::uint8_t* buf, std::size_t capacity,
                                    const std::function<bool()>& stop, const std::function<void()>& firstByte)
 {
     std::size_t count = 0;

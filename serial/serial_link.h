@@ -1,6 +1,6 @@
 #pragma once
-// The one serial port of the process and the only ways to it: SendBytes,
-// ReceiveReply and ReceiveAny. Every wait lets window events run through the
+// The one serial port of the process and the only ways to it: sendBytes,
+// receiveReply and receiveAny. Every wait lets window events run through the
 // pump hook, so the window stays live and Stop works in the middle of a wait.
 // The rules (first-byte tries, idle gap, buffer capacity) run here, on any port
 // (byte_port.h) and any clock (clock.h); every frame passes the frame log.
@@ -10,13 +10,17 @@
 #include "link_error.h"
 #include "timing.h"
 
+#include <QByteArray>
 #include <QString>
+
+#include <algorithm>
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace tessavin {
 
@@ -41,9 +45,9 @@ using ReplyEndRule = std::function<ReplyEnd(const std::uint8_t* bytes, std::size
 
 class SerialLink {
 public:
-    // No port: the real serial port. No clock: the computer's.
-    explicit SerialLink(LinkTiming timing = {}, std::shared_ptr<BytePort> port = nullptr,
-                        std::shared_ptr<Clock> clock = nullptr);
+    // The port is the caller's: the real serial port (QSerialBytePort in
+    // qt_serial_port.h) or another. No clock: the computer's.
+    SerialLink(LinkTiming timing, std::shared_ptr<BytePort> port, std::shared_ptr<Clock> clock = nullptr);
     ~SerialLink();
     SerialLink(const SerialLink&) = delete;
     SerialLink& operator=(const SerialLink&) = delete;
@@ -56,14 +60,6 @@ public:
     // open indicator stays the twin of the handle.
     void setOpenChanged(std::function<void(bool)> changed) { openChanged_ = std::move(changed); }
 
-    // Fast replies: a register reply ends as soon as the bytes its length field
-    // states are in, instead of at the idle gap, and the next frame then waits
-    // the guard gap (LinkTiming::guardGap at the baud rate the port was opened
-    // with). Off unless asked for; the configuration link and the polls always
-    // end at the idle gap.
-    void setFastReplies(bool on) { fastReplies_ = on; }
-    bool fastReplies() const { return fastReplies_; }
-
     const LinkTiming& timing() const { return timing_; }
     void setTiming(const LinkTiming& timing) { timing_ = timing; }
     Clock& clock() { return *clock_; }
@@ -72,7 +68,7 @@ public:
     // Opens the device exclusively at the baud rate, 8 data bits, no parity, one
     // stop bit, RTS cleared (where the device supports it). Any port open before
     // is closed first. On failure the port stays closed and *error says why.
-    bool OpenPort(const QString& device, qint32 baud, PortOpenError* error = nullptr);
+    bool openPort(const QString& device, qint32 baud, PortOpenError* error = nullptr);
     // Closes the port. Bytes still readable after a reply that ended at its
     // stated length are logged as its trailing bytes first.
     void close();
@@ -86,7 +82,7 @@ public:
     // After a reply that ended at its stated length, the frame first waits out
     // the rest of the guard gap, and the bytes that came since that reply are
     // logged as its trailing bytes before the purge drops them.
-    LinkError SendBytes(LinkKind link, const std::uint8_t* bytes, std::size_t count);
+    LinkError sendBytes(LinkKind link, const std::uint8_t* bytes, std::size_t count);
 
     struct Received {
         std::size_t count = 0;             // bytes stored from buf[0]
@@ -107,24 +103,28 @@ public:
     // room). (An echo alone cannot be told from a reply that repeats the
     // request, which a zero value can do; it is left as it came.)
     //
-    // With fast replies on, a register reply given an end rule ends as soon as
-    // the length its first bytes state has arrived. A leading exact copy of the
-    // frame just sent is the echo when more bytes follow it, and the rule reads
-    // what follows; a copy with nothing after it ends at the idle gap, as does a
-    // reply whose bytes state no end, and one that stops short of its end.
-    // Bytes read beyond the stated end are logged as trailing bytes of the
-    // reply, and read as zeros in buf.
-    Received ReceiveReply(LinkKind link, std::uint8_t* buf, std::size_t capacity, const ReplyCheck& check = {},
+    // A reply given an end rule is a fast reply. Its first byte is taken as soon
+    // as the port has it, within the same total limit as the first-byte rounds
+    // (LinkTiming::firstByteLimit), and it ends as soon as the length its first
+    // bytes state has arrived. A leading exact copy of the frame just sent is the
+    // echo when more bytes follow it, and the rule reads what follows; a copy
+    // with nothing after it ends at the idle gap, as does a reply whose bytes
+    // state no end, and one that stops short of its end. Bytes read beyond the
+    // stated end are logged as trailing bytes of the reply, and read as zeros in
+    // buf; the next frame waits the guard gap (LinkTiming::guardGap at the baud
+    // rate the port was opened with).
+    Received receiveReply(LinkKind link, std::uint8_t* buf, std::size_t capacity, const ReplyCheck& check = {},
                           const ReplyEndRule& endRule = {});
 
     // Waits without limit for any bytes, then reads until the line is idle. Ends
     // with 0 when `stop` answers true. `firstByte` runs once when the first byte
     // of a frame has arrived, before the rest is read. What came is logged, as a
     // frame of its own even right after a reply that ended at its stated length.
-    std::size_t ReceiveAny(LinkKind link, std::uint8_t* buf, std::size_t capacity,
+    std::size_t receiveAny(LinkKind link, std::uint8_t* buf, std::size_t capacity,
                            const std::function<bool()>& stop, const std::function<void()>& firstByte = {});
 
-    // How many first-byte rounds the last ReceiveReply made.
+    // How many first-byte rounds the last receiveReply made (for a fast reply:
+    // the rounds its wait would have taken).
     int lastFirstByteRounds() const { return lastRounds_; }
 
     // Lets events run for the given time (used for the fixed pauses of the links).
@@ -152,6 +152,23 @@ private:
     void takeTrailing();
     void portLost();
 
+    // A reply as read from the port, echo and all.
+    struct Taken {
+        std::vector<std::uint8_t> bytes; // room for the reply and an echo
+        std::size_t total = 0;           // bytes stored in `bytes`
+        std::optional<std::size_t> end;  // the stated end, when the reply ended there
+        QByteArray beyond;               // bytes read past that end that did not fit
+        Clock::ms endedAt{0};            // when the stated end was in
+        std::size_t count() const { return end ? std::min(total, *end) : total; }
+    };
+    // The steps of receiveReply: wait for the first byte (through the rounds, or
+    // on the port's readiness); take the reply up to its end; find the echo in
+    // front of it; after a stated end, log the bytes behind it and start the guard gap.
+    bool awaitFirstByte(bool onReadiness);
+    Taken takeReply(std::size_t capacity, const ReplyEndRule& endRule);
+    std::size_t echoLength(const Taken& taken) const;
+    void watchTrailing(LinkKind link, const Taken& taken);
+
     LinkTiming timing_;
     std::shared_ptr<BytePort> port_;
     std::shared_ptr<Clock> clock_;
@@ -162,7 +179,6 @@ private:
     int lastRounds_ = 0;
     bool lost_ = false; // the port went away since the last send or receive began
     QByteArray lastSent_;
-    bool fastReplies_ = false;
     qint32 baud_ = 0; // as the port was opened
     // After a reply that ended at its stated length: the earliest time of the
     // next frame, and the link whose trailing bytes are still watched for.

@@ -14,6 +14,9 @@ struct LinkTiming {
     ms firstBytePause{10};
     ms firstByteWait{55};
     int firstByteTries{201};
+    // A fast reply waits for its first byte on the port's readiness, as long as
+    // all the rounds would have taken.
+    ms firstByteLimit() const { return firstByteTries * (firstBytePause + firstByteWait); }
 
     // A reply (and a poll) ends at the first silence of this length on the line.
     ms idleGap{60};

@@ -115,17 +115,17 @@ QByteArray padded(const Template& t, int seq, int messageLength)
 FrameKind ClassifyFrame(const QByteArray& bytes)
 {
     if (bytes.isEmpty())
-        return FrameKind::Unknown;
+        return {};
     const std::uint8_t first = at(bytes, 0);
     if (first == 0x55)
-        return FrameKind::PollAnswer;
+        return FrameKind::pollAnswer();
     if (first == 0xAA || first == 0xFF)
-        return FrameKind::Poll;
+        return FrameKind::poll();
     if (first != 0x05 || bytes.size() < 2 || at(bytes, 1) != 0x64)
-        return FrameKind::Unknown;
+        return {};
     if (bytes.size() >= 4 && at(bytes, 2) == 0x03 && at(bytes, 3) == 0x0B)
-        return FrameKind::Config;
-    return FrameKind::Register;
+        return {LinkKind::Config};
+    return {LinkKind::Register};
 }
 
 std::optional<int> ExpectedRequestLength(const QByteArray& bytes)
@@ -374,76 +374,58 @@ QByteArray Controller::answer(const QByteArray& request, SimClock::time_point no
         }
         state_.silentUntil.reset();
     }
-    switch (ClassifyFrame(request)) {
-    case FrameKind::Config:
+    const FrameKind kind = ClassifyFrame(request);
+    if (kind.is(LinkKind::Config))
         return answerConfig(request, now, note);
-    case FrameKind::Register:
+    if (kind.is(LinkKind::Register))
         return answerRegister(request, now, note);
-    default:
-        *note = "unrecognised bytes";
-        return {};
-    }
+    *note = "unrecognised bytes";
+    return {};
 }
+
+namespace {
+
+// Why a configuration request gets no answer at all; nullptr when it is whole.
+const char* configFrameFault(const QByteArray& r)
+{
+    const auto expected = ExpectedRequestLength(r);
+    if (r.size() < 12 || !expected)
+        return "short or unknown configuration frame";
+    if (r.size() != *expected)
+        return "configuration frame of wrong length";
+    if (!checksumOver(r, 4, r.size() - 6))
+        return "bad checksum";
+    return nullptr;
+}
+
+// The same for a register request.
+const char* registerFrameFault(const QByteArray& r)
+{
+    if (r.size() < 14)
+        return "short register frame";
+    const int length = at(r, 2) | (at(r, 3) << 8);
+    if (r.size() != length + 6)
+        return "register frame of wrong length";
+    if (!checksumOver(r, 0, 4))
+        return "bad header checksum";
+    if (!checksumOver(r, 6, length - 2))
+        return "bad body checksum";
+    return nullptr;
+}
+
+} // namespace
 
 QByteArray Controller::answerConfig(const QByteArray& r, SimClock::time_point now, QByteArray* note)
 {
     auto& s = state_;
-    const auto expected = ExpectedRequestLength(r);
-    if (r.size() < 12 || !expected) {
-        *note = "short or unknown configuration frame";
-        return {};
-    }
-    if (r.size() != *expected) {
-        *note = "configuration frame of wrong length";
-        return {};
-    }
-    if (!checksumOver(r, 4, r.size() - 6)) {
-        *note = "bad checksum";
+    if (const char* fault = configFrameFault(r)) {
+        *note = fault;
         return {};
     }
     const std::uint8_t function = at(r, 5);
     const int address = (at(r, 6) << 8) | at(r, 7);
-    if (function == cfg::kFunctionCommand) {
-        switch (at(r, 9)) {
-        case cfg::kStatus:
-            return ConfigReply(static_cast<std::uint8_t>(s.statusCode));
-        case cfg::kSetTest:
-            s.testMode = true;
-            ++s.setTestCount;
-            return ConfigReply(0);
-        case cfg::kReboot:
-            ++s.rebootCount;
-            s.silentUntil = now + s.rebootSilence;
-            s.testMode = false;
-            s.uploadActive = false;
-            s.downloadActive = false;
-            return ConfigReply(0);
-        case cfg::kUpload:
-            s.uploadSource = s.configuration;
-            s.uploadActive = true;
-            return ConfigReply(0);
-        case cfg::kUploadTest:
-            s.uploadSource = s.testConfiguration;
-            s.uploadActive = true;
-            return ConfigReply(0);
-        case cfg::kDownloadStart:
-            s.downloadBuffer.clear();
-            s.downloadActive = true;
-            return ConfigReply(0);
-        case cfg::kDownloadStop:
-            if (!s.downloadActive) {
-                *note = "STOP without START";
-                return ConfigReply(1);
-            }
-            s.configuration = s.storeCut >= 0 ? s.downloadBuffer.left(s.storeCut) : s.downloadBuffer;
-            s.downloadActive = false;
-            ++s.downloadsStored;
-            return ConfigReply(0);
-        default:
-            *note = "unknown command code";
-            return ConfigReply(0xFF);
-        }
-    }
+    if (function == cfg::kFunctionCommand)
+        return answerConfigCommand(at(r, 9), now, note);
     const int n = (at(r, 8) << 8) | at(r, 9);
     if (function == cfg::kFunctionRead) {
         const QByteArray& source = s.uploadActive ? s.uploadSource : QByteArray();
@@ -464,71 +446,103 @@ QByteArray Controller::answerConfig(const QByteArray& r, SimClock::time_point no
     return ConfigReply(0xFF);
 }
 
+QByteArray Controller::answerConfigCommand(std::uint8_t code, SimClock::time_point now, QByteArray* note)
+{
+    auto& s = state_;
+    switch (code) {
+    case cfg::kStatusQuery:
+        return ConfigReply(static_cast<std::uint8_t>(s.statusCode));
+    case cfg::kSetTestMode:
+        s.testMode = true;
+        ++s.setTestCount;
+        return ConfigReply(0);
+    case cfg::kReboot:
+        ++s.rebootCount;
+        s.silentUntil = now + s.rebootSilence;
+        s.testMode = false;
+        s.uploadActive = false;
+        s.downloadActive = false;
+        return ConfigReply(0);
+    case cfg::kUploadConfig:
+        s.uploadSource = s.configuration;
+        s.uploadActive = true;
+        return ConfigReply(0);
+    case cfg::kUploadTestConfig:
+        s.uploadSource = s.testConfiguration;
+        s.uploadActive = true;
+        return ConfigReply(0);
+    case cfg::kDownloadStart:
+        s.downloadBuffer.clear();
+        s.downloadActive = true;
+        return ConfigReply(0);
+    case cfg::kDownloadStop:
+        if (!s.downloadActive) {
+            *note = "STOP without START";
+            return ConfigReply(1);
+        }
+        s.configuration = s.storeCut >= 0 ? s.downloadBuffer.left(s.storeCut) : s.downloadBuffer;
+        s.downloadActive = false;
+        ++s.downloadsStored;
+        return ConfigReply(0);
+    default:
+        *note = "unknown command code";
+        return ConfigReply(0xFF);
+    }
+}
+
 QByteArray Controller::answerRegister(const QByteArray& r, SimClock::time_point now, QByteArray* note)
 {
     auto& s = state_;
-    if (r.size() < 14) {
-        *note = "short register frame";
+    if (const char* fault = registerFrameFault(r)) {
+        *note = fault;
         return {};
     }
     const int length = at(r, 2) | (at(r, 3) << 8);
-    if (r.size() != length + 6) {
-        *note = "register frame of wrong length";
-        return {};
-    }
-    if (!checksumOver(r, 0, 4)) {
-        *note = "bad header checksum";
-        return {};
-    }
-    if (!checksumOver(r, 6, length - 2)) {
-        *note = "bad body checksum";
-        return {};
-    }
     const std::uint8_t command = at(r, 6);
     const std::uint8_t function = at(r, 7);
     const int index = at(r, 8) | (at(r, 9) << 8);
     const int count = at(r, 10) | (at(r, 11) << 8);
     auto reply = [&](const QByteArray& payload) { return RegisterReply(command, function, payload); };
     switch (command) {
-    case regcmd::kLogBegin:
+    case reg::kLogBegin:
         ++s.logBeginRequests;
         return reply(word(s.eventLog.begin));
-    case regcmd::kLogRecord:
+    case reg::kLogRecord:
         return reply(s.eventLog.at(index));
-    case regcmd::kLogClear:
+    case reg::kLogClear:
         s.eventLog.clear();
         ++s.logClears;
         return reply(word(0));
-    case regcmd::kLogCount:
+    case reg::kLogCount:
         return reply(word(s.eventLog.count));
-    case regcmd::kLogCapacity:
+    case reg::kLogCapacity:
         return reply(word(s.eventLog.capacity));
-    case regcmd::kDeviceNumber:
+    case reg::kIdent:
         return reply(littleEndian32(static_cast<std::uint32_t>(s.deviceNumber)));
-    case regcmd::kPressure:
+    case reg::kPressure:
         return reply(littleEndian32(floatBits(s.pressure)));
-    case regcmd::kLoggingStart:
+    case reg::kLogStart:
         s.logging = true;
         s.lastLogAppend = now;
         return reply(word(1));
-    case regcmd::kLoggingStop:
+    case reg::kLogStop:
         s.logging = false;
         return reply(word(0));
-    case regcmd::kArchiveBegin:
+    case reg::kArchiveBegin:
         return reply(word(s.archive.begin));
-    case regcmd::kArchiveRecord: {
+    case reg::kArchiveRecord: {
         if (index >= Archive::kSlots)
             return reply({});
         const auto& rec = s.archive.records[static_cast<std::size_t>(index)];
         return reply(QByteArray(reinterpret_cast<const char*>(rec.data()), Archive::kRecordSize));
     }
-    case regcmd::kRegistration:
+    case reg::kRegistration:
         s.registered = true;
         ++s.registrationCount;
         return reply(word(1));
-    case regcmd::kScriptUp:
+    case reg::kScriptUp:
         return reply(s.script);
-    case regcmd::kScriptDown: {
+    case reg::kScriptDown: {
         // The count says how many script bytes follow; the frame's length is the
         // authority when they disagree.
         const int n = std::min(count, length - 8);
@@ -548,17 +562,17 @@ bool Controller::targets(const FaultTarget& target, const QByteArray& r) const
     case FaultTarget::Scope::AnyRequest:
         return true;
     case FaultTarget::Scope::RegisterCommand:
-        return ClassifyFrame(r) == FrameKind::Register && r.size() > 6 && at(r, 6) == target.code;
+        return ClassifyFrame(r).is(LinkKind::Register) && r.size() > 6 && at(r, 6) == target.code;
     case FaultTarget::Scope::ConfigCommand:
-        return ClassifyFrame(r) == FrameKind::Config && r.size() > 9 && at(r, 5) == cfg::kFunctionCommand
+        return ClassifyFrame(r).is(LinkKind::Config) && r.size() > 9 && at(r, 5) == cfg::kFunctionCommand
             && at(r, 9) == target.code;
     case FaultTarget::Scope::ConfigFunction:
-        return ClassifyFrame(r) == FrameKind::Config && r.size() > 5 && at(r, 5) == target.code;
+        return ClassifyFrame(r).is(LinkKind::Config) && r.size() > 5 && at(r, 5) == target.code;
     }
     return false;
 }
 
-Reply Controller::applyFaults(const QByteArray& request, QByteArray bytes, QByteArray note)
+std::vector<Fault> Controller::takeFaults(const QByteArray& request)
 {
     std::vector<Fault> active;
     for (auto it = faults_.begin(); it != faults_.end();) {
@@ -572,26 +586,36 @@ Reply Controller::applyFaults(const QByteArray& request, QByteArray bytes, QByte
         else
             ++it;
     }
-    auto has = [&](FaultKind kind) -> const Fault* {
-        for (const auto& f : active)
+    return active;
+}
+
+namespace {
+
+// The faults of one reply, and the note that names them.
+struct ActiveFaults {
+    std::vector<Fault> faults;
+    QByteArray note;
+
+    const Fault* has(FaultKind kind) const
+    {
+        for (const auto& f : faults)
             if (f.kind == kind)
                 return &f;
         return nullptr;
-    };
-    auto addNote = [&](const char* text) {
+    }
+    void addNote(const char* text)
+    {
         if (!note.isEmpty())
             note += "; ";
         note += text;
-    };
-
-    Reply out;
-    if (has(FaultKind::Silence)) {
-        addNote("fault: silence");
-        out.note = note;
-        return out;
     }
-    const bool registerLink = ClassifyFrame(request) == FrameKind::Register;
-    if (const Fault* f = has(FaultKind::Oversized)) {
+};
+
+// The faults that change the reply's bytes: made longer, a checksum spoiled, cut
+// short, garbage behind it.
+void spoilBytes(ActiveFaults& active, bool registerLink, QByteArray& bytes)
+{
+    if (const Fault* f = active.has(FaultKind::Oversized)) {
         const int size = f->bytes > 0 ? f->bytes : 1200;
         if (registerLink && bytes.size() >= 10) {
             QByteArray payload = bytes.mid(8, bytes.size() - 10);
@@ -602,46 +626,64 @@ Reply Controller::applyFaults(const QByteArray& request, QByteArray bytes, QByte
             while (bytes.size() < size)
                 bytes.append(static_cast<char>(0xEE));
         }
-        addNote("fault: oversized");
+        active.addNote("fault: oversized");
     }
-    if (has(FaultKind::BadHeaderChecksum)) {
+    if (active.has(FaultKind::BadHeaderChecksum)) {
         if (registerLink && bytes.size() > 4)
             bytes[4] = static_cast<char>(at(bytes, 4) ^ 0x01);
         else
             bytes[bytes.size() - 1] = static_cast<char>(at(bytes, bytes.size() - 1) ^ 0x01);
-        addNote("fault: bad header checksum");
+        active.addNote("fault: bad header checksum");
     }
-    if (has(FaultKind::BadBodyChecksum)) {
+    if (active.has(FaultKind::BadBodyChecksum)) {
         bytes[bytes.size() - 2] = static_cast<char>(at(bytes, bytes.size() - 2) ^ 0x01);
-        addNote("fault: bad body checksum");
+        active.addNote("fault: bad body checksum");
     }
-    if (const Fault* f = has(FaultKind::Truncated)) {
+    if (const Fault* f = active.has(FaultKind::Truncated)) {
         const qsizetype keep = f->bytes > 0 ? f->bytes : std::max<qsizetype>(1, bytes.size() / 2);
         bytes = bytes.left(std::min(keep, bytes.size()));
-        addNote("fault: truncated");
+        active.addNote("fault: truncated");
     }
-    if (const Fault* f = has(FaultKind::TrailingGarbage)) {
+    if (const Fault* f = active.has(FaultKind::TrailingGarbage)) {
         const int n = f->bytes > 0 ? f->bytes : 3;
         static const char garbage[] = {'\xA5', '\x5A', '\xFF', '\x00', '\x13'};
         for (int i = 0; i < n; ++i)
             bytes.append(garbage[i % 5]);
-        addNote("fault: trailing garbage");
+        active.addNote("fault: trailing garbage");
     }
+}
+
+// The faults that change when the bytes come: a slow turnaround, a split.
+std::vector<ReplyPart> timeParts(ActiveFaults& active, const QByteArray& bytes)
+{
     std::chrono::milliseconds firstPause{0};
-    if (const Fault* f = has(FaultKind::SlowTurnaround)) {
+    if (const Fault* f = active.has(FaultKind::SlowTurnaround)) {
         firstPause = f->pause.count() >= 0 ? f->pause : std::chrono::milliseconds(500);
-        addNote("fault: slow turnaround");
+        active.addNote("fault: slow turnaround");
     }
-    if (const Fault* f = has(FaultKind::Split); f && bytes.size() >= 2) {
+    if (const Fault* f = active.has(FaultKind::Split); f && bytes.size() >= 2) {
         const qsizetype at1 = f->bytes > 0 ? std::min<qsizetype>(f->bytes, bytes.size() - 1) : bytes.size() / 2;
         const auto gap = f->pause.count() >= 0 ? f->pause : std::chrono::milliseconds(150);
-        out.parts.push_back({firstPause, bytes.left(at1)});
-        out.parts.push_back({gap, bytes.mid(at1)});
-        addNote("fault: split");
-    } else {
-        out.parts.push_back({firstPause, bytes});
+        active.addNote("fault: split");
+        return {{firstPause, bytes.left(at1)}, {gap, bytes.mid(at1)}};
     }
-    out.note = note;
+    return {{firstPause, bytes}};
+}
+
+} // namespace
+
+Reply Controller::applyFaults(const QByteArray& request, QByteArray bytes, QByteArray note)
+{
+    ActiveFaults active{takeFaults(request), std::move(note)};
+    Reply out;
+    if (active.has(FaultKind::Silence)) {
+        active.addNote("fault: silence");
+        out.note = active.note;
+        return out;
+    }
+    spoilBytes(active, ClassifyFrame(request).is(LinkKind::Register), bytes);
+    out.parts = timeParts(active, bytes);
+    out.note = active.note;
     return out;
 }
 

@@ -18,7 +18,10 @@
 //    header checksum, the request's command and function, payload, body checksum
 //    over the L - 2 bytes from offset 6;
 //  - polls: the controller sends 0xAA polls and checks the 0x55 answers (controller_polls.h).
+#include "config_link.h"
 #include "controller_polls.h"
+#include "frame_log.h"
+#include "register_link.h"
 
 #include <QByteArray>
 
@@ -33,40 +36,20 @@ namespace tessavin::sim {
 
 using SimClock = std::chrono::steady_clock;
 
-// Command codes of the configuration link (function 6 frames, byte 9).
-namespace cfg {
-inline constexpr std::uint8_t kDownloadStart = 0x15;
-inline constexpr std::uint8_t kDownloadStop = 0x17;
-inline constexpr std::uint8_t kUploadTest = 0x18;
-inline constexpr std::uint8_t kSetTest = 0x36;
-inline constexpr std::uint8_t kStatus = 0x37;
-inline constexpr std::uint8_t kUpload = 0x3D;
-inline constexpr std::uint8_t kReboot = 0x63;
-inline constexpr std::uint8_t kFunctionCommand = 6;
-inline constexpr std::uint8_t kFunctionWrite = 16;
-inline constexpr std::uint8_t kFunctionRead = 17;
-} // namespace cfg
+// The command codes are protocol/'s: cfg:: (config_link.h) and reg:: (register_link.h).
 
-// Commands of the register and log link (byte 6 of a request).
-namespace regcmd {
-inline constexpr std::uint8_t kScriptDown = 0x0C;
-inline constexpr std::uint8_t kScriptUp = 0x0E;
-inline constexpr std::uint8_t kLogBegin = 0x19; // also sent as "clear script": the same bytes
-inline constexpr std::uint8_t kLogRecord = 0x1A;
-inline constexpr std::uint8_t kLogClear = 0x1B;
-inline constexpr std::uint8_t kLogCount = 0x1C;
-inline constexpr std::uint8_t kLogCapacity = 0x1D;
-inline constexpr std::uint8_t kDeviceNumber = 0x2C;
-inline constexpr std::uint8_t kPressure = 0x2D;
-inline constexpr std::uint8_t kLoggingStart = 0x33;
-inline constexpr std::uint8_t kLoggingStop = 0x34;
-inline constexpr std::uint8_t kArchiveBegin = 0x5B;
-inline constexpr std::uint8_t kArchiveRecord = 0x5C;
-inline constexpr std::uint8_t kRegistration = 0x5D;
-} // namespace regcmd
+// Which link a frame belongs to, judged from its first bytes: one of the frame
+// log's link kinds, and on the poll link whether the frame polls (0xAA, or fill
+// in front of a poll) or answers one (0x55).
+struct FrameKind {
+    std::optional<LinkKind> link; // nullopt: bytes of no known frame
+    bool answer = false;          // a poll's answer
+    bool operator==(const FrameKind&) const = default;
 
-// Which link a frame belongs to, judged from its first bytes.
-enum class FrameKind { Config, Register, Poll, PollAnswer, Unknown };
+    bool is(LinkKind kind) const { return link == kind; }
+    static FrameKind poll() { return {LinkKind::Poll, false}; }
+    static FrameKind pollAnswer() { return {LinkKind::Poll, true}; }
+};
 
 // The length of the frame at the start of `bytes` once enough of it is there to
 // tell: 12 (+ n) for the configuration link, L + 6 for the register link. nullopt
@@ -164,7 +147,7 @@ enum class Direction { Received, Sent };
 
 struct LoggedFrame {
     Direction direction = Direction::Received;
-    FrameKind kind = FrameKind::Unknown;
+    FrameKind kind;
     SimClock::time_point firstByte{};
     SimClock::time_point lastByte{};
     QByteArray bytes;   // a reply split by a fault is logged once, all parts joined
@@ -263,8 +246,11 @@ public:
 
 private:
     QByteArray answerConfig(const QByteArray& request, SimClock::time_point now, QByteArray* note);
+    QByteArray answerConfigCommand(std::uint8_t code, SimClock::time_point now, QByteArray* note);
     QByteArray answerRegister(const QByteArray& request, SimClock::time_point now, QByteArray* note);
     Reply applyFaults(const QByteArray& request, QByteArray reply, QByteArray note);
+    // The faults that apply to this request; each uses up one of its times.
+    std::vector<Fault> takeFaults(const QByteArray& request);
     bool targets(const FaultTarget& target, const QByteArray& request) const;
     void applyNoise(Reply& reply);
     bool chance(double probability);

@@ -351,7 +351,7 @@ PollResult ControllerThread::doPoll(const PollSpec& pollSpec, std::chrono::milli
 
     LoggedFrame sent;
     sent.direction = Direction::Sent;
-    sent.kind = FrameKind::Poll;
+    sent.kind = FrameKind::poll();
     sent.firstByte = SimClock::now();
     sent.bytes = poll;
     // Whole, when its last byte would have arrived (as replies are).
@@ -383,7 +383,7 @@ PollResult ControllerThread::doPoll(const PollSpec& pollSpec, std::chrono::milli
         answer += in;
         answerLast = SimClock::now();
         const FrameKind kind = ClassifyFrame(answer);
-        if (kind == FrameKind::Register || kind == FrameKind::Config) {
+        if (kind.is(LinkKind::Register) || kind.is(LinkKind::Config)) {
             // The application was not answering polls but asking: serve it.
             carry_ = answer;
             answer.clear();

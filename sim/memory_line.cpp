@@ -13,7 +13,7 @@ MemoryLine::MemoryLine(const ControllerSettings& settings)
         if (keepFrames_)
             frames_.push_back({Direction::Received, kind, now, now, frame, {}});
         std::vector<MemoryPort::Part> parts;
-        if (kind == FrameKind::PollAnswer)
+        if (kind.answer)
             return parts;
         controller.tick(now);
         const Reply reply = controller.handle(frame, now);
@@ -54,7 +54,7 @@ QList<QByteArray> MemoryLine::received() const
 {
     QList<QByteArray> out;
     for (const LoggedFrame& f : frames_)
-        if (f.direction == Direction::Received && f.kind != FrameKind::PollAnswer)
+        if (f.direction == Direction::Received && !f.kind.answer)
             out << f.bytes;
     return out;
 }
@@ -63,7 +63,7 @@ void MemoryLine::sendPoll(const PollSpec& pollSpec, std::chrono::milliseconds af
 {
     const QByteArray poll = BuildPoll(pollSpec);
     const SimClock::time_point when = at(clock->now() + after);
-    frames_.push_back({Direction::Sent, FrameKind::Poll, when, when, poll, {}});
+    frames_.push_back({Direction::Sent, FrameKind::poll(), when, when, poll, {}});
     port->arrive(poll, after);
 }
 
@@ -71,7 +71,7 @@ QList<QByteArray> MemoryLine::pollAnswers() const
 {
     QList<QByteArray> out;
     for (const LoggedFrame& f : frames_)
-        if (f.kind == FrameKind::PollAnswer)
+        if (f.kind.answer)
             out << f.bytes;
     return out;
 }

@@ -7,7 +7,7 @@
 //
 //     tessavin::sim::MemoryLine line;                     // default log, archive, configuration
 //     tessavin::Session session({}, line.port, line.clock); // the system's timings
-//     session.link.OpenPort("controller", 38400);
+//     session.link.openPort("controller", 38400);
 //     ... AskRingQuestion(session, RingQuestion::LogCount) reads 150 ...
 //     line.frames() holds the request and the reply, with their virtual times.
 #include "controller.h"

@@ -20,8 +20,11 @@
 #include "controller.h"
 #include "controller_polls.h"
 
+#include <QByteArray>
 #include <QString>
+#include <QStringList>
 
+#include <chrono>
 #include <optional>
 #include <vector>
 
@@ -45,5 +48,28 @@ std::optional<int> ParseStoreFault(const QString& text, QString* error = nullptr
 // The polls of the demonstration: date and time to address 1, coefficients to
 // address 2, a report of three values from address 5, strand 3.
 std::vector<PollSpec> DemoPolls();
+
+// What a tessavin-sim command line asks for.
+struct SimOptions {
+    ControllerSettings settings;
+    int statusCode = 0;
+    std::optional<QByteArray> configuration;     // --config: the file's bytes
+    std::optional<QByteArray> testConfiguration; // --test-config
+    std::vector<Fault> faults;
+    std::vector<PollSpec> polls;                 // --demo-polls, then every --poll
+    int baud = 0;                                // 0: the line is not paced
+    RateMismatch mismatch = RateMismatch::Garbage; // --mismatch: a requester at another rate
+    int storeCut = -1;                           // --store-fault cut=N; -1: downloads kept whole
+    std::chrono::milliseconds turnaround{0};
+    std::chrono::milliseconds pollInterval{5000};
+    std::chrono::milliseconds pollTimeout{3000};
+    QString linkPath; // --link; empty: none
+    bool trace = false;
+};
+
+// Reads tessavin-sim's arguments (the program's name first). --help and --version
+// print and end the process with status 0. A usage error gives nullopt and the
+// message, which names the option, in *error.
+std::optional<SimOptions> ParseSimOptions(const QStringList& arguments, QString* error);
 
 } // namespace tessavin::sim

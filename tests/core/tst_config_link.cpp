@@ -150,7 +150,7 @@ private slots:
         const auto status = StatusQuery(link.session);
         QCOMPARE(status.value, -1);
         QCOMPARE(status.error, LinkError::InvalidReply);
-        QCOMPARE(StatusQueryMessage(status.value), QStringLiteral("      NOT OK = -1"));
+        QCOMPARE(StatusQueryText(status.value), QStringLiteral("NOT OK = -1"));
     }
 
     // Behind an echo of the command frame, the status reply is read; what the

@@ -75,7 +75,7 @@ struct FastLine {
     test::MemoryLink m;
     explicit FastLine(const Pieces& first, bool fast = true)
     {
-        m.session.link.setFastReplies(fast);
+        m.session.chooseFastReplies(fast, false);
         m.port->setResponder([first, n = 0](const QByteArray&) mutable {
             std::vector<MemoryPort::Part> parts;
             if (n++ > 0)
@@ -88,7 +88,7 @@ struct FastLine {
     LinkResult<std::uint16_t> readCount()
     {
         FrameBuffer& frame = m.session.frame;
-        return RegReadWord(m.session.link, frame, BuildRegRequest(frame, reg::kLogCount));
+        return RegReadWord(m.session.link, frame, BuildRegRequest(frame, reg::kLogCount), m.session.replies);
     }
     std::chrono::milliseconds now() const { return m.clock->now(); }
     std::chrono::milliseconds secondRequestAt() const { return m.port->writtenAt().at(1).at; }
@@ -102,7 +102,7 @@ Q_DECLARE_METATYPE(tessavin::LinkError)
 class TestFastReplies : public QObject {
     Q_OBJECT
 private slots:
-    // The request goes at 0 ms; the first byte is looked for from 10 ms on. A
+    // The request goes at 0 ms; the first byte is taken as soon as it comes. A
     // reply that states its end ends there, and the next request follows 2 ms
     // (the guard gap at 38400 baud) later; otherwise the reply ends 60 ms after
     // its last byte and the next request goes at once.
@@ -117,32 +117,32 @@ private slots:
         const LinkError ok = LinkError::None;
         const QStringList plain{"tx", "rx 12 ok", "tx"};
 
-        QTest::newRow("whole reply at once") << Pieces{{0, kWord}} << 291 << ok << 10 << 12 << plain;
+        QTest::newRow("whole reply at once") << Pieces{{0, kWord}} << 291 << ok << 0 << 2 << plain;
         QTest::newRow("in three pieces, the last at 55 ms")
             << Pieces{{20, kWord.left(3)}, {20, kWord.mid(3, 4)}, {15, kWord.mid(7)}} << 291 << ok << 55 << 57 << plain;
         QTest::newRow("split by 50 ms, under the idle gap")
             << Pieces{{0, kWord.left(6)}, {50, kWord.mid(6)}} << 291 << ok << 50 << 52 << plain;
         QTest::newRow("split by 100 ms mid-frame: idle gap, truncated")
-            << Pieces{{0, kWord.left(6)}, {100, kWord.mid(6)}} << 0 << LinkError::Truncated << 70 << 70
+            << Pieces{{0, kWord.left(6)}, {100, kWord.mid(6)}} << 0 << LinkError::Truncated << 60 << 60
             << QStringList{"tx", "rx 6 reply shorter than its stated length", "tx"};
         QTest::newRow("header checksum wrong: idle gap")
-            << Pieces{{0, flipped(kWord, 4)}} << 0 << LinkError::BadHeaderChecksum << 70 << 70
+            << Pieces{{0, flipped(kWord, 4)}} << 0 << LinkError::BadHeaderChecksum << 60 << 60
             << QStringList{"tx", "rx 12 bad header checksum", "tx"};
-        QTest::newRow("L = 2: idle gap") << Pieces{{0, lengthTwo()}} << 0 << LinkError::LengthOutOfRange << 70 << 70
+        QTest::newRow("L = 2: idle gap") << Pieces{{0, lengthTwo()}} << 0 << LinkError::LengthOutOfRange << 60 << 60
                                          << QStringList{"tx", "rx 8 length out of range", "tx"};
         QTest::newRow("body checksum wrong: ends at its length")
-            << Pieces{{0, flipped(kWord, 9)}} << 0 << LinkError::BadBodyChecksum << 10 << 12
+            << Pieces{{0, flipped(kWord, 9)}} << 0 << LinkError::BadBodyChecksum << 0 << 2
             << QStringList{"tx", "rx 12 bad body checksum", "tx"};
-        QTest::newRow("trailing bytes with the reply") << Pieces{{0, kWord + hex("A5 5A FF")}} << 291 << ok << 10 << 12
+        QTest::newRow("trailing bytes with the reply") << Pieces{{0, kWord + hex("A5 5A FF")}} << 291 << ok << 0 << 2
                                                        << QStringList{"tx", "rx 12 ok", "trailing A5 5A FF", "tx"};
         QTest::newRow("trailing bytes in the guard gap")
             << Pieces{{20, kWord + hex("A5")}, {1, hex("EE")}} << 291 << ok << 20 << 22
             << QStringList{"tx", "rx 12 ok", "trailing A5", "trailing EE", "tx"};
-        QTest::newRow("echo and reply together") << Pieces{{0, kRequest + kWord}} << 291 << ok << 10 << 12
+        QTest::newRow("echo and reply together") << Pieces{{0, kRequest + kWord}} << 291 << ok << 0 << 2
                                                  << QStringList{"tx", "rx 26 ok", "tx"};
         QTest::newRow("echo, the reply 30 ms later") << Pieces{{0, kRequest}, {30, kWord + hex("A5")}} << 291 << ok << 30
                                                      << 32 << QStringList{"tx", "rx 26 ok", "trailing A5", "tx"};
-        QTest::newRow("echo alone: idle gap, a reply of 0") << Pieces{{0, kRequest}} << 0 << ok << 70 << 70
+        QTest::newRow("echo alone: idle gap, a reply of 0") << Pieces{{0, kRequest}} << 0 << ok << 60 << 60
                                                             << QStringList{"tx", "rx 14 ok", "tx"};
     }
     void replyEnds()
@@ -172,11 +172,11 @@ private slots:
         QTest::addColumn<int>("baud");
         QTest::addColumn<int>("later"); // ms the caller takes before the next request
         QTest::addColumn<int>("next");
-        QTest::newRow("115200") << 115200 << 0 << 12;
-        QTest::newRow("38400") << 38400 << 0 << 12;
-        QTest::newRow("9600: 3.6 ms") << 9600 << 0 << 14;
-        QTest::newRow("1200: 29.2 ms") << 1200 << 0 << 40;
-        QTest::newRow("1200, next request 50 ms later") << 1200 << 50 << 60;
+        QTest::newRow("115200") << 115200 << 0 << 2;
+        QTest::newRow("38400") << 38400 << 0 << 2;
+        QTest::newRow("9600: 3.6 ms") << 9600 << 0 << 4;
+        QTest::newRow("1200: 29.2 ms") << 1200 << 0 << 30;
+        QTest::newRow("1200, next request 50 ms later") << 1200 << 50 << 50;
     }
     void guardGap()
     {
@@ -184,27 +184,21 @@ private slots:
         QFETCH(int, later);
         QFETCH(int, next);
         FastLine line({{0, kWord}});
-        line.m.session.link.OpenPort(QStringLiteral("memory"), baud);
+        line.m.session.link.openPort(QStringLiteral("memory"), baud);
         QCOMPARE(int(line.readCount().value), 291);
         line.m.clock->advance(std::chrono::milliseconds(later));
         line.readCount();
         QCOMPARE(line.secondRequestAt(), std::chrono::milliseconds(next));
     }
 
-    // Off, and on the configuration link, a reply ends at the idle gap.
+    // Off, the exchange passes no end rule: the first byte is looked for from
+    // 10 ms on and the reply ends at the idle gap.
     void idleGapWhereFastRepliesDoNotApply()
     {
         FastLine off({{0, kWord + hex("A5")}}, false);
         QCOMPARE(off.readCount().value, std::uint16_t(291));
         QCOMPARE(off.now(), 70ms);
         QCOMPARE(off.m.records.at(1).bytes.size(), 13);
-
-        FastLine config({{0, kWord}});
-        SerialLink& link = config.m.session.link;
-        std::uint8_t buf[32] = {};
-        link.SendBytes(LinkKind::Config, reinterpret_cast<const std::uint8_t*>(kRequest.constData()), 14);
-        QCOMPARE(link.ReceiveReply(LinkKind::Config, buf, sizeof buf, {}, RegReplyEnd).count, std::size_t(12));
-        QCOMPARE(config.now(), 70ms);
     }
 
     // The reply is taken into a buffer with room for it and an echo; bytes that
@@ -228,13 +222,12 @@ private slots:
         QFETCH(QByteArray, more);
         QFETCH(int, value);
         test::MemoryLink m;
-        m.session.link.setFastReplies(true);
         FrameBuffer& frame = m.session.frame;
         const std::size_t length = BuildRegRequest(frame, reg::kLogRecord, 1, 1);
         const QByteArray request(reinterpret_cast<const char*>(frame.data()), static_cast<qsizetype>(length));
         const QByteArray leading = echo ? request : QByteArray();
         m.port->script({leading + reply + more});
-        const auto raw = RegExchangeRaw(m.session.link, frame, length);
+        const auto raw = RegExchangeRaw(m.session.link, frame, length, RegReplies::Fast);
         QCOMPARE(raw.value, std::size_t(reply.size()));
         QCOMPARE(int(RegReplyLength(frame)) - 4, value);
         QCOMPARE(m.records.size(), std::size_t(3));

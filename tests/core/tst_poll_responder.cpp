@@ -213,8 +213,8 @@ private slots:
     }
 
     // The emulated controller's polls behind the most fill bytes it sends are
-    // answered as it expects; behind one more it expects no answer, and the
-    // responder, which then finds no poll head, gives none.
+    // answered as it expects; behind more it expects no answer, and the
+    // responder, which then cannot place the poll's head whole, gives none.
     void fillLimitOfTheEmulatedController_data()
     {
         QTest::addColumn<int>("function");
@@ -223,6 +223,8 @@ private slots:
         QTest::newRow("coefficients, 497 fill bytes") << 2 << 497;
         QTest::newRow("report, 497 fill bytes") << 10 << 497;
         QTest::newRow("date, 498 fill bytes") << 1 << 498;
+        QTest::newRow("date, 499 fill bytes") << 1 << 499;
+        QTest::newRow("function 7 to address 1, 499 fill bytes") << 7 << 499;
     }
     void fillLimitOfTheEmulatedController()
     {

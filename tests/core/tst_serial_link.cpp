@@ -32,7 +32,7 @@ struct Line {
     std::chrono::milliseconds now() const { return m.clock->now(); }
     SerialLink::Received receive(std::uint8_t* buf, std::size_t capacity)
     {
-        return link().ReceiveReply(LinkKind::Register, buf, capacity);
+        return link().receiveReply(LinkKind::Register, buf, capacity);
     }
 };
 
@@ -142,7 +142,7 @@ private slots:
         line.m.port->script({}, {});
         line.m.clock->advance(100ms);
         const std::uint8_t request[] = {9};
-        line.link().SendBytes(LinkKind::Register, request, 1);
+        line.link().sendBytes(LinkKind::Register, request, 1);
         QCOMPARE(line.receive(buf, sizeof buf).count, std::size_t(0)); // the late byte was purged
         QCOMPARE(line.marks, QStringLiteral(" +  . "));
     }
@@ -180,10 +180,10 @@ private slots:
         Line line;
         int rounds = 0;
         std::uint8_t buf[8] = {};
-        QCOMPARE(line.link().ReceiveAny(LinkKind::Poll, buf, sizeof buf, [&] { return ++rounds > 5; }), std::size_t(0));
+        QCOMPARE(line.link().receiveAny(LinkKind::Poll, buf, sizeof buf, [&] { return ++rounds > 5; }), std::size_t(0));
         int first = 0;
         line.m.port->arrive(hex("AA 01 02"), 5000ms);
-        QCOMPARE(line.link().ReceiveAny(LinkKind::Poll, buf, sizeof buf, [] { return false; }, [&] { ++first; }),
+        QCOMPARE(line.link().receiveAny(LinkKind::Poll, buf, sizeof buf, [] { return false; }, [&] { ++first; }),
                  std::size_t(3));
         QCOMPARE(first, 1);
         QVERIFY(line.marks.isEmpty());
@@ -204,7 +204,7 @@ private slots:
         QVERIFY(!open);
         QVERIFY(!line.link().isOpen());
         const std::uint8_t request[] = {1};
-        QCOMPARE(line.link().SendBytes(LinkKind::Register, request, 1), LinkError::PortClosed);
+        QCOMPARE(line.link().sendBytes(LinkKind::Register, request, 1), LinkError::PortClosed);
         // With no port every read fails at once: 201 rounds of the 10 ms pause alone.
         const auto before = line.now();
         QCOMPARE(line.receive(buf, sizeof buf).error, LinkError::PortClosed);
@@ -235,7 +235,7 @@ private slots:
         QVERIFY(trace.open(dir.filePath("t.jsonl"), line.link().frameLog()));
         line.m.port->script({hex("01 02")});
         const std::uint8_t request[] = {0x05, 0x64};
-        line.link().SendBytes(LinkKind::Register, request, 2);
+        line.link().sendBytes(LinkKind::Register, request, 2);
         QCOMPARE(test::readFile(dir.filePath("t.jsonl")).count('\n'), 1);
         std::uint8_t buf[8] = {};
         line.receive(buf, sizeof buf);
@@ -311,22 +311,22 @@ private slots:
     {
         sim::PseudoTerminal pty;
         SKIP_UNLESS_STARTED(pty.open());
-        Session session(test::quickTiming());
+        Session session(test::quickTiming(), std::make_shared<QSerialBytePort>());
         PortOpenError error;
-        QVERIFY2(session.link.OpenPort(pty.slavePath(), 38400, &error), qPrintable(PortOpenErrorText(error)));
+        QVERIFY2(session.link.openPort(pty.slavePath(), 38400, &error), qPrintable(PortOpenErrorText(error)));
         const QByteArray request = hex("05 64 08 00 46 F7 1C 06 00 00 00 00 8A 47");
-        session.link.SendBytes(LinkKind::Register, reinterpret_cast<const std::uint8_t*>(request.constData()), 14);
+        session.link.sendBytes(LinkKind::Register, reinterpret_cast<const std::uint8_t*>(request.constData()), 14);
         QByteArray seen;
         QTRY_COMPARE((seen += pty.read(5ms)), request);
         pty.write(hex("05 64 06 00 42 97 1C 06 23 01 3F 45"));
         std::uint8_t buf[16] = {};
-        QCOMPARE(session.link.ReceiveReply(LinkKind::Register, buf, sizeof buf).count, std::size_t(12));
+        QCOMPARE(session.link.receiveReply(LinkKind::Register, buf, sizeof buf).count, std::size_t(12));
 
         std::thread closer([&] {
             std::this_thread::sleep_for(30ms);
             pty.close();
         });
-        const LinkError lost = session.link.ReceiveReply(LinkKind::Register, buf, sizeof buf).error;
+        const LinkError lost = session.link.receiveReply(LinkKind::Register, buf, sizeof buf).error;
         closer.join();
 #ifndef Q_OS_LINUX
         if (session.link.isOpen())

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstring>
 
+using namespace tessavin;
 using namespace tessavin::sim;
 using namespace std::chrono_literals;
 
@@ -321,7 +322,7 @@ private slots:
     {
         Controller c;
         c.state().deviceNumber = 1234;
-        c.addFault({FaultKind::Silence, FaultTarget::registerCommand(regcmd::kPressure), 2, -1, -1ms});
+        c.addFault({FaultKind::Silence, FaultTarget::registerCommand(reg::kPressure), 2, -1, -1ms});
         QVERIFY(!c.handle(kIdentRequest).silent());
         QVERIFY(c.handle(kPressRequest).silent());
         QVERIFY(!c.handle(kStatusCommand).silent());

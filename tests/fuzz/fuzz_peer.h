@@ -183,19 +183,6 @@ inline PeerLine ReadPeerLine(Input& in)
 // milliseconds, and never under 2 ms.
 inline ms ReferenceGuardGap(int baud) { return ms(std::max(2, (35 * 1000 + baud - 1) / baud)); }
 
-// When the link sees bytes that arrived `a` after its request: it looks for a
-// first byte in rounds of a 10 ms pause and a 55 ms wait, so bytes that come
-// during a pause are seen as it ends, bytes that come during a wait at once.
-inline ms FirstSeen(ms a)
-{
-    const LinkTiming t; // the system's values
-    const auto round = (t.firstBytePause + t.firstByteWait).count();
-    const auto into = a.count() % round;
-    if (into >= t.firstBytePause.count() || (into == 0 && a.count() > 0))
-        return a;
-    return ms(a.count() - into + t.firstBytePause.count());
-}
-
 // Where a register reply ends with fast replies, counted in the bytes that came
 // (with a leading echo): behind a copy of the request that more bytes follow,
 // the reply is what follows; it ends at L + 6 when its header checksum is right,
@@ -284,13 +271,13 @@ inline RegisterReception ExpectedRegisterReception(const PeerExchange* e, bool f
     out.logged = r.left(skip + out.received.size());
     qsizetype taken = r.size(); // the bytes read by the time the reply ended
     if (end) {
-        // It ends when the part that completes it has come and been seen.
+        // It ends when the part that completes it has come: a fast reply is
+        // taken as its bytes come, from the first on.
         FUZZ_CHECK(!e->arrivals.empty());
-        const ms seen = e->writtenAt + FirstSeen(e->arrivals.front().at - e->writtenAt);
-        ms at = seen;
+        ms at = e->arrivals.front().at;
         for (const PeerExchange::Arrival& a : e->arrivals)
             if (a.upTo >= *end) {
-                at = std::max(seen, a.at);
+                at = a.at;
                 break;
             }
         out.endedAt = at;
@@ -333,8 +320,8 @@ public:
             if (mark[1] == '.')
                 ++sends_;
         });
-        session_->link.setFastReplies(line_.fast);
-        session_->link.OpenPort(QStringLiteral("memory"), line_.baud);
+        session_->replies = line_.fast ? RegReplies::Fast : RegReplies::Standard;
+        session_->link.openPort(QStringLiteral("memory"), line_.baud);
     }
 
     Session& session() { return *session_; }

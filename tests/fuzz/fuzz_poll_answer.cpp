@@ -21,11 +21,17 @@ namespace {
 // The buffer after the fill bytes are dropped, worked out directly: m moves, m
 // the number of leading fill bytes (at most kFillShift); each move shifts the
 // bytes up to kFillShift one place, so the byte at kFillShift repeats behind them.
-FrameBuffer afterDrop(const FrameBuffer& before)
+std::size_t fillMoves(const FrameBuffer& before)
 {
     std::size_t m = 0;
     while (m < poll::kFillShift && before[m] == poll::kFill)
         ++m;
+    return m;
+}
+
+FrameBuffer afterDrop(const FrameBuffer& before)
+{
+    const std::size_t m = fillMoves(before);
     FrameBuffer after = before;
     for (std::size_t j = 0; j <= poll::kFillShift; ++j)
         after[j] = j + m <= poll::kFillShift ? before[j + m] : before[poll::kFillShift];
@@ -108,6 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
+    const FrameBuffer frameIn = frame;
     const FrameBuffer before = afterDrop(frame);
     QStringList events;
     const PollHooks hooks{[&events](const QString& line) { events << line; },
@@ -133,9 +140,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // The answer: a known function behind the start byte gets its answer, which
-    // holds its own length and checksum; no other byte of the buffer changes.
+    // holds its own length and checksum; no other byte of the buffer changes. A
+    // head that the drop has filled with a repeated byte gets none.
     std::size_t expectedLength = 0;
-    if (before[0] == poll::kPollStart) {
+    if (before[0] == poll::kPollStart && fillMoves(frameIn) + 4 <= poll::kFillShift + 1) {
         if (before[3] == poll::kDateTime)
             expectedLength = poll::kDateTimeAnswerSize;
         else if (before[3] == poll::kCoefficients)

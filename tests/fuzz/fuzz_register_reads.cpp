@@ -85,34 +85,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::uint32_t value = 0;
         switch (op) {
         case Op::Exchange:
-            error = RegExchange(s.link, s.frame, length);
+            error = RegExchange(s.link, s.frame, length, s.replies);
             break;
         case Op::Raw: {
-            const auto r = RegExchangeRaw(s.link, s.frame, length);
+            const auto r = RegExchangeRaw(s.link, s.frame, length, s.replies);
             error = r.error;
             value = static_cast<std::uint32_t>(r.value);
             break;
         }
         case Op::Word: {
-            const auto r = RegReadWord(s.link, s.frame, length);
+            const auto r = RegReadWord(s.link, s.frame, length, s.replies);
             error = r.error;
             value = r.value;
             break;
         }
         case Op::Long: {
-            const auto r = RegReadLong(s.link, s.frame, length);
+            const auto r = RegReadLong(s.link, s.frame, length, s.replies);
             error = r.error;
             value = static_cast<std::uint32_t>(r.value);
             break;
         }
         case Op::Float: {
-            const auto r = RegReadFloat(s.link, s.frame, length);
+            const auto r = RegReadFloat(s.link, s.frame, length, s.replies);
             error = r.error;
             value = std::bit_cast<std::uint32_t>(r.value);
             break;
         }
         case Op::Block: {
-            const auto r = RegReadBlock(s.link, s.frame, length);
+            const auto r = RegReadBlock(s.link, s.frame, length, s.replies);
             error = r.error;
             value = static_cast<std::uint32_t>(r.value);
             break;

@@ -58,7 +58,7 @@ std::uint8_t at(const QByteArray& bytes, qsizetype i) { return static_cast<std::
 // length field agrees with its size, and both checksums hold.
 bool wellFormedRegisterRequest(const QByteArray& r)
 {
-    if (ClassifyFrame(r) != FrameKind::Register || r.size() < 14 || r.size() > qsizetype(kFrameBufferSize))
+    if (!ClassifyFrame(r).is(LinkKind::Register) || r.size() < 14 || r.size() > qsizetype(kFrameBufferSize))
         return false;
     const int length = at(r, 2) | (at(r, 3) << 8);
     return r.size() == length + 6 && ChecksumMatches(fuzz::bytesOf(r), 4)
@@ -68,20 +68,20 @@ bool wellFormedRegisterRequest(const QByteArray& r)
 bool knownRegisterCommand(std::uint8_t command)
 {
     switch (command) {
-    case regcmd::kScriptDown:
-    case regcmd::kScriptUp:
-    case regcmd::kLogBegin:
-    case regcmd::kLogRecord:
-    case regcmd::kLogClear:
-    case regcmd::kLogCount:
-    case regcmd::kLogCapacity:
-    case regcmd::kDeviceNumber:
-    case regcmd::kPressure:
-    case regcmd::kLoggingStart:
-    case regcmd::kLoggingStop:
-    case regcmd::kArchiveBegin:
-    case regcmd::kArchiveRecord:
-    case regcmd::kRegistration:
+    case reg::kScriptDown:
+    case reg::kScriptUp:
+    case reg::kLogBegin:
+    case reg::kLogRecord:
+    case reg::kLogClear:
+    case reg::kLogCount:
+    case reg::kLogCapacity:
+    case reg::kIdent:
+    case reg::kPressure:
+    case reg::kLogStart:
+    case reg::kLogStop:
+    case reg::kArchiveBegin:
+    case reg::kArchiveRecord:
+    case reg::kRegistration:
         return true;
     default:
         return false;
@@ -91,7 +91,7 @@ bool knownRegisterCommand(std::uint8_t command)
 bool wellFormedConfigRequest(const QByteArray& r)
 {
     const auto expected = ExpectedRequestLength(r);
-    return ClassifyFrame(r) == FrameKind::Config && expected && r.size() == *expected && r.size() >= 12
+    return ClassifyFrame(r).is(LinkKind::Config) && expected && r.size() == *expected && r.size() >= 12
         && ChecksumMatches(fuzz::bytesOf(r) + 4, static_cast<std::size_t>(r.size() - 6));
 }
 

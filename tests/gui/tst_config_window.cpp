@@ -589,6 +589,8 @@ private slots:
                                       << QString::fromUtf8("{\"имя\": \"Насос №4\"}\n");
         QTest::newRow("Windows-1251 no-break space, 98") << QByteArray("a\xA0\x98\x62\r") << QByteArray("a\xA0\x98\x62\r\n")
                                                          << QString::fromUtf8("a\u00A0\u0098b\n");
+        QTest::newRow("UTF-8 U+FDD0, U+FDD1") << QByteArray("a\xEF\xB7\x90" "b\xEF\xB7\x91") << QByteArray("a\xEF\xB7\x90" "b\xEF\xB7\x91")
+                                             << "a" + QString(QChar(0xDFD0)) + "b" + QChar(0xDFD1);
         QTest::newRow("UTF-8 byte order mark") << QByteArray("\xEF\xBB\xBF{}") << QByteArray("\xEF\xBB\xBF{}")
                                                << QString(QChar(0xFEFF)) + "{}";
     }

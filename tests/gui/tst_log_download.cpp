@@ -405,7 +405,7 @@ private slots:
 
     // Fast replies from the settings file ([link] fast=true) or from --fast:
     // each reply ends when its stated length is in and the next request waits
-    // the 2 ms guard gap, so an immediate reply puts requests 12 ms apart. The
+    // the 2 ms guard gap, so an immediate reply puts requests 2 ms apart. The
     // window reads the key at start and writes it back unchanged. With a record
     // reply spoilt once, [link] retries=1 asks for it again; without the key
     // the download ends there.
@@ -417,11 +417,11 @@ private slots:
         QTest::addColumn<bool>("spoilt");
         QTest::newRow("no [link] section") << QByteArray("[log]\nport=7\n") << false << 70 << false;
         QTest::newRow("fast=false") << QByteArray("[link]\nfast=false\n") << false << 70 << false;
-        QTest::newRow("fast=true") << QByteArray("[link]\nfast=true\n") << false << 12 << false;
-        QTest::newRow("--fast, no file") << QByteArray() << true << 12 << false;
-        QTest::newRow("--fast, fast=false") << QByteArray("[link]\nfast=false\n") << true << 12 << false;
-        QTest::newRow("no retries, spoilt reply") << QByteArray("[link]\nfast=true\n") << false << 12 << true;
-        QTest::newRow("retries=1, spoilt reply") << QByteArray("[link]\nfast=true\nretries=1\n") << false << 12 << true;
+        QTest::newRow("fast=true") << QByteArray("[link]\nfast=true\n") << false << 2 << false;
+        QTest::newRow("--fast, no file") << QByteArray() << true << 2 << false;
+        QTest::newRow("--fast, fast=false") << QByteArray("[link]\nfast=false\n") << true << 2 << false;
+        QTest::newRow("no retries, spoilt reply") << QByteArray("[link]\nfast=true\n") << false << 2 << true;
+        QTest::newRow("retries=1, spoilt reply") << QByteArray("[link]\nfast=true\nretries=1\n") << false << 2 << true;
     }
     void fastRepliesFromTheSettings()
     {

@@ -56,7 +56,7 @@ QList<int> requestedIndexes(const QList<QByteArray>& frames, std::uint8_t comman
 
 MemoryLink::MemoryLink(LinkTiming timing) : session(timing, port, clock)
 {
-    session.link.OpenPort(QStringLiteral("memory"), 38400);
+    session.link.openPort(QStringLiteral("memory"), 38400);
     session.link.frameLog().attachNotes([this](LinkKind, const QString& line) { trace << line; });
     session.link.frameLog().attach([this](const FrameRecord& record) { records.push_back(record); });
 }

@@ -9,10 +9,10 @@
 //     auto port = std::make_shared<MemoryPort>(clock);
 //     SerialLink link({}, port, clock);                      // the system's timings
 //     port->script({hex("05 64 06 00 42 97 1C 06 23 01 3F 45")});
-//     link.OpenPort("mem", 38400);
+//     link.openPort("mem", 38400);
 //     ... RegReadWord(link, frame, BuildRegRequest(frame, 0x1C)) reads 291 ...
 #include "byte_port.h"
-#include "clock.h"
+#include "virtual_clock.h"
 
 #include <QByteArray>
 #include <QList>
