@@ -14,6 +14,7 @@
 #include "controller_thread.h"
 #include "event_log.h"
 #include "memory_line.h"
+#include "qt_serial_port.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -56,7 +57,7 @@ Run download(Session& session, int records, int retries, const std::function<QBy
 {
     Run run;
     run.ran = true;
-    session.link.setFastReplies(true);
+    session.chooseFastReplies(true, false);
     AskRingQuestion(session, RingQuestion::LogCount);
     AskRingQuestion(session, RingQuestion::LogBegin);
     const RecordSpan span = ChooseLogSpan(RecordChoice::Index, records, session.begin, session.count, kDefaultLogCapacity);
@@ -82,7 +83,7 @@ Run inMemory(int records, double flip, std::uint32_t seed, int retries)
     line.baud = kBaud;
     line.setKeepFrames(false);
     Session session({}, line.port, line.clock); // the system's timings, on the virtual clock
-    session.link.OpenPort(QStringLiteral("controller"), kBaud);
+    session.link.openPort(QStringLiteral("controller"), kBaud);
     return download(
         session, records, retries, [&](int i) { return line.controller.state().eventLog.at(i); },
         [&] { line.controller.setLineNoise({flip, 0.0, seed}); },
@@ -101,9 +102,9 @@ Run overPty(int records, double flip, std::uint32_t seed, int retries)
     sim::LineSettings lineSettings = controller.lineSettings();
     lineSettings.baud = kBaud;
     controller.setLineSettings(lineSettings);
-    Session session; // the system's timings
+    Session session({}, std::make_shared<QSerialBytePort>()); // the system's timings
     session.link.setPump([] { QCoreApplication::processEvents(); });
-    if (!session.link.OpenPort(controller.slavePath(), kBaud))
+    if (!session.link.openPort(controller.slavePath(), kBaud))
         return {};
     QElapsedTimer timer;
     timer.start();

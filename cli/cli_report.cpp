@@ -45,7 +45,7 @@ struct Visit {
     {
         const auto status = StatusQuery(c.session);
         if (status.ok())
-            return QStringLiteral("%1 (status %2)").arg(StatusQueryMessage(status.value).trimmed()).arg(status.value);
+            return QStringLiteral("%1 (status %2)").arg(StatusQueryText(status.value).trimmed()).arg(status.value);
         failed(QStringLiteral("configuration status"), status.error);
         return {};
     }

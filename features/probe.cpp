@@ -3,6 +3,7 @@
 #include "checksum.h"
 #include "config_link.h"
 #include "port_list.h"
+#include "qt_serial_port.h"
 #include "session.h"
 
 #include <QThread>
@@ -80,14 +81,15 @@ public:
     std::unique_ptr<Session> session(const QString& port, bool pumped) const
     {
         auto session = std::make_unique<Session>(ProbeTiming(request_.wait),
-                                                 hooks_.makePort ? hooks_.makePort() : nullptr, hooks_.clock);
+                                                 hooks_.makePort ? hooks_.makePort() : std::make_shared<QSerialBytePort>(),
+                                                 hooks_.clock);
         if (pumped && hooks_.pump)
             session->link.setPump(hooks_.pump);
         if (hooks_.onFrame)
             session->link.frameLog().attach(
                 [onFrame = hooks_.onFrame, port](const FrameRecord& record) { onFrame(port, record); });
         // A good register reply ends at its stated length, not after the idle gap.
-        session->link.setFastReplies(true);
+        session->chooseFastReplies(true, false);
         return session;
     }
 
@@ -141,7 +143,7 @@ private:
         t.link = link;
         SerialLink& line = session_->link;
         PortOpenError error;
-        if (!line.OpenPort(PortDeviceName(port_), baud, &error)) {
+        if (!line.openPort(PortDeviceName(port_), baud, &error)) {
             t.outcome = error.kind == PortOpenError::Kind::Busy ? ProbeOutcome::Busy : ProbeOutcome::Unavailable;
             t.detail = PortOpenErrorText(error);
             // A rate the port refuses says nothing about the others.
@@ -151,10 +153,10 @@ private:
         const auto start = line.clock().now();
         LinkError verdict = LinkError::None;
         if (link == LinkKind::Register) {
-            verdict = RegReadWord(line, session_->frame, BuildRegRequest(session_->frame, reg::kLogCount)).error;
+            verdict = RegReadWord(line, session_->frame, BuildRegRequest(session_->frame, reg::kLogCount), session_->replies).error;
             t.elapsed = line.clock().now() - start;
             if (verdict == LinkError::None) {
-                const auto number = RegReadLong(line, session_->frame, BuildRegRequest(session_->frame, reg::kIdent));
+                const auto number = RegReadLong(line, session_->frame, BuildRegRequest(session_->frame, reg::kIdent), session_->replies);
                 if (number.ok())
                     t.deviceNumber = number.value;
             }

@@ -195,7 +195,7 @@ private slots:
         session.retries = retries;
         int marked = 0;
         session.link.frameLog().attach([&](const FrameRecord& r) { marked += r.retry > 0 ? 1 : 0; });
-        session.link.OpenPort(QStringLiteral("controller"), 38400);
+        session.link.openPort(QStringLiteral("controller"), 38400);
         DownloadSteps<LogLine> steps;
         steps.choose = [] { return RecordPick{RecordChoice::Index, 5}; };
         QList<QByteArray> shown;
@@ -232,7 +232,7 @@ private slots:
         line.controller.addFault(*sim::ParseFault(fault));
         Session session({}, line.port, line.clock);
         session.retries = 3;
-        session.link.OpenPort(QStringLiteral("controller"), 38400);
+        session.link.openPort(QStringLiteral("controller"), 38400);
         const LinkError error = operation == 0 ? SendSwitchCommand(session, SwitchCommand::ClearLog)
             : operation == 1                   ? SendSwitchCommand(session, SwitchCommand::StartLogging)
             : operation == 2                   ? SendSwitchCommand(session, SwitchCommand::Registration)

@@ -291,16 +291,16 @@ private slots:
         sim::PseudoTerminal pty;
         SKIP_UNLESS_STARTED(pty.open());
         QString device = pty.slavePath();
-        Session holder(test::quickTiming());
+        Session holder(test::quickTiming(), std::make_shared<QSerialBytePort>());
         if (setup == QLatin1String("missing"))
             device = QStringLiteral("/dev/no-such-tty");
         else if (setup == QLatin1String("held"))
-            QVERIFY(holder.link.OpenPort(device, 38400));
+            QVERIFY(holder.link.openPort(device, 38400));
         else
             QVERIFY(QFile::setPermissions(device, {}));
-        Session session(test::quickTiming());
+        Session session(test::quickTiming(), std::make_shared<QSerialBytePort>());
         PortOpenError error;
-        QVERIFY(!session.link.OpenPort(device, 38400, &error));
+        QVERIFY(!session.link.openPort(device, 38400, &error));
         QCOMPARE(error.kind, kind);
         QCOMPARE(error.device, device);
     }
