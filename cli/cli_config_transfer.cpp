@@ -11,9 +11,6 @@
 #include "open_files.h"
 
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTemporaryFile>
 
 #include <algorithm>
@@ -57,17 +54,6 @@ Uploaded upload(Context& c, bool test)
     if (result.tooLarge)
         return {Fail(exit_code::kController, QStringLiteral("%1: %2: more than %3 bytes").arg(c.device, what).arg(kTransferTextLimit)), {}};
     return {std::nullopt, TransferText(s.transfer)};
-}
-
-QByteArray jsonLine(const QJsonObject& object) { return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n'; }
-
-// A difference's value for a JSON line: the value itself for a JSON comparison,
-// the line's text for a line comparison.
-QJsonValue jsonlValue(const ConfigDiff& diff, const QString& value)
-{
-    if (!diff.json)
-        return value;
-    return QJsonDocument::fromJson(QByteArray("[") + value.toUtf8() + ']').array().at(0);
 }
 
 } // namespace
@@ -162,15 +148,16 @@ int RunConfigValidate(Context& c)
     const ConfigCheck check = CheckConfigFile(bytes);
     QByteArray out;
     if (c.inv.format == Format::Jsonl) {
-        QJsonObject o{{QStringLiteral("file"), path},          {QStringLiteral("valid"), check.valid()},
-                      {QStringLiteral("json"), check.json()},  {QStringLiteral("size"), double(check.size)},
-                      {QStringLiteral("fits"), check.fits},    {QStringLiteral("utf8"), check.utf8}};
-        if (check.error) {
-            o.insert(QStringLiteral("line"), check.error->line);
-            o.insert(QStringLiteral("column"), check.error->column);
-            o.insert(QStringLiteral("problem"), check.error->problem);
-        }
-        out = jsonLine(o);
+        JsonLine line;
+        line.string("file", path)
+            .boolean("valid", check.valid())
+            .boolean("json", check.json())
+            .integer("size", static_cast<long long>(check.size))
+            .boolean("fits", check.fits)
+            .boolean("utf8", check.utf8);
+        if (check.error)
+            line.integer("line", check.error->line).integer("column", check.error->column).string("problem", check.error->problem);
+        out = line.line();
     } else {
         for (const QString& line : check.report().split(QLatin1Char('\n')))
             out += (path + QStringLiteral(": ") + line + QLatin1Char('\n')).toUtf8();
@@ -200,16 +187,21 @@ int RunConfigDiff(Context& c)
             out += d.line().toUtf8() + '\n';
             continue;
         }
-        QJsonObject o{{QStringLiteral("op"), ConfigDifference::opMark(d.op)}};
+        // A value of a JSON comparison as it stands in its document; a line's text.
+        const auto value = [&diff](JsonLine& line, const char* name, const QString& text) {
+            diff.json ? line.json(name, text) : line.string(name, text);
+        };
+        JsonLine line;
         if (diff.json)
-            o.insert(QStringLiteral("path"), d.path);
+            line.string("path", d.path);
         else
-            o.insert(QStringLiteral("line"), d.controllerLine ? d.controllerLine : d.fileLine);
+            line.integer("line", d.controllerLine ? d.controllerLine : d.fileLine);
+        line.string("op", ConfigDifference::opMark(d.op));
         if (d.op != ConfigDifference::Op::Added)
-            o.insert(QStringLiteral("controller"), jsonlValue(diff, d.controller));
+            value(line, "controller", d.controller);
         if (d.op != ConfigDifference::Op::Removed)
-            o.insert(QStringLiteral("file"), jsonlValue(diff, d.file));
-        out += jsonLine(o);
+            value(line, "file", d.file);
+        out += line.line();
     }
     if (!c.write(out))
         return c.writeFailure();

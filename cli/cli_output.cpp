@@ -4,6 +4,8 @@
 
 #include <QDate>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QRegularExpression>
 #include <QTime>
 
@@ -169,6 +171,23 @@ JsonLine& JsonLine::stringOrNull(const char* name, const QString& text)
 }
 
 JsonLine& JsonLine::integer(const char* name, long long value) { return member(name, QByteArray::number(value)); }
+
+JsonLine& JsonLine::integerOrNull(const char* name, std::optional<long long> value)
+{
+    return member(name, value ? QByteArray::number(*value) : QByteArray("null"));
+}
+
+JsonLine& JsonLine::boolean(const char* name, bool value) { return member(name, value ? "true" : "false"); }
+
+JsonLine& JsonLine::json(const char* name, const QString& text)
+{
+    const QByteArray bytes = text.trimmed().toUtf8();
+    QJsonParseError error;
+    const QJsonDocument one = QJsonDocument::fromJson("[" + bytes + "]", &error);
+    if (error.error == QJsonParseError::NoError && one.array().size() == 1)
+        return member(name, bytes);
+    return string(name, text);
+}
 
 JsonLine& JsonLine::number(const char* name, const QByteArray& text)
 {

@@ -10,6 +10,8 @@
 #include <QElapsedTimer>
 #include <QString>
 
+#include <optional>
+
 namespace tessavin::cli {
 
 // True when stderr (stdout) is a terminal: a person watches it.
@@ -54,6 +56,12 @@ public:
     // null for an empty text
     JsonLine& stringOrNull(const char* name, const QString& text);
     JsonLine& integer(const char* name, long long value);
+    // null when there is no value
+    JsonLine& integerOrNull(const char* name, std::optional<long long> value);
+    JsonLine& boolean(const char* name, bool value);
+    // A JSON value as written (its members' order kept) when the text is one;
+    // the text as a string otherwise.
+    JsonLine& json(const char* name, const QString& text);
     // The number as written ("1.50") when it is a finite JSON number; null otherwise.
     JsonLine& number(const char* name, const QByteArray& text);
     // The shortest text that reads back as the same value; null when not finite.

@@ -7,8 +7,6 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <algorithm>
 #include <cstdio>
@@ -24,15 +22,15 @@ bool asked(const ProbeTry& t) { return t.outcome != ProbeOutcome::Busy && t.outc
 
 QByteArray jsonLine(const ProbeTry& t)
 {
-    QJsonObject o;
-    o.insert(QStringLiteral("port"), t.port);
-    o.insert(QStringLiteral("baud"), t.baud);
-    o.insert(QStringLiteral("link"), asked(t) ? QJsonValue(linkName(t.link)) : QJsonValue());
-    o.insert(QStringLiteral("result"), ProbeOutcomeName(t.outcome));
-    o.insert(QStringLiteral("device_number"), t.deviceNumber ? QJsonValue(*t.deviceNumber) : QJsonValue());
-    o.insert(QStringLiteral("time_ms"), asked(t) ? QJsonValue(static_cast<qint64>(t.elapsed.count())) : QJsonValue());
-    o.insert(QStringLiteral("detail"), t.detail.isEmpty() ? QJsonValue() : QJsonValue(t.detail));
-    return QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
+    return JsonLine()
+        .string("port", t.port)
+        .integer("baud", t.baud)
+        .stringOrNull("link", asked(t) ? linkName(t.link) : QString())
+        .string("result", ProbeOutcomeName(t.outcome))
+        .integerOrNull("device_number", t.deviceNumber ? std::optional<long long>(*t.deviceNumber) : std::nullopt)
+        .integerOrNull("time_ms", asked(t) ? std::optional<long long>(t.elapsed.count()) : std::nullopt)
+        .stringOrNull("detail", t.detail)
+        .line();
 }
 
 // A row of the table; the widths fit every port tried, so rows print as they come.

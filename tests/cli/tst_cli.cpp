@@ -465,9 +465,9 @@ private slots:
         QTest::newRow("diff") << QStringList{"config", "diff", "CFG"} << good << -1 << 1
                               << QByteArray("~ /modbus/baud: 9600 → 19200\n+ /alarms: [1]\n- /debug\n") << none << false;
         QTest::newRow("diff, jsonl") << QStringList{"config", "diff", "CFG", "--format", "jsonl"} << good << -1 << 1
-                                     << QByteArray("{\"controller\":9600,\"file\":19200,\"op\":\"~\",\"path\":\"/modbus/baud\"}\n"
-                                                   "{\"file\":[1],\"op\":\"+\",\"path\":\"/alarms\"}\n"
-                                                   "{\"controller\":true,\"op\":\"-\",\"path\":\"/debug\"}\n")
+                                     << QByteArray("{\"path\":\"/modbus/baud\",\"op\":\"~\",\"controller\":9600,\"file\":19200}\n"
+                                                   "{\"path\":\"/alarms\",\"op\":\"+\",\"file\":[1]}\n"
+                                                   "{\"path\":\"/debug\",\"op\":\"-\",\"controller\":true}\n")
                                      << none << false;
         QTest::newRow("diff, equal") << QStringList{"config", "diff", "CFG"}
                                      << QByteArray("{\"debug\": true,\n \"modbus\": {\"baud\": 9600}}") << -1 << 0 << none
