@@ -50,9 +50,9 @@ struct WindowOptions {
 
 void describe(QCommandLineParser& parser, const WindowOptions& options)
 {
-    parser.setApplicationDescription(QStringLiteral(
-        "Tessavin: service tool for a logging controller on a serial port.\n"
-        "Opens the main window; the port and baud rate come from the settings file."));
+    parser.setApplicationDescription(
+        QStringLiteral("Tessavin: service tool for a logging controller on a serial port.\n"
+                       "Opens the main window; the port and baud rate come from the settings file."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption(options.demo);
@@ -149,7 +149,7 @@ struct Demo {
                                  QStringLiteral("No emulated controller: %1").arg(error));
     }
 #else
-    void attach(TForm1&) {}
+    void attach(TForm1&) { }
 #endif
 };
 
@@ -215,8 +215,9 @@ int RunApplication(int argc, char** argv)
 #ifndef TESSAVIN_WITH_PTY
         // Built without pseudo-terminals (TESSAVIN_PTY off, e.g. on Windows): no
         // emulated controller to attach.
-        std::fprintf(stderr, "tessavin: --demo is not available in this build: it was built without "
-                             "pseudo-terminals (TESSAVIN_PTY off). Start tessavin without it and open a port.\n");
+        std::fprintf(stderr,
+                     "tessavin: --demo is not available in this build: it was built without "
+                     "pseudo-terminals (TESSAVIN_PTY off). Start tessavin without it and open a port.\n");
         return 2;
 #else
         demo.prepare(options);
@@ -226,9 +227,8 @@ int RunApplication(int argc, char** argv)
     if (parser.isSet(windowOptions.trace))
         tracePath = parser.value(windowOptions.trace);
     const auto start = [&]() -> int { return showWindows(app, options, tracePath, demo); };
-    return RunReportingErrors(start, [](const QString& error) {
-        QMessageBox::critical(nullptr, QStringLiteral("Tessavin"), error);
-    });
+    return RunReportingErrors(
+        start, [](const QString& error) { QMessageBox::critical(nullptr, QStringLiteral("Tessavin"), error); });
 }
 
 } // namespace tessavin

@@ -115,7 +115,8 @@ void ArchiveChartView::leaveEvent(QEvent*)
 }
 
 ArchiveChartWindow::ArchiveChartWindow(tessavin::UiSeam& seam, QWidget* parent)
-    : QWidget(parent, Qt::Window), seam_(seam)
+    : QWidget(parent, Qt::Window)
+    , seam_(seam)
 {
     setObjectName(QStringLiteral("ArchiveChart"));
     setWindowTitle(QStringLiteral("Archive chart"));
@@ -163,7 +164,8 @@ void ArchiveChartWindow::savePng()
 
 void ArchiveChartWindow::saveSvg()
 {
-    save(QStringLiteral("svg"), QStringLiteral("SVG image|*.svg"), tessavin::ChartSvg(view_->layout(), view_->samples()));
+    save(QStringLiteral("svg"), QStringLiteral("SVG image|*.svg"),
+         tessavin::ChartSvg(view_->layout(), view_->samples()));
 }
 
 void ArchiveChartWindow::save(const QString& suffix, const QString& filter, const QByteArray& bytes)

@@ -13,7 +13,7 @@ class QPushButton;
 namespace tessavin {
 class UiSeam;
 struct ArchiveLine;
-}
+} // namespace tessavin
 
 class ArchiveChartView : public QWidget {
     Q_OBJECT

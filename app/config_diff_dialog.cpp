@@ -17,10 +17,9 @@ ConfigDiffDialog::ConfigDiffDialog(const tessavin::ConfigDiff& diff, QWidget* pa
     resize(760, 420);
 
     const auto count = diff.differences.size();
-    QString text = diff.equal() ? QStringLiteral("No differences.")
-                                : QStringLiteral("%1 difference%2 between the controller and Memo.")
-                                      .arg(count)
-                                      .arg(count == 1 ? "" : "s");
+    QString text = diff.equal()
+        ? QStringLiteral("No differences.")
+        : QStringLiteral("%1 difference%2 between the controller and Memo.").arg(count).arg(count == 1 ? "" : "s");
     if (!diff.json)
         text += QStringLiteral(" Not JSON (%1): compared line by line.").arg(diff.notJsonSide);
     summary = new QLabel(text, this);

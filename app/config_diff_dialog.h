@@ -17,6 +17,6 @@ public:
     static const QColor kControllerColor;
     static const QColor kMemoColor;
 
-    QLabel* summary = nullptr;       // "Differences" count or "No differences."
-    QTableWidget* table = nullptr;   // columns: op, path (or line), controller, Memo
+    QLabel* summary = nullptr; // "Differences" count or "No differences."
+    QTableWidget* table = nullptr; // columns: op, path (or line), controller, Memo
 };

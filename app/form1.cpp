@@ -36,7 +36,7 @@ namespace {
 // The free area of the Main window: reports mouse-button releases to the form.
 class ClientArea : public QWidget {
 public:
-    ClientArea(TForm1* form, QWidget* parent) : QWidget(parent), form_(form) {}
+    ClientArea(TForm1* form, QWidget* parent) : QWidget(parent), form_(form) { }
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override
@@ -66,8 +66,8 @@ QLabel* label(QWidget* parent, const char* name, const QString& text, QRect geom
     return w;
 }
 
-QPushButton* button(QWidget* parent, const char* name, const QString& text, QRect geometry,
-                    bool visible = true, bool enabled = true)
+QPushButton* button(QWidget* parent, const char* name, const QString& text, QRect geometry, bool visible = true,
+                    bool enabled = true)
 {
     auto* w = make<QPushButton>(parent, name, geometry);
     w->setText(text);
@@ -84,8 +84,8 @@ QLineEdit* edit(QWidget* parent, const char* name, const QString& text, QRect ge
     return w;
 }
 
-QCheckBox* check(QWidget* parent, const char* name, const QString& text, QRect geometry,
-                 bool visible = true, bool ticked = false)
+QCheckBox* check(QWidget* parent, const char* name, const QString& text, QRect geometry, bool visible = true,
+                 bool ticked = false)
 {
     auto* w = make<QCheckBox>(parent, name, geometry);
     w->setText(text);
@@ -120,11 +120,13 @@ TForm1::ExchangeLock::~ExchangeLock()
 }
 
 TForm1::TForm1(AppOptions options, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+    : QWidget(parent,
+              Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
     , options_(std::move(options))
     , session_(std::make_unique<tessavin::Session>(
-          options_.timing, options_.port ? options_.port : std::make_shared<tessavin::QSerialBytePort>(), options_.clock))
+          options_.timing, options_.port ? options_.port : std::make_shared<tessavin::QSerialBytePort>(),
+          options_.clock))
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString(67, QLatin1Char(' ')) + QStringLiteral("Tessavin"));
@@ -262,9 +264,10 @@ void TForm1::buildConfigAndPollControls(QWidget* a)
     Label->setAlignment(Qt::AlignCenter);
 
     Label6 = label(a, "Label6", QStringLiteral("Период рассылки"), {8, 990, 120, 16});
-    ComboBox1 = combo(a, "ComboBox1",
-                      {QStringLiteral("10 мин"), QStringLiteral("20 мин"), QStringLiteral("30 мин"), QStringLiteral("Отмена")},
-                      QStringLiteral("10 мин"), {8, 1008, 100, 21});
+    ComboBox1 = combo(
+        a, "ComboBox1",
+        {QStringLiteral("10 мин"), QStringLiteral("20 мин"), QStringLiteral("30 мин"), QStringLiteral("Отмена")},
+        QStringLiteral("10 мин"), {8, 1008, 100, 21});
     Label7 = label(a, "Label7", QStringLiteral("Время контроллера"), {140, 990, 140, 16});
     ComboBox2 = combo(a, "ComboBox2", numbers(0, 23), QStringLiteral("8"), {140, 1008, 56, 21});
     ComboBox3 = combo(a, "ComboBox3", numbers(0, 59), QStringLiteral("0"), {200, 1008, 56, 21});
@@ -340,9 +343,7 @@ void TForm1::bindHandlers()
 {
     // Buttons that work at any time: Stop, Close, the Clears, and Start (the
     // responder takes the lock poll by poll).
-    const auto bind = [this](QPushButton* b, void (TForm1::*slot)()) {
-        connect(b, &QPushButton::clicked, this, slot);
-    };
+    const auto bind = [this](QPushButton* b, void (TForm1::*slot)()) { connect(b, &QPushButton::clicked, this, slot); };
     // Commands to the controller: one exchange at a time.
     const auto command = [this](QPushButton* b, void (TForm1::*slot)()) {
         connect(b, &QPushButton::clicked, this, [this, slot] { runCommand(slot); });
@@ -391,11 +392,11 @@ void TForm1::bindHandlers()
     // Memo's context menu keeps its standard entries and gains the comparison.
     CompareWithController = new QAction(QStringLiteral("Compare with controller…"), this);
     CompareWithController->setObjectName(QStringLiteral("CompareWithController"));
-    connect(CompareWithController, &QAction::triggered, this, [this] { runCommand(&TForm1::CompareWithControllerClick); });
+    connect(CompareWithController, &QAction::triggered, this,
+            [this] { runCommand(&TForm1::CompareWithControllerClick); });
     Memo->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(Memo, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
-        configMemoMenu()->exec(Memo->viewport()->mapToGlobal(pos));
-    });
+    connect(Memo, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { configMemoMenu()->exec(Memo->viewport()->mapToGlobal(pos)); });
     bindChart();
 }
 
@@ -515,9 +516,9 @@ void TForm1::showDiagnostics()
 
 QString TForm1::settingsPath() const
 {
-    return tessavin::SettingsFilePath(
-        options_.settingsDir.isEmpty() ? QCoreApplication::applicationDirPath() : options_.settingsDir,
-        options_.fallbackSettingsDir);
+    return tessavin::SettingsFilePath(options_.settingsDir.isEmpty() ? QCoreApplication::applicationDirPath()
+                                                                     : options_.settingsDir,
+                                      options_.fallbackSettingsDir);
 }
 
 void TForm1::FormCreate()

@@ -68,12 +68,13 @@ public:
     // a press does nothing while another exchange or question is in progress.
     class ExchangeLock {
     public:
-        explicit ExchangeLock(TForm1* form) : form_(form) {}
+        explicit ExchangeLock(TForm1* form) : form_(form) { }
         ExchangeLock(ExchangeLock&& other) noexcept : form_(other.form_) { other.form_ = nullptr; }
         ExchangeLock(const ExchangeLock&) = delete;
         ExchangeLock& operator=(const ExchangeLock&) = delete;
         ExchangeLock& operator=(ExchangeLock&&) = delete;
         ~ExchangeLock();
+
     private:
         TForm1* form_;
     };

@@ -103,7 +103,9 @@ void TForm1::TestClick()
 
 void TForm1::Set_TestClick()
 {
-    portCommand(*this, [this] { showMessage(tessavin::SetTestMode(session()) == tessavin::LinkError::None ? msg::ok() : msg::commandFailed()); });
+    portCommand(*this, [this] {
+        showMessage(tessavin::SetTestMode(session()) == tessavin::LinkError::None ? msg::ok() : msg::commandFailed());
+    });
 }
 
 void TForm1::BuRebootClick()
@@ -154,15 +156,9 @@ void TForm1::SavClick()
         showMessage(error);
 }
 
-void TForm1::UplClick()
-{
-    runUpload(*this, tessavin::cfg::kUploadConfig);
-}
+void TForm1::UplClick() { runUpload(*this, tessavin::cfg::kUploadConfig); }
 
-void TForm1::Upl_testClick()
-{
-    runUpload(*this, tessavin::cfg::kUploadTestConfig);
-}
+void TForm1::Upl_testClick() { runUpload(*this, tessavin::cfg::kUploadTestConfig); }
 
 void TForm1::Down_testClick()
 {

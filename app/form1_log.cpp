@@ -126,20 +126,11 @@ void TForm1::ButContLogClick()
     reportFile(file);
 }
 
-void TForm1::ButBegLogClick()
-{
-    askAndShow(*this, RingQuestion::LogBegin);
-}
+void TForm1::ButBegLogClick() { askAndShow(*this, RingQuestion::LogBegin); }
 
-void TForm1::ButCountLogClick()
-{
-    askAndShow(*this, RingQuestion::LogCount);
-}
+void TForm1::ButCountLogClick() { askAndShow(*this, RingQuestion::LogCount); }
 
-void TForm1::ButMaxLogClick()
-{
-    askAndShow(*this, RingQuestion::LogCapacity);
-}
+void TForm1::ButMaxLogClick() { askAndShow(*this, RingQuestion::LogCapacity); }
 
 void TForm1::ButKillLogClick() { switchCommand(*this, SwitchCommand::ClearLog, Label2, Label5, true); }
 

@@ -5,8 +5,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-TForm2::TForm2(QWidget* parent)
-    : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint)
+TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint)
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QString(84, QLatin1Char(' ')) + QStringLiteral("Diag"));

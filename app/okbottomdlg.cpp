@@ -8,7 +8,8 @@
 #include <QPushButton>
 
 TOKBottomDlg::TOKBottomDlg(QWidget* mainWindow, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), mainWindow_(mainWindow)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+    , mainWindow_(mainWindow)
 {
     setObjectName(QStringLiteral("OKBottomDlg"));
     setWindowTitle(QString(25, QLatin1Char(' ')) + QStringLiteral("ВОПРОС"));

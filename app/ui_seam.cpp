@@ -51,7 +51,8 @@ int UiSeam::confirm(TOKBottomDlg& dialog) { return dialog.exec(); }
 
 bool UiSeam::ask(QWidget* parent, const QString& text)
 {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Tessavin"), text, QMessageBox::Yes | QMessageBox::No, parent);
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Tessavin"), text, QMessageBox::Yes | QMessageBox::No,
+                    parent);
     box.setDefaultButton(QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;

@@ -144,10 +144,10 @@ struct Paced {
     bool ran = false;
     bool ok = false;
     int read = 0;
-    double perRecord = 0;  // ms, mean
-    double median = 0;     // ms, from one request to the next at the controller
-    double floor = 0;      // ms
-    double cpu = 0;        // ms a record, the whole process (the controller's thread too)
+    double perRecord = 0; // ms, mean
+    double median = 0; // ms, from one request to the next at the controller
+    double floor = 0; // ms
+    double cpu = 0; // ms a record, the whole process (the controller's thread too)
     double turnaround = 0; // ms, means
     double replyOnLine = 0;
     double replyToNext = 0;
@@ -183,7 +183,8 @@ Paced runPaced(int baud, bool fast, int records, const std::optional<sim::Fault>
     }
     AskRingQuestion(session, RingQuestion::LogCount);
     AskRingQuestion(session, RingQuestion::LogBegin);
-    const RecordSpan span = ChooseLogSpan(RecordChoice::Index, records, session.begin, session.count, kDefaultLogCapacity);
+    const RecordSpan span = ChooseLogSpan(RecordChoice::Index, records, session.begin, session.count,
+                                          kDefaultLogCapacity);
     if (fault)
         controller.withController([&](sim::Controller& c) { c.addFault(*fault); });
     controller.clearFrames();
@@ -206,7 +207,8 @@ Paced runPaced(int baud, bool fast, int records, const std::optional<sim::Fault>
     // The controller may still be writing the last reply (a split one, after its pause).
     controller.waitFor(
         [](const std::vector<sim::LoggedFrame>& log) {
-            return !log.empty() && (log.back().direction == sim::Direction::Received || log.back().lastByte > log.back().firstByte);
+            return !log.empty()
+                && (log.back().direction == sim::Direction::Received || log.back().lastByte > log.back().firstByte);
         },
         milliseconds(1000));
     const auto frames = controller.frames();
@@ -234,8 +236,7 @@ Paced runPaced(int baud, bool fast, int records, const std::optional<sim::Fault>
                 interval.push_back(ms(f.firstByte - lastRequest->firstByte));
             lastRequest = &f;
         } else {
-            const double exchange =
-                lineSeconds(f.bytes.size() + (lastRequest ? lastRequest->bytes.size() : 0), baud);
+            const double exchange = lineSeconds(f.bytes.size() + (lastRequest ? lastRequest->bytes.size() : 0), baud);
             floorSeconds += fast ? exchange + guard : std::max(exchange, firstBytePause) + idleGap;
             out.replyBytes += static_cast<double>(f.bytes.size());
             if (lastRequest) {
@@ -397,25 +398,29 @@ int main(int argc, char** argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Event-log download benchmark: standard and fast replies."));
     parser.addHelpOption();
-    const QCommandLineOption recordsOption(QStringLiteral("records"), QStringLiteral("Records a paced download reads (500)."),
-                                           QStringLiteral("N"), QStringLiteral("500"));
-    const QCommandLineOption faultOption(QStringLiteral("fault"),
-                                         QStringLiteral("A fault of the emulated controller during the paced downloads, "
-                                                        "as tessavin-sim takes it (e.g. split:reg=0x1A,times=1)."),
-                                         QStringLiteral("fault"));
-    const QCommandLineOption rowSecondsOption(QStringLiteral("row-seconds"),
-                                              QStringLiteral("The time a paced row may take, from its floor: slower rows "
-                                                             "read fewer records, never under 50 (12)."),
-                                              QStringLiteral("S"), QStringLiteral("12"));
+    const QCommandLineOption recordsOption(QStringLiteral("records"),
+                                           QStringLiteral("Records a paced download reads (500)."), QStringLiteral("N"),
+                                           QStringLiteral("500"));
+    const QCommandLineOption faultOption(
+        QStringLiteral("fault"),
+        QStringLiteral("A fault of the emulated controller during the paced downloads, "
+                       "as tessavin-sim takes it (e.g. split:reg=0x1A,times=1)."),
+        QStringLiteral("fault"));
+    const QCommandLineOption rowSecondsOption(
+        QStringLiteral("row-seconds"),
+        QStringLiteral("The time a paced row may take, from its floor: slower rows "
+                       "read fewer records, never under 50 (12)."),
+        QStringLiteral("S"), QStringLiteral("12"));
     const QCommandLineOption baudOption(QStringLiteral("baud"),
                                         QStringLiteral("Only the paced rows at this baud rate (may be repeated)."),
                                         QStringLiteral("baud"));
     const QCommandLineOption detailsOption(QStringLiteral("details"),
                                            QStringLiteral("Where each paced record's time went."));
     const QCommandLineOption noScaleOption(QStringLiteral("no-scale"), QStringLiteral("Skip the full-ring runs."));
-    const QCommandLineOption scaleOption(QStringLiteral("scale"), QStringLiteral("One full-ring run of N records (internal)."),
-                                         QStringLiteral("N"));
-    parser.addOptions({recordsOption, faultOption, rowSecondsOption, baudOption, detailsOption, noScaleOption, scaleOption});
+    const QCommandLineOption scaleOption(
+        QStringLiteral("scale"), QStringLiteral("One full-ring run of N records (internal)."), QStringLiteral("N"));
+    parser.addOptions(
+        {recordsOption, faultOption, rowSecondsOption, baudOption, detailsOption, noScaleOption, scaleOption});
     parser.process(app);
     if (parser.isSet(scaleOption))
         return runScale(parser.value(scaleOption).toInt());
@@ -467,14 +472,16 @@ int main(int argc, char** argv)
                         "reply end to next request %.2f ms\n",
                         p.turnaround, p.replyOnLine, p.replyBytes, p.replyToNext);
     }
-    std::printf("  floor, fast: request + reply at 10 bits a byte + the guard gap; standard: request + reply at 10 bits\n"
-                "  a byte (at least the 10 ms first-byte pause) + the 60 ms idle gap. ratio = per record (the mean) /\n"
-                "  floor; median = the median time from one request to the next at the controller / floor.\n"
-                "  speed-up: standard per record / fast per record at the same baud rate.\n");
+    std::printf(
+        "  floor, fast: request + reply at 10 bits a byte + the guard gap; standard: request + reply at 10 bits\n"
+        "  a byte (at least the 10 ms first-byte pause) + the 60 ms idle gap. ratio = per record (the mean) /\n"
+        "  floor; median = the median time from one request to the next at the controller / floor.\n"
+        "  speed-up: standard per record / fast per record at the same baud rate.\n");
     for (const int baud : {38400, 115200})
         if (const PacedResult* fast = findResult(results, baud, true))
-            std::printf("  a full ring of %d records at %d, fast: about %.1f min (computed: %d x the row's mean per record)\n",
-                        kFullRing, baud, fast->paced.perRecord * kFullRing / 60000.0, kFullRing);
+            std::printf(
+                "  a full ring of %d records at %d, fast: about %.1f min (computed: %d x the row's mean per record)\n",
+                kFullRing, baud, fast->paced.perRecord * kFullRing / 60000.0, kFullRing);
 
     if (!parser.isSet(noScaleOption)) {
         std::printf("\nFull ring, fast replies: %d slots in the emulated controller in memory, virtual clock,\n"
@@ -491,9 +498,9 @@ int main(int argc, char** argv)
                 failed = true;
                 continue;
             }
-            std::printf("  %7d  %7.1f us  %6.1f MB  %6.1f MB  %+6.2f MB  %6.1f MB  %.1f MB\n", s.records, s.cpuMicroseconds,
-                        s.before / 1024.0, s.after / 1024.0, (s.after - s.before) / 1024.0, s.peak / 1024.0,
-                        s.memoBytes / 1048576.0);
+            std::printf("  %7d  %7.1f us  %6.1f MB  %6.1f MB  %+6.2f MB  %6.1f MB  %.1f MB\n", s.records,
+                        s.cpuMicroseconds, s.before / 1024.0, s.after / 1024.0, (s.after - s.before) / 1024.0,
+                        s.peak / 1024.0, s.memoBytes / 1048576.0);
         }
         if (runs[0].ok && runs[1].ok) {
             const double growth = ((runs[1].after - runs[1].before) - (runs[0].after - runs[0].before)) / 1024.0;

@@ -40,7 +40,7 @@ struct Run {
     int read = 0;
     int retried = 0;
     bool identical = true; // every record read as the ring holds it
-    double seconds = 0;    // virtual or real, as the line ran
+    double seconds = 0; // virtual or real, as the line ran
 };
 
 sim::ControllerSettings ring()
@@ -60,7 +60,8 @@ Run download(Session& session, int records, int retries, const std::function<QBy
     session.chooseFastReplies(true, false);
     AskRingQuestion(session, RingQuestion::LogCount);
     AskRingQuestion(session, RingQuestion::LogBegin);
-    const RecordSpan span = ChooseLogSpan(RecordChoice::Index, records, session.begin, session.count, kDefaultLogCapacity);
+    const RecordSpan span = ChooseLogSpan(RecordChoice::Index, records, session.begin, session.count,
+                                          kDefaultLogCapacity);
     noiseOn();
     session.retries = retries;
     RecordSink<LogLine> sink;
@@ -86,7 +87,9 @@ Run inMemory(int records, double flip, std::uint32_t seed, int retries)
     session.link.openPort(QStringLiteral("controller"), kBaud);
     return download(
         session, records, retries, [&](int i) { return line.controller.state().eventLog.at(i); },
-        [&] { line.controller.setLineNoise({flip, 0.0, seed}); },
+        [&] {
+            line.controller.setLineNoise({flip, 0.0, seed});
+        },
         [&] { return duration<double>(line.clock->now()).count(); });
 }
 
@@ -115,7 +118,9 @@ Run overPty(int records, double flip, std::uint32_t seed, int retries)
             controller.withController([&](sim::Controller& c) { record = c.state().eventLog.at(i); });
             return record;
         },
-        [&] { controller.withController([&](sim::Controller& c) { c.setLineNoise({flip, 0.0, seed}); }); },
+        [&] { controller.withController([&](sim::Controller& c) {
+                  c.setLineNoise({flip, 0.0, seed});
+              }); },
         [&] { return static_cast<double>(timer.nsecsElapsed()) / 1e9; });
 }
 
@@ -157,7 +162,8 @@ int main(int argc, char** argv)
         std::printf("the quiet download failed after %d records\n", quiet.read);
         return 1;
     }
-    std::printf("  quiet line: %.1f s on the line (%.2f ms a record)\n\n", quiet.seconds, 1000.0 * quiet.seconds / records);
+    std::printf("  quiet line: %.1f s on the line (%.2f ms a record)\n\n", quiet.seconds,
+                1000.0 * quiet.seconds / records);
     std::printf("  noise   no retries: read before   %d retries: complete  identical  retried  time     ratio  target\n"
                 "          the first failure                                         (medians; time and ratio of\n"
                 "                                                                     the complete runs)\n",
@@ -192,9 +198,10 @@ int main(int argc, char** argv)
             const double ratio = n.seconds / q.seconds;
             const bool met = q.completed && n.completed && n.identical && ratio <= kTarget;
             failed = failed || !q.completed;
-            std::printf("  quiet %.1f s; noise 0.001 with %d retries: %s, %s, %d retried, %.1f s, ratio %.2f (<= %.1f: %s)\n",
-                        q.seconds, kRetries, n.completed ? "complete" : "INCOMPLETE",
-                        n.identical ? "identical" : "DIFFERENT", n.retried, n.seconds, ratio, kTarget, verdict(met));
+            std::printf(
+                "  quiet %.1f s; noise 0.001 with %d retries: %s, %s, %d retried, %.1f s, ratio %.2f (<= %.1f: %s)\n",
+                q.seconds, kRetries, n.completed ? "complete" : "INCOMPLETE", n.identical ? "identical" : "DIFFERENT",
+                n.retried, n.seconds, ratio, kTarget, verdict(met));
         }
     }
     return failed ? 1 : 0;

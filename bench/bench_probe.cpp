@@ -31,8 +31,8 @@ constexpr double kTargetSeconds = 3.0;
 
 struct Place {
     const char* name;
-    int port;     // index of the controller's port
-    qint32 baud;  // its line's rate
+    int port; // index of the controller's port
+    qint32 baud; // its line's rate
 };
 
 } // namespace
@@ -68,7 +68,8 @@ int main(int argc, char** argv)
             lines[i]->withController([&](sim::Controller& c) {
                 c.clearFaults();
                 if (i != place.port)
-                    c.addFault({sim::FaultKind::Silence, sim::FaultTarget::any(), -1, -1, std::chrono::milliseconds(-1)});
+                    c.addFault(
+                        {sim::FaultKind::Silence, sim::FaultTarget::any(), -1, -1, std::chrono::milliseconds(-1)});
             });
             sim::LineSettings line;
             line.baud = place.baud;
@@ -89,14 +90,15 @@ int main(int argc, char** argv)
                 seconds.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e9);
                 tries = result.tries.size();
                 if (!result.found || result.found->port != ports.at(place.port) || result.found->baud != place.baud) {
-                    std::printf("  %-24s %-10s  not found where it is\n", place.name, parallel ? "parallel" : "sequential");
+                    std::printf("  %-24s %-10s  not found where it is\n", place.name,
+                                parallel ? "parallel" : "sequential");
                     failed = true;
                 }
             }
             std::sort(seconds.begin(), seconds.end());
             const double median = seconds[seconds.size() / 2];
-            std::printf("  %-24s %-10s  %5zu   %8.2f s    %s\n", place.name, parallel ? "parallel" : "sequential", tries,
-                        median, median <= kTargetSeconds ? "met" : "missed");
+            std::printf("  %-24s %-10s  %5zu   %8.2f s    %s\n", place.name, parallel ? "parallel" : "sequential",
+                        tries, median, median <= kTargetSeconds ? "met" : "missed");
         }
     }
     return failed ? 1 : 0;

@@ -26,7 +26,9 @@ const std::vector<OptionInfo>& GlobalOptions()
     // c.inv.has("name") / c.inv.value("name"). Use it where it applies (Context::start
     // for what every command opens).
     static const std::vector<OptionInfo> options = {
-        {S("port"), {}, S("PORT"),
+        {S("port"),
+         {},
+         S("PORT"),
          S("The serial port: a number N (COM N; /dev/ttyS(N-1) on Linux), a device name (ttyUSB0) or a path "
            "(/dev/ttyUSB0). Default: the settings file.")},
         {S("baud"), {}, S("RATE"), S("The baud rate. Default: the settings file, else 38400.")},
@@ -36,13 +38,19 @@ const std::vector<OptionInfo>& GlobalOptions()
            "or byte arrives; a command that fails before that leaves it as it was.")},
         {S("format"), {}, S("FORMAT"), S("text (default), jsonl, or csv (archive read only).")},
         {S("quiet"), QLatin1Char('q'), {}, S("No progress line and no confirmations; errors are still reported.")},
-        {S("verbose"), QLatin1Char('v'), {},
+        {S("verbose"),
+         QLatin1Char('v'),
+         {},
          S("Print every frame on stderr as it passes, and the toolkit's own warnings.")},
-        {S("fast"), {}, {},
+        {S("fast"),
+         {},
+         {},
          S("Fast replies: a register reply ends once the bytes its length states are in (also [link] fast=true in "
            "the settings file).")},
         {S("no-fast"), {}, {}, S("No fast replies, whatever the settings file says.")},
-        {S("retries"), {}, S("N"),
+        {S("retries"),
+         {},
+         S("N"),
          S("Send a read request again, up to N more times, when its reply is missing, too short or fails a "
            "checksum (0 to 20, default 2; 0: never). Requests that change the controller are never repeated.")},
         {S("help"), QLatin1Char('h'), {}, S("Show the help of the tool or of the command.")},
@@ -69,7 +77,9 @@ const std::vector<CommandInfo>& Commands()
         const OptionInfo index{S("index"), {}, S("I"), S("The one record at index I.")};
         const OptionInfo yes{S("yes"), {}, {}, S("Go ahead: this command cannot be undone.")};
         const OptionInfo from{S("from"), {}, S("I"), S("From index I to the newest record, oldest first.")};
-        const OptionInfo resume{S("resume"), {}, {},
+        const OptionInfo resume{S("resume"),
+                                {},
+                                {},
                                 S("Keep the records already in the -o file (jsonl; a cut last line is dropped) and go "
                                   "on after its last index.")};
         return std::vector<CommandInfo>{
@@ -84,21 +94,22 @@ const std::vector<CommandInfo>& Commands()
              .needsPort = false},
             {.name = S("probe"),
              .summary = S("find the controller's port and baud rate"),
-             .description = S(
-                 "Tries every port given with --port (default: every port 'ports' lists) at every\n"
-                 "rate given with --baud (default: the settings file's rate, then 9600, 19200,\n"
-                 "38400, 57600 and 115200); both may be given more than once. A try asks one\n"
-                 "question that changes nothing and whose reply has a checksum: the event log's\n"
-                 "record count, then, where that drew nothing at all, the status query. Each\n"
-                 "answer is awaited --wait ms, not the 13 s of the normal links. A busy port is\n"
-                 "skipped, saying so. Rate by rate over all ports by default; --parallel tries\n"
-                 "the ports at the same time (one rate at a time per port). The first answer\n"
-                 "ends the probe. One row (text) or object (jsonl) per try: port, baud rate,\n"
-                 "link, result, device number where it can be read, time to answer.\n"
-                 "Exit 0 when a controller answered, 4 when none did."),
+             .description = S("Tries every port given with --port (default: every port 'ports' lists) at every\n"
+                              "rate given with --baud (default: the settings file's rate, then 9600, 19200,\n"
+                              "38400, 57600 and 115200); both may be given more than once. A try asks one\n"
+                              "question that changes nothing and whose reply has a checksum: the event log's\n"
+                              "record count, then, where that drew nothing at all, the status query. Each\n"
+                              "answer is awaited --wait ms, not the 13 s of the normal links. A busy port is\n"
+                              "skipped, saying so. Rate by rate over all ports by default; --parallel tries\n"
+                              "the ports at the same time (one rate at a time per port). The first answer\n"
+                              "ends the probe. One row (text) or object (jsonl) per try: port, baud rate,\n"
+                              "link, result, device number where it can be read, time to answer.\n"
+                              "Exit 0 when a controller answered, 4 when none did."),
              .options = {{S("wait"), {}, S("MS"), S("How long each question waits for a first byte (default 150).")},
                          {S("parallel"), {}, {}, S("Try the ports at the same time.")},
-                         {S("save"), {}, {},
+                         {S("save"),
+                          {},
+                          {},
                           S("Write the port and rate found into the settings file, where the window opens next.")}},
              .formats = data,
              .run = RunProbe,
@@ -113,36 +124,38 @@ const std::vector<CommandInfo>& Commands()
             {.group = S("log"),
              .name = S("read"),
              .summary = S("read event-log records"),
-             .description = S(
-                 "Reads event-log records as the window's LOG button does: first the capacity,\n"
-                 "the count and the begin, then one request per record.\n"
-                 "\n"
-                 "Which records (one of):\n"
-                 "  --newest N   the newest N records, oldest first; the default is 10. For N = 10,\n"
-                 "               100 or 500 these are the window's boxes of that name, for any\n"
-                 "               other N its 'последних' box with N typed.\n"
-                 "  --index I    the one record at index I (the window's '1' box with I); an index\n"
-                 "               the log does not hold is refused (exit 2).\n"
-                 "  --all        every record the log holds, oldest first ('последних' with the\n"
-                 "               count).\n"
-                 "  --from I     from index I to the newest record, oldest first, wrapping the\n"
-                 "               ring as the newest-N choices do.\n"
-                 "\n"
-                 "With --resume, -o FILE and --format jsonl, the records already in FILE stay (a\n"
-                 "cut last line is dropped) and the read goes on from the record after the last\n"
-                 "index in FILE to the newest, whichever choice is given; an empty FILE is read\n"
-                 "into as the choice says. A text FILE holds no index and cannot be resumed.\n"
-                 "\n"
-                 "--format text writes the lines the window writes to its file (CR LF in a file\n"
-                 "given with -o, LF on stdout). --format jsonl writes one object a record: index,\n"
-                 "marker, time (ISO 8601, the controller's clock; null when the stamp is not a\n"
-                 "date), text (the line as the window shows it) and raw (the record's bytes in\n"
-                 "hexadecimal). Each line is written as its record arrives. Ctrl+C stops after\n"
-                 "the record in flight (exit 130). A reader that stops early (log read --all |\n"
-                 "head -1) ends it quietly with exit 141, as a broken pipe ends other tools."),
-             .options = {newest, index, {S("all"), {}, {}, S("Every record the log holds, oldest first.")}, from, resume,
-                         {S("max"), {}, {},
-                          S("Accepted for the window's Max box; the capacity is asked every time.")}},
+             .description = S("Reads event-log records as the window's LOG button does: first the capacity,\n"
+                              "the count and the begin, then one request per record.\n"
+                              "\n"
+                              "Which records (one of):\n"
+                              "  --newest N   the newest N records, oldest first; the default is 10. For N = 10,\n"
+                              "               100 or 500 these are the window's boxes of that name, for any\n"
+                              "               other N its 'последних' box with N typed.\n"
+                              "  --index I    the one record at index I (the window's '1' box with I); an index\n"
+                              "               the log does not hold is refused (exit 2).\n"
+                              "  --all        every record the log holds, oldest first ('последних' with the\n"
+                              "               count).\n"
+                              "  --from I     from index I to the newest record, oldest first, wrapping the\n"
+                              "               ring as the newest-N choices do.\n"
+                              "\n"
+                              "With --resume, -o FILE and --format jsonl, the records already in FILE stay (a\n"
+                              "cut last line is dropped) and the read goes on from the record after the last\n"
+                              "index in FILE to the newest, whichever choice is given; an empty FILE is read\n"
+                              "into as the choice says. A text FILE holds no index and cannot be resumed.\n"
+                              "\n"
+                              "--format text writes the lines the window writes to its file (CR LF in a file\n"
+                              "given with -o, LF on stdout). --format jsonl writes one object a record: index,\n"
+                              "marker, time (ISO 8601, the controller's clock; null when the stamp is not a\n"
+                              "date), text (the line as the window shows it) and raw (the record's bytes in\n"
+                              "hexadecimal). Each line is written as its record arrives. Ctrl+C stops after\n"
+                              "the record in flight (exit 130). A reader that stops early (log read --all |\n"
+                              "head -1) ends it quietly with exit 141, as a broken pipe ends other tools."),
+             .options = {newest,
+                         index,
+                         {S("all"), {}, {}, S("Every record the log holds, oldest first.")},
+                         from,
+                         resume,
+                         {S("max"), {}, {}, S("Accepted for the window's Max box; the capacity is asked every time.")}},
              .formats = data,
              .run = RunLogRead},
             {.group = S("log"),
@@ -167,41 +180,49 @@ const std::vector<CommandInfo>& Commands()
             {.group = S("archive"),
              .name = S("read"),
              .summary = S("read archived values"),
-             .description = S(
-                 "Reads dated values of the archive (a ring of 1001 records, indexes 0 to 1000)\n"
-                 "as the window's RETRO button does: the begin, then one request per record.\n"
-                 "\n"
-                 "Which records (one of):\n"
-                 "  --newest N   the newest N records, oldest first; the default is 10. For N = 10,\n"
-                 "               100 or 500 these are the window's boxes of that name, for any\n"
-                 "               other N its 'последних' box with N typed, which counts as the\n"
-                 "               window does: when the stretch crosses the end of the ring it\n"
-                 "               starts one record early and stops before the newest.\n"
-                 "  --index I    the one record at index I, as a line.\n"
-                 "  --one I      only the value of record I, truncated toward zero, as the window's\n"
-                 "               value field shows it.\n"
-                 "  --from I     from index I to the newest record, oldest first, wrapping the\n"
-                 "               ring from 1000 to 0.\n"
-                 "\n"
-                 "With --resume, -o FILE and --format jsonl, the records already in FILE stay (a\n"
-                 "cut last line is dropped) and the read goes on from the record after the last\n"
-                 "index in FILE to the newest, whichever choice is given; an empty FILE is read\n"
-                 "into as the choice says. A text FILE holds no index and cannot be resumed.\n"
-                 "\n"
-                 "Dated values are shown in the computer's local time (the controller keeps UTC),\n"
-                 "unless --no-shift. --format text writes the window's file lines (CR LF in a file,\n"
-                 "LF on stdout); jsonl one object a record: index, device_time (the controller's\n"
-                 "clock), time (shifted, with its offset), value and raw (the ten record bytes in\n"
-                 "hexadecimal); csv the same columns after a header line. Undated records have\n"
-                 "null (empty) times. Ctrl+C stops after the record in flight (exit 130)."),
-             .options = {newest, index, from, resume,
-                         {S("one"), {}, S("I"),
+             .description = S("Reads dated values of the archive (a ring of 1001 records, indexes 0 to 1000)\n"
+                              "as the window's RETRO button does: the begin, then one request per record.\n"
+                              "\n"
+                              "Which records (one of):\n"
+                              "  --newest N   the newest N records, oldest first; the default is 10. For N = 10,\n"
+                              "               100 or 500 these are the window's boxes of that name, for any\n"
+                              "               other N its 'последних' box with N typed, which counts as the\n"
+                              "               window does: when the stretch crosses the end of the ring it\n"
+                              "               starts one record early and stops before the newest.\n"
+                              "  --index I    the one record at index I, as a line.\n"
+                              "  --one I      only the value of record I, truncated toward zero, as the window's\n"
+                              "               value field shows it.\n"
+                              "  --from I     from index I to the newest record, oldest first, wrapping the\n"
+                              "               ring from 1000 to 0.\n"
+                              "\n"
+                              "With --resume, -o FILE and --format jsonl, the records already in FILE stay (a\n"
+                              "cut last line is dropped) and the read goes on from the record after the last\n"
+                              "index in FILE to the newest, whichever choice is given; an empty FILE is read\n"
+                              "into as the choice says. A text FILE holds no index and cannot be resumed.\n"
+                              "\n"
+                              "Dated values are shown in the computer's local time (the controller keeps UTC),\n"
+                              "unless --no-shift. --format text writes the window's file lines (CR LF in a file,\n"
+                              "LF on stdout); jsonl one object a record: index, device_time (the controller's\n"
+                              "clock), time (shifted, with its offset), value and raw (the ten record bytes in\n"
+                              "hexadecimal); csv the same columns after a header line. Undated records have\n"
+                              "null (empty) times. Ctrl+C stops after the record in flight (exit 130)."),
+             .options = {newest,
+                         index,
+                         from,
+                         resume,
+                         {S("one"),
+                          {},
+                          S("I"),
                           S("Only the value of the record at index I, truncated toward zero (the window's value "
                             "field).")},
-                         {S("no-shift"), {}, {},
+                         {S("no-shift"),
+                          {},
+                          {},
                           S("Keep the controller's time; by default dated values are moved by the computer's offset "
                             "from UTC, as the window shows them.")},
-                         {S("chart"), {}, S("FILE"),
+                         {S("chart"),
+                          {},
+                          S("FILE"),
                           S("Also write the chart of the records read to FILE as SVG (the window's chart: local "
                             "time, gaps left open, min/max/mean, the newest marked).")}},
              .formats = {Format::Text, Format::Jsonl, Format::Csv},
@@ -266,15 +287,14 @@ const std::vector<CommandInfo>& Commands()
              .name = S("diff"),
              .arguments = S("FILE"),
              .summary = S("compare a configuration file with the controller's"),
-             .description = S(
-                 "Reads the controller's configuration (with --test its test configuration) and\n"
-                 "compares it with FILE as JSON, in document order: every difference as a JSON\n"
-                 "Pointer (RFC 6901) with the controller's and the file's value, as lines such\n"
-                 "as '~ /modbus/baud: 9600 → 19200', '+ /alarms/3: {...}', '- /debug'. --format\n"
-                 "jsonl: one object a difference with path, op, controller and file (a side\n"
-                 "without the value has no key). When either side is not JSON, a line diff\n"
-                 "('- 12: text' for the controller's line 12, '+ 12: text' for the file's), in\n"
-                 "jsonl with line instead of path. Exit 0 when equal, 1 when they differ."),
+             .description = S("Reads the controller's configuration (with --test its test configuration) and\n"
+                              "compares it with FILE as JSON, in document order: every difference as a JSON\n"
+                              "Pointer (RFC 6901) with the controller's and the file's value, as lines such\n"
+                              "as '~ /modbus/baud: 9600 → 19200', '+ /alarms/3: {...}', '- /debug'. --format\n"
+                              "jsonl: one object a difference with path, op, controller and file (a side\n"
+                              "without the value has no key). When either side is not JSON, a line diff\n"
+                              "('- 12: text' for the controller's line 12, '+ 12: text' for the file's), in\n"
+                              "jsonl with line instead of path. Exit 0 when equal, 1 when they differ."),
              .options = {{S("test"), {}, {}, S("The test configuration instead of the configuration.")}},
              .formats = data,
              .run = RunConfigDiff},
@@ -324,30 +344,30 @@ const std::vector<CommandInfo>& Commands()
             {.name = S("report"),
              .arguments = S("DIR"),
              .summary = S("read everything of a visit into a folder with index.html"),
-             .description = S(
-                 "Reads, in one run on one open port: the device number, the pressure, the\n"
-                 "configuration status, the configuration and the test configuration, the whole\n"
-                 "event log, the whole archive (all 1001 slots, oldest first) and the script.\n"
-                 "Writes into DIR: log.txt (the window's file lines), log.jsonl, archive.csv,\n"
-                 "archive.jsonl, config.json, test-config.json, script.bin, trace.jsonl (every\n"
-                 "frame; it takes the place of --trace), archive.svg, SHA256SUMS (for\n"
-                 "sha256sum -c) and index.html, a page that works offline: the summary, the\n"
-                 "archive chart, the event log with a filter box, and links to every file.\n"
-                 "\n"
-                 "A part that fails is named in the summary and on stderr, and the rest is still\n"
-                 "read; the exit code is then 5. DIR is created; an existing DIR that is not empty\n"
-                 "is refused unless --force."),
+             .description = S("Reads, in one run on one open port: the device number, the pressure, the\n"
+                              "configuration status, the configuration and the test configuration, the whole\n"
+                              "event log, the whole archive (all 1001 slots, oldest first) and the script.\n"
+                              "Writes into DIR: log.txt (the window's file lines), log.jsonl, archive.csv,\n"
+                              "archive.jsonl, config.json, test-config.json, script.bin, trace.jsonl (every\n"
+                              "frame; it takes the place of --trace), archive.svg, SHA256SUMS (for\n"
+                              "sha256sum -c) and index.html, a page that works offline: the summary, the\n"
+                              "archive chart, the event log with a filter box, and links to every file.\n"
+                              "\n"
+                              "A part that fails is named in the summary and on stderr, and the rest is still\n"
+                              "read; the exit code is then 5. DIR is created; an existing DIR that is not empty\n"
+                              "is refused unless --force."),
              .options = {{S("force"), {}, {}, S("Write into DIR even when it is not empty.")}},
              .run = RunReport,
              .writesData = false},
             {.name = S("respond"),
              .summary = S("answer the controller's polls until Ctrl+C"),
-             .description = S(
-                 "Answers the controller's polls as the window's Start button does: the date and\n"
-                 "time from the computer's clock moved by the offset of the polling address, the\n"
-                 "fixed coefficients, and the values of its reports, each trace line printed as\n"
-                 "it is made. Ends with exit 0 on SIGINT or SIGTERM."),
-             .options = {{S("add1"), {}, S("S"),
+             .description = S("Answers the controller's polls as the window's Start button does: the date and\n"
+                              "time from the computer's clock moved by the offset of the polling address, the\n"
+                              "fixed coefficients, and the values of its reports, each trace line printed as\n"
+                              "it is made. Ends with exit 0 on SIGINT or SIGTERM."),
+             .options = {{S("add1"),
+                          {},
+                          S("S"),
                           S("Clock offset in seconds for device address 1 (default 0; under 3600 either way).")},
                          {S("add2"), {}, S("S"), S("Clock offset in seconds for every other address (default 0).")},
                          {S("day"), {}, S("D"), S("The day sent in date-and-time answers, 1 to 31 (default 28).")}},
@@ -393,20 +413,19 @@ QString row(const QString& left, const QString& right, int width = 28)
 
 QString exitCodes()
 {
-    return QStringLiteral(
-        "Exit codes:\n"
-        "  0    done\n"
-        "  1    config diff: the configurations differ\n"
-        "  2    usage error (unknown option, bad number, missing --yes, a file argument that\n"
-        "       cannot be read or created, a configuration that is not JSON without\n"
-        "       --force); nothing was sent\n"
-        "  3    the port could not be opened (no such device, permission denied, busy)\n"
-        "  4    the controller did not answer, or answered invalidly; config status NOT OK;\n"
-        "       config validate: the file is not valid JSON or too large\n"
-        "  5    a download ended early on a failed record, or its output, its trace or\n"
-        "       the help could not be written; the records read are kept; config download\n"
-        "       --verify: what was read back differs; report: a part could not be read\n"
-        "  130  interrupted by SIGINT or SIGTERM; the records read are kept\n");
+    return QStringLiteral("Exit codes:\n"
+                          "  0    done\n"
+                          "  1    config diff: the configurations differ\n"
+                          "  2    usage error (unknown option, bad number, missing --yes, a file argument that\n"
+                          "       cannot be read or created, a configuration that is not JSON without\n"
+                          "       --force); nothing was sent\n"
+                          "  3    the port could not be opened (no such device, permission denied, busy)\n"
+                          "  4    the controller did not answer, or answered invalidly; config status NOT OK;\n"
+                          "       config validate: the file is not valid JSON or too large\n"
+                          "  5    a download ended early on a failed record, or its output, its trace or\n"
+                          "       the help could not be written; the records read are kept; config download\n"
+                          "       --verify: what was read back differs; report: a part could not be read\n"
+                          "  130  interrupted by SIGINT or SIGTERM; the records read are kept\n");
 }
 
 QString globalOptions()
@@ -447,7 +466,8 @@ ParseResult usageError(const QString& message, const QString& helpOf = {})
     for (const CommandInfo& c : Commands())
         if (c.fullName() == helpOf)
             r.error += QLatin1Char('\n') + usageLine(c);
-    r.error += QStringLiteral("\nTry '%1%2 --help'.").arg(kTool, helpOf.isEmpty() ? QString() : QLatin1Char(' ') + helpOf);
+    r.error
+        += QStringLiteral("\nTry '%1%2 --help'.").arg(kTool, helpOf.isEmpty() ? QString() : QLatin1Char(' ') + helpOf);
     return r;
 }
 
@@ -458,16 +478,14 @@ ParseResult printed(const QString& text)
     return r;
 }
 
-
 } // namespace
 
 QString ToolHelp()
 {
     QString text = QStringLiteral("Usage: %1 [options] <command> [options]\n\n").arg(kTool);
-    text += QStringLiteral(
-        "Every operation of the logging controller, without the window: the same requests\n"
-        "on the serial line, the same timing, the same file lines.\n\n"
-        "Commands:\n");
+    text += QStringLiteral("Every operation of the logging controller, without the window: the same requests\n"
+                           "on the serial line, the same timing, the same file lines.\n\n"
+                           "Commands:\n");
     for (const CommandInfo& c : Commands()) {
         QString left = c.fullName();
         if (!c.arguments.isEmpty())
@@ -475,11 +493,10 @@ QString ToolHelp()
         text += row(left, c.summary);
     }
     text += QLatin1Char('\n') + globalOptions();
-    text += QStringLiteral(
-        "\nThe port and baud rate come from --port and --baud, else from the environment\n"
-        "variables TESSAVIN_PORT and TESSAVIN_BAUD, else from the window's settings file\n"
-        "(log.log beside the programs; when that folder cannot be written, the per-user\n"
-        "configuration folder), else there is no port and the baud rate is 38400.\n\n");
+    text += QStringLiteral("\nThe port and baud rate come from --port and --baud, else from the environment\n"
+                           "variables TESSAVIN_PORT and TESSAVIN_BAUD, else from the window's settings file\n"
+                           "(log.log beside the programs; when that folder cannot be written, the per-user\n"
+                           "configuration folder), else there is no port and the baud rate is 38400.\n\n");
     text += exitCodes();
     text += QStringLiteral("\nRun '%1 <command> --help' or '%1 help <command>' for a command's own\n"
                            "options.\n"
@@ -521,7 +538,6 @@ QString CommandHelp(const CommandInfo& c)
     text += QLatin1Char('\n') + exitCodes();
     return text;
 }
-
 
 namespace {
 
@@ -570,8 +586,8 @@ ParseResult ParseCommandLine(const QStringList& arguments)
     const auto addOptions = [&given](CLI::App* to, const std::vector<OptionInfo>& options) {
         for (const OptionInfo& o : options) {
             CLI::Option* option = o.valueName.isEmpty()
-                                      ? to->add_flag(optionNames(o))->disable_flag_override()
-                                      : to->add_option(optionNames(o))->type_name(o.valueName.toStdString());
+                ? to->add_flag(optionNames(o))->disable_flag_override()
+                : to->add_option(optionNames(o))->type_name(o.valueName.toStdString());
             given.emplace_back(o.name, option);
         }
     };
@@ -628,8 +644,8 @@ ParseResult ParseCommandLine(const QStringList& arguments)
     QMap<QString, QStringList> every;
     for (const auto& [name, option] : given)
         if (option->count() > 0) {
-            options.insert(name, option->results().empty() ? QString()
-                                                           : QString::fromStdString(option->results().back()));
+            options.insert(name,
+                           option->results().empty() ? QString() : QString::fromStdString(option->results().back()));
             for (const std::string& value : option->results())
                 every[name] << QString::fromStdString(value);
         }
@@ -645,8 +661,9 @@ ParseResult ParseCommandLine(const QStringList& arguments)
             continue;
         }
         const QString name = bareName(word);
-        if (command && std::any_of(command->options.begin(), command->options.end(),
-                                    [&](const OptionInfo& o) { return o.name == name; }))
+        if (command && std::any_of(command->options.begin(), command->options.end(), [&](const OptionInfo& o) {
+                return o.name == name;
+            }))
             return usageError(QStringLiteral("%1: option '--%2' goes after the command").arg(helpOf, name), helpOf);
         if (command && knownOption(name))
             return usageError(QStringLiteral("%1: option '--%2' does not apply here").arg(helpOf, name), helpOf);

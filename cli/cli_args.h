@@ -15,12 +15,12 @@ namespace tessavin::cli {
 // Exit codes, as --help and the README list them.
 namespace exit_code {
 constexpr int kDone = 0;
-constexpr int kDiffer = 1;       // config diff: the configurations differ
-constexpr int kUsage = 2;        // bad command line or file argument; nothing was sent
-constexpr int kPortOpen = 3;     // the port could not be opened
-constexpr int kController = 4;   // no reply, or a reply that cannot be used
-constexpr int kInvalid = 4;      // config validate: not valid JSON, or too large
-constexpr int kDownload = 5;     // a download ended early; what was read is kept
+constexpr int kDiffer = 1; // config diff: the configurations differ
+constexpr int kUsage = 2; // bad command line or file argument; nothing was sent
+constexpr int kPortOpen = 3; // the port could not be opened
+constexpr int kController = 4; // no reply, or a reply that cannot be used
+constexpr int kInvalid = 4; // config validate: not valid JSON, or too large
+constexpr int kDownload = 5; // a download ended early; what was read is kept
 constexpr int kInterrupted = 130;
 } // namespace exit_code
 
@@ -31,23 +31,23 @@ class Context;
 using Handler = int (*)(Context&);
 
 struct OptionInfo {
-    QString name;      // without dashes: "newest"
-    QChar shortName;   // null when there is none
+    QString name; // without dashes: "newest"
+    QChar shortName; // null when there is none
     QString valueName; // empty for a switch
     QString help;
 };
 
 struct CommandInfo {
-    QString group;            // "log", "archive", ...; empty for ports and respond
+    QString group; // "log", "archive", ...; empty for ports and respond
     QString name;
-    QString arguments;        // "FILE" for the commands that take one, else empty
-    QString summary;          // one line for the command lists
-    QString description;      // the command's --help text
+    QString arguments; // "FILE" for the commands that take one, else empty
+    QString summary; // one line for the command lists
+    QString description; // the command's --help text
     std::vector<OptionInfo> options; // its own options
     std::vector<Format> formats{Format::Text};
     Handler run = nullptr;
     bool needsPort = true;
-    bool writesData = true;     // has data for stdout or -o
+    bool writesData = true; // has data for stdout or -o
 
     QString fullName() const { return group.isEmpty() ? name : group + QLatin1Char(' ') + name; }
 };
@@ -59,8 +59,8 @@ const std::vector<OptionInfo>& GlobalOptions();
 
 struct Invocation {
     const CommandInfo* command = nullptr;
-    QStringList arguments;           // the command's positional arguments
-    QMap<QString, QString> options;  // given options by name ("" for a switch); the last one wins
+    QStringList arguments; // the command's positional arguments
+    QMap<QString, QString> options; // given options by name ("" for a switch); the last one wins
     QMap<QString, QStringList> every; // every value of each option given, in order
     Format format = Format::Text;
 
@@ -73,8 +73,8 @@ struct Invocation {
 // exit code (help, version, a usage error).
 struct ParseResult {
     std::optional<Invocation> invocation;
-    QString out;       // for stdout (help, version)
-    QString error;     // for stderr, one line or a few
+    QString out; // for stdout (help, version)
+    QString error; // for stderr, one line or a few
     int exitCode = exit_code::kDone;
 };
 

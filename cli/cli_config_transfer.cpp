@@ -32,14 +32,16 @@ bool readArgumentFile(Context& c, qint64 limit, QByteArray* bytes, int* code)
     bool tooLarge = false;
     if (ReadWholeFile(source, limit, bytes, &tooLarge))
         return true;
-    *code = Fail(exit_code::kUsage, tooLarge ? QStringLiteral("%1: %2").arg(NativePath(path), ConfigTooLargeMessage(QFileInfo(source).size()))
-                                             : Unreadable(path));
+    *code = Fail(exit_code::kUsage,
+                 tooLarge
+                     ? QStringLiteral("%1: %2").arg(NativePath(path), ConfigTooLargeMessage(QFileInfo(source).size()))
+                     : Unreadable(path));
     return false;
 }
 
 struct Uploaded {
     std::optional<int> failed; // the exit code, the message said
-    QByteArray text;           // may be empty: the controller holds nothing
+    QByteArray text; // may be empty: the controller holds nothing
 };
 
 // Reads the configuration (or the test configuration) as `config upload` does.
@@ -52,7 +54,9 @@ Uploaded upload(Context& c, bool test)
     if (result.error != LinkError::None)
         return {c.linkFailure(what, result.error), {}};
     if (result.tooLarge)
-        return {Fail(exit_code::kController, QStringLiteral("%1: %2: more than %3 bytes").arg(c.device, what).arg(kTransferTextLimit)), {}};
+        return {Fail(exit_code::kController,
+                     QStringLiteral("%1: %2: more than %3 bytes").arg(c.device, what).arg(kTransferTextLimit)),
+                {}};
     return {std::nullopt, TransferText(s.transfer)};
 }
 
@@ -67,9 +71,11 @@ int RunConfigUpload(Context& c)
     if (up.failed)
         return *up.failed;
     if (up.text.isEmpty())
-        return Fail(exit_code::kController, QStringLiteral("%1: %2: the controller sent nothing")
-                                                .arg(c.device, test ? QStringLiteral("test configuration upload")
-                                                                    : QStringLiteral("configuration upload")));
+        return Fail(
+            exit_code::kController,
+            QStringLiteral("%1: %2: the controller sent nothing")
+                .arg(c.device,
+                     test ? QStringLiteral("test configuration upload") : QStringLiteral("configuration upload")));
     return c.write(up.text) ? exit_code::kDone : c.writeFailure();
 }
 
@@ -83,16 +89,19 @@ int RunConfigDownload(Context& c)
     // The window would send the text up to the first zero byte: a file saved as
     // UTF-16 would go as its first bytes. Nothing of such a file is sent.
     if (const qsizetype zero = bytes.indexOf('\0'); zero >= 0)
-        return Fail(exit_code::kUsage, ConfigZeroByteMessage(NativePath(path), zero) + QStringLiteral("; nothing was sent"));
+        return Fail(exit_code::kUsage,
+                    ConfigZeroByteMessage(NativePath(path), zero) + QStringLiteral("; nothing was sent"));
     // What the window sends after opening the file.
     const QByteArray text = ConfigTextAsSent(bytes);
     if (text.isEmpty())
         return Fail(exit_code::kUsage, QStringLiteral("%1: empty: nothing to send").arg(NativePath(path)));
     if (!PutTransferText(c.session.transfer, text))
-        return Fail(exit_code::kUsage, QStringLiteral("%1: %2").arg(NativePath(path), ConfigTooLargeMessage(text.size())));
+        return Fail(exit_code::kUsage,
+                    QStringLiteral("%1: %2").arg(NativePath(path), ConfigTooLargeMessage(text.size())));
     if (const ConfigCheck check = CheckConfigJson(text); !check.json() && !c.inv.has(QStringLiteral("force")))
-        return Fail(exit_code::kUsage, QStringLiteral("%1: not valid JSON: %2; nothing was sent (--force sends it anyway)")
-                                           .arg(NativePath(path), check.error->text()));
+        return Fail(exit_code::kUsage,
+                    QStringLiteral("%1: not valid JSON: %2; nothing was sent (--force sends it anyway)")
+                        .arg(NativePath(path), check.error->text()));
     // Ctrl+C does not cut a transfer short: the first finishes it, a second abandons it.
     CatchInterrupts(true);
     if (auto started = c.start())
@@ -103,16 +112,20 @@ int RunConfigDownload(Context& c)
         progress.update(static_cast<int>(sent), static_cast<int>(total));
         if (Interrupts() == 1 && !told) {
             progress.finish();
-            Say(QStringLiteral("finishing the transfer (%1 of %2 bytes); Ctrl+C again abandons it").arg(sent).arg(total));
+            Say(QStringLiteral("finishing the transfer (%1 of %2 bytes); Ctrl+C again abandons it")
+                    .arg(sent)
+                    .arg(total));
             told = true;
         }
         return Interrupts() < 2;
     };
-    const auto sent = ConfigDownload(c.session, c.session.transfer.bytes.data(), static_cast<std::size_t>(text.size()), going);
+    const auto sent = ConfigDownload(c.session, c.session.transfer.bytes.data(), static_cast<std::size_t>(text.size()),
+                                     going);
     progress.finish();
     if (!sent.value && sent.error == LinkError::None)
-        return Fail(exit_code::kInterrupted, QStringLiteral("interrupted: the transfer was abandoned; the controller "
-                                                            "did not get the configuration's end"));
+        return Fail(exit_code::kInterrupted,
+                    QStringLiteral("interrupted: the transfer was abandoned; the controller "
+                                   "did not get the configuration's end"));
     if (!sent.value)
         return c.linkFailure(QStringLiteral("configuration download"), sent.error);
     if (!c.inv.has(QStringLiteral("verify"))) {
@@ -125,12 +138,13 @@ int RunConfigDownload(Context& c)
     if (back.text != text) {
         const auto common = std::min(back.text.size(), text.size());
         const auto at = std::mismatch(text.begin(), text.begin() + common, back.text.begin()).first - text.begin();
-        return Fail(exit_code::kDownload, QStringLiteral("%1: configuration read back differs from what was sent at byte "
-                                                         "offset %2 (sent %3 bytes, read back %4)")
-                                              .arg(c.device)
-                                              .arg(at)
-                                              .arg(text.size())
-                                              .arg(back.text.size()));
+        return Fail(exit_code::kDownload,
+                    QStringLiteral("%1: configuration read back differs from what was sent at byte "
+                                   "offset %2 (sent %3 bytes, read back %4)")
+                        .arg(c.device)
+                        .arg(at)
+                        .arg(text.size())
+                        .arg(back.text.size()));
     }
     c.tell(QStringLiteral("configuration sent (%1 bytes) and read back the same").arg(text.size()));
     return exit_code::kDone;
@@ -156,7 +170,9 @@ int RunConfigValidate(Context& c)
             .boolean("fits", check.fits)
             .boolean("utf8", check.utf8);
         if (check.error)
-            line.integer("line", check.error->line).integer("column", check.error->column).string("problem", check.error->problem);
+            line.integer("line", check.error->line)
+                .integer("column", check.error->column)
+                .string("problem", check.error->problem);
         out = line.line();
     } else {
         for (const QString& line : check.report().split(QLatin1Char('\n')))

@@ -162,10 +162,7 @@ int Context::linkFailure(const QString& what, LinkError error)
     return Fail(exit_code::kController, QStringLiteral("%1: %2: %3").arg(device, what, errorText(error)));
 }
 
-QString Context::errorText(LinkError error) const
-{
-    return LinkErrorText(portWentAway_ ? LinkError::PortLost : error);
-}
+QString Context::errorText(LinkError error) const { return LinkErrorText(portWentAway_ ? LinkError::PortLost : error); }
 
 void Context::closePort()
 {
@@ -175,14 +172,12 @@ void Context::closePort()
 
 int Context::writeFailure()
 {
-    return Fail(exit_code::kDownload, out.toFile() ? FileErrorMessage(false, out.path(), out.errorString())
-                                                   : QStringLiteral("cannot write to stdout"));
+    return Fail(exit_code::kDownload,
+                out.toFile() ? FileErrorMessage(false, out.path(), out.errorString())
+                             : QStringLiteral("cannot write to stdout"));
 }
 
-bool Context::progressShown() const
-{
-    return !quiet && StderrIsTerminal() && (out.toFile() || !StdoutIsTerminal());
-}
+bool Context::progressShown() const { return !quiet && StderrIsTerminal() && (out.toFile() || !StdoutIsTerminal()); }
 
 bool Context::finish(bool succeeded)
 {
@@ -210,11 +205,13 @@ std::optional<int> Context::openOutput()
 {
     const QString outputPath = inv.value(QStringLiteral("output"));
     if (inv.has(QStringLiteral("output")) && !inv.command->writesData)
-        return Fail(exit_code::kUsage, QStringLiteral("%1 writes no data: -o does not apply").arg(inv.command->fullName()));
+        return Fail(exit_code::kUsage,
+                    QStringLiteral("%1 writes no data: -o does not apply").arg(inv.command->fullName()));
     QString error;
     if (inv.has(QStringLiteral("output")) && outputPath.isEmpty())
         return Fail(exit_code::kUsage, QStringLiteral("-o: no file named"));
-    if (!outputPath.isEmpty() && !(resumeAfter ? out.resume(outputPath, *resumeAfter, &error) : out.open(outputPath, &error)))
+    if (!outputPath.isEmpty()
+        && !(resumeAfter ? out.resume(outputPath, *resumeAfter, &error) : out.open(outputPath, &error)))
         return Fail(exit_code::kUsage, FileErrorMessage(true, outputPath, error));
     return std::nullopt;
 }
@@ -242,8 +239,9 @@ std::optional<int> Context::start()
         && !inv.has(QStringLiteral("no-fast"))) {
         const QString fast = stored.fastText.toLower();
         if (fast != QLatin1String("true") && fast != QLatin1String("false"))
-            return Fail(exit_code::kUsage,
-                        QStringLiteral("%1: [link] fast=%2: neither true nor false").arg(settingsName, stored.fastText));
+            return Fail(
+                exit_code::kUsage,
+                QStringLiteral("%1: [link] fast=%2: neither true nor false").arg(settingsName, stored.fastText));
     }
     // The first of: the option, the environment variable, the settings file.
     const auto pick = [&](const char* option, const char* variable, const QString& fromFile, QString* where) {
@@ -269,8 +267,9 @@ std::optional<int> Context::start()
     const auto baud = ParseInteger(baudText);
     if (!baud || *baud <= 0)
         return Fail(exit_code::kUsage,
-                    QStringLiteral("%1: %2").arg(baudFrom, baud ? QStringLiteral("the baud rate must be above 0")
-                                                                : NotAnIntegerMessage(baudText)));
+                    QStringLiteral("%1: %2").arg(baudFrom,
+                                                 baud ? QStringLiteral("the baud rate must be above 0")
+                                                      : NotAnIntegerMessage(baudText)));
     device = PortDeviceName(portField);
     baudRate = *baud;
     const auto retries = integer(QStringLiteral("retries"), 2, 0, kMaxRetries);
@@ -286,8 +285,10 @@ std::optional<int> Context::start()
         if (tracePath.isEmpty() || tracePath == QLatin1String("-"))
             return Fail(exit_code::kUsage, QStringLiteral("--trace: name a file"));
         if (QFileInfo(tracePath).absoluteFilePath() == QFileInfo(outputPath).absoluteFilePath()
-            || (QFileInfo(tracePath).exists() && QFileInfo(tracePath).canonicalFilePath() == QFileInfo(outputPath).canonicalFilePath()))
-            return Fail(exit_code::kUsage, QStringLiteral("-o and --trace name the same file %1").arg(NativePath(tracePath)));
+            || (QFileInfo(tracePath).exists()
+                && QFileInfo(tracePath).canonicalFilePath() == QFileInfo(outputPath).canonicalFilePath()))
+            return Fail(exit_code::kUsage,
+                        QStringLiteral("-o and --trace name the same file %1").arg(NativePath(tracePath)));
     }
     if (auto code = openOutput())
         return code;
@@ -317,8 +318,9 @@ std::optional<int> Context::start()
         const bool notSerial = (openError.kind == PortOpenError::Kind::LineSettings
                                 || openError.kind == PortOpenError::Kind::Other)
             && QFileInfo::exists(device);
-        return Fail(exit_code::kPortOpen, notSerial ? QStringLiteral("%1: not a serial port (%2)").arg(device, openError.detail)
-                                                    : PortOpenErrorText(openError));
+        return Fail(exit_code::kPortOpen,
+                    notSerial ? QStringLiteral("%1: not a serial port (%2)").arg(device, openError.detail)
+                              : PortOpenErrorText(openError));
     }
     return std::nullopt;
 }

@@ -37,7 +37,6 @@ QString NativePath(const QString& path);
 // Why a file named on the command line cannot be read: "<path>: no such file", ...
 QString Unreadable(const QString& path);
 
-
 // A file argument as a path to read: "-" is standard input, copied into `copy`
 // (up to 1 MiB, more than any file the controller takes).
 QString InputPath(const QString& path, QTemporaryFile& copy);

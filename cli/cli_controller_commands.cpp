@@ -123,7 +123,8 @@ int RunScriptRead(Context& c)
     const ScriptUpResult result = ReceiveScript(c.session);
     // A well-formed reply with no script byte: the controller holds none.
     if (result.error == LinkError::TooShort && result.received == kScriptReplyMinimum - 1)
-        return Fail(exit_code::kController, QStringLiteral("%1: script read: the controller holds no script").arg(c.device));
+        return Fail(exit_code::kController,
+                    QStringLiteral("%1: script read: the controller holds no script").arg(c.device));
     if (!result.ok)
         return c.linkFailure(QStringLiteral("script read"), result.error);
     return c.write(result.script) ? exit_code::kDone : c.writeFailure();

@@ -75,7 +75,7 @@ void keepOrStop(Context& c, const QByteArray& bytes, bool& writeFailed)
 
 // Where the records of the -o file end, for --resume.
 struct ResumePoint {
-    qint64 keep = 0;                    // the bytes of its whole lines
+    qint64 keep = 0; // the bytes of its whole lines
     std::optional<long long> lastIndex; // the index in its last line; none in an empty file
 };
 
@@ -163,15 +163,17 @@ int downloadExit(Context& c, const DownloadOutcome& outcome, bool writeFailed, c
     case DownloadEnd::Stopped:
         return Fail(exit_code::kInterrupted, QStringLiteral("interrupted: %1").arg(keptIn(c, outcome.read, total)));
     case DownloadEnd::RecordFailed:
-        return Fail(exit_code::kDownload,
-                    QStringLiteral("%1: %2; %3").arg(record, c.errorText(outcome.error), keptIn(c, outcome.read, total)));
+        return Fail(
+            exit_code::kDownload,
+            QStringLiteral("%1: %2; %3").arg(record, c.errorText(outcome.error), keptIn(c, outcome.read, total)));
     case DownloadEnd::TimeEncode:
     case DownloadEnd::DateEncode:
         break;
     }
     const QString why = outcome.end == DownloadEnd::TimeEncode ? TimeEncodeError() : DateEncodeError();
-    return Fail(exit_code::kDownload, QStringLiteral("%1: an impossible date or time (%2); %3")
-                                          .arg(record, why, keptIn(c, outcome.read, total)));
+    return Fail(
+        exit_code::kDownload,
+        QStringLiteral("%1: an impossible date or time (%2); %3").arg(record, why, keptIn(c, outcome.read, total)));
 }
 
 } // namespace
@@ -192,14 +194,16 @@ int RunLogInfo(Context& c)
     if (c.inv.format == Format::Jsonl)
         text = JsonLine().integer("capacity", values[0]).integer("count", values[1]).integer("begin", values[2]).line();
     else
-        text = QStringLiteral("capacity %1\ncount %2\nbegin %3\n").arg(values[0]).arg(values[1]).arg(values[2]).toUtf8();
+        text
+            = QStringLiteral("capacity %1\ncount %2\nbegin %3\n").arg(values[0]).arg(values[1]).arg(values[2]).toUtf8();
     return c.write(text) ? exit_code::kDone : c.writeFailure();
 }
 
 int RunLogRead(Context& c)
 {
     std::optional<ResumePoint> resume;
-    if (!readResume(c, {QStringLiteral("newest"), QStringLiteral("index"), QStringLiteral("all"), QStringLiteral("from")},
+    if (!readResume(c,
+                    {QStringLiteral("newest"), QStringLiteral("index"), QStringLiteral("all"), QStringLiteral("from")},
                     resume))
         return exit_code::kUsage;
     const auto newest = c.integer(QStringLiteral("newest"), 10, 1, 65535);
@@ -250,7 +254,8 @@ int RunLogRead(Context& c)
 int RunArchiveRead(Context& c)
 {
     std::optional<ResumePoint> resume;
-    if (!readResume(c, {QStringLiteral("newest"), QStringLiteral("index"), QStringLiteral("one"), QStringLiteral("from")},
+    if (!readResume(c,
+                    {QStringLiteral("newest"), QStringLiteral("index"), QStringLiteral("one"), QStringLiteral("from")},
                     resume))
         return exit_code::kUsage;
     const auto newest = c.integer(QStringLiteral("newest"), 10, 1, kArchiveSlots);
@@ -270,8 +275,9 @@ int RunArchiveRead(Context& c)
     CatchInterrupts();
 
     // The controller keeps UTC; the window shows local time, moved by the offset of this moment.
-    const long long utcOffsetSeconds =
-        c.inv.has(QStringLiteral("no-shift")) ? 0 : QDateTime::currentDateTime().offsetFromUtc();
+    const long long utcOffsetSeconds = c.inv.has(QStringLiteral("no-shift"))
+        ? 0
+        : QDateTime::currentDateTime().offsetFromUtc();
     if (auto code = c.start())
         return *code;
 

@@ -19,7 +19,7 @@ int RunConfigUpload(Context& c);
 int RunConfigDownload(Context& c);
 int RunConfigDiff(Context& c);
 int RunConfigValidate(Context& c); // needs no port
-int RunDeviceRead(Context& c, bool pressure);   // the pressure, or the device number
+int RunDeviceRead(Context& c, bool pressure); // the pressure, or the device number
 int RunDeviceRegister(Context& c);
 int RunScriptSend(Context& c);
 int RunScriptRead(Context& c);

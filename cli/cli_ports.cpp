@@ -14,7 +14,8 @@ int RunPorts(Context& c)
     const Invocation& inv = c.inv;
     for (const char* name : {"output", "trace"})
         if (inv.has(QLatin1String(name)))
-            return Fail(exit_code::kUsage, QStringLiteral("ports: option '--%1' does not apply here").arg(QLatin1String(name)));
+            return Fail(exit_code::kUsage,
+                        QStringLiteral("ports: option '--%1' does not apply here").arg(QLatin1String(name)));
     Output out;
     const QList<PortEntry> list = ListSerialPorts();
     QByteArray text;
@@ -31,12 +32,13 @@ int RunPorts(Context& c)
                         .line();
     } else if (!list.isEmpty()) {
         QList<QStringList> rows{{QStringLiteral("NAME"), QStringLiteral("PATH"), QStringLiteral("VID:PID"),
-                                 QStringLiteral("SERIAL"), QStringLiteral("MANUFACTURER"), QStringLiteral("DESCRIPTION"),
-                                 QStringLiteral("BY-ID")}};
+                                 QStringLiteral("SERIAL"), QStringLiteral("MANUFACTURER"),
+                                 QStringLiteral("DESCRIPTION"), QStringLiteral("BY-ID")}};
         const auto dash = [](const QString& v) { return v.isEmpty() ? QStringLiteral("-") : v; };
         for (const PortEntry& p : list)
-            rows << QStringList{p.name, p.path, dash(p.vidPid), dash(p.serialNumber), dash(p.manufacturer),
-                                dash(p.description), dash(p.byId)};
+            rows << QStringList{
+                p.name,      p.path, dash(p.vidPid), dash(p.serialNumber), dash(p.manufacturer), dash(p.description),
+                dash(p.byId)};
         QList<qsizetype> widths(rows[0].size(), 0);
         for (const QStringList& r : rows)
             for (qsizetype i = 0; i < r.size(); ++i)

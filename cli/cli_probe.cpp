@@ -15,7 +15,10 @@ namespace tessavin::cli {
 
 namespace {
 
-QString linkName(LinkKind link) { return link == LinkKind::Register ? QStringLiteral("register") : QStringLiteral("configuration"); }
+QString linkName(LinkKind link)
+{
+    return link == LinkKind::Register ? QStringLiteral("register") : QStringLiteral("configuration");
+}
 
 // Whether the try got as far as a question (a port that could not be opened did not).
 bool asked(const ProbeTry& t) { return t.outcome != ProbeOutcome::Busy && t.outcome != ProbeOutcome::Unavailable; }
@@ -77,8 +80,9 @@ int RunProbe(Context& c)
     for (const QString& text : c.inv.values(QStringLiteral("baud"))) {
         const auto baud = ParseInteger(text);
         if (!baud || *baud <= 0)
-            return Fail(exit_code::kUsage, QStringLiteral("--baud: %1").arg(baud ? QStringLiteral("the baud rate must be above 0")
-                                                                                  : NotAnIntegerMessage(text)));
+            return Fail(exit_code::kUsage,
+                        QStringLiteral("--baud: %1")
+                            .arg(baud ? QStringLiteral("the baud rate must be above 0") : NotAnIntegerMessage(text)));
         if (!request.rates.contains(*baud))
             request.rates << *baud;
     }
@@ -97,10 +101,10 @@ int RunProbe(Context& c)
         portWidth = std::max(portWidth, port.size() + 2);
     bool written = true;
     if (c.inv.format == Format::Text)
-        written = c.write(textLine({QStringLiteral("PORT"), QStringLiteral("BAUD"), QStringLiteral("LINK"),
-                                    QStringLiteral("RESULT"), QStringLiteral("DEVICE"), QStringLiteral("TIME"),
-                                    QStringLiteral("NOTE")},
-                                   portWidth));
+        written = c.write(
+            textLine({QStringLiteral("PORT"), QStringLiteral("BAUD"), QStringLiteral("LINK"), QStringLiteral("RESULT"),
+                      QStringLiteral("DEVICE"), QStringLiteral("TIME"), QStringLiteral("NOTE")},
+                     portWidth));
     CatchInterrupts();
     ProbeHooks hooks;
     hooks.onTry = [&](const ProbeTry& t) {
@@ -110,7 +114,8 @@ int RunProbe(Context& c)
     hooks.stop = [&] { return Interrupted() || !written; };
     if (Verbose())
         hooks.onFrame = [](const QString& port, const FrameRecord& record) {
-            std::fprintf(stderr, "%s %s\n", port.toLocal8Bit().constData(), FrameTextLine(record).toLocal8Bit().constData());
+            std::fprintf(stderr, "%s %s\n", port.toLocal8Bit().constData(),
+                         FrameTextLine(record).toLocal8Bit().constData());
             std::fflush(stderr);
         };
     const ProbeResult result = FindController(request, hooks);
@@ -119,14 +124,16 @@ int RunProbe(Context& c)
     if (result.stopped && !result.found)
         return Fail(exit_code::kInterrupted, QStringLiteral("probe interrupted"));
     if (!result.found)
-        return Fail(exit_code::kController, QStringLiteral("no controller answered on %1 port(s) at %2 rate(s)")
-                                                .arg(request.ports.size())
-                                                .arg(request.rates.size()));
+        return Fail(exit_code::kController,
+                    QStringLiteral("no controller answered on %1 port(s) at %2 rate(s)")
+                        .arg(request.ports.size())
+                        .arg(request.rates.size()));
     const ProbeTry& found = *result.found;
     c.tell(QStringLiteral("found: %1 at %2 baud (%3 link)").arg(found.port).arg(found.baud).arg(linkName(found.link)));
     if (c.inv.has(QStringLiteral("save"))) {
         if (!WriteSettings(settingsPath, found.port, QString::number(found.baud)))
-            return Fail(exit_code::kDownload, QStringLiteral("cannot write the settings file %1").arg(NativePath(settingsPath)));
+            return Fail(exit_code::kDownload,
+                        QStringLiteral("cannot write the settings file %1").arg(NativePath(settingsPath)));
         c.tell(QStringLiteral("saved to %1").arg(NativePath(settingsPath)));
     }
     return exit_code::kDone;

@@ -30,7 +30,10 @@ struct Visit {
     Context& c;
     QStringList& failures;
 
-    void failed(const QString& what, LinkError error) { failures << QStringLiteral("%1: %2").arg(what, c.errorText(error)); }
+    void failed(const QString& what, LinkError error)
+    {
+        failures << QStringLiteral("%1: %2").arg(what, c.errorText(error));
+    }
 
     QString reading(bool pressure)
     {
@@ -79,7 +82,10 @@ struct Visit {
             failed(what, outcome.error);
             break;
         case DownloadEnd::RecordFailed:
-            failures << QStringLiteral("%1 record %2: %3; %4").arg(what).arg(outcome.index).arg(c.errorText(outcome.error), read);
+            failures << QStringLiteral("%1 record %2: %3; %4")
+                            .arg(what)
+                            .arg(outcome.index)
+                            .arg(c.errorText(outcome.error), read);
             break;
         case DownloadEnd::TimeEncode:
         case DownloadEnd::DateEncode:
@@ -186,7 +192,8 @@ int RunReport(Context& c)
         {QStringLiteral("Configuration status"), orNotRead(status)},
         {QStringLiteral("Event log records read"), QString::number(r.log.size())},
         {QStringLiteral("Archive records read"), QStringLiteral("%1 (%2 dated)").arg(r.archive.size()).arg(dated)},
-        {QStringLiteral("Script"), script ? QStringLiteral("%1 bytes").arg(script->size()) : QStringLiteral("not read")},
+        {QStringLiteral("Script"),
+         script ? QStringLiteral("%1 bytes").arg(script->size()) : QStringLiteral("not read")},
         {QStringLiteral("Written by"), QStringLiteral("tessavin-cli %1").arg(QLatin1String(TESSAVIN_VERSION))},
     };
 
@@ -208,7 +215,8 @@ int RunReport(Context& c)
         r.sections.push_back({QStringLiteral("Configuration"), DecodeText(*config)});
     }
     if (testConfig) {
-        r.files.push_back({QStringLiteral("test-config.json"), QStringLiteral("the test configuration as it came"), *testConfig});
+        r.files.push_back(
+            {QStringLiteral("test-config.json"), QStringLiteral("the test configuration as it came"), *testConfig});
         r.sections.push_back({QStringLiteral("Test configuration"), DecodeText(*testConfig)});
     }
     if (script) {

@@ -28,9 +28,10 @@ int RunRespond(Context& c)
         if (!f.offset && (*value < 1 || *value > 31))
             return Fail(exit_code::kUsage, QStringLiteral("--day: %1 is out of range (1 to 31)").arg(*value));
         if (f.offset && !DeviceClock(QTime(0, 0), *value))
-            return Fail(exit_code::kUsage, QStringLiteral("--%1: the offset must lie between -%2 and %2 seconds")
-                                               .arg(f.name)
-                                               .arg(poll::kOffsetLimit - 1));
+            return Fail(exit_code::kUsage,
+                        QStringLiteral("--%1: the offset must lie between -%2 and %2 seconds")
+                            .arg(f.name)
+                            .arg(poll::kOffsetLimit - 1));
         texts << text;
     }
     CatchInterrupts();

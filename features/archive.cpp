@@ -65,18 +65,16 @@ std::string valueText(float value)
     return text;
 }
 
-std::string formatLine(const char* format, int index, bool withIndex, const RecordStamp& s,
-                       float value)
+std::string formatLine(const char* format, int index, bool withIndex, const RecordStamp& s, float value)
 {
     const std::string v = valueText(value);
     char buffer[256];
     int n = 0;
     if (withIndex)
-        n = std::snprintf(buffer, sizeof buffer, format, index, s.year, s.month, s.day, s.hour,
-                          s.minute, s.second, v.c_str());
+        n = std::snprintf(buffer, sizeof buffer, format, index, s.year, s.month, s.day, s.hour, s.minute, s.second,
+                          v.c_str());
     else
-        n = std::snprintf(buffer, sizeof buffer, format, s.year, s.month, s.day, s.hour, s.minute,
-                          s.second, v.c_str());
+        n = std::snprintf(buffer, sizeof buffer, format, s.year, s.month, s.day, s.hour, s.minute, s.second, v.c_str());
     if (n < 0)
         return {};
     return std::string(buffer, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buffer - 1));
@@ -164,8 +162,7 @@ ShiftedStamp ShiftArchiveStamp(const ArchiveRecord& record, long long utcOffsetS
     const long long dayShift = floorDiv(total, kSecondsPerDay);
     const long long timeOfDay = total - dayShift * kSecondsPerDay;
     if (dayShift != 0) {
-        if (record.month < 1 || record.month > 12 || record.day < 1
-            || record.day > daysInMonth(year, record.month)) {
+        if (record.month < 1 || record.month > 12 || record.day < 1 || record.day > daysInMonth(year, record.month)) {
             out.error = ArchiveStampError::DateEncode;
             return out;
         }
@@ -228,14 +225,15 @@ DownloadOutcome ReadArchiveRecords(Session& session, const RecordSpan& span, boo
         const int idx = one ? static_cast<int>(span.first) : ArchiveSlot(static_cast<int>(next));
         next = idx;
         outcome.index = idx;
-        const auto block = ReadWithRetries(session, LinkKind::Register, QStringLiteral("archive record %1").arg(idx), [&] {
-            const std::size_t length = BuildRegRequest(session.frame, reg::kArchiveRecord,
-                                                       static_cast<std::uint16_t>(idx), 1);
-            auto read = RegReadBlock(session.link, session.frame, length, session.replies);
-            if (read.ok() && read.value < kArchiveRecordSize)
-                read.error = LinkError::TooShort;
-            return read;
-        });
+        const auto block = ReadWithRetries(
+            session, LinkKind::Register, QStringLiteral("archive record %1").arg(idx), [&] {
+                const std::size_t length = BuildRegRequest(session.frame, reg::kArchiveRecord,
+                                                           static_cast<std::uint16_t>(idx), 1);
+                auto read = RegReadBlock(session.link, session.frame, length, session.replies);
+                if (read.ok() && read.value < kArchiveRecordSize)
+                    read.error = LinkError::TooShort;
+                return read;
+            });
         if (!block.ok()) {
             outcome.end = DownloadEnd::RecordFailed;
             outcome.error = block.error;

@@ -85,10 +85,10 @@ std::string TruncatedValueText(float value);
 
 struct ArchiveLine {
     int index = 0;
-    std::string memoLine;   // ends in LF
-    std::string fileLine;   // ends in CR LF
-    ArchiveRecord record;   // as the controller sent it
-    RecordStamp stamp;      // as shown: shifted when dated
+    std::string memoLine; // ends in LF
+    std::string fileLine; // ends in CR LF
+    ArchiveRecord record; // as the controller sent it
+    RecordStamp stamp; // as shown: shifted when dated
 };
 
 // The record loop over the span. Each record is requested (sent again while its

@@ -106,8 +106,8 @@ std::vector<ChartSample> ChartSamples(const std::vector<ArchiveLine>& lines)
         const RecordStamp& s = line.stamp;
         const QDate date(s.year, s.month, s.day);
         const QTime time(s.hour, s.minute, s.second);
-        const bool placed =
-            line.record.yearByte != 0 && date.isValid() && time.isValid() && std::isfinite(line.record.value);
+        const bool placed = line.record.yearByte != 0 && date.isValid() && time.isValid()
+            && std::isfinite(line.record.value);
         if (placed) {
             ChartSample sample;
             sample.index = line.index;
@@ -140,8 +140,8 @@ ChartSpan FullSpan(const std::vector<ChartSample>& samples)
 {
     if (samples.empty())
         return {0, 3600};
-    const auto [lo, hi] = std::minmax_element(samples.begin(), samples.end(),
-                                              [](const ChartSample& a, const ChartSample& b) { return a.time < b.time; });
+    const auto [lo, hi] = std::minmax_element(
+        samples.begin(), samples.end(), [](const ChartSample& a, const ChartSample& b) { return a.time < b.time; });
     if (lo->time == hi->time)
         return {lo->time - 1800, lo->time + 1800};
     return {lo->time, hi->time};
@@ -193,7 +193,8 @@ ChartLayout LayoutChart(const std::vector<ChartSample>& samples, const ChartSpan
     layoutTimeAxis(out);
 
     const auto place = [&](const ChartSample& s) {
-        const double x = out.plot.left() + double(s.time - out.span.from) / double(out.span.to - out.span.from) * out.plot.width();
+        const double x = out.plot.left()
+            + double(s.time - out.span.from) / double(out.span.to - out.span.from) * out.plot.width();
         const double y = out.plot.bottom() - (s.value - out.low) / (out.high - out.low) * out.plot.height();
         return QPointF(x, y);
     };
@@ -229,12 +230,16 @@ ChartLayout LayoutChart(const std::vector<ChartSample>& samples, const ChartSpan
         ? QStringLiteral("Archive: no dated records")
         : QStringLiteral("Archive: %1 records, %2 to %3")
               .arg(samples.size())
-              .arg(ChartTimeText(FullSpan(samples).from), ChartTimeText(std::max_element(samples.begin(), samples.end(), [](const ChartSample& x, const ChartSample& y) { return x.time < y.time; })->time));
-    out.statsText = out.stats ? QStringLiteral("min %1   max %2   mean %3   (%4 shown)")
-                                    .arg(valueText(out.stats->min), valueText(out.stats->max),
-                                         valueText(out.stats->mean))
-                                    .arg(out.stats->count)
-                              : QStringLiteral("no records shown");
+              .arg(ChartTimeText(FullSpan(samples).from),
+                   ChartTimeText(
+                       std::max_element(samples.begin(), samples.end(), [](const ChartSample& x, const ChartSample& y) {
+                           return x.time < y.time;
+                       })->time));
+    out.statsText = out.stats
+        ? QStringLiteral("min %1   max %2   mean %3   (%4 shown)")
+              .arg(valueText(out.stats->min), valueText(out.stats->max), valueText(out.stats->mean))
+              .arg(out.stats->count)
+        : QStringLiteral("no records shown");
     if (!samples.empty()) {
         const ChartSample& newest = samples.back();
         out.newestText = QStringLiteral("newest %1 (index %2, %3)")
@@ -249,7 +254,9 @@ QString ChartTimeText(qint64 time) { return clockTime(time).toString(QStringLite
 
 QString ChartSampleText(const ChartSample& sample)
 {
-    return QStringLiteral("index %1  %2  %3").arg(sample.index).arg(ChartTimeText(sample.time), valueText(sample.value));
+    return QStringLiteral("index %1  %2  %3")
+        .arg(sample.index)
+        .arg(ChartTimeText(sample.time), valueText(sample.value));
 }
 
 int NearestPoint(const ChartLayout& layout, const QPointF& pos, double reach)
@@ -338,7 +345,8 @@ QByteArray ChartSvg(const ChartLayout& l, const std::vector<ChartSample>& sample
                         "aria-label=\"%4\">\n")
              .arg(w, h, svgColour(kTextColour), escaped(l.title));
     s += QStringLiteral("<title>%1</title>\n").arg(escaped(l.title));
-    s += QStringLiteral("<defs><clipPath id=\"archive-plot\"><rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\"/></clipPath></defs>\n")
+    s += QStringLiteral("<defs><clipPath id=\"archive-plot\"><rect x=\"%1\" y=\"%2\" width=\"%3\" "
+                        "height=\"%4\"/></clipPath></defs>\n")
              .arg(number(l.plot.left() - kNewestRadius), number(l.plot.top() - kNewestRadius),
                   number(l.plot.width() + 2 * kNewestRadius), number(l.plot.height() + 2 * kNewestRadius));
     s += QStringLiteral("<rect width=\"%1\" height=\"%2\" fill=\"#ffffff\"/>\n").arg(w, h);
@@ -349,7 +357,8 @@ QByteArray ChartSvg(const ChartLayout& l, const std::vector<ChartSample>& sample
     for (const ChartTick& t : l.timeTicks)
         s += QStringLiteral("<line x1=\"%1\" y1=\"%2\" x2=\"%1\" y2=\"%3\"/>\n")
                  .arg(number(t.position), number(l.plot.top()), number(l.plot.bottom()));
-    s += QStringLiteral("</g>\n<rect class=\"frame\" x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" fill=\"none\" stroke=\"%5\"/>\n")
+    s += QStringLiteral(
+             "</g>\n<rect class=\"frame\" x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" fill=\"none\" stroke=\"%5\"/>\n")
              .arg(number(l.plot.left()), number(l.plot.top()), number(l.plot.width()), number(l.plot.height()),
                   svgColour(kTextColour));
     s += QStringLiteral("<g class=\"value-axis\" text-anchor=\"end\">\n");
@@ -366,7 +375,8 @@ QByteArray ChartSvg(const ChartLayout& l, const std::vector<ChartSample>& sample
         s += QStringLiteral("</text>\n");
     }
     s += QStringLiteral("</g>\n");
-    s += QStringLiteral("<text class=\"title\" x=\"8\" y=\"17\" font-weight=\"bold\">%1</text>\n").arg(escaped(l.title));
+    s += QStringLiteral("<text class=\"title\" x=\"8\" y=\"17\" font-weight=\"bold\">%1</text>\n")
+             .arg(escaped(l.title));
     s += QStringLiteral("<text class=\"stats\" x=\"8\" y=\"37\">%1</text>\n").arg(escaped(l.statsText));
     s += QStringLiteral("<text class=\"newest\" x=\"%1\" y=\"37\" text-anchor=\"end\" fill=\"%2\">%3</text>\n")
              .arg(number(l.size.width() - 8), svgColour(kNewestColour), escaped(l.newestText));
@@ -374,7 +384,8 @@ QByteArray ChartSvg(const ChartLayout& l, const std::vector<ChartSample>& sample
              .arg(number(l.plot.right()), number(l.size.height() - 4));
 
     s += QStringLiteral("<g class=\"series\" clip-path=\"url(#archive-plot)\">\n");
-    s += QStringLiteral("<g fill=\"none\" stroke=\"%1\" stroke-width=\"1.5\" stroke-linejoin=\"round\">\n").arg(svgColour(kSeriesColour));
+    s += QStringLiteral("<g fill=\"none\" stroke=\"%1\" stroke-width=\"1.5\" stroke-linejoin=\"round\">\n")
+             .arg(svgColour(kSeriesColour));
     for (const auto& run : l.lines) {
         QStringList coords;
         for (const QPointF& pt : run)
@@ -384,14 +395,16 @@ QByteArray ChartSvg(const ChartLayout& l, const std::vector<ChartSample>& sample
     s += QStringLiteral("</g>\n<g fill=\"%1\">\n").arg(svgColour(kSeriesColour));
     for (std::size_t i = 0; i < l.points.size(); ++i) {
         const ChartSample& sample = samples[l.pointSample[i]];
-        s += QStringLiteral("<circle class=\"point\" cx=\"%1\" cy=\"%2\" r=\"%3\" data-index=\"%4\"><title>%5</title></circle>\n")
+        s += QStringLiteral(
+                 "<circle class=\"point\" cx=\"%1\" cy=\"%2\" r=\"%3\" data-index=\"%4\"><title>%5</title></circle>\n")
                  .arg(number(l.points[i].x()), number(l.points[i].y()), number(kPointRadius))
                  .arg(sample.index)
                  .arg(escaped(ChartSampleText(sample)));
     }
     s += QStringLiteral("</g>\n");
     if (l.newestPoint >= 0)
-        s += QStringLiteral("<circle class=\"newest-mark\" cx=\"%1\" cy=\"%2\" r=\"%3\" fill=\"none\" stroke=\"%4\" stroke-width=\"2\"/>\n")
+        s += QStringLiteral("<circle class=\"newest-mark\" cx=\"%1\" cy=\"%2\" r=\"%3\" fill=\"none\" stroke=\"%4\" "
+                            "stroke-width=\"2\"/>\n")
                  .arg(number(l.points[l.newestPoint].x()), number(l.points[l.newestPoint].y()), number(kNewestRadius),
                       svgColour(kNewestColour));
     s += QStringLiteral("</g>\n</svg>\n");

@@ -28,8 +28,8 @@ namespace tessavin {
 struct ArchiveLine;
 
 struct ChartSample {
-    int index = 0;       // the record's slot in the ring
-    qint64 time = 0;     // the time as shown, in seconds on a clock without zone
+    int index = 0; // the record's slot in the ring
+    qint64 time = 0; // the time as shown, in seconds on a clock without zone
     double value = 0.0;
     bool joined = false; // a line joins it to the sample before
 };
@@ -67,20 +67,20 @@ struct ChartStats {
 
 struct ChartLayout {
     QSizeF size;
-    QRectF plot;              // the area inside the axes
-    ChartSpan span;           // times at plot.left() and plot.right()
-    double low = 0.0;         // the value at plot.bottom()
-    double high = 1.0;        // the value at plot.top()
-    std::vector<QPointF> points;     // one per sample within the span
-    std::vector<int> pointSample;    // the sample behind each point
+    QRectF plot; // the area inside the axes
+    ChartSpan span; // times at plot.left() and plot.right()
+    double low = 0.0; // the value at plot.bottom()
+    double high = 1.0; // the value at plot.top()
+    std::vector<QPointF> points; // one per sample within the span
+    std::vector<int> pointSample; // the sample behind each point
     std::vector<std::vector<QPointF>> lines; // joined runs (may reach beyond the plot; clip)
     std::vector<ChartTick> timeTicks;
     std::vector<ChartTick> valueTicks;
     std::optional<ChartStats> stats; // of the samples shown; none when none is
-    int newestPoint = -1;            // the newest sample's point, when shown
+    int newestPoint = -1; // the newest sample's point, when shown
     QString title;
-    QString statsText;               // "min … max … mean … (N shown)" or "no records shown"
-    QString newestText;              // the newest record's value, index and time
+    QString statsText; // "min … max … mean … (N shown)" or "no records shown"
+    QString newestText; // the newest record's value, index and time
 };
 
 // Lays out the samples within `span` on a canvas of `size`.

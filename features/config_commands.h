@@ -12,7 +12,7 @@ struct Session;
 
 // Status codes of the status query.
 namespace config_status {
-constexpr int kFailed = -1;  // the transaction failed
+constexpr int kFailed = -1; // the transaction failed
 constexpr int kOk = 0;
 constexpr int kBadJson = 1;
 constexpr int kNoMemory = 2;

@@ -63,7 +63,7 @@ QString shownByte(char c)
 
 class Parser {
 public:
-    explicit Parser(const QByteArray& text) : s_(text.constData()), n_(text.size()), text_(text) {}
+    explicit Parser(const QByteArray& text) : s_(text.constData()), n_(text.size()), text_(text) { }
 
     JsonParse run()
     {
@@ -151,7 +151,9 @@ private:
     {
         const qsizetype length = qsizetype(std::char_traits<char>::length(word));
         if (n_ - pos_ < length || QByteArray::fromRawData(s_ + pos_, length) != word)
-            return fail(pos_, QStringLiteral("unknown word (expected true, false, null, a number, a string, an object or an array)"));
+            return fail(
+                pos_,
+                QStringLiteral("unknown word (expected true, false, null, a number, a string, an object or an array)"));
         pos_ += length;
         out.kind = kind;
         return true;
@@ -264,7 +266,8 @@ private:
     {
         skipSpace();
         if (pos_ >= n_)
-            return fail(pos_, QStringLiteral("unexpected end of text, missing '%1'").arg(QLatin1Char(close))), Next::Failed;
+            return fail(pos_, QStringLiteral("unexpected end of text, missing '%1'").arg(QLatin1Char(close))),
+                   Next::Failed;
         const char c = s_[pos_];
         if (c == close) {
             ++pos_;
@@ -278,10 +281,11 @@ private:
             return Next::More;
         }
         const bool startsValue = c == '"' || c == '{' || c == '[' || c == '-' || isDigit(c) || c == 't' || c == 'f'
-                                 || c == 'n';
+            || c == 'n';
         if (startsValue)
             return fail(pos_, QStringLiteral("missing comma")), Next::Failed;
-        return fail(pos_, QStringLiteral("%1 where ',' or '%2' should be").arg(shownByte(c), QString(QLatin1Char(close)))),
+        return fail(pos_,
+                    QStringLiteral("%1 where ',' or '%2' should be").arg(shownByte(c), QString(QLatin1Char(close)))),
                Next::Failed;
     }
 
@@ -353,23 +357,34 @@ private:
 };
 
 // UTF-8 when valid (a byte order mark kept), Windows-1251 otherwise.
-QString textOf(const QByteArray& bytes)
-{
-    return DecodeText(bytes);
-}
+QString textOf(const QByteArray& bytes) { return DecodeText(bytes); }
 
 void appendQuoted(QString& out, const QByteArray& bytes)
 {
     out.append(QLatin1Char('"'));
     for (const QChar ch : textOf(bytes)) {
         switch (ch.unicode()) {
-        case '"': out.append(QLatin1String("\\\"")); break;
-        case '\\': out.append(QLatin1String("\\\\")); break;
-        case '\n': out.append(QLatin1String("\\n")); break;
-        case '\r': out.append(QLatin1String("\\r")); break;
-        case '\t': out.append(QLatin1String("\\t")); break;
-        case '\b': out.append(QLatin1String("\\b")); break;
-        case '\f': out.append(QLatin1String("\\f")); break;
+        case '"':
+            out.append(QLatin1String("\\\""));
+            break;
+        case '\\':
+            out.append(QLatin1String("\\\\"));
+            break;
+        case '\n':
+            out.append(QLatin1String("\\n"));
+            break;
+        case '\r':
+            out.append(QLatin1String("\\r"));
+            break;
+        case '\t':
+            out.append(QLatin1String("\\t"));
+            break;
+        case '\b':
+            out.append(QLatin1String("\\b"));
+            break;
+        case '\f':
+            out.append(QLatin1String("\\f"));
+            break;
         default:
             if (ch.unicode() < 0x20)
                 out.append(QStringLiteral("\\u%1").arg(ch.unicode(), 4, 16, QLatin1Char('0')));
@@ -383,11 +398,21 @@ void appendQuoted(QString& out, const QByteArray& bytes)
 void appendCompact(QString& out, const JsonValue& v)
 {
     switch (v.kind) {
-    case JsonValue::Kind::Null: out.append(QLatin1String("null")); break;
-    case JsonValue::Kind::False: out.append(QLatin1String("false")); break;
-    case JsonValue::Kind::True: out.append(QLatin1String("true")); break;
-    case JsonValue::Kind::Number: out.append(QString::fromLatin1(v.scalar)); break;
-    case JsonValue::Kind::String: appendQuoted(out, v.scalar); break;
+    case JsonValue::Kind::Null:
+        out.append(QLatin1String("null"));
+        break;
+    case JsonValue::Kind::False:
+        out.append(QLatin1String("false"));
+        break;
+    case JsonValue::Kind::True:
+        out.append(QLatin1String("true"));
+        break;
+    case JsonValue::Kind::Number:
+        out.append(QString::fromLatin1(v.scalar));
+        break;
+    case JsonValue::Kind::String:
+        appendQuoted(out, v.scalar);
+        break;
     case JsonValue::Kind::Array:
         out.append(QLatin1Char('['));
         for (std::size_t i = 0; i < v.items.size(); ++i) {
@@ -518,7 +543,8 @@ std::vector<ConfigDifference> diffLines(const QStringList& c, const QStringList&
         keep.assign(std::size_t(m) + 1, std::vector<int>(std::size_t(n) + 1, 0));
         for (qsizetype i = m - 1; i >= 0; --i)
             for (qsizetype j = n - 1; j >= 0; --j)
-                keep[i][j] = c[head + i] == f[head + j] ? keep[i + 1][j + 1] + 1 : std::max(keep[i + 1][j], keep[i][j + 1]);
+                keep[i][j] = c[head + i] == f[head + j] ? keep[i + 1][j + 1] + 1
+                                                        : std::max(keep[i + 1][j], keep[i][j + 1]);
     }
     std::vector<ConfigDifference> out;
     auto removed = [&](qsizetype i) {
@@ -566,15 +592,9 @@ QString shown(const QString& value)
 
 } // namespace
 
-QString JsonError::text() const
-{
-    return QStringLiteral("line %1, column %2: %3").arg(line).arg(column).arg(problem);
-}
+QString JsonError::text() const { return QStringLiteral("line %1, column %2: %3").arg(line).arg(column).arg(problem); }
 
-JsonParse ParseJson(const QByteArray& text)
-{
-    return Parser(text).run();
-}
+JsonParse ParseJson(const QByteArray& text) { return Parser(text).run(); }
 
 QString CompactJson(const JsonValue& value)
 {
@@ -611,16 +631,20 @@ QString ConfigCheck::report() const
     if (!utf8)
         lines << QStringLiteral("note: not valid UTF-8 (read as Windows-1251); it is sent as it is");
     if (zeroAt >= 0)
-        lines << QStringLiteral("note: the text ends at the zero byte at offset %1; nothing after it is sent").arg(zeroAt);
+        lines << QStringLiteral("note: the text ends at the zero byte at offset %1; nothing after it is sent")
+                     .arg(zeroAt);
     return lines.join(QLatin1Char('\n'));
 }
 
 QString ConfigDifference::opMark(Op op)
 {
     switch (op) {
-    case Op::Changed: return QStringLiteral("~");
-    case Op::Added: return QStringLiteral("+");
-    case Op::Removed: return QStringLiteral("-");
+    case Op::Changed:
+        return QStringLiteral("~");
+    case Op::Added:
+        return QStringLiteral("+");
+    case Op::Removed:
+        return QStringLiteral("-");
     }
     return {};
 }
@@ -629,12 +653,18 @@ QString ConfigDifference::line() const
 {
     const QString mark = opMark(op);
     if (controllerLine || fileLine)
-        return QStringLiteral("%1 %2: %3").arg(mark).arg(controllerLine ? controllerLine : fileLine).arg(controllerLine ? controller : file);
+        return QStringLiteral("%1 %2: %3")
+            .arg(mark)
+            .arg(controllerLine ? controllerLine : fileLine)
+            .arg(controllerLine ? controller : file);
     const QString where = path.isEmpty() ? QStringLiteral("(whole document)") : path;
     switch (op) {
-    case Op::Changed: return QStringLiteral("~ %1: %2 → %3").arg(where, shown(controller), shown(file));
-    case Op::Added: return QStringLiteral("+ %1: %2").arg(where, shown(file));
-    case Op::Removed: return QStringLiteral("- %1").arg(where);
+    case Op::Changed:
+        return QStringLiteral("~ %1: %2 → %3").arg(where, shown(controller), shown(file));
+    case Op::Added:
+        return QStringLiteral("+ %1: %2").arg(where, shown(file));
+    case Op::Removed:
+        return QStringLiteral("- %1").arg(where);
     }
     return {};
 }
@@ -651,7 +681,7 @@ ConfigDiff DiffConfigs(const QByteArray& controller, const QByteArray& file)
     }
     diff.json = false;
     diff.notJsonSide = !c.value && !f.value ? QStringLiteral("controller and file")
-                       : !c.value           ? QStringLiteral("controller")
+        : !c.value                          ? QStringLiteral("controller")
                                             : QStringLiteral("file");
     diff.differences = diffLines(linesOf(controller), linesOf(file));
     return diff;

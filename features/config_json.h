@@ -25,9 +25,9 @@ struct JsonMember;
 struct JsonValue {
     enum class Kind { Null, False, True, Number, String, Array, Object };
     Kind kind = Kind::Null;
-    QByteArray scalar;                                  // Number and String
-    std::vector<JsonValue> items;                       // Array
-    std::vector<JsonMember> members;                    // Object, in document order, duplicates kept
+    QByteArray scalar; // Number and String
+    std::vector<JsonValue> items; // Array
+    std::vector<JsonMember> members; // Object, in document order, duplicates kept
 };
 
 struct JsonMember {
@@ -41,26 +41,26 @@ struct JsonError {
     int line = 1;
     int column = 1;
     qsizetype offset = 0;
-    QString problem;    // e.g. "missing comma"
+    QString problem; // e.g. "missing comma"
 
     // "line 12, column 5: missing comma"
     QString text() const;
 };
 
 struct JsonParse {
-    std::optional<JsonValue> value;    // set when the text is JSON
-    std::optional<JsonError> error;    // set otherwise
+    std::optional<JsonValue> value; // set when the text is JSON
+    std::optional<JsonError> error; // set otherwise
 };
 
 JsonParse ParseJson(const QByteArray& text);
 
 // The verdict on a configuration file or memo text, as it would be sent.
 struct ConfigCheck {
-    std::optional<JsonError> error;    // not JSON
-    qsizetype size = 0;                // bytes after the line-end conversion
-    bool fits = true;                  // size within the Transfer buffer's text limit
+    std::optional<JsonError> error; // not JSON
+    qsizetype size = 0; // bytes after the line-end conversion
+    bool fits = true; // size within the Transfer buffer's text limit
     bool utf8 = true;
-    qsizetype zeroAt = -1;             // a file's first zero byte, where its text ends
+    qsizetype zeroAt = -1; // a file's first zero byte, where its text ends
     bool json() const { return !error; }
     bool valid() const { return json() && fits && size > 0; }
     // One line: "valid JSON, 1234 bytes after conversion" or the error;
@@ -76,12 +76,12 @@ ConfigCheck CheckConfigFile(const QByteArray& fileBytes);
 // ---- differences ----
 
 struct ConfigDifference {
-    enum class Op { Changed, Added, Removed };   // "~", "+", "-"
+    enum class Op { Changed, Added, Removed }; // "~", "+", "-"
     Op op = Op::Changed;
     // JSON: the RFC 6901 pointer ("/modbus/baud", "" for the whole document).
     // Lines: empty, and the line numbers below are set.
     QString path;
-    int controllerLine = 0;  // line diff only: 1-based, 0 when the line is not on that side
+    int controllerLine = 0; // line diff only: 1-based, 0 when the line is not on that side
     int fileLine = 0;
     // Compact JSON of each side's value (or the line's text); empty when the
     // value is not on that side.
@@ -95,8 +95,8 @@ struct ConfigDifference {
 };
 
 struct ConfigDiff {
-    bool json = true;        // false: a line diff, because one side is not JSON
-    QString notJsonSide;     // "controller", "file" or "controller and file" when json is false
+    bool json = true; // false: a line diff, because one side is not JSON
+    QString notJsonSide; // "controller", "file" or "controller and file" when json is false
     std::vector<ConfigDifference> differences;
     bool equal() const { return differences.empty(); }
 };

@@ -31,7 +31,9 @@ QByteArray UpToFirstZero(const char* bytes, std::size_t capacity)
 
 QString ConfigZeroByteMessage(const QString& name, qint64 offset)
 {
-    return QStringLiteral("%1: a zero byte at offset %2 cuts the text there; save the file as UTF-8").arg(name).arg(offset);
+    return QStringLiteral("%1: a zero byte at offset %2 cuts the text there; save the file as UTF-8")
+        .arg(name)
+        .arg(offset);
 }
 
 DecodedConfigText DecodeConfigText(const QByteArray& bytes)
@@ -79,8 +81,8 @@ QByteArray EncodeConfigText(const QString& memoText, TextEncoding encoding)
 
 QByteArray ConfigTextAsSent(const QByteArray& fileBytes)
 {
-    const DecodedConfigText decoded =
-        DecodeConfigText(UpToFirstZero(fileBytes.constData(), static_cast<std::size_t>(fileBytes.size())));
+    const DecodedConfigText decoded = DecodeConfigText(
+        UpToFirstZero(fileBytes.constData(), static_cast<std::size_t>(fileBytes.size())));
     return EncodeConfigText(decoded.text, decoded.encoding);
 }
 

@@ -31,11 +31,12 @@ ConfigUploadResult ConfigUpload(Session& session, std::uint8_t code)
     const auto trace = session.trace();
     for (;;) {
         // A chunk request only reads: sent again while it fails (retry.h).
-        result.error = ReadWithRetries(session, LinkKind::Config, QStringLiteral("configuration chunk at %1").arg(total), [&] {
-            const std::size_t length = BuildConfigReadFrame(0, frame, &request, 1,
-                                                            static_cast<std::uint16_t>(total), trace);
-            return ConfigTransact(session.link, trace, frame, length, ConfigChunkCheck);
-        });
+        result.error = ReadWithRetries(session, LinkKind::Config,
+                                       QStringLiteral("configuration chunk at %1").arg(total), [&] {
+                                           const std::size_t length = BuildConfigReadFrame(
+                                               0, frame, &request, 1, static_cast<std::uint16_t>(total), trace);
+                                           return ConfigTransact(session.link, trace, frame, length, ConfigChunkCheck);
+                                       });
         if (result.error != LinkError::None)
             return result;
         // The chunk's length; a reply of two bytes leaves the zero that the
@@ -46,7 +47,8 @@ ConfigUploadResult ConfigUpload(Session& session, std::uint8_t code)
             return result;
         }
         if (!TransferBuffer::fits(total + n)) {
-            session.addTrace(QStringLiteral("Upload ->(%1) does not fit %2 bytes").arg(total + n).arg(kTransferTextLimit));
+            session.addTrace(
+                QStringLiteral("Upload ->(%1) does not fit %2 bytes").arg(total + n).arg(kTransferTextLimit));
             result.tooLarge = true;
             return result;
         }

@@ -57,10 +57,10 @@ bool PutTransferText(TransferBuffer& transfer, const QByteArray& text);
 QByteArray TransferText(const TransferBuffer& transfer);
 
 enum class ConfigFileOutcome {
-    Read,        // the file's bytes are in the Transfer buffer
-    Empty,       // the file holds nothing; the Transfer buffer is as it was
-    CannotOpen,  // it could not be opened for reading and writing
-    TooLarge,    // it would not fit the Transfer buffer; nothing was read
+    Read, // the file's bytes are in the Transfer buffer
+    Empty, // the file holds nothing; the Transfer buffer is as it was
+    CannotOpen, // it could not be opened for reading and writing
+    TooLarge, // it would not fit the Transfer buffer; nothing was read
 };
 
 struct ConfigFileResult {

@@ -58,25 +58,25 @@ struct RecordSink {
 };
 
 enum class DownloadEnd {
-    Completed,    // every record of the span was read (or the span was empty)
-    Stopped,      // session.stopRequested was set before a request
+    Completed, // every record of the span was read (or the span was empty)
+    Stopped, // session.stopRequested was set before a request
     RecordFailed, // a record's reply failed after its retries: no reply, a bad checksum, a short payload
-    TimeEncode,   // archive: a dated record with an impossible time
-    DateEncode,   // archive: a dated record shifted across midnight from an impossible date
-    One,          // archive: the One choice's record was read; its value is in the outcome
-    Unanswered,   // a question's answer ended the download (the front end said so)
-    NotChosen,    // no records were chosen
+    TimeEncode, // archive: a dated record with an impossible time
+    DateEncode, // archive: a dated record shifted across midnight from an impossible date
+    One, // archive: the One choice's record was read; its value is in the outcome
+    Unanswered, // a question's answer ended the download (the front end said so)
+    NotChosen, // no records were chosen
 };
 
 struct DownloadOutcome {
     DownloadEnd end = DownloadEnd::Completed;
-    RecordSpan span;                     // what was to be read
-    int read = 0;                        // records shown (and written)
-    long long index = -1;                // the record that ended the download (failed, impossible, One)
-    LinkError error = LinkError::None;   // RecordFailed, Unanswered: why
+    RecordSpan span; // what was to be read
+    int read = 0; // records shown (and written)
+    long long index = -1; // the record that ended the download (failed, impossible, One)
+    LinkError error = LinkError::None; // RecordFailed, Unanswered: why
     std::optional<RingQuestion> question; // Unanswered: which
     std::optional<std::string> oneValue; // One: the value truncated toward zero
-    float oneRecordValue = 0;            // One: the value as the record holds it
+    float oneRecordValue = 0; // One: the value as the record holds it
 };
 
 // How a front end takes part in a download. Every member may be empty.

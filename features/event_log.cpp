@@ -103,11 +103,12 @@ DownloadOutcome RunLogRecordLoop(Session& session, const RecordSpan& span, int c
         if (index == capacity)
             index = 0;
 
-        const auto block = ReadWithRetries(session, LinkKind::Register, QStringLiteral("log record %1").arg(index), [&] {
-            const std::size_t length = BuildRegRequest(session.frame, reg::kLogRecord,
-                                                       static_cast<std::uint16_t>(index & 0xFFFF), 1);
-            return RegReadBlock(session.link, session.frame, length, session.replies);
-        });
+        const auto block = ReadWithRetries(
+            session, LinkKind::Register, QStringLiteral("log record %1").arg(index), [&] {
+                const std::size_t length = BuildRegRequest(session.frame, reg::kLogRecord,
+                                                           static_cast<std::uint16_t>(index & 0xFFFF), 1);
+                return RegReadBlock(session.link, session.frame, length, session.replies);
+            });
         if (!block.ok()) {
             outcome.end = DownloadEnd::RecordFailed;
             outcome.error = block.error;
@@ -148,8 +149,8 @@ DownloadOutcome DownloadEventLog(Session& session, bool askCapacity, const Downl
         return RunLogRecordLoop(session, span, session.capacity, steps.sink);
     };
     if (askCapacity)
-        return RunDownload(session, {RingQuestion::LogCapacity, RingQuestion::LogCount, RingQuestion::LogBegin},
-                           steps, read);
+        return RunDownload(session, {RingQuestion::LogCapacity, RingQuestion::LogCount, RingQuestion::LogBegin}, steps,
+                           read);
     return RunDownload(session, {RingQuestion::LogCount, RingQuestion::LogBegin}, steps, read);
 }
 

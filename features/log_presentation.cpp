@@ -14,15 +14,9 @@ constexpr char kCR = '\r';
 constexpr char kLF = '\n';
 
 // The record's byte at a position; past the end the record reads as zeros.
-std::uint8_t byteAt(const std::uint8_t* record, std::size_t n, std::size_t pos)
-{
-    return pos < n ? record[pos] : 0;
-}
+std::uint8_t byteAt(const std::uint8_t* record, std::size_t n, std::size_t pos) { return pos < n ? record[pos] : 0; }
 
-bool isCSpace(std::uint8_t c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool isCSpace(std::uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 // One timestamp field of `width` characters at `pos`, read like "%d" reads a
 // string that holds only those characters.
@@ -81,8 +75,8 @@ QByteArray LogTimestampPrefix(const std::uint8_t* record, std::size_t n)
     const char shown = marker == '>' || marker == '<' ? static_cast<char>(marker) : ' ';
     const RecordStamp s = LogRecordStamp(record, n);
     std::array<char, 64> text{};
-    const int length = std::snprintf(text.data(), text.size(), "%c%04d.%02d.%02d-%02d:%02d:%02d ", shown,
-                                     s.year, s.month, s.day, s.hour, s.minute, s.second);
+    const int length = std::snprintf(text.data(), text.size(), "%c%04d.%02d.%02d-%02d:%02d:%02d ", shown, s.year,
+                                     s.month, s.day, s.hour, s.minute, s.second);
     return QByteArray(text.data(), std::clamp(length, 0, static_cast<int>(text.size()) - 1));
 }
 

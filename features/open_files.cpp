@@ -68,8 +68,8 @@ void OutputFile::close()
 QString FileErrorMessage(bool creating, const QString& path, const QString& reason)
 {
     return QStringLiteral("%1 %2: %3")
-        .arg(creating ? QStringLiteral("Cannot create") : QStringLiteral("Cannot write"), QDir::toNativeSeparators(path),
-             reason);
+        .arg(creating ? QStringLiteral("Cannot create") : QStringLiteral("Cannot write"),
+             QDir::toNativeSeparators(path), reason);
 }
 
 void CloseAllOutputFiles()

@@ -20,8 +20,7 @@ constexpr std::size_t kMinuteAt = 60;
 constexpr std::size_t kSecondAt = 61;
 
 // The three coefficients 0.8, 2.0 and 1.0, single precision, least significant byte first.
-constexpr std::uint8_t kCoefficientBytes[12] = {0xCD, 0xCC, 0x4C, 0x3F, 0x00, 0x00,
-                                                0x00, 0x40, 0x00, 0x00, 0x80, 0x3F};
+constexpr std::uint8_t kCoefficientBytes[12] = {0xCD, 0xCC, 0x4C, 0x3F, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x80, 0x3F};
 constexpr std::size_t kCoefficientsAt = 21;
 
 constexpr std::size_t kStrandAt = 4;
@@ -45,10 +44,7 @@ void SetHead(FrameBuffer& frame, std::size_t length, std::uint8_t code)
     frame[3] = code;
 }
 
-QString MinuteSecond(QTime time)
-{
-    return QStringLiteral("min: %1sec:%2").arg(time.minute()).arg(time.second());
-}
+QString MinuteSecond(QTime time) { return QStringLiteral("min: %1sec:%2").arg(time.minute()).arg(time.second()); }
 
 void Trace(const PollHooks& hooks, const QString& line)
 {
@@ -199,7 +195,8 @@ PollResponderEnd RunPollResponder(Session& session, const PollResponderHooks& ho
             break; // stopped
         ++end.polls;
         if (claimed) {
-            const PollOutcome outcome = AnswerPoll(session.frame, hooks.inputs ? hooks.inputs() : PollInputs{}, pollHooks);
+            const PollOutcome outcome = AnswerPoll(session.frame, hooks.inputs ? hooks.inputs() : PollInputs{},
+                                                   pollHooks);
             if (outcome.error.isEmpty() && outcome.answerLength != 0) {
                 link.sendBytes(LinkKind::Poll, session.frame.data(), outcome.answerLength);
                 ++end.answered;

@@ -109,8 +109,8 @@ struct PollResponderHooks {
 };
 
 struct PollResponderEnd {
-    int polls = 0;     // polls received
-    int answered = 0;  // answers sent
+    int polls = 0; // polls received
+    int answered = 0; // answers sent
     // Not empty when a field could not be used (the conversion message); empty
     // when the loop was stopped.
     QString error;

@@ -45,11 +45,7 @@ ProbeOutcome outcomeOf(LinkError error)
 // What is shared by the ports' probes: the request, the hooks and the result.
 class ProbeRun {
 public:
-    ProbeRun(const ProbeRequest& request, const ProbeHooks& hooks)
-        : request_(request)
-        , hooks_(hooks)
-    {
-    }
+    ProbeRun(const ProbeRequest& request, const ProbeHooks& hooks) : request_(request), hooks_(hooks) { }
 
     // Whether the probe is over: found, or stopped by the hook.
     bool over()
@@ -80,9 +76,9 @@ public:
 
     std::unique_ptr<Session> session(const QString& port, bool pumped) const
     {
-        auto session = std::make_unique<Session>(ProbeTiming(request_.wait),
-                                                 hooks_.makePort ? hooks_.makePort() : std::make_shared<QSerialBytePort>(),
-                                                 hooks_.clock);
+        auto session = std::make_unique<Session>(
+            ProbeTiming(request_.wait), hooks_.makePort ? hooks_.makePort() : std::make_shared<QSerialBytePort>(),
+            hooks_.clock);
         if (pumped && hooks_.pump)
             session->link.setPump(hooks_.pump);
         if (hooks_.onFrame)
@@ -153,10 +149,13 @@ private:
         const auto start = line.clock().now();
         LinkError verdict = LinkError::None;
         if (link == LinkKind::Register) {
-            verdict = RegReadWord(line, session_->frame, BuildRegRequest(session_->frame, reg::kLogCount), session_->replies).error;
+            verdict = RegReadWord(line, session_->frame, BuildRegRequest(session_->frame, reg::kLogCount),
+                                  session_->replies)
+                          .error;
             t.elapsed = line.clock().now() - start;
             if (verdict == LinkError::None) {
-                const auto number = RegReadLong(line, session_->frame, BuildRegRequest(session_->frame, reg::kIdent), session_->replies);
+                const auto number = RegReadLong(line, session_->frame, BuildRegRequest(session_->frame, reg::kIdent),
+                                                session_->replies);
                 if (number.ok())
                     t.deviceNumber = number.value;
             }

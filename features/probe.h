@@ -44,17 +44,17 @@ QStringList ProbePorts();
 LinkTiming ProbeTiming(std::chrono::milliseconds wait);
 
 struct ProbeRequest {
-    QStringList ports;                   // as a port field takes them (PortDeviceName)
+    QStringList ports; // as a port field takes them (PortDeviceName)
     QList<qint32> rates;
     std::chrono::milliseconds wait{150}; // the first-byte limit of one question
     bool parallel = false;
 };
 
 enum class ProbeOutcome {
-    Answered,    // a reply passed its checksums
-    Silent,      // nothing came
-    Garbled,     // bytes came that did not pass
-    Busy,        // another program holds the port (no rate is tried on it)
+    Answered, // a reply passed its checksums
+    Silent, // nothing came
+    Garbled, // bytes came that did not pass
+    Busy, // another program holds the port (no rate is tried on it)
     Unavailable, // the port could not be opened (no rate is tried on it)
 };
 
@@ -62,19 +62,19 @@ enum class ProbeOutcome {
 QString ProbeOutcomeName(ProbeOutcome outcome);
 
 struct ProbeTry {
-    QString port;                      // as given
-    qint32 baud = 0;                   // 0 for a port that could not be opened
+    QString port; // as given
+    qint32 baud = 0; // 0 for a port that could not be opened
     LinkKind link = LinkKind::Register; // the link asked (that answered, for Answered)
     ProbeOutcome outcome = ProbeOutcome::Silent;
     std::optional<qint32> deviceNumber; // read when the register link answered
     std::chrono::milliseconds elapsed{0}; // from the question to its answer, or to giving up
-    QString detail;                    // why a port was skipped; the bytes that did not pass
+    QString detail; // why a port was skipped; the bytes that did not pass
 };
 
 struct ProbeResult {
-    std::vector<ProbeTry> tries;   // in the order they ended
+    std::vector<ProbeTry> tries; // in the order they ended
     std::optional<ProbeTry> found; // the first that answered
-    bool stopped = false;          // the stop hook ended the probe
+    bool stopped = false; // the stop hook ended the probe
 };
 
 struct ProbeHooks {

@@ -41,10 +41,11 @@ auto ReadWithRetries(Session& session, LinkKind link, const QString& what, Excha
     for (int attempt = 1; attempt <= session.retries && Retryable(ErrorOf(result)); ++attempt) {
         if (attempt == 1)
             ++session.retried;
-        session.link.frameLog().note(link, QStringLiteral("retry %1 of %2: %3: %4")
-                                               .arg(attempt)
-                                               .arg(session.retries)
-                                               .arg(what, LinkErrorText(ErrorOf(result))));
+        session.link.frameLog().note(link,
+                                     QStringLiteral("retry %1 of %2: %3: %4")
+                                         .arg(attempt)
+                                         .arg(session.retries)
+                                         .arg(what, LinkErrorText(ErrorOf(result))));
         session.link.frameLog().markRetry(attempt);
         result = exchange();
     }

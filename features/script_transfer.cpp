@@ -60,8 +60,8 @@ ScriptSendResult SendTransferScript(Session& session)
     const std::int32_t n = session.transfer.length;
     if (n <= 0 || static_cast<std::size_t>(n) > kScriptMaxBytes)
         return result;
-    const std::size_t length = BuildRegDataRequest(session.frame, reg::kScriptDown,
-                                                   session.transfer.bytes.data(), static_cast<std::size_t>(n));
+    const std::size_t length = BuildRegDataRequest(session.frame, reg::kScriptDown, session.transfer.bytes.data(),
+                                                   static_cast<std::size_t>(n));
     if (length == 0)
         return result;
     result.sent = true;

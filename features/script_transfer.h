@@ -25,15 +25,15 @@ constexpr std::size_t kScriptMaxBytes = kRegMaxData;
 constexpr std::size_t kScriptReplyMinimum = 11;
 
 enum class ScriptFileStatus {
-    Loaded,      // in the Transfer buffer, Transfer length set
-    Empty,       // the file holds no bytes
-    Unreadable,  // missing, not a plain file, or not readable
-    TooLong,     // more than kScriptMaxBytes bytes
+    Loaded, // in the Transfer buffer, Transfer length set
+    Empty, // the file holds no bytes
+    Unreadable, // missing, not a plain file, or not readable
+    TooLong, // more than kScriptMaxBytes bytes
 };
 
 struct ScriptFile {
     ScriptFileStatus status = ScriptFileStatus::Unreadable;
-    qint64 size = 0;   // the file's size as far as known (TooLong: at least kScriptMaxBytes + 1)
+    qint64 size = 0; // the file's size as far as known (TooLong: at least kScriptMaxBytes + 1)
 };
 
 // Reads a script file into the Transfer buffer (cleared whole first) and sets the
@@ -49,8 +49,8 @@ QByteArray ScriptShownBytes(const std::uint8_t* bytes, std::size_t n);
 
 struct ScriptDownResult {
     ScriptFile file;
-    bool sent = false;     // the request went out
-    bool replied = false;  // some reply byte came (the reply itself is not read)
+    bool sent = false; // the request went out
+    bool replied = false; // some reply byte came (the reply itself is not read)
     LinkError error = LinkError::None; // sent but no reply: why
 };
 
@@ -60,7 +60,7 @@ ScriptDownResult SendScriptFile(Session& session, const QString& path,
                                 const std::function<void(const QByteArray& shown)>& loaded = {});
 
 struct ScriptSendResult {
-    bool sent = false;                 // the request went out
+    bool sent = false; // the request went out
     LinkError error = LinkError::None; // None: some reply byte came
     bool replied() const { return sent && error == LinkError::None; }
 };
@@ -70,12 +70,12 @@ struct ScriptSendResult {
 ScriptSendResult SendTransferScript(Session& session);
 
 struct ScriptUpResult {
-    std::size_t received = 0;  // reply bytes
-    bool ok = false;           // at least kScriptReplyMinimum bytes came
-    QByteArray script;         // the received - 10 script bytes, zeros and all
-    QByteArray shown;          // the script up to its first zero byte
-    bool saved = false;        // the file was created and every byte written
-    QString fileError;         // not saved: the message that says which file and why
+    std::size_t received = 0; // reply bytes
+    bool ok = false; // at least kScriptReplyMinimum bytes came
+    QByteArray script; // the received - 10 script bytes, zeros and all
+    QByteArray shown; // the script up to its first zero byte
+    bool saved = false; // the file was created and every byte written
+    QString fileError; // not saved: the message that says which file and why
     LinkError error = LinkError::None; // not ok: why (TooShort: fewer than 11 bytes came)
 };
 

@@ -69,7 +69,8 @@ std::optional<QString> PrepareReportFolder(const QString& dir, bool force)
         return QStringLiteral("%1: not a folder").arg(QDir::toNativeSeparators(dir));
     if (info.exists()) {
         if (!force && !QDir(dir).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
-            return QStringLiteral("%1: the folder is not empty (--force writes into it)").arg(QDir::toNativeSeparators(dir));
+            return QStringLiteral("%1: the folder is not empty (--force writes into it)")
+                .arg(QDir::toNativeSeparators(dir));
         return std::nullopt;
     }
     if (!QDir().mkpath(dir))
@@ -117,11 +118,13 @@ QByteArray VisitReportHtml(const VisitReport& report, const QByteArray& chartSvg
     h += QStringLiteral("</tbody>\n</table>\n</section>\n");
 
     for (const ReportSection& section : report.sections)
-        h += QStringLiteral("<section>\n<h2>%1</h2>\n<pre>%2</pre>\n</section>\n").arg(pageText(section.title), pageText(section.text));
+        h += QStringLiteral("<section>\n<h2>%1</h2>\n<pre>%2</pre>\n</section>\n")
+                 .arg(pageText(section.title), pageText(section.text));
 
     h += QStringLiteral("<section id=\"files\">\n<h2>Files</h2>\n<ul>\n");
     for (const ReportFile& file : files)
-        h += QStringLiteral("<li><a href=\"%1\">%1</a>: %2</li>\n").arg(pageText(file.name), pageText(file.description));
+        h += QStringLiteral("<li><a href=\"%1\">%1</a>: %2</li>\n")
+                 .arg(pageText(file.name), pageText(file.description));
     h += QStringLiteral("</ul>\n</section>\n<script>%1</script>\n</body>\n</html>\n").arg(QString::fromLatin1(kScript));
     return h.toUtf8();
 }
@@ -137,7 +140,8 @@ std::optional<QString> WriteVisitReport(const QString& dir, const VisitReport& r
     for (const ReportFile& file : report.present)
         listed.push_back({file.name, file.description, {}});
     listed.push_back({QString::fromLatin1(kReportIndexFile), QStringLiteral("this page"), {}});
-    listed.push_back({QString::fromLatin1(kReportSumsFile), QStringLiteral("SHA-256 of every file (sha256sum -c SHA256SUMS)"), {}});
+    listed.push_back(
+        {QString::fromLatin1(kReportSumsFile), QStringLiteral("SHA-256 of every file (sha256sum -c SHA256SUMS)"), {}});
     files.push_back({QString::fromLatin1(kReportIndexFile), QString(), VisitReportHtml(report, svg, listed)});
 
     QByteArray sums;

@@ -20,7 +20,7 @@
 namespace tessavin {
 
 struct ReportFile {
-    QString name;        // a plain file name within the folder
+    QString name; // a plain file name within the folder
     QString description; // what it holds, for the page's list of files
     QByteArray bytes;
 };
@@ -31,14 +31,14 @@ struct ReportSection {
 };
 
 struct VisitReport {
-    QString title;                                     // the page's heading
-    std::vector<std::pair<QString, QString>> summary;  // label, value
-    QStringList failures;                              // one line a part that failed
-    std::vector<LogLine> log;                          // the event log's table
-    std::vector<ArchiveLine> archive;                  // the chart
-    std::vector<ReportSection> sections;               // configuration, script, ...
-    std::vector<ReportFile> files;                     // written by WriteVisitReport
-    std::vector<ReportFile> present;                   // already in the folder (bytes unused)
+    QString title; // the page's heading
+    std::vector<std::pair<QString, QString>> summary; // label, value
+    QStringList failures; // one line a part that failed
+    std::vector<LogLine> log; // the event log's table
+    std::vector<ArchiveLine> archive; // the chart
+    std::vector<ReportSection> sections; // configuration, script, ...
+    std::vector<ReportFile> files; // written by WriteVisitReport
+    std::vector<ReportFile> present; // already in the folder (bytes unused)
 };
 
 // File names the writer adds itself.

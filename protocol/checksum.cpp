@@ -8,8 +8,7 @@ std::uint16_t FrameChecksum(const std::uint8_t* bytes, std::size_t n)
     for (std::size_t i = 0; i < n; ++i) {
         crc ^= bytes[i];
         for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1u) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001u)
-                             : static_cast<std::uint16_t>(crc >> 1);
+            crc = (crc & 1u) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001u) : static_cast<std::uint16_t>(crc >> 1);
     }
     return crc;
 }

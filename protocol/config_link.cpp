@@ -24,9 +24,8 @@ void writeFrameHeader(ConfigFrame& frame)
     frame[4] = cfg::kUnit;
 }
 
-std::size_t buildFrame(std::uint8_t function, std::uint8_t code, ConfigFrame& frame,
-                       const std::uint8_t* data, std::size_t n, std::uint16_t address,
-                       const ConfigTrace& trace, QStringView separator)
+std::size_t buildFrame(std::uint8_t function, std::uint8_t code, ConfigFrame& frame, const std::uint8_t* data,
+                       std::size_t n, std::uint16_t address, const ConfigTrace& trace, QStringView separator)
 {
     if (n > kConfigMaxData || (n > 0 && data == nullptr))
         return 0;
@@ -48,8 +47,7 @@ std::size_t buildFrame(std::uint8_t function, std::uint8_t code, ConfigFrame& fr
     std::memmove(frame.data() + 10, data, n);
     AppendChecksum(frame.data() + 4, 6 + n);
     // Everything behind the four header bytes: the body and its checksum.
-    addTrace(trace, QStringLiteral("Comm ->(%1) ").arg(n + 8)
-                        + ConfigHex(frame.data() + 4, n + 8, separator));
+    addTrace(trace, QStringLiteral("Comm ->(%1) ").arg(n + 8) + ConfigHex(frame.data() + 4, n + 8, separator));
     return n + kConfigCommandFrameSize;
 }
 
@@ -68,14 +66,14 @@ QString ConfigHex(const std::uint8_t* bytes, std::size_t n, QStringView separato
     return text;
 }
 
-std::size_t BuildConfigFrame(std::uint8_t code, ConfigFrame& frame, const std::uint8_t* data,
-                             std::size_t n, std::uint16_t address, const ConfigTrace& trace)
+std::size_t BuildConfigFrame(std::uint8_t code, ConfigFrame& frame, const std::uint8_t* data, std::size_t n,
+                             std::uint16_t address, const ConfigTrace& trace)
 {
     return buildFrame(cfg::kFunctionWrite, code, frame, data, n, address, trace, u" ");
 }
 
-std::size_t BuildConfigReadFrame(std::uint8_t code, ConfigFrame& frame, const std::uint8_t* data,
-                                 std::size_t n, std::uint16_t address, const ConfigTrace& trace)
+std::size_t BuildConfigReadFrame(std::uint8_t code, ConfigFrame& frame, const std::uint8_t* data, std::size_t n,
+                                 std::uint16_t address, const ConfigTrace& trace)
 {
     return buildFrame(cfg::kFunctionRead, code, frame, data, n, address, trace, u"");
 }

@@ -44,13 +44,13 @@ constexpr std::uint8_t kFunctionCommand = 6;
 constexpr std::uint8_t kFunctionWrite = 16;
 constexpr std::uint8_t kFunctionRead = 17;
 
-constexpr std::uint8_t kDownloadStart = 0x15;     // 21
-constexpr std::uint8_t kDownloadStop = 0x17;      // 23
-constexpr std::uint8_t kUploadTestConfig = 0x18;  // 24
-constexpr std::uint8_t kSetTestMode = 0x36;       // 54
-constexpr std::uint8_t kStatusQuery = 0x37;       // 55
-constexpr std::uint8_t kUploadConfig = 0x3D;      // 61
-constexpr std::uint8_t kReboot = 0x63;            // 99
+constexpr std::uint8_t kDownloadStart = 0x15; // 21
+constexpr std::uint8_t kDownloadStop = 0x17; // 23
+constexpr std::uint8_t kUploadTestConfig = 0x18; // 24
+constexpr std::uint8_t kSetTestMode = 0x36; // 54
+constexpr std::uint8_t kStatusQuery = 0x37; // 55
+constexpr std::uint8_t kUploadConfig = 0x3D; // 61
+constexpr std::uint8_t kReboot = 0x63; // 99
 } // namespace cfg
 
 // With n = 0: the Command frame for `code` (data and address unused), no trace
@@ -58,12 +58,12 @@ constexpr std::uint8_t kReboot = 0x63;            // 99
 // n bytes at `address` (code unused); traces "Comm ->(<n+8>) " followed by the
 // frame from offset 4 on, each byte as two hex digits and one blank; returns
 // n + 12. A larger n builds nothing and returns 0.
-std::size_t BuildConfigFrame(std::uint8_t code, ConfigFrame& frame, const std::uint8_t* data,
-                             std::size_t n, std::uint16_t address, const ConfigTrace& trace);
+std::size_t BuildConfigFrame(std::uint8_t code, ConfigFrame& frame, const std::uint8_t* data, std::size_t n,
+                             std::uint16_t address, const ConfigTrace& trace);
 
 // The same with function 17, and the trace line's bytes written without blanks.
-std::size_t BuildConfigReadFrame(std::uint8_t code, ConfigFrame& frame, const std::uint8_t* data,
-                                 std::size_t n, std::uint16_t address, const ConfigTrace& trace);
+std::size_t BuildConfigReadFrame(std::uint8_t code, ConfigFrame& frame, const std::uint8_t* data, std::size_t n,
+                                 std::uint16_t address, const ConfigTrace& trace);
 
 // The verdict on a reply: InvalidReply unless at least two bytes came and bytes
 // 0 and 1 are not both 0.

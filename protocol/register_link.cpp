@@ -20,8 +20,8 @@ void writeHeader(FrameBuffer& frame, std::size_t bodyLength)
     AppendChecksum(frame.data(), 4);
 }
 
-void writeBody(FrameBuffer& frame, std::uint8_t command, std::uint8_t function,
-               std::uint16_t index, std::uint16_t count)
+void writeBody(FrameBuffer& frame, std::uint8_t command, std::uint8_t function, std::uint16_t index,
+               std::uint16_t count)
 {
     frame[6] = command;
     frame[7] = function;
@@ -63,8 +63,7 @@ std::uint32_t valueAt8(const FrameBuffer& frame)
 
 } // namespace
 
-std::size_t BuildRegRequest(FrameBuffer& frame, std::uint8_t command, std::uint16_t index,
-                            std::uint16_t count)
+std::size_t BuildRegRequest(FrameBuffer& frame, std::uint8_t command, std::uint16_t index, std::uint16_t count)
 {
     writeHeader(frame, 8);
     writeBody(frame, command, reg::kFunctionPlain, index, count);
@@ -72,8 +71,7 @@ std::size_t BuildRegRequest(FrameBuffer& frame, std::uint8_t command, std::uint1
     return kRegRequestSize;
 }
 
-std::size_t BuildRegDataRequest(FrameBuffer& frame, std::uint8_t command, const std::uint8_t* data,
-                                std::size_t n)
+std::size_t BuildRegDataRequest(FrameBuffer& frame, std::uint8_t command, const std::uint8_t* data, std::size_t n)
 {
     if (n > kRegMaxData)
         return 0;

@@ -28,7 +28,7 @@ constexpr std::uint8_t kFunctionData = 12;
 
 constexpr std::uint8_t kScriptDown = 0x0C;
 constexpr std::uint8_t kScriptUp = 0x0E;
-constexpr std::uint8_t kLogBegin = 0x19;   // also Clr script: the same bytes
+constexpr std::uint8_t kLogBegin = 0x19; // also Clr script: the same bytes
 constexpr std::uint8_t kLogRecord = 0x1A;
 constexpr std::uint8_t kLogClear = 0x1B;
 constexpr std::uint8_t kLogCount = 0x1C;
@@ -43,14 +43,12 @@ constexpr std::uint8_t kRegistration = 0x5D;
 } // namespace reg
 
 // Builds a plain request (function 6) with the given index and count; returns 14.
-std::size_t BuildRegRequest(FrameBuffer& frame, std::uint8_t command,
-                            std::uint16_t index = 0, std::uint16_t count = 0);
+std::size_t BuildRegRequest(FrameBuffer& frame, std::uint8_t command, std::uint16_t index = 0, std::uint16_t count = 0);
 
 // Builds the data request (function 12, index 0, count n, the n data bytes).
 // The 16-bit length and count fields are filled whole. Returns 14 + n, or 0 (and
 // builds nothing) when n exceeds kRegMaxData.
-std::size_t BuildRegDataRequest(FrameBuffer& frame, std::uint8_t command,
-                                const std::uint8_t* data, std::size_t n);
+std::size_t BuildRegDataRequest(FrameBuffer& frame, std::uint8_t command, const std::uint8_t* data, std::size_t n);
 
 // The reply check shared by the reading operations, in this order: something
 // came (NoReply), the header is all there (Truncated), the header checksum

@@ -15,17 +15,17 @@ namespace tessavin {
 struct PortOpenError {
     enum class Kind {
         None,
-        NoDeviceNamed,    // the port field was empty
-        BadBaud,          // the baud rate is not a positive number
+        NoDeviceNamed, // the port field was empty
+        BadBaud, // the baud rate is not a positive number
         NoSuchDevice,
         PermissionDenied, // the user may not open it (on Linux: not in the dialout group)
-        Busy,             // another program holds it
-        LineSettings,     // it opened but refused the line settings
+        Busy, // another program holds it
+        LineSettings, // it opened but refused the line settings
         Other,
     };
     Kind kind = Kind::None;
-    QString device;  // the device that was tried
-    QString detail;  // the system's own words
+    QString device; // the device that was tried
+    QString detail; // the system's own words
 };
 
 // One line for a person: "no such device /dev/ttyUSB0", "permission denied on

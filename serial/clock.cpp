@@ -4,12 +4,9 @@
 
 namespace tessavin {
 
-SteadyClock::SteadyClock() : start_(std::chrono::steady_clock::now()) {}
+SteadyClock::SteadyClock() : start_(std::chrono::steady_clock::now()) { }
 
-Clock::ms SteadyClock::now() const
-{
-    return std::chrono::duration_cast<ms>(std::chrono::steady_clock::now() - start_);
-}
+Clock::ms SteadyClock::now() const { return std::chrono::duration_cast<ms>(std::chrono::steady_clock::now() - start_); }
 
 void SteadyClock::sleep(ms duration)
 {

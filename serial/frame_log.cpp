@@ -65,7 +65,8 @@ const char* LinkKindName(LinkKind link)
 }
 
 FrameLog::FrameLog(std::shared_ptr<Clock> clock)
-    : clock_(std::move(clock)), wallClock_([] { return QDateTime::currentDateTime(); })
+    : clock_(std::move(clock))
+    , wallClock_([] { return QDateTime::currentDateTime(); })
 {
 }
 
@@ -180,14 +181,15 @@ void LogFramesToCategories(FrameLog& log)
         QString text = record.sent ? QStringLiteral("tx %1 bytes").arg(record.bytes.size())
             : record.trailing      ? QStringLiteral("rx %1 bytes [trailing]").arg(record.bytes.size())
                                    : QStringLiteral("rx %1 bytes [%2]")
-                                         .arg(record.bytes.size())
-                                         .arg(LinkErrorText(record.verdict.value_or(LinkError::None)));
+                                    .arg(record.bytes.size())
+                                    .arg(LinkErrorText(record.verdict.value_or(LinkError::None)));
         if (record.retry > 0)
             text += QStringLiteral(" [retry %1]").arg(record.retry);
         qCDebug(c).noquote() << text;
         // 16 bytes a row, offset first, as a hex dump reads.
         for (qsizetype at = 0; at < record.bytes.size(); at += 16)
-            qCDebug(c).noquote() << QStringLiteral("  %1  %2").arg(at, 4, 16, QLatin1Char('0')).arg(FrameHex(record.bytes.mid(at, 16)));
+            qCDebug(c).noquote()
+                << QStringLiteral("  %1  %2").arg(at, 4, 16, QLatin1Char('0')).arg(FrameHex(record.bytes.mid(at, 16)));
     });
 }
 

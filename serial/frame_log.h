@@ -26,10 +26,10 @@ enum class LinkKind { Config, Register, Poll };
 const char* LinkKindName(LinkKind link);
 
 struct FrameRecord {
-    Clock::ms ms{0};        // on the link's clock
-    QDateTime time;         // the computer's local time
+    Clock::ms ms{0}; // on the link's clock
+    QDateTime time; // the computer's local time
     LinkKind link = LinkKind::Register;
-    bool sent = false;      // true: to the controller ("tx"); false: from it ("rx")
+    bool sent = false; // true: to the controller ("tx"); false: from it ("rx")
     QByteArray bytes;
     std::optional<LinkError> verdict; // received replies and polls only
     // Received bytes that came after a reply which ended at its stated length

@@ -8,17 +8,17 @@
 namespace tessavin {
 
 enum class LinkError {
-    None,              // the exchange worked
-    PortClosed,        // no port is open
-    NoReply,           // nothing came within the first-byte wait (about 13 s)
-    PortLost,          // the device went away during the exchange
+    None, // the exchange worked
+    PortClosed, // no port is open
+    NoReply, // nothing came within the first-byte wait (about 13 s)
+    PortLost, // the device went away during the exchange
     BadHeaderChecksum, // register link: the checksum of bytes 0-3 is wrong
-    LengthOutOfRange,  // register link: the stated length is below 4 or beyond the buffer
-    BadBodyChecksum,   // register link: the body checksum is wrong
-    Truncated,         // fewer bytes came than the reply states it holds
-    TooShort,          // a well-formed reply too short for what was asked
-    InvalidReply,      // configuration link: fewer than two bytes, or 00 00 at the start
-    ValueRejected,     // a valid reply whose value cannot be used (not above zero)
+    LengthOutOfRange, // register link: the stated length is below 4 or beyond the buffer
+    BadBodyChecksum, // register link: the body checksum is wrong
+    Truncated, // fewer bytes came than the reply states it holds
+    TooShort, // a well-formed reply too short for what was asked
+    InvalidReply, // configuration link: fewer than two bytes, or 00 00 at the start
+    ValueRejected, // a valid reply whose value cannot be used (not above zero)
 };
 
 // "ok", "no reply", "bad header checksum", ...

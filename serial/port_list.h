@@ -8,13 +8,13 @@
 namespace tessavin {
 
 struct PortEntry {
-    QString name;          // ttyUSB0, COM3
-    QString path;          // /dev/ttyUSB0, \\.\COM3
+    QString name; // ttyUSB0, COM3
+    QString path; // /dev/ttyUSB0, \\.\COM3
     QString description;
     QString manufacturer;
     QString serialNumber;
-    QString vidPid;        // "0403:6001", or empty when the port has none
-    QString byId;          // the stable /dev/serial/by-id/... path, or empty
+    QString vidPid; // "0403:6001", or empty when the port has none
+    QString byId; // the stable /dev/serial/by-id/... path, or empty
 };
 
 // The ports, sorted by name. (Pseudo-terminals are not listed.)

@@ -159,9 +159,8 @@ ReplyEnd SerialLink::statedEnd(const std::uint8_t* buf, std::size_t count, const
     return end;
 }
 
-std::optional<std::size_t> SerialLink::readUntilStatedEnd(std::uint8_t* buf, std::size_t capacity,
-                                                          std::size_t& count, const ReplyEndRule& endRule,
-                                                          QByteArray& beyond)
+std::optional<std::size_t> SerialLink::readUntilStatedEnd(std::uint8_t* buf, std::size_t capacity, std::size_t& count,
+                                                          const ReplyEndRule& endRule, QByteArray& beyond)
 {
     drain(buf, capacity, count, &beyond);
     for (;;) {
@@ -233,7 +232,7 @@ bool SerialLink::awaitFirstByte(bool onReadiness)
         const milliseconds start = clock_->now();
         const bool came = waitForBytes(timing_.firstByteLimit());
         lastRounds_ = came && round.count() > 0 ? static_cast<int>((clock_->now() - start) / round) + 1
-                                                 : timing_.firstByteTries;
+                                                : timing_.firstByteTries;
         return came;
     }
     for (;;) {
@@ -305,9 +304,10 @@ SerialLink::Received SerialLink::receiveReply(LinkKind link, std::uint8_t* buf, 
     // What the reply does not cover reads as zeros, as behind any short reply.
     std::fill(buf + received.count, buf + std::min(taken.total, capacity), std::uint8_t{0});
     received.error = check ? check(buf, received.count) : LinkError::None;
-    log_.received(link,
-                  QByteArray(reinterpret_cast<const char*>(taken.bytes.data()), static_cast<qsizetype>(skip + received.count)),
-                  received.error);
+    log_.received(
+        link,
+        QByteArray(reinterpret_cast<const char*>(taken.bytes.data()), static_cast<qsizetype>(skip + received.count)),
+        received.error);
     if (taken.end)
         watchTrailing(link, taken);
     if (activity_)

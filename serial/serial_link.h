@@ -85,7 +85,7 @@ public:
     LinkError sendBytes(LinkKind link, const std::uint8_t* bytes, std::size_t count);
 
     struct Received {
-        std::size_t count = 0;             // bytes stored from buf[0]
+        std::size_t count = 0; // bytes stored from buf[0]
         LinkError error = LinkError::None; // why nothing came, or the check's verdict
     };
 
@@ -120,8 +120,8 @@ public:
     // with 0 when `stop` answers true. `firstByte` runs once when the first byte
     // of a frame has arrived, before the rest is read. What came is logged, as a
     // frame of its own even right after a reply that ended at its stated length.
-    std::size_t receiveAny(LinkKind link, std::uint8_t* buf, std::size_t capacity,
-                           const std::function<bool()>& stop, const std::function<void()>& firstByte = {});
+    std::size_t receiveAny(LinkKind link, std::uint8_t* buf, std::size_t capacity, const std::function<bool()>& stop,
+                           const std::function<void()>& firstByte = {});
 
     // How many first-byte rounds the last receiveReply made (for a fast reply:
     // the rounds its wait would have taken).
@@ -155,10 +155,10 @@ private:
     // A reply as read from the port, echo and all.
     struct Taken {
         std::vector<std::uint8_t> bytes; // room for the reply and an echo
-        std::size_t total = 0;           // bytes stored in `bytes`
-        std::optional<std::size_t> end;  // the stated end, when the reply ended there
-        QByteArray beyond;               // bytes read past that end that did not fit
-        Clock::ms endedAt{0};            // when the stated end was in
+        std::size_t total = 0; // bytes stored in `bytes`
+        std::optional<std::size_t> end; // the stated end, when the reply ended there
+        QByteArray beyond; // bytes read past that end that did not fit
+        Clock::ms endedAt{0}; // when the stated end was in
         std::size_t count() const { return end ? std::min(total, *end) : total; }
     };
     // The steps of receiveReply: wait for the first byte (through the rounds, or

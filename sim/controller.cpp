@@ -25,8 +25,7 @@ bool checksumOver(const QByteArray& bytes, qsizetype from, qsizetype count)
 
 void appendChecksum(QByteArray& bytes, qsizetype from)
 {
-    const std::uint16_t crc =
-        FrameChecksum(data(bytes) + from, static_cast<std::size_t>(bytes.size() - from));
+    const std::uint16_t crc = FrameChecksum(data(bytes) + from, static_cast<std::size_t>(bytes.size() - from));
     bytes.append(static_cast<char>(crc & 0xFF));
     bytes.append(static_cast<char>(crc >> 8));
 }
@@ -54,24 +53,24 @@ std::uint32_t floatBits(float value)
     return bits;
 }
 
-const char* const kDefaultConfiguration =
-    "{\n"
-    "  \"device\": { \"number\": 1234, \"name\": \"pump station 4\" },\n"
-    "  \"line\": { \"baud\": 38400, \"address\": 1 },\n"
-    "  \"log\": { \"capacity\": 2000, \"period_min\": 10 },\n"
-    "  \"modem\": { \"apn\": \"internet\", \"report\": \"+70000000000\" },\n"
-    "  \"channels\": [\n"
-    "    { \"id\": 1, \"kind\": \"pressure\", \"unit\": \"bar\", \"min\": 0.0, \"max\": 16.0 },\n"
-    "    { \"id\": 2, \"kind\": \"temperature\", \"unit\": \"C\", \"min\": -40.0, \"max\": 85.0 },\n"
-    "    { \"id\": 3, \"kind\": \"flow\", \"unit\": \"m3/h\", \"min\": 0.0, \"max\": 120.0 }\n"
-    "  ]\n"
-    "}\n";
+const char* const kDefaultConfiguration
+    = "{\n"
+      "  \"device\": { \"number\": 1234, \"name\": \"pump station 4\" },\n"
+      "  \"line\": { \"baud\": 38400, \"address\": 1 },\n"
+      "  \"log\": { \"capacity\": 2000, \"period_min\": 10 },\n"
+      "  \"modem\": { \"apn\": \"internet\", \"report\": \"+70000000000\" },\n"
+      "  \"channels\": [\n"
+      "    { \"id\": 1, \"kind\": \"pressure\", \"unit\": \"bar\", \"min\": 0.0, \"max\": 16.0 },\n"
+      "    { \"id\": 2, \"kind\": \"temperature\", \"unit\": \"C\", \"min\": -40.0, \"max\": 85.0 },\n"
+      "    { \"id\": 3, \"kind\": \"flow\", \"unit\": \"m3/h\", \"min\": 0.0, \"max\": 120.0 }\n"
+      "  ]\n"
+      "}\n";
 
-const char* const kDefaultTestConfiguration =
-    "{\n"
-    "  \"test\": { \"mode\": \"loop\", \"period_s\": 5 },\n"
-    "  \"outputs\": [ { \"id\": 1, \"state\": \"on\" }, { \"id\": 2, \"state\": \"off\" } ]\n"
-    "}\n";
+const char* const kDefaultTestConfiguration
+    = "{\n"
+      "  \"test\": { \"mode\": \"loop\", \"period_s\": 5 },\n"
+      "  \"outputs\": [ { \"id\": 1, \"state\": \"on\" }, { \"id\": 2, \"state\": \"off\" } ]\n"
+      "}\n";
 
 // Message heads and tails of the default log; the part between them is padded to
 // the wanted length. Markers: '>' what the controller sent to its modem, '<' what
@@ -179,12 +178,12 @@ QByteArray EventLog::at(int index) const
     return records[static_cast<std::size_t>(index)];
 }
 
-QByteArray MakeLogRecord(char marker, int year, int month, int day, int hour, int minute,
-                         int second, const QByteArray& message)
+QByteArray MakeLogRecord(char marker, int year, int month, int day, int hour, int minute, int second,
+                         const QByteArray& message)
 {
     char prefix[64];
-    std::snprintf(prefix, sizeof prefix, "%c%04d/%02d/%02d %02d:%02d:%02d ", marker, year % 10000,
-                  month % 100, day % 100, hour % 100, minute % 100, second % 100);
+    std::snprintf(prefix, sizeof prefix, "%c%04d/%02d/%02d %02d:%02d:%02d ", marker, year % 10000, month % 100,
+                  day % 100, hour % 100, minute % 100, second % 100);
     return QByteArray(prefix) + message;
 }
 
@@ -200,9 +199,8 @@ std::vector<QByteArray> DefaultLogRecords(int count, int approxLength)
     for (int i = 0; i < count; ++i) {
         const QDateTime t = start.addSecs(static_cast<qint64>(i) * 37 + (i % 5) * 3);
         const Template& tpl = kTemplates[i % templates];
-        out.push_back(MakeLogRecord(tpl.marker, t.date().year(), t.date().month(), t.date().day(),
-                                    t.time().hour(), t.time().minute(), t.time().second(),
-                                    padded(tpl, i + 1, messageLength)));
+        out.push_back(MakeLogRecord(tpl.marker, t.date().year(), t.date().month(), t.date().day(), t.time().hour(),
+                                    t.time().minute(), t.time().second(), padded(tpl, i + 1, messageLength)));
     }
     return out;
 }
@@ -229,8 +227,8 @@ void Archive::fillDefault(int count)
     for (int i = 0; i < count; ++i) {
         const QDateTime t = start.addSecs(static_cast<qint64>(i) * 3600);
         const float value = static_cast<float>(1.5 + 0.25 * std::sin(i / 6.0) + 0.001 * (i % 7));
-        append(t.date().year(), t.date().month(), t.date().day(), t.time().hour(), t.time().minute(),
-               t.time().second(), value);
+        append(t.date().year(), t.date().month(), t.date().day(), t.time().hour(), t.time().minute(), t.time().second(),
+               value);
     }
 }
 
@@ -431,7 +429,8 @@ QByteArray Controller::answerConfig(const QByteArray& r, SimClock::time_point no
         const QByteArray& source = s.uploadActive ? s.uploadSource : QByteArray();
         const int chunk = std::clamp(s.chunkSize, 1, 255);
         const qsizetype left = std::max<qsizetype>(0, source.size() - address);
-        return ConfigReply(0, source.mid(std::min<qsizetype>(address, source.size()), std::min<qsizetype>(left, chunk)));
+        return ConfigReply(0,
+                           source.mid(std::min<qsizetype>(address, source.size()), std::min<qsizetype>(left, chunk)));
     }
     if (function == cfg::kFunctionWrite) {
         if (!s.downloadActive)

@@ -43,7 +43,7 @@ using SimClock = std::chrono::steady_clock;
 // in front of a poll) or answers one (0x55).
 struct FrameKind {
     std::optional<LinkKind> link; // nullopt: bytes of no known frame
-    bool answer = false;          // a poll's answer
+    bool answer = false; // a poll's answer
     bool operator==(const FrameKind&) const = default;
 
     bool is(LinkKind kind) const { return link == kind; }
@@ -74,8 +74,8 @@ struct EventLog {
 
 // One record of the event log in its stored layout: marker, "YYYY/MM/DD hh:mm:ss "
 // and the message, which may hold CR or CR LF.
-QByteArray MakeLogRecord(char marker, int year, int month, int day, int hour, int minute,
-                         int second, const QByteArray& message);
+QByteArray MakeLogRecord(char marker, int year, int month, int day, int hour, int minute, int second,
+                         const QByteArray& message);
 
 // A day of sensible traffic: `count` records about `approxLength` bytes long,
 // every few of them with CR or CR LF inside, in time order. Deterministic.
@@ -86,8 +86,8 @@ std::vector<QByteArray> DefaultLogRecords(int count, int approxLength);
 struct Archive {
     static constexpr int kSlots = 1001;
     static constexpr int kRecordSize = 10;
-    std::vector<std::array<std::uint8_t, kRecordSize>> records =
-        std::vector<std::array<std::uint8_t, kRecordSize>>(kSlots);
+    std::vector<std::array<std::uint8_t, kRecordSize>> records = std::vector<std::array<std::uint8_t, kRecordSize>>(
+        kSlots);
     int begin = 0;
 
     void append(int year, int month, int day, int hour, int minute, int second, float value);
@@ -97,15 +97,15 @@ struct Archive {
 
 // What can go wrong with a reply.
 enum class FaultKind {
-    Silence,          // no reply at all
-    BadHeaderChecksum,// register link: header checksum off by one bit; configuration: its checksum's high byte
-    BadBodyChecksum,  // register link: body checksum off by one bit; configuration: its checksum's low byte
-    Truncated,        // only the first `bytes` bytes (default: half the reply, at least 1)
-    Split,            // the first `bytes` bytes (default: half), then `pause` of silence, then the rest
-    TrailingGarbage,  // the reply followed by `bytes` bytes of garbage (default 3)
-    Oversized,        // a reply of `bytes` bytes (default 1200); register link: L covers it all and
-                      // both checksums are right; configuration: the reply padded with filler
-    SlowTurnaround,   // the reply after `pause` (default 500 ms)
+    Silence, // no reply at all
+    BadHeaderChecksum, // register link: header checksum off by one bit; configuration: its checksum's high byte
+    BadBodyChecksum, // register link: body checksum off by one bit; configuration: its checksum's low byte
+    Truncated, // only the first `bytes` bytes (default: half the reply, at least 1)
+    Split, // the first `bytes` bytes (default: half), then `pause` of silence, then the rest
+    TrailingGarbage, // the reply followed by `bytes` bytes of garbage (default 3)
+    Oversized, // a reply of `bytes` bytes (default 1200); register link: L covers it all and
+               // both checksums are right; configuration: the reply padded with filler
+    SlowTurnaround, // the reply after `pause` (default 500 ms)
 };
 
 // Which requests a fault applies to.
@@ -124,8 +124,8 @@ struct FaultTarget {
 struct Fault {
     FaultKind kind = FaultKind::Silence;
     FaultTarget target;
-    int times = -1;          // replies it still applies to; -1: until removed
-    int bytes = -1;          // see FaultKind; -1: the default
+    int times = -1; // replies it still applies to; -1: until removed
+    int bytes = -1; // see FaultKind; -1: the default
     std::chrono::milliseconds pause{-1}; // see FaultKind; negative: the default
 };
 
@@ -136,7 +136,7 @@ struct ReplyPart {
 };
 struct Reply {
     std::vector<ReplyPart> parts; // empty: the controller stays silent
-    QByteArray note;              // why it is silent, or which faults shaped it
+    QByteArray note; // why it is silent, or which faults shaped it
 
     bool silent() const { return parts.empty(); }
     QByteArray bytes() const; // all parts joined
@@ -150,36 +150,36 @@ struct LoggedFrame {
     FrameKind kind;
     SimClock::time_point firstByte{};
     SimClock::time_point lastByte{};
-    QByteArray bytes;   // a reply split by a fault is logged once, all parts joined
-    QByteArray note;    // e.g. "bad checksum", "silent: rebooting", "fault: split"
+    QByteArray bytes; // a reply split by a fault is logged once, all parts joined
+    QByteArray note; // e.g. "bad checksum", "silent: rebooting", "fault: split"
 };
 
 // Everything the controller knows. Tests read and change it freely (through
 // ControllerThread::withController when a thread runs it).
 struct ControllerState {
     // Configuration link.
-    int statusCode = 0;                 // answered to the status query in byte 1
+    int statusCode = 0; // answered to the status query in byte 1
     bool testMode = false;
     int setTestCount = 0;
     int rebootCount = 0;
     std::chrono::milliseconds rebootSilence{3000};
     std::optional<SimClock::time_point> silentUntil; // set by a reboot
-    QByteArray configuration;           // sent by upload 61, replaced by a download
-    QByteArray testConfiguration;       // sent by upload 24
-    int chunkSize = 100;                // bytes per block-read reply (1..255)
-    QByteArray uploadSource;            // the text the current upload reads from
+    QByteArray configuration; // sent by upload 61, replaced by a download
+    QByteArray testConfiguration; // sent by upload 24
+    int chunkSize = 100; // bytes per block-read reply (1..255)
+    QByteArray uploadSource; // the text the current upload reads from
     bool uploadActive = false;
-    QByteArray downloadBuffer;          // filled by function-16 frames after START
+    QByteArray downloadBuffer; // filled by function-16 frames after START
     bool downloadActive = false;
-    int downloadsStored = 0;            // STOPs that stored a text
-    int storeCut = -1;                  // >= 0: a STOP stores only the first storeCut bytes
+    int downloadsStored = 0; // STOPs that stored a text
+    int storeCut = -1; // >= 0: a STOP stores only the first storeCut bytes
 
     // Register and log link.
     EventLog eventLog;
     bool logging = false;
     std::chrono::milliseconds loggingInterval{2000};
     SimClock::time_point lastLogAppend{};
-    int loggingAppended = 0;            // records appended while logging was on
+    int loggingAppended = 0; // records appended while logging was on
     Archive archive;
     bool registered = false;
     int registrationCount = 0;
@@ -187,7 +187,7 @@ struct ControllerState {
     float pressure = 1.5f;
     QByteArray script;
     int scriptStores = 0;
-    int logBeginRequests = 0;           // 0x19 requests (log begin and "clear script" alike)
+    int logBeginRequests = 0; // 0x19 requests (log begin and "clear script" alike)
     int logClears = 0;
 
     // Requests seen, rejected (bad checksum, unknown) and answered.
@@ -210,8 +210,8 @@ struct LineNoise {
 
 struct ControllerSettings {
     int logCapacity = 2000;
-    int logRecords = 150;               // records in the log at start
-    int logRecordLength = 60;           // their approximate length
+    int logRecords = 150; // records in the log at start
+    int logRecordLength = 60; // their approximate length
     int archiveRecords = 300;
     int chunkSize = 100;
     std::chrono::milliseconds rebootSilence{3000};
@@ -265,10 +265,10 @@ private:
 // What the controller does with a request from a port set to another rate than
 // the line's (on a pseudo-terminal, read from the settings its other side made).
 enum class RateMismatch {
-    Answer,  // answer as if the rates matched
+    Answer, // answer as if the rates matched
     Garbage, // take nothing in, and give the requester the bytes a receiver at
              // its rate makes of the reply (HeardAtRate): garbage
-    Silent,  // take nothing in, answer nothing
+    Silent, // take nothing in, answer nothing
 };
 
 // The bytes a receiver at `readBaud` makes of `sent` at `sentBaud` (8 data bits,

@@ -28,11 +28,11 @@ inline constexpr int kMaxFillBytes = 501 - 4;
 
 struct PollSpec {
     std::uint8_t address = 1;
-    std::uint8_t function = 1;      // 1, 2, 10; any other code is sent and expects no answer
-    std::uint8_t startByte = 0xAA;  // anything else expects no answer; never 0xFF, which the
-                                    // responder drops as fill before reading the poll
-    int fillBytes = 0;              // leading 0xFF bytes; beyond kMaxFillBytes no answer is due
-    std::uint8_t strand = 1;        // function 10
+    std::uint8_t function = 1; // 1, 2, 10; any other code is sent and expects no answer
+    std::uint8_t startByte = 0xAA; // anything else expects no answer; never 0xFF, which the
+                                   // responder drops as fill before reading the poll
+    int fillBytes = 0; // leading 0xFF bytes; beyond kMaxFillBytes no answer is due
+    std::uint8_t strand = 1; // function 10
     std::array<float, 3> values{12.5f, 0.8f, -3.25f}; // function 10, at 22, 26, 30
 };
 
@@ -46,19 +46,19 @@ int ExpectedAnswerLength(const PollSpec& pollSpec);
 // What came back for one poll, and what was checked.
 struct PollResult {
     PollSpec pollSpec;
-    QByteArray poll;                // as sent
-    QByteArray answer;              // as received (empty: none)
+    QByteArray poll; // as sent
+    QByteArray answer; // as received (empty: none)
     std::chrono::steady_clock::time_point sentAt{};
     std::chrono::milliseconds answerDelay{0}; // from the end of the poll to the answer's last byte
 
     bool answerExpected = false;
-    bool interrupted = false;       // a request came instead of an answer
-    bool startOk = false;           // byte 0 is 0x55
-    bool addressOk = false;         // byte 1 is the poll's address
-    bool lengthOk = false;          // byte 2 and the number of bytes both match the function
-    bool codeOk = false;            // 0x81, 0x82 or 0x83 as the function asks
-    bool checksumOk = false;        // Frame checksum over all bytes before it
-    bool payloadOk = true;          // function 2: the three fixed values 0.8, 2.0, 1.0 at 21..32
+    bool interrupted = false; // a request came instead of an answer
+    bool startOk = false; // byte 0 is 0x55
+    bool addressOk = false; // byte 1 is the poll's address
+    bool lengthOk = false; // byte 2 and the number of bytes both match the function
+    bool codeOk = false; // 0x81, 0x82 or 0x83 as the function asks
+    bool checksumOk = false; // Frame checksum over all bytes before it
+    bool payloadOk = true; // function 2: the three fixed values 0.8, 2.0, 1.0 at 21..32
 
     // Function 1 answers: the device clock as answered.
     int day = -1, hour = -1, minute = -1, second = -1;

@@ -21,10 +21,7 @@ SimClock::duration lineTime(qsizetype bytes, int baud)
 
 } // namespace
 
-ControllerThread::ControllerThread(const ControllerSettings& settings)
-    : controller_(settings)
-{
-}
+ControllerThread::ControllerThread(const ControllerSettings& settings) : controller_(settings) { }
 
 ControllerThread::~ControllerThread() { stop(); }
 
@@ -267,14 +264,18 @@ void ControllerThread::serveRequest(QByteArray request, SimClock::time_point fir
         reply = controller_.handle(request, SimClock::now());
     }
     lastRequest_ = SimClock::now();
-    log({.direction = Direction::Received, .kind = ClassifyFrame(request), .firstByte = first, .lastByte = last,
-         .bytes = request, .note = reply.silent() ? reply.note : QByteArray()});
+    log({.direction = Direction::Received,
+         .kind = ClassifyFrame(request),
+         .firstByte = first,
+         .lastByte = last,
+         .bytes = request,
+         .note = reply.silent() ? reply.note : QByteArray()});
     if (!reply.silent())
         writeReply(reply, request, first);
 }
 
-void ControllerThread::serveMismatched(const QByteArray& request, SimClock::time_point first,
-                                       SimClock::time_point last, const LineSettings& line, int requesterBaud)
+void ControllerThread::serveMismatched(const QByteArray& request, SimClock::time_point first, SimClock::time_point last,
+                                       const LineSettings& line, int requesterBaud)
 {
     // A controller cannot read a frame sent at another rate, so nothing changes;
     // the reply it would give shows what the requester's receiver hears.
@@ -287,8 +288,12 @@ void ControllerThread::serveMismatched(const QByteArray& request, SimClock::time
     lastRequest_ = SimClock::now();
     const QByteArray why = QStringLiteral("rate mismatch: requester at %1 baud").arg(requesterBaud).toLatin1();
     const bool answer = line.mismatch == RateMismatch::Garbage && !would.silent();
-    log({.direction = Direction::Received, .kind = ClassifyFrame(request), .firstByte = first, .lastByte = last,
-         .bytes = request, .note = answer ? QByteArray() : why});
+    log({.direction = Direction::Received,
+         .kind = ClassifyFrame(request),
+         .firstByte = first,
+         .lastByte = last,
+         .bytes = request,
+         .note = answer ? QByteArray() : why});
     if (!answer)
         return;
     Reply garbage;
@@ -399,8 +404,11 @@ PollResult ControllerThread::doPoll(const PollSpec& pollSpec, std::chrono::milli
     result.sentAt = sentAt;
     if (!answer.isEmpty()) {
         result.answerDelay = std::chrono::duration_cast<std::chrono::milliseconds>(answerLast - sentAt);
-        log({.direction = Direction::Received, .kind = ClassifyFrame(answer), .firstByte = answerFirst,
-             .lastByte = answerLast, .bytes = answer,
+        log({.direction = Direction::Received,
+             .kind = ClassifyFrame(answer),
+             .firstByte = answerFirst,
+             .lastByte = answerLast,
+             .bytes = answer,
              .note = result.ok() ? QByteArray() : QByteArray("answer failed its checks")});
     }
     {

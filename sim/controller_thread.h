@@ -51,11 +51,11 @@
 namespace tessavin::sim {
 
 struct LineSettings {
-    int baud = 0;                                 // pace requests, replies and polls at 10 bits a byte; 0: no pacing
-    std::chrono::milliseconds framingGap{8};      // silence that ends a frame of unknown length
-    std::chrono::milliseconds turnaround{0};      // pause between a request and its reply
-    std::chrono::milliseconds answerIdle{100};    // silence that ends a poll answer of wrong length
-    std::chrono::milliseconds pollQuiet{500};     // scheduled polls wait for this long a pause in the requests
+    int baud = 0; // pace requests, replies and polls at 10 bits a byte; 0: no pacing
+    std::chrono::milliseconds framingGap{8}; // silence that ends a frame of unknown length
+    std::chrono::milliseconds turnaround{0}; // pause between a request and its reply
+    std::chrono::milliseconds answerIdle{100}; // silence that ends a poll answer of wrong length
+    std::chrono::milliseconds pollQuiet{500}; // scheduled polls wait for this long a pause in the requests
     RateMismatch mismatch = RateMismatch::Answer; // applies when baud is set and the requester's rate is known
 };
 
@@ -128,7 +128,7 @@ private:
     std::thread thread_;
     std::atomic<bool> stopping_{true}; // true while no thread serves the line
 
-    mutable std::mutex mutex_;          // the controller, line settings, poll queue
+    mutable std::mutex mutex_; // the controller, line settings, poll queue
     Controller controller_;
     LineSettings line_;
     std::vector<PollSpec> schedule_;
@@ -136,8 +136,8 @@ private:
     std::chrono::milliseconds scheduleTimeout_{3000};
     SimClock::time_point nextScheduled_{};
     std::size_t scheduleIndex_ = 0;
-    SimClock::time_point lastRequest_{};  // thread only
-    QByteArray carry_;                    // thread only: request bytes that interrupted a poll
+    SimClock::time_point lastRequest_{}; // thread only
+    QByteArray carry_; // thread only: request bytes that interrupted a poll
 
     struct PendingPoll {
         PollSpec pollSpec;
@@ -146,7 +146,7 @@ private:
     };
     std::deque<std::shared_ptr<PendingPoll>> pendingPolls_;
 
-    mutable std::mutex logMutex_;       // the frame log and the poll results
+    mutable std::mutex logMutex_; // the frame log and the poll results
     mutable std::condition_variable logChanged_;
     std::vector<LoggedFrame> frames_;
     std::vector<PollResult> polls_;

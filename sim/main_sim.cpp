@@ -140,8 +140,9 @@ int main(int argc, char** argv)
         return usageError(error);
     const QString& linkPath = options->linkPath;
     if (!linkPath.isEmpty() && !mayReplace(linkPath))
-        return usageError(QStringLiteral("--link: %1 exists and is not a link to a pseudo-terminal; it is left as it is")
-                              .arg(linkPath));
+        return usageError(
+            QStringLiteral("--link: %1 exists and is not a link to a pseudo-terminal; it is left as it is")
+                .arg(linkPath));
 
     ControllerThread sim(options->settings);
     configure(sim, *options);

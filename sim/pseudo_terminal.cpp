@@ -96,11 +96,10 @@ int PseudoTerminal::peerBaud() const
         speed_t code;
         int baud;
     } rates[] = {
-        {B300, 300},         {B600, 600},         {B1200, 1200},       {B2400, 2400},       {B4800, 4800},
-        {B9600, 9600},       {B19200, 19200},     {B38400, 38400},     {B57600, 57600},     {B115200, 115200},
-        {B230400, 230400},
+        {B300, 300},       {B600, 600},       {B1200, 1200},   {B2400, 2400},     {B4800, 4800},     {B9600, 9600},
+        {B19200, 19200},   {B38400, 38400},   {B57600, 57600}, {B115200, 115200}, {B230400, 230400},
 #ifdef B460800
-        {B460800, 460800},   {B921600, 921600},
+        {B460800, 460800}, {B921600, 921600},
 #endif
     };
     const speed_t code = ::cfgetospeed(&tio);
@@ -146,10 +145,10 @@ bool PseudoTerminal::open(QString* error)
         *error = QStringLiteral("pseudo-terminals are not available on this system");
     return false;
 }
-void PseudoTerminal::close() {}
+void PseudoTerminal::close() { }
 bool PseudoTerminal::write(const QByteArray&, const std::atomic<bool>*) { return false; }
 QByteArray PseudoTerminal::read(std::chrono::milliseconds) { return {}; }
-void PseudoTerminal::discardInput() {}
+void PseudoTerminal::discardInput() { }
 bool PseudoTerminal::peerOpen() const { return false; }
 int PseudoTerminal::peerBaud() const { return 0; }
 

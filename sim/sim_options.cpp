@@ -14,8 +14,8 @@ namespace {
 // The commands and codes the controller answers; a fault aimed at anything else
 // would never fire, so it is refused.
 constexpr std::uint8_t kRegisterCommands[] = {
-    reg::kScriptDown, reg::kScriptUp,   reg::kLogBegin,     reg::kLogRecord,      reg::kLogClear,
-    reg::kLogCount,   reg::kLogCapacity, reg::kIdent,       reg::kPressure,       reg::kLogStart,
+    reg::kScriptDown, reg::kScriptUp,     reg::kLogBegin,      reg::kLogRecord,    reg::kLogClear,
+    reg::kLogCount,   reg::kLogCapacity,  reg::kIdent,         reg::kPressure,     reg::kLogStart,
     reg::kLogStop,    reg::kArchiveBegin, reg::kArchiveRecord, reg::kRegistration,
 };
 constexpr std::uint8_t kConfigCommands[] = {
@@ -92,8 +92,7 @@ OptionSet describe(QCommandLineParser& parser)
         return o;
     };
     return OptionSet{
-        parser.addHelpOption(),
-        parser.addVersionOption(),
+        parser.addHelpOption(), parser.addVersionOption(),
         option("log-capacity", "Event log capacity in records.", "n", "2000"),
         option("log-records", "Records in the event log at start.", "n", "150"),
         option("record-length", "Approximate length of those records, in bytes.", "n", "60"),
@@ -165,7 +164,7 @@ std::optional<int> ParseInteger(const QString& text, int min, int max, QString* 
     const QString t = text.trimmed();
     bool ok = false;
     const qlonglong value = t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? t.mid(2).toLongLong(&ok, 16)
-                                                                                    : t.toLongLong(&ok, 10);
+                                                                                   : t.toLongLong(&ok, 10);
     const QString expected = QStringLiteral("(expected %1 to %2)").arg(min).arg(max);
     if (!ok)
         return fail<int>(error, QStringLiteral("'%1' is not a number %2").arg(t, expected));
@@ -199,10 +198,14 @@ std::optional<Fault> ParseFault(const QString& text, QString* error)
         const char* name;
         FaultKind kind;
     } kinds[] = {
-        {"silence", FaultKind::Silence},           {"bad-header", FaultKind::BadHeaderChecksum},
-        {"bad-body", FaultKind::BadBodyChecksum},  {"truncated", FaultKind::Truncated},
-        {"split", FaultKind::Split},               {"garbage", FaultKind::TrailingGarbage},
-        {"oversized", FaultKind::Oversized},       {"slow", FaultKind::SlowTurnaround},
+        {"silence", FaultKind::Silence},
+        {"bad-header", FaultKind::BadHeaderChecksum},
+        {"bad-body", FaultKind::BadBodyChecksum},
+        {"truncated", FaultKind::Truncated},
+        {"split", FaultKind::Split},
+        {"garbage", FaultKind::TrailingGarbage},
+        {"oversized", FaultKind::Oversized},
+        {"slow", FaultKind::SlowTurnaround},
     };
     Fault fault;
     bool known = false;
@@ -213,9 +216,10 @@ std::optional<Fault> ParseFault(const QString& text, QString* error)
         }
     }
     if (!known)
-        return fail<Fault>(error, QStringLiteral("unknown fault '%1' (expected silence, bad-header, bad-body, "
-                                                 "truncated, split, garbage, oversized or slow)")
-                                      .arg(head));
+        return fail<Fault>(error,
+                           QStringLiteral("unknown fault '%1' (expected silence, bad-header, bad-body, "
+                                          "truncated, split, garbage, oversized or slow)")
+                               .arg(head));
 
     if (!target.isEmpty()) {
         const QString key = target.section(QLatin1Char('='), 0, 0).trimmed();
@@ -225,11 +229,13 @@ std::optional<Fault> ParseFault(const QString& text, QString* error)
         };
         if (key == QLatin1String("reg")) {
             if (!code || !contains(kRegisterCommands, *code))
-                return unknown(QStringLiteral("reg=CMD with a register-link command: %1").arg(hexList(kRegisterCommands)));
+                return unknown(
+                    QStringLiteral("reg=CMD with a register-link command: %1").arg(hexList(kRegisterCommands)));
             fault.target = FaultTarget::registerCommand(static_cast<std::uint8_t>(*code));
         } else if (key == QLatin1String("cfg")) {
             if (!code || !contains(kConfigCommands, *code))
-                return unknown(QStringLiteral("cfg=CODE with a configuration command code: %1").arg(hexList(kConfigCommands)));
+                return unknown(
+                    QStringLiteral("cfg=CODE with a configuration command code: %1").arg(hexList(kConfigCommands)));
             fault.target = FaultTarget::configCommand(static_cast<std::uint8_t>(*code));
         } else if (key == QLatin1String("fn")) {
             if (!code || (*code != cfg::kFunctionWrite && *code != cfg::kFunctionRead))
@@ -257,8 +263,9 @@ std::optional<Fault> ParseFault(const QString& text, QString* error)
                 return std::nullopt;
             fault.pause = std::chrono::milliseconds(*value);
         } else {
-            return fail<Fault>(error, QStringLiteral("unknown fault setting '%1' (expected times=N, bytes=N or pause=MS)")
-                                          .arg(fields[i].trimmed()));
+            return fail<Fault>(error,
+                               QStringLiteral("unknown fault setting '%1' (expected times=N, bytes=N or pause=MS)")
+                                   .arg(fields[i].trimmed()));
         }
     }
     return fault;
@@ -270,8 +277,8 @@ std::optional<PollSpec> ParsePoll(const QString& text, QString* error)
     PollSpec pollSpec;
     const auto function = ParseInteger(fields.value(0), 0, 255);
     if (!function || (*function != 1 && *function != 2 && *function != 10))
-        return fail<PollSpec>(error, QStringLiteral("unknown poll function %1 (expected 1, 2 or 10)")
-                                         .arg(fields.value(0).trimmed()));
+        return fail<PollSpec>(
+            error, QStringLiteral("unknown poll function %1 (expected 1, 2 or 10)").arg(fields.value(0).trimmed()));
     pollSpec.function = static_cast<std::uint8_t>(*function);
     for (qsizetype i = 1; i < fields.size(); ++i) {
         const QString key = fields[i].section(QLatin1Char('='), 0, 0).trimmed();
@@ -280,9 +287,10 @@ std::optional<PollSpec> ParsePoll(const QString& text, QString* error)
         const int max = key == QLatin1String("fill") ? kMaxFillBytes : key == QLatin1String("start") ? 0xFE : 255;
         if (key != QLatin1String("addr") && key != QLatin1String("fill") && key != QLatin1String("strand")
             && key != QLatin1String("start"))
-            return fail<PollSpec>(error, QStringLiteral("unknown poll setting '%1' (expected addr=N, fill=N, "
-                                                        "strand=N or start=N)")
-                                             .arg(fields[i].trimmed()));
+            return fail<PollSpec>(error,
+                                  QStringLiteral("unknown poll setting '%1' (expected addr=N, fill=N, "
+                                                 "strand=N or start=N)")
+                                      .arg(fields[i].trimmed()));
         const auto value = settingValue(fields[i], 0, max, error);
         if (!value)
             return std::nullopt;
@@ -366,7 +374,8 @@ std::optional<QString> readNumbers(const QCommandLineParser& parser, const Optio
     options.turnaround = std::chrono::milliseconds(turnaroundMs);
     options.pollInterval = std::chrono::milliseconds(pollMs);
     options.pollTimeout = std::chrono::milliseconds(pollTimeoutMs);
-    for (const auto& [option, p] : {std::pair{&o.noise, &settings.noise.flip}, std::pair{&o.drop, &settings.noise.drop}}) {
+    for (const auto& [option, p] :
+         {std::pair{&o.noise, &settings.noise.flip}, std::pair{&o.drop, &settings.noise.drop}}) {
         QString why;
         const auto value = ParseNoiseProbability(parser.value(*option), &why);
         if (!value)
@@ -426,7 +435,8 @@ std::optional<QString> readFile(const QCommandLineParser& parser, const QCommand
         return std::nullopt;
     QFile f(parser.value(option));
     if (!f.open(QIODevice::ReadOnly))
-        return QStringLiteral("--%1: cannot read %2: %3").arg(option.names().constFirst(), f.fileName(), f.errorString());
+        return QStringLiteral("--%1: cannot read %2: %3")
+            .arg(option.names().constFirst(), f.fileName(), f.errorString());
     *out = f.readAll();
     return std::nullopt;
 }

@@ -53,13 +53,13 @@ std::vector<PollSpec> DemoPolls();
 struct SimOptions {
     ControllerSettings settings;
     int statusCode = 0;
-    std::optional<QByteArray> configuration;     // --config: the file's bytes
+    std::optional<QByteArray> configuration; // --config: the file's bytes
     std::optional<QByteArray> testConfiguration; // --test-config
     std::vector<Fault> faults;
-    std::vector<PollSpec> polls;                 // --demo-polls, then every --poll
-    int baud = 0;                                // 0: the line is not paced
+    std::vector<PollSpec> polls; // --demo-polls, then every --poll
+    int baud = 0; // 0: the line is not paced
     RateMismatch mismatch = RateMismatch::Garbage; // --mismatch: a requester at another rate
-    int storeCut = -1;                           // --store-fault cut=N; -1: downloads kept whole
+    int storeCut = -1; // --store-fault cut=N; -1: downloads kept whole
     std::chrono::milliseconds turnaround{0};
     std::chrono::milliseconds pollInterval{5000};
     std::chrono::milliseconds pollTimeout{3000};

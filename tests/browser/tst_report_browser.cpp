@@ -27,8 +27,9 @@ const QString kCli = QStringLiteral(TESSAVIN_CLI);
 QByteArray runChromium(const QString& chromium, const QStringList& args, const QString& profile)
 {
     QProcess p;
-    p.start(chromium, QStringList{"--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
-                                  "--user-data-dir=" + profile} + args);
+    p.start(chromium,
+            QStringList{"--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", "--user-data-dir=" + profile}
+                + args);
     if (!p.waitForFinished(120000)) {
         p.kill();
         p.waitForFinished();
@@ -61,12 +62,14 @@ private slots:
 
         QProcess cli;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("TESSAVIN_LINK_TIMING"),
-                   QStringLiteral("first-byte-pause=1,first-byte-wait=20,first-byte-tries=12,idle-gap=10,pump-slice=5"));
+        env.insert(
+            QStringLiteral("TESSAVIN_LINK_TIMING"),
+            QStringLiteral("first-byte-pause=1,first-byte-wait=20,first-byte-tries=12,idle-gap=10,pump-slice=5"));
         env.insert(QStringLiteral("TZ"), QStringLiteral("UTC0"));
         cli.setProcessEnvironment(env);
-        cli.start(kCli, {QStringLiteral("--port"), sim.slavePath(), QStringLiteral("--baud"), QStringLiteral("9600"),
-                         QStringLiteral("report"), report});
+        cli.start(kCli,
+                  {QStringLiteral("--port"), sim.slavePath(), QStringLiteral("--baud"), QStringLiteral("9600"),
+                   QStringLiteral("report"), report});
         QVERIFY(cli.waitForFinished(240000));
         QVERIFY2(cli.exitCode() == 0, cli.readAllStandardError().constData());
 
@@ -78,8 +81,8 @@ private slots:
         const QString page = QUrl::fromLocalFile(report + "/index.html").toString();
         const QByteArray dom = runChromium(chromium, {"--dump-dom", page}, dir.filePath("profile"));
         const QByteArray port = "<td>" + sim.slavePath().toUtf8() + "</td>";
-        for (const QByteArray& value : {QByteArray("<td>1234</td>"), QByteArray("<td>1.50</td>"), QByteArray("<td>9600</td>"),
-                                        QByteArray("<td>OK (status 0)</td>"), port})
+        for (const QByteArray& value : {QByteArray("<td>1234</td>"), QByteArray("<td>1.50</td>"),
+                                        QByteArray("<td>9600</td>"), QByteArray("<td>OK (status 0)</td>"), port})
             QVERIFY2(dom.contains(value), value.constData());
         QCOMPARE(int(dom.count("<circle class=\"point\"")), dated);
         // The page's own script ran (it counts the rows); the controller's did not.

@@ -50,7 +50,7 @@ QProcessEnvironment quickEnvironment()
 struct Run {
     int code = -1;
     QByteArray out;
-    QByteArray err;          // without the TESSAVIN_LINK_TIMING line
+    QByteArray err; // without the TESSAVIN_LINK_TIMING line
     bool timingSaid = false; // that line came first
 };
 
@@ -83,7 +83,17 @@ int lineCount(const QString& path) { return static_cast<int>(readFile(path).coun
 QByteArray spaced(const QByteArray& bytes) { return bytes.toHex(' ').toUpper(); }
 
 // The controller's fault switches a row of the failure table turns on.
-enum class Setup { None, SilentIdent, BadIdentBody, SilentStatus, SilentArchiveBegin, EmptySlot5, IdentZero, BadTiming, BadConfig };
+enum class Setup {
+    None,
+    SilentIdent,
+    BadIdentBody,
+    SilentStatus,
+    SilentArchiveBegin,
+    EmptySlot5,
+    IdentZero,
+    BadTiming,
+    BadConfig
+};
 
 } // namespace
 
@@ -163,21 +173,22 @@ private slots:
         QTest::addColumn<int>("records");
         QTest::addColumn<QList<int>>("indexes");
         QTest::addColumn<QByteArray>("questions"); // commands asked before the first record
-        QTest::newRow("--newest 4 -o FILE") << QStringList{"--newest", "4", "-o", "FILE"} << 2000 << 150
-                                            << range(146, 149) << QByteArray("1d1c19");
-        QTest::newRow("default: the newest 10 on stdout") << QStringList{} << 2000 << 150 << range(140, 149)
-                                                          << QByteArray("1d1c19");
-        QTest::newRow("--index 3") << QStringList{"--index", "3"} << 2000 << 150 << QList<int>{3} << QByteArray("1d1c19");
-        QTest::newRow("--all of 6 -o FILE") << QStringList{"--all", "-o", "FILE"} << 2000 << 6 << range(0, 5)
-                                            << QByteArray("1d1c19");
-        QTest::newRow("--max, full ring of 20 at begin 5")
-            << QStringList{"--max", "--newest", "7"} << 20 << 25 << (range(18, 19) + range(0, 4)) << QByteArray("1d1c19");
+        QTest::newRow("--newest 4 -o FILE")
+            << QStringList{"--newest", "4", "-o", "FILE"} << 2000 << 150 << range(146, 149) << QByteArray("1d1c19");
+        QTest::newRow("default: the newest 10 on stdout")
+            << QStringList{} << 2000 << 150 << range(140, 149) << QByteArray("1d1c19");
+        QTest::newRow("--index 3") << QStringList{"--index", "3"} << 2000 << 150 << QList<int>{3}
+                                   << QByteArray("1d1c19");
+        QTest::newRow("--all of 6 -o FILE")
+            << QStringList{"--all", "-o", "FILE"} << 2000 << 6 << range(0, 5) << QByteArray("1d1c19");
+        QTest::newRow("--max, full ring of 20 at begin 5") << QStringList{"--max", "--newest", "7"} << 20 << 25
+                                                           << (range(18, 19) + range(0, 4)) << QByteArray("1d1c19");
         // Without --max too: a ring of 20 read as one of 2000 would be read wrongly.
-        QTest::newRow("full ring of 20, no --max") << QStringList{"--newest", "7"} << 20 << 25
-                                                   << (range(18, 19) + range(0, 4)) << QByteArray("1d1c19");
+        QTest::newRow("full ring of 20, no --max")
+            << QStringList{"--newest", "7"} << 20 << 25 << (range(18, 19) + range(0, 4)) << QByteArray("1d1c19");
         // Fast replies change when a reply is taken as complete, not what it says.
-        QTest::newRow("--fast --newest 4") << QStringList{"--fast", "--newest", "4"} << 2000 << 150 << range(146, 149)
-                                           << QByteArray("1d1c19");
+        QTest::newRow("--fast --newest 4")
+            << QStringList{"--fast", "--newest", "4"} << 2000 << 150 << range(146, 149) << QByteArray("1d1c19");
     }
 
     void logReadWritesTheWindowsLines()
@@ -212,8 +223,10 @@ private slots:
         QTest::newRow("Windows-1251 text") << QByteArray("<2024/01/02 03:04:05 \xcf\xf0\xe8\xe2\xe5\xf2") << "<"
                                            << "2024-01-02T03:04:05" << QStringLiteral("<2024.01.02-03:04:05 Привет");
         QTest::newRow("'>' record with CR LF inside") << QByteArray(">2024/01/02 03:04:05 a\r\nb") << ">"
-                                                      << "2024-01-02T03:04:05" << ">2024.01.02-03:04:05 a\r\nb";
-        QTest::newRow("no date in the stamp") << QByteArray("#abcd/ef/gh ij:kl:mn x") << "#" << ""
+                                                      << "2024-01-02T03:04:05"
+                                                      << ">2024.01.02-03:04:05 a\r\nb";
+        QTest::newRow("no date in the stamp") << QByteArray("#abcd/ef/gh ij:kl:mn x") << "#"
+                                              << ""
                                               << " 0000.00.00-00:00:00 x";
     }
 
@@ -251,7 +264,8 @@ private slots:
         QTest::addColumn<QList<int>>("indexes");
         QTest::newRow("text -o FILE, --no-shift")
             << QStringList{"--newest", "3", "--no-shift", "-o", "FILE"} << 3 << "TSV-3"
-            << QByteArray("2024:03:05 14:07:09:  12.500\r\n2024:12:31 23:30:00:  -7.900\r\n   0:00:00 00:00:00:   0.000\r\n")
+            << QByteArray(
+                   "2024:03:05 14:07:09:  12.500\r\n2024:12:31 23:30:00:  -7.900\r\n   0:00:00 00:00:00:   0.000\r\n")
             << QList<int>{0, 1, 2};
         QTest::newRow("text, three hours east of UTC")
             << QStringList{"--newest", "3"} << 3 << "TSV-3"
@@ -271,16 +285,17 @@ private slots:
             << QList<int>{0};
         // Across the end of the ring (1001 slots): the 10 box counts right, the
         // 'последних' box as the window does, one slot early.
-        QTest::newRow("--newest 10 across the end") << QStringList{"--newest", "10"} << 5 << "UTC0" << QByteArray()
-                                                    << (range(996, 1000) + range(0, 4));
-        QTest::newRow("--newest 11 across the end") << QStringList{"--newest", "11"} << 5 << "UTC0" << QByteArray()
-                                                    << (range(994, 1000) + range(0, 3));
-        QTest::newRow("--one 0 jsonl: the whole value") << QStringList{"--one", "0", "--format", "jsonl"} << 3 << "UTC0"
-                                                        << QByteArray("{\"index\":0,\"value\":12.5}\n") << QList<int>{0};
+        QTest::newRow("--newest 10 across the end")
+            << QStringList{"--newest", "10"} << 5 << "UTC0" << QByteArray() << (range(996, 1000) + range(0, 4));
+        QTest::newRow("--newest 11 across the end")
+            << QStringList{"--newest", "11"} << 5 << "UTC0" << QByteArray() << (range(994, 1000) + range(0, 3));
+        QTest::newRow("--one 0 jsonl: the whole value")
+            << QStringList{"--one", "0", "--format", "jsonl"} << 3 << "UTC0"
+            << QByteArray("{\"index\":0,\"value\":12.5}\n") << QList<int>{0};
         QTest::newRow("--chart: one point a dated record")
             << QStringList{"--newest", "3", "--chart", "CHART"} << 3 << "UTC0" << QByteArray() << QList<int>{0, 1, 2};
-        QTest::newRow("--one 1: the value truncated") << QStringList{"--one", "1"} << 3 << "UTC0" << QByteArray("-7\n")
-                                                      << QList<int>{1};
+        QTest::newRow("--one 1: the value truncated")
+            << QStringList{"--one", "1"} << 3 << "UTC0" << QByteArray("-7\n") << QList<int>{1};
     }
 
     void archiveRead()
@@ -312,9 +327,9 @@ private slots:
         const QString dir = file("visit");
         const Run r = cli({"report", dir});
         QVERIFY2(r.code == 0, r.err.constData());
-        const QStringList all{"SHA256SUMS",    "archive.csv", "archive.jsonl", "archive.svg",
-                              "config.json",   "index.html",  "log.jsonl",     "log.txt",
-                              "script.bin",    "test-config.json", "trace.jsonl"};
+        const QStringList all{"SHA256SUMS",  "archive.csv",      "archive.jsonl", "archive.svg",
+                              "config.json", "index.html",       "log.jsonl",     "log.txt",
+                              "script.bin",  "test-config.json", "trace.jsonl"};
         QCOMPARE(QDir(dir).entryList(QDir::Files, QDir::Name), all);
         const auto sumsCheck = [&dir] {
             QProcess p;
@@ -349,8 +364,8 @@ private slots:
         QTest::addColumn<QByteArray>("out");
         QTest::addColumn<QByteArray>("err");
         QTest::addColumn<QByteArray>("request"); // the first frame the controller received
-        QTest::addColumn<QString>("state");      // what it changed ...
-        QTest::addColumn<int>("value");          // ... to what
+        QTest::addColumn<QString>("state"); // what it changed ...
+        QTest::addColumn<int>("value"); // ... to what
         const QByteArray none;
         QTest::newRow("log info") << QStringList{"log", "info"} << QByteArray("capacity 2000\ncount 150\nbegin 150\n")
                                   << none << QByteArray("05 64 08 00 46 F7 1D 06 00 00 00 00 8B 96") << "" << 0;
@@ -372,17 +387,16 @@ private slots:
                                        << QByteArray("05 64 03 0B 01 06 00 00 00 63 C9 E3") << "rebootCount" << 1;
         QTest::newRow("device ident") << QStringList{"device", "ident"} << QByteArray("1234\n") << none
                                       << QByteArray("05 64 08 00 46 F7 2C 06 00 00 00 00 8F B7") << "" << 0;
-        QTest::newRow("device pressure jsonl") << QStringList{"device", "pressure", "--format", "jsonl"}
-                                               << QByteArray("{\"pressure\":1.50}\n") << none
-                                               << QByteArray("05 64 08 00 46 F7 2D 06 00 00 00 00 8E 66") << "" << 0;
-        QTest::newRow("device register --yes") << QStringList{"device", "register", "--yes"} << none
-                                               << QByteArray("registration sent\n")
-                                               << QByteArray("05 64 08 00 46 F7 5D 06 00 00 00 00 85 56")
-                                               << "registrationCount" << 1;
-        QTest::newRow("script clear --yes") << QStringList{"script", "clear", "--yes"} << none
-                                            << QByteArray("clear request sent; the controller answered\n")
-                                            << QByteArray("05 64 08 00 46 F7 19 06 00 00 00 00 8A 12")
-                                            << "logBeginRequests" << 1;
+        QTest::newRow("device pressure jsonl")
+            << QStringList{"device", "pressure", "--format", "jsonl"} << QByteArray("{\"pressure\":1.50}\n") << none
+            << QByteArray("05 64 08 00 46 F7 2D 06 00 00 00 00 8E 66") << "" << 0;
+        QTest::newRow("device register --yes")
+            << QStringList{"device", "register", "--yes"} << none << QByteArray("registration sent\n")
+            << QByteArray("05 64 08 00 46 F7 5D 06 00 00 00 00 85 56") << "registrationCount" << 1;
+        QTest::newRow("script clear --yes")
+            << QStringList{"script", "clear", "--yes"} << none
+            << QByteArray("clear request sent; the controller answered\n")
+            << QByteArray("05 64 08 00 46 F7 19 06 00 00 00 00 8A 12") << "logBeginRequests" << 1;
     }
 
     void commands()
@@ -451,8 +465,9 @@ private slots:
             << false;
         QTest::newRow("download --force, not JSON") << download + QStringList{"--force"} << broken << -1 << 0 << none
                                                     << QByteArray("configuration sent (53 bytes)\n") << true;
-        QTest::newRow("download --verify") << download + QStringList{"--verify"} << good << -1 << 0 << none
-                                           << QByteArray("configuration sent (53 bytes) and read back the same\n") << true;
+        QTest::newRow("download --verify")
+            << download + QStringList{"--verify"} << good << -1 << 0 << none
+            << QByteArray("configuration sent (53 bytes) and read back the same\n") << true;
         QTest::newRow("download --verify, store cut at 20")
             << download + QStringList{"--verify"} << good << 20 << 5 << none
             << QByteArray("tessavin-cli: PTY: configuration read back differs from what was sent at byte offset 20 "
@@ -463,15 +478,17 @@ private slots:
         QTest::newRow("validate, not JSON") << QStringList{"config", "validate", "CFG"} << broken << -1 << 4
                                             << QByteArray("CFG: line 3, column 3: missing comma\n") << none << false;
         QTest::newRow("diff") << QStringList{"config", "diff", "CFG"} << good << -1 << 1
-                              << QByteArray("~ /modbus/baud: 9600 → 19200\n+ /alarms: [1]\n- /debug\n") << none << false;
-        QTest::newRow("diff, jsonl") << QStringList{"config", "diff", "CFG", "--format", "jsonl"} << good << -1 << 1
-                                     << QByteArray("{\"path\":\"/modbus/baud\",\"op\":\"~\",\"controller\":9600,\"file\":19200}\n"
-                                                   "{\"path\":\"/alarms\",\"op\":\"+\",\"file\":[1]}\n"
-                                                   "{\"path\":\"/debug\",\"op\":\"-\",\"controller\":true}\n")
-                                     << none << false;
+                              << QByteArray("~ /modbus/baud: 9600 → 19200\n+ /alarms: [1]\n- /debug\n") << none
+                              << false;
+        QTest::newRow("diff, jsonl")
+            << QStringList{"config", "diff", "CFG", "--format", "jsonl"} << good << -1 << 1
+            << QByteArray("{\"path\":\"/modbus/baud\",\"op\":\"~\",\"controller\":9600,\"file\":19200}\n"
+                          "{\"path\":\"/alarms\",\"op\":\"+\",\"file\":[1]}\n"
+                          "{\"path\":\"/debug\",\"op\":\"-\",\"controller\":true}\n")
+            << none << false;
         QTest::newRow("diff, equal") << QStringList{"config", "diff", "CFG"}
-                                     << QByteArray("{\"debug\": true,\n \"modbus\": {\"baud\": 9600}}") << -1 << 0 << none
-                                     << none << false;
+                                     << QByteArray("{\"debug\": true,\n \"modbus\": {\"baud\": 9600}}") << -1 << 0
+                                     << none << none << false;
     }
     void configChecks()
     {
@@ -536,27 +553,27 @@ private slots:
         QTest::addColumn<int>("setup");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("message"); // the whole stderr line
-        QTest::addColumn<int>("fileLines");   // lines kept in FILE; -1: no file
+        QTest::addColumn<int>("fileLines"); // lines kept in FILE; -1: no file
         const int none = int(Setup::None);
         QTest::newRow("no such port") << QStringList{"--port", "/dev/tessavin-no-such-tty", "device", "ident"} << none
                                       << 3 << "no such device /dev/tessavin-no-such-tty" << -1;
-        QTest::newRow("ident unanswered") << QStringList{"device", "ident"} << int(Setup::SilentIdent) << 4
-                                          << "PTY: device number: no reply" << -1;
+        QTest::newRow("ident unanswered")
+            << QStringList{"device", "ident"} << int(Setup::SilentIdent) << 4 << "PTY: device number: no reply" << -1;
         QTest::newRow("ident with a bad body checksum") << QStringList{"device", "ident"} << int(Setup::BadIdentBody)
                                                         << 4 << "PTY: device number: bad body checksum" << -1;
         QTest::newRow("ident 0") << QStringList{"device", "ident"} << int(Setup::IdentZero) << 4
                                  << "PTY: device number: value not above zero" << -1;
-        QTest::newRow("status unanswered") << QStringList{"config", "status"} << int(Setup::SilentStatus) << 4
-                                           << "PTY: status query: no reply" << -1;
-        QTest::newRow("no script to read") << QStringList{"script", "read"} << none << 4
-                                           << "PTY: script read: the controller holds no script" << -1;
+        QTest::newRow("status unanswered")
+            << QStringList{"config", "status"} << int(Setup::SilentStatus) << 4 << "PTY: status query: no reply" << -1;
+        QTest::newRow("no script to read")
+            << QStringList{"script", "read"} << none << 4 << "PTY: script read: the controller holds no script" << -1;
         QTest::newRow("archive begin unanswered") << QStringList{"archive", "read"} << int(Setup::SilentArchiveBegin)
                                                   << 4 << "PTY: archive begin: no reply" << -1;
-        QTest::newRow("log record 5 empty") << QStringList{"log", "read", "-o", "FILE", "--retries", "0"}
-                                            << int(Setup::EmptySlot5) << 5
-                                            << "PTY: log record 5: reply too short for what was asked; 5 of 10 records "
-                                               "read and kept in FILE"
-                                            << 5;
+        QTest::newRow("log record 5 empty")
+            << QStringList{"log", "read", "-o", "FILE", "--retries", "0"} << int(Setup::EmptySlot5) << 5
+            << "PTY: log record 5: reply too short for what was asked; 5 of 10 records "
+               "read and kept in FILE"
+            << 5;
         QTest::newRow("--resume of a text file") << QStringList{"log", "read", "-o", "FILE", "--resume"} << none << 2
                                                  << "--resume: FILE cannot be resumed: a text file holds no index; use "
                                                     "--format jsonl"
@@ -567,49 +584,58 @@ private slots:
                                     << "--newest: 'x' is not a valid integer value" << -1;
         QTest::newRow("csv for the log") << QStringList{"log", "read", "--format", "csv"} << none << 2
                                          << "log read: no csv format\nUsage: tessavin-cli log read [options]\n"
-                                            "Try 'tessavin-cli log read --help'." << -1;
-        QTest::newRow("--yes on log read") << QStringList{"log", "read", "--yes"} << none << 2
-                                           << "log read: option '--yes' does not apply here\n"
-                                              "Usage: tessavin-cli log read [options]\nTry 'tessavin-cli log read --help'."
-                                           << -1;
+                                            "Try 'tessavin-cli log read --help'."
+                                         << -1;
+        QTest::newRow("--yes on log read")
+            << QStringList{"log", "read", "--yes"} << none << 2
+            << "log read: option '--yes' does not apply here\n"
+               "Usage: tessavin-cli log read [options]\nTry 'tessavin-cli log read --help'."
+            << -1;
         QTest::newRow("unknown command") << QStringList{"frobnicate"} << none << 2
                                          << "unknown command 'frobnicate'\nTry 'tessavin-cli --help'." << -1;
-        QTest::newRow("validate, file missing") << QStringList{"config", "validate", "/nonexistent/c.json"} << none
-                                                << 2 << "/nonexistent/c.json: no such file" << -1;
+        QTest::newRow("validate, file missing") << QStringList{"config", "validate", "/nonexistent/c.json"} << none << 2
+                                                << "/nonexistent/c.json: no such file" << -1;
         QTest::newRow("configuration file missing") << QStringList{"config", "download", "/nonexistent/c.json"} << none
                                                     << 2 << "/nonexistent/c.json: no such file" << -1;
-        QTest::newRow("output cannot be created") << QStringList{"-o", "/nonexistent/out", "device", "ident"} << none
-                                                  << 2 << "Cannot create /nonexistent/out: No such file or directory"
-                                                  << -1;
+        QTest::newRow("output cannot be created")
+            << QStringList{"-o", "/nonexistent/out", "device", "ident"} << none << 2
+            << "Cannot create /nonexistent/out: No such file or directory" << -1;
         QTest::newRow("--baud fast") << QStringList{"--baud", "fast", "device", "ident"} << none << 2
                                      << "--baud: 'fast' is not a valid integer value" << -1;
-        QTest::newRow("TESSAVIN_LINK_TIMING idle-gap=x") << QStringList{"device", "ident"} << int(Setup::BadTiming)
-                                                         << 2 << "TESSAVIN_LINK_TIMING: 'idle-gap=x' is not "
-                                                                 "NAME=milliseconds" << -1;
+        QTest::newRow("TESSAVIN_LINK_TIMING idle-gap=x") << QStringList{"device", "ident"} << int(Setup::BadTiming) << 2
+                                                         << "TESSAVIN_LINK_TIMING: 'idle-gap=x' is not "
+                                                            "NAME=milliseconds"
+                                                         << -1;
         QTest::newRow("-o /dev/full") << QStringList{"-o", "/dev/full", "log", "read", "--newest", "3"} << none << 5
                                       << "Cannot write /dev/full: No space left on device" << -1;
         // FILE holds "keep\n" before each row: a command failing before its first
         // record or byte leaves it so (-1).
-        QTest::newRow("-o FILE, no such port") << QStringList{"--port", "/dev/tessavin-no-such-tty", "log", "read", "-o", "FILE"}
-                                               << none << 3 << "no such device /dev/tessavin-no-such-tty" << -1;
-        QTest::newRow("--trace FILE, no such port") << QStringList{"--port", "/dev/tessavin-no-such-tty", "--trace", "FILE", "log", "info"}
-                                                    << none << 3 << "no such device /dev/tessavin-no-such-tty" << -1;
-        QTest::newRow("-o FILE, silent controller") << QStringList{"device", "ident", "-o", "FILE"} << int(Setup::SilentIdent)
-                                                    << 4 << "PTY: device number: no reply" << -1;
+        QTest::newRow("-o FILE, no such port")
+            << QStringList{"--port", "/dev/tessavin-no-such-tty", "log", "read", "-o", "FILE"} << none << 3
+            << "no such device /dev/tessavin-no-such-tty" << -1;
+        QTest::newRow("--trace FILE, no such port")
+            << QStringList{"--port", "/dev/tessavin-no-such-tty", "--trace", "FILE", "log", "info"} << none << 3
+            << "no such device /dev/tessavin-no-such-tty" << -1;
+        QTest::newRow("-o FILE, silent controller")
+            << QStringList{"device", "ident", "-o", "FILE"} << int(Setup::SilentIdent) << 4
+            << "PTY: device number: no reply" << -1;
         QTest::newRow("-o FILE, no script") << QStringList{"script", "read", "-o", "FILE"} << none << 4
                                             << "PTY: script read: the controller holds no script" << -1;
         QTest::newRow("UTF-16 configuration") << QStringList{"config", "download", "UTF16"} << none << 2
                                               << "UTF16: a zero byte at offset 3 cuts the text there; save the file as "
-                                                 "UTF-8; nothing was sent" << -1;
+                                                 "UTF-8; nothing was sent"
+                                              << -1;
         QTest::newRow("status NOT OK") << QStringList{"config", "status"} << int(Setup::BadConfig) << 4 << "" << -1;
         QTest::newRow("--index beyond the records") << QStringList{"log", "read", "--index", "150"} << none << 2
                                                     << "--index 150: the log holds 150 records" << -1;
-        QTest::newRow("--day 0") << QStringList{"respond", "--day", "0"} << none << 2 << "--day: 0 is out of range (1 to 31)" << -1;
-        QTest::newRow("--port 0") << QStringList{"--port", "0", "log", "info"} << none << 2 << "--port: port numbers start at 1" << -1;
+        QTest::newRow("--day 0") << QStringList{"respond", "--day", "0"} << none << 2
+                                 << "--day: 0 is out of range (1 to 31)" << -1;
+        QTest::newRow("--port 0") << QStringList{"--port", "0", "log", "info"} << none << 2
+                                  << "--port: port numbers start at 1" << -1;
         QTest::newRow("a file as port") << QStringList{"--port", "UTF16", "log", "info"} << none << 3
                                         << "UTF16: not a serial port (Inappropriate ioctl for device)" << -1;
-        QTest::newRow("-o and --trace one file") << QStringList{"-o", "FILE", "--trace", "FILE", "log", "info"} << none << 2
-                                                 << "-o and --trace name the same file FILE" << -1;
+        QTest::newRow("-o and --trace one file") << QStringList{"-o", "FILE", "--trace", "FILE", "log", "info"} << none
+                                                 << 2 << "-o and --trace name the same file FILE" << -1;
         QTest::newRow("ports -o") << QStringList{"ports", "-o", "FILE"} << none << 2
                                   << "ports: option '--output' does not apply here" << -1;
         QTest::newRow("trace not written") << QStringList{"--trace", "/dev/full", "device", "ident"} << none << 5
@@ -659,7 +685,8 @@ private slots:
         QCOMPARE(r.code, code);
         message.replace("PTY", pty()).replace("FILE", file("out")).replace("UTF16", file("utf16.json"));
         QCOMPARE(QString::fromLocal8Bit(r.err), message.isEmpty() ? QString() : "tessavin-cli: " + message + "\n");
-        QCOMPARE(readFile(file("out")), fileLines >= 0 ? logLines(range(0, fileLines - 1), true) : QByteArray("keep\n"));
+        QCOMPARE(readFile(file("out")),
+                 fileLines >= 0 ? logLines(range(0, fileLines - 1), true) : QByteArray("keep\n"));
         if (code == 2 && !command.contains("--index"))
             QCOMPARE(receivedFrames(*sim_), QList<QByteArray>{});
     }
@@ -681,11 +708,11 @@ private slots:
                                                << QByteArray("tessavin-cli: interrupted: ");
         // Cut short or found closed, the record in flight fails: which one the
         // system reports depends on the moment.
-        QTest::newRow("log read, the line goes away") << QStringList{"log", "read", "--newest", "200"} << 0 << 5
-                                                      << QByteArray(": log record ");
+        QTest::newRow("log read, the line goes away")
+            << QStringList{"log", "read", "--newest", "200"} << 0 << 5 << QByteArray(": log record ");
         // Code -1: ended by the signal itself, while the record in flight meets silence.
-        QTest::newRow("log read, a second SIGINT") << QStringList{"log", "read", "--newest", "200"} << SIGINT << -1
-                                                   << QByteArray();
+        QTest::newRow("log read, a second SIGINT")
+            << QStringList{"log", "read", "--newest", "200"} << SIGINT << -1 << QByteArray();
         QTest::newRow("log read jsonl, SIGINT, --resume")
             << QStringList{"log", "read", "--newest", "200", "--format", "jsonl"} << SIGINT << 130
             << QByteArray("tessavin-cli: interrupted: ");
@@ -740,7 +767,8 @@ private slots:
 
         // Every record answered is in the file; with the line gone, the one in
         // flight may have been cut short.
-        const QList<int> requested = requestedIndexes(*sim_, static_cast<std::uint8_t>(command[0] == "log" ? 0x1A : 0x5C));
+        const QList<int> requested = requestedIndexes(*sim_,
+                                                      static_cast<std::uint8_t>(command[0] == "log" ? 0x1A : 0x5C));
         const int lines = lineCount(file("out"));
         QVERIFY(requested.size() < 200);
         QVERIFY(lines == requested.size() || ((signal == 0 || code == -1) && lines == requested.size() - 1));
@@ -796,7 +824,8 @@ private slots:
         QByteArray err;
         for (int i = 0; i < interrupts; ++i) {
             ::kill(static_cast<pid_t>(p.processId()), SIGINT);
-            QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains(i ? "interrupted" : "finishing"), 20000);
+            QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains(i ? "interrupted" : "finishing"),
+                                     20000);
         }
         QVERIFY(p.state() == QProcess::NotRunning || p.waitForFinished(30000));
         QCOMPARE(p.exitCode(), code);
@@ -867,7 +896,8 @@ private slots:
     {
         QProcess bash;
         bash.setProcessEnvironment(quickEnvironment());
-        bash.start("bash", {"-c", "'" + kCli + "' --port " + pty() + " log read --all | head -1; echo \"${PIPESTATUS[0]}\""});
+        bash.start("bash",
+                   {"-c", "'" + kCli + "' --port " + pty() + " log read --all | head -1; echo \"${PIPESTATUS[0]}\""});
         QVERIFY(bash.waitForFinished(30000));
         QCOMPARE(bash.readAllStandardOutput(), logLines({0}, false) + "141\n");
         QCOMPARE(bash.readAllStandardError(), timingNotice(quickEnvironment()));
@@ -893,12 +923,14 @@ private slots:
         // A settings file that names no port gives none (not the window's 7), and
         // says why; TESSAVIN_PORT stands between it and --port.
         const QString settings = QDir::toNativeSeparators(programDir.filePath("log.log"));
-        for (const QByteArray& text : {QByteArray(), QByteArray("[log]\nport=\n"), QByteArray("[link]\nfast=false\n")}) {
+        for (const QByteArray& text :
+             {QByteArray(), QByteArray("[log]\nport=\n"), QByteArray("[link]\nfast=false\n")}) {
             QVERIFY(writeFile(programDir.filePath("log.log"), text));
             const Run none = run({"device", "ident"}, quickEnvironment(), program);
             QCOMPARE(none.code, 2);
-            QCOMPARE(none.err, "tessavin-cli: no port given: use --port (the settings file " + settings.toUtf8()
-                                   + " has no [log] port=)\n");
+            QCOMPARE(none.err,
+                     "tessavin-cli: no port given: use --port (the settings file " + settings.toUtf8()
+                         + " has no [log] port=)\n");
         }
         QProcessEnvironment env = quickEnvironment();
         env.insert("TESSAVIN_PORT", pty());
@@ -921,9 +953,9 @@ private slots:
         line.baud = 19200;
         line.mismatch = sim::RateMismatch::Garbage;
         sim_->setLineSettings(line);
-        const Run r = run(args({"probe", "--port", "PTY", "--baud", "9600", "--baud", "19200", "--format", "jsonl",
-                                "--save"}),
-                          quickEnvironment(), program);
+        const Run r = run(
+            args({"probe", "--port", "PTY", "--baud", "9600", "--baud", "19200", "--format", "jsonl", "--save"}),
+            quickEnvironment(), program);
         QCOMPARE(r.code, 0);
         const QList<QByteArray> tries = r.out.trimmed().split('\n');
         QCOMPARE(tries.size(), 2);
@@ -948,8 +980,10 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QByteArray>("firstLine");
-        QTest::newRow("--help") << QStringList{"--help"} << QByteArray("Usage: tessavin-cli [options] <command> [options]");
-        QTest::newRow("log --help") << QStringList{"log", "--help"} << QByteArray("Usage: tessavin-cli log <command> [options]");
+        QTest::newRow("--help") << QStringList{"--help"}
+                                << QByteArray("Usage: tessavin-cli [options] <command> [options]");
+        QTest::newRow("log --help") << QStringList{"log", "--help"}
+                                    << QByteArray("Usage: tessavin-cli log <command> [options]");
         QTest::newRow("-h archive read") << QStringList{"-h", "archive", "read"}
                                          << QByteArray("Usage: tessavin-cli archive read [options]");
         QTest::newRow("config download --help") << QStringList{"config", "download", "--help"}
@@ -1004,7 +1038,8 @@ private slots:
         const QMap<QString, QString> stable = StableDevicePaths(file("by-id"));
         QCOMPARE(stable.value(QFileInfo(file("dev/ttyUSB0")).canonicalFilePath()),
                  file("by-id/usb-FTDI_FT232R_A1-if00-port0"));
-        QCOMPARE(stable.value(QFileInfo(file("dev/ttyACM1")).canonicalFilePath()), file("by-id/usb-Arduino_Uno_75-if00"));
+        QCOMPARE(stable.value(QFileInfo(file("dev/ttyACM1")).canonicalFilePath()),
+                 file("by-id/usb-Arduino_Uno_75-if00"));
         QCOMPARE(stable.size(), 2);
     }
 };

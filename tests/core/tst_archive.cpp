@@ -156,7 +156,8 @@ private slots:
                                        << "340282346638528859811704183484516925440";
         QTest::newRow("infinity") << std::numeric_limits<float>::infinity() << "inf";
         QTest::newRow("nan") << std::numeric_limits<float>::quiet_NaN() << "nan";
-        QTest::newRow("nan with its sign bit set") << std::copysign(std::numeric_limits<float>::quiet_NaN(), -1.0f) << "nan";
+        QTest::newRow("nan with its sign bit set")
+            << std::copysign(std::numeric_limits<float>::quiet_NaN(), -1.0f) << "nan";
     }
 
     void truncatedValue()
@@ -172,7 +173,7 @@ private slots:
     {
         QTest::addColumn<QByteArray>("record"); // year byte, month, day, hour, minute, second
         QTest::addColumn<long long>("offset");
-        QTest::addColumn<QString>("shown");     // empty: the stamp cannot be shown
+        QTest::addColumn<QString>("shown"); // empty: the stamp cannot be shown
         QTest::addColumn<ArchiveStampError>("error");
 
         const auto r = [](int y, int mo, int d, int h, int mi, int s) {
@@ -189,10 +190,10 @@ private slots:
         shown("+3 h 29 Feb", r(24, 2, 29, 22, 0, 0), 3 * kHour, "2024-03-01 01:00:00");
         shown("+3 h 28 Feb of a common year", r(23, 2, 28, 23, 0, 0), 3 * kHour, "2023-03-01 02:00:00");
         shown("+3 h 28 Feb 2100 (no leap day)", r(100, 2, 28, 23, 0, 0), 3 * kHour, "2100-03-01 02:00:00");
-            shown("+3 h ends exactly at midnight", r(24, 3, 5, 21, 0, 0), 3 * kHour, "2024-03-06 00:00:00");
+        shown("+3 h ends exactly at midnight", r(24, 3, 5, 21, 0, 0), 3 * kHour, "2024-03-06 00:00:00");
         shown("-5 h back to 29 Feb", r(24, 3, 1, 3, 0, 0), -5 * kHour, "2024-02-29 22:00:00");
-            shown("-5 h from 1 Jan 2001 to 2000", r(1, 1, 1, 1, 0, 0), -5 * kHour, "2000-12-31 20:00:00");
-            shown("-3:30 back over midnight", r(24, 1, 1, 1, 0, 0), -3 * kHour - 1800, "2023-12-31 21:30:00");
+        shown("-5 h from 1 Jan 2001 to 2000", r(1, 1, 1, 1, 0, 0), -5 * kHour, "2000-12-31 20:00:00");
+        shown("-3:30 back over midnight", r(24, 1, 1, 1, 0, 0), -3 * kHour - 1800, "2023-12-31 21:30:00");
         shown("+5:45 minutes roll the hour", r(24, 6, 30, 23, 20, 0), 5 * kHour + 2700, "2024-07-01 05:05:00");
         shown("+14 h", r(24, 12, 31, 12, 0, 0), 14 * kHour, "2025-01-01 02:00:00");
         shown("-12 h", r(24, 1, 1, 11, 59, 59), -12 * kHour, "2023-12-31 23:59:59");
@@ -237,25 +238,26 @@ private slots:
         QTest::addColumn<int>("fromHour");
         QTest::addColumn<int>("toHour");
         QTest::addColumn<int>("points");
-        QTest::addColumn<QList<int>>("runs");    // points in each joined run
+        QTest::addColumn<QList<int>>("runs"); // points in each joined run
         QTest::addColumn<double>("low");
         QTest::addColumn<double>("high");
         QTest::addColumn<QString>("stats");
         const double nan = std::nan("");
         QTest::newRow("five hours in a row")
-            << QList<int>{0, 1, 2, 3, 4} << QList<double>{1, 2, 3, 4, 5} << -1 << -1 << 5 << QList<int>{5} << 1.0
-            << 5.0 << "min 1.000   max 5.000   mean 3.000   (5 shown)";
+            << QList<int>{0, 1, 2, 3, 4} << QList<double>{1, 2, 3, 4, 5} << -1 << -1 << 5 << QList<int>{5} << 1.0 << 5.0
+            << "min 1.000   max 5.000   mean 3.000   (5 shown)";
         QTest::newRow("hour 2 missing: a gap")
-            << QList<int>{0, 1, 3, 4} << QList<double>{0.5, 0.7, 0.2, 0.4} << -1 << -1 << 4 << QList<int>{2, 2}
-            << 0.2 << 0.7 << "min 0.200   max 0.700   mean 0.450   (4 shown)";
+            << QList<int>{0, 1, 3, 4} << QList<double>{0.5, 0.7, 0.2, 0.4} << -1 << -1 << 4 << QList<int>{2, 2} << 0.2
+            << 0.7 << "min 0.200   max 0.700   mean 0.450   (4 shown)";
         QTest::newRow("an undated record: no point, a gap")
             << QList<int>{0, 1, -1, 3, 4} << QList<double>{10, 20, 99, 40, 50} << -1 << -1 << 4 << QList<int>{2, 2}
             << 10.0 << 50.0 << "min 10.000   max 50.000   mean 30.000   (4 shown)";
         QTest::newRow("not a number: no point, a gap")
-            << QList<int>{0, 1, 2, 3} << QList<double>{-1, nan, -3, -2} << -1 << -1 << 3 << QList<int>{2}
-            << -3.0 << -1.0 << "min -3.000   max -1.000   mean -2.000   (3 shown)";
+            << QList<int>{0, 1, 2, 3} << QList<double>{-1, nan, -3, -2} << -1 << -1 << 3 << QList<int>{2} << -3.0
+            << -1.0 << "min -3.000   max -1.000   mean -2.000   (3 shown)";
         QTest::newRow("across midnight") << QList<int>{22, 23, 24, 25} << QList<double>{7, 7, 7, 7} << -1 << -1 << 4
-                                         << QList<int>{4} << 6.0 << 8.0 << "min 7.000   max 7.000   mean 7.000   (4 shown)";
+                                         << QList<int>{4} << 6.0 << 8.0
+                                         << "min 7.000   max 7.000   mean 7.000   (4 shown)";
         QTest::newRow("one record: an hour around it")
             << QList<int>{5} << QList<double>{2.5} << -1 << -1 << 1 << QList<int>{} << 1.5 << 3.5
             << "min 2.500   max 2.500   mean 2.500   (1 shown)";
@@ -295,7 +297,8 @@ private slots:
         // The time axis ends at the span; the newest record shown is marked.
         const qint64 first = samples[l.pointSample.front()].time;
         const qint64 last = samples[l.pointSample.back()].time;
-        QCOMPARE(l.points.front().x(), l.plot.left() + double(first - span.from) / double(span.to - span.from) * l.plot.width());
+        QCOMPARE(l.points.front().x(),
+                 l.plot.left() + double(first - span.from) / double(span.to - span.from) * l.plot.width());
         if (fromHour < 0 && points > 1) {
             QCOMPARE(l.points.front().x(), l.plot.left());
             QCOMPARE(l.points.back().x(), l.plot.right());

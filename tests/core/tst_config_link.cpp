@@ -28,7 +28,10 @@ QByteArray chunkReply(const QByteArray& chunk) { return hex("01 00") + char(chun
 
 // A session on an in-memory far end with the system's timings, its trace collected.
 struct Link : test::MemoryLink {
-    explicit Link(const QList<QByteArray>& replies, const QByteArray& otherwise = {}) { port->script(replies, otherwise); }
+    explicit Link(const QList<QByteArray>& replies, const QByteArray& otherwise = {})
+    {
+        port->script(replies, otherwise);
+    }
     QList<QByteArray> requests() const { return port->written(); }
 };
 
@@ -46,14 +49,13 @@ private slots:
         QTest::addColumn<int>("address");
         QTest::addColumn<QByteArray>("frame");
         QTest::addColumn<QString>("traceLine");
-        QTest::newRow("write AA BB at 0102") << false << hex("AA BB") << 0x0102
-                                             << hex("05 64 03 0B 01 10 01 02 00 02 AA BB 77 04")
-                                             << "Comm ->(10) 01 10 01 02 00 02 AA BB 77 04 ";
-        QTest::newRow("read AA BB at 0102") << true << hex("AA BB") << 0x0102
-                                            << hex("05 64 03 0B 01 11 01 02 00 02 AA BB 67 C4")
-                                            << "Comm ->(10) 011101020002AABB67C4";
-        QTest::newRow("chunk request at 0") << true << hex("00") << 0
-                                            << hex("05 64 03 0B 01 11 00 00 00 01 00 09 11")
+        QTest::newRow("write AA BB at 0102")
+            << false << hex("AA BB") << 0x0102 << hex("05 64 03 0B 01 10 01 02 00 02 AA BB 77 04")
+            << "Comm ->(10) 01 10 01 02 00 02 AA BB 77 04 ";
+        QTest::newRow("read AA BB at 0102")
+            << true << hex("AA BB") << 0x0102 << hex("05 64 03 0B 01 11 01 02 00 02 AA BB 67 C4")
+            << "Comm ->(10) 011101020002AABB67C4";
+        QTest::newRow("chunk request at 0") << true << hex("00") << 0 << hex("05 64 03 0B 01 11 00 00 00 01 00 09 11")
                                             << "Comm ->(9) 011100000001000911";
     }
     void dataFrame()
@@ -102,8 +104,8 @@ private slots:
         QTest::newRow("00 00 05") << hex("00 00 05") << false << "bool Send, ReadBuf=3 0 0" << 5;
         QTest::newRow("00 01") << hex("00 01") << true << "bool Send, ReadBuf=2 0 1" << 0;
         QTest::newRow("01 alone") << hex("01") << false << "bool Send, ReadBuf=1 1 0" << 0;
-        QTest::newRow("01 02 03 with checksum") << hex("01 02 03 41 42 43 11 22") << true
-                                                << "bool Send, ReadBuf=8 1 2" << 3;
+        QTest::newRow("01 02 03 with checksum")
+            << hex("01 02 03 41 42 43 11 22") << true << "bool Send, ReadBuf=8 1 2" << 3;
         QTest::newRow("silence") << QByteArray() << false << "bool Send, ReadBuf=0 0 0" << 0;
     }
     void transaction()
@@ -159,7 +161,8 @@ private slots:
     {
         Link link({hex("05 64 03 0B 01 06 00 00 00 37 C8 1C 01 02")});
         QCOMPARE(StatusQuery(link.session).value, 2);
-        Link upload({hex("05 64 03 0B 01 06 00 00 00 3D 48 1B 01 00"), hex("05 64 03 0B 01 11 00 00 00 01 00 09 11 01 00")});
+        Link upload(
+            {hex("05 64 03 0B 01 06 00 00 00 3D 48 1B 01 00"), hex("05 64 03 0B 01 11 00 00 00 01 00 09 11 01 00")});
         QCOMPARE(ConfigUpload(upload.session, cfg::kUploadConfig).error, LinkError::None);
         QCOMPARE(upload.requests().size(), 2); // the two-byte chunk reply ended it
     }
@@ -170,16 +173,19 @@ private slots:
         QTest::addColumn<int>("length");
         QTest::addColumn<int>("requests");
         const QByteArray chunk = letters(30);
-        QTest::newRow("two-byte reply 01 00 ends it") << QList<QByteArray>{kCommandOk, chunkReply(chunk), hex("01 00")} << 30 << 3;
+        QTest::newRow("two-byte reply 01 00 ends it")
+            << QList<QByteArray>{kCommandOk, chunkReply(chunk), hex("01 00")} << 30 << 3;
         QTest::newRow("command answered 00 00 05") << QList<QByteArray>{hex("00 00 05")} << 0 << 1;
-        QTest::newRow("second chunk silent") << QList<QByteArray>{kCommandOk, chunkReply(chunk), QByteArray()} << 0 << 3;
+        QTest::newRow("second chunk silent")
+            << QList<QByteArray>{kCommandOk, chunkReply(chunk), QByteArray()} << 0 << 3;
         QTest::newRow("second chunk one byte") << QList<QByteArray>{kCommandOk, chunkReply(chunk), hex("01")} << 0 << 3;
         // A chunk reply that announces more bytes than it carries is a failed
         // upload: nothing of what the buffer held behind it is taken.
         QTest::newRow("00 01 5A: 90 announced, none sent") << QList<QByteArray>{kCommandOk, hex("00 01 5A")} << 0 << 2;
-        QTest::newRow("30 announced, 29 sent") << QList<QByteArray>{kCommandOk, chunkReply(chunk).left(3 + 29)} << 0 << 2;
-        QTest::newRow("30 announced and sent, no checksum") << QList<QByteArray>{kCommandOk, chunkReply(chunk).left(3 + 30), hex("01 00")}
-                                                            << 30 << 3;
+        QTest::newRow("30 announced, 29 sent")
+            << QList<QByteArray>{kCommandOk, chunkReply(chunk).left(3 + 29)} << 0 << 2;
+        QTest::newRow("30 announced and sent, no checksum")
+            << QList<QByteArray>{kCommandOk, chunkReply(chunk).left(3 + 30), hex("01 00")} << 30 << 3;
     }
     void uploadEnds()
     {
@@ -222,7 +228,8 @@ private slots:
             // The chunk that did not fit was not copied, and the upload asked for no more.
             QCOMPARE(bytes[49980], std::uint8_t(0));
             QCOMPARE(link.requests().size(), 1 + 197);
-            QCOMPARE(link.trace.last(), QStringLiteral("Upload ->(%1) does not fit 49999 bytes").arg(49980 + lastChunk));
+            QCOMPARE(link.trace.last(),
+                     QStringLiteral("Upload ->(%1) does not fit 49999 bytes").arg(49980 + lastChunk));
         } else {
             QCOMPARE(TransferText(link.session.transfer).size(), 49999);
         }

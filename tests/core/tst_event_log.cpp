@@ -23,8 +23,8 @@ private slots:
     void presentation_data()
     {
         QTest::addColumn<QByteArray>("record");
-        QTest::addColumn<QByteArray>("file");   // what the file receives
-        QTest::addColumn<QString>("memo");      // what Memo1 shows
+        QTest::addColumn<QByteArray>("file"); // what the file receives
+        QTest::addColumn<QString>("memo"); // what Memo1 shows
         QTest::addColumn<bool>("marked");
 
         QTest::newRow("'>' record keeps CR LF inside")
@@ -42,38 +42,41 @@ private slots:
         QTest::newRow("LF in a separator counts for closing up CR pairs")
             << QByteArray("<2024\n01/02 03:04:05 a\r\rb") << QByteArray("<2024.01.02-03:04:05 ab\r\n")
             << QStringLiteral("<2024.01.02-03:04:05 ab") << false;
-        QTest::newRow("blank-padded fields") << QByteArray("<  24/ 1/ 2  3: 4: 5 x")
-                                             << QByteArray("<0024.01.02-03:04:05 x\r\n")
-                                             << QStringLiteral("<0024.01.02-03:04:05 x") << false;
-        QTest::newRow("fields with no number") << QByteArray(">abcd/ef/gh ij:kl:mn x")
-                                               << QByteArray(">0000.00.00-00:00:00 x\r\n")
-                                               << QStringLiteral(">0000.00.00-00:00:00 x") << true;
-        QTest::newRow("digits then letters") << QByteArray("<20x4/1a/02 03:04:05 x")
-                                             << QByteArray("<0020.01.02-03:04:05 x\r\n")
-                                             << QStringLiteral("<0020.01.02-03:04:05 x") << false;
+        QTest::newRow("blank-padded fields")
+            << QByteArray("<  24/ 1/ 2  3: 4: 5 x") << QByteArray("<0024.01.02-03:04:05 x\r\n")
+            << QStringLiteral("<0024.01.02-03:04:05 x") << false;
+        QTest::newRow("fields with no number")
+            << QByteArray(">abcd/ef/gh ij:kl:mn x") << QByteArray(">0000.00.00-00:00:00 x\r\n")
+            << QStringLiteral(">0000.00.00-00:00:00 x") << true;
+        QTest::newRow("digits then letters")
+            << QByteArray("<20x4/1a/02 03:04:05 x") << QByteArray("<0020.01.02-03:04:05 x\r\n")
+            << QStringLiteral("<0020.01.02-03:04:05 x") << false;
         QTest::newRow("negative month reads as 65535, prefix cut at 21")
             << QByteArray("<2024/-1/02 03:04:05 x") << QByteArray("<2024.65535.02-03:04:x\r\n")
             << QStringLiteral("<2024.65535.02-03:04:x") << false;
-        QTest::newRow("exactly 21 bytes") << QByteArray("<2024/01/02 03:04:05 ") << QByteArray("<2024.01.02-03:04:05 \r\n")
-                                          << QStringLiteral("<2024.01.02-03:04:05 ") << false;
+        QTest::newRow("exactly 21 bytes")
+            << QByteArray("<2024/01/02 03:04:05 ") << QByteArray("<2024.01.02-03:04:05 \r\n")
+            << QStringLiteral("<2024.01.02-03:04:05 ") << false;
         QTest::newRow("10-byte record") << QByteArray("<2024/01/0") << QByteArray("<2024.01.0\r\n")
                                         << QStringLiteral("<2024.01.0") << false;
         QTest::newRow("1-byte record") << QByteArray("<") << QByteArray("<\r\n") << QStringLiteral("<") << false;
-        QTest::newRow("UTF-8 text") << QByteArray("<2024/01/02 03:04:05 Привет") << QByteArray("<2024.01.02-03:04:05 Привет\r\n")
+        QTest::newRow("UTF-8 text") << QByteArray("<2024/01/02 03:04:05 Привет")
+                                    << QByteArray("<2024.01.02-03:04:05 Привет\r\n")
                                     << QStringLiteral("<2024.01.02-03:04:05 Привет") << false;
         // A '>' record goes to the file with all its bytes; the memo stops at a zero.
         // Other records end at the zero byte, and their LFs after it do not count.
         const QByteArray withZero("2024/01/02 03:04:05 ab\0cd\r\n", 27);
-        QTest::newRow("'>' record, zero byte inside") << ">" + withZero << QByteArray(">2024.01.02-03:04:05 ab\0cd\r\n\r\n", 30)
-                                                     << QStringLiteral(">2024.01.02-03:04:05 ab") << true;
+        QTest::newRow("'>' record, zero byte inside")
+            << ">" + withZero << QByteArray(">2024.01.02-03:04:05 ab\0cd\r\n\r\n", 30)
+            << QStringLiteral(">2024.01.02-03:04:05 ab") << true;
         QTest::newRow("'<' record, zero byte inside") << "<" + withZero << QByteArray("<2024.01.02-03:04:05 ab\r\n")
-                                                     << QStringLiteral("<2024.01.02-03:04:05 ab") << false;
+                                                      << QStringLiteral("<2024.01.02-03:04:05 ab") << false;
         // Longer records than any fixed working area would hold are kept whole.
         for (int length : {180, 990}) {
             const QByteArray message = test::letters(length - 21);
-            QTest::addRow("%d-byte record", length) << "<2024/01/02 03:04:05 " + message
-                                                   << "<2024.01.02-03:04:05 " + message + "\r\n"
-                                                   << QString::fromLatin1("<2024.01.02-03:04:05 " + message) << false;
+            QTest::addRow("%d-byte record", length)
+                << "<2024/01/02 03:04:05 " + message << "<2024.01.02-03:04:05 " + message + "\r\n"
+                << QString::fromLatin1("<2024.01.02-03:04:05 " + message) << false;
         }
     }
 
@@ -104,7 +107,8 @@ private slots:
         QTest::addColumn<int>("first");
         QTest::addColumn<int>("records");
 
-        const int last10 = int(RecordChoice::Last10), last100 = int(RecordChoice::Last100), last500 = int(RecordChoice::Last500);
+        const int last10 = int(RecordChoice::Last10), last100 = int(RecordChoice::Last100),
+                  last500 = int(RecordChoice::Last500);
         const int index = int(RecordChoice::Index), one = int(RecordChoice::One), none = int(RecordChoice::None);
         QTest::newRow("Last10, C 10 = N: from 0") << last10 << 0 << 10 << 10 << 2000 << 0 << 10;
         QTest::newRow("Last500, full ring at B 600") << last500 << 0 << 600 << 2000 << 2000 << 100 << 500;
@@ -112,7 +116,8 @@ private slots:
         QTest::newRow("Last100, C over M 100: wrap adds C not M") << last100 << 0 << 20 << 150 << 100 << 70 << 100;
         QTest::newRow("Last10, not full and B below N: no wrap") << last10 << 0 << 3 << 50 << 2000 << -7 << 10;
         QTest::newRow("Index 20 = C, not full: from 0") << index << 20 << 20 << 20 << 2000 << 0 << 20;
-        QTest::newRow("Index 2000 = C, full ring at B 3: back from B") << index << 2000 << 3 << 2000 << 2000 << 3 << 2000;
+        QTest::newRow("Index 2000 = C, full ring at B 3: back from B")
+            << index << 2000 << 3 << 2000 << 2000 << 3 << 2000;
         QTest::newRow("Index 30, full ring at B 3") << index << 30 << 3 << 2000 << 2000 << 1973 << 30;
         QTest::newRow("Index 2001 > C, full ring") << index << 2001 << 3 << 2000 << 2000 << 0 << 2000;
         QTest::newRow("Index 0") << index << 0 << 20 << 20 << 2000 << 20 << 0;
@@ -174,7 +179,7 @@ private slots:
         QTest::addColumn<QString>("fault"); // as tessavin-sim takes it
         QTest::addColumn<int>("retries");
         QTest::addColumn<int>("read");
-        QTest::addColumn<int>("repeats");   // requests sent again
+        QTest::addColumn<int>("repeats"); // requests sent again
         QTest::newRow("dropped reply, 1 retry") << "silence:reg=0x1A,times=1" << 1 << 5 << 1;
         QTest::newRow("bad body checksum, 1 retry") << "bad-body:reg=0x1A,times=1" << 1 << 5 << 1;
         QTest::newRow("cut reply twice, 2 retries") << "truncated:reg=0x1A,times=2" << 2 << 5 << 2;

@@ -62,7 +62,9 @@ QStringList summary(const std::vector<FrameRecord>& records)
         else if (r.trailing)
             out << QStringLiteral("trailing ") + FrameHex(r.bytes);
         else
-            out << QStringLiteral("rx %1 %2").arg(r.bytes.size()).arg(LinkErrorText(r.verdict.value_or(LinkError::None)));
+            out << QStringLiteral("rx %1 %2")
+                       .arg(r.bytes.size())
+                       .arg(LinkErrorText(r.verdict.value_or(LinkError::None)));
         if (out.size() > 1 && r.sent)
             break;
     }
@@ -111,7 +113,7 @@ private slots:
         QTest::addColumn<Pieces>("pieces");
         QTest::addColumn<int>("value");
         QTest::addColumn<LinkError>("error");
-        QTest::addColumn<int>("end");  // ms: when the exchange returned
+        QTest::addColumn<int>("end"); // ms: when the exchange returned
         QTest::addColumn<int>("next"); // ms: when the next request went
         QTest::addColumn<QStringList>("log");
         const LinkError ok = LinkError::None;
@@ -138,12 +140,12 @@ private slots:
         QTest::newRow("trailing bytes in the guard gap")
             << Pieces{{20, kWord + hex("A5")}, {1, hex("EE")}} << 291 << ok << 20 << 22
             << QStringList{"tx", "rx 12 ok", "trailing A5", "trailing EE", "tx"};
-        QTest::newRow("echo and reply together") << Pieces{{0, kRequest + kWord}} << 291 << ok << 0 << 2
-                                                 << QStringList{"tx", "rx 26 ok", "tx"};
-        QTest::newRow("echo, the reply 30 ms later") << Pieces{{0, kRequest}, {30, kWord + hex("A5")}} << 291 << ok << 30
-                                                     << 32 << QStringList{"tx", "rx 26 ok", "trailing A5", "tx"};
-        QTest::newRow("echo alone: idle gap, a reply of 0") << Pieces{{0, kRequest}} << 0 << ok << 60 << 60
-                                                            << QStringList{"tx", "rx 14 ok", "tx"};
+        QTest::newRow("echo and reply together")
+            << Pieces{{0, kRequest + kWord}} << 291 << ok << 0 << 2 << QStringList{"tx", "rx 26 ok", "tx"};
+        QTest::newRow("echo, the reply 30 ms later") << Pieces{{0, kRequest}, {30, kWord + hex("A5")}} << 291 << ok
+                                                     << 30 << 32 << QStringList{"tx", "rx 26 ok", "trailing A5", "tx"};
+        QTest::newRow("echo alone: idle gap, a reply of 0")
+            << Pieces{{0, kRequest}} << 0 << ok << 60 << 60 << QStringList{"tx", "rx 14 ok", "tx"};
     }
     void replyEnds()
     {
@@ -212,8 +214,7 @@ private slots:
         QTest::addColumn<int>("value");
         QTest::newRow("the largest reply behind an echo, 4 bytes")
             << true << largestRecord() << QByteArray("more") << 990;
-        QTest::newRow("an empty payload, then 1013 bytes")
-            << false << emptyRecord() << QByteArray(1013, '\0') << 0;
+        QTest::newRow("an empty payload, then 1013 bytes") << false << emptyRecord() << QByteArray(1013, '\0') << 0;
     }
     void trailingBytesPastTheBuffer()
     {

@@ -70,10 +70,7 @@ PollInputs fields(const QString& day, const QString& add1, const QString& add2, 
 }
 
 // The offsets a date-and-time answer sets; every other byte keeps the poll's.
-bool setByDateAnswer(std::size_t i)
-{
-    return i <= 4 || (i >= 56 && i <= 63) || i == 69 || i == 163 || i == 164;
-}
+bool setByDateAnswer(std::size_t i) { return i <= 4 || (i >= 56 && i <= 63) || i == 69 || i == 163 || i == 164; }
 
 } // namespace
 
@@ -92,24 +89,40 @@ private slots:
         QTest::addColumn<int>("dayByte");
 
         const QByteArray fromOne = hex("AA 01 08 01 11 22 5A 6B");
-        QTest::newRow("AA 01 08 01, add1 -75") << fromOne << "28" << "-75" << "0" << QTime(10, 9, 0)
-                                               << "1>   min: 7sec:45" << QTime(10, 7, 45) << 28;
-        QTest::newRow("AA 01 08 01, add1 -75 past midnight") << fromOne << "28" << "-75" << "0" << QTime(0, 0, 30)
-                                                             << "1>   min: 59sec:15" << QTime(23, 59, 15) << 28;
-        QTest::newRow("AA 01 08 01, add1 3599") << fromOne << "28" << "3599" << "0" << QTime(23, 30, 0)
-                                                << "1>   min: 29sec:59" << QTime(0, 29, 59) << 28;
-        QTest::newRow("AA 01 08 01, day 300") << fromOne << "300" << "0" << "0" << QTime(8, 5, 9)
-                                              << "1>   min: 5sec:9" << QTime(8, 5, 9) << 44;
-        QTest::newRow("AA 01 08 01, day -1") << fromOne << "-1" << "0" << "0" << QTime(8, 5, 9)
-                                             << "1>   min: 5sec:9" << QTime(8, 5, 9) << 255;
-        QTest::newRow("AA 02 08 01, add2 0") << hex("AA 02 08 01 00 00 00 00") << "28" << "-75" << "0"
-                                             << QTime(17, 42, 3) << "2>   min: 42sec:3" << QTime(17, 42, 3) << 28;
-        QTest::newRow("AA 02 08 01, add1 not read") << hex("AA 02 08 01") << "28" << "junk" << "120"
-                                                    << QTime(17, 42, 3) << "2>   min: 44sec:3" << QTime(17, 44, 3) << 28;
-        QTest::newRow("AA 00 08 01, add2 -1") << hex("AA 00 08 01") << "28" << "0" << "-1" << QTime(17, 0, 0)
-                                              << "0>   min: 59sec:59" << QTime(16, 59, 59) << 28;
-        QTest::newRow("AA C8 08 01, add2 +61") << hex("AA C8 08 01") << "  7" << "0" << "+61" << QTime(6, 58, 59)
-                                               << "200>   min: 0sec:0" << QTime(7, 0, 0) << 7;
+        QTest::newRow("AA 01 08 01, add1 -75")
+            << fromOne << "28"
+            << "-75"
+            << "0" << QTime(10, 9, 0) << "1>   min: 7sec:45" << QTime(10, 7, 45) << 28;
+        QTest::newRow("AA 01 08 01, add1 -75 past midnight")
+            << fromOne << "28"
+            << "-75"
+            << "0" << QTime(0, 0, 30) << "1>   min: 59sec:15" << QTime(23, 59, 15) << 28;
+        QTest::newRow("AA 01 08 01, add1 3599")
+            << fromOne << "28"
+            << "3599"
+            << "0" << QTime(23, 30, 0) << "1>   min: 29sec:59" << QTime(0, 29, 59) << 28;
+        QTest::newRow("AA 01 08 01, day 300") << fromOne << "300"
+                                              << "0"
+                                              << "0" << QTime(8, 5, 9) << "1>   min: 5sec:9" << QTime(8, 5, 9) << 44;
+        QTest::newRow("AA 01 08 01, day -1") << fromOne << "-1"
+                                             << "0"
+                                             << "0" << QTime(8, 5, 9) << "1>   min: 5sec:9" << QTime(8, 5, 9) << 255;
+        QTest::newRow("AA 02 08 01, add2 0")
+            << hex("AA 02 08 01 00 00 00 00") << "28"
+            << "-75"
+            << "0" << QTime(17, 42, 3) << "2>   min: 42sec:3" << QTime(17, 42, 3) << 28;
+        QTest::newRow("AA 02 08 01, add1 not read")
+            << hex("AA 02 08 01") << "28"
+            << "junk"
+            << "120" << QTime(17, 42, 3) << "2>   min: 44sec:3" << QTime(17, 44, 3) << 28;
+        QTest::newRow("AA 00 08 01, add2 -1")
+            << hex("AA 00 08 01") << "28"
+            << "0"
+            << "-1" << QTime(17, 0, 0) << "0>   min: 59sec:59" << QTime(16, 59, 59) << 28;
+        QTest::newRow("AA C8 08 01, add2 +61")
+            << hex("AA C8 08 01") << "  7"
+            << "0"
+            << "+61" << QTime(6, 58, 59) << "200>   min: 0sec:0" << QTime(7, 0, 0) << 7;
     }
     void dateAndTime()
     {
@@ -168,11 +181,10 @@ private slots:
         QTest::newRow("12.5, 0.8, -2") << hex("41 48 00 00 3F 4C CC CD C0 00 00 00") << "."
                                        << QStringList{"5,нитка 3  22>   f: 12.5", "5  26>   f: 0.800000011920929",
                                                       "5  30>   f: -2", "--->   min: 7sec:45"};
-        QTest::newRow("12.5, 0.8, 1e20 with a comma") << hex("41 48 00 00 3F 4C CC CD 60 AD 78 EC") << ","
-                                                      << QStringList{"5,нитка 3  22>   f: 12,5",
-                                                                     "5  26>   f: 0,800000011920929",
-                                                                     "5  30>   f: 1,00000002004088e+20",
-                                                                     "--->   min: 7sec:45"};
+        QTest::newRow("12.5, 0.8, 1e20 with a comma")
+            << hex("41 48 00 00 3F 4C CC CD 60 AD 78 EC") << ","
+            << QStringList{"5,нитка 3  22>   f: 12,5", "5  26>   f: 0,800000011920929",
+                           "5  30>   f: 1,00000002004088e+20", "--->   min: 7sec:45"};
     }
     void report()
     {
@@ -300,17 +312,33 @@ private slots:
         QTest::addColumn<QString>("message");
         const QByteArray fromOne = hex("AA 01 08 01");
         const QByteArray fromTwo = hex("AA 02 08 01");
-        QTest::newRow("add1 3600") << fromOne << "28" << "3600" << "0" << "Invalid argument to time encode";
-        QTest::newRow("add2 -2147483648") << fromTwo << "28" << "0" << "-2147483648"
+        QTest::newRow("add1 3600") << fromOne << "28"
+                                   << "3600"
+                                   << "0"
+                                   << "Invalid argument to time encode";
+        QTest::newRow("add2 -2147483648") << fromTwo << "28"
+                                          << "0"
+                                          << "-2147483648"
                                           << "Invalid argument to time encode";
-        QTest::newRow("day abc") << fromOne << "abc" << "0" << "0" << "'abc' is not a valid integer value";
-        QTest::newRow("day empty, report poll") << reportPoll(1, 1, QByteArray(12, '\0')) << "" << "0" << "0"
+        QTest::newRow("day abc") << fromOne << "abc"
+                                 << "0"
+                                 << "0"
+                                 << "'abc' is not a valid integer value";
+        QTest::newRow("day empty, report poll") << reportPoll(1, 1, QByteArray(12, '\0')) << ""
+                                                << "0"
+                                                << "0"
                                                 << "'' is not a valid integer value";
-        QTest::newRow("day bad before add1 bad") << fromOne << "2 8" << "x" << "0"
+        QTest::newRow("day bad before add1 bad") << fromOne << "2 8"
+                                                 << "x"
+                                                 << "0"
                                                  << "'2 8' is not a valid integer value";
-        QTest::newRow("add2 99999999999") << fromTwo << "28" << "0" << "99999999999"
+        QTest::newRow("add2 99999999999") << fromTwo << "28"
+                                          << "0"
+                                          << "99999999999"
                                           << "'99999999999' is not a valid integer value";
-        QTest::newRow("unanswered poll, add2 x") << hex("10 07 08 01") << "28" << "0" << "x"
+        QTest::newRow("unanswered poll, add2 x") << hex("10 07 08 01") << "28"
+                                                 << "0"
+                                                 << "x"
                                                  << "'x' is not a valid integer value";
     }
     void badFields()

@@ -79,7 +79,8 @@ private slots:
         QTest::newRow("1A log record 291") << 0x1A << 291 << 1 << hex("05 64 08 00 46 F7 1A 06 23 01 01 00 D1 F5");
         QTest::newRow("1A log record 1999") << 0x1A << 1999 << 1 << hex("05 64 08 00 46 F7 1A 06 CF 07 01 00 05 64");
         QTest::newRow("5C archive record 291") << 0x5C << 291 << 1 << hex("05 64 08 00 46 F7 5C 06 23 01 01 00 DF 53");
-        QTest::newRow("5C archive record 1000") << 0x5C << 1000 << 1 << hex("05 64 08 00 46 F7 5C 06 E8 03 01 00 40 B7");
+        QTest::newRow("5C archive record 1000")
+            << 0x5C << 1000 << 1 << hex("05 64 08 00 46 F7 5C 06 E8 03 01 00 40 B7");
     }
 
     void requestBytes()
@@ -101,8 +102,8 @@ private slots:
     void dataRequestFramesLengthAndCountWhole_data()
     {
         QTest::addColumn<QByteArray>("data");
-        QTest::addColumn<QByteArray>("head");  // bytes 0-11
-        QTest::addColumn<QByteArray>("tail");  // the body checksum
+        QTest::addColumn<QByteArray>("head"); // bytes 0-11
+        QTest::addColumn<QByteArray>("tail"); // the body checksum
 
         QTest::newRow("abc") << QByteArray("abc") << hex("05 64 0B 00 46 07 0C 0C 00 00 03 00") << hex("23 32");
         QByteArray ramp247(247, '\0');
@@ -110,8 +111,8 @@ private slots:
             ramp247[i] = static_cast<char>(i);
         QTest::newRow("247 bytes: length 255") << ramp247 << hex("05 64 FF 00 00 C7 0C 0C 00 00 F7 00") << hex("B8 24");
         QByteArray ramp248 = ramp247 + QByteArray(1, char(247));
-        QTest::newRow("248 bytes: length 256 in both bytes") << ramp248 << hex("05 64 00 01 80 F7 0C 0C 00 00 F8 00")
-                                                             << hex("71 C4");
+        QTest::newRow("248 bytes: length 256 in both bytes")
+            << ramp248 << hex("05 64 00 01 80 F7 0C 0C 00 00 F8 00") << hex("71 C4");
     }
 
     void dataRequestFramesLengthAndCountWhole()
@@ -166,7 +167,8 @@ private slots:
         QTest::newRow("header checksum high byte flipped") << flipped(word, 5) << 12 << LinkError::BadHeaderChecksum;
         QTest::newRow("length byte flipped") << flipped(word, 2) << 12 << LinkError::BadHeaderChecksum;
         QTest::newRow("payload byte flipped") << flipped(word, 8) << 12 << LinkError::BadBodyChecksum;
-        QTest::newRow("byte 6 flipped (covered by the body checksum)") << flipped(word, 6) << 12 << LinkError::BadBodyChecksum;
+        QTest::newRow("byte 6 flipped (covered by the body checksum)")
+            << flipped(word, 6) << 12 << LinkError::BadBodyChecksum;
         QTest::newRow("body checksum flipped") << flipped(word, 11) << 12 << LinkError::BadBodyChecksum;
         QTest::newRow("L = 4, empty payload") << reply({}) << 10 << ok;
         QTest::newRow("L = 994, fills the buffer") << reply(QByteArray(990, 'x')) << 1000 << ok;
@@ -180,7 +182,8 @@ private slots:
             b[2] = static_cast<std::uint8_t>(length & 0xFF);
             b[3] = static_cast<std::uint8_t>(length >> 8);
             AppendChecksum(b, 4);
-            QTest::newRow(qPrintable(QStringLiteral("L = %1").arg(length))) << bytes << 1000 << LinkError::LengthOutOfRange;
+            QTest::newRow(qPrintable(QStringLiteral("L = %1").arg(length)))
+                << bytes << 1000 << LinkError::LengthOutOfRange;
         }
     }
 
@@ -212,18 +215,20 @@ private slots:
         QTest::newRow("silence") << QByteArray() << false << 0 << 0 << 0.0f << 0;
         QTest::newRow("word reply, payload byte flipped") << flipped(word, 9) << true << 0 << 0 << 0.0f << 0;
         QTest::newRow("word reply, header checksum wrong") << flipped(word, 4) << true << 0 << 0 << 0.0f << 0;
-        QTest::newRow("word reply from start bytes AA 55") << reply(hex("23 01"), 0xAA, 0x55) << true << 291 << 0 << 0.0f << 2;
+        QTest::newRow("word reply from start bytes AA 55")
+            << reply(hex("23 01"), 0xAA, 0x55) << true << 291 << 0 << 0.0f << 2;
         // A payload shorter than the value read is no value: the bytes behind it
         // are the body checksum and what the request left there.
         QTest::newRow("empty payload, L = 4") << reply({}) << true << 0 << 0 << 0.0f << 0;
-        QTest::newRow("two-byte payload read as long and float") << reply(hex("23 01")) << true << 291 << 0 << 0.0f << 2;
-        QTest::newRow("05 64 08 00 46 F7 2D 06 00 00 C0 3F 9E 76 (1.5)") << hex("05 64 08 00 46 F7 2D 06 00 00 C0 3F 9E 76")
-                                                                       << true << 0 << 0x3FC00000 << 1.5f << 4;
-        QTest::newRow("05 64 08 00 46 F7 2C 06 D2 04 00 00 F7 0E (1234)") << hex("05 64 08 00 46 F7 2C 06 D2 04 00 00 F7 0E")
-                                                                        << true << 1234 << 1234 << std::bit_cast<float>(1234u)
-                                                                        << 4;
-        QTest::newRow("negative long") << reply(hex("FE FF FF FF")) << true << 0xFFFE << -2 << std::bit_cast<float>(0xFFFFFFFEu)
-                                       << 4;
+        QTest::newRow("two-byte payload read as long and float")
+            << reply(hex("23 01")) << true << 291 << 0 << 0.0f << 2;
+        QTest::newRow("05 64 08 00 46 F7 2D 06 00 00 C0 3F 9E 76 (1.5)")
+            << hex("05 64 08 00 46 F7 2D 06 00 00 C0 3F 9E 76") << true << 0 << 0x3FC00000 << 1.5f << 4;
+        QTest::newRow("05 64 08 00 46 F7 2C 06 D2 04 00 00 F7 0E (1234)")
+            << hex("05 64 08 00 46 F7 2C 06 D2 04 00 00 F7 0E") << true << 1234 << 1234 << std::bit_cast<float>(1234u)
+            << 4;
+        QTest::newRow("negative long") << reply(hex("FE FF FF FF")) << true << 0xFFFE << -2
+                                       << std::bit_cast<float>(0xFFFFFFFEu) << 4;
     }
 
     void exchanges()
@@ -257,7 +262,8 @@ private slots:
         QCOMPARE(RegReadLong(s.link, s.frame, 14).value, std::int32_t(longValue));
 
         BuildRegRequest(s.frame, reg::kLogCount);
-        QCOMPARE(std::bit_cast<std::uint32_t>(RegReadFloat(s.link, s.frame, 14).value), std::bit_cast<std::uint32_t>(floatValue));
+        QCOMPARE(std::bit_cast<std::uint32_t>(RegReadFloat(s.link, s.frame, 14).value),
+                 std::bit_cast<std::uint32_t>(floatValue));
 
         BuildRegRequest(s.frame, reg::kLogCount);
         QCOMPARE(RegReadBlock(s.link, s.frame, 14).value, static_cast<std::size_t>(block));
@@ -378,12 +384,15 @@ private slots:
         QTest::newRow("port closed") << word << -1 << false << LinkError::PortClosed << "port not open";
         QTest::newRow("silence") << QByteArray() << -1 << true << LinkError::NoReply << "no reply";
         QTest::newRow("device gone") << QByteArray() << 500 << true << LinkError::PortLost << "port lost";
-        QTest::newRow("header checksum") << flipped(word, 4) << -1 << true << LinkError::BadHeaderChecksum << "bad header checksum";
+        QTest::newRow("header checksum") << flipped(word, 4) << -1 << true << LinkError::BadHeaderChecksum
+                                         << "bad header checksum";
         QByteArray shortLength = hex("05 64 02 00 00 00 1C 06");
         AppendChecksum(reinterpret_cast<std::uint8_t*>(shortLength.data()), 4);
         QTest::newRow("L = 2") << shortLength << -1 << true << LinkError::LengthOutOfRange << "length out of range";
-        QTest::newRow("body checksum") << flipped(word, 9) << -1 << true << LinkError::BadBodyChecksum << "bad body checksum";
-        QTest::newRow("empty payload") << reply({}) << -1 << true << LinkError::TooShort << "reply too short for what was asked";
+        QTest::newRow("body checksum") << flipped(word, 9) << -1 << true << LinkError::BadBodyChecksum
+                                       << "bad body checksum";
+        QTest::newRow("empty payload") << reply({}) << -1 << true << LinkError::TooShort
+                                       << "reply too short for what was asked";
     }
     void errorsReachTheCaller()
     {

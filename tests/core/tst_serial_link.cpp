@@ -27,7 +27,10 @@ namespace {
 struct Line {
     test::MemoryLink m;
     QString marks;
-    Line() { m.session.link.setActivity([this](const char* mark) { marks += QLatin1String(mark); }); }
+    Line()
+    {
+        m.session.link.setActivity([this](const char* mark) { marks += QLatin1String(mark); });
+    }
     SerialLink& link() { return m.session.link; }
     std::chrono::milliseconds now() const { return m.clock->now(); }
     SerialLink::Received receive(std::uint8_t* buf, std::size_t capacity)
@@ -66,7 +69,8 @@ private slots:
         for (int i : {0, 1}) {
             QByteArray broken = frame;
             broken[bytes.size() + i] = static_cast<char>(broken[bytes.size() + i] ^ 0x01);
-            QVERIFY(!ChecksumMatches(reinterpret_cast<std::uint8_t*>(broken.data()), static_cast<std::size_t>(bytes.size())));
+            QVERIFY(!ChecksumMatches(reinterpret_cast<std::uint8_t*>(broken.data()),
+                                     static_cast<std::size_t>(bytes.size())));
         }
         QCOMPARE(FrameChecksum(reinterpret_cast<const std::uint8_t*>("123456789"), 9), std::uint16_t(0x4B37));
     }
@@ -76,14 +80,20 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("device");
 #ifdef Q_OS_WIN
-        QTest::newRow("12") << "12" << "COM12";
+        QTest::newRow("12") << "12"
+                            << "COM12";
 #else
-        QTest::newRow("1 is ttyS0") << "1" << "/dev/ttyS0";
-        QTest::newRow("12") << "12" << "/dev/ttyS11";
+        QTest::newRow("1 is ttyS0") << "1"
+                                    << "/dev/ttyS0";
+        QTest::newRow("12") << "12"
+                            << "/dev/ttyS11";
 #endif
-        QTest::newRow("ttyUSB0") << "ttyUSB0" << "ttyUSB0";
-        QTest::newRow("path") << "/dev/pts/4" << "/dev/pts/4";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("ttyUSB0") << "ttyUSB0"
+                                 << "ttyUSB0";
+        QTest::newRow("path") << "/dev/pts/4"
+                              << "/dev/pts/4";
+        QTest::newRow("empty") << ""
+                               << "";
     }
     void portNames()
     {
@@ -183,7 +193,8 @@ private slots:
         QCOMPARE(line.link().receiveAny(LinkKind::Poll, buf, sizeof buf, [&] { return ++rounds > 5; }), std::size_t(0));
         int first = 0;
         line.m.port->arrive(hex("AA 01 02"), 5000ms);
-        QCOMPARE(line.link().receiveAny(LinkKind::Poll, buf, sizeof buf, [] { return false; }, [&] { ++first; }),
+        QCOMPARE(line.link().receiveAny(
+                     LinkKind::Poll, buf, sizeof buf, [] { return false; }, [&] { ++first; }),
                  std::size_t(3));
         QCOMPARE(first, 1);
         QVERIFY(line.marks.isEmpty());
@@ -215,14 +226,27 @@ private slots:
     {
         QDateTime at(QDate(2026, 12, 8), QTime(17, 21, 13, 836), Qt::OffsetFromUTC, 3 * 3600);
         FrameRecord sent{1200ms, at, LinkKind::Register, true, hex("05 64 08 00"), std::nullopt};
-        QCOMPARE(FrameJsonLine(sent), QByteArray(R"({"t":"2026-12-08T17:21:13.836+03:00","link":"register","dir":"tx","len":4,"hex":"05 64 08 00"})"));
-        FrameRecord silent{1200ms, at.toOffsetFromUtc(-5 * 3600 - 1800), LinkKind::Config, false, {}, LinkError::NoReply};
-        QCOMPARE(FrameJsonLine(silent), QByteArray(R"({"t":"2026-12-08T08:51:13.836-05:30","link":"config","dir":"rx","len":0,"hex":"","verdict":"no reply"})"));
+        QCOMPARE(
+            FrameJsonLine(sent),
+            QByteArray(
+                R"({"t":"2026-12-08T17:21:13.836+03:00","link":"register","dir":"tx","len":4,"hex":"05 64 08 00"})"));
+        FrameRecord silent{
+            1200ms, at.toOffsetFromUtc(-5 * 3600 - 1800), LinkKind::Config, false, {}, LinkError::NoReply};
+        QCOMPARE(
+            FrameJsonLine(silent),
+            QByteArray(
+                R"({"t":"2026-12-08T08:51:13.836-05:30","link":"config","dir":"rx","len":0,"hex":"","verdict":"no reply"})"));
         FrameRecord poll{0ms, at.toUTC(), LinkKind::Poll, false, hex("aa 01"), LinkError::None};
-        QCOMPARE(FrameJsonLine(poll), QByteArray(R"({"t":"2026-12-08T14:21:13.836+00:00","link":"poll","dir":"rx","len":2,"hex":"AA 01","verdict":"ok"})"));
+        QCOMPARE(
+            FrameJsonLine(poll),
+            QByteArray(
+                R"({"t":"2026-12-08T14:21:13.836+00:00","link":"poll","dir":"rx","len":2,"hex":"AA 01","verdict":"ok"})"));
         QCOMPARE(FrameTextLine(poll), QStringLiteral("14:21:13.836 poll rx 2 [ok]: AA 01"));
         FrameRecord trailing{0ms, at.toUTC(), LinkKind::Register, false, hex("a5 5a"), std::nullopt, true};
-        QCOMPARE(FrameJsonLine(trailing), QByteArray(R"({"t":"2026-12-08T14:21:13.836+00:00","link":"register","dir":"rx","len":2,"hex":"A5 5A","trailing":true})"));
+        QCOMPARE(
+            FrameJsonLine(trailing),
+            QByteArray(
+                R"({"t":"2026-12-08T14:21:13.836+00:00","link":"register","dir":"rx","len":2,"hex":"A5 5A","trailing":true})"));
         QCOMPARE(FrameTextLine(trailing), QStringLiteral("14:21:13.836 register rx 2 [trailing]: A5 5A"));
     }
 

@@ -69,9 +69,10 @@ private slots:
         const QString link = dir.filePath(QStringLiteral("port"));
         QVERIFY(QFile::link(QStringLiteral("/dev/pts/999999"), link));
         QProcess sim;
-        sim.start(simProgram(), {QStringLiteral("--log-records"), QStringLiteral("291"), QStringLiteral("--status"),
-                                 QStringLiteral("2"), QStringLiteral("--fault"), QStringLiteral("silence:reg=0x2D,times=1"),
-                                 QStringLiteral("--link"), link});
+        sim.start(simProgram(),
+                  {QStringLiteral("--log-records"), QStringLiteral("291"), QStringLiteral("--status"),
+                   QStringLiteral("2"), QStringLiteral("--fault"), QStringLiteral("silence:reg=0x2D,times=1"),
+                   QStringLiteral("--link"), link});
         QVERIFY(sim.waitForStarted());
         QByteArray out;
         QTRY_VERIFY_WITH_TIMEOUT((out += sim.readAllStandardOutput()).contains('\n'), 5000);
@@ -85,7 +86,8 @@ private slots:
         QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
         QCOMPARE(exchange(port, hex("05 64 08 00 46 F7 1C 06 00 00 00 00 8A 47"), 12).toHex(' '),
                  QByteArray("05 64 06 00 42 97 1c 06 23 01 3f 45"));
-        QCOMPARE(exchange(port, hex("05 64 03 0B 01 06 00 00 00 37 C8 1C"), 5).toHex(' '), QByteArray("01 02 00 21 60"));
+        QCOMPARE(exchange(port, hex("05 64 03 0B 01 06 00 00 00 37 C8 1C"), 5).toHex(' '),
+                 QByteArray("01 02 00 21 60"));
         // The press request meets the silence fault once; the ident is answered.
         QCOMPARE(exchange(port, hex("05 64 08 00 46 F7 2D 06 00 00 00 00 8E 66"), 1, 300).size(), 0);
         QCOMPARE(exchange(port, hex("05 64 08 00 46 F7 2C 06 00 00 00 00 8F B7"), 14).toHex(' '),
@@ -104,8 +106,9 @@ private slots:
     void pollTimeoutShortensTheWait()
     {
         QProcess sim;
-        sim.start(simProgram(), {QStringLiteral("--poll"), QStringLiteral("1"), QStringLiteral("--poll-interval"),
-                                 QStringLiteral("1"), QStringLiteral("--poll-timeout"), QStringLiteral("100")});
+        sim.start(simProgram(),
+                  {QStringLiteral("--poll"), QStringLiteral("1"), QStringLiteral("--poll-interval"),
+                   QStringLiteral("1"), QStringLiteral("--poll-timeout"), QStringLiteral("100")});
         QByteArray out;
         QTRY_VERIFY_WITH_TIMEOUT((out += sim.readAllStandardOutput()).contains('\n'), 5000);
         SKIP_UNLESS_STARTED(sim.state() == QProcess::Running);
@@ -132,9 +135,12 @@ private slots:
         const QString range = QStringLiteral("tessavin-sim: --chunk: %1 (expected 1 to 255)");
         QTest::newRow("--chunk abc") << "--chunk abc" << range.arg("'abc' is not a number");
         QTest::newRow("--chunk 0") << "--chunk 0" << range.arg("0 is out of range");
-        QTest::newRow("--status -1") << "--status -1" << "tessavin-sim: --status: -1 is out of range (expected 0 to 255)";
-        QTest::newRow("--bogus") << "--bogus" << "tessavin-sim: Unknown option 'bogus'.";
-        QTest::newRow("stray") << "--trace stray" << "tessavin-sim: unexpected argument 'stray'";
+        QTest::newRow("--status -1") << "--status -1"
+                                     << "tessavin-sim: --status: -1 is out of range (expected 0 to 255)";
+        QTest::newRow("--bogus") << "--bogus"
+                                 << "tessavin-sim: Unknown option 'bogus'.";
+        QTest::newRow("stray") << "--trace stray"
+                               << "tessavin-sim: unexpected argument 'stray'";
         QTest::newRow("--fault noise")
             << "--fault noise"
             << "tessavin-sim: --fault: unknown fault 'noise' (expected silence, bad-header, bad-body, "
@@ -145,9 +151,12 @@ private slots:
                "0x0C 0x0E 0x19 0x1A 0x1B 0x1C 0x1D 0x2C 0x2D 0x33 0x34 0x5B 0x5C 0x5D)";
         QTest::newRow("--store-fault cut") << "--store-fault cut"
                                            << "tessavin-sim: --store-fault: unknown store fault 'cut' (expected cut=N)";
-        QTest::newRow("--noise 0.5") << "--noise 0.5" << "tessavin-sim: --noise: 0.5 is out of range (expected 0 to 0.1)";
-        QTest::newRow("--seed x") << "--seed x" << "tessavin-sim: --seed: 'x' is not a number (expected 0 to 2147483647)";
-        QTest::newRow("--poll 7") << "--poll 7" << "tessavin-sim: --poll: unknown poll function 7 (expected 1, 2 or 10)";
+        QTest::newRow("--noise 0.5") << "--noise 0.5"
+                                     << "tessavin-sim: --noise: 0.5 is out of range (expected 0 to 0.1)";
+        QTest::newRow("--seed x") << "--seed x"
+                                  << "tessavin-sim: --seed: 'x' is not a number (expected 0 to 2147483647)";
+        QTest::newRow("--poll 7") << "--poll 7"
+                                  << "tessavin-sim: --poll: unknown poll function 7 (expected 1, 2 or 10)";
     }
 
     void refusesBadOptions()
@@ -171,7 +180,8 @@ private slots:
         QCOMPARE(run.exitCode, 2);
         QCOMPARE(QString::fromLocal8Bit(run.err),
                  QStringLiteral("tessavin-sim: --link: %1 exists and is not a link to a pseudo-terminal; "
-                                "it is left as it is\n").arg(path));
+                                "it is left as it is\n")
+                     .arg(path));
         QVERIFY(!QFileInfo(path).isSymLink());
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("keep\n"));

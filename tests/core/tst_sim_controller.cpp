@@ -80,11 +80,15 @@ private slots:
         QTest::newRow("count 05 64 08 00 46 F7 1C") << kCountRequest << hex("05 64 06 00 42 97 1C 06 23 01 3F 45");
         QTest::newRow("record 291 05 64 08 00 46 F7 1A 06 23 01")
             << kRecord291Request
-            << hex("05 64 1E 00 48 97 1A 06 3E 32 30 32 34 2F 30 31 2F 30 32 20 30 33 3A 30 34 3A 30 35 20 41 54 2B 58 0D 47 9B");
+            << hex("05 64 1E 00 48 97 1A 06 3E 32 30 32 34 2F 30 31 2F 30 32 20 30 33 3A 30 34 3A 30 35 20 41 54 2B 58 "
+                   "0D 47 9B");
         QTest::newRow("begin 05 64 08 00 46 F7 19") << kBeginRequest << hex("05 64 06 00 42 97 19 06 07 00 E5 49");
-        QTest::newRow("up script 05 64 08 00 46 F7 0E") << kUpScriptRequest << hex("05 64 07 00 43 07 0E 06 61 62 63 75 DE");
-        QTest::newRow("ident 05 64 08 00 46 F7 2C") << kIdentRequest << hex("05 64 08 00 46 F7 2C 06 D2 04 00 00 F7 0E");
-        QTest::newRow("press 05 64 08 00 46 F7 2D") << kPressRequest << hex("05 64 08 00 46 F7 2D 06 00 00 C0 3F 9E 76");
+        QTest::newRow("up script 05 64 08 00 46 F7 0E")
+            << kUpScriptRequest << hex("05 64 07 00 43 07 0E 06 61 62 63 75 DE");
+        QTest::newRow("ident 05 64 08 00 46 F7 2C")
+            << kIdentRequest << hex("05 64 08 00 46 F7 2C 06 D2 04 00 00 F7 0E");
+        QTest::newRow("press 05 64 08 00 46 F7 2D")
+            << kPressRequest << hex("05 64 08 00 46 F7 2D 06 00 00 C0 3F 9E 76");
         QTest::newRow("down script abc 05 64 0B 00 46 07 0C 0C")
             << kDownScriptAbc << hex("05 64 06 00 42 97 0C 0C 03 00 C3 87");
         // Archive slot 0 holds 2024-03-05 14:07:09, 12.5.
@@ -129,7 +133,6 @@ private slots:
         QCOMPARE(spaced(c.handle(kCountRequest).bytes()), spaced(hex("05 64 06 00 42 97 1C 06 00 00 E7 B5")));
         // A cleared slot reads as an empty record (L = 4).
         QCOMPARE(c.handle(kRecord291Request).bytes().size(), 10);
-
     }
 
     void loggingAppendsRecordsWhileOn()
@@ -218,7 +221,8 @@ private slots:
             QCOMPARE(reply.mid(3, step.length), text.mid(step.offset, step.length));
             QVERIFY(frameChecksumOk(reply, 0, reply.size() - 2));
         }
-        QCOMPARE(spaced(c.handle(hex("05 64 03 0B 01 11 00 ED 00 01 00 3C 7D")).bytes()), spaced(hex("01 00 00 20 00")));
+        QCOMPARE(spaced(c.handle(hex("05 64 03 0B 01 11 00 ED 00 01 00 3C 7D")).bytes()),
+                 spaced(hex("01 00 00 20 00")));
     }
 
     void configurationDownloadStoresText()
@@ -231,7 +235,7 @@ private slots:
         QVERIFY(c.state().downloadActive);
         QCOMPARE(spaced(c.handle(hex("05 64 03 0B 01 10 00 00 00 28 30 31 32 33 34 35 36 37 38 39 61 62 63 64 65 66 67 "
                                      "68 69 6A 6B 6C 6D 6E 6F 70 71 72 73 74 75 76 77 78 79 7A 41 42 43 44 CC 77"))
-                         .bytes()),
+                            .bytes()),
                  spaced(ok));
         QCOMPARE(spaced(c.handle(hex("05 64 03 0B 01 10 00 28 00 01 45 C0 93")).bytes()), spaced(ok));
         QVERIFY(c.state().configuration != text); // stored only at STOP
@@ -276,16 +280,17 @@ private slots:
         QTest::newRow("bad body checksum") << int(FaultKind::BadBodyChecksum) << -1 << kCountRequest
                                            << hex("05 64 06 00 42 97 1C 06 23 01 3E 45") << 1 << 0;
         QTest::newRow("truncated to 7") << int(FaultKind::Truncated) << 7 << kCountRequest << word291.left(7) << 1 << 0;
-        QTest::newRow("truncated by default to half") << int(FaultKind::Truncated) << -1 << kCountRequest << word291.left(6)
-                                                      << 1 << 0;
-        QTest::newRow("trailing garbage") << int(FaultKind::TrailingGarbage) << -1 << kCountRequest
-                                          << word291 + hex("A5 5A FF") << 1 << 0;
+        QTest::newRow("truncated by default to half")
+            << int(FaultKind::Truncated) << -1 << kCountRequest << word291.left(6) << 1 << 0;
+        QTest::newRow("trailing garbage")
+            << int(FaultKind::TrailingGarbage) << -1 << kCountRequest << word291 + hex("A5 5A FF") << 1 << 0;
         QTest::newRow("split") << int(FaultKind::Split) << 4 << kCountRequest << word291 << 2 << 0;
-        QTest::newRow("slow turnaround") << int(FaultKind::SlowTurnaround) << -1 << kCountRequest << word291 << 1 << 500;
-        QTest::newRow("config status bad checksum") << int(FaultKind::BadBodyChecksum) << -1 << kStatusCommand
-                                                    << hex("01 00 00 21 00") << 1 << 0;
-        QTest::newRow("config status truncated to 1") << int(FaultKind::Truncated) << 1 << kStatusCommand << hex("01") << 1
-                                                      << 0;
+        QTest::newRow("slow turnaround") << int(FaultKind::SlowTurnaround) << -1 << kCountRequest << word291 << 1
+                                         << 500;
+        QTest::newRow("config status bad checksum")
+            << int(FaultKind::BadBodyChecksum) << -1 << kStatusCommand << hex("01 00 00 21 00") << 1 << 0;
+        QTest::newRow("config status truncated to 1")
+            << int(FaultKind::Truncated) << 1 << kStatusCommand << hex("01") << 1 << 0;
     }
 
     void faultsShapeTheReply()
@@ -366,7 +371,8 @@ private slots:
         int withCrLf = 0, withCrOnly = 0;
         QByteArray previous;
         for (const QByteArray& r : DefaultLogRecords(50, 60)) {
-            QVERIFY2(r.size() >= 55 && r.size() <= 65 && layout.match(QString::fromLatin1(r)).hasMatch(), r.constData());
+            QVERIFY2(r.size() >= 55 && r.size() <= 65 && layout.match(QString::fromLatin1(r)).hasMatch(),
+                     r.constData());
             QVERIFY(r.mid(1, 19) > previous);
             previous = r.mid(1, 19);
             withCrLf += r.contains("\r\n");
@@ -406,8 +412,8 @@ private slots:
         // A date-and-time answer built by hand: day 28, 13:45:30, the answer made over
         // an older poll's bytes (which the check must not mind).
         QByteArray date(165, '\x5A');
-        const std::uint8_t fixed[][2] = {{0, 0x55}, {1, 1}, {2, 165}, {3, 0x81}, {4, 1}, {56, 8}, {57, 28},
-                                         {58, 17}, {59, 13}, {60, 45}, {61, 30}, {62, 9}, {63, 0x26}, {69, 0x0B}};
+        const std::uint8_t fixed[][2] = {{0, 0x55}, {1, 1},   {2, 165}, {3, 0x81}, {4, 1},  {56, 8},    {57, 28},
+                                         {58, 17},  {59, 13}, {60, 45}, {61, 30},  {62, 9}, {63, 0x26}, {69, 0x0B}};
         for (const auto& f : fixed)
             date[f[0]] = static_cast<char>(f[1]);
         tessavin::AppendChecksum(reinterpret_cast<std::uint8_t*>(date.data()), 163);
@@ -432,11 +438,13 @@ private slots:
         using T = FaultTarget;
         QTest::newRow("silence") << "silence" << true << Fault{};
         QTest::newRow("split:reg=0x1A,times=3,bytes=6,pause=200")
-            << "split:reg=0x1A,times=3,bytes=6,pause=200" << true << Fault{FaultKind::Split, T::registerCommand(0x1A), 3, 6, 200ms};
+            << "split:reg=0x1A,times=3,bytes=6,pause=200" << true
+            << Fault{FaultKind::Split, T::registerCommand(0x1A), 3, 6, 200ms};
         QTest::newRow("slow:cfg=99") << "slow:cfg=99" << true << Fault{FaultKind::SlowTurnaround, T::configCommand(99)};
-        QTest::newRow("truncated:fn=17,bytes=2") << "truncated:fn=17,bytes=2" << true
-                                                 << Fault{FaultKind::Truncated, T::configFunction(17), -1, 2};
-        QTest::newRow("oversized,bytes=1500") << "oversized,bytes=1500" << true << Fault{FaultKind::Oversized, T::any(), -1, 1500};
+        QTest::newRow("truncated:fn=17,bytes=2")
+            << "truncated:fn=17,bytes=2" << true << Fault{FaultKind::Truncated, T::configFunction(17), -1, 2};
+        QTest::newRow("oversized,bytes=1500")
+            << "oversized,bytes=1500" << true << Fault{FaultKind::Oversized, T::any(), -1, 1500};
         QTest::newRow("unknown target") << "silence:port=1" << false << Fault{};
         QTest::newRow("target out of range") << "silence:reg=300" << false << Fault{};
         QTest::newRow("no such data function") << "truncated:fn=5" << false << Fault{};
@@ -471,11 +479,16 @@ private slots:
         QTest::addColumn<bool>("changed"); // some replies have flipped bits
         QTest::addColumn<bool>("dropped"); // some replies are missing
         QTest::addColumn<bool>("valid");
-        QTest::newRow("quiet") << "0" << "0" << false << false << true;
-        QTest::newRow("--noise 0.01") << "0.01" << "0" << true << false << true;
-        QTest::newRow("--drop 1e-1") << "0" << "1e-1" << false << true << true;
-        QTest::newRow("--noise 0.2: refused") << "0.2" << "0" << false << false << false;
-        QTest::newRow("--drop x: refused") << "0" << "x" << false << false << false;
+        QTest::newRow("quiet") << "0"
+                               << "0" << false << false << true;
+        QTest::newRow("--noise 0.01") << "0.01"
+                                      << "0" << true << false << true;
+        QTest::newRow("--drop 1e-1") << "0"
+                                     << "1e-1" << false << true << true;
+        QTest::newRow("--noise 0.2: refused") << "0.2"
+                                              << "0" << false << false << false;
+        QTest::newRow("--drop x: refused") << "0"
+                                           << "x" << false << false << false;
     }
 
     void lineNoise()

@@ -37,7 +37,8 @@ QByteArray readBytes(QSerialPort& port, qsizetype n, int timeoutMs)
     QElapsedTimer t;
     t.start();
     while (out.size() < n && t.elapsed() < timeoutMs) {
-        if (port.bytesAvailable() == 0 && !port.waitForReadyRead(static_cast<int>(std::max<qint64>(1, timeoutMs - t.elapsed()))))
+        if (port.bytesAvailable() == 0
+            && !port.waitForReadyRead(static_cast<int>(std::max<qint64>(1, timeoutMs - t.elapsed()))))
             continue;
         out += port.read(n - out.size());
     }
@@ -146,7 +147,8 @@ private slots:
         if (fault == int(FaultKind::SlowTurnaround))
             QVERIFY(t.elapsed() >= 300);
         if (fault != int(FaultKind::Silence))
-            QVERIFY(sim_->waitFor([](const auto& log) { return log.size() >= 2 && log[1].lastByte > log[1].firstByte; }, 5s));
+            QVERIFY(sim_->waitFor([](const auto& log) { return log.size() >= 2 && log[1].lastByte > log[1].firstByte; },
+                                  5s));
         QCOMPARE(int(RegReadWord(link, frame, BuildRegRequest(frame, reg::kLogCapacity)).value), 2000);
     }
 
@@ -158,7 +160,9 @@ private slots:
         QSerialPort port;
         QVERIFY2(openClient(port), qPrintable(port.errorString()));
         sim_->setLineSettings({19200, 8ms, 0ms, 100ms});
-        sim_->withController([](Controller& c) { c.addFault({FaultKind::Oversized, FaultTarget::any(), 1, 600, -1ms}); });
+        sim_->withController([](Controller& c) {
+            c.addFault({FaultKind::Oversized, FaultTarget::any(), 1, 600, -1ms});
+        });
         QElapsedTimer sinceRequest;
         sinceRequest.start();
         send(port, kIdentRequest);
@@ -168,7 +172,8 @@ private slots:
         rest.start();
         QCOMPARE((first + readBytes(port, 599, 5000)).size(), 600);
         QVERIFY(rest.elapsed() < 60);
-        QVERIFY(sim_->waitFor([](const auto& log) { return log.size() >= 2 && log[1].lastByte > log[1].firstByte; }, 3s));
+        QVERIFY(
+            sim_->waitFor([](const auto& log) { return log.size() >= 2 && log[1].lastByte > log[1].firstByte; }, 3s));
         const auto sent = sim_->frames()[1];
         // 599 byte times at 10 bits a byte after the first byte left.
         QVERIFY(sent.lastByte - sent.firstByte >= std::chrono::microseconds(599 * 10'000'000LL / 19200));
@@ -254,20 +259,22 @@ private slots:
         QTest::addColumn<QStringList>("tries");
         const QStringList found{"none 9600 register unavailable", "sim 9600 register garbled",
                                 "sim 19200 register answered 1234"};
-        QTest::newRow("garbage at 9600, answer at 19200") << 19200 << "garbage" << "" << QList<qint32>{9600, 19200, 38400}
-                                                          << false << false << found;
-        QTest::newRow("the same in parallel") << 19200 << "garbage" << "" << QList<qint32>{9600, 19200, 38400} << false
-                                              << true << found;
-        QTest::newRow("silent at wrong rates: none") << 19200 << "silent" << "" << QList<qint32>{9600, 38400} << false << false
-                                                     << QStringList{"none 9600 register unavailable", "sim 9600 register silent",
-                                                                    "sim 38400 register silent", "sim 9600 config silent",
-                                                                    "sim 38400 config silent"};
-        QTest::newRow("register link silent: status query") << 38400 << "garbage" << "silence:reg=0x1C"
-                                                            << QList<qint32>{38400} << false << false
-                                                            << QStringList{"none 38400 register unavailable",
-                                                                           "sim 38400 register silent",
-                                                                           "sim 38400 config answered"};
-        QTest::newRow("busy port skipped") << 38400 << "garbage" << "" << QList<qint32>{38400, 9600} << true << false
+        QTest::newRow("garbage at 9600, answer at 19200")
+            << 19200 << "garbage"
+            << "" << QList<qint32>{9600, 19200, 38400} << false << false << found;
+        QTest::newRow("the same in parallel") << 19200 << "garbage"
+                                              << "" << QList<qint32>{9600, 19200, 38400} << false << true << found;
+        QTest::newRow("silent at wrong rates: none")
+            << 19200 << "silent"
+            << "" << QList<qint32>{9600, 38400} << false << false
+            << QStringList{"none 9600 register unavailable", "sim 9600 register silent", "sim 38400 register silent",
+                           "sim 9600 config silent", "sim 38400 config silent"};
+        QTest::newRow("register link silent: status query")
+            << 38400 << "garbage"
+            << "silence:reg=0x1C" << QList<qint32>{38400} << false << false
+            << QStringList{"none 38400 register unavailable", "sim 38400 register silent", "sim 38400 config answered"};
+        QTest::newRow("busy port skipped") << 38400 << "garbage"
+                                           << "" << QList<qint32>{38400, 9600} << true << false
                                            << QStringList{"none 38400 register unavailable", "sim 38400 register busy"};
     }
 

@@ -22,11 +22,12 @@ private slots:
         QTest::addColumn<QString>("shown");
 
         const QString mark(QChar(0xFEFF));
-        QTest::newRow("EF BB BF, UTF-8 text") << QByteArray("\xEF\xBB\xBF" "\xD0\xBF\xD1\x80\xD0\xB8") << TextEncoding::Utf8
-                                             << mark + QStringLiteral("при");
+        QTest::newRow("EF BB BF, UTF-8 text") << QByteArray("\xEF\xBB\xBF"
+                                                            "\xD0\xBF\xD1\x80\xD0\xB8")
+                                              << TextEncoding::Utf8 << mark + QStringLiteral("при");
         QTest::newRow("EF BB BF alone") << QByteArray("\xEF\xBB\xBF") << TextEncoding::Utf8 << mark;
-        QTest::newRow("EF BB BF, Windows-1251 text") << QByteArray("\xEF\xBB\xBF\xEF\xF0\xE8") << TextEncoding::Windows1251
-                                                    << QStringLiteral("п»їпри");
+        QTest::newRow("EF BB BF, Windows-1251 text")
+            << QByteArray("\xEF\xBB\xBF\xEF\xF0\xE8") << TextEncoding::Windows1251 << QStringLiteral("п»їпри");
         QTest::newRow("UTF-8 cut short") << QByteArray("ab\xD0") << TextEncoding::Windows1251 << QStringLiteral("abР");
     }
 
@@ -57,24 +58,28 @@ private slots:
         QTest::newRow("valid") << QByteArray("{\"a\": 1}") << true << "valid JSON, 8 bytes after conversion";
         QTest::newRow("missing comma") << QByteArray("{\r\n  \"a\": 1\r\n  \"b\": 2\r\n}") << false
                                        << "line 3, column 3: missing comma";
-        QTest::newRow("missing comma, column in characters") << QByteArray("{\"имя\": 1 \"x\": 2}") << false
-                                                             << "line 1, column 11: missing comma";
-        QTest::newRow("lines ending in CR") << QByteArray("{\r\r\"a\" 1}") << false
-                                            << "line 3, column 5: missing colon after the key";
-        QTest::newRow("trailing comma") << QByteArray("[1, 2,]") << false << "line 1, column 6: trailing comma before ']'";
-        QTest::newRow("unterminated string") << QByteArray("{\"a\": \"b}") << false
-                                             << "line 1, column 7: unterminated string";
-        QTest::newRow("leading zero") << QByteArray("[01]") << false << "line 1, column 2: invalid number: a leading zero";
+        QTest::newRow("missing comma, column in characters")
+            << QByteArray("{\"имя\": 1 \"x\": 2}") << false << "line 1, column 11: missing comma";
+        QTest::newRow("lines ending in CR")
+            << QByteArray("{\r\r\"a\" 1}") << false << "line 3, column 5: missing colon after the key";
+        QTest::newRow("trailing comma") << QByteArray("[1, 2,]") << false
+                                        << "line 1, column 6: trailing comma before ']'";
+        QTest::newRow("unterminated string")
+            << QByteArray("{\"a\": \"b}") << false << "line 1, column 7: unterminated string";
+        QTest::newRow("leading zero") << QByteArray("[01]") << false
+                                      << "line 1, column 2: invalid number: a leading zero";
         QTest::newRow("empty") << QByteArray() << false << "line 1, column 1: unexpected end of text, expected a value";
-        QTest::newRow("text after the value") << QByteArray("{} x") << false
-                                              << "line 1, column 4: 'x' after the end of the JSON value";
-        QTest::newRow("300 levels") << QByteArray(300, '[') << false << "line 1, column 257: nested more than 256 levels deep";
+        QTest::newRow("text after the value")
+            << QByteArray("{} x") << false << "line 1, column 4: 'x' after the end of the JSON value";
+        QTest::newRow("300 levels") << QByteArray(300, '[') << false
+                                    << "line 1, column 257: nested more than 256 levels deep";
         QTest::newRow("Windows-1251 string") << QByteArray("{\"\xE8\xEC\xFF\": 1}") << true
                                              << "valid JSON, 10 bytes after conversion\n"
                                                 "note: not valid UTF-8 (read as Windows-1251); it is sent as it is";
-        QTest::newRow("50,001 bytes") << '"' + QByteArray(49999, 'a') + '"' << false
-                                      << "valid JSON, 50001 bytes after conversion\n"
-                                         "too large: 50001 bytes after conversion; a configuration holds at most 49999 bytes";
+        QTest::newRow("50,001 bytes")
+            << '"' + QByteArray(49999, 'a') + '"' << false
+            << "valid JSON, 50001 bytes after conversion\n"
+               "too large: 50001 bytes after conversion; a configuration holds at most 49999 bytes";
     }
     void configCheck()
     {
@@ -92,24 +97,28 @@ private slots:
         QTest::addColumn<QByteArray>("controller");
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QStringList>("lines");
-        QTest::newRow("two documents")
-            << QByteArray("{\"modbus\": {\"baud\": 9600, \"parity\": \"none\"}, \"alarms\": [1, 2, 3],\r\n"
-                          " \"debug\": true, \"name\": \"A\"}")
-            << QByteArray("{\"modbus\": {\"baud\": 19200, \"parity\": \"none\"},\r\n"
-                          " \"alarms\": [1, 2, 3, {\"level\": 5}], \"name\": \"B\", \"new\": null}")
-            << QStringList{"~ /modbus/baud: 9600 → 19200", "+ /alarms/3: {\"level\":5}", "- /debug",
-                           "~ /name: \"A\" → \"B\"", "+ /new: null"};
-        QTest::newRow("equal, other spacing") << QByteArray("{\"a\":[1,2]}") << QByteArray("{\r\n \"a\": [ 1, 2 ]\r\n}")
-                                              << QStringList();
-        QTest::newRow("pointer escapes") << QByteArray("{\"a/b\": 1, \"m~n\": 2}") << QByteArray("{\"a/b\": 3, \"m~n\": 4}")
+        QTest::newRow("two documents") << QByteArray(
+            "{\"modbus\": {\"baud\": 9600, \"parity\": \"none\"}, \"alarms\": [1, 2, 3],\r\n"
+            " \"debug\": true, \"name\": \"A\"}")
+                                       << QByteArray(
+                                              "{\"modbus\": {\"baud\": 19200, \"parity\": \"none\"},\r\n"
+                                              " \"alarms\": [1, 2, 3, {\"level\": 5}], \"name\": \"B\", \"new\": null}")
+                                       << QStringList{"~ /modbus/baud: 9600 → 19200", "+ /alarms/3: {\"level\":5}",
+                                                      "- /debug", "~ /name: \"A\" → \"B\"", "+ /new: null"};
+        QTest::newRow("equal, other spacing")
+            << QByteArray("{\"a\":[1,2]}") << QByteArray("{\r\n \"a\": [ 1, 2 ]\r\n}") << QStringList();
+        QTest::newRow("pointer escapes") << QByteArray("{\"a/b\": 1, \"m~n\": 2}")
+                                         << QByteArray("{\"a/b\": 3, \"m~n\": 4}")
                                          << QStringList{"~ /a~1b: 1 → 3", "~ /m~0n: 2 → 4"};
         QTest::newRow("repeated key") << QByteArray("{\"k\": 1, \"k\": 2}") << QByteArray("{\"k\": 1}")
                                       << QStringList{"- /k"};
-        QTest::newRow("kind changed, long value") << QByteArray("{\"a\": [1], \"b\": 0}")
-                                                  << "{\"a\": {\"0\": 1}, \"b\": {\"text\": \"" + QByteArray(60, 'x') + "\"}}"
-                                                  << QStringList{"~ /a: [1] → {\"0\":1}", "~ /b: 0 → {...}"};
-        QTest::newRow("file not JSON: lines") << QByteArray("{\n\"a\": 1,\n\"c\": 3\n}") << QByteArray("{\n\"a\": 1\n\"c\": 3\n}\n")
-                                              << QStringList{"- 2: \"a\": 1,", "+ 2: \"a\": 1"};
+        QTest::newRow("kind changed, long value")
+            << QByteArray("{\"a\": [1], \"b\": 0}")
+            << "{\"a\": {\"0\": 1}, \"b\": {\"text\": \"" + QByteArray(60, 'x') + "\"}}"
+            << QStringList{"~ /a: [1] → {\"0\":1}", "~ /b: 0 → {...}"};
+        QTest::newRow("file not JSON: lines")
+            << QByteArray("{\n\"a\": 1,\n\"c\": 3\n}") << QByteArray("{\n\"a\": 1\n\"c\": 3\n}\n")
+            << QStringList{"- 2: \"a\": 1,", "+ 2: \"a\": 1"};
     }
     void configDiff()
     {

@@ -1,7 +1,7 @@
 // The archive download as its handler runs it, against a far end that answers
-// from the input, with fast replies on or off (the input's first byte): the begin request, the newest index, then the record loop of
-// the chosen stretch with any offset from UTC, asked to stop (as the
-// command-line tool may ask) before a request the input names. Checked:
+// from the input, with fast replies on or off (the input's first byte): the begin request, the newest index, then the
+// record loop of the chosen stretch with any offset from UTC, asked to stop (as the command-line tool may ask) before a
+// request the input names. Checked:
 //  - the begin value is the word of a valid reply with two payload bytes, else 0;
 //  - the loop asks for exactly the slots of the stretch (each index past 1000
 //    stands for its slot), or for the One choice's index alone, letting window
@@ -53,7 +53,7 @@ Stamp expectedStamp(const QByteArray& r, long long offset)
     const long long sinceMidnight = h * 3600LL + mi * 60LL + se + offset;
     if (QDate::isValid(2000 + y, mo, d)) {
         const QDateTime moved = QDateTime(QDate(2000 + y, mo, d), QTime(h, mi, se), Qt::UTC).addSecs(offset);
-        out.stamp = {moved.date().year(), moved.date().month(), moved.date().day(),
+        out.stamp = {moved.date().year(), moved.date().month(),  moved.date().day(),
                      moved.time().hour(), moved.time().minute(), moved.time().second()};
     } else if (sinceMidnight >= 0 && sinceMidnight < 86400) {
         const int t = static_cast<int>(sinceMidnight);
@@ -167,9 +167,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             end = DownloadEnd::DateEncode;
             break;
         }
-        const float v = std::bit_cast<float>(static_cast<std::uint32_t>(At(record, 6) | (At(record, 7) << 8)
-                                                                        | (At(record, 8) << 16))
-                                             | (static_cast<std::uint32_t>(At(record, 9)) << 24));
+        const float v = std::bit_cast<float>(
+            static_cast<std::uint32_t>(At(record, 6) | (At(record, 7) << 8) | (At(record, 8) << 16))
+            | (static_cast<std::uint32_t>(At(record, 9)) << 24));
         if (one) {
             end = DownloadEnd::One;
             oneValue = TruncatedValueText(v);
@@ -184,9 +184,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(std::bit_cast<std::uint32_t>(r.value) == std::bit_cast<std::uint32_t>(v));
         const RecordStamp& st = line.stamp;
         FUZZ_CHECK(st.year == stamp.stamp.year && st.month == stamp.stamp.month && st.day == stamp.stamp.day
-                   && st.hour == stamp.stamp.hour && st.minute == stamp.stamp.minute && st.second == stamp.stamp.second);
-        FUZZ_CHECK(line.memoLine == printed("%5d %4d:%2.2d:%2.2d %2.2d:%2.2d:%2.2d:  %6.3f\n", stamp.stamp, v, line.index));
-        FUZZ_CHECK(line.fileLine == printed("%4d:%2.2d:%2.2d %2.2d:%2.2d:%2.2d:  %6.3f\r\n", stamp.stamp, v, std::nullopt));
+                   && st.hour == stamp.stamp.hour && st.minute == stamp.stamp.minute
+                   && st.second == stamp.stamp.second);
+        FUZZ_CHECK(line.memoLine
+                   == printed("%5d %4d:%2.2d:%2.2d %2.2d:%2.2d:%2.2d:  %6.3f\n", stamp.stamp, v, line.index));
+        FUZZ_CHECK(line.fileLine
+                   == printed("%4d:%2.2d:%2.2d %2.2d:%2.2d:%2.2d:  %6.3f\r\n", stamp.stamp, v, std::nullopt));
     }
     FUZZ_CHECK(outcome.end == end);
     FUZZ_CHECK(outcome.error == why);

@@ -174,7 +174,8 @@ void download(Input& in, const PeerLine& line)
     QStringList trace;
     int sends = 0;
     LinkError error = transact(exchange(sends++), ConfigCommandBytes(0x15), false, trace).verdict;
-    trace << (error == LinkError::None ? QStringLiteral("Command START Send ok") : QStringLiteral("Command START Send not ok"));
+    trace << (error == LinkError::None ? QStringLiteral("Command START Send ok")
+                                       : QStringLiteral("Command START Send not ok"));
     for (int address = 0; error == LinkError::None && address < text.size(); address += 40) {
         const QByteArray chunk = text.mid(address, 40);
         const QByteArray frame = ConfigFrameBytes(16, static_cast<std::uint16_t>(address),
@@ -183,11 +184,13 @@ void download(Input& in, const PeerLine& line)
               << QStringLiteral("Comm ->(%1) ").arg(chunk.size() + 8) + HexPairs(frame.mid(4), " ")
               << QStringLiteral("Command NEXT Send length = %1").arg(frame.size());
         error = transact(exchange(sends++), frame, false, trace).verdict;
-        trace << (error == LinkError::None ? QStringLiteral("Command NEXT Send ok") : QStringLiteral("Command NEXT Send not ok"));
+        trace << (error == LinkError::None ? QStringLiteral("Command NEXT Send ok")
+                                           : QStringLiteral("Command NEXT Send not ok"));
     }
     if (error == LinkError::None) {
         error = transact(exchange(sends++), ConfigCommandBytes(0x17), false, trace).verdict;
-        trace << (error == LinkError::None ? QStringLiteral("Command STOP Send ok!!!") : QStringLiteral("Command STOP Send not ok"));
+        trace << (error == LinkError::None ? QStringLiteral("Command STOP Send ok!!!")
+                                           : QStringLiteral("Command STOP Send not ok"));
     }
     FUZZ_CHECK(peer.sends() == sends);
     FUZZ_CHECK(peer.trace() == trace);

@@ -120,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(answer.error == error && answer.value == value);
         const int stored = questions[q] == RingQuestion::LogCapacity ? s.capacity
             : questions[q] == RingQuestion::LogCount                 ? s.count
-                                                                 : s.begin;
+                                                                     : s.begin;
         FUZZ_CHECK(stored == value);
     }
     const int asked = static_cast<int>(questions.size());
@@ -184,7 +184,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(e->request == RegisterRequest(0x1A, static_cast<std::uint16_t>(index & 0xFFFF), 1));
         const RegisterReception v = peer.reception(asked + i);
         const QByteArray payload = v.verdict == LinkError::None ? RegisterPayload(v.received) : QByteArray();
-        const LinkError why = v.verdict != LinkError::None ? v.verdict : payload.isEmpty() ? LinkError::TooShort : LinkError::None;
+        const LinkError why = v.verdict != LinkError::None ? v.verdict
+            : payload.isEmpty()                            ? LinkError::TooShort
+                                                           : LinkError::None;
         if (why != LinkError::None) {
             end = DownloadEnd::RecordFailed;
             error = why;

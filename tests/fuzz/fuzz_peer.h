@@ -206,10 +206,10 @@ inline std::optional<qsizetype> ReferenceStatedEnd(const QByteArray& request, co
 // One frame written to the far end and what it sent back.
 struct PeerExchange {
     QByteArray request;
-    QByteArray reply;     // every byte sent back, in order; empty: nothing came
+    QByteArray reply; // every byte sent back, in order; empty: nothing came
     bool vanished = false; // the device went away (instead of answering, or right after)
-    bool echoed = false;   // the reply began with a copy of the request
-    ms writtenAt{0};       // on the virtual clock
+    bool echoed = false; // the reply began with a copy of the request
+    ms writtenAt{0}; // on the virtual clock
     // Each part of the reply: when it arrived (on the virtual clock), and how
     // many bytes of the reply had come with it.
     struct Arrival {
@@ -240,9 +240,9 @@ inline LinkError ArrivalError(const PeerExchange* e)
 
 // What a register exchange should leave, with fast replies on or off.
 struct RegisterReception {
-    QByteArray received;  // the reply, as stored from the buffer's start
+    QByteArray received; // the reply, as stored from the buffer's start
     LinkError verdict = LinkError::None; // its verdict, or why nothing came
-    QByteArray logged;    // the reply as the frame log records it (with its echo)
+    QByteArray logged; // the reply as the frame log records it (with its echo)
     // Fast replies: a reply that ended at its stated length ended at this moment;
     // the bytes after that end are logged as trailing bytes, those read with the
     // reply right after it, the others before the next request (or the close).
@@ -307,9 +307,13 @@ public:
     // The replies of a register-link target (`link` Register) or of the
     // configuration link, on the line given.
     Peer(Input& in, GoodReply good, PeerLine line = {}, LinkKind link = LinkKind::Register)
-        : in_(in), good_(std::move(good)), line_(line), link_(link), clock_(std::make_shared<VirtualClock>()),
-          port_(std::make_shared<MemoryPort>(clock_)),
-          session_(std::make_unique<Session>(LinkTiming{}, port_, clock_))
+        : in_(in)
+        , good_(std::move(good))
+        , line_(line)
+        , link_(link)
+        , clock_(std::make_shared<VirtualClock>())
+        , port_(std::make_shared<MemoryPort>(clock_))
+        , session_(std::make_unique<Session>(LinkTiming{}, port_, clock_))
     {
         port_->setResponder([this](const QByteArray& frame) { return respond(frame); });
         session_->link.frameLog().attachNotes([this](LinkKind, const QString& line) { trace_ << line; });

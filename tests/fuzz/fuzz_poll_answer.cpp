@@ -169,7 +169,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QStringList expected;
     if (polledAddress == 0)
         expected << QStringLiteral("<pause>");
-    expected << QStringLiteral("%1>   min: %2sec:%3").arg(polledAddress).arg(deviceSeconds / 60 % 60).arg(deviceSeconds % 60);
+    expected << QStringLiteral("%1>   min: %2sec:%3")
+                    .arg(polledAddress)
+                    .arg(deviceSeconds / 60 % 60)
+                    .arg(deviceSeconds % 60);
     FUZZ_CHECK(events.mid(0, expected.size()) == expected);
     FUZZ_CHECK(events.size() == expected.size() + (expectedLength == poll::kReportAnswerSize ? 4 : 0));
 
@@ -186,7 +189,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A report poll that lies whole within the bytes the fill drop moves shows its values.
     if (outcome.answerLength == poll::kReportAnswerSize && laid->fillBytes + 36 <= int(poll::kFillShift) + 1)
         for (int i = 0; i < 3; ++i)
-            FUZZ_CHECK(events.at(events.size() - 4 + i).endsWith(
-                QStringLiteral("f: ") + FormatReportedValue(laid->values[static_cast<std::size_t>(i)], inputs.decimalPoint)));
+            FUZZ_CHECK(
+                events.at(events.size() - 4 + i)
+                    .endsWith(QStringLiteral("f: ")
+                              + FormatReportedValue(laid->values[static_cast<std::size_t>(i)], inputs.decimalPoint)));
     return 0;
 }

@@ -46,7 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     transfer->length = -7;
     const auto untouched = [] {
         return transfer->length == -7
-            && std::all_of(transfer->bytes.begin(), transfer->bytes.end(), [](std::uint8_t b) { return b == kUntouched; });
+            && std::all_of(transfer->bytes.begin(), transfer->bytes.end(),
+                           [](std::uint8_t b) { return b == kUntouched; });
     };
 
     if (mode & 2) {

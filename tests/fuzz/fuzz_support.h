@@ -19,12 +19,12 @@
 #include <cstring>
 
 // Ends the run (and lets libFuzzer keep the input) when a property does not hold.
-#define FUZZ_CHECK(condition)                                                                      \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            std::fprintf(stderr, "%s:%d: property failed: %s\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                                          \
-        }                                                                                          \
+#define FUZZ_CHECK(condition)                                                                                          \
+    do {                                                                                                               \
+        if (!(condition)) {                                                                                            \
+            std::fprintf(stderr, "%s:%d: property failed: %s\n", __FILE__, __LINE__, #condition);                      \
+            std::abort();                                                                                              \
+        }                                                                                                              \
     } while (false)
 
 namespace tessavin::fuzz {
@@ -33,7 +33,7 @@ namespace tessavin::fuzz {
 // reads as zero and every byte string as empty, so any input is usable.
 class Input {
 public:
-    Input(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    Input(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) { }
 
     bool empty() const { return pos_ >= size_; }
     std::size_t left() const { return size_ - pos_; }

@@ -109,7 +109,7 @@ struct PortHolder {
     std::shared_ptr<MemoryPort> port = std::make_shared<MemoryPort>(clock);
 };
 struct ScriptedWindow : PortHolder, WindowBench {
-    ScriptedWindow() : WindowBench(LinkTiming{}, port, clock) {}
+    ScriptedWindow() : WindowBench(LinkTiming{}, port, clock) { }
 };
 
 // No reply: the link gives up after 201 rounds of a 10 ms pause and a 55 ms wait.
@@ -146,10 +146,14 @@ private slots:
         QTest::addColumn<QString>("count");
         QTest::addColumn<QList<int>>("indexes");
 
-        QTest::newRow("B=10 Last10") << 10 << "Last10" << "" << range(0, 9);
-        QTest::newRow("B=0 Last10") << 0 << "Last10" << "" << range(990, 999);
-        QTest::newRow("B=5 Last10") << 5 << "Last10" << "" << range(996, 1000) + range(0, 4);
-        QTest::newRow("B=5 Index 10") << 5 << "Index" << "10" << range(995, 1000) + range(0, 3);
+        QTest::newRow("B=10 Last10") << 10 << "Last10"
+                                     << "" << range(0, 9);
+        QTest::newRow("B=0 Last10") << 0 << "Last10"
+                                    << "" << range(990, 999);
+        QTest::newRow("B=5 Last10") << 5 << "Last10"
+                                    << "" << range(996, 1000) + range(0, 4);
+        QTest::newRow("B=5 Index 10") << 5 << "Index"
+                                      << "10" << range(995, 1000) + range(0, 3);
     }
 
     void slotsOfEachChoice()
@@ -204,16 +208,16 @@ private slots:
         QTest::addColumn<QByteArray>("record");
         QTest::addColumn<QString>("line");
 
-        QTest::newRow("3 h east, 31 Dec 2024 23:30") << QByteArray("<+03>-3") << stamp(24, 12, 31, 23, 30, 0, 1.25f)
-                                                     << "    0 2025:01:01 02:30:00:   1.250";
-        QTest::newRow("3 h east, 28 Feb 2024 23:00") << QByteArray("<+03>-3") << stamp(24, 2, 28, 23, 0, 0, 1.25f)
-                                                     << "    0 2024:02:29 02:00:00:   1.250";
-        QTest::newRow("5 h west, back over the year start") << QByteArray("<-05>5") << stamp(25, 1, 1, 2, 0, 0, -7.9f)
-                                                            << "    0 2024:12:31 21:00:00:  -7.900";
-        QTest::newRow("5:30 east, over midnight") << QByteArray("<+0530>-5:30") << stamp(24, 3, 5, 18, 45, 10, 0.0f)
-                                                  << "    0 2024:03:06 00:15:10:   0.000";
-        QTest::newRow("year byte 0 stays unshifted") << QByteArray("<+03>-3") << stamp(0, 12, 31, 23, 30, 0, 1.25f)
-                                                     << "    0    0:12:31 23:30:00:   1.250";
+        QTest::newRow("3 h east, 31 Dec 2024 23:30")
+            << QByteArray("<+03>-3") << stamp(24, 12, 31, 23, 30, 0, 1.25f) << "    0 2025:01:01 02:30:00:   1.250";
+        QTest::newRow("3 h east, 28 Feb 2024 23:00")
+            << QByteArray("<+03>-3") << stamp(24, 2, 28, 23, 0, 0, 1.25f) << "    0 2024:02:29 02:00:00:   1.250";
+        QTest::newRow("5 h west, back over the year start")
+            << QByteArray("<-05>5") << stamp(25, 1, 1, 2, 0, 0, -7.9f) << "    0 2024:12:31 21:00:00:  -7.900";
+        QTest::newRow("5:30 east, over midnight")
+            << QByteArray("<+0530>-5:30") << stamp(24, 3, 5, 18, 45, 10, 0.0f) << "    0 2024:03:06 00:15:10:   0.000";
+        QTest::newRow("year byte 0 stays unshifted")
+            << QByteArray("<+03>-3") << stamp(0, 12, 31, 23, 30, 0, 1.25f) << "    0    0:12:31 23:30:00:   1.250";
     }
 
     void shiftedToTheComputersZone()
@@ -242,8 +246,8 @@ private slots:
 
         QTest::newRow("hour 24") << QByteArray("UTC0") << stamp(24, 3, 5, 24, 0, 0, 1.0f)
                                  << "Invalid argument to time encode";
-        QTest::newRow("31 Feb over midnight") << QByteArray("<+03>-3") << stamp(24, 2, 31, 23, 0, 0, 1.0f)
-                                              << "Invalid argument to date encode";
+        QTest::newRow("31 Feb over midnight")
+            << QByteArray("<+03>-3") << stamp(24, 2, 31, 23, 0, 0, 1.0f) << "Invalid argument to date encode";
         QTest::newRow("silence") << QByteArray("UTC0") << QByteArray() << "";
     }
     void endsMidway()
@@ -342,7 +346,8 @@ private slots:
         b.choose(nullptr);
         b.download();
         QVERIFY(b.indexes().isEmpty());
-        QCOMPARE(b.memo1Lines(), (QStringList{"OK=10", "No record choice ticked (10, 100, 500, последних or 1): nothing read."}));
+        QCOMPARE(b.memo1Lines(),
+                 (QStringList{"OK=10", "No record choice ticked (10, 100, 500, последних or 1): nothing read."}));
         QCOMPARE(b.status(), QString());
     }
 

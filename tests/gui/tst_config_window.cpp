@@ -165,10 +165,9 @@ UploadExchanges upload237(bool testConfig, const QByteArray& config)
 {
     const QByteArray command = testConfig ? hex("05 64 03 0B 01 06 00 00 00 18 89 C0")
                                           : hex("05 64 03 0B 01 06 00 00 00 3D 48 1B");
-    const QList<QByteArray> chunkRequests{hex("05 64 03 0B 01 11 00 00 00 01 00 09 11"),
-                                          hex("05 64 03 0B 01 11 00 64 00 01 00 16 21"),
-                                          hex("05 64 03 0B 01 11 00 C8 00 01 00 37 71"),
-                                          hex("05 64 03 0B 01 11 00 ED 00 01 00 3C 7D")};
+    const QList<QByteArray> chunkRequests{
+        hex("05 64 03 0B 01 11 00 00 00 01 00 09 11"), hex("05 64 03 0B 01 11 00 64 00 01 00 16 21"),
+        hex("05 64 03 0B 01 11 00 C8 00 01 00 37 71"), hex("05 64 03 0B 01 11 00 ED 00 01 00 3C 7D")};
     UploadExchanges out{QList<QByteArray>{command} + chunkRequests, traced(command, kControllerOk)};
     const int offsets[] = {0, 100, 200, 237};
     for (int i = 0; i < 4; ++i) {
@@ -396,7 +395,8 @@ private slots:
             const QByteArray& frame = dataFrames[i];
             const int n = int(frame.size()) - 12;
             expected << QStringLiteral("DOWN_NEXT   adr=%1 n=%2").arg(40 * i).arg(n)
-                     << QStringLiteral("Comm ->(%1) ").arg(n + 8) + QString::fromLatin1(frame.mid(4).toHex(' ').toUpper()) + ' '
+                     << QStringLiteral("Comm ->(%1) ").arg(n + 8)
+                    + QString::fromLatin1(frame.mid(4).toHex(' ').toUpper()) + ' '
                      << QStringLiteral("Command NEXT Send length = %1").arg(n + 12);
             expected += traced(frame, kControllerOk) << "Command NEXT Send ok";
         }
@@ -413,8 +413,8 @@ private slots:
         QTest::addColumn<bool>("yes");
         QTest::addColumn<QString>("question"); // empty: none asked
         const QString broken = QStringLiteral("{\n  \"a\": 1\n  \"b\": 2\n}");
-        const QString asked =
-            QStringLiteral("The configuration is not valid JSON:\nline 3, column 3: missing comma\n\nSend it anyway?");
+        const QString asked = QStringLiteral(
+            "The configuration is not valid JSON:\nline 3, column 3: missing comma\n\nSend it anyway?");
         QTest::newRow("JSON: sent unasked") << "{\n  \"a\": 1\n}" << false << "";
         QTest::newRow("missing comma, no: nothing sent") << broken << false << asked;
         QTest::newRow("missing comma, yes: sent") << broken << true << asked;
@@ -458,7 +458,9 @@ private slots:
             const auto* table = dialog.findChild<QTableWidget*>(QStringLiteral("Differences"));
             const auto colour = [](const QTableWidgetItem* item) {
                 const QColor c = item->background().color();
-                return c == ConfigDiffDialog::kControllerColor ? "red" : c == ConfigDiffDialog::kMemoColor ? "green" : "none";
+                return c == ConfigDiffDialog::kControllerColor ? "red"
+                    : c == ConfigDiffDialog::kMemoColor        ? "green"
+                                                               : "none";
             };
             for (int r = 0; r < table->rowCount(); ++r)
                 rows << QStringList{table->item(r, 0)->text(), table->item(r, 1)->text(), table->item(r, 2)->text(),
@@ -466,7 +468,8 @@ private slots:
                             .join(QLatin1Char('|'));
         };
         actions.last()->trigger();
-        QCOMPARE(rows, (QStringList{"~|/baud|9600|red|19200|green", "+|/alarms||none|[1]|green", "-|/debug|true|red||none"}));
+        QCOMPARE(rows,
+                 (QStringList{"~|/baud|9600|red|19200|green", "+|/alarms||none|[1]|green", "-|/debug|true|red||none"}));
         QCOMPARE(b.seam.messages, QStringList());
         QCOMPARE(w.Memo->toPlainText(), memo);
     }
@@ -510,22 +513,29 @@ private slots:
         QTest::addColumn<int>("frames");
         QTest::addColumn<int>("took"); // virtual milliseconds
         QTest::addColumn<QString>("lastTrace"); // empty: nothing traced
-        QTest::newRow("Upload, command silent") << "Upl" << "command silent" << kTransferFailed << 1 << 13065
-                                                << "bool Send, ReadBuf=0 0 0";
-        QTest::newRow("Upload, first chunk 01 00") << "Upl" << "first chunk 01 00" << kTransferFailed << 2 << 140
-                                                   << "bool Send, ReadBuf=2 1 0";
+        QTest::newRow("Upload, command silent")
+            << "Upl"
+            << "command silent" << kTransferFailed << 1 << 13065 << "bool Send, ReadBuf=0 0 0";
+        QTest::newRow("Upload, first chunk 01 00")
+            << "Upl"
+            << "first chunk 01 00" << kTransferFailed << 2 << 140 << "bool Send, ReadBuf=2 1 0";
         // 100 bytes announced, 29 came: a failed upload, nothing of it shown.
-        QTest::newRow("Upload, chunk short of its count") << "Upl" << "short chunk" << kTransferFailed << 2 << 140
-                                                          << "bool Send, ReadBuf=32 1 0";
+        QTest::newRow("Upload, chunk short of its count")
+            << "Upl"
+            << "short chunk" << kTransferFailed << 2 << 140 << "bool Send, ReadBuf=32 1 0";
         // 196 chunks of 255 bytes arrive; the 197th (20 bytes) would go past 49,999.
-        QTest::newRow("Upload, 50,000 bytes") << "Upl" << "too large" << kTransferFailed << 1 + 197 << 198 * 70
-                                              << "Upload ->(50000) does not fit 49999 bytes";
-        QTest::newRow("Down test, empty Memo") << "Down_testClick" << "" << kTransferFailed << 0 << 0 << "";
-        QTest::newRow("Down test, 50,000 bytes") << "Down_testClick" << "large Memo"
-                                                 << "Too large: 50000 bytes; a configuration holds at most 49999 bytes."
-                                                 << 0 << 0 << "";
-        QTest::newRow("Down test, NEXT silent: no STOP") << "Down_testClick" << "NEXT silent" << kTransferFailed << 2
-                                                         << 70 + 13065 << "Command NEXT Send not ok";
+        QTest::newRow("Upload, 50,000 bytes")
+            << "Upl"
+            << "too large" << kTransferFailed << 1 + 197 << 198 * 70 << "Upload ->(50000) does not fit 49999 bytes";
+        QTest::newRow("Down test, empty Memo") << "Down_testClick"
+                                               << "" << kTransferFailed << 0 << 0 << "";
+        QTest::newRow("Down test, 50,000 bytes")
+            << "Down_testClick"
+            << "large Memo"
+            << "Too large: 50000 bytes; a configuration holds at most 49999 bytes." << 0 << 0 << "";
+        QTest::newRow("Down test, NEXT silent: no STOP")
+            << "Down_testClick"
+            << "NEXT silent" << kTransferFailed << 2 << 70 + 13065 << "Command NEXT Send not ok";
     }
     void failures()
     {
@@ -538,10 +548,10 @@ private slots:
         Bench b;
         QVERIFY(b.start());
         const QByteArray stored = b.line.controller.state().configuration;
-        const QString memo = setup.isEmpty()              ? QString()
-                             : setup == "large Memo"      ? QString::fromLatin1(letters(50000))
-                             : setup == "NEXT silent"     ? QString::fromLatin1(letters(41))
-                                                          : QStringLiteral("{\"kept\": true}");
+        const QString memo = setup.isEmpty() ? QString()
+            : setup == "large Memo"          ? QString::fromLatin1(letters(50000))
+            : setup == "NEXT silent"         ? QString::fromLatin1(letters(41))
+                                             : QStringLiteral("{\"kept\": true}");
         b.form().Memo->setPlainText(memo);
         if (setup == "command silent")
             b.fault(sim::FaultKind::Silence, sim::FaultTarget::configCommand(cfg::kUploadConfig));
@@ -587,12 +597,16 @@ private slots:
         QTest::newRow("Windows-1251") << QByteArray("{\"\xE8\xEC\xFF\": \"\xCD\xE0\xF1\xEE\xF1 \xB9\x34\"}\n")
                                       << QByteArray("{\"\xE8\xEC\xFF\": \"\xCD\xE0\xF1\xEE\xF1 \xB9\x34\"}\r\n")
                                       << QString::fromUtf8("{\"имя\": \"Насос №4\"}\n");
-        QTest::newRow("Windows-1251 no-break space, 98") << QByteArray("a\xA0\x98\x62\r") << QByteArray("a\xA0\x98\x62\r\n")
-                                                         << QString::fromUtf8("a\u00A0\u0098b\n");
-        QTest::newRow("UTF-8 U+FDD0, U+FDD1") << QByteArray("a\xEF\xB7\x90" "b\xEF\xB7\x91") << QByteArray("a\xEF\xB7\x90" "b\xEF\xB7\x91")
-                                             << "a" + QString(QChar(0xDFD0)) + "b" + QChar(0xDFD1);
-        QTest::newRow("UTF-8 byte order mark") << QByteArray("\xEF\xBB\xBF{}") << QByteArray("\xEF\xBB\xBF{}")
-                                               << QString(QChar(0xFEFF)) + "{}";
+        QTest::newRow("Windows-1251 no-break space, 98")
+            << QByteArray("a\xA0\x98\x62\r") << QByteArray("a\xA0\x98\x62\r\n")
+            << QString::fromUtf8("a\u00A0\u0098b\n");
+        QTest::newRow("UTF-8 U+FDD0, U+FDD1") << QByteArray("a\xEF\xB7\x90"
+                                                            "b\xEF\xB7\x91")
+                                              << QByteArray("a\xEF\xB7\x90"
+                                                            "b\xEF\xB7\x91")
+                                              << "a" + QString(QChar(0xDFD0)) + "b" + QChar(0xDFD1);
+        QTest::newRow("UTF-8 byte order mark")
+            << QByteArray("\xEF\xBB\xBF{}") << QByteArray("\xEF\xBB\xBF{}") << QString(QChar(0xFEFF)) + "{}";
     }
     void openSaveRoundTrip()
     {
@@ -672,7 +686,8 @@ private slots:
         if (kind == QLatin1String("large"))
             messages << "Too large: 50000 bytes; a configuration holds at most 49999 bytes.";
         else if (kind == QLatin1String("zero")) // shown cut, and said to be cut
-            messages << QDir::toNativeSeparators(path) + ": a zero byte at offset 4 cuts the text there; save the file as UTF-8";
+            messages << QDir::toNativeSeparators(path)
+                    + ": a zero byte at offset 4 cuts the text there; save the file as UTF-8";
         QCOMPARE(b.seam.messages, messages);
     }
 
@@ -681,9 +696,11 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("message");
-        QTest::newRow("missing folder") << "missing/x.json" << "Cannot create %1: No such file or directory";
+        QTest::newRow("missing folder") << "missing/x.json"
+                                        << "Cannot create %1: No such file or directory";
 #ifdef Q_OS_LINUX
-        QTest::newRow("full disk") << "/dev/full" << "Cannot write %1: No space left on device";
+        QTest::newRow("full disk") << "/dev/full"
+                                   << "Cannot write %1: No space left on device";
 #endif
     }
     void saveCfgThatCannotBeWritten()

@@ -7,7 +7,6 @@
 #include "settings_file.h"
 #include "window_fixture.h"
 
-
 #include <QCheckBox>
 #include <QDir>
 #include <QJsonDocument>
@@ -79,7 +78,8 @@ private slots:
         QTest::addColumn<QList<QByteArray>>("commands");
         QTest::newRow("Max ticked") << true << QStringList{"MAX=1500", "N=150", "OK=150"}
                                     << QList<QByteArray>{"1d", "1c", "19", "1a", "1a"};
-        QTest::newRow("Max not ticked") << false << QStringList{"N=150", "OK=150"} << QList<QByteArray>{"1c", "19", "1a", "1a"};
+        QTest::newRow("Max not ticked") << false << QStringList{"N=150", "OK=150"}
+                                        << QList<QByteArray>{"1c", "19", "1a", "1a"};
     }
 
     void questionsComeFirst()
@@ -140,16 +140,25 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QList<int>>("indexes");
 
-        QTest::newRow("Last100, C 150 B 150") << 2000 << 150 << 150 << "Last100" << "" << range(50, 149);
-        QTest::newRow("Last10, full 2000-ring at B 3") << 2000 << 2000 << 3 << "Last10" << "" << range(1993, 1999) + range(0, 2);
-        QTest::newRow("Last10, C 5") << 2000 << 5 << 5 << "Last10" << "" << range(0, 4);
-        QTest::newRow("Last500, C 40") << 2000 << 40 << 40 << "Last500" << "" << range(0, 39);
-        QTest::newRow("Index, Beg 30, C 20") << 2000 << 20 << 20 << "Index" << "30" << range(0, 19);
-        QTest::newRow("Index, Beg 4, full ring at B 2") << 2000 << 2000 << 2 << "Index" << "4" << QList<int>{1998, 1999, 0, 1};
-        QTest::newRow("ONE, EdONE 3") << 2000 << 150 << 150 << "ONE" << "3" << QList<int>{3};
+        QTest::newRow("Last100, C 150 B 150") << 2000 << 150 << 150 << "Last100"
+                                              << "" << range(50, 149);
+        QTest::newRow("Last10, full 2000-ring at B 3") << 2000 << 2000 << 3 << "Last10"
+                                                       << "" << range(1993, 1999) + range(0, 2);
+        QTest::newRow("Last10, C 5") << 2000 << 5 << 5 << "Last10"
+                                     << "" << range(0, 4);
+        QTest::newRow("Last500, C 40") << 2000 << 40 << 40 << "Last500"
+                                       << "" << range(0, 39);
+        QTest::newRow("Index, Beg 30, C 20") << 2000 << 20 << 20 << "Index"
+                                             << "30" << range(0, 19);
+        QTest::newRow("Index, Beg 4, full ring at B 2") << 2000 << 2000 << 2 << "Index"
+                                                        << "4" << QList<int>{1998, 1999, 0, 1};
+        QTest::newRow("ONE, EdONE 3") << 2000 << 150 << 150 << "ONE"
+                                      << "3" << QList<int>{3};
         // The low 16 bits of the largest int; the loop's index must not overflow after it.
-        QTest::newRow("ONE, EdONE 2147483647") << 65536 << 150 << 150 << "ONE" << "2147483647" << QList<int>{65535};
-        QTest::newRow("none ticked") << 2000 << 150 << 150 << "" << "" << QList<int>{};
+        QTest::newRow("ONE, EdONE 2147483647") << 65536 << 150 << 150 << "ONE"
+                                               << "2147483647" << QList<int>{65535};
+        QTest::newRow("none ticked") << 2000 << 150 << 150 << ""
+                                     << "" << QList<int>{};
     }
 
     // The requested slots, their lines, and the progress bar under Memo1 only
@@ -206,8 +215,9 @@ private slots:
         QVERIFY(b.start());
         b.state([](sim::ControllerState& s) {
             s.eventLog.reset(2000);
-            for (const char* r : {"<2024/01/02 03:04:05 \r\nOK\r\n", ">2024/01/02 03:04:05 AT+X\r", "#2024-01-02 03:04:05 power on",
-                                  "<2024/01/02 03:04:05 ab\rcd", ">20", "<2024/01/02 03:04:05 \xcf\xf0\xe8\xe2\xe5\xf2"})
+            for (const char* r :
+                 {"<2024/01/02 03:04:05 \r\nOK\r\n", ">2024/01/02 03:04:05 AT+X\r", "#2024-01-02 03:04:05 power on",
+                  "<2024/01/02 03:04:05 ab\rcd", ">20", "<2024/01/02 03:04:05 \xcf\xf0\xe8\xe2\xe5\xf2"})
                 s.eventLog.appendText(r);
         });
         TForm1& w = b.form();
@@ -218,16 +228,18 @@ private slots:
 
         QCOMPARE(b.f.seam.saveCount, 1);
         QCOMPARE(b.f.seam.lastSaveSuffix, QStringLiteral("log"));
-        QCOMPARE(readFile(path), QByteArray("<2024.01.02-03:04:05 OK \r\n"
-                                            ">2024.01.02-03:04:05 AT+X\r\r\n"
-                                            " 2024.01.02-03:04:05 power on\r\n"
-                                            "<2024.01.02-03:04:05 abcd\r\n"
-                                            ">00\r\n"
-                                            "<2024.01.02-03:04:05 \xcf\xf0\xe8\xe2\xe5\xf2\r\n"));
+        QCOMPARE(readFile(path),
+                 QByteArray("<2024.01.02-03:04:05 OK \r\n"
+                            ">2024.01.02-03:04:05 AT+X\r\r\n"
+                            " 2024.01.02-03:04:05 power on\r\n"
+                            "<2024.01.02-03:04:05 abcd\r\n"
+                            ">00\r\n"
+                            "<2024.01.02-03:04:05 \xcf\xf0\xe8\xe2\xe5\xf2\r\n"));
         // The CR kept in the '>' record breaks its memo line: an empty line follows it.
-        QCOMPARE(memoLines(w), (QStringList{"N=6", "OK=6", "<2024.01.02-03:04:05 OK ", ">2024.01.02-03:04:05 AT+X", "",
-                                            " 2024.01.02-03:04:05 power on", "<2024.01.02-03:04:05 abcd", ">00",
-                                            QStringLiteral("<2024.01.02-03:04:05 Привет")}));
+        QCOMPARE(memoLines(w),
+                 (QStringList{"N=6", "OK=6", "<2024.01.02-03:04:05 OK ", ">2024.01.02-03:04:05 AT+X", "",
+                              " 2024.01.02-03:04:05 power on", "<2024.01.02-03:04:05 abcd", ">00",
+                              QStringLiteral("<2024.01.02-03:04:05 Привет")}));
         QCOMPARE(w.Edi->text(), QStringLiteral("5")); // the ordinal of the last '>' record read
     }
 
@@ -302,9 +314,11 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("message");
-        QTest::newRow("missing folder") << "missing/x.log" << "Cannot create %1: No such file or directory";
+        QTest::newRow("missing folder") << "missing/x.log"
+                                        << "Cannot create %1: No such file or directory";
 #ifdef Q_OS_LINUX
-        QTest::newRow("full disk") << "/dev/full" << "Cannot write %1: No space left on device";
+        QTest::newRow("full disk") << "/dev/full"
+                                   << "Cannot write %1: No space left on device";
 #endif
     }
     void fileThatCannotBeWritten()
@@ -328,8 +342,10 @@ private slots:
     {
         QTest::addColumn<QString>("box");
         QTest::addColumn<QString>("typed");
-        QTest::newRow("Beg 3x") << "Index" << "3x";
-        QTest::newRow("EdONE 1.5") << "ONE" << "1.5";
+        QTest::newRow("Beg 3x") << "Index"
+                                << "3x";
+        QTest::newRow("EdONE 1.5") << "ONE"
+                                   << "1.5";
     }
 
     void notAnInteger()
@@ -491,7 +507,8 @@ private slots:
             expected << frame.bytes;
         QCOMPARE(expected.size(), 26);
         QCOMPARE(expected[0].toHex(' ').toUpper(), QByteArray("05 64 08 00 46 F7 1D 06 00 00 00 00 8B 96"));
-        QCOMPARE(expected[6].toHex(' ').toUpper(), QByteArray("05 64 08 00 46 F7 1A 06 0F 00 01 00 88 A5")); // record 15
+        QCOMPARE(expected[6].toHex(' ').toUpper(),
+                 QByteArray("05 64 08 00 46 F7 1A 06 0F 00 01 00 88 A5")); // record 15
         for (int i = 0; i < lines.size(); ++i) {
             const QJsonObject o = QJsonDocument::fromJson(lines[i]).object();
             const bool sent = i % 2 == 0;
@@ -506,7 +523,8 @@ private slots:
         // A failed exchange leaves its verdict: the next download's first question is unanswered.
         b.fault(sim::FaultKind::Silence, sim::FaultTarget::any(), 1);
         press(w.ButContLog);
-        const QJsonObject failed = QJsonDocument::fromJson(readFile(b.path("trace.jsonl")).split('\n').value(27)).object();
+        const QJsonObject failed
+            = QJsonDocument::fromJson(readFile(b.path("trace.jsonl")).split('\n').value(27)).object();
         QCOMPARE(failed.value("dir").toString(), QStringLiteral("rx"));
         QCOMPARE(failed.value("verdict").toString(), QStringLiteral("no reply"));
     }
@@ -522,8 +540,8 @@ private slots:
             for (int i = 0; i < 3; ++i)
                 s.eventLog.appendText(slotRecord(i));
         });
-        b.sim.setLineSettings({38400, std::chrono::milliseconds(8), std::chrono::milliseconds(0),
-                               std::chrono::milliseconds(100)});
+        b.sim.setLineSettings(
+            {38400, std::chrono::milliseconds(8), std::chrono::milliseconds(0), std::chrono::milliseconds(100)});
         TForm1& w = b.form();
         w.Last10->click();
         press(w.ButContLog);

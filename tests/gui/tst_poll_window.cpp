@@ -97,7 +97,7 @@ struct Bench : MemoryWindow {
 // responder loop; the script reaches the window only through queued calls.
 class Driver {
 public:
-    explicit Driver(std::function<void(Driver&)> script) : thread_([this, script] { script(*this); }) {}
+    explicit Driver(std::function<void(Driver&)> script) : thread_([this, script] { script(*this); }) { }
     ~Driver() { join(); }
     void join()
     {
@@ -109,7 +109,13 @@ public:
     {
         auto done = std::make_shared<std::promise<void>>();
         auto future = done->get_future();
-        QMetaObject::invokeMethod(context, [f, done] { f(); done->set_value(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            context,
+            [f, done] {
+                f();
+                done->set_value();
+            },
+            Qt::QueuedConnection);
         return future.wait_for(15s) == std::future_status::ready;
     }
 
@@ -254,9 +260,15 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("message");
-        QTest::newRow("add1 3600, address 1") << 1 << "add1" << "3600" << "Invalid argument to time encode";
-        QTest::newRow("add2 1e3, address 9") << 9 << "add2" << "1e3" << "'1e3' is not a valid integer value";
-        QTest::newRow("day x, address 0, before its pause") << 0 << "day" << "x" << "'x' is not a valid integer value";
+        QTest::newRow("add1 3600, address 1") << 1 << "add1"
+                                              << "3600"
+                                              << "Invalid argument to time encode";
+        QTest::newRow("add2 1e3, address 9") << 9 << "add2"
+                                             << "1e3"
+                                             << "'1e3' is not a valid integer value";
+        QTest::newRow("day x, address 0, before its pause") << 0 << "day"
+                                                            << "x"
+                                                            << "'x' is not a valid integer value";
     }
     void fieldErrorEndsTheLoop()
     {

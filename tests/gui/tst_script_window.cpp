@@ -45,10 +45,10 @@ private slots:
         QByteArray withZero = letters(20);
         withZero[5] = '\0';
         QTest::newRow("zero byte inside") << withZero << hex("1C 00 14 00") << "abcde";
-        QTest::newRow("Windows-1251 text") << QByteArray("\xef\xf0\xe8\xe2\xe5\xf2") << hex("0E 00 06 00")
-                                           << QStringLiteral("привет");
-        QTest::newRow("UTF-8 behind a byte order mark") << QByteArray("\xef\xbb\xbf\xd0\xbf\xd1\x80\xd0\xb8") << hex("11 00 09 00")
-                                                        << QChar(0xFEFF) + QStringLiteral("при");
+        QTest::newRow("Windows-1251 text")
+            << QByteArray("\xef\xf0\xe8\xe2\xe5\xf2") << hex("0E 00 06 00") << QStringLiteral("привет");
+        QTest::newRow("UTF-8 behind a byte order mark") << QByteArray("\xef\xbb\xbf\xd0\xbf\xd1\x80\xd0\xb8")
+                                                        << hex("11 00 09 00") << QChar(0xFEFF) + QStringLiteral("при");
     }
 
     void downScript()
@@ -93,8 +93,8 @@ private slots:
     // leaves everything as it was.
     void downScriptRefused_data()
     {
-        QTest::addColumn<QByteArray>("content");   // "<missing>": no such file; "<cancelled>": no file chosen
-        QTest::addColumn<QString>("memo");          // "<kept>": Memo1 unchanged
+        QTest::addColumn<QByteArray>("content"); // "<missing>": no such file; "<cancelled>": no file chosen
+        QTest::addColumn<QString>("memo"); // "<kept>": Memo1 unchanged
 
         QTest::newRow("987 bytes") << letters(987)
                                    << "Script not sent: the file holds 987 bytes, at most 986 fit in one request";
@@ -203,8 +203,10 @@ private slots:
         QCOMPARE(b.form().Memo1->toPlainText(), QString());
         QVERIFY(!QFileInfo::exists(path));
         // Said, with the path and the reason.
-        QCOMPARE(b.f.seam.messages, QStringList{QStringLiteral("Cannot create %1: No such file or directory")
-                                                    .arg(QDir::toNativeSeparators(path))});
+        QCOMPARE(
+            b.f.seam.messages,
+            QStringList{
+                QStringLiteral("Cannot create %1: No such file or directory").arg(QDir::toNativeSeparators(path))});
         QCOMPARE(b.status(), QString());
     }
 

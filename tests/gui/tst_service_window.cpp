@@ -169,7 +169,8 @@ private slots:
         QTest::newRow("Ident 0") << false << 0.0 << -1 << QString();
         QTest::newRow("Ident -5") << false << -5.0 << -1 << QString();
         QTest::newRow("Ident, silent") << false << 1234.0 << int(sim::FaultKind::Silence) << QString();
-        QTest::newRow("Ident, bad body checksum") << false << 1234.0 << int(sim::FaultKind::BadBodyChecksum) << QString();
+        QTest::newRow("Ident, bad body checksum")
+            << false << 1234.0 << int(sim::FaultKind::BadBodyChecksum) << QString();
         QTest::newRow("Press 1.5") << true << 1.5 << -1 << QStringLiteral("     1.50");
         QTest::newRow("Press 0") << true << 0.0 << -1 << QStringLiteral("    ");
         QTest::newRow("Press -2.5") << true << -2.5 << -1 << QStringLiteral("    ");
@@ -200,8 +201,9 @@ private slots:
         TForm1::showStatus(w.Label2, w.Label5, !ok);
         give(b, press ? "Button5" : "Button4");
 
-        QCOMPARE(b.received(), QList<QByteArray>{press ? hex("05 64 08 00 46 F7 2D 06 00 00 00 00 8E 66")
-                                                       : hex("05 64 08 00 46 F7 2C 06 00 00 00 00 8F B7")});
+        QCOMPARE(b.received(),
+                 QList<QByteArray>{press ? hex("05 64 08 00 46 F7 2D 06 00 00 00 00 8E 66")
+                                         : hex("05 64 08 00 46 F7 2C 06 00 00 00 00 8F B7")});
         QCOMPARE(w.Edi->text(), edi);
         QCOMPARE(w.Label2->isHidden(), !ok);
         QCOMPARE(w.Label5->isHidden(), ok);

@@ -30,10 +30,7 @@ using namespace tessavin::test;
 
 namespace {
 
-QWidget* control(TForm1& form, const QString& name)
-{
-    return form.findChild<QWidget*>(name);
-}
+QWidget* control(TForm1& form, const QString& name) { return form.findChild<QWidget*>(name); }
 
 QString textOf(QWidget* w)
 {

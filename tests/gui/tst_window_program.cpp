@@ -52,13 +52,19 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("out");
         QTest::addColumn<QString>("err");
-        QTest::newRow("--version") << QStringList{"--version"} << 0 << "tessavin " TESSAVIN_VERSION "\n" << "";
-        QTest::newRow("--help") << QStringList{"--help"} << 0 << "--trace <FILE>" << "";
-        QTest::newRow("--help lists --fast") << QStringList{"--help"} << 0 << "--fast" << "";
-        QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << "" << "tessavin: Unknown option 'bogus'.";
-        QTest::newRow("stray argument") << QStringList{"COM3"} << 2 << "" << "tessavin: unexpected argument 'COM3'";
-        QTest::newRow("trace file in a missing folder") << QStringList{"--trace", "/nonexistent/t.jsonl"} << 2 << ""
-                                                        << "tessavin: cannot write the trace file /nonexistent/t.jsonl:";
+        QTest::newRow("--version") << QStringList{"--version"} << 0 << "tessavin " TESSAVIN_VERSION "\n"
+                                   << "";
+        QTest::newRow("--help") << QStringList{"--help"} << 0 << "--trace <FILE>"
+                                << "";
+        QTest::newRow("--help lists --fast") << QStringList{"--help"} << 0 << "--fast"
+                                             << "";
+        QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << ""
+                                        << "tessavin: Unknown option 'bogus'.";
+        QTest::newRow("stray argument") << QStringList{"COM3"} << 2 << ""
+                                        << "tessavin: unexpected argument 'COM3'";
+        QTest::newRow("trace file in a missing folder")
+            << QStringList{"--trace", "/nonexistent/t.jsonl"} << 2 << ""
+            << "tessavin: cannot write the trace file /nonexistent/t.jsonl:";
     }
     void commandLine()
     {

@@ -51,7 +51,7 @@ class TestPackage : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir_;
-    QString deb_;  // the package file
+    QString deb_; // the package file
     QString root_; // the unpacked package
 
     QString installed(const char* path) const { return root_ + QLatin1Char('/') + QLatin1String(path); }
@@ -72,13 +72,12 @@ private slots:
         QVERIFY2(run(cpack, {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("-B"), out}, &message, 120000,
                      QStringLiteral(TESSAVIN_BUILD_DIR)),
                  qPrintable(message));
-        const QStringList debs =
-            QDir(out).entryList({QStringLiteral("tessavin_" TESSAVIN_VERSION "_*.deb")}, QDir::Files);
+        const QStringList debs = QDir(out).entryList({QStringLiteral("tessavin_" TESSAVIN_VERSION "_*.deb")},
+                                                     QDir::Files);
         QCOMPARE(debs.size(), 1);
         deb_ = QDir(out).filePath(debs.first());
         root_ = dir_.filePath(QStringLiteral("root"));
-        QVERIFY2(run(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), deb_, root_}, &message),
-                 qPrintable(message));
+        QVERIFY2(run(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), deb_, root_}, &message), qPrintable(message));
     }
 
     void installsAMenuEntryWithItsIcon()
@@ -86,17 +85,19 @@ private slots:
         const QByteArray entry = contents(installed("usr/share/applications/tessavin.desktop"));
         QVERIFY(entry.contains("\nExec=tessavin\n"));
         QVERIFY(entry.contains("\nIcon=tessavin\n"));
-        for (const char* icon : {"usr/share/icons/hicolor/scalable/apps/tessavin.svg",
-                                 "usr/share/icons/hicolor/48x48/apps/tessavin.png",
-                                 "usr/share/icons/hicolor/256x256/apps/tessavin.png"})
+        for (const char* icon :
+             {"usr/share/icons/hicolor/scalable/apps/tessavin.svg", "usr/share/icons/hicolor/48x48/apps/tessavin.png",
+              "usr/share/icons/hicolor/256x256/apps/tessavin.png"})
             QVERIFY2(QFileInfo(installed(icon)).size() > 0, icon);
         QVERIFY(contents(installed("usr/share/metainfo/tessavin.metainfo.xml"))
                     .contains("<release version=\"" TESSAVIN_VERSION "\""));
         QVERIFY(contents(installed("usr/share/doc/tessavin/copyright")).contains("\nLicense: Expat\n"));
-        QVERIFY(output(QStringLiteral("gzip"), {QStringLiteral("-dc"), installed("usr/share/doc/tessavin/changelog.gz")})
-                    .startsWith("tessavin (" TESSAVIN_VERSION ") unstable;"));
+        QVERIFY(
+            output(QStringLiteral("gzip"), {QStringLiteral("-dc"), installed("usr/share/doc/tessavin/changelog.gz")})
+                .startsWith("tessavin (" TESSAVIN_VERSION ") unstable;"));
         // The display plugins are loaded at run time, so only Depends brings them.
-        const QByteArray depends = output(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), deb_, QStringLiteral("Depends")});
+        const QByteArray depends = output(QStringLiteral("dpkg-deb"),
+                                          {QStringLiteral("-f"), deb_, QStringLiteral("Depends")});
         QVERIFY2(depends.contains("qt6-qpa-plugins") && depends.contains("libqt6serialport6"), depends.constData());
     }
 
@@ -134,10 +135,13 @@ private slots:
         if (QStandardPaths::findExecutable(QStringLiteral("bash")).isEmpty())
             QSKIP("no bash here");
         QProcess bash;
-        bash.start(QStringLiteral("bash"), {QStringLiteral("-c"), QStringLiteral(
-            "source %1/usr/share/bash-completion/completions/tessavin-cli || exit 1; "
-            "c() { COMP_WORDS=(%1/usr/bin/tessavin-cli \"$@\"); COMP_CWORD=$#; _tessavin_cli; echo \"${COMPREPLY[*]}\"; }; "
-            "c log re; c --port 3 archive read --no-s").arg(root_)});
+        bash.start(QStringLiteral("bash"),
+                   {QStringLiteral("-c"),
+                    QStringLiteral("source %1/usr/share/bash-completion/completions/tessavin-cli || exit 1; "
+                                   "c() { COMP_WORDS=(%1/usr/bin/tessavin-cli \"$@\"); COMP_CWORD=$#; _tessavin_cli; "
+                                   "echo \"${COMPREPLY[*]}\"; }; "
+                                   "c log re; c --port 3 archive read --no-s")
+                        .arg(root_)});
         QVERIFY(bash.waitForFinished(20000));
         QCOMPARE(bash.exitCode(), 0);
         QCOMPARE(bash.readAllStandardOutput(), QByteArray("read\n--no-shift\n"));

@@ -60,7 +60,6 @@ struct MemoryLink {
     std::vector<FrameRecord> records;
 };
 
-
 } // namespace tessavin::test
 
 // A skip's reason starts with its kind in brackets, "[pty] ...": scripts/test
@@ -70,13 +69,13 @@ struct MemoryLink {
 // the window opening its port): a skip where the system has none, a failure where
 // it has them.
 #ifdef TESSAVIN_WITH_PTY
-#define SKIP_UNLESS_STARTED(started)                                                 \
-    do {                                                                             \
-        if (!(started)) {                                                            \
-            if (!tessavin::test::pseudoTerminalsExist())                             \
-                QSKIP("[pty] no pseudo-terminal can be had here");                   \
-            QFAIL("not started (the emulated controller, or the port opened on it), " \
-                  "though this system has pseudo-terminals");                        \
-        }                                                                            \
+#define SKIP_UNLESS_STARTED(started)                                                                                   \
+    do {                                                                                                               \
+        if (!(started)) {                                                                                              \
+            if (!tessavin::test::pseudoTerminalsExist())                                                               \
+                QSKIP("[pty] no pseudo-terminal can be had here");                                                     \
+            QFAIL("not started (the emulated controller, or the port opened on it), "                                  \
+                  "though this system has pseudo-terminals");                                                          \
+        }                                                                                                              \
     } while (false)
 #endif

@@ -29,12 +29,12 @@ namespace tessavin::test {
 class ScriptedSeam : public UiSeam {
 public:
     QStringList messages;
-    QStringList details;            // the details of each message, "" when none
-    QList<int> confirmAnswers;      // modal results; empty: 2 ("НЕТ")
-    QStringList questions;          // every yes/no question asked
-    QList<bool> askAnswers;         // empty: no
+    QStringList details; // the details of each message, "" when none
+    QList<int> confirmAnswers; // modal results; empty: 2 ("НЕТ")
+    QStringList questions; // every yes/no question asked
+    QList<bool> askAnswers; // empty: no
     std::function<void(QDialog&)> onDialog; // looks at each dialog shown
-    QList<QString> openAnswers;     // paths; empty string: cancelled
+    QList<QString> openAnswers; // paths; empty string: cancelled
     QList<QString> saveAnswers;
     int confirmCount = 0;
     int openCount = 0;
@@ -140,7 +140,10 @@ struct WindowBench {
     QString status() const
     {
         const bool ok = !f.form1->Label2->isHidden(), notOk = !f.form1->Label5->isHidden();
-        return ok && notOk ? QStringLiteral("both") : ok ? QStringLiteral("OK") : notOk ? QStringLiteral("NOT OK") : QString();
+        return ok && notOk ? QStringLiteral("both")
+            : ok           ? QStringLiteral("OK")
+            : notOk        ? QStringLiteral("NOT OK")
+                           : QString();
     }
 };
 
@@ -148,12 +151,13 @@ struct WindowBench {
 // system's timings unless told otherwise: no thread, no pseudo-terminal, no real
 // time. start() names the controller in Edit1 and, unless told not to, presses Open.
 struct LineHolder {
-    explicit LineHolder(const sim::ControllerSettings& settings) : line(settings) {}
+    explicit LineHolder(const sim::ControllerSettings& settings) : line(settings) { }
     sim::MemoryLine line;
 };
 struct MemoryWindow : LineHolder, WindowBench {
     explicit MemoryWindow(const sim::ControllerSettings& settings = {}, LinkTiming timing = {})
-        : LineHolder(settings), WindowBench(timing, line.port, line.clock)
+        : LineHolder(settings)
+        , WindowBench(timing, line.port, line.clock)
     {
     }
     bool start(bool open = true)
@@ -176,7 +180,8 @@ struct MemoryWindow : LineHolder, WindowBench {
 // the real serial port end to end.
 struct SimWindow : WindowBench {
     explicit SimWindow(LinkTiming timing = quickTiming(), const sim::ControllerSettings& settings = {})
-        : WindowBench(timing), sim(settings)
+        : WindowBench(timing)
+        , sim(settings)
     {
     }
     sim::ControllerThread sim;
