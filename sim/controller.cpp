@@ -12,8 +12,6 @@ namespace tessavin::sim {
 
 namespace {
 
-std::uint8_t at(const QByteArray& bytes, qsizetype i) { return static_cast<std::uint8_t>(bytes[i]); }
-
 const std::uint8_t* data(const QByteArray& bytes) { return reinterpret_cast<const std::uint8_t*>(bytes.constData()); }
 
 bool checksumOver(const QByteArray& bytes, qsizetype from, qsizetype count)
@@ -115,35 +113,35 @@ FrameKind ClassifyFrame(const QByteArray& bytes)
 {
     if (bytes.isEmpty())
         return {};
-    const std::uint8_t first = at(bytes, 0);
+    const std::uint8_t first = ByteAt(bytes, 0);
     if (first == 0x55)
         return FrameKind::pollAnswer();
     if (first == 0xAA || first == 0xFF)
         return FrameKind::poll();
-    if (first != 0x05 || bytes.size() < 2 || at(bytes, 1) != 0x64)
+    if (first != 0x05 || bytes.size() < 2 || ByteAt(bytes, 1) != 0x64)
         return {};
-    if (bytes.size() >= 4 && at(bytes, 2) == 0x03 && at(bytes, 3) == 0x0B)
+    if (bytes.size() >= 4 && ByteAt(bytes, 2) == 0x03 && ByteAt(bytes, 3) == 0x0B)
         return {LinkKind::Config};
     return {LinkKind::Register};
 }
 
 std::optional<int> ExpectedRequestLength(const QByteArray& bytes)
 {
-    if (bytes.size() < 4 || at(bytes, 0) != 0x05 || at(bytes, 1) != 0x64)
+    if (bytes.size() < 4 || ByteAt(bytes, 0) != 0x05 || ByteAt(bytes, 1) != 0x64)
         return std::nullopt;
-    if (at(bytes, 2) == 0x03 && at(bytes, 3) == 0x0B) {
+    if (ByteAt(bytes, 2) == 0x03 && ByteAt(bytes, 3) == 0x0B) {
         // A register request never has a length of 0x0B03 (it would not fit the
         // 1000-byte buffer), so these four bytes mean the configuration link.
         if (bytes.size() < 10)
             return std::nullopt;
-        const int function = at(bytes, 5);
+        const int function = ByteAt(bytes, 5);
         if (function == cfg::kFunctionCommand)
             return 12;
         if (function == cfg::kFunctionWrite || function == cfg::kFunctionRead)
-            return 12 + ((at(bytes, 8) << 8) | at(bytes, 9));
+            return 12 + ((ByteAt(bytes, 8) << 8) | ByteAt(bytes, 9));
         return std::nullopt;
     }
-    return (at(bytes, 2) | (at(bytes, 3) << 8)) + 6;
+    return (ByteAt(bytes, 2) | (ByteAt(bytes, 3) << 8)) + 6;
 }
 
 // ---------------------------------------------------------------------------
@@ -401,7 +399,7 @@ const char* registerFrameFault(const QByteArray& r)
 {
     if (r.size() < 14)
         return "short register frame";
-    const int length = at(r, 2) | (at(r, 3) << 8);
+    const int length = ByteAt(r, 2) | (ByteAt(r, 3) << 8);
     if (r.size() != length + 6)
         return "register frame of wrong length";
     if (!checksumOver(r, 0, 4))
@@ -420,11 +418,11 @@ QByteArray Controller::answerConfig(const QByteArray& r, SimClock::time_point no
         *note = fault;
         return {};
     }
-    const std::uint8_t function = at(r, 5);
-    const int address = (at(r, 6) << 8) | at(r, 7);
+    const std::uint8_t function = ByteAt(r, 5);
+    const int address = (ByteAt(r, 6) << 8) | ByteAt(r, 7);
     if (function == cfg::kFunctionCommand)
-        return answerConfigCommand(at(r, 9), now, note);
-    const int n = (at(r, 8) << 8) | at(r, 9);
+        return answerConfigCommand(ByteAt(r, 9), now, note);
+    const int n = (ByteAt(r, 8) << 8) | ByteAt(r, 9);
     if (function == cfg::kFunctionRead) {
         const QByteArray& source = s.uploadActive ? s.uploadSource : QByteArray();
         const int chunk = std::clamp(s.chunkSize, 1, 255);
@@ -496,11 +494,11 @@ QByteArray Controller::answerRegister(const QByteArray& r, SimClock::time_point 
         *note = fault;
         return {};
     }
-    const int length = at(r, 2) | (at(r, 3) << 8);
-    const std::uint8_t command = at(r, 6);
-    const std::uint8_t function = at(r, 7);
-    const int index = at(r, 8) | (at(r, 9) << 8);
-    const int count = at(r, 10) | (at(r, 11) << 8);
+    const int length = ByteAt(r, 2) | (ByteAt(r, 3) << 8);
+    const std::uint8_t command = ByteAt(r, 6);
+    const std::uint8_t function = ByteAt(r, 7);
+    const int index = ByteAt(r, 8) | (ByteAt(r, 9) << 8);
+    const int count = ByteAt(r, 10) | (ByteAt(r, 11) << 8);
     auto reply = [&](const QByteArray& payload) { return RegisterReply(command, function, payload); };
     switch (command) {
     case reg::kLogBegin:
@@ -561,12 +559,12 @@ bool Controller::targets(const FaultTarget& target, const QByteArray& r) const
     case FaultTarget::Scope::AnyRequest:
         return true;
     case FaultTarget::Scope::RegisterCommand:
-        return ClassifyFrame(r).is(LinkKind::Register) && r.size() > 6 && at(r, 6) == target.code;
+        return ClassifyFrame(r).is(LinkKind::Register) && r.size() > 6 && ByteAt(r, 6) == target.code;
     case FaultTarget::Scope::ConfigCommand:
-        return ClassifyFrame(r).is(LinkKind::Config) && r.size() > 9 && at(r, 5) == cfg::kFunctionCommand
-            && at(r, 9) == target.code;
+        return ClassifyFrame(r).is(LinkKind::Config) && r.size() > 9 && ByteAt(r, 5) == cfg::kFunctionCommand
+            && ByteAt(r, 9) == target.code;
     case FaultTarget::Scope::ConfigFunction:
-        return ClassifyFrame(r).is(LinkKind::Config) && r.size() > 5 && at(r, 5) == target.code;
+        return ClassifyFrame(r).is(LinkKind::Config) && r.size() > 5 && ByteAt(r, 5) == target.code;
     }
     return false;
 }
@@ -620,7 +618,7 @@ void spoilBytes(ActiveFaults& active, bool registerLink, QByteArray& bytes)
             QByteArray payload = bytes.mid(8, bytes.size() - 10);
             for (int i = 0; payload.size() < size - 10; ++i)
                 payload.append(static_cast<char>('A' + i % 26));
-            bytes = RegisterReply(at(bytes, 6), at(bytes, 7), payload);
+            bytes = RegisterReply(ByteAt(bytes, 6), ByteAt(bytes, 7), payload);
         } else {
             while (bytes.size() < size)
                 bytes.append(static_cast<char>(0xEE));
@@ -629,13 +627,13 @@ void spoilBytes(ActiveFaults& active, bool registerLink, QByteArray& bytes)
     }
     if (active.has(FaultKind::BadHeaderChecksum)) {
         if (registerLink && bytes.size() > 4)
-            bytes[4] = static_cast<char>(at(bytes, 4) ^ 0x01);
+            bytes[4] = static_cast<char>(ByteAt(bytes, 4) ^ 0x01);
         else
-            bytes[bytes.size() - 1] = static_cast<char>(at(bytes, bytes.size() - 1) ^ 0x01);
+            bytes[bytes.size() - 1] = static_cast<char>(ByteAt(bytes, bytes.size() - 1) ^ 0x01);
         active.addNote("fault: bad header checksum");
     }
     if (active.has(FaultKind::BadBodyChecksum)) {
-        bytes[bytes.size() - 2] = static_cast<char>(at(bytes, bytes.size() - 2) ^ 0x01);
+        bytes[bytes.size() - 2] = static_cast<char>(ByteAt(bytes, bytes.size() - 2) ^ 0x01);
         active.addNote("fault: bad body checksum");
     }
     if (const Fault* f = active.has(FaultKind::Truncated)) {

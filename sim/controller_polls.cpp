@@ -8,8 +8,6 @@ namespace tessavin::sim {
 
 namespace {
 
-std::uint8_t at(const QByteArray& bytes, qsizetype i) { return static_cast<std::uint8_t>(bytes[i]); }
-
 constexpr int kReportPollLength = 36;
 constexpr int kShortPollLength = 8;
 
@@ -70,13 +68,13 @@ PollResult CheckPollAnswer(const PollSpec& pollSpec, const QByteArray& answer, s
     const int expected = ExpectedAnswerLength(pollSpec);
     r.answerExpected = expected > 0;
     if (answer.size() >= 1)
-        r.startOk = at(answer, 0) == 0x55;
+        r.startOk = ByteAt(answer, 0) == 0x55;
     if (answer.size() >= 2)
-        r.addressOk = at(answer, 1) == pollSpec.address;
+        r.addressOk = ByteAt(answer, 1) == pollSpec.address;
     if (answer.size() >= 3)
-        r.lengthOk = expected > 0 && answer.size() == expected && at(answer, 2) == expected;
+        r.lengthOk = expected > 0 && answer.size() == expected && ByteAt(answer, 2) == expected;
     if (answer.size() >= 4)
-        r.codeOk = at(answer, 3) == (pollSpec.function == 10 ? 0x83 : 0x80 + pollSpec.function);
+        r.codeOk = ByteAt(answer, 3) == (pollSpec.function == 10 ? 0x83 : 0x80 + pollSpec.function);
     if (answer.size() >= 3)
         r.checksumOk = ChecksumMatches(reinterpret_cast<const std::uint8_t*>(answer.constData()),
                                        static_cast<std::size_t>(answer.size() - 2));
@@ -84,13 +82,14 @@ PollResult CheckPollAnswer(const PollSpec& pollSpec, const QByteArray& answer, s
         return r;
 
     if (pollSpec.function == 1) {
-        r.payloadOk = answer.size() >= 70 && at(answer, 4) == 0x01 && at(answer, 56) == 8 && at(answer, 58) == 17
-            && at(answer, 62) == 9 && at(answer, 63) == 0x26 && at(answer, 69) == 0x0B;
+        r.payloadOk = answer.size() >= 70 && ByteAt(answer, 4) == 0x01 && ByteAt(answer, 56) == 8
+            && ByteAt(answer, 58) == 17 && ByteAt(answer, 62) == 9 && ByteAt(answer, 63) == 0x26
+            && ByteAt(answer, 69) == 0x0B;
         if (answer.size() >= 62) {
-            r.day = at(answer, 57);
-            r.hour = at(answer, 59);
-            r.minute = at(answer, 60);
-            r.second = at(answer, 61);
+            r.day = ByteAt(answer, 57);
+            r.hour = ByteAt(answer, 59);
+            r.minute = ByteAt(answer, 60);
+            r.second = ByteAt(answer, 61);
             if (localTimeOfDaySeconds) {
                 int diff = (r.hour * 3600 + r.minute * 60 + r.second) - *localTimeOfDaySeconds;
                 diff = ((diff % 86400) + 86400 + 43200) % 86400 - 43200;
@@ -98,7 +97,7 @@ PollResult CheckPollAnswer(const PollSpec& pollSpec, const QByteArray& answer, s
             }
         }
     } else if (pollSpec.function == 2) {
-        r.payloadOk = answer.size() >= 33 && at(answer, 4) == 0x01
+        r.payloadOk = answer.size() >= 33 && ByteAt(answer, 4) == 0x01
             && std::memcmp(answer.constData() + 21, kCoefficients, sizeof kCoefficients) == 0;
     }
     return r;

@@ -20,6 +20,9 @@
 
 namespace tessavin::sim {
 
+// The byte at i of a frame, as a number.
+inline std::uint8_t ByteAt(const QByteArray& bytes, qsizetype i) { return static_cast<std::uint8_t>(bytes[i]); }
+
 // The most fill bytes in front of a poll that the responder can answer: it drops
 // fill by moving the first 501 bytes of its buffer (kFillShift + 1 in
 // poll_responder.h), so the poll's head (start byte, address, length and function
