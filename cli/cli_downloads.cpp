@@ -64,7 +64,6 @@ QString questionName(RingQuestion question)
 bool answeredOk(RingQuestion, const LinkResult<int>& answer) { return answer.ok(); }
 
 // Ends the download before the next request when a record could not be kept.
-template <class Line>
 void keepOrStop(Context& c, const QByteArray& bytes, bool& writeFailed)
 {
     if (!c.write(bytes)) {
@@ -237,8 +236,8 @@ int RunLogRead(Context& c)
         return RecordPick{newestChoice(*newest), *newest};
     };
     steps.sink.show = [&](const LogLine& line) {
-        keepOrStop<LogLine>(c, c.inv.format == Format::Jsonl ? LogRecordJson(line) : c.out.textLine(line.fileBytes),
-                            writeFailed);
+        keepOrStop(c, c.inv.format == Format::Jsonl ? LogRecordJson(line) : c.out.textLine(line.fileBytes),
+                   writeFailed);
     };
     steps.sink.progress = [&](int done, int total) { progress.update(done, total); };
     // The questions of the LOG button with its Max box, whether --max is given or
@@ -318,7 +317,7 @@ int RunArchiveRead(Context& c)
             bytes = c.out.textLine(QByteArray::fromStdString(line.fileLine));
             break;
         }
-        keepOrStop<ArchiveLine>(c, bytes, writeFailed);
+        keepOrStop(c, bytes, writeFailed);
     };
     steps.sink.progress = [&](int done, int total) { progress.update(done, total); };
     const DownloadOutcome outcome = DownloadArchive(c.session, utcOffsetSeconds, steps);
