@@ -5,7 +5,7 @@
 #include "okbottomdlg.h"
 #include "open_files.h"
 #include "port_list.h"
-#include "qt_serial_port.h"
+#include "system_port.h"
 #include "settings_file.h"
 #include "window_texts.h"
 
@@ -125,8 +125,7 @@ TForm1::TForm1(AppOptions options, QWidget* parent)
                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
     , options_(std::move(options))
     , session_(std::make_unique<tessavin::Session>(
-          options_.timing, options_.port ? options_.port : std::make_shared<tessavin::QSerialBytePort>(),
-          options_.clock))
+          options_.timing, options_.port ? options_.port : tessavin::MakeSystemPort(), options_.clock))
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString(67, QLatin1Char(' ')) + QStringLiteral("Tessavin"));

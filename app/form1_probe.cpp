@@ -3,6 +3,7 @@
 
 #include "probe.h"
 #include "serial_link.h"
+#include "system_port.h"
 
 #include <QCoreApplication>
 #include <QLineEdit>

@@ -23,7 +23,7 @@
 #include "controller_thread.h"
 #include "event_log.h"
 #include "memory_line.h"
-#include "qt_serial_port.h"
+#include "system_port.h"
 #include "sim_options.h"
 
 #include <QCommandLineParser>
@@ -171,7 +171,7 @@ Paced runPaced(int baud, bool fast, int records, const std::optional<sim::Fault>
     line.baud = baud;
     controller.setLineSettings(line);
 
-    Session session({}, std::make_shared<QSerialBytePort>()); // the system's timings
+    Session session({}, MakeSystemPort()); // the system's timings
     session.link.setPump([] { QCoreApplication::processEvents(); });
     session.replies = fast ? RegReplies::Fast : RegReplies::Standard;
     LastExchange last;

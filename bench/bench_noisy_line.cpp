@@ -14,7 +14,7 @@
 #include "controller_thread.h"
 #include "event_log.h"
 #include "memory_line.h"
-#include "qt_serial_port.h"
+#include "system_port.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -105,7 +105,7 @@ Run overPty(int records, double flip, std::uint32_t seed, int retries)
     sim::LineSettings lineSettings = controller.lineSettings();
     lineSettings.baud = kBaud;
     controller.setLineSettings(lineSettings);
-    Session session({}, std::make_shared<QSerialBytePort>()); // the system's timings
+    Session session({}, MakeSystemPort()); // the system's timings
     session.link.setPump([] { QCoreApplication::processEvents(); });
     if (!session.link.openPort(controller.slavePath(), kBaud))
         return {};

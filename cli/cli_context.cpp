@@ -4,7 +4,7 @@
 #include "conversions.h"
 #include "frame_log.h"
 #include "open_files.h"
-#include "qt_serial_port.h"
+#include "system_port.h"
 #include "settings_file.h"
 
 #include <QCoreApplication>
@@ -97,7 +97,7 @@ QString InputPath(const QString& path, QTemporaryFile& copy)
 
 Context::Context(const Invocation& invocation, const LinkTiming& timing)
     : inv(invocation)
-    , session(timing, std::make_shared<QSerialBytePort>())
+    , session(timing, MakeSystemPort())
 {
     quiet = inv.has(QStringLiteral("quiet"));
     session.link.setPump([this] {

@@ -3,7 +3,7 @@
 #include "checksum.h"
 #include "config_link.h"
 #include "port_list.h"
-#include "qt_serial_port.h"
+#include "system_port.h"
 #include "session.h"
 
 #include <QThread>
@@ -76,9 +76,8 @@ public:
 
     std::unique_ptr<Session> session(const QString& port, bool pumped) const
     {
-        auto session = std::make_unique<Session>(
-            ProbeTiming(request_.wait), hooks_.makePort ? hooks_.makePort() : std::make_shared<QSerialBytePort>(),
-            hooks_.clock);
+        auto session = std::make_unique<Session>(ProbeTiming(request_.wait),
+                                                 hooks_.makePort ? hooks_.makePort() : MakeSystemPort(), hooks_.clock);
         if (pumped && hooks_.pump)
             session->link.setPump(hooks_.pump);
         if (hooks_.onFrame)

@@ -8,23 +8,6 @@ namespace tessavin {
 
 using std::chrono::milliseconds;
 
-QString PortDeviceName(const QString& field)
-{
-    if (field.isEmpty())
-        return {};
-    bool isNumber = false;
-    const int n = field.toInt(&isNumber, 10);
-    if (!isNumber || field.startsWith(QLatin1Char('+')) || field.startsWith(QLatin1Char(' ')))
-        return field;
-#ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(n);
-#else
-    if (n < 1)
-        return QStringLiteral("/dev/ttyS%1").arg(field); // no such device; the open fails
-    return QStringLiteral("/dev/ttyS%1").arg(n - 1);
-#endif
-}
-
 SerialLink::SerialLink(LinkTiming timing, std::shared_ptr<BytePort> port, std::shared_ptr<Clock> clock)
     : timing_(timing)
     , port_(std::move(port))

@@ -24,11 +24,6 @@
 
 namespace tessavin {
 
-// The device that a port field names: a number N is COMN on Windows and
-// /dev/ttyS(N-1) elsewhere (COM1 is ttyS0); any other text is used as the device
-// name or path as it stands. Empty text gives an empty name (which fails to open).
-QString PortDeviceName(const QString& field);
-
 // Judges the bytes of a reply that came (count > 0); LinkError::None when good.
 using ReplyCheck = std::function<LinkError(const std::uint8_t* bytes, std::size_t count)>;
 
@@ -45,8 +40,8 @@ using ReplyEndRule = std::function<ReplyEnd(const std::uint8_t* bytes, std::size
 
 class SerialLink {
 public:
-    // The port is the caller's: the real serial port (QSerialBytePort in
-    // qt_serial_port.h) or another. No clock: the computer's.
+    // The port is the caller's: the system's serial port (MakeSystemPort in
+    // system_port.h) or another. No clock: the computer's.
     SerialLink(LinkTiming timing, std::shared_ptr<BytePort> port, std::shared_ptr<Clock> clock = nullptr);
     ~SerialLink();
     SerialLink(const SerialLink&) = delete;

@@ -5,6 +5,7 @@
 #include "checksum.h"
 #include "frame_log.h"
 #include "qt_serial_port.h"
+#include "system_port.h"
 #include "serial_link.h"
 #include "test_support.h"
 
@@ -315,14 +316,14 @@ private slots:
         sim::PseudoTerminal pty;
         SKIP_UNLESS_STARTED(pty.open());
         QString device = pty.slavePath();
-        Session holder(test::quickTiming(), std::make_shared<QSerialBytePort>());
+        Session holder(test::quickTiming(), MakeSystemPort());
         if (setup == QLatin1String("missing"))
             device = QStringLiteral("/dev/no-such-tty");
         else if (setup == QLatin1String("held"))
             QVERIFY(holder.link.openPort(device, 38400));
         else
             QVERIFY(QFile::setPermissions(device, {}));
-        Session session(test::quickTiming(), std::make_shared<QSerialBytePort>());
+        Session session(test::quickTiming(), MakeSystemPort());
         PortOpenError error;
         QVERIFY(!session.link.openPort(device, 38400, &error));
         QCOMPARE(error.kind, kind);
@@ -335,7 +336,7 @@ private slots:
     {
         sim::PseudoTerminal pty;
         SKIP_UNLESS_STARTED(pty.open());
-        Session session(test::quickTiming(), std::make_shared<QSerialBytePort>());
+        Session session(test::quickTiming(), MakeSystemPort());
         PortOpenError error;
         QVERIFY2(session.link.openPort(pty.slavePath(), 38400, &error), qPrintable(PortOpenErrorText(error)));
         const QByteArray request = hex("05 64 08 00 46 F7 1C 06 00 00 00 00 8A 47");

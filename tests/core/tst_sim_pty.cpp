@@ -3,7 +3,7 @@
 // faulty reply turns into on the reading side).
 #include "controller_thread.h"
 #include "probe.h"
-#include "qt_serial_port.h"
+#include "system_port.h"
 #include "register_link.h"
 #include "serial_link.h"
 #include "sim_options.h"
@@ -138,7 +138,7 @@ private slots:
         LinkTiming timing; // the system's values, except the wait for a reply that never comes
         if (fault == int(FaultKind::Silence))
             timing.firstByteTries = 3;
-        SerialLink link(timing, std::make_shared<QSerialBytePort>());
+        SerialLink link(timing, MakeSystemPort());
         QVERIFY(link.openPort(sim_->slavePath(), 38400));
         FrameBuffer frame{};
         QElapsedTimer t;
