@@ -1,24 +1,23 @@
 #include "application.h"
 
+#include "demo.h"
 #include "form1.h"
 #include "form2.h"
 #include "okbottomdlg.h"
 
 #include "frame_log.h"
 
-#ifdef TESSAVIN_WITH_PTY
-#include "controller_thread.h"
-#endif
-
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
-#include <QLineEdit>
 #include <QMessageBox>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include "tessavin_version.h"
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 #include <csignal>
 #include <cstdio>
@@ -35,8 +34,9 @@ namespace {
 
 struct WindowOptions {
     QCommandLineOption demo{QStringLiteral("demo"),
-                            QStringLiteral("Start with a built-in emulated controller on a pseudo-terminal; "
-                                           "the COM field holds its path. Settings are kept apart.")};
+                            QStringLiteral("Start with a built-in emulated controller, which runs %1. "
+                                           "Settings are kept apart.")
+                                .arg(Demo::whereItRuns())};
     QCommandLineOption trace{QStringLiteral("trace"),
                              QStringLiteral("Write every frame sent and received, and every poll and answer, to "
                                             "FILE as JSON Lines (one object a frame, written as it passes)."),
@@ -65,6 +65,20 @@ void describe(QCommandLineParser& parser, const WindowOptions& options)
 // only raises a flag; the window looks at it from its event loop.
 volatile std::sig_atomic_t closeRequested = 0;
 extern "C" void requestClose(int) { closeRequested = 1; }
+
+// On Windows the window's program is linked for the window system and has no
+// console of its own: --help, --version and usage errors go to the console it
+// was started from, when there is one and the output is not redirected.
+void writeToStartingConsole()
+{
+#ifdef Q_OS_WIN
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if ((out == nullptr || out == INVALID_HANDLE_VALUE) && AttachConsole(ATTACH_PARENT_PROCESS)) {
+        std::freopen("CONOUT$", "w", stdout);
+        std::freopen("CONOUT$", "w", stderr);
+    }
+#endif
+}
 
 // --help and --version answer without a display, before the window's toolkit starts.
 bool asksOnlyForText(int argc, char** argv)
@@ -114,45 +128,6 @@ std::optional<int> readArguments(QCommandLineParser& parser)
     return std::nullopt;
 }
 
-// --demo: an emulated controller on a pseudo-terminal, alive as long as the
-// window, with its path in the port field. The demo keeps its settings in a
-// folder of its own, so the real settings never get the pseudo-terminal's path.
-struct Demo {
-    std::unique_ptr<QTemporaryDir> settings;
-#ifdef TESSAVIN_WITH_PTY
-    std::unique_ptr<sim::ControllerThread> controller;
-
-    void prepare(AppOptions& options)
-    {
-        settings = std::make_unique<QTemporaryDir>();
-        options.settingsDir = settings->path();
-        options.fallbackSettingsDir = settings->path();
-        // The process ends at once on close; the demo's settings folder goes first.
-        options.exitProcess = [this] {
-            settings->remove();
-            std::fflush(nullptr);
-            std::_Exit(0);
-        };
-        controller = std::make_unique<sim::ControllerThread>();
-        sim::ConfigureDemo(*controller);
-    }
-    // Starts the controller and puts its path into the port field (a message when it cannot start).
-    void attach(TForm1& form)
-    {
-        if (!controller)
-            return;
-        QString error;
-        if (controller->start(&error))
-            form.Edit1->setText(controller->slavePath());
-        else
-            QMessageBox::warning(nullptr, QStringLiteral("Tessavin"),
-                                 QStringLiteral("No emulated controller: %1").arg(error));
-    }
-#else
-    void attach(TForm1&) { }
-#endif
-};
-
 // The windows, shown until the main one closes; the trace file when one is named.
 int showWindows(QApplication& app, const AppOptions& options, const std::optional<QString>& tracePath, Demo& demo)
 {
@@ -166,7 +141,10 @@ int showWindows(QApplication& app, const AppOptions& options, const std::optiona
             return 2;
         }
     }
-    demo.attach(form1);
+    QString demoError;
+    if (!demo.attach(form1, &demoError))
+        QMessageBox::warning(nullptr, QStringLiteral("Tessavin"),
+                             QStringLiteral("No emulated controller: %1").arg(demoError));
     TForm2 form2;
     TForm3 form3;
     TOKBottomDlg dialog(&form1, &form1);
@@ -199,6 +177,7 @@ int RunApplication(int argc, char** argv)
 {
     std::signal(SIGINT, requestClose);
     std::signal(SIGTERM, requestClose);
+    writeToStartingConsole();
     if (asksOnlyForText(argc, argv))
         return printHelpOrVersion(argc, argv);
     QApplication app(argc, argv);
@@ -211,18 +190,8 @@ int RunApplication(int argc, char** argv)
     AppOptions options;
     options.fastReplies = parser.isSet(windowOptions.fast);
     Demo demo;
-    if (parser.isSet(windowOptions.demo)) {
-#ifndef TESSAVIN_WITH_PTY
-        // Built without pseudo-terminals (TESSAVIN_PTY off, e.g. on Windows): no
-        // emulated controller to attach.
-        std::fprintf(stderr,
-                     "tessavin: --demo is not available in this build: it was built without "
-                     "pseudo-terminals (TESSAVIN_PTY off). Start tessavin without it and open a port.\n");
-        return 2;
-#else
+    if (parser.isSet(windowOptions.demo))
         demo.prepare(options);
-#endif
-    }
     std::optional<QString> tracePath;
     if (parser.isSet(windowOptions.trace))
         tracePath = parser.value(windowOptions.trace);

@@ -4,6 +4,8 @@
 // the saved file, Stop, a failed record, closing the window mid-download, the
 // port opened on demand, typed numbers that are not integers, the frame log of a
 // download in JSON Lines, and one download over a pseudo-terminal in real time.
+#include "demo.h"
+#include "live_line.h"
 #include "settings_file.h"
 #include "window_fixture.h"
 
@@ -556,16 +558,33 @@ private slots:
             QVERIFY(sent[i] - sent[i - 1] >= 60ms);
     }
 
-    // The controller of "tessavin --demo" answers: LOG reads its newest ten records.
+    // The controller of "tessavin --demo" answers, where this system runs it (on
+    // a pseudo-terminal, or inside the program where there are none), and so
+    // does the one inside the program everywhere: LOG reads its newest ten records.
+    void theDemoControllerAnswersALog_data()
+    {
+        QTest::addColumn<bool>("insideTheProgram");
+        QTest::newRow("the demo") << false;
+        QTest::newRow("inside the program") << true;
+    }
     void theDemoControllerAnswersALog()
     {
-        SimWindow b;
-        sim::ConfigureDemo(b.sim);
-        SKIP_UNLESS_STARTED(b.start());
-        TForm1& w = b.form();
+        QFETCH(bool, insideTheProgram);
+        Demo demo;
+        AppOptions options;
+        demo.prepare(options);
+        if (insideTheProgram)
+            options.port = std::make_shared<sim::LiveLine>();
+        WindowFixture f(options);
+        TForm1& w = *f.form1;
+        if (insideTheProgram)
+            w.Edit1->setText(QStringLiteral("demo"));
+        else
+            SKIP_UNLESS_STARTED(demo.attach(w, nullptr));
+        press(w.OpenCom);
         w.Last10->click();
         press(w.ButContLog);
-        const QStringList lines = memoLines(w);
+        const QStringList lines = w.Memo1->toPlainText().split(QLatin1Char('\n'));
         QCOMPARE(lines.mid(0, 2), (QStringList{"N=150", "OK=150"}));
         QVERIFY2(lines.value(2).contains(" #141 ") && lines.last().contains(" #150 "), qPrintable(lines.join('\n')));
     }

@@ -61,7 +61,6 @@ MemoryLink::MemoryLink(LinkTiming timing) : session(timing, port, clock)
     session.link.frameLog().attach([this](const FrameRecord& record) { records.push_back(record); });
 }
 
-#ifdef TESSAVIN_WITH_PTY
 QList<QByteArray> receivedFrames(const sim::ControllerThread& sim)
 {
     QList<QByteArray> out;
@@ -81,6 +80,5 @@ bool pseudoTerminalsExist()
     sim::PseudoTerminal pty;
     return pty.open();
 }
-#endif // TESSAVIN_WITH_PTY
 
 } // namespace tessavin::test

@@ -1,16 +1,14 @@
 #pragma once
 // Helpers the core and window tests share: bytes from hex text, files, short
-// link timings, a session on an in-memory far end, and (where pseudo-terminals
-// exist, TESSAVIN_WITH_PTY) the emulated controller's frame log and faults.
+// link timings, a session on an in-memory far end, and the emulated
+// controller's frame log and faults on a pseudo-terminal.
 #include "frame_log.h"
 #include "memory_line.h"
 #include "memory_port.h"
 #include "session.h"
 #include "timing.h"
-#ifdef TESSAVIN_WITH_PTY
 #include "controller_thread.h"
 #include "pseudo_terminal.h"
-#endif
 
 #include <QByteArray>
 #include <QList>
@@ -36,7 +34,6 @@ QList<int> range(int from, int to); // from..to, both included
 // The index fields of the register requests with this command among these frames.
 QList<int> requestedIndexes(const QList<QByteArray>& frames, std::uint8_t command);
 
-#ifdef TESSAVIN_WITH_PTY
 // What the emulated controller received, each frame whole, in order.
 QList<QByteArray> receivedFrames(const sim::ControllerThread& sim);
 inline QList<int> requestedIndexes(const sim::ControllerThread& sim, std::uint8_t command)
@@ -47,7 +44,6 @@ void addFault(sim::ControllerThread& sim, sim::FaultKind kind, sim::FaultTarget 
               int times = -1, int bytes = -1);
 // Whether this system gives out pseudo-terminals at all (one is opened and closed).
 bool pseudoTerminalsExist();
-#endif // TESSAVIN_WITH_PTY
 
 // A session on an in-memory far end and a virtual clock, open, with the system's
 // timings unless told otherwise. Its trace lines and frame records are collected.
@@ -68,7 +64,6 @@ struct MemoryLink {
 // Something that needs a pseudo-terminal did not start (the emulated controller,
 // the window opening its port): a skip where the system has none, a failure where
 // it has them.
-#ifdef TESSAVIN_WITH_PTY
 #define SKIP_UNLESS_STARTED(started)                                                                                   \
     do {                                                                                                               \
         if (!(started)) {                                                                                              \
@@ -78,4 +73,3 @@ struct MemoryLink {
                   "though this system has pseudo-terminals");                                                          \
         }                                                                                                              \
     } while (false)
-#endif

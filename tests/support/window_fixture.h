@@ -89,6 +89,14 @@ struct WindowFixture {
         options.timing = timing;
         options.port = std::move(port);
         options.clock = std::move(clock);
+        build(std::move(options));
+    }
+    // The window with these options (a demo's, say).
+    explicit WindowFixture(AppOptions options) { build(std::move(options)); }
+    ~WindowFixture() { form1->session().link.close(); }
+
+    void build(AppOptions options)
+    {
         options.exitProcess = [this] { ++exits; };
         form1 = std::make_unique<TForm1>(options);
         form2 = std::make_unique<TForm2>();
@@ -97,7 +105,6 @@ struct WindowFixture {
         form1->attachWindows(form2.get(), form3.get(), dialog.get());
         form1->setSeam(&seam);
     }
-    ~WindowFixture() { form1->session().link.close(); }
 
     QTemporaryDir dir;
     ScriptedSeam seam;

@@ -1,0 +1,79 @@
+#include "demo.h"
+
+#include <QLineEdit>
+
+#ifdef Q_OS_WIN
+#include "live_line.h"
+#else
+#include "controller_thread.h"
+#endif
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace tessavin {
+
+#ifdef Q_OS_WIN
+
+struct Demo::Controller {
+    std::shared_ptr<sim::LiveLine> line = std::make_shared<sim::LiveLine>();
+
+    void prepare(AppOptions& options) { options.port = line; }
+    bool attach(TForm1& form, QString*)
+    {
+        form.Edit1->setText(QStringLiteral("demo"));
+        return true;
+    }
+};
+
+QString Demo::whereItRuns()
+{
+    return QStringLiteral("inside the program, behind the port (the COM field holds \"demo\")");
+}
+
+#else
+
+struct Demo::Controller {
+    sim::ControllerThread thread;
+
+    void prepare(AppOptions&) { sim::ConfigureDemo(thread); }
+    bool attach(TForm1& form, QString* error)
+    {
+        if (!thread.start(error))
+            return false;
+        form.Edit1->setText(thread.slavePath());
+        return true;
+    }
+};
+
+QString Demo::whereItRuns()
+{
+    return QStringLiteral("on a pseudo-terminal served by a thread of the program (the COM field holds its path)");
+}
+
+#endif
+
+Demo::Demo() = default;
+Demo::~Demo() = default;
+
+void Demo::prepare(AppOptions& options)
+{
+    settings_ = std::make_unique<QTemporaryDir>();
+    options.settingsDir = settings_->path();
+    options.fallbackSettingsDir = settings_->path();
+    // The process ends at once on close; the demo's settings folder goes first.
+    options.exitProcess = [this] {
+        settings_->remove();
+        std::fflush(nullptr);
+        std::_Exit(0);
+    };
+    controller_ = std::make_unique<Controller>();
+    controller_->prepare(options);
+}
+
+bool Demo::attach(TForm1& form, QString* error)
+{
+    return !controller_ || controller_->attach(form, error);
+}
+
+} // namespace tessavin
