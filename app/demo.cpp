@@ -71,9 +71,6 @@ void Demo::prepare(AppOptions& options)
     controller_->prepare(options);
 }
 
-bool Demo::attach(TForm1& form, QString* error)
-{
-    return !controller_ || controller_->attach(form, error);
-}
+bool Demo::attach(TForm1& form, QString* error) { return !controller_ || controller_->attach(form, error); }
 
 } // namespace tessavin

@@ -1,14 +1,32 @@
 #include "settings_file.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 
 namespace tessavin {
 
 namespace {
 const QString kFileName = QStringLiteral("log.log");
+
+// Whether this process can create files in the folder: tried, since on Windows
+// the file's attributes do not tell (Program Files refuses ordinary users
+// while its folders look writable).
+bool canCreateIn(const QString& dir)
+{
+    QTemporaryFile probe(QDir(dir).filePath(QStringLiteral("log.log.XXXXXX")));
+    return probe.open();
+}
+
+// Whether an existing file can be written: opened for appending, which changes nothing.
+bool canWrite(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Append);
+}
 } // namespace
 
 QString UserSettingsDir()
@@ -20,9 +38,7 @@ QString UserSettingsDir()
 QString SettingsFilePath(const QString& programDir, const QString& userDir)
 {
     const QString primary = QDir(programDir).filePath(kFileName);
-    const QFileInfo dirInfo(programDir);
-    const QFileInfo fileInfo(primary);
-    if (dirInfo.isDir() && dirInfo.isWritable() && (!fileInfo.exists() || fileInfo.isWritable()))
+    if (QFileInfo(programDir).isDir() && canCreateIn(programDir) && (!QFileInfo::exists(primary) || canWrite(primary)))
         return primary;
     const QString fallback = userDir.isEmpty() ? UserSettingsDir() : userDir;
     return fallback.isEmpty() ? primary : QDir(fallback).filePath(kFileName);
