@@ -4,11 +4,14 @@
 #include "form1.h"
 #include "form2.h"
 #include "okbottomdlg.h"
+#include "window_language.h"
 
 #include "frame_log.h"
+#include "settings_file.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
 #include <QIcon>
 #include <QMessageBox>
 #include <QTimer>
@@ -27,6 +30,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <variant>
 
 namespace tessavin {
 
@@ -46,6 +50,12 @@ struct WindowOptions {
                                            "states has arrived, instead of after 60 ms of silence, and keep a guard "
                                            "gap of 3.5 characters (at least 2 ms) before the next request. Also "
                                            "switched on by fast=true under [link] in the settings file.")};
+    QCommandLineOption lang{QStringLiteral("lang"),
+                            QStringLiteral("Show the windows in LANG, one of: %1 (ru, the default: their Russian "
+                                           "texts). Trace lines, records and files are the same in every "
+                                           "language. Wins over language= under [ui] in the settings file.")
+                                .arg(WindowLanguages().join(QStringLiteral(", "))),
+                            QStringLiteral("LANG")};
 };
 
 void describe(QCommandLineParser& parser, const WindowOptions& options)
@@ -58,6 +68,7 @@ void describe(QCommandLineParser& parser, const WindowOptions& options)
     parser.addOption(options.demo);
     parser.addOption(options.trace);
     parser.addOption(options.fast);
+    parser.addOption(options.lang);
 }
 
 // SIGINT and SIGTERM close the window as its close button does: the settings
@@ -128,8 +139,33 @@ std::optional<int> readArguments(QCommandLineParser& parser)
     return std::nullopt;
 }
 
+// Installs the windows' language: --lang, else [ui] language of the settings file
+// (the user's own file, under --demo too). An unknown --lang is a usage error (its
+// exit code); an unknown language in the file leaves the Russian texts and gives
+// the message to show.
+std::variant<int, QString> chooseLanguage(const QCommandLineParser& parser, const WindowOptions& windowOptions,
+                                          const AppOptions& options)
+{
+    std::optional<QString> option;
+    if (parser.isSet(windowOptions.lang))
+        option = parser.value(windowOptions.lang);
+    const QString settings = TForm1::settingsPathFor(options);
+    const LanguageChoice choice = ChooseWindowLanguage(option, ReadSettings(settings).language);
+    if (choice.fromOption && !choice.refusal.isEmpty()) {
+        std::fprintf(stderr, "tessavin: --lang: %s\nTry 'tessavin --help'.\n", qPrintable(choice.refusal));
+        return 2;
+    }
+    UseWindowLanguage(choice.language);
+    if (choice.refusal.isEmpty())
+        return QString();
+    return QCoreApplication::translate("TForm1", "%1: [ui] language: %2. The windows show their Russian texts.")
+        .arg(QDir::toNativeSeparators(settings), choice.refusal);
+}
+
 // The windows, shown until the main one closes; the trace file when one is named.
-int showWindows(QApplication& app, const AppOptions& options, const std::optional<QString>& tracePath, Demo& demo)
+// `warning`, when not empty, is shown once the Main window is.
+int showWindows(QApplication& app, const AppOptions& options, const std::optional<QString>& tracePath, Demo& demo,
+                const QString& warning)
 {
     TForm1 form1(options);
     JsonLinesTrace trace;
@@ -144,7 +180,7 @@ int showWindows(QApplication& app, const AppOptions& options, const std::optiona
     QString demoError;
     if (!demo.attach(form1, &demoError))
         QMessageBox::warning(nullptr, QStringLiteral("Tessavin"),
-                             QStringLiteral("No emulated controller: %1").arg(demoError));
+                             QCoreApplication::translate("TForm1", "No emulated controller: %1").arg(demoError));
     TForm2 form2;
     TForm3 form3;
     TOKBottomDlg dialog(&form1, &form1);
@@ -156,6 +192,8 @@ int showWindows(QApplication& app, const AppOptions& options, const std::optiona
     });
     signalWatch.start(50);
     form1.show();
+    if (!warning.isEmpty())
+        QTimer::singleShot(0, &form1, [&form1, warning] { form1.showMessage(warning); });
     return app.exec();
 }
 
@@ -168,7 +206,7 @@ int RunReportingErrors(const std::function<int()>& start, const std::function<vo
     } catch (const std::exception& error) {
         report(QString::fromLocal8Bit(error.what()));
     } catch (...) {
-        report(QStringLiteral("Unknown error"));
+        report(QCoreApplication::translate("TForm1", "Unknown error"));
     }
     return 1;
 }
@@ -189,13 +227,16 @@ int RunApplication(int argc, char** argv)
         return *usage;
     AppOptions options;
     options.fastReplies = parser.isSet(windowOptions.fast);
+    const std::variant<int, QString> language = chooseLanguage(parser, windowOptions, options);
+    if (const int* usage = std::get_if<int>(&language))
+        return *usage;
     Demo demo;
     if (parser.isSet(windowOptions.demo))
         demo.prepare(options);
     std::optional<QString> tracePath;
     if (parser.isSet(windowOptions.trace))
         tracePath = parser.value(windowOptions.trace);
-    const auto start = [&]() -> int { return showWindows(app, options, tracePath, demo); };
+    const auto start = [&]() -> int { return showWindows(app, options, tracePath, demo, std::get<QString>(language)); };
     return RunReportingErrors(
         start, [](const QString& error) { QMessageBox::critical(nullptr, QStringLiteral("Tessavin"), error); });
 }

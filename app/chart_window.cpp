@@ -119,13 +119,13 @@ ArchiveChartWindow::ArchiveChartWindow(tessavin::UiSeam& seam, QWidget* parent)
     , seam_(seam)
 {
     setObjectName(QStringLiteral("ArchiveChart"));
-    setWindowTitle(QStringLiteral("Archive chart"));
+    setWindowTitle(tr("Archive chart"));
     view_ = new ArchiveChartView(this);
-    auto* whole = new QPushButton(QStringLiteral("Whole span"), this);
+    auto* whole = new QPushButton(tr("Whole span"), this);
     whole->setObjectName(QStringLiteral("ChartWholeSpan"));
-    auto* png = new QPushButton(QStringLiteral("Save PNG…"), this);
+    auto* png = new QPushButton(tr("Save PNG…"), this);
     png->setObjectName(QStringLiteral("ChartSavePng"));
-    auto* svg = new QPushButton(QStringLiteral("Save SVG…"), this);
+    auto* svg = new QPushButton(tr("Save SVG…"), this);
     svg->setObjectName(QStringLiteral("ChartSaveSvg"));
     connect(whole, &QPushButton::clicked, view_, &ArchiveChartView::showWholeSpan);
     connect(png, &QPushButton::clicked, this, &ArchiveChartWindow::savePng);
@@ -159,13 +159,12 @@ void ArchiveChartWindow::savePng()
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
-    save(QStringLiteral("png"), QStringLiteral("PNG image|*.png"), bytes);
+    save(QStringLiteral("png"), tr("PNG image|*.png"), bytes);
 }
 
 void ArchiveChartWindow::saveSvg()
 {
-    save(QStringLiteral("svg"), QStringLiteral("SVG image|*.svg"),
-         tessavin::ChartSvg(view_->layout(), view_->samples()));
+    save(QStringLiteral("svg"), tr("SVG image|*.svg"), tessavin::ChartSvg(view_->layout(), view_->samples()));
 }
 
 void ArchiveChartWindow::save(const QString& suffix, const QString& filter, const QByteArray& bytes)

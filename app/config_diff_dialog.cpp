@@ -13,22 +13,22 @@ ConfigDiffDialog::ConfigDiffDialog(const tessavin::ConfigDiff& diff, QWidget* pa
 {
     using Op = tessavin::ConfigDifference::Op;
     setObjectName(QStringLiteral("ConfigDiffDialog"));
-    setWindowTitle(QStringLiteral("Compare with controller"));
+    setWindowTitle(tr("Compare with controller"));
     resize(760, 420);
 
     const auto count = diff.differences.size();
-    QString text = diff.equal()
-        ? QStringLiteral("No differences.")
-        : QStringLiteral("%1 difference%2 between the controller and Memo.").arg(count).arg(count == 1 ? "" : "s");
+    QString text = diff.equal() ? tr("No differences.")
+                                : (count == 1 ? tr("%1 difference between the controller and Memo.")
+                                              : tr("%1 differences between the controller and Memo."))
+                                      .arg(count);
     if (!diff.json)
-        text += QStringLiteral(" Not JSON (%1): compared line by line.").arg(diff.notJsonSide);
+        text += tr(" Not JSON (%1): compared line by line.").arg(diff.notJsonSide);
     summary = new QLabel(text, this);
     summary->setObjectName(QStringLiteral("DiffSummary"));
 
     table = new QTableWidget(int(diff.differences.size()), 4, this);
     table->setObjectName(QStringLiteral("Differences"));
-    table->setHorizontalHeaderLabels({QString(), diff.json ? QStringLiteral("Path") : QStringLiteral("Line"),
-                                      QStringLiteral("Controller"), QStringLiteral("Memo")});
+    table->setHorizontalHeaderLabels({QString(), diff.json ? tr("Path") : tr("Line"), tr("Controller"), tr("Memo")});
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->verticalHeader()->hide();
     table->horizontalHeader()->setStretchLastSection(true);

@@ -4,12 +4,15 @@
 // the controller's side red, Memo's side green.
 #include "config_json.h"
 
+#include <QCoreApplication>
 #include <QDialog>
 
 class QLabel;
 class QTableWidget;
 
 class ConfigDiffDialog : public QDialog {
+    Q_DECLARE_TR_FUNCTIONS(ConfigDiffDialog)
+
 public:
     ConfigDiffDialog(const tessavin::ConfigDiff& diff, QWidget* parent);
 

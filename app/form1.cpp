@@ -7,6 +7,7 @@
 #include "port_list.h"
 #include "system_port.h"
 #include "settings_file.h"
+#include "window_language.h"
 #include "window_texts.h"
 
 #include <QAction>
@@ -148,8 +149,10 @@ TForm1::TForm1(AppOptions options, QWidget* parent)
     area->setObjectName(QStringLiteral("ClientArea"));
     area->setFixedSize(740, 1045);
     buildControls(area);
+    if (tessavin::WindowLanguage() == QLatin1String("en"))
+        fitEnglishCaptions();
     Scroll->setWidget(area);
-    area->setToolTip(QStringLiteral("Right-click: service controls\nCtrl+D: Diagnostic window\nCtrl+T: status query"));
+    area->setToolTip(tr("Right-click: service controls\nCtrl+D: Diagnostic window\nCtrl+T: status query"));
 
     auto& link = session_->link;
     link.setPump([] { processMessages(); });
@@ -185,36 +188,48 @@ void TForm1::buildControls(QWidget* a)
 // The port, the event-log download and its record choice, logging on and off.
 void TForm1::buildLogControls(QWidget* a)
 {
-    Label8 = label(a, "Label8", QStringLiteral("СOM порт"), {8, 2, 80, 16});
-    Label1 = label(a, "Label1", QStringLiteral("COM:"), {8, 23, 30, 16});
+    Label8 = label(a, "Label8", tr("СOM порт"), {8, 2, 80, 16});
+    Label1 = label(a, "Label1", tr("COM:"), {8, 23, 30, 16});
     Edit1 = edit(a, "Edit1", QStringLiteral("5"), {40, 20, 90, 21});
-    ok = label(a, "ok", QStringLiteral("OK"), {134, 23, 22, 16}, false);
+    ok = label(a, "ok", tr("OK"), {134, 23, 22, 16}, false);
     Boud = edit(a, "Boud", QStringLiteral("38400"), {158, 20, 52, 21});
-    OpenCom = button(a, "OpenCom", QStringLiteral("Open"), {214, 18, 50, 25});
-    Label2 = label(a, "Label2", QStringLiteral("OK"), {270, 23, 22, 16}, false);
-    Label5 = label(a, "Label5", QStringLiteral("NOT OK"), {294, 23, 48, 16}, false);
-    ButContLog = button(a, "ButContLog", QStringLiteral("LOG"), {346, 18, 60, 25});
-    Button8 = button(a, "Button8", QStringLiteral("Stop"), {410, 18, 60, 25});
-    Button7 = button(a, "Button7", QStringLiteral("Close"), {474, 18, 60, 25});
+    OpenCom = button(a, "OpenCom", tr("Open"), {214, 18, 50, 25});
+    Label2 = label(a, "Label2", tr("OK"), {270, 23, 22, 16}, false);
+    Label5 = label(a, "Label5", tr("NOT OK"), {294, 23, 48, 16}, false);
+    ButContLog = button(a, "ButContLog", tr("LOG"), {346, 18, 60, 25});
+    Button8 = button(a, "Button8", tr("Stop"), {410, 18, 60, 25});
+    Button7 = button(a, "Button7", tr("Close"), {474, 18, 60, 25});
 
-    Button6 = button(a, "Button6", QStringLiteral("Clear"), {8, 50, 60, 25});
-    ButKillLog = button(a, "ButKillLog", QStringLiteral("Clear log"), {72, 50, 75, 25});
+    Button6 = button(a, "Button6", tr("Clear"), {8, 50, 60, 25});
+    ButKillLog = button(a, "ButKillLog", tr("Clear log"), {72, 50, 75, 25});
     EdONE = edit(a, "EdONE", QStringLiteral("3"), {156, 52, 40, 21}, false);
     ONE = check(a, "ONE", QStringLiteral("  1"), {200, 54, 44, 17}, false);
-    Max = check(a, "Max", QStringLiteral("Max"), {248, 54, 50, 17}, false);
-    chFile = check(a, "chFile", QStringLiteral("Файл"), {304, 54, 60, 17});
+    Max = check(a, "Max", tr("Max"), {248, 54, 50, 17}, false);
+    chFile = check(a, "chFile", tr("Файл"), {304, 54, 60, 17});
 
-    Last10 = check(a, "Last10", QStringLiteral("10 посл."), {8, 82, 80, 17});
-    Last100 = check(a, "Last100", QStringLiteral("100 посл."), {92, 82, 86, 17});
-    Last500 = check(a, "Last500", QStringLiteral("500 посл."), {182, 82, 86, 17});
+    Last10 = check(a, "Last10", tr("10 посл."), {8, 82, 80, 17});
+    Last100 = check(a, "Last100", tr("100 посл."), {92, 82, 86, 17});
+    Last500 = check(a, "Last500", tr("500 посл."), {182, 82, 86, 17});
     Beg = edit(a, "Beg", QStringLiteral("30"), {272, 80, 44, 21});
-    Index = check(a, "Index", QStringLiteral("последних"), {320, 82, 96, 17}, true, true);
+    Index = check(a, "Index", tr("последних"), {320, 82, 96, 17}, true, true);
 
     Edi = edit(a, "Edi", QString(), {8, 108, 120, 21});
-    StartLog = button(a, "StartLog", QStringLiteral("StartLog"), {136, 106, 70, 25}, false);
-    Label9 = label(a, "Label9", QStringLiteral("OK"), {210, 111, 22, 16}, false);
-    StopLog = button(a, "StopLog", QStringLiteral("StopLog"), {236, 106, 70, 25}, false);
-    Label10 = label(a, "Label10", QStringLiteral("NOT OK"), {310, 111, 48, 16}, false);
+    StartLog = button(a, "StartLog", tr("StartLog"), {136, 106, 70, 25}, false);
+    Label9 = label(a, "Label9", tr("OK"), {210, 111, 22, 16}, false);
+    StopLog = button(a, "StopLog", tr("StopLog"), {236, 106, 70, 25}, false);
+    Label10 = label(a, "Label10", tr("NOT OK"), {310, 111, 48, 16}, false);
+}
+
+// The English captions of the record choice are longer than the boxes laid out
+// for the Russian ones: in English that row is laid out wider. The Russian
+// layout stays as it is.
+void TForm1::fitEnglishCaptions()
+{
+    Last10->setGeometry(8, 82, 92, 17);
+    Last100->setGeometry(104, 82, 100, 17);
+    Last500->setGeometry(208, 82, 100, 17);
+    Beg->setGeometry(312, 80, 44, 21);
+    Index->setGeometry(360, 82, 76, 17);
 }
 
 // Memo1 (the downloads) with its progress bar, and Memo (the configuration).
@@ -230,7 +245,7 @@ void TForm1::buildMemos(QWidget* a)
     Progress = make<QProgressBar>(a, "Progress", {8, 686, 489, 16});
     Progress->setVisible(false);
     Progress->setFormat(QStringLiteral("%v / %m"));
-    ReadTim = button(a, "ReadTim", QStringLiteral("Read time"), {404, 650, 75, 25});
+    ReadTim = button(a, "ReadTim", tr("Read time"), {404, 650, 75, 25});
     ReadTim->raise();
 
     Memo = make<QPlainTextEdit>(a, "Memo", {8, 745, 716, 153});
@@ -247,14 +262,14 @@ void TForm1::buildMemos(QWidget* a)
 // The configuration link's buttons, the poll responder and the controller's schedule.
 void TForm1::buildConfigAndPollControls(QWidget* a)
 {
-    ButContRetro = button(a, "ButContRetro", QStringLiteral("RETRO"), {8, 906, 70, 25}, false, false);
-    Upl = button(a, "Upl", QStringLiteral("Upload"), {82, 906, 70, 25});
-    Button1 = button(a, "Button1", QStringLiteral("Clear"), {156, 906, 60, 25});
-    BuReboot = button(a, "BuReboot", QStringLiteral("Reboot"), {220, 906, 70, 25});
-    Set_Test = button(a, "Set_Test", QStringLiteral("Set test"), {294, 906, 70, 25});
-    Upl_test = button(a, "Upl_test", QStringLiteral("Upload Test Config"), {368, 906, 130, 25});
+    ButContRetro = button(a, "ButContRetro", tr("RETRO"), {8, 906, 70, 25}, false, false);
+    Upl = button(a, "Upl", tr("Upload"), {82, 906, 70, 25});
+    Button1 = button(a, "Button1", tr("Clear"), {156, 906, 60, 25});
+    BuReboot = button(a, "BuReboot", tr("Reboot"), {220, 906, 70, 25});
+    Set_Test = button(a, "Set_Test", tr("Set test"), {294, 906, 70, 25});
+    Upl_test = button(a, "Upl_test", tr("Upload Test Config"), {368, 906, 130, 25});
 
-    Button2 = button(a, "Button2", QStringLiteral("Start"), {8, 940, 70, 41});
+    Button2 = button(a, "Button2", tr("Start"), {8, 940, 70, 41});
     add1 = edit(a, "add1", QStringLiteral("0"), {84, 940, 50, 21});
     add2 = edit(a, "add2", QStringLiteral("0"), {138, 940, 50, 21});
     day = edit(a, "day", QStringLiteral("28"), {192, 940, 40, 21});
@@ -262,32 +277,30 @@ void TForm1::buildConfigAndPollControls(QWidget* a)
     Label = label(a, "Label", QString(), {292, 943, 420, 16});
     Label->setAlignment(Qt::AlignCenter);
 
-    Label6 = label(a, "Label6", QStringLiteral("Период рассылки"), {8, 990, 120, 16});
-    ComboBox1 = combo(
-        a, "ComboBox1",
-        {QStringLiteral("10 мин"), QStringLiteral("20 мин"), QStringLiteral("30 мин"), QStringLiteral("Отмена")},
-        QStringLiteral("10 мин"), {8, 1008, 100, 21});
-    Label7 = label(a, "Label7", QStringLiteral("Время контроллера"), {140, 990, 140, 16});
+    Label6 = label(a, "Label6", tr("Период рассылки"), {8, 990, 120, 16});
+    ComboBox1 = combo(a, "ComboBox1", {tr("10 мин"), tr("20 мин"), tr("30 мин"), tr("Отмена")}, tr("10 мин"),
+                      {8, 1008, 100, 21});
+    Label7 = label(a, "Label7", tr("Время контроллера"), {140, 990, 140, 16});
     ComboBox2 = combo(a, "ComboBox2", numbers(0, 23), QStringLiteral("8"), {140, 1008, 56, 21});
     ComboBox3 = combo(a, "ComboBox3", numbers(0, 59), QStringLiteral("0"), {200, 1008, 56, 21});
-    Label3 = label(a, "Label3", QStringLiteral("OK"), {270, 1011, 22, 16}, false);
-    Label4 = label(a, "Label4", QStringLiteral("NOT"), {296, 1011, 30, 16}, false);
+    Label3 = label(a, "Label3", tr("OK"), {270, 1011, 22, 16}, false);
+    Label4 = label(a, "Label4", tr("NOT"), {296, 1011, 30, 16}, false);
 }
 
 // The column on the right: configuration files, scripts, service commands.
 void TForm1::buildServiceColumn(QWidget* a)
 {
-    Ope = button(a, "Ope", QStringLiteral("Open cfg"), {610, 18, 100, 25});
-    Sav = button(a, "Sav", QStringLiteral("Save cfg"), {610, 48, 100, 25});
-    DownScr = button(a, "DownScr", QStringLiteral("Down script"), {610, 78, 100, 25}, false);
-    Down_testik = button(a, "Down_testik", QStringLiteral("Clr script"), {610, 108, 100, 25}, false);
-    ButtonUp = button(a, "ButtonUp", QStringLiteral("Up script"), {610, 138, 100, 25}, false);
-    ButBegLog = button(a, "ButBegLog", QStringLiteral("Begin up log"), {610, 168, 100, 25}, false);
-    ButBegRetro = button(a, "ButBegRetro", QStringLiteral("Begin up retro"), {610, 198, 100, 25}, false);
+    Ope = button(a, "Ope", tr("Open cfg"), {610, 18, 100, 25});
+    Sav = button(a, "Sav", tr("Save cfg"), {610, 48, 100, 25});
+    DownScr = button(a, "DownScr", tr("Down script"), {610, 78, 100, 25}, false);
+    Down_testik = button(a, "Down_testik", tr("Clr script"), {610, 108, 100, 25}, false);
+    ButtonUp = button(a, "ButtonUp", tr("Up script"), {610, 138, 100, 25}, false);
+    ButBegLog = button(a, "ButBegLog", tr("Begin up log"), {610, 168, 100, 25}, false);
+    ButBegRetro = button(a, "ButBegRetro", tr("Begin up retro"), {610, 198, 100, 25}, false);
     EdVal = edit(a, "EdVal", QStringLiteral(" "), {610, 228, 100, 21});
-    Button4 = button(a, "Button4", QStringLiteral("Ident"), {610, 256, 100, 25}, false, false);
-    Button5 = button(a, "Button5", QStringLiteral("Press"), {610, 286, 100, 25}, false, false);
-    Button3 = button(a, "Button3", QStringLiteral("Registration"), {610, 316, 100, 25}, false, false);
+    Button4 = button(a, "Button4", tr("Ident"), {610, 256, 100, 25}, false, false);
+    Button5 = button(a, "Button5", tr("Press"), {610, 286, 100, 25}, false, false);
+    Button3 = button(a, "Button3", tr("Registration"), {610, 316, 100, 25}, false, false);
 
     // The ports the system knows are offered as completions, looked up afresh
     // whenever the field gains focus, so a port plugged in after the start shows.
@@ -305,7 +318,7 @@ void TForm1::showPortMenu(const QPoint& at)
     std::unique_ptr<QMenu> menu(Edit1->createStandardContextMenu());
     menu->setObjectName(QStringLiteral("PortMenu"));
     menu->addSeparator();
-    QAction* find = menu->addAction(QStringLiteral("Find the controller…"));
+    QAction* find = menu->addAction(tr("Find the controller…"));
     find->setObjectName(QStringLiteral("FindController"));
     connect(find, &QAction::triggered, this, [this] { runCommand(&TForm1::FindControllerClick); });
     menu->exec(Edit1->mapToGlobal(at));
@@ -389,7 +402,7 @@ void TForm1::bindHandlers()
     connect(test, &QShortcut::activated, this, [this] { runCommand(&TForm1::TestClick); });
 
     // Memo's context menu keeps its standard entries and gains the comparison.
-    CompareWithController = new QAction(QStringLiteral("Compare with controller…"), this);
+    CompareWithController = new QAction(tr("Compare with controller…"), this);
     CompareWithController->setObjectName(QStringLiteral("CompareWithController"));
     connect(CompareWithController, &QAction::triggered, this,
             [this] { runCommand(&TForm1::CompareWithControllerClick); });
@@ -496,7 +509,7 @@ bool TForm1::openPortFromFields()
         const QString reason = tessavin::PortOpenErrorText(error);
         if (form2_)
             form2_->addLine(reason);
-        showMessage(QStringLiteral("   COM порт ???"), reason);
+        showMessage(tr("   COM порт ???"), reason);
         return false;
     }
     return true;
@@ -513,11 +526,11 @@ void TForm1::showDiagnostics()
 
 // ---- settings, start-up and shut-down ----
 
-QString TForm1::settingsPath() const
+QString TForm1::settingsPathFor(const AppOptions& options)
 {
-    return tessavin::SettingsFilePath(options_.settingsDir.isEmpty() ? QCoreApplication::applicationDirPath()
-                                                                     : options_.settingsDir,
-                                      options_.fallbackSettingsDir);
+    return tessavin::SettingsFilePath(options.settingsDir.isEmpty() ? QCoreApplication::applicationDirPath()
+                                                                    : options.settingsDir,
+                                      options.fallbackSettingsDir);
 }
 
 void TForm1::FormCreate()
@@ -547,7 +560,7 @@ void TForm1::FormClose()
     // Settings that cannot be written are reported, and the window closes all the same.
     QString failed;
     if (!writeSettings(&failed))
-        showMessage(QStringLiteral("Unable to write to %1").arg(QDir::toNativeSeparators(failed)));
+        showMessage(tr("Unable to write to %1").arg(QDir::toNativeSeparators(failed)));
     responderStop_ = true;
     // Whatever a command has written is kept: its file is closed before the end.
     tessavin::CloseAllOutputFiles();

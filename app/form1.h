@@ -62,7 +62,9 @@ public:
     tessavin::UiSeam& seam() { return *seam_; }
     TForm2* form2() const { return form2_; }
     TOKBottomDlg* confirmationDialog() const { return dialog_; }
-    QString settingsPath() const;
+    QString settingsPath() const { return settingsPathFor(options_); }
+    // The settings file a window started with `options` reads and writes.
+    static QString settingsPathFor(const AppOptions& options);
 
     // One exchange at a time. The command buttons are bound through the lock:
     // a press does nothing while another exchange or question is in progress.
@@ -254,6 +256,7 @@ private:
     void buildMemos(QWidget* area);
     void buildConfigAndPollControls(QWidget* area);
     void buildServiceColumn(QWidget* area);
+    void fitEnglishCaptions();
     void bindHandlers();
     void bindChart();
     // Runs a command handler under the exchange lock; nothing when it is taken.

@@ -18,7 +18,7 @@ void TForm1::bindChart()
     connect(Memo1, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         std::unique_ptr<QMenu> menu(Memo1->createStandardContextMenu(pos));
         menu->addSeparator();
-        QAction* chart = menu->addAction(QStringLiteral("Chart…"), this, &TForm1::showArchiveChart);
+        QAction* chart = menu->addAction(tr("Chart…"), this, &TForm1::showArchiveChart);
         chart->setObjectName(QStringLiteral("ChartAction"));
         chart->setShortcut(QKeySequence(QStringLiteral("Ctrl+G")));
         chart->setEnabled(!lastArchive.empty());
@@ -29,7 +29,7 @@ void TForm1::bindChart()
 void TForm1::showArchiveChart()
 {
     if (lastArchive.empty()) {
-        showMessage(QStringLiteral("No archive records to chart: read the archive first."));
+        showMessage(tr("No archive records to chart: read the archive first."));
         return;
     }
     if (!chartWindow_)

@@ -171,8 +171,8 @@ void TForm1::Down_testClick()
         // A text that is not JSON goes only when the user says so; JSON goes
         // unasked, and an empty text is refused by the download itself.
         if (const tessavin::ConfigCheck check = tessavin::CheckConfigJson(text); !text.isEmpty() && !check.json()) {
-            const QString question = QStringLiteral("The configuration is not valid JSON:\n%1\n\nSend it anyway?")
-                                         .arg(check.error->text());
+            const QString question
+                = tr("The configuration is not valid JSON:\n%1\n\nSend it anyway?").arg(check.error->text());
             if (!seam().ask(this, question))
                 return;
         }

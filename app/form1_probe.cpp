@@ -21,14 +21,14 @@ void TForm1::FindControllerClick()
         request.ports.prepend(typed);
     request.rates = tessavin::ProbeRates(Boud->text().trimmed().toInt());
     if (request.ports.isEmpty()) {
-        seam_->showMessage(this, QStringLiteral("No serial ports to try: type one into the port field."));
+        seam_->showMessage(this, tr("No serial ports to try: type one into the port field."));
         return;
     }
 
-    QProgressDialog progress(QStringLiteral("Looking for the controller…"), QStringLiteral("Stop"), 0,
+    QProgressDialog progress(tr("Looking for the controller…"), tr("Stop"), 0,
                              static_cast<int>(request.ports.size() * request.rates.size() * 2), this);
     progress.setObjectName(QStringLiteral("FindControllerProgress"));
-    progress.setWindowTitle(QStringLiteral("Find the controller"));
+    progress.setWindowTitle(tr("Find the controller"));
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(0);
     progress.setAutoClose(false);
@@ -36,7 +36,7 @@ void TForm1::FindControllerClick()
     QStringList lines;
     tessavin::ProbeHooks hooks;
     hooks.onTry = [&](const tessavin::ProbeTry& t) {
-        const QString line = QStringLiteral("%1 at %2 baud: %3%4")
+        const QString line = tr("%1 at %2 baud: %3%4")
                                  .arg(t.port)
                                  .arg(t.baud)
                                  .arg(tessavin::ProbeOutcomeName(t.outcome),
@@ -53,6 +53,6 @@ void TForm1::FindControllerClick()
         Edit1->setText(result.found->port);
         Boud->setText(QString::number(result.found->baud));
     } else if (!result.stopped) {
-        seam_->showMessage(this, QStringLiteral("No controller answered."), lines.join(QLatin1Char('\n')));
+        seam_->showMessage(this, tr("No controller answered."), lines.join(QLatin1Char('\n')));
     }
 }

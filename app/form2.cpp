@@ -8,7 +8,7 @@
 TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint)
 {
     setObjectName(QStringLiteral("Form2"));
-    setWindowTitle(QString(84, QLatin1Char(' ')) + QStringLiteral("Diag"));
+    setWindowTitle(QString(84, QLatin1Char(' ')) + tr("Diag"));
     setFixedSize(661, 376);
     move(370, 217);
     QFont font(QStringLiteral("MS Sans Serif"));
@@ -26,7 +26,7 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixe
     // build produced it. Clear removes this line too.
     Memo->setPlainText(QStringLiteral("Tessavin " TESSAVIN_VERSION));
 
-    Button1 = new QPushButton(QStringLiteral("Clear"), this);
+    Button1 = new QPushButton(tr("Clear"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setGeometry((661 - 129) / 2, 342, 129, 25);
     connect(Button1, &QPushButton::clicked, this, &TForm2::Button1Click);

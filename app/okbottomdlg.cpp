@@ -12,7 +12,7 @@ TOKBottomDlg::TOKBottomDlg(QWidget* mainWindow, QWidget* parent)
     , mainWindow_(mainWindow)
 {
     setObjectName(QStringLiteral("OKBottomDlg"));
-    setWindowTitle(QString(25, QLatin1Char(' ')) + QStringLiteral("ВОПРОС"));
+    setWindowTitle(QString(25, QLatin1Char(' ')) + tr("ВОПРОС"));
     setFixedSize(207, 92);
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPixelSize(11);
@@ -24,7 +24,7 @@ TOKBottomDlg::TOKBottomDlg(QWidget* mainWindow, QWidget* parent)
     Bevel1->setFrameShape(QFrame::Box);
     Bevel1->setGeometry(10, 8, 186, 41);
 
-    Label1 = new QLabel(QStringLiteral("   Вы  уверены?"), Bevel1);
+    Label1 = new QLabel(tr("   Вы  уверены?"), Bevel1);
     Label1->setObjectName(QStringLiteral("Label1"));
     QFont big = font;
     big.setBold(false);
@@ -32,14 +32,14 @@ TOKBottomDlg::TOKBottomDlg(QWidget* mainWindow, QWidget* parent)
     Label1->setFont(big);
     Label1->setGeometry(8, 8, 170, 25);
 
-    OKBtn = new QPushButton(QStringLiteral("ДА"), this);
+    OKBtn = new QPushButton(tr("ДА"), this);
     OKBtn->setObjectName(QStringLiteral("OKBtn"));
     OKBtn->setGeometry(20, 58, 75, 25);
     OKBtn->setDefault(true);
     OKBtn->setAutoDefault(true);
     connect(OKBtn, &QPushButton::clicked, this, [this] { done(1); });
 
-    CancelBtn = new QPushButton(QStringLiteral("НЕТ"), this);
+    CancelBtn = new QPushButton(tr("НЕТ"), this);
     CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
     CancelBtn->setGeometry(112, 58, 75, 25);
     connect(CancelBtn, &QPushButton::clicked, this, [this] { done(2); });

@@ -1,19 +1,21 @@
 #pragma once
 // Texts only the window shows: message box texts, whose leading blanks place
-// them and are part of them, and Memo1 lines.
+// them and are part of them, and Memo1 lines. They are the Main window's texts
+// to translate.
 #include "config_commands.h"
 
+#include <QCoreApplication>
 #include <QString>
 
 namespace tessavin::window_text {
 
 // The configuration link's message boxes.
-inline QString ok() { return QStringLiteral("       OK"); }
-inline QString noPort() { return QStringLiteral("       COM?"); }
+inline QString ok() { return QCoreApplication::translate("TForm1", "       OK"); }
+inline QString noPort() { return QCoreApplication::translate("TForm1", "       COM?"); }
 // A failed transfer (Upload, Upload Test Config, the download).
-inline QString transferFailed() { return QStringLiteral("      NOT OK"); }
+inline QString transferFailed() { return QCoreApplication::translate("TForm1", "      NOT OK"); }
 // A failed Set test or Reboot: one blank after NOT OK.
-inline QString commandFailed() { return QStringLiteral("      NOT OK "); }
+inline QString commandFailed() { return QCoreApplication::translate("TForm1", "      NOT OK "); }
 
 // The message for a status query result: "      NOT OK = -1", "       OK",
 // "   NOT OK = " followed by "bad json", "no memory", "no file" or nothing.
@@ -26,7 +28,8 @@ inline QString statusQuery(int status)
 // The Memo1 line of a download started with no record choice box ticked.
 inline QString noRecordChoice()
 {
-    return QStringLiteral("No record choice ticked (10, 100, 500, последних or 1): nothing read.");
+    return QCoreApplication::translate("TForm1",
+                                       "No record choice ticked (10, 100, 500, последних or 1): nothing read.");
 }
 
 } // namespace tessavin::window_text

@@ -50,6 +50,7 @@ StoredSettings ReadSettings(const QString& path)
     const QSettings settings(path, QSettings::IniFormat);
     stored.port = settings.value(QStringLiteral("log/port"), stored.port).toString();
     stored.baud = settings.value(QStringLiteral("log/baud"), stored.baud).toString();
+    stored.language = settings.value(QStringLiteral("ui/language")).toString();
     stored.fastReplies = settings.value(QStringLiteral("link/fast"), false).toBool();
     stored.portStored = !settings.value(QStringLiteral("log/port")).toString().isEmpty();
     stored.fastText = settings.value(QStringLiteral("link/fast")).toString();

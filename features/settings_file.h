@@ -8,6 +8,8 @@
 //     [link]
 //     fast=false
 //     retries=0
+//     [ui]
+//     language=en
 //
 // It lives beside the programs. When that folder cannot be written, the per-user
 // configuration folder is used instead (on Linux ~/.config/tessavin/log.log),
@@ -26,6 +28,8 @@ QString UserSettingsDir();
 struct StoredSettings {
     QString port = QStringLiteral("7");
     QString baud = QStringLiteral("38400");
+    // [ui] language: the window's language as written (empty: not set).
+    QString language;
     // [link] fast: end register replies at their stated length (off unless asked).
     bool fastReplies = false;
     // What the file itself holds: a port that is not empty, and fast= as written.

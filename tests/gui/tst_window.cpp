@@ -1,17 +1,22 @@
 // The Main window as the engineer meets it: controls and their defaults, the
 // settings file, opening and closing the port (pressed, against the emulated
 // controller in memory), the service toggle, the record choice, the Confirmation
-// dialog and the one-exchange-at-a-time rule.
+// dialog and the one-exchange-at-a-time rule; the windows in English, and every
+// text they show translated.
 #include "window_fixture.h"
 
 #include "port_list.h"
+#include "window_language.h"
 
 #include "tessavin_version.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QCompleter>
 #include <QStringListModel>
 #include <QFocusEvent>
@@ -24,6 +29,7 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <QXmlStreamReader>
 
 using namespace tessavin;
 using namespace tessavin::test;
@@ -41,6 +47,56 @@ QString textOf(QWidget* w)
     if (auto* e = qobject_cast<QLineEdit*>(w))
         return e->text();
     return {};
+}
+
+// The windows built while `language` is installed; the Russian texts again after.
+struct InLanguage {
+    explicit InLanguage(const QString& language) : installed(UseWindowLanguage(language)) { }
+    ~InLanguage() { UseWindowLanguage(defaultWindowLanguage()); }
+    InLanguage(const InLanguage&) = delete;
+    InLanguage& operator=(const InLanguage&) = delete;
+    const bool installed;
+};
+
+// Every text a window shows a person: its title, captions, fields, combo items and tool tips.
+QStringList shownTexts(QWidget* window)
+{
+    QStringList texts{window->windowTitle(), window->toolTip()};
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        texts << textOf(w) << w->toolTip();
+        if (auto* combo = qobject_cast<QComboBox*>(w))
+            for (int i = 0; i < combo->count(); ++i)
+                texts << combo->itemText(i);
+    }
+    return texts;
+}
+
+// The texts of a .ts file without a finished translation, "context: text (why)".
+QStringList untranslated(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {path + QStringLiteral(": cannot be read")};
+    QStringList missing;
+    QXmlStreamReader xml(&file);
+    QString context, source, type, translation;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("name"))
+            context = xml.readElementText();
+        else if (xml.name() == QLatin1String("source"))
+            source = xml.readElementText();
+        else if (xml.name() == QLatin1String("translation")) {
+            type = xml.attributes().value(QLatin1String("type")).toString();
+            translation = xml.readElementText();
+            if (!type.isEmpty() || translation.isEmpty())
+                missing << QStringLiteral("%1: \"%2\" (%3)").arg(context, source, type.isEmpty() ? "empty" : type);
+        }
+    }
+    if (xml.hasError())
+        missing << path + QStringLiteral(": ") + xml.errorString();
+    return missing;
 }
 
 } // namespace
@@ -367,25 +423,32 @@ private slots:
 
     void confirmationDialog_data()
     {
+        QTest::addColumn<QString>("language");
         QTest::addColumn<int>("key");
         QTest::addColumn<bool>("clickYes");
         QTest::addColumn<int>("result");
-        QTest::newRow("ДА") << 0 << true << 1;
-        QTest::newRow("НЕТ") << 0 << false << 2;
-        QTest::newRow("Enter") << int(Qt::Key_Return) << false << 1;
-        QTest::newRow("Esc") << int(Qt::Key_Escape) << false << 2;
+        QTest::newRow("ДА") << "ru" << 0 << true << 1;
+        QTest::newRow("НЕТ") << "ru" << 0 << false << 2;
+        QTest::newRow("Enter") << "ru" << int(Qt::Key_Return) << false << 1;
+        QTest::newRow("Esc") << "ru" << int(Qt::Key_Escape) << false << 2;
+        QTest::newRow("Yes, in English") << "en" << 0 << true << 1;
+        QTest::newRow("No, in English") << "en" << 0 << false << 2;
     }
     void confirmationDialog()
     {
+        QFETCH(QString, language);
         QFETCH(int, key);
         QFETCH(bool, clickYes);
         QFETCH(int, result);
+        const InLanguage scope(language);
+        QVERIFY(scope.installed);
         WindowFixture f;
         f.form1->show();
         TOKBottomDlg& dialog = *f.dialog;
         // Answers once the dialog's own event loop runs (an answer given while it
         // is still being shown would leave that loop waiting for ever).
         QRect placed, main;
+        QStringList asked;
         QTimer answer;
         connect(&answer, &QTimer::timeout, &dialog, [&] {
             if (!dialog.isVisible() || QThread::currentThread()->loopLevel() == 0)
@@ -393,6 +456,8 @@ private slots:
             answer.stop();
             placed = dialog.frameGeometry();
             main = f.form1->frameGeometry();
+            asked = QStringList{dialog.windowTitle(), dialog.Label1->text(), dialog.OKBtn->text(),
+                                dialog.CancelBtn->text()};
             if (key)
                 QTest::keyClick(&dialog, Qt::Key(key));
             else
@@ -404,6 +469,11 @@ private slots:
         // Placed 5 pixels below the Main window's top, centred on it.
         QCOMPARE(placed.top(), main.top() + 5);
         QCOMPARE(placed.left(), main.left() + main.width() / 2 - placed.width() / 2);
+        const QStringList question = language == "en"
+            ? QStringList{QString(25, ' ') + "Question", "   Are you sure?", "Yes", "No"}
+            : QStringList{QString(25, ' ') + QStringLiteral("ВОПРОС"), QStringLiteral("   Вы  уверены?"),
+                          QStringLiteral("ДА"), QStringLiteral("НЕТ")};
+        QCOMPARE(asked, question);
     }
 
     // While one exchange or question is in progress, the command buttons are
@@ -444,6 +514,96 @@ private slots:
         QCOMPARE(b.now().count(), 0);
         lock.reset();
         QVERIFY(w.beginExchange());
+    }
+
+    // --lang en: the same windows with English captions. A caption longer than
+    // its Russian box gets a wider box that overlaps nothing; no window shows a
+    // Russian text; messages are English, the lines of a download are the same
+    // as in Russian. Afterwards windows are Russian again. With
+    // TESSAVIN_WINDOW_SCREENSHOT set, the English window is grabbed to that file.
+    void englishWindow()
+    {
+        const auto download = [](MemoryWindow& b) {
+            b.form().show();
+            if (b.start())
+                press(b.form().ButContLog);
+            return b.form().Memo1->toPlainText();
+        };
+        QString englishLines;
+        {
+            const InLanguage english(QStringLiteral("en"));
+            QVERIFY(english.installed);
+            MemoryWindow b;
+            WindowFixture& f = b.f;
+            const std::pair<const char*, const char*> captions[] = {{"Label8", "COM port"},
+                                                                    {"chFile", "File"},
+                                                                    {"Last100", "100 newest"},
+                                                                    {"Index", "newest"},
+                                                                    {"Label7", "Controller time"},
+                                                                    {"ONE", "  1"},
+                                                                    {"Upl_test", "Upload Test Config"}};
+            for (const auto& [name, text] : captions)
+                QCOMPARE(textOf(control(*f.form1, name)), QString::fromLatin1(text));
+            QCOMPARE(f.form1->ComboBox1->itemText(3), QStringLiteral("Off"));
+            const QRegularExpression cyrillic(QStringLiteral("[\\x{0400}-\\x{04FF}]"));
+            for (QWidget* window : std::initializer_list<QWidget*>{f.form1.get(), f.form2.get(), f.dialog.get()})
+                for (const QString& shown : shownTexts(window))
+                    QVERIFY2(!shown.contains(cyrillic), qPrintable(window->objectName() + ": " + shown));
+            const QList<QWidget*> controls = f.form1->Scroll->widget()->findChildren<QWidget*>(
+                Qt::FindDirectChildrenOnly);
+            for (QWidget* w : controls) {
+                QWidget* russian = control(*fresh_->form1, w->objectName());
+                if (!russian || (textOf(w) == textOf(russian) && w->geometry() == russian->geometry()))
+                    continue;
+                if (qobject_cast<QCheckBox*>(w) || qobject_cast<QLabel*>(w))
+                    QVERIFY2(w->sizeHint().width() <= w->width(), qPrintable(w->objectName()));
+                for (QWidget* other : controls)
+                    QVERIFY2(other == w || !other->geometry().intersects(w->geometry()),
+                             qPrintable(w->objectName() + " overlaps " + other->objectName()));
+            }
+            englishLines = download(b);
+            QVERIFY(QTest::qWaitForWindowExposed(f.form1.get()));
+            if (const QString shot = qEnvironmentVariable("TESSAVIN_WINDOW_SCREENSHOT"); !shot.isEmpty())
+                QVERIFY(f.form1->grab().save(shot));
+            b.line.port->refuseOpen({});
+            f.form1->Edit1->setText("");
+            press(f.form1->OpenCom);
+            QCOMPARE(f.seam.messages, QStringList{"   COM port ???"});
+        }
+        MemoryWindow b;
+        QCOMPARE(b.form().chFile->text(), QStringLiteral("Файл"));
+        QCOMPARE(download(b), englishLines);
+        QVERIFY2(englishLines.startsWith("N=150\nOK=150\n<"), qPrintable(englishLines));
+    }
+
+    // Every text the windows show has a finished translation in each
+    // translations/tessavin_<language>.ts: lupdate, run over app/ into a copy of
+    // the file, marks a text that is new there "unfinished" and one no longer
+    // shown "vanished".
+    void translationsComplete()
+    {
+#ifndef TESSAVIN_LUPDATE
+        QSKIP("[host] lupdate is a program of the build machine: the check runs in the Linux suite");
+#else
+        const QDir translations(QStringLiteral(TESSAVIN_SOURCE_DIR "/translations"));
+        const QStringList files = translations.entryList({QStringLiteral("tessavin_*.ts")}, QDir::Files);
+        QVERIFY(!files.isEmpty());
+        for (const QString& name : files) {
+            QTemporaryDir dir;
+            const QString copy = dir.filePath(name);
+            QVERIFY(QFile::copy(translations.filePath(name), copy));
+            QProcess lupdate;
+            lupdate.start(QStringLiteral(TESSAVIN_LUPDATE),
+                          {"-silent", "-locations", "none", QStringLiteral(TESSAVIN_SOURCE_DIR "/app"), "-ts", copy});
+            QVERIFY(lupdate.waitForFinished(120000));
+            QVERIFY2(lupdate.exitCode() == 0, lupdate.readAllStandardError().constData());
+            const QStringList missing = untranslated(copy);
+            QVERIFY2(missing.isEmpty(),
+                     qPrintable(QStringLiteral("translations/%1 lacks finished translations (cmake --build build "
+                                               "--target update_translations, then translate):\n%2")
+                                    .arg(name, missing.join('\n'))));
+        }
+#endif
     }
 };
 

@@ -1,9 +1,12 @@
-// The window program as a user starts and ends it: its command line, and
-// SIGTERM or SIGINT closing it as the close button does (settings written, the
-// demo's folder removed, exit code 0). An error at start ends it with 1.
+// The window program as a user starts and ends it: its command line, the
+// language of its windows, and SIGTERM or SIGINT closing it as the close button
+// does (settings written, the demo's folder removed, exit code 0). An error at
+// start ends it with 1.
 #include "application.h"
+#include "settings_file.h"
 #include "test_support.h"
 #include "tessavin_version.h"
+#include "window_language.h"
 
 #include <QDir>
 #include <QFile>
@@ -60,6 +63,10 @@ private slots:
                                              << "";
         QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << ""
                                         << "tessavin: Unknown option 'bogus'.";
+        QTest::newRow("--help lists --lang") << QStringList{"--help"} << 0 << "--lang <LANG>"
+                                             << "";
+        QTest::newRow("unknown language") << QStringList{"--lang", "de"} << 2 << ""
+                                          << "tessavin: --lang: unknown language 'de' (available: ru, en)";
         QTest::newRow("stray argument") << QStringList{"COM3"} << 2 << ""
                                         << "tessavin: unexpected argument 'COM3'";
         QTest::newRow("trace file in a missing folder")
@@ -76,6 +83,42 @@ private slots:
         QCOMPARE(r.code, code);
         QVERIFY2(r.out.contains(out.toUtf8()), r.out.constData());
         QVERIFY2(r.err.contains(err.toUtf8()), r.err.constData());
+    }
+
+    // --lang wins over [ui] language in the settings file. An unknown language
+    // is refused, naming those there are: from --lang it ends the start (above),
+    // from the file it leaves the Russian texts.
+    void languageChoice_data()
+    {
+        QTest::addColumn<QStringList>("option"); // empty: no --lang
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("nothing") << QStringList() << QByteArray() << "ru" << false;
+        QTest::newRow("[ui] language=en") << QStringList() << QByteArray("[ui]\nlanguage=en\n") << "en" << false;
+        QTest::newRow("[ui] language=EN") << QStringList() << QByteArray("[ui]\nlanguage=EN\n") << "en" << false;
+        QTest::newRow("language under [log]") << QStringList() << QByteArray("[log]\nlanguage=en\n") << "ru" << false;
+        QTest::newRow("--lang ru over en") << QStringList{"ru"} << QByteArray("[ui]\nlanguage=en\n") << "ru" << false;
+        QTest::newRow("--lang en") << QStringList{"en"} << QByteArray() << "en" << false;
+        QTest::newRow("--lang de") << QStringList{"de"} << QByteArray("[ui]\nlanguage=en\n") << "ru" << true;
+        QTest::newRow("--lang empty") << QStringList{""} << QByteArray() << "ru" << true;
+        QTest::newRow("[ui] language=de") << QStringList() << QByteArray("[ui]\nlanguage=de\n") << "ru" << true;
+    }
+    void languageChoice()
+    {
+        QFETCH(QStringList, option);
+        QFETCH(QByteArray, file);
+        QFETCH(QString, language);
+        QFETCH(bool, refused);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("log.log");
+        QVERIFY(file.isEmpty() || test::writeFile(path, file));
+        const LanguageChoice choice = ChooseWindowLanguage(
+            option.isEmpty() ? std::nullopt : std::optional<QString>(option[0]), ReadSettings(path).language);
+        QCOMPARE(choice.language, language);
+        QCOMPARE(choice.fromOption, !option.isEmpty());
+        QVERIFY2(refused ? choice.refusal.endsWith("(available: ru, en)") : choice.refusal.isEmpty(),
+                 qPrintable(choice.refusal));
     }
 
     void errorAtStartEndsWithOne()

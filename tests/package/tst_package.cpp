@@ -1,6 +1,6 @@
 // The Debian package as a user gets it: cpack builds it from this build tree,
 // dpkg-deb unpacks it into a temporary root, and the programs there run: every
-// one prints the same version, and the window starts on its demo controller.
+// one prints the same version, and the window starts on its demo controller in English.
 #include "tessavin_version.h"
 
 #include <QDir>
@@ -147,6 +147,7 @@ private slots:
         QCOMPARE(bash.readAllStandardOutput(), QByteArray("read\n--no-shift\n"));
     }
 
+    // In English: the translation is inside the program, nothing else installs it.
     void theWindowRunsItsDemo()
     {
         QProcess window;
@@ -155,7 +156,8 @@ private slots:
         env.insert(QStringLiteral("TMPDIR"), dir_.path()); // the demo's settings folder goes into ours
         window.setProcessEnvironment(env);
         window.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        window.start(installed("usr/bin/tessavin"), {QStringLiteral("--demo")});
+        window.start(installed("usr/bin/tessavin"),
+                     {QStringLiteral("--lang"), QStringLiteral("en"), QStringLiteral("--demo")});
         QVERIFY(window.waitForStarted());
         QVERIFY2(!window.waitForFinished(1000), "the window ended within a second");
         window.terminate();
