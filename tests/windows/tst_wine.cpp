@@ -154,9 +154,9 @@ private slots:
         QTest::newRow("tessavin-cli --version")
             << "tessavin-cli.exe" << QStringList{"--version"} << QStringList{"--version"} << "stdout"
             << "tessavin-cli " TESSAVIN_VERSION;
-        QTest::newRow("tessavin --version") << "tessavin.exe" << QStringList{"--version"} << QStringList{"--version"}
-                                            << "stdout"
-                                            << "tessavin " TESSAVIN_VERSION;
+        QTest::newRow("tessavin --version")
+            << "tessavin.exe" << QStringList{"--version"} << QStringList{"--version"} << "stdout"
+            << "tessavin " TESSAVIN_VERSION;
         QTest::newRow("log read --all, JSON Lines")
             << "tessavin-cli.exe" << QStringList{"log", "read", "--all", "--format", "jsonl", "-o", "{out}"} + at19200
             << QStringList{"log", "read", "--all", "--format", "jsonl", "-o", "{out}"} + at19200 << "file"
@@ -165,11 +165,10 @@ private slots:
             << "tessavin-cli.exe" << QStringList{"archive", "read", "--format", "csv", "-o", "{out}"} + at19200
             << QStringList{"archive", "read", "--format", "csv", "-o", "{out}"} + at19200 << "file"
             << "";
-        QTest::newRow("config download, read back") << "tessavin-cli.exe"
-                                                    << QStringList{"config", "download", "config.json", "--verify"}
-                + at19200
-                                                    << QStringList{} << ""
-                                                    << "";
+        QTest::newRow("config download, read back")
+            << "tessavin-cli.exe" << QStringList{"config", "download", "config.json", "--verify"} + at19200
+            << QStringList{} << ""
+            << "";
         QTest::newRow("config upload after it")
             << "tessavin-cli.exe" << QStringList{"config", "upload", "-o", "{out}"} + at19200
             << QStringList{"config", "upload", "-o", "{out}"} + at19200 << "file"
@@ -177,8 +176,8 @@ private slots:
         QTest::newRow("probe finds 19200")
             << "tessavin-cli.exe" << QStringList{"probe", "--port", port, "--wait", "500"} << QStringList{} << ""
             << "19200";
-        QTest::newRow("ports lists COM7")
-            << "tessavin-cli.exe" << QStringList{"ports"} << QStringList{} << "" << QStringLiteral("COM%1").arg(kComPort);
+        QTest::newRow("ports lists COM7") << "tessavin-cli.exe" << QStringList{"ports"} << QStringList{} << ""
+                                          << QStringLiteral("COM%1").arg(kComPort);
         QTest::newRow("the window: Open, LOG") << "window_log.exe" << QStringList{port, "19200", "{out}", "window.png"}
                                                << QStringList{"{port}", "19200", "{out}"} << "file"
                                                << "";
@@ -206,8 +205,8 @@ private slots:
         QVERIFY2(!winBytes.isEmpty(), "the Windows program wrote nothing");
 
         const QString linuxProgram = program == QLatin1String("window_log.exe") ? QStringLiteral(TESSAVIN_WINDOW_LOG)
-            : program == QLatin1String("tessavin.exe")                        ? QStringLiteral(TESSAVIN_WINDOW)
-                                                                              : QStringLiteral(TESSAVIN_CLI);
+            : program == QLatin1String("tessavin.exe")                          ? QStringLiteral(TESSAVIN_WINDOW)
+                                                                                : QStringLiteral(TESSAVIN_CLI);
         const Run l = runLinux(linuxProgram, fill(onLinux, pty_, linuxOut));
         QVERIFY2(l.code == 0, qPrintable(QString::fromUtf8(l.err)));
         const QByteArray linuxBytes = same == QLatin1String("file") ? readFile(dir_.filePath(linuxOut)) : l.out;
@@ -226,8 +225,8 @@ private slots:
         Run r = runWindows(QDir(windowsBuild_).filePath(setups.first()), {"/S", "/D=C:\\Tessavin test"}, false);
         QCOMPARE(r.code, 0);
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(installed + QStringLiteral("/Uninstall.exe")), 60000);
-        for (const char* file : {"tessavin.exe", "tessavin-cli.exe", "Qt6Core.dll", "platforms/qwindows.dll",
-                                 "LICENSE.txt"})
+        for (const char* file :
+             {"tessavin.exe", "tessavin-cli.exe", "Qt6Core.dll", "platforms/qwindows.dll", "LICENSE.txt"})
             QVERIFY2(QFileInfo::exists(installed + QLatin1Char('/') + QLatin1String(file)), file);
         r = runWindows(QStringLiteral("C:\\Tessavin test\\tessavin-cli.exe"), {"--version"}, false);
         QCOMPARE(r.code, 0);
