@@ -38,9 +38,10 @@ namespace {
 
 struct WindowOptions {
     QCommandLineOption demo{QStringLiteral("demo"),
-                            QStringLiteral("Start with a built-in emulated controller, which runs %1. "
-                                           "Settings are kept apart.")
-                                .arg(Demo::whereItRuns())};
+                            QStringLiteral("Start with a built-in emulated controller: on Linux it runs on a "
+                                           "pseudo-terminal whose path the COM field holds, on Windows inside the "
+                                           "program, behind the port (the COM field holds \"demo\"). Settings "
+                                           "are kept apart.")};
     QCommandLineOption trace{QStringLiteral("trace"),
                              QStringLiteral("Write every frame sent and received, and every poll and answer, to "
                                             "FILE as JSON Lines (one object a frame, written as it passes)."),

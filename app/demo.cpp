@@ -26,11 +26,6 @@ struct Demo::Controller {
     }
 };
 
-QString Demo::whereItRuns()
-{
-    return QStringLiteral("inside the program, behind the port (the COM field holds \"demo\")");
-}
-
 #else
 
 struct Demo::Controller {
@@ -45,11 +40,6 @@ struct Demo::Controller {
         return true;
     }
 };
-
-QString Demo::whereItRuns()
-{
-    return QStringLiteral("on a pseudo-terminal served by a thread of the program (the COM field holds its path)");
-}
 
 #endif
 

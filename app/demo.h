@@ -20,9 +20,6 @@ public:
     Demo();
     ~Demo();
 
-    // Where the demo's controller lives, for --help.
-    static QString whereItRuns();
-
     // Keeps the settings apart and, where the controller runs in the program,
     // gives the window its port.
     void prepare(AppOptions& options);
