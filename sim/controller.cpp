@@ -5,6 +5,7 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -42,13 +43,6 @@ QByteArray littleEndian32(std::uint32_t value)
     for (int i = 0; i < 4; ++i)
         out[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
     return out;
-}
-
-std::uint32_t floatBits(float value)
-{
-    std::uint32_t bits = 0;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
 }
 
 const char* const kDefaultConfiguration
@@ -185,6 +179,13 @@ QByteArray MakeLogRecord(char marker, int year, int month, int day, int hour, in
     return QByteArray(prefix) + message;
 }
 
+QByteArray SampleLogRecord(int index, const QDateTime& time, int messageLength)
+{
+    const Template& tpl = kTemplates[index % static_cast<int>(std::size(kTemplates))];
+    return MakeLogRecord(tpl.marker, time.date().year(), time.date().month(), time.date().day(), time.time().hour(),
+                         time.time().minute(), time.time().second(), padded(tpl, index + 1, messageLength));
+}
+
 std::vector<QByteArray> DefaultLogRecords(int count, int approxLength)
 {
     std::vector<QByteArray> out;
@@ -193,15 +194,14 @@ std::vector<QByteArray> DefaultLogRecords(int count, int approxLength)
     out.reserve(static_cast<std::size_t>(count));
     const QDateTime start(QDate(2024, 3, 1), QTime(8, 0, 0));
     const int messageLength = std::max(0, approxLength - 21);
-    const int templates = static_cast<int>(std::size(kTemplates));
-    for (int i = 0; i < count; ++i) {
-        const QDateTime t = start.addSecs(static_cast<qint64>(i) * 37 + (i % 5) * 3);
-        const Template& tpl = kTemplates[i % templates];
-        out.push_back(MakeLogRecord(tpl.marker, t.date().year(), t.date().month(), t.date().day(), t.time().hour(),
-                                    t.time().minute(), t.time().second(), padded(tpl, i + 1, messageLength)));
-    }
+    for (int i = 0; i < count; ++i)
+        out.push_back(SampleLogRecord(i, start.addSecs(static_cast<qint64>(i) * 37 + (i % 5) * 3), messageLength));
     return out;
 }
+
+QByteArray DefaultConfiguration() { return kDefaultConfiguration; }
+
+QByteArray DefaultTestConfiguration() { return kDefaultTestConfiguration; }
 
 void Archive::append(int year, int month, int day, int hour, int minute, int second, float value)
 {
@@ -213,7 +213,7 @@ void Archive::append(int year, int month, int day, int hour, int minute, int sec
     r[3] = static_cast<std::uint8_t>(hour);
     r[4] = static_cast<std::uint8_t>(minute);
     r[5] = static_cast<std::uint8_t>(second);
-    const std::uint32_t bits = floatBits(value);
+    const auto bits = std::bit_cast<std::uint32_t>(value);
     for (int i = 0; i < 4; ++i)
         r[static_cast<std::size_t>(6 + i)] = static_cast<std::uint8_t>((bits >> (8 * i)) & 0xFF);
     begin = (begin + 1) % kSlots;
@@ -280,12 +280,12 @@ Controller::Controller(const ControllerSettings& settings)
     state_.chunkSize = settings.chunkSize;
     state_.rebootSilence = settings.rebootSilence;
     state_.loggingInterval = settings.loggingInterval;
-    state_.configuration = kDefaultConfiguration;
-    state_.testConfiguration = kDefaultTestConfiguration;
+    state_.configuration = DefaultConfiguration();
+    state_.testConfiguration = DefaultTestConfiguration();
     setLineNoise(settings.noise);
 }
 
-void Controller::setLineNoise(const LineNoise& noise)
+void ReplyFaults::setNoise(const LineNoise& noise)
 {
     noise_ = noise;
     noiseSource_.seed(noise.seed);
@@ -293,12 +293,12 @@ void Controller::setLineNoise(const LineNoise& noise)
 
 // Drawn from the 32-bit generator alone, so a seed gives the same noise with any
 // standard library.
-bool Controller::chance(double probability)
+bool ReplyFaults::chance(double probability)
 {
     return probability > 0.0 && static_cast<double>(noiseSource_()) < probability * 4294967296.0;
 }
 
-void Controller::applyNoise(Reply& reply)
+void ReplyFaults::applyNoise(Reply& reply)
 {
     if (noise_.quiet() || reply.silent())
         return;
@@ -330,9 +330,7 @@ Reply Controller::handle(const QByteArray& request, SimClock::time_point now)
         return silent;
     }
     ++state_.requestsHandled;
-    Reply out = applyFaults(request, reply, note);
-    applyNoise(out);
-    return out;
+    return faults_.shape(request, reply, note);
 }
 
 void Controller::tick(SimClock::time_point now)
@@ -342,24 +340,10 @@ void Controller::tick(SimClock::time_point now)
     if (now - state_.lastLogAppend < state_.loggingInterval)
         return;
     state_.lastLogAppend = now;
-    const QDateTime t = QDateTime::currentDateTime();
-    const int templates = static_cast<int>(std::size(kTemplates));
-    const Template& tpl = kTemplates[nextLogMessage_ % templates];
-    const int messageLength = 39;
-    state_.eventLog.appendText(MakeLogRecord(tpl.marker, t.date().year(), t.date().month(), t.date().day(),
-                                             t.time().hour(), t.time().minute(), t.time().second(),
-                                             padded(tpl, nextLogMessage_ + 1, messageLength)));
+    state_.eventLog.appendText(SampleLogRecord(nextLogMessage_, QDateTime::currentDateTime(), 39));
     ++nextLogMessage_;
     ++state_.loggingAppended;
 }
-
-void Controller::addFault(const Fault& fault)
-{
-    if (fault.times != 0)
-        faults_.push_back(fault);
-}
-
-void Controller::clearFaults() { faults_.clear(); }
 
 QByteArray Controller::answer(const QByteArray& request, SimClock::time_point now, QByteArray* note)
 {
@@ -489,91 +473,114 @@ QByteArray Controller::answerConfigCommand(std::uint8_t code, SimClock::time_poi
 
 QByteArray Controller::answerRegister(const QByteArray& r, SimClock::time_point now, QByteArray* note)
 {
-    auto& s = state_;
     if (const char* fault = registerFrameFault(r)) {
         *note = fault;
         return {};
     }
-    const int length = ByteAt(r, 2) | (ByteAt(r, 3) << 8);
-    const std::uint8_t command = ByteAt(r, 6);
-    const std::uint8_t function = ByteAt(r, 7);
-    const int index = ByteAt(r, 8) | (ByteAt(r, 9) << 8);
-    const int count = ByteAt(r, 10) | (ByteAt(r, 11) << 8);
-    auto reply = [&](const QByteArray& payload) { return RegisterReply(command, function, payload); };
-    switch (command) {
-    case reg::kLogBegin:
-        ++s.logBeginRequests;
-        return reply(word(s.eventLog.begin));
-    case reg::kLogRecord:
-        return reply(s.eventLog.at(index));
-    case reg::kLogClear:
-        s.eventLog.clear();
-        ++s.logClears;
-        return reply(word(0));
-    case reg::kLogCount:
-        return reply(word(s.eventLog.count));
-    case reg::kLogCapacity:
-        return reply(word(s.eventLog.capacity));
-    case reg::kIdent:
-        return reply(littleEndian32(static_cast<std::uint32_t>(s.deviceNumber)));
-    case reg::kPressure:
-        return reply(littleEndian32(floatBits(s.pressure)));
-    case reg::kLogStart:
-        s.logging = true;
-        s.lastLogAppend = now;
-        return reply(word(1));
-    case reg::kLogStop:
-        s.logging = false;
-        return reply(word(0));
-    case reg::kArchiveBegin:
-        return reply(word(s.archive.begin));
-    case reg::kArchiveRecord: {
-        if (index >= Archive::kSlots)
-            return reply({});
-        const auto& rec = s.archive.records[static_cast<std::size_t>(index)];
-        return reply(QByteArray(reinterpret_cast<const char*>(rec.data()), Archive::kRecordSize));
-    }
-    case reg::kRegistration:
-        s.registered = true;
-        ++s.registrationCount;
-        return reply(word(1));
-    case reg::kScriptUp:
-        return reply(s.script);
-    case reg::kScriptDown: {
-        // The count says how many script bytes follow; the frame's length is the
-        // authority when they disagree.
-        const int n = std::min(count, length - 8);
-        s.script = r.mid(12, std::max(0, n));
-        ++s.scriptStores;
-        return reply(word(static_cast<int>(s.script.size())));
-    }
-    default:
+    auto payload = storePayload(r, now);
+    if (!payload)
+        payload = devicePayload(r);
+    if (!payload) {
         *note = "unknown register command";
         return {};
     }
+    return RegisterReply(ByteAt(r, 6), ByteAt(r, 7), *payload);
 }
 
-bool Controller::targets(const FaultTarget& target, const QByteArray& r) const
+std::optional<QByteArray> Controller::storePayload(const QByteArray& r, SimClock::time_point now)
 {
-    switch (target.scope) {
+    auto& s = state_;
+    const int index = ByteAt(r, 8) | (ByteAt(r, 9) << 8);
+    switch (ByteAt(r, 6)) {
+    case reg::kLogBegin:
+        ++s.logBeginRequests;
+        return word(s.eventLog.begin);
+    case reg::kLogRecord:
+        return s.eventLog.at(index);
+    case reg::kLogClear:
+        s.eventLog.clear();
+        ++s.logClears;
+        return word(0);
+    case reg::kLogCount:
+        return word(s.eventLog.count);
+    case reg::kLogCapacity:
+        return word(s.eventLog.capacity);
+    case reg::kLogStart:
+        s.logging = true;
+        s.lastLogAppend = now;
+        return word(1);
+    case reg::kLogStop:
+        s.logging = false;
+        return word(0);
+    case reg::kArchiveBegin:
+        return word(s.archive.begin);
+    case reg::kArchiveRecord: {
+        if (index >= Archive::kSlots)
+            return QByteArray();
+        const auto& rec = s.archive.records[static_cast<std::size_t>(index)];
+        return QByteArray(reinterpret_cast<const char*>(rec.data()), Archive::kRecordSize);
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<QByteArray> Controller::devicePayload(const QByteArray& r)
+{
+    auto& s = state_;
+    switch (ByteAt(r, 6)) {
+    case reg::kIdent:
+        return littleEndian32(static_cast<std::uint32_t>(s.deviceNumber));
+    case reg::kPressure:
+        return littleEndian32(std::bit_cast<std::uint32_t>(s.pressure));
+    case reg::kRegistration:
+        s.registered = true;
+        ++s.registrationCount;
+        return word(1);
+    case reg::kScriptUp:
+        return s.script;
+    case reg::kScriptDown: {
+        // The count says how many script bytes follow; the frame's length is the
+        // authority when they disagree.
+        const int length = ByteAt(r, 2) | (ByteAt(r, 3) << 8);
+        const int count = ByteAt(r, 10) | (ByteAt(r, 11) << 8);
+        const int n = std::min(count, length - 8);
+        s.script = r.mid(12, std::max(0, n));
+        ++s.scriptStores;
+        return word(static_cast<int>(s.script.size()));
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+bool FaultTarget::matches(const QByteArray& r) const
+{
+    switch (scope) {
     case FaultTarget::Scope::AnyRequest:
         return true;
     case FaultTarget::Scope::RegisterCommand:
-        return ClassifyFrame(r).is(LinkKind::Register) && r.size() > 6 && ByteAt(r, 6) == target.code;
+        return ClassifyFrame(r).is(LinkKind::Register) && r.size() > 6 && ByteAt(r, 6) == code;
     case FaultTarget::Scope::ConfigCommand:
         return ClassifyFrame(r).is(LinkKind::Config) && r.size() > 9 && ByteAt(r, 5) == cfg::kFunctionCommand
-            && ByteAt(r, 9) == target.code;
+            && ByteAt(r, 9) == code;
     case FaultTarget::Scope::ConfigFunction:
-        return ClassifyFrame(r).is(LinkKind::Config) && r.size() > 5 && ByteAt(r, 5) == target.code;
+        return ClassifyFrame(r).is(LinkKind::Config) && r.size() > 5 && ByteAt(r, 5) == code;
     }
     return false;
 }
 
-std::vector<Fault> Controller::takeFaults(const QByteArray& request)
+void ReplyFaults::add(const Fault& fault)
+{
+    if (fault.times != 0)
+        faults_.push_back(fault);
+}
+
+std::vector<Fault> ReplyFaults::take(const QByteArray& request)
 {
     std::vector<Fault> active;
     for (auto it = faults_.begin(); it != faults_.end();) {
-        if (!targets(it->target, request)) {
+        if (!it->target.matches(request)) {
             ++it;
             continue;
         }
@@ -669,9 +676,9 @@ std::vector<ReplyPart> timeParts(ActiveFaults& active, const QByteArray& bytes)
 
 } // namespace
 
-Reply Controller::applyFaults(const QByteArray& request, QByteArray bytes, QByteArray note)
+Reply ReplyFaults::shape(const QByteArray& request, QByteArray bytes, QByteArray note)
 {
-    ActiveFaults active{takeFaults(request), std::move(note)};
+    ActiveFaults active{take(request), std::move(note)};
     Reply out;
     if (active.has(FaultKind::Silence)) {
         active.addNote("fault: silence");
@@ -681,6 +688,7 @@ Reply Controller::applyFaults(const QByteArray& request, QByteArray bytes, QByte
     spoilBytes(active, ClassifyFrame(request).is(LinkKind::Register), bytes);
     out.parts = timeParts(active, bytes);
     out.note = active.note;
+    applyNoise(out);
     return out;
 }
 

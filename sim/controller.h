@@ -24,6 +24,7 @@
 #include "register_link.h"
 
 #include <QByteArray>
+#include <QDateTime>
 
 #include <array>
 #include <chrono>
@@ -80,6 +81,9 @@ QByteArray MakeLogRecord(char marker, int year, int month, int day, int hour, in
 // A day of sensible traffic: `count` records about `approxLength` bytes long,
 // every few of them with CR or CR LF inside, in time order. Deterministic.
 std::vector<QByteArray> DefaultLogRecords(int count, int approxLength);
+// Record `index` of that traffic (counting from 0), stamped `time`, its message
+// `messageLength` bytes long (longer when its fixed words need it).
+QByteArray SampleLogRecord(int index, const QDateTime& time, int messageLength);
 
 // The archive: a ring of 1001 ten-byte records and its begin (the slot after the
 // newest). Record: year - 2000, month, day, hour, minute, second, float LE.
@@ -94,6 +98,11 @@ struct Archive {
     // Fills `count` hourly records with a slowly changing value. Deterministic.
     void fillDefault(int count);
 };
+
+// The texts the controller starts with: its configuration, a JSON text of device,
+// line, log, modem and channel settings, and its test configuration.
+QByteArray DefaultConfiguration();
+QByteArray DefaultTestConfiguration();
 
 // What can go wrong with a reply.
 enum class FaultKind {
@@ -114,6 +123,7 @@ struct FaultTarget {
     int code = 0;
 
     static FaultTarget any() { return {}; }
+    bool matches(const QByteArray& request) const;
     static FaultTarget registerCommand(std::uint8_t command) { return {Scope::RegisterCommand, command}; }
     // A function-6 frame with this command code.
     static FaultTarget configCommand(std::uint8_t code) { return {Scope::ConfigCommand, code}; }
@@ -208,6 +218,32 @@ struct LineNoise {
     bool quiet() const { return flip <= 0.0 && drop <= 0.0; }
 };
 
+// The faults switched on and the noise on the line: what happens to a reply
+// between the controller and the line.
+class ReplyFaults {
+public:
+    // Added rules apply to every matching reply until their `times` run out.
+    void add(const Fault& fault);
+    void clear() { faults_.clear(); }
+    const std::vector<Fault>& list() const { return faults_; }
+    // Noise from now on, its generator seeded afresh.
+    void setNoise(const LineNoise& noise);
+
+    // The reply as it goes onto the line: the faults that target the request
+    // applied (each uses up one of its times), then the noise.
+    Reply shape(const QByteArray& request, QByteArray reply, QByteArray note);
+
+private:
+    // The faults that apply to this request; each uses up one of its times.
+    std::vector<Fault> take(const QByteArray& request);
+    void applyNoise(Reply& reply);
+    bool chance(double probability);
+
+    std::vector<Fault> faults_;
+    LineNoise noise_;
+    std::mt19937 noiseSource_;
+};
+
 struct ControllerSettings {
     int logCapacity = 2000;
     int logRecords = 150; // records in the log at start
@@ -234,12 +270,12 @@ public:
     void tick(SimClock::time_point now = SimClock::now());
 
     // Faults: added rules apply to every matching reply until their `times` run out.
-    void addFault(const Fault& fault);
-    void clearFaults();
-    const std::vector<Fault>& faults() const { return faults_; }
+    void addFault(const Fault& fault) { faults_.add(fault); }
+    void clearFaults() { faults_.clear(); }
+    const std::vector<Fault>& faults() const { return faults_.list(); }
 
     // Noise on the replies from now on, its generator seeded afresh.
-    void setLineNoise(const LineNoise& noise);
+    void setLineNoise(const LineNoise& noise) { faults_.setNoise(noise); }
 
     // The reply without faults, for a request (empty when the controller would not answer).
     QByteArray answer(const QByteArray& request, SimClock::time_point now, QByteArray* note);
@@ -248,17 +284,14 @@ private:
     QByteArray answerConfig(const QByteArray& request, SimClock::time_point now, QByteArray* note);
     QByteArray answerConfigCommand(std::uint8_t code, SimClock::time_point now, QByteArray* note);
     QByteArray answerRegister(const QByteArray& request, SimClock::time_point now, QByteArray* note);
-    Reply applyFaults(const QByteArray& request, QByteArray reply, QByteArray note);
-    // The faults that apply to this request; each uses up one of its times.
-    std::vector<Fault> takeFaults(const QByteArray& request);
-    bool targets(const FaultTarget& target, const QByteArray& request) const;
-    void applyNoise(Reply& reply);
-    bool chance(double probability);
+    // The payload of the reply to a whole register request about the event log
+    // or the archive; nullopt for another command.
+    std::optional<QByteArray> storePayload(const QByteArray& request, SimClock::time_point now);
+    // The same about the device, its registration or its script.
+    std::optional<QByteArray> devicePayload(const QByteArray& request);
 
     ControllerState state_;
-    LineNoise noise_;
-    std::mt19937 noiseSource_;
-    std::vector<Fault> faults_;
+    ReplyFaults faults_;
     int nextLogMessage_ = 0;
 };
 
