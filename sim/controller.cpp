@@ -13,36 +13,20 @@ namespace tessavin::sim {
 
 namespace {
 
-const std::uint8_t* data(const QByteArray& bytes) { return reinterpret_cast<const std::uint8_t*>(bytes.constData()); }
-
 bool checksumOver(const QByteArray& bytes, qsizetype from, qsizetype count)
 {
     if (from < 0 || count < 0 || from + count + 2 > bytes.size())
         return false;
-    return ChecksumMatches(data(bytes) + from, static_cast<std::size_t>(count));
+    return ChecksumMatches(reinterpret_cast<const std::uint8_t*>(bytes.constData()) + from,
+                           static_cast<std::size_t>(count));
 }
 
 void appendChecksum(QByteArray& bytes, qsizetype from)
 {
-    const std::uint16_t crc = FrameChecksum(data(bytes) + from, static_cast<std::size_t>(bytes.size() - from));
+    const std::uint16_t crc = FrameChecksum(reinterpret_cast<const std::uint8_t*>(bytes.constData()) + from,
+                                            static_cast<std::size_t>(bytes.size() - from));
     bytes.append(static_cast<char>(crc & 0xFF));
     bytes.append(static_cast<char>(crc >> 8));
-}
-
-QByteArray word(int value)
-{
-    QByteArray out(2, '\0');
-    out[0] = static_cast<char>(value & 0xFF);
-    out[1] = static_cast<char>((value >> 8) & 0xFF);
-    return out;
-}
-
-QByteArray littleEndian32(std::uint32_t value)
-{
-    QByteArray out(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        out[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-    return out;
 }
 
 const char* const kDefaultConfiguration
@@ -241,6 +225,22 @@ QByteArray Reply::bytes() const
     return out;
 }
 
+QByteArray WordBytes(int value)
+{
+    QByteArray out(2, '\0');
+    out[0] = static_cast<char>(value & 0xFF);
+    out[1] = static_cast<char>((value >> 8) & 0xFF);
+    return out;
+}
+
+QByteArray LongBytes(std::uint32_t value)
+{
+    QByteArray out(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        out[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    return out;
+}
+
 QByteArray ConfigReply(std::uint8_t result, const QByteArray& payload)
 {
     QByteArray out;
@@ -258,7 +258,7 @@ QByteArray RegisterReply(std::uint8_t command, std::uint8_t function, const QByt
     QByteArray out;
     out.append(static_cast<char>(0x05));
     out.append(static_cast<char>(0x64));
-    out += word(length);
+    out += WordBytes(length);
     appendChecksum(out, 0);
     out.append(static_cast<char>(command));
     out.append(static_cast<char>(function));
@@ -494,26 +494,26 @@ std::optional<QByteArray> Controller::storePayload(const QByteArray& r, SimClock
     switch (ByteAt(r, 6)) {
     case reg::kLogBegin:
         ++s.logBeginRequests;
-        return word(s.eventLog.begin);
+        return WordBytes(s.eventLog.begin);
     case reg::kLogRecord:
         return s.eventLog.at(index);
     case reg::kLogClear:
         s.eventLog.clear();
         ++s.logClears;
-        return word(0);
+        return WordBytes(0);
     case reg::kLogCount:
-        return word(s.eventLog.count);
+        return WordBytes(s.eventLog.count);
     case reg::kLogCapacity:
-        return word(s.eventLog.capacity);
+        return WordBytes(s.eventLog.capacity);
     case reg::kLogStart:
         s.logging = true;
         s.lastLogAppend = now;
-        return word(1);
+        return WordBytes(1);
     case reg::kLogStop:
         s.logging = false;
-        return word(0);
+        return WordBytes(0);
     case reg::kArchiveBegin:
-        return word(s.archive.begin);
+        return WordBytes(s.archive.begin);
     case reg::kArchiveRecord: {
         if (index >= Archive::kSlots)
             return QByteArray();
@@ -530,13 +530,13 @@ std::optional<QByteArray> Controller::devicePayload(const QByteArray& r)
     auto& s = state_;
     switch (ByteAt(r, 6)) {
     case reg::kIdent:
-        return littleEndian32(static_cast<std::uint32_t>(s.deviceNumber));
+        return LongBytes(static_cast<std::uint32_t>(s.deviceNumber));
     case reg::kPressure:
-        return littleEndian32(std::bit_cast<std::uint32_t>(s.pressure));
+        return LongBytes(std::bit_cast<std::uint32_t>(s.pressure));
     case reg::kRegistration:
         s.registered = true;
         ++s.registrationCount;
-        return word(1);
+        return WordBytes(1);
     case reg::kScriptUp:
         return s.script;
     case reg::kScriptDown: {
@@ -547,7 +547,7 @@ std::optional<QByteArray> Controller::devicePayload(const QByteArray& r)
         const int n = std::min(count, length - 8);
         s.script = r.mid(12, std::max(0, n));
         ++s.scriptStores;
-        return word(static_cast<int>(s.script.size()));
+        return WordBytes(static_cast<int>(s.script.size()));
     }
     default:
         return std::nullopt;

@@ -313,5 +313,9 @@ QByteArray HeardAtRate(const QByteArray& sent, int sentBaud, int readBaud);
 // Frame builders of the controller's side (used by the controller and by tests).
 QByteArray ConfigReply(std::uint8_t result, const QByteArray& data = {});
 QByteArray RegisterReply(std::uint8_t command, std::uint8_t function, const QByteArray& payload);
+// The fields inside them, low byte first: a 16-bit word (of the value's low 16
+// bits) and a 32-bit long.
+QByteArray WordBytes(int value);
+QByteArray LongBytes(std::uint32_t value);
 
 } // namespace tessavin::sim
