@@ -31,6 +31,7 @@
 // sees between them is the pause the fault asks for.
 #include "controller.h"
 #include "controller_polls.h"
+#include "line_model.h"
 #include "pseudo_terminal.h"
 
 #include <QByteArray>

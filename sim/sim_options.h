@@ -19,6 +19,7 @@
 // name: the caller puts that in front.
 #include "controller.h"
 #include "controller_polls.h"
+#include "line_model.h"
 
 #include <QByteArray>
 #include <QString>
