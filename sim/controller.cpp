@@ -20,6 +20,34 @@ bool checksumOver(const QByteArray& bytes, qsizetype from, qsizetype count)
                            static_cast<std::size_t>(count));
 }
 
+// Why a configuration request gets no answer at all; nullptr when it is whole.
+const char* configFrameFault(const QByteArray& r)
+{
+    const auto expected = ExpectedRequestLength(r);
+    if (r.size() < 12 || !expected)
+        return "short or unknown configuration frame";
+    if (r.size() != *expected)
+        return "configuration frame of wrong length";
+    if (!checksumOver(r, 4, r.size() - 6))
+        return "bad checksum";
+    return nullptr;
+}
+
+// The same for a register request.
+const char* registerFrameFault(const QByteArray& r)
+{
+    if (r.size() < 14)
+        return "short register frame";
+    const int length = ByteAt(r, 2) | (ByteAt(r, 3) << 8);
+    if (r.size() != length + 6)
+        return "register frame of wrong length";
+    if (!checksumOver(r, 0, 4))
+        return "bad header checksum";
+    if (!checksumOver(r, 6, length - 2))
+        return "bad body checksum";
+    return nullptr;
+}
+
 } // namespace
 
 Controller::Controller(const ControllerSettings& settings)
@@ -58,6 +86,7 @@ void Controller::tick(SimClock::time_point now)
     if (now - state_.lastLogAppend < state_.loggingInterval)
         return;
     state_.lastLogAppend = now;
+    // Records of about 60 bytes, as the default log's are.
     state_.eventLog.appendText(SampleLogRecord(nextLogMessage_, QDateTime::currentDateTime(), 39));
     ++nextLogMessage_;
     ++state_.loggingAppended;
@@ -80,38 +109,6 @@ QByteArray Controller::answer(const QByteArray& request, SimClock::time_point no
     *note = "unrecognised bytes";
     return {};
 }
-
-namespace {
-
-// Why a configuration request gets no answer at all; nullptr when it is whole.
-const char* configFrameFault(const QByteArray& r)
-{
-    const auto expected = ExpectedRequestLength(r);
-    if (r.size() < 12 || !expected)
-        return "short or unknown configuration frame";
-    if (r.size() != *expected)
-        return "configuration frame of wrong length";
-    if (!checksumOver(r, 4, r.size() - 6))
-        return "bad checksum";
-    return nullptr;
-}
-
-// The same for a register request.
-const char* registerFrameFault(const QByteArray& r)
-{
-    if (r.size() < 14)
-        return "short register frame";
-    const int length = ByteAt(r, 2) | (ByteAt(r, 3) << 8);
-    if (r.size() != length + 6)
-        return "register frame of wrong length";
-    if (!checksumOver(r, 0, 4))
-        return "bad header checksum";
-    if (!checksumOver(r, 6, length - 2))
-        return "bad body checksum";
-    return nullptr;
-}
-
-} // namespace
 
 QByteArray Controller::answerConfig(const QByteArray& r, SimClock::time_point now, QByteArray* note)
 {

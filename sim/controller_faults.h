@@ -33,12 +33,13 @@ struct FaultTarget {
     int code = 0;
 
     static FaultTarget any() { return {}; }
-    bool matches(const QByteArray& request) const;
     static FaultTarget registerCommand(std::uint8_t command) { return {Scope::RegisterCommand, command}; }
     // A function-6 frame with this command code.
     static FaultTarget configCommand(std::uint8_t code) { return {Scope::ConfigCommand, code}; }
     // Configuration data frames of this function (16 or 17).
     static FaultTarget configFunction(std::uint8_t function) { return {Scope::ConfigFunction, function}; }
+
+    bool matches(const QByteArray& request) const;
 };
 
 struct Fault {
