@@ -185,15 +185,11 @@ std::optional<double> ParseNoiseProbability(const QString& text, QString* error)
     return value;
 }
 
-std::optional<Fault> ParseFault(const QString& text, QString* error)
+namespace {
+
+// The kind of fault a name stands for.
+std::optional<FaultKind> faultKind(const QString& name, QString* error)
 {
-    const QStringList fields = text.split(QLatin1Char(','));
-    QString head = fields.value(0).trimmed();
-    QString target;
-    if (const auto colon = head.indexOf(QLatin1Char(':')); colon >= 0) {
-        target = head.mid(colon + 1).trimmed();
-        head = head.left(colon).trimmed();
-    }
     static const struct {
         const char* name;
         FaultKind kind;
@@ -207,67 +203,96 @@ std::optional<Fault> ParseFault(const QString& text, QString* error)
         {"oversized", FaultKind::Oversized},
         {"slow", FaultKind::SlowTurnaround},
     };
-    Fault fault;
-    bool known = false;
-    for (const auto& k : kinds) {
-        if (head == QLatin1String(k.name)) {
-            fault.kind = k.kind;
-            known = true;
-        }
-    }
-    if (!known)
-        return fail<Fault>(error,
+    for (const auto& k : kinds)
+        if (name == QLatin1String(k.name))
+            return k.kind;
+    return fail<FaultKind>(error,
                            QStringLiteral("unknown fault '%1' (expected silence, bad-header, bad-body, "
                                           "truncated, split, garbage, oversized or slow)")
-                               .arg(head));
+                               .arg(name));
+}
 
-    if (!target.isEmpty()) {
-        const QString key = target.section(QLatin1Char('='), 0, 0).trimmed();
-        const auto code = ParseInteger(target.section(QLatin1Char('='), 1), 0, 255);
-        auto unknown = [&](const QString& expected) {
-            return fail<Fault>(error, QStringLiteral("unknown target '%1' (expected %2)").arg(target, expected));
-        };
-        if (key == QLatin1String("reg")) {
-            if (!code || !contains(kRegisterCommands, *code))
-                return unknown(
-                    QStringLiteral("reg=CMD with a register-link command: %1").arg(hexList(kRegisterCommands)));
-            fault.target = FaultTarget::registerCommand(static_cast<std::uint8_t>(*code));
-        } else if (key == QLatin1String("cfg")) {
-            if (!code || !contains(kConfigCommands, *code))
-                return unknown(
-                    QStringLiteral("cfg=CODE with a configuration command code: %1").arg(hexList(kConfigCommands)));
-            fault.target = FaultTarget::configCommand(static_cast<std::uint8_t>(*code));
-        } else if (key == QLatin1String("fn")) {
-            if (!code || (*code != cfg::kFunctionWrite && *code != cfg::kFunctionRead))
-                return unknown(QStringLiteral("fn=16 or fn=17"));
-            fault.target = FaultTarget::configFunction(static_cast<std::uint8_t>(*code));
-        } else {
-            return unknown(QStringLiteral("reg=CMD, cfg=CODE, fn=16 or fn=17"));
-        }
+// The requests a fault aims at, from "reg=CMD", "cfg=CODE" or "fn=N".
+std::optional<FaultTarget> faultTarget(const QString& target, QString* error)
+{
+    const QString key = target.section(QLatin1Char('='), 0, 0).trimmed();
+    const auto code = ParseInteger(target.section(QLatin1Char('='), 1), 0, 255);
+    auto unknown = [&](const QString& expected) {
+        return fail<FaultTarget>(error, QStringLiteral("unknown target '%1' (expected %2)").arg(target, expected));
+    };
+    if (key == QLatin1String("reg")) {
+        if (!code || !contains(kRegisterCommands, *code))
+            return unknown(QStringLiteral("reg=CMD with a register-link command: %1").arg(hexList(kRegisterCommands)));
+        return FaultTarget::registerCommand(static_cast<std::uint8_t>(*code));
     }
-    for (qsizetype i = 1; i < fields.size(); ++i) {
-        const QString key = fields[i].section(QLatin1Char('='), 0, 0).trimmed();
-        if (key == QLatin1String("times")) {
-            const auto value = settingValue(fields[i], 0, 1000000, error);
-            if (!value)
-                return std::nullopt;
+    if (key == QLatin1String("cfg")) {
+        if (!code || !contains(kConfigCommands, *code))
+            return unknown(
+                QStringLiteral("cfg=CODE with a configuration command code: %1").arg(hexList(kConfigCommands)));
+        return FaultTarget::configCommand(static_cast<std::uint8_t>(*code));
+    }
+    if (key == QLatin1String("fn")) {
+        if (!code || (*code != cfg::kFunctionWrite && *code != cfg::kFunctionRead))
+            return unknown(QStringLiteral("fn=16 or fn=17"));
+        return FaultTarget::configFunction(static_cast<std::uint8_t>(*code));
+    }
+    return unknown(QStringLiteral("reg=CMD, cfg=CODE, fn=16 or fn=17"));
+}
+
+// Sets what one "times=N", "bytes=N" or "pause=MS" says; false (with *error)
+// for a setting of another name or a value out of its range.
+bool setFaultSetting(const QString& field, Fault& fault, QString* error)
+{
+    const QString key = field.section(QLatin1Char('='), 0, 0).trimmed();
+    if (key == QLatin1String("times")) {
+        const auto value = settingValue(field, 0, 1000000, error);
+        if (value)
             fault.times = *value == 0 ? -1 : *value;
-        } else if (key == QLatin1String("bytes")) {
-            const auto value = settingValue(fields[i], 0, 65535, error);
-            if (!value)
-                return std::nullopt;
-            fault.bytes = *value;
-        } else if (key == QLatin1String("pause")) {
-            const auto value = settingValue(fields[i], 0, 3600000, error);
-            if (!value)
-                return std::nullopt;
-            fault.pause = std::chrono::milliseconds(*value);
-        } else {
-            return fail<Fault>(error,
-                               QStringLiteral("unknown fault setting '%1' (expected times=N, bytes=N or pause=MS)")
-                                   .arg(fields[i].trimmed()));
-        }
+        return value.has_value();
     }
+    if (key == QLatin1String("bytes")) {
+        const auto value = settingValue(field, 0, 65535, error);
+        if (value)
+            fault.bytes = *value;
+        return value.has_value();
+    }
+    if (key == QLatin1String("pause")) {
+        const auto value = settingValue(field, 0, 3600000, error);
+        if (value)
+            fault.pause = std::chrono::milliseconds(*value);
+        return value.has_value();
+    }
+    if (error)
+        *error
+            = QStringLiteral("unknown fault setting '%1' (expected times=N, bytes=N or pause=MS)").arg(field.trimmed());
+    return false;
+}
+
+} // namespace
+
+std::optional<Fault> ParseFault(const QString& text, QString* error)
+{
+    const QStringList fields = text.split(QLatin1Char(','));
+    QString head = fields.value(0).trimmed();
+    QString target;
+    if (const auto colon = head.indexOf(QLatin1Char(':')); colon >= 0) {
+        target = head.mid(colon + 1).trimmed();
+        head = head.left(colon).trimmed();
+    }
+    Fault fault;
+    const auto kind = faultKind(head, error);
+    if (!kind)
+        return std::nullopt;
+    fault.kind = *kind;
+    if (!target.isEmpty()) {
+        const auto aim = faultTarget(target, error);
+        if (!aim)
+            return std::nullopt;
+        fault.target = *aim;
+    }
+    for (qsizetype i = 1; i < fields.size(); ++i)
+        if (!setFaultSetting(fields[i], fault, error))
+            return std::nullopt;
     return fault;
 }
 
