@@ -1,5 +1,7 @@
 #include "sim_options.h"
 
+#include "integer_text.h"
+
 #include <QCommandLineParser>
 #include <QDateTime>
 #include <QFile>
@@ -31,6 +33,10 @@ std::optional<T> fail(QString* error, const QString& message)
     return std::nullopt;
 }
 
+// Numbers of the command line and of fault and poll texts: decimal or 0x
+// hexadecimal, blanks around them passed over.
+IntegerRules within(int min, int max) { return {.min = min, .max = max, .hexadecimal = true, .blanksAfter = true}; }
+
 template <std::size_t N>
 QString hexList(const std::uint8_t (&codes)[N])
 {
@@ -54,7 +60,7 @@ bool contains(const std::uint8_t (&codes)[N], int code)
 std::optional<int> settingValue(const QString& field, int min, int max, QString* error)
 {
     QString why;
-    const auto value = ParseInteger(field.section(QLatin1Char('='), 1), min, max, &why);
+    const auto value = ParseInteger(field.section(QLatin1Char('='), 1), within(min, max), &why);
     if (!value && error)
         *error = QStringLiteral("%1: %2").arg(field.section(QLatin1Char('='), 0, 0).trimmed(), why);
     return value;
@@ -159,20 +165,6 @@ OptionSet describe(QCommandLineParser& parser)
 
 } // namespace
 
-std::optional<int> ParseInteger(const QString& text, int min, int max, QString* error)
-{
-    const QString t = text.trimmed();
-    bool ok = false;
-    const qlonglong value = t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? t.mid(2).toLongLong(&ok, 16)
-                                                                                   : t.toLongLong(&ok, 10);
-    const QString expected = QStringLiteral("(expected %1 to %2)").arg(min).arg(max);
-    if (!ok)
-        return fail<int>(error, QStringLiteral("'%1' is not a number %2").arg(t, expected));
-    if (value < min || value > max)
-        return fail<int>(error, QStringLiteral("%1 is out of range %2").arg(t, expected));
-    return static_cast<int>(value);
-}
-
 std::optional<double> ParseNoiseProbability(const QString& text, QString* error)
 {
     const QString t = text.trimmed();
@@ -216,7 +208,7 @@ std::optional<FaultKind> faultKind(const QString& name, QString* error)
 std::optional<FaultTarget> faultTarget(const QString& target, QString* error)
 {
     const QString key = target.section(QLatin1Char('='), 0, 0).trimmed();
-    const auto code = ParseInteger(target.section(QLatin1Char('='), 1), 0, 255);
+    const auto code = ParseInteger(target.section(QLatin1Char('='), 1), within(0, 255));
     auto unknown = [&](const QString& expected) {
         return fail<FaultTarget>(error, QStringLiteral("unknown target '%1' (expected %2)").arg(target, expected));
     };
@@ -300,7 +292,7 @@ std::optional<PollSpec> ParsePoll(const QString& text, QString* error)
 {
     const QStringList fields = text.split(QLatin1Char(','));
     PollSpec pollSpec;
-    const auto function = ParseInteger(fields.value(0), 0, 255);
+    const auto function = ParseInteger(fields.value(0), within(0, 255));
     if (!function || (*function != 1 && *function != 2 && *function != 10))
         return fail<PollSpec>(
             error, QStringLiteral("unknown poll function %1 (expected 1, 2 or 10)").arg(fields.value(0).trimmed()));
@@ -348,7 +340,7 @@ std::optional<int> ParseStoreFault(const QString& text, QString* error)
 {
     if (!text.startsWith(QLatin1String("cut=")))
         return fail<int>(error, QStringLiteral("unknown store fault '%1' (expected cut=N)").arg(text));
-    return ParseInteger(text.mid(4), 0, 1000000, error);
+    return ParseInteger(text.mid(4), within(0, 1000000), error);
 }
 
 std::vector<PollSpec> DemoPolls()
@@ -376,7 +368,7 @@ std::optional<QString> readNumbers(const QCommandLineParser& parser, const Optio
     std::optional<QString> error;
     const auto integer = [&](const QCommandLineOption& option, int min, int max, int* out) {
         QString why;
-        const auto value = ParseInteger(parser.value(option), min, max, &why);
+        const auto value = ParseInteger(parser.value(option), within(min, max), &why);
         if (!value)
             error = QStringLiteral("--%1: %2").arg(option.names().constFirst(), why);
         else
