@@ -1,14 +1,12 @@
 #pragma once
-// Typed fields: integers as the window's conversion takes them, and the exact
-// texts of the conversion and encoding errors.
+// Typed fields: integers as the window's conversion takes them (ParseInteger
+// with its default rules, integer_text.h), and the exact texts of the
+// conversion and encoding errors.
+#include "integer_text.h"
+
 #include <QString>
 
-#include <optional>
-
 namespace tessavin {
-
-// A decimal integer with optional leading blanks and sign, nothing after it.
-std::optional<int> ParseInteger(const QString& text);
 
 // "'%s' is not a valid integer value"
 QString NotAnIntegerMessage(const QString& text);

@@ -175,9 +175,7 @@ bool ControllerThread::sleepUntilUnlessStopped(SimClock::time_point until)
 
 void ControllerThread::run()
 {
-    QByteArray pending;
-    SimClock::time_point first{};
-    SimClock::time_point last{};
+    Arrival pending;
     while (!stopping_) {
         LineSettings line;
         {
@@ -187,66 +185,76 @@ void ControllerThread::run()
         }
 
         // Polls go out only while no request is half received.
-        if (pending.isEmpty()) {
-            std::shared_ptr<PendingPoll> poll;
-            std::optional<PollSpec> scheduled;
-            std::chrono::milliseconds scheduledTimeout{0};
-            {
-                std::lock_guard lock(mutex_);
-                if (!pendingPolls_.empty()) {
-                    poll = pendingPolls_.front();
-                    pendingPolls_.pop_front();
-                } else if (!schedule_.empty() && scheduleInterval_.count() > 0 && SimClock::now() >= nextScheduled_
-                           && SimClock::now() - lastRequest_ >= line.pollQuiet && pty_.peerOpen()) {
-                    scheduled = schedule_[scheduleIndex_ % schedule_.size()];
-                    ++scheduleIndex_;
-                    scheduledTimeout = scheduleTimeout_;
-                }
-            }
-            if (poll)
-                poll->promise.set_value(doPoll(poll->pollSpec, poll->timeout));
-            if (scheduled) {
-                doPoll(*scheduled, scheduledTimeout);
-                std::lock_guard lock(mutex_);
-                nextScheduled_ = SimClock::now() + scheduleInterval_;
-            }
+        if (pending.bytes.isEmpty()) {
+            const bool polled = sendDuePoll(line);
             if (!carry_.isEmpty()) {
-                pending = carry_;
+                pending.bytes = carry_;
                 carry_.clear();
-                first = last = SimClock::now();
-            } else if (poll || scheduled) {
+                pending.first = pending.last = SimClock::now();
+            } else if (polled) {
                 continue;
             }
         }
+        receiveRequests(pending, line);
+    }
+}
 
-        auto wait = std::chrono::milliseconds(10);
-        if (!pending.isEmpty()) {
-            const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(SimClock::now() - last);
-            wait = std::max(0ms, line.framingGap - since);
+bool ControllerThread::sendDuePoll(const LineSettings& line)
+{
+    std::shared_ptr<PendingPoll> poll;
+    std::optional<PollSpec> scheduled;
+    std::chrono::milliseconds scheduledTimeout{0};
+    {
+        std::lock_guard lock(mutex_);
+        if (!pendingPolls_.empty()) {
+            poll = pendingPolls_.front();
+            pendingPolls_.pop_front();
+        } else if (!schedule_.empty() && scheduleInterval_.count() > 0 && SimClock::now() >= nextScheduled_
+                   && SimClock::now() - lastRequest_ >= line.pollQuiet && pty_.peerOpen()) {
+            scheduled = schedule_[scheduleIndex_ % schedule_.size()];
+            ++scheduleIndex_;
+            scheduledTimeout = scheduleTimeout_;
         }
-        const QByteArray in = pty_.read(wait);
-        const auto now = SimClock::now();
-        if (!in.isEmpty()) {
-            if (pending.isEmpty())
-                first = now;
-            pending += in;
-            last = now;
+    }
+    if (poll)
+        poll->promise.set_value(doPoll(poll->pollSpec, poll->timeout));
+    if (scheduled) {
+        doPoll(*scheduled, scheduledTimeout);
+        std::lock_guard lock(mutex_);
+        nextScheduled_ = SimClock::now() + scheduleInterval_;
+    }
+    return poll != nullptr || scheduled.has_value();
+}
+
+void ControllerThread::receiveRequests(Arrival& pending, const LineSettings& line)
+{
+    auto wait = std::chrono::milliseconds(10);
+    if (!pending.bytes.isEmpty()) {
+        const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(SimClock::now() - pending.last);
+        wait = std::max(0ms, line.framingGap - since);
+    }
+    const QByteArray in = pty_.read(wait);
+    const auto now = SimClock::now();
+    if (!in.isEmpty()) {
+        if (pending.bytes.isEmpty())
+            pending.first = now;
+        pending.bytes += in;
+        pending.last = now;
+    }
+    while (!pending.bytes.isEmpty()) {
+        const auto expected = ExpectedRequestLength(pending.bytes);
+        if (expected && pending.bytes.size() >= *expected) {
+            const QByteArray request = pending.bytes.left(*expected);
+            pending.bytes.remove(0, *expected);
+            serveRequest(request, pending.first, pending.last);
+            pending.first = pending.last;
+            continue;
         }
-        while (!pending.isEmpty()) {
-            const auto expected = ExpectedRequestLength(pending);
-            if (expected && pending.size() >= *expected) {
-                const QByteArray request = pending.left(*expected);
-                pending.remove(0, *expected);
-                serveRequest(request, first, last);
-                first = last;
-                continue;
-            }
-            if (SimClock::now() - last >= line.framingGap) {
-                serveRequest(pending, first, last);
-                pending.clear();
-            }
-            break;
+        if (SimClock::now() - pending.last >= line.framingGap) {
+            serveRequest(pending.bytes, pending.first, pending.last);
+            pending.bytes.clear();
         }
+        break;
     }
 }
 
@@ -346,14 +354,35 @@ void ControllerThread::writeReply(const Reply& reply, const QByteArray& request,
 
 PollResult ControllerThread::doPoll(const PollSpec& pollSpec, std::chrono::milliseconds timeout)
 {
-    LineSettings line;
-    {
-        std::lock_guard lock(mutex_);
-        line = line_;
-    }
+    const LineSettings line = lineSettings();
     const QByteArray poll = BuildPoll(pollSpec);
     const int localTimeOfDay = QTime::currentTime().msecsSinceStartOfDay() / 1000;
+    const SimClock::time_point sentAt = sendPollBytes(poll, line);
+    const Arrival answer = receiveAnswer(ExpectedAnswerLength(pollSpec), sentAt + timeout, line);
 
+    PollResult result = CheckPollAnswer(pollSpec, answer.bytes, localTimeOfDay);
+    result.interrupted = !carry_.isEmpty();
+    result.poll = poll;
+    result.sentAt = sentAt;
+    if (!answer.bytes.isEmpty()) {
+        result.answerDelay = std::chrono::duration_cast<std::chrono::milliseconds>(answer.last - sentAt);
+        log({.direction = Direction::Received,
+             .kind = ClassifyFrame(answer.bytes),
+             .firstByte = answer.first,
+             .lastByte = answer.last,
+             .bytes = answer.bytes,
+             .note = result.ok() ? QByteArray() : QByteArray("answer failed its checks")});
+    }
+    {
+        std::lock_guard lock(logMutex_);
+        polls_.push_back(result);
+    }
+    logChanged_.notify_all();
+    return result;
+}
+
+SimClock::time_point ControllerThread::sendPollBytes(const QByteArray& poll, const LineSettings& line)
+{
     LoggedFrame sent;
     sent.direction = Direction::Sent;
     sent.kind = FrameKind::poll();
@@ -365,58 +394,40 @@ PollResult ControllerThread::doPoll(const PollSpec& pollSpec, std::chrono::milli
     sent.lastByte = SimClock::now();
     const auto sentAt = sent.lastByte;
     log(std::move(sent));
+    return sentAt;
+}
 
-    const int expected = ExpectedAnswerLength(pollSpec);
-    QByteArray answer;
-    SimClock::time_point answerFirst{};
-    SimClock::time_point answerLast{};
-    const auto deadline = sentAt + timeout;
+ControllerThread::Arrival ControllerThread::receiveAnswer(int expected, SimClock::time_point deadline,
+                                                          const LineSettings& line)
+{
+    Arrival answer;
     while (!stopping_) {
         const auto now = SimClock::now();
         if (now >= deadline)
             break;
-        if (!answer.isEmpty() && now - answerLast >= line.answerIdle)
+        if (!answer.bytes.isEmpty() && now - answer.last >= line.answerIdle)
             break;
         auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) + 1ms;
-        if (!answer.isEmpty())
+        if (!answer.bytes.isEmpty())
             wait = std::min(wait, line.answerIdle);
         const QByteArray in = pty_.read(std::min(wait, std::chrono::milliseconds(10)));
         if (in.isEmpty())
             continue;
-        if (answer.isEmpty())
-            answerFirst = SimClock::now();
-        answer += in;
-        answerLast = SimClock::now();
-        const FrameKind kind = ClassifyFrame(answer);
+        if (answer.bytes.isEmpty())
+            answer.first = SimClock::now();
+        answer.bytes += in;
+        answer.last = SimClock::now();
+        const FrameKind kind = ClassifyFrame(answer.bytes);
         if (kind.is(LinkKind::Register) || kind.is(LinkKind::Config)) {
             // The application was not answering polls but asking: serve it.
-            carry_ = answer;
-            answer.clear();
+            carry_ = answer.bytes;
+            answer.bytes.clear();
             break;
         }
-        if (expected > 0 && answer.size() >= expected)
+        if (expected > 0 && answer.bytes.size() >= expected)
             break;
     }
-
-    PollResult result = CheckPollAnswer(pollSpec, answer, localTimeOfDay);
-    result.interrupted = !carry_.isEmpty();
-    result.poll = poll;
-    result.sentAt = sentAt;
-    if (!answer.isEmpty()) {
-        result.answerDelay = std::chrono::duration_cast<std::chrono::milliseconds>(answerLast - sentAt);
-        log({.direction = Direction::Received,
-             .kind = ClassifyFrame(answer),
-             .firstByte = answerFirst,
-             .lastByte = answerLast,
-             .bytes = answer,
-             .note = result.ok() ? QByteArray() : QByteArray("answer failed its checks")});
-    }
-    {
-        std::lock_guard lock(logMutex_);
-        polls_.push_back(result);
-    }
-    logChanged_.notify_all();
-    return result;
+    return answer;
 }
 
 void ConfigureDemo(ControllerThread& controller)

@@ -31,6 +31,7 @@
 // sees between them is the pause the fault asks for.
 #include "controller.h"
 #include "controller_polls.h"
+#include "line_model.h"
 #include "pseudo_terminal.h"
 
 #include <QByteArray>
@@ -113,12 +114,31 @@ public:
     bool waitForPollResults(std::size_t n, std::chrono::milliseconds timeout) const;
 
 private:
+    // Bytes received, and when their first and last byte came.
+    struct Arrival {
+        QByteArray bytes;
+        SimClock::time_point first{};
+        SimClock::time_point last{};
+    };
+
     void run();
+    // Sends the poll a caller waits for, or else the scheduled poll when it is
+    // due; true when one went out.
+    bool sendDuePoll(const LineSettings& line);
+    // Reads what comes within the framing gap and serves every request that is
+    // complete, or ended by the gap.
+    void receiveRequests(Arrival& pending, const LineSettings& line);
     void serveRequest(QByteArray request, SimClock::time_point first, SimClock::time_point last);
     // A request from a port at another rate than the line's (RateMismatch).
     void serveMismatched(const QByteArray& request, SimClock::time_point first, SimClock::time_point last,
                          const LineSettings& line, int requesterBaud);
     PollResult doPoll(const PollSpec& pollSpec, std::chrono::milliseconds timeout);
+    // Writes a poll, paced, and logs it; the time its last byte went out.
+    SimClock::time_point sendPollBytes(const QByteArray& poll, const LineSettings& line);
+    // The answer to a poll: until `expected` bytes (when above 0) or the answer
+    // idle gap, at the latest at the deadline. A request that comes instead is
+    // kept in carry_ and gives an empty answer.
+    Arrival receiveAnswer(int expected, SimClock::time_point deadline, const LineSettings& line);
     void writeReply(const Reply& reply, const QByteArray& request, SimClock::time_point requestFirst);
     void log(LoggedFrame frame);
     bool sleepUnlessStopped(std::chrono::milliseconds duration);

@@ -1,5 +1,7 @@
 #include "sim_options.h"
 
+#include "integer_text.h"
+
 #include <QCommandLineParser>
 #include <QDateTime>
 #include <QFile>
@@ -31,6 +33,10 @@ std::optional<T> fail(QString* error, const QString& message)
     return std::nullopt;
 }
 
+// Numbers of the command line and of fault and poll texts: decimal or 0x
+// hexadecimal, blanks around them passed over.
+IntegerRules within(int min, int max) { return {.min = min, .max = max, .hexadecimal = true, .blanksAfter = true}; }
+
 template <std::size_t N>
 QString hexList(const std::uint8_t (&codes)[N])
 {
@@ -54,7 +60,7 @@ bool contains(const std::uint8_t (&codes)[N], int code)
 std::optional<int> settingValue(const QString& field, int min, int max, QString* error)
 {
     QString why;
-    const auto value = ParseInteger(field.section(QLatin1Char('='), 1), min, max, &why);
+    const auto value = ParseInteger(field.section(QLatin1Char('='), 1), within(min, max), &why);
     if (!value && error)
         *error = QStringLiteral("%1: %2").arg(field.section(QLatin1Char('='), 0, 0).trimmed(), why);
     return value;
@@ -159,20 +165,6 @@ OptionSet describe(QCommandLineParser& parser)
 
 } // namespace
 
-std::optional<int> ParseInteger(const QString& text, int min, int max, QString* error)
-{
-    const QString t = text.trimmed();
-    bool ok = false;
-    const qlonglong value = t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? t.mid(2).toLongLong(&ok, 16)
-                                                                                   : t.toLongLong(&ok, 10);
-    const QString expected = QStringLiteral("(expected %1 to %2)").arg(min).arg(max);
-    if (!ok)
-        return fail<int>(error, QStringLiteral("'%1' is not a number %2").arg(t, expected));
-    if (value < min || value > max)
-        return fail<int>(error, QStringLiteral("%1 is out of range %2").arg(t, expected));
-    return static_cast<int>(value);
-}
-
 std::optional<double> ParseNoiseProbability(const QString& text, QString* error)
 {
     const QString t = text.trimmed();
@@ -185,15 +177,11 @@ std::optional<double> ParseNoiseProbability(const QString& text, QString* error)
     return value;
 }
 
-std::optional<Fault> ParseFault(const QString& text, QString* error)
+namespace {
+
+// The kind of fault a name stands for.
+std::optional<FaultKind> faultKind(const QString& name, QString* error)
 {
-    const QStringList fields = text.split(QLatin1Char(','));
-    QString head = fields.value(0).trimmed();
-    QString target;
-    if (const auto colon = head.indexOf(QLatin1Char(':')); colon >= 0) {
-        target = head.mid(colon + 1).trimmed();
-        head = head.left(colon).trimmed();
-    }
     static const struct {
         const char* name;
         FaultKind kind;
@@ -207,67 +195,96 @@ std::optional<Fault> ParseFault(const QString& text, QString* error)
         {"oversized", FaultKind::Oversized},
         {"slow", FaultKind::SlowTurnaround},
     };
-    Fault fault;
-    bool known = false;
-    for (const auto& k : kinds) {
-        if (head == QLatin1String(k.name)) {
-            fault.kind = k.kind;
-            known = true;
-        }
-    }
-    if (!known)
-        return fail<Fault>(error,
+    for (const auto& k : kinds)
+        if (name == QLatin1String(k.name))
+            return k.kind;
+    return fail<FaultKind>(error,
                            QStringLiteral("unknown fault '%1' (expected silence, bad-header, bad-body, "
                                           "truncated, split, garbage, oversized or slow)")
-                               .arg(head));
+                               .arg(name));
+}
 
-    if (!target.isEmpty()) {
-        const QString key = target.section(QLatin1Char('='), 0, 0).trimmed();
-        const auto code = ParseInteger(target.section(QLatin1Char('='), 1), 0, 255);
-        auto unknown = [&](const QString& expected) {
-            return fail<Fault>(error, QStringLiteral("unknown target '%1' (expected %2)").arg(target, expected));
-        };
-        if (key == QLatin1String("reg")) {
-            if (!code || !contains(kRegisterCommands, *code))
-                return unknown(
-                    QStringLiteral("reg=CMD with a register-link command: %1").arg(hexList(kRegisterCommands)));
-            fault.target = FaultTarget::registerCommand(static_cast<std::uint8_t>(*code));
-        } else if (key == QLatin1String("cfg")) {
-            if (!code || !contains(kConfigCommands, *code))
-                return unknown(
-                    QStringLiteral("cfg=CODE with a configuration command code: %1").arg(hexList(kConfigCommands)));
-            fault.target = FaultTarget::configCommand(static_cast<std::uint8_t>(*code));
-        } else if (key == QLatin1String("fn")) {
-            if (!code || (*code != cfg::kFunctionWrite && *code != cfg::kFunctionRead))
-                return unknown(QStringLiteral("fn=16 or fn=17"));
-            fault.target = FaultTarget::configFunction(static_cast<std::uint8_t>(*code));
-        } else {
-            return unknown(QStringLiteral("reg=CMD, cfg=CODE, fn=16 or fn=17"));
-        }
+// The requests a fault aims at, from "reg=CMD", "cfg=CODE" or "fn=N".
+std::optional<FaultTarget> faultTarget(const QString& target, QString* error)
+{
+    const QString key = target.section(QLatin1Char('='), 0, 0).trimmed();
+    const auto code = ParseInteger(target.section(QLatin1Char('='), 1), within(0, 255));
+    auto unknown = [&](const QString& expected) {
+        return fail<FaultTarget>(error, QStringLiteral("unknown target '%1' (expected %2)").arg(target, expected));
+    };
+    if (key == QLatin1String("reg")) {
+        if (!code || !contains(kRegisterCommands, *code))
+            return unknown(QStringLiteral("reg=CMD with a register-link command: %1").arg(hexList(kRegisterCommands)));
+        return FaultTarget::registerCommand(static_cast<std::uint8_t>(*code));
     }
-    for (qsizetype i = 1; i < fields.size(); ++i) {
-        const QString key = fields[i].section(QLatin1Char('='), 0, 0).trimmed();
-        if (key == QLatin1String("times")) {
-            const auto value = settingValue(fields[i], 0, 1000000, error);
-            if (!value)
-                return std::nullopt;
+    if (key == QLatin1String("cfg")) {
+        if (!code || !contains(kConfigCommands, *code))
+            return unknown(
+                QStringLiteral("cfg=CODE with a configuration command code: %1").arg(hexList(kConfigCommands)));
+        return FaultTarget::configCommand(static_cast<std::uint8_t>(*code));
+    }
+    if (key == QLatin1String("fn")) {
+        if (!code || (*code != cfg::kFunctionWrite && *code != cfg::kFunctionRead))
+            return unknown(QStringLiteral("fn=16 or fn=17"));
+        return FaultTarget::configFunction(static_cast<std::uint8_t>(*code));
+    }
+    return unknown(QStringLiteral("reg=CMD, cfg=CODE, fn=16 or fn=17"));
+}
+
+// Sets what one "times=N", "bytes=N" or "pause=MS" says; false (with *error)
+// for a setting of another name or a value out of its range.
+bool setFaultSetting(const QString& field, Fault& fault, QString* error)
+{
+    const QString key = field.section(QLatin1Char('='), 0, 0).trimmed();
+    if (key == QLatin1String("times")) {
+        const auto value = settingValue(field, 0, 1000000, error);
+        if (value)
             fault.times = *value == 0 ? -1 : *value;
-        } else if (key == QLatin1String("bytes")) {
-            const auto value = settingValue(fields[i], 0, 65535, error);
-            if (!value)
-                return std::nullopt;
-            fault.bytes = *value;
-        } else if (key == QLatin1String("pause")) {
-            const auto value = settingValue(fields[i], 0, 3600000, error);
-            if (!value)
-                return std::nullopt;
-            fault.pause = std::chrono::milliseconds(*value);
-        } else {
-            return fail<Fault>(error,
-                               QStringLiteral("unknown fault setting '%1' (expected times=N, bytes=N or pause=MS)")
-                                   .arg(fields[i].trimmed()));
-        }
+        return value.has_value();
     }
+    if (key == QLatin1String("bytes")) {
+        const auto value = settingValue(field, 0, 65535, error);
+        if (value)
+            fault.bytes = *value;
+        return value.has_value();
+    }
+    if (key == QLatin1String("pause")) {
+        const auto value = settingValue(field, 0, 3600000, error);
+        if (value)
+            fault.pause = std::chrono::milliseconds(*value);
+        return value.has_value();
+    }
+    if (error)
+        *error
+            = QStringLiteral("unknown fault setting '%1' (expected times=N, bytes=N or pause=MS)").arg(field.trimmed());
+    return false;
+}
+
+} // namespace
+
+std::optional<Fault> ParseFault(const QString& text, QString* error)
+{
+    const QStringList fields = text.split(QLatin1Char(','));
+    QString head = fields.value(0).trimmed();
+    QString target;
+    if (const auto colon = head.indexOf(QLatin1Char(':')); colon >= 0) {
+        target = head.mid(colon + 1).trimmed();
+        head = head.left(colon).trimmed();
+    }
+    Fault fault;
+    const auto kind = faultKind(head, error);
+    if (!kind)
+        return std::nullopt;
+    fault.kind = *kind;
+    if (!target.isEmpty()) {
+        const auto aim = faultTarget(target, error);
+        if (!aim)
+            return std::nullopt;
+        fault.target = *aim;
+    }
+    for (qsizetype i = 1; i < fields.size(); ++i)
+        if (!setFaultSetting(fields[i], fault, error))
+            return std::nullopt;
     return fault;
 }
 
@@ -275,7 +292,7 @@ std::optional<PollSpec> ParsePoll(const QString& text, QString* error)
 {
     const QStringList fields = text.split(QLatin1Char(','));
     PollSpec pollSpec;
-    const auto function = ParseInteger(fields.value(0), 0, 255);
+    const auto function = ParseInteger(fields.value(0), within(0, 255));
     if (!function || (*function != 1 && *function != 2 && *function != 10))
         return fail<PollSpec>(
             error, QStringLiteral("unknown poll function %1 (expected 1, 2 or 10)").arg(fields.value(0).trimmed()));
@@ -323,7 +340,7 @@ std::optional<int> ParseStoreFault(const QString& text, QString* error)
 {
     if (!text.startsWith(QLatin1String("cut=")))
         return fail<int>(error, QStringLiteral("unknown store fault '%1' (expected cut=N)").arg(text));
-    return ParseInteger(text.mid(4), 0, 1000000, error);
+    return ParseInteger(text.mid(4), within(0, 1000000), error);
 }
 
 std::vector<PollSpec> DemoPolls()
@@ -351,7 +368,7 @@ std::optional<QString> readNumbers(const QCommandLineParser& parser, const Optio
     std::optional<QString> error;
     const auto integer = [&](const QCommandLineOption& option, int min, int max, int* out) {
         QString why;
-        const auto value = ParseInteger(parser.value(option), min, max, &why);
+        const auto value = ParseInteger(parser.value(option), within(min, max), &why);
         if (!value)
             error = QStringLiteral("--%1: %2").arg(option.names().constFirst(), why);
         else

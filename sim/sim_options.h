@@ -19,6 +19,7 @@
 // name: the caller puts that in front.
 #include "controller.h"
 #include "controller_polls.h"
+#include "line_model.h"
 
 #include <QByteArray>
 #include <QString>
@@ -29,10 +30,6 @@
 #include <vector>
 
 namespace tessavin::sim {
-
-// A number in [min, max]; otherwise nullopt and, e.g., "'abc' is not a number
-// (expected 1 to 255)" or "0 is out of range (expected 1 to 255)".
-std::optional<int> ParseInteger(const QString& text, int min, int max, QString* error = nullptr);
 
 // A probability of line noise, 0 to 0.1 ("0.001", "1e-3"); otherwise nullopt
 // and, e.g., "'0.5' is out of range (expected 0 to 0.1)".

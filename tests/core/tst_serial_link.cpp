@@ -4,6 +4,7 @@
 // Lines file; and the real port on a pseudo-terminal.
 #include "checksum.h"
 #include "frame_log.h"
+#include "integer_text.h"
 #include "qt_serial_port.h"
 #include "system_port.h"
 #include "serial_link.h"
@@ -101,6 +102,33 @@ private slots:
         QFETCH(QString, field);
         QFETCH(QString, device);
         QCOMPARE(PortDeviceName(field), device);
+    }
+
+    // One integer reader, two sets of rules: the window's fields (the defaults)
+    // and tessavin-sim's numbers (0 to 255, hexadecimal, blanks after).
+    void integerTexts_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("field"); // -1: refused
+        QTest::addColumn<QString>("simNumber"); // the value, or the message
+        const QString range = QStringLiteral(" (expected 0 to 255)");
+        QTest::newRow("' 12'") << " 12" << 12 << "12";
+        QTest::newRow("'12 '") << "12 " << -1 << "12";
+        QTest::newRow("'0x1A'") << "0x1A" << -1 << "26";
+        QTest::newRow("'010'") << "010" << 10 << "10";
+        QTest::newRow("'300'") << "300" << 300 << "300 is out of range" + range;
+        QTest::newRow("'2147483648'") << "2147483648" << -1 << "2147483648 is out of range" + range;
+        QTest::newRow("' x'") << " x" << -1 << "'x' is not a number" + range;
+    }
+    void integerTexts()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, field);
+        QFETCH(QString, simNumber);
+        QCOMPARE(ParseInteger(text).value_or(-1), field);
+        QString error;
+        const auto value = ParseInteger(text, {.min = 0, .max = 255, .hexadecimal = true, .blanksAfter = true}, &error);
+        QCOMPARE(value ? QString::number(*value) : error, simNumber);
     }
 
     // A silent far end: 201 rounds of a 10 ms pause and a 55 ms wait, 13,065 ms,
