@@ -274,10 +274,13 @@ const std::vector<CommandInfo>& Commands()
              .arguments = S("FILE"),
              .summary = S("check a configuration file before sending it"),
              .description = S("Says whether FILE is valid JSON and would fit the controller: at most %1 bytes\n"
-                              "after the line-end conversion the sending does (lines joined by CR LF). An\n"
-                              "error names line, column and problem (\"line 12, column 5: missing comma\").\n"
-                              "Valid JSON that is not valid UTF-8 (Windows-1251 text) is valid, with a note.\n"
-                              "--format jsonl: one object with file, valid, json, size, fits, utf8 and, for\n"
+                              "after the line-end conversion the sending does (lines joined by CR LF). It\n"
+                              "fails wherever config download would refuse FILE: not JSON, too large, empty,\n"
+                              "or holding a zero byte. An error names line, column and problem (\"line 12,\n"
+                              "column 5: missing comma\"). Valid JSON that is not valid UTF-8 (Windows-1251\n"
+                              "text) is valid, with a note; so are a leading byte order mark and a key an\n"
+                              "object holds twice. FILE '-' reads standard input. --format jsonl: one object\n"
+                              "with file, valid, json, size, fits, utf8, zero_at, bom, repeated_keys and, for\n"
                               "an error, line, column and problem. Exit 0 valid, 4 invalid, 2 unreadable.")
                                 .arg(kTransferTextLimit),
              .formats = data,

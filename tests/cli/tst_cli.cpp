@@ -61,11 +61,14 @@ QByteArray timingNotice(const QProcessEnvironment& env)
         + " changes the link's waits; a real controller needs them unchanged (unset it)\n";
 }
 
-Run run(const QStringList& args, const QProcessEnvironment& env = quickEnvironment(), const QString& program = kCli)
+Run run(const QStringList& args, const QProcessEnvironment& env = quickEnvironment(), const QString& program = kCli,
+        const QByteArray& input = {})
 {
     QProcess p;
     p.setProcessEnvironment(env);
     p.start(program, args);
+    p.write(input);
+    p.closeWriteChannel();
     if (!p.waitForFinished(30000)) {
         p.kill();
         p.waitForFinished();
@@ -117,9 +120,9 @@ private:
         }
         return list;
     }
-    Run cli(const QStringList& list, const QProcessEnvironment& env = quickEnvironment())
+    Run cli(const QStringList& list, const QProcessEnvironment& env = quickEnvironment(), const QByteArray& input = {})
     {
-        return run(QStringList{QStringLiteral("--port"), pty()} + args(list), env);
+        return run(QStringList{QStringLiteral("--port"), pty()} + args(list), env, kCli, input);
     }
     // A log ring of `capacity` slots holding `records` of the controller's usual records.
     void ring(int capacity, int records)
@@ -477,6 +480,18 @@ private slots:
                                   << QByteArray("CFG: valid JSON, 53 bytes after conversion\n") << none << false;
         QTest::newRow("validate, not JSON") << QStringList{"config", "validate", "CFG"} << broken << -1 << 4
                                             << QByteArray("CFG: line 3, column 3: missing comma\n") << none << false;
+        // Wherever download refuses, validate fails.
+        QTest::newRow("validate, a zero byte")
+            << QStringList{"config", "validate", "CFG"} << good + QByteArray("\0junk", 5) << -1 << 4
+            << QByteArray("CFG: valid JSON, 53 bytes after conversion\n"
+                          "CFG: a zero byte at offset 49: such a file is not sent (save it as UTF-8)\n")
+            << none << false;
+        // Standard input is read whole, not cut at a round size.
+        QTest::newRow("validate - of 1.5 MiB")
+            << QStringList{"config", "validate", "-"} << '"' + QByteArray(3 << 19, 'a') + '"' << -1 << 4
+            << QByteArray("-: valid JSON, 1572866 bytes after conversion\n"
+                          "-: too large: 1572866 bytes after conversion; a configuration holds at most 49999 bytes\n")
+            << none << false;
         QTest::newRow("diff") << QStringList{"config", "diff", "CFG"} << good << -1 << 1
                               << QByteArray("~ /modbus/baud: 9600 → 19200\n+ /alarms: [1]\n- /debug\n") << none
                               << false;
@@ -507,7 +522,7 @@ private slots:
         const QString path = file("cfg.json");
         QVERIFY(writeFile(path, bytes));
         command.replaceInStrings(QStringLiteral("CFG"), path);
-        const Run r = cli(command);
+        const Run r = cli(command, quickEnvironment(), command.contains("-") ? bytes : QByteArray());
         QCOMPARE(r.code, code);
         QCOMPARE(r.out, QByteArray(out).replace("CFG", path.toUtf8()));
         QCOMPARE(QString::fromUtf8(r.err), QString::fromUtf8(err).replace("CFG", path).replace("PTY", pty()));
