@@ -957,7 +957,8 @@ private slots:
     }
 
     // The probe reports every try, saves what it found where the window reads it,
-    // and exits 4 when nothing answers.
+    // and exits 4 when nothing answers. With --parallel the ports' threads ask
+    // whether to stop while tries are told (run under ThreadSanitizer, see README).
     void probeFindsAndSaves()
     {
         QTemporaryDir programDir;
@@ -983,6 +984,18 @@ private slots:
         const StoredSettings saved = ReadSettings(programDir.filePath("log.log"));
         QCOMPARE(saved.port, pty());
         QCOMPARE(saved.baud, QStringLiteral("19200"));
+
+        // A regular file is no serial port, and says so; in parallel its try may end after the answer.
+        QVERIFY(writeFile(file("plain"), "x"));
+        const QStringList two{"probe", "--port", file("plain"), "--port", "PTY", "--baud", "19200"};
+        const Run oneByOne = run(args(two));
+        QCOMPARE(oneByOne.code, 0);
+        QVERIFY2(oneByOne.out.contains(
+                     QString(file("plain") + ": not a serial port (Inappropriate ioctl for device)\n").toUtf8()),
+                 oneByOne.out.constData());
+        const Run parallel = run(args(two + QStringList{"--parallel"}));
+        QVERIFY2(parallel.code == 0, parallel.err.constData());
+        QVERIFY(parallel.out.contains("answered"));
 
         line.mismatch = sim::RateMismatch::Silent;
         sim_->setLineSettings(line);
