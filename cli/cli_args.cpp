@@ -357,9 +357,15 @@ const std::vector<CommandInfo>& Commands()
                               "archive chart, the event log with a filter box, and links to every file.\n"
                               "\n"
                               "A part that fails is named in the summary and on stderr, and the rest is still\n"
-                              "read; the exit code is then 5. DIR is created; an existing DIR that is not empty\n"
-                              "is refused unless --force."),
-             .options = {{S("force"), {}, {}, S("Write into DIR even when it is not empty.")}},
+                              "read; the exit code is then 5. A controller that holds no script is no failure:\n"
+                              "the summary says so and there is no script.bin. DIR is created; an existing DIR\n"
+                              "that is not empty is refused unless --force, which first removes from DIR the\n"
+                              "files named above (a symbolic link of such a name goes itself, never what it\n"
+                              "points to) and leaves everything else."),
+             .options = {{S("force"),
+                          {},
+                          {},
+                          S("Write into DIR even when it is not empty, replacing an earlier report's files.")}},
              .run = RunReport,
              .writesData = false},
             {.name = S("respond"),

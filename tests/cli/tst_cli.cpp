@@ -318,15 +318,20 @@ private slots:
             QCOMPARE(options.contains("-o") ? readFile(file("out")) : r.out, expected);
         QCOMPARE(requestedIndexes(*sim_, 0x5C), indexes);
         if (options.contains("--chart"))
-            QCOMPARE(readFile(file("chart.svg")).count("<circle class=\"point\""), 2);
+            QCOMPARE((options.contains("-") ? r.out : readFile(file("chart.svg"))).count("<circle class=\"point\""), 2);
     }
 
     // A visit report: every file, checked by sha256sum -c, the whole ring read
-    // oldest first; a non-empty folder refused; a failed part named, the rest
+    // oldest first, the controller's texts escaped; a non-empty folder refused;
+    // --force replaces an earlier report's files (not what their links point to)
+    // and leaves others; no script is no failure; a failed part named, the rest
     // written, exit 5.
     void visitReport()
     {
-        sim_->withController([](sim::Controller& c) { c.state().script = "print 1\r\n"; });
+        sim_->withController([](sim::Controller& c) {
+            c.state().script = "print 1\r\n";
+            c.state().eventLog.appendText(">2024/01/02 03:04:05 <script>alert(1)</script>");
+        });
         const QString dir = file("visit");
         const Run r = cli({"report", dir});
         QVERIFY2(r.code == 0, r.err.constData());
@@ -344,20 +349,35 @@ private slots:
         QCOMPARE(readFile(dir + "/SHA256SUMS").count('\n'), all.size() - 1);
         QCOMPARE(requestedIndexes(*sim_, 0x5C), range(300, 1000) + range(0, 299));
         QCOMPARE(lineCount(dir + "/archive.jsonl"), 1001);
-        QCOMPARE(readFile(dir + "/log.txt"), logLines(range(0, 149), true));
+        QCOMPARE(readFile(dir + "/log.txt"), logLines(range(0, 150), true));
         QCOMPARE(readFile(dir + "/script.bin"), QByteArray("print 1\r\n"));
+        const QByteArray page = readFile(dir + "/index.html");
+        QVERIFY(page.contains("&lt;script&gt;alert(1)&lt;/script&gt;"));
+        QVERIFY(!page.contains("<script>alert"));
 
         const Run refused = cli({"report", dir});
         QCOMPARE(refused.code, 2);
         QVERIFY(refused.err.contains("not empty"));
 
+        // An earlier report's script.bin, a link where log.txt goes, a file of the user's.
         sim_->withController([](sim::Controller& c) { c.state().script.clear(); });
-        QFile::remove(dir + "/script.bin");
+        QVERIFY(writeFile(file("elsewhere.txt"), "mine\n") && writeFile(dir + "/notes.txt", "notes\n"));
+        QVERIFY(QFile::remove(dir + "/log.txt") && QFile::link(file("elsewhere.txt"), dir + "/log.txt"));
+        const Run forced = cli({"report", "--force", dir});
+        QVERIFY2(forced.code == 0, forced.err.constData());
+        QVERIFY(!QFile::exists(dir + "/script.bin"));
+        QVERIFY(!QFileInfo(dir + "/log.txt").isSymLink());
+        QCOMPARE(readFile(dir + "/log.txt"), logLines(range(0, 150), true));
+        QCOMPARE(readFile(file("elsewhere.txt")), QByteArray("mine\n"));
+        QCOMPARE(readFile(dir + "/notes.txt"), QByteArray("notes\n"));
+        QVERIFY(readFile(dir + "/index.html").contains("<td>none: the controller holds no script</td>"));
+        QCOMPARE(sumsCheck(), 0);
+
+        addFault(*sim_, sim::FaultKind::Silence, sim::FaultTarget::registerCommand(0x2C));
         const Run partial = cli({"report", "--force", dir});
         QCOMPARE(partial.code, 5);
-        QVERIFY(partial.err.contains("script: the controller holds no script"));
-        QVERIFY(readFile(dir + "/index.html").contains("<li>script: the controller holds no script</li>"));
-        QVERIFY(!QFile::exists(dir + "/script.bin"));
+        QVERIFY(partial.err.contains("device number: no reply"));
+        QVERIFY(readFile(dir + "/index.html").contains("<li>device number: no reply</li>"));
         QCOMPARE(sumsCheck(), 0);
     }
 
