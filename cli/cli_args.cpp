@@ -136,12 +136,16 @@ const std::vector<CommandInfo>& Commands()
                               "  --all        every record the log holds, oldest first ('последних' with the\n"
                               "               count).\n"
                               "  --from I     from index I to the newest record, oldest first, wrapping the\n"
-                              "               ring as the newest-N choices do.\n"
+                              "               ring as the newest-N choices do; an index the log does not hold\n"
+                              "               is refused (exit 2).\n"
                               "\n"
                               "With --resume, -o FILE and --format jsonl, the records already in FILE stay (a\n"
                               "cut last line is dropped) and the read goes on from the record after the last\n"
                               "index in FILE to the newest, whichever choice is given; an empty FILE is read\n"
-                              "into as the choice says. A text FILE holds no index and cannot be resumed.\n"
+                              "into as the choice says. A text FILE holds no index and cannot be resumed, nor\n"
+                              "can stdout. Before going on, FILE must hold only records of this command and\n"
+                              "the controller must still hold its last record at that index, byte for byte\n"
+                              "(one more read); otherwise exit 2 with the reason, FILE left as it was.\n"
                               "\n"
                               "--format text writes the lines the window writes to its file (CR LF in a file\n"
                               "given with -o, LF on stdout). --format jsonl writes one object a record: index,\n"
@@ -198,7 +202,10 @@ const std::vector<CommandInfo>& Commands()
                               "With --resume, -o FILE and --format jsonl, the records already in FILE stay (a\n"
                               "cut last line is dropped) and the read goes on from the record after the last\n"
                               "index in FILE to the newest, whichever choice is given; an empty FILE is read\n"
-                              "into as the choice says. A text FILE holds no index and cannot be resumed.\n"
+                              "into as the choice says. A text FILE holds no index and cannot be resumed, nor\n"
+                              "can stdout. Before going on, FILE must hold only records of this command and\n"
+                              "the controller must still hold its last record at that index, byte for byte\n"
+                              "(one more read); otherwise exit 2 with the reason, FILE left as it was.\n"
                               "\n"
                               "Dated values are shown in the computer's local time (the controller keeps UTC),\n"
                               "unless --no-shift. --format text writes the window's file lines (CR LF in a file,\n"
@@ -224,7 +231,9 @@ const std::vector<CommandInfo>& Commands()
                           {},
                           S("FILE"),
                           S("Also write the chart of the records read to FILE as SVG (the window's chart: local "
-                            "time, gaps left open, min/max/mean, the newest marked).")}},
+                            "time, gaps left open, min/max/mean, the newest marked); '-' is stdout when -o names "
+                            "the records' file. Refused before anything is sent when FILE cannot be made or is "
+                            "the -o or --trace file.")}},
              .formats = {Format::Text, Format::Jsonl, Format::Csv},
              .run = RunArchiveRead},
             {.group = S("config"),
@@ -427,7 +436,7 @@ QString exitCodes()
                           "  1    config diff: the configurations differ\n"
                           "  2    usage error (unknown option, bad number, missing --yes, a file argument that\n"
                           "       cannot be read or created, a configuration that is not JSON without\n"
-                          "       --force); nothing was sent\n"
+                          "       --force); nothing was sent that changes the controller\n"
                           "  3    the port could not be opened (no such device, permission denied, busy)\n"
                           "  4    the controller did not answer, or answered invalidly; config status NOT OK;\n"
                           "       config validate: the file is not valid JSON or too large\n"
@@ -676,14 +685,18 @@ ParseResult ParseCommandLine(const QStringList& arguments)
             return usageError(QStringLiteral("%1: option '--%2' goes after the command").arg(helpOf, name), helpOf);
         if (command && knownOption(name))
             return usageError(QStringLiteral("%1: option '--%2' does not apply here").arg(helpOf, name), helpOf);
-        return usageError(QStringLiteral("unknown option '%1'").arg(word.left(word.indexOf(QLatin1Char('=')))));
+        return usageError(QStringLiteral("unknown option '%1'").arg(word.left(word.indexOf(QLatin1Char('=')))),
+                          command ? helpOf : group);
     }
+    if (options.contains(QStringLiteral("fast")) && options.contains(QStringLiteral("no-fast")))
+        return usageError(QStringLiteral("--fast and --no-fast: choose one"), command ? helpOf : group);
 
     if (version && !help)
         return printed(QStringLiteral("%1 %2\nMIT License: free to use, copy, change and pass on; no warranty "
                                       "(see LICENSE).\n")
                            .arg(kTool, QStringLiteral(TESSAVIN_VERSION)));
-    if (help) {
+    // "help nosuch" names no command: it is refused below, not answered with the tool's help.
+    if (help && (command || words.isEmpty())) {
         if (command)
             return printed(CommandHelp(*command));
         if (!group.isEmpty())
