@@ -136,12 +136,16 @@ const std::vector<CommandInfo>& Commands()
                               "  --all        every record the log holds, oldest first ('последних' with the\n"
                               "               count).\n"
                               "  --from I     from index I to the newest record, oldest first, wrapping the\n"
-                              "               ring as the newest-N choices do.\n"
+                              "               ring as the newest-N choices do; an index the log does not hold\n"
+                              "               is refused (exit 2).\n"
                               "\n"
                               "With --resume, -o FILE and --format jsonl, the records already in FILE stay (a\n"
                               "cut last line is dropped) and the read goes on from the record after the last\n"
                               "index in FILE to the newest, whichever choice is given; an empty FILE is read\n"
-                              "into as the choice says. A text FILE holds no index and cannot be resumed.\n"
+                              "into as the choice says. A text FILE holds no index and cannot be resumed, nor\n"
+                              "can stdout. Before going on, FILE must hold only records of this command and\n"
+                              "the controller must still hold its last record at that index, byte for byte\n"
+                              "(one more read); otherwise exit 2 with the reason, FILE left as it was.\n"
                               "\n"
                               "--format text writes the lines the window writes to its file (CR LF in a file\n"
                               "given with -o, LF on stdout). --format jsonl writes one object a record: index,\n"
@@ -198,7 +202,10 @@ const std::vector<CommandInfo>& Commands()
                               "With --resume, -o FILE and --format jsonl, the records already in FILE stay (a\n"
                               "cut last line is dropped) and the read goes on from the record after the last\n"
                               "index in FILE to the newest, whichever choice is given; an empty FILE is read\n"
-                              "into as the choice says. A text FILE holds no index and cannot be resumed.\n"
+                              "into as the choice says. A text FILE holds no index and cannot be resumed, nor\n"
+                              "can stdout. Before going on, FILE must hold only records of this command and\n"
+                              "the controller must still hold its last record at that index, byte for byte\n"
+                              "(one more read); otherwise exit 2 with the reason, FILE left as it was.\n"
                               "\n"
                               "Dated values are shown in the computer's local time (the controller keeps UTC),\n"
                               "unless --no-shift. --format text writes the window's file lines (CR LF in a file,\n"
@@ -224,7 +231,9 @@ const std::vector<CommandInfo>& Commands()
                           {},
                           S("FILE"),
                           S("Also write the chart of the records read to FILE as SVG (the window's chart: local "
-                            "time, gaps left open, min/max/mean, the newest marked).")}},
+                            "time, gaps left open, min/max/mean, the newest marked); '-' is stdout when -o names "
+                            "the records' file. Refused before anything is sent when FILE cannot be made or is "
+                            "the -o or --trace file.")}},
              .formats = {Format::Text, Format::Jsonl, Format::Csv},
              .run = RunArchiveRead},
             {.group = S("config"),
@@ -274,10 +283,13 @@ const std::vector<CommandInfo>& Commands()
              .arguments = S("FILE"),
              .summary = S("check a configuration file before sending it"),
              .description = S("Says whether FILE is valid JSON and would fit the controller: at most %1 bytes\n"
-                              "after the line-end conversion the sending does (lines joined by CR LF). An\n"
-                              "error names line, column and problem (\"line 12, column 5: missing comma\").\n"
-                              "Valid JSON that is not valid UTF-8 (Windows-1251 text) is valid, with a note.\n"
-                              "--format jsonl: one object with file, valid, json, size, fits, utf8 and, for\n"
+                              "after the line-end conversion the sending does (lines joined by CR LF). It\n"
+                              "fails wherever config download would refuse FILE: not JSON, too large, empty,\n"
+                              "or holding a zero byte. An error names line, column and problem (\"line 12,\n"
+                              "column 5: missing comma\"). Valid JSON that is not valid UTF-8 (Windows-1251\n"
+                              "text) is valid, with a note; so are a leading byte order mark and a key an\n"
+                              "object holds twice. FILE '-' reads standard input. --format jsonl: one object\n"
+                              "with file, valid, json, size, fits, utf8, zero_at, bom, repeated_keys and, for\n"
                               "an error, line, column and problem. Exit 0 valid, 4 invalid, 2 unreadable.")
                                 .arg(kTransferTextLimit),
              .formats = data,
@@ -354,9 +366,15 @@ const std::vector<CommandInfo>& Commands()
                               "archive chart, the event log with a filter box, and links to every file.\n"
                               "\n"
                               "A part that fails is named in the summary and on stderr, and the rest is still\n"
-                              "read; the exit code is then 5. DIR is created; an existing DIR that is not empty\n"
-                              "is refused unless --force."),
-             .options = {{S("force"), {}, {}, S("Write into DIR even when it is not empty.")}},
+                              "read; the exit code is then 5. A controller that holds no script is no failure:\n"
+                              "the summary says so and there is no script.bin. DIR is created; an existing DIR\n"
+                              "that is not empty is refused unless --force, which first removes from DIR the\n"
+                              "files named above (a symbolic link of such a name goes itself, never what it\n"
+                              "points to) and leaves everything else."),
+             .options = {{S("force"),
+                          {},
+                          {},
+                          S("Write into DIR even when it is not empty, replacing an earlier report's files.")}},
              .run = RunReport,
              .writesData = false},
             {.name = S("respond"),
@@ -418,7 +436,7 @@ QString exitCodes()
                           "  1    config diff: the configurations differ\n"
                           "  2    usage error (unknown option, bad number, missing --yes, a file argument that\n"
                           "       cannot be read or created, a configuration that is not JSON without\n"
-                          "       --force); nothing was sent\n"
+                          "       --force); nothing was sent that changes the controller\n"
                           "  3    the port could not be opened (no such device, permission denied, busy)\n"
                           "  4    the controller did not answer, or answered invalidly; config status NOT OK;\n"
                           "       config validate: the file is not valid JSON or too large\n"
@@ -667,14 +685,18 @@ ParseResult ParseCommandLine(const QStringList& arguments)
             return usageError(QStringLiteral("%1: option '--%2' goes after the command").arg(helpOf, name), helpOf);
         if (command && knownOption(name))
             return usageError(QStringLiteral("%1: option '--%2' does not apply here").arg(helpOf, name), helpOf);
-        return usageError(QStringLiteral("unknown option '%1'").arg(word.left(word.indexOf(QLatin1Char('=')))));
+        return usageError(QStringLiteral("unknown option '%1'").arg(word.left(word.indexOf(QLatin1Char('=')))),
+                          command ? helpOf : group);
     }
+    if (options.contains(QStringLiteral("fast")) && options.contains(QStringLiteral("no-fast")))
+        return usageError(QStringLiteral("--fast and --no-fast: choose one"), command ? helpOf : group);
 
     if (version && !help)
         return printed(QStringLiteral("%1 %2\nMIT License: free to use, copy, change and pass on; no warranty "
                                       "(see LICENSE).\n")
                            .arg(kTool, QStringLiteral(TESSAVIN_VERSION)));
-    if (help) {
+    // "help nosuch" names no command: it is refused below, not answered with the tool's help.
+    if (help && (command || words.isEmpty())) {
         if (command)
             return printed(CommandHelp(*command));
         if (!group.isEmpty())

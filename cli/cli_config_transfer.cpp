@@ -11,6 +11,8 @@
 #include "open_files.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QTemporaryFile>
 
 #include <algorithm>
@@ -19,23 +21,39 @@ namespace tessavin::cli {
 
 namespace {
 
-// validate and diff read a file whole up to this size, so that a file too large
-// for the controller is still reported with its size after conversion.
+// download, validate and diff read a file whole up to this size, so that a file
+// too large for the controller is still reported with its size after conversion.
 constexpr qint64 kCheckedFileLimit = 16 * 1024 * 1024;
 
-// FILE's bytes; false, with the message said, when it cannot be read.
-bool readArgumentFile(Context& c, qint64 limit, QByteArray* bytes, int* code)
+// FILE's bytes (standard input for "-"); false, with the message said, when it
+// cannot be read or is larger than kCheckedFileLimit.
+bool readArgumentFile(Context& c, QByteArray* bytes, int* code)
 {
     const QString path = c.inv.arguments.value(0);
-    QTemporaryFile copy;
-    const QString source = InputPath(path, copy);
-    bool tooLarge = false;
-    if (ReadWholeFile(source, limit, bytes, &tooLarge))
+    const auto tooLarge = [&](const QString& size) {
+        *code = Fail(exit_code::kUsage,
+                     QStringLiteral("%1: too large: %2; a configuration holds at most %3 bytes")
+                         .arg(NativePath(path), size)
+                         .arg(kTransferTextLimit));
+        return false;
+    };
+    if (path == QLatin1String("-")) {
+        const auto in = ReadStandardInput(kCheckedFileLimit);
+        if (!in) {
+            *code = Fail(exit_code::kUsage, Unreadable(path));
+            return false;
+        }
+        if (in->size() > kCheckedFileLimit)
+            return tooLarge(QStringLiteral("more than %1 bytes").arg(kCheckedFileLimit));
+        *bytes = *in;
         return true;
-    *code = Fail(exit_code::kUsage,
-                 tooLarge
-                     ? QStringLiteral("%1: %2").arg(NativePath(path), ConfigTooLargeMessage(QFileInfo(source).size()))
-                     : Unreadable(path));
+    }
+    bool large = false;
+    if (ReadWholeFile(path, kCheckedFileLimit, bytes, &large))
+        return true;
+    if (large)
+        return tooLarge(QStringLiteral("%1 bytes").arg(QFileInfo(path).size()));
+    *code = Fail(exit_code::kUsage, Unreadable(path));
     return false;
 }
 
@@ -84,21 +102,24 @@ int RunConfigDownload(Context& c)
     const QString path = c.inv.arguments.value(0);
     QByteArray bytes;
     int code = 0;
-    if (!readArgumentFile(c, static_cast<qint64>(kTransferTextLimit), &bytes, &code))
+    if (!readArgumentFile(c, &bytes, &code))
         return code;
-    // The window would send the text up to the first zero byte: a file saved as
-    // UTF-16 would go as its first bytes. Nothing of such a file is sent.
-    if (const qsizetype zero = bytes.indexOf('\0'); zero >= 0)
+    // The refusals follow the file's check, so that config validate fails
+    // wherever this would refuse. The window would send the text up to the first
+    // zero byte: a file saved as UTF-16 would go as its first bytes. Nothing of
+    // such a file is sent.
+    const ConfigCheck check = CheckConfigFile(bytes);
+    if (check.zeroAt >= 0)
         return Fail(exit_code::kUsage,
-                    ConfigZeroByteMessage(NativePath(path), zero) + QStringLiteral("; nothing was sent"));
+                    ConfigZeroByteMessage(NativePath(path), check.zeroAt) + QStringLiteral("; nothing was sent"));
     // What the window sends after opening the file.
     const QByteArray text = ConfigTextAsSent(bytes);
     if (text.isEmpty())
         return Fail(exit_code::kUsage, QStringLiteral("%1: empty: nothing to send").arg(NativePath(path)));
-    if (!PutTransferText(c.session.transfer, text))
+    if (!check.fits || !PutTransferText(c.session.transfer, text))
         return Fail(exit_code::kUsage,
                     QStringLiteral("%1: %2").arg(NativePath(path), ConfigTooLargeMessage(text.size())));
-    if (const ConfigCheck check = CheckConfigJson(text); !check.json() && !c.inv.has(QStringLiteral("force")))
+    if (!check.json() && !c.inv.has(QStringLiteral("force")))
         return Fail(exit_code::kUsage,
                     QStringLiteral("%1: not valid JSON: %2; nothing was sent (--force sends it anyway)")
                         .arg(NativePath(path), check.error->text()));
@@ -154,7 +175,7 @@ int RunConfigValidate(Context& c)
 {
     QByteArray bytes;
     int code = 0;
-    if (!readArgumentFile(c, kCheckedFileLimit, &bytes, &code))
+    if (!readArgumentFile(c, &bytes, &code))
         return code;
     if (auto failed = c.openOutput())
         return *failed;
@@ -168,7 +189,12 @@ int RunConfigValidate(Context& c)
             .boolean("json", check.json())
             .integer("size", static_cast<long long>(check.size))
             .boolean("fits", check.fits)
-            .boolean("utf8", check.utf8);
+            .boolean("utf8", check.utf8)
+            .integerOrNull("zero_at", check.zeroAt >= 0 ? std::optional<long long>(check.zeroAt) : std::nullopt)
+            .boolean("bom", check.byteOrderMark)
+            .json("repeated_keys",
+                  QString::fromUtf8(
+                      QJsonDocument(QJsonArray::fromStringList(check.repeatedKeys)).toJson(QJsonDocument::Compact)));
         if (check.error)
             line.integer("line", check.error->line)
                 .integer("column", check.error->column)
@@ -187,7 +213,7 @@ int RunConfigDiff(Context& c)
 {
     QByteArray bytes;
     int code = 0;
-    if (!readArgumentFile(c, kCheckedFileLimit, &bytes, &code))
+    if (!readArgumentFile(c, &bytes, &code))
         return code;
     if (auto started = c.start())
         return *started;

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QTemporaryFile>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -75,6 +76,8 @@ QString NativePath(const QString& path) { return QDir::toNativeSeparators(path);
 
 QString Unreadable(const QString& path)
 {
+    if (path == QLatin1String("-"))
+        return QStringLiteral("standard input cannot be read");
     const QFileInfo info(path);
     if (!info.exists())
         return QStringLiteral("%1: no such file").arg(NativePath(path));
@@ -83,16 +86,56 @@ QString Unreadable(const QString& path)
     return QStringLiteral("%1: cannot be read").arg(NativePath(path));
 }
 
-QString InputPath(const QString& path, QTemporaryFile& copy)
+std::optional<QByteArray> ReadStandardInput(qint64 limit)
+{
+    QFile in;
+    if (!in.open(stdin, QIODevice::ReadOnly))
+        return std::nullopt;
+    QByteArray bytes;
+    while (bytes.size() <= limit) {
+        const QByteArray part = in.read(std::min<qint64>(limit + 1 - bytes.size(), 1 << 16));
+        if (part.isEmpty())
+            break;
+        bytes += part;
+    }
+    if (in.error() != QFileDevice::NoError)
+        return std::nullopt;
+    return bytes;
+}
+
+QString InputPath(const QString& path, QTemporaryFile& copy, qint64 limit)
 {
     if (path != QLatin1String("-"))
         return path;
-    QFile in;
-    if (!in.open(stdin, QIODevice::ReadOnly) || !copy.open())
-        return path;
-    copy.write(in.read(1 << 20));
+    const auto bytes = ReadStandardInput(limit);
+    if (!bytes || !copy.open() || copy.write(*bytes) != bytes->size() || !copy.flush())
+        return {};
     copy.close();
     return copy.fileName();
+}
+
+namespace {
+
+// The path with every symbolic link followed, also a last one to a file not yet
+// made; where nothing exists, the canonical folder and the name.
+QString resolvedPath(const QString& path)
+{
+    QFileInfo info(path);
+    for (int hops = 0; info.isSymLink() && hops < 40; ++hops)
+        info = QFileInfo(info.symLinkTarget());
+    if (info.exists())
+        return info.canonicalFilePath();
+    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    return folder.isEmpty() ? info.absoluteFilePath() : folder + QLatin1Char('/') + info.fileName();
+}
+
+} // namespace
+
+bool SameFile(const QString& a, const QString& b)
+{
+    const auto named = [](const QString& path) { return !path.isEmpty() && path != QLatin1String("-"); };
+    return named(a) && named(b)
+        && (QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath() || resolvedPath(a) == resolvedPath(b));
 }
 
 Context::Context(const Invocation& invocation, const LinkTiming& timing)
@@ -284,9 +327,7 @@ std::optional<int> Context::start()
     if (inv.has(QStringLiteral("trace"))) {
         if (tracePath.isEmpty() || tracePath == QLatin1String("-"))
             return Fail(exit_code::kUsage, QStringLiteral("--trace: name a file"));
-        if (QFileInfo(tracePath).absoluteFilePath() == QFileInfo(outputPath).absoluteFilePath()
-            || (QFileInfo(tracePath).exists()
-                && QFileInfo(tracePath).canonicalFilePath() == QFileInfo(outputPath).canonicalFilePath()))
+        if (SameFile(tracePath, outputPath))
             return Fail(exit_code::kUsage,
                         QStringLiteral("-o and --trace name the same file %1").arg(NativePath(tracePath)));
     }

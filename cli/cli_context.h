@@ -35,11 +35,20 @@ int Fail(int code, const QString& text);
 
 QString NativePath(const QString& path);
 // Why a file named on the command line cannot be read: "<path>: no such file", ...
+// ("-": standard input cannot be read).
 QString Unreadable(const QString& path);
 
-// A file argument as a path to read: "-" is standard input, copied into `copy`
-// (up to 1 MiB, more than any file the controller takes).
-QString InputPath(const QString& path, QTemporaryFile& copy);
+// Standard input read to its end, but no further than `limit` bytes and one more
+// (which tells input too large for the command); nullopt when it could not be read.
+std::optional<QByteArray> ReadStandardInput(qint64 limit);
+// A file argument as a path to read: "-" is standard input (as ReadStandardInput
+// reads it), copied into `copy`; empty when it could not be read or copied.
+QString InputPath(const QString& path, QTemporaryFile& copy, qint64 limit);
+
+// Whether two paths name one file: the same path, or the same file once every
+// symbolic link (also one to a file not yet made) is followed. "-" and empty
+// paths name none.
+bool SameFile(const QString& a, const QString& b);
 
 class Context {
 public:

@@ -91,7 +91,8 @@ int RunScriptSend(Context& c)
 {
     const QString path = c.inv.arguments.value(0);
     QTemporaryFile copy;
-    const ScriptFile file = LoadScriptFile(InputPath(path, copy), c.session.transfer);
+    const ScriptFile file = LoadScriptFile(InputPath(path, copy, static_cast<qint64>(kScriptMaxBytes)),
+                                           c.session.transfer);
     switch (file.status) {
     case ScriptFileStatus::Loaded:
         break;

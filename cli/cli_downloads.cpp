@@ -13,10 +13,14 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QJsonArray>
 #include <QJsonObject>
+#include <QSaveFile>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace tessavin::cli {
 
@@ -72,27 +76,67 @@ void keepOrStop(Context& c, const QByteArray& bytes, bool& writeFailed)
     }
 }
 
+// The records a download writes, for --resume.
+enum class RecordKind { Log, Archive };
+
+QString recordName(RecordKind kind)
+{
+    return kind == RecordKind::Log ? QStringLiteral("event-log record") : QStringLiteral("archive record");
+}
+
+// Whether a line of a jsonl file is a record of the kind: an object with
+// exactly the keys LogRecordJson (ArchiveRecordJson) writes.
+bool isRecordOf(RecordKind kind, const QJsonObject& o)
+{
+    static const QStringList log{"index", "marker", "raw", "text", "time"};
+    static const QStringList archive{"device_time", "index", "raw", "time", "value"};
+    return o.keys() == (kind == RecordKind::Log ? log : archive) && o.value(QStringLiteral("raw")).isString();
+}
+
+// The record's bytes in hexadecimal, from its JSON line.
+QString rawOf(const QByteArray& jsonLine)
+{
+    return QJsonDocument::fromJson(jsonLine).object().value(QStringLiteral("raw")).toString();
+}
+
+// A JSON value as written: 1e+30, -1, "7".
+QString jsonText(const QJsonValue& value)
+{
+    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(array.mid(1, array.size() - 2));
+}
+
 // Where the records of the -o file end, for --resume.
 struct ResumePoint {
+    RecordKind kind = RecordKind::Log;
+    QString path;
     qint64 keep = 0; // the bytes of its whole lines
-    std::optional<long long> lastIndex; // the index in its last line; none in an empty file
+    std::optional<int> lastIndex; // the index in its last line; none in an empty file
+    QString lastRaw; // that record's bytes in hexadecimal, as the file holds them
 };
 
 // The -o file's resume point; nullopt, with the message said, when it cannot be
-// resumed. A missing file is an empty one.
-std::optional<ResumePoint> resumePoint(const Context& c)
+// resumed: not jsonl, another kind of records, or a last index no ring has (0 to
+// `lastIndex`). A missing file is an empty one. Nothing is sent before this.
+std::optional<ResumePoint> resumePoint(const Context& c, RecordKind kind, int lastIndex)
 {
+    const QString path = c.inv.value(QStringLiteral("output"));
     if (!c.inv.has(QStringLiteral("output"))) {
         Say(QStringLiteral("--resume: needs -o FILE, the file to go on with"));
         return std::nullopt;
     }
-    const QString path = c.inv.value(QStringLiteral("output"));
+    if (path.isEmpty() || path == QLatin1String("-")) {
+        Say(QStringLiteral("--resume: stdout cannot be gone on with; name the file with -o"));
+        return std::nullopt;
+    }
     if (c.inv.format != Format::Jsonl) {
         Say(QStringLiteral("--resume: %1 cannot be resumed: a text file holds no index; use --format jsonl")
                 .arg(NativePath(path)));
         return std::nullopt;
     }
     ResumePoint point;
+    point.kind = kind;
+    point.path = NativePath(path);
     if (!QFileInfo::exists(path))
         return point;
     QByteArray bytes;
@@ -101,32 +145,77 @@ std::optional<ResumePoint> resumePoint(const Context& c)
         return std::nullopt;
     }
     point.keep = bytes.lastIndexOf('\n') + 1; // a cut last line goes
+    QJsonObject last;
+    qsizetype from = 0;
+    for (int line = 1; from < point.keep; ++line) {
+        const qsizetype end = bytes.indexOf('\n', from);
+        last = QJsonDocument::fromJson(bytes.mid(from, end - from)).object();
+        if (!isRecordOf(kind, last)) {
+            Say(QStringLiteral("--resume: %1: line %2 is not an %3 (%4 cannot go on with it)")
+                    .arg(point.path)
+                    .arg(line)
+                    .arg(recordName(kind), c.inv.command->fullName()));
+            return std::nullopt;
+        }
+        from = end + 1;
+    }
     if (point.keep == 0)
         return point;
-    const qsizetype start = bytes.lastIndexOf('\n', point.keep - 2) + 1;
-    const QJsonDocument last = QJsonDocument::fromJson(bytes.mid(start, point.keep - start));
-    const QJsonValue index = last.object().value(QStringLiteral("index"));
-    if (!last.isObject() || !index.isDouble()) {
-        Say(QStringLiteral("--resume: %1: its last line is not a record with an index").arg(NativePath(path)));
+    const QJsonValue index = last.value(QStringLiteral("index"));
+    const double value = index.toDouble(-1);
+    if (!index.isDouble() || value < 0 || value > lastIndex || value != std::floor(value)) {
+        Say(QStringLiteral("--resume: %1: the last record's index %2 is not one of a ring's (0 to %3)")
+                .arg(point.path, jsonText(index))
+                .arg(lastIndex));
         return std::nullopt;
     }
-    point.lastIndex = index.toInteger();
+    point.lastIndex = static_cast<int>(value);
+    point.lastRaw = last.value(QStringLiteral("raw")).toString();
     return point;
 }
 
 // The first options of a download: at most one choice, --resume's file read.
 // False, with the message said, on a usage error.
-bool readResume(Context& c, const QStringList& choices, std::optional<ResumePoint>& resume)
+bool readResume(Context& c, const QStringList& choices, RecordKind kind, int lastIndex,
+                std::optional<ResumePoint>& resume)
 {
     if (!c.atMostOne(choices))
         return false;
     if (!c.inv.has(QStringLiteral("resume")))
         return true;
-    resume = resumePoint(c);
+    resume = resumePoint(c, kind, lastIndex);
     if (!resume)
         return false;
     c.resumeAfter = resume->keep;
     return true;
+}
+
+// After the ring's questions: whether the controller still holds the file's last
+// record at its index, byte for byte (one more read, by `read`, which gives the
+// record's JSON line and the outcome). The exit code, its message said, when
+// the download must not go on; the file is left as it was.
+template <class Read>
+std::optional<int> checkResume(Context& c, const ResumePoint& point, Read read)
+{
+    QByteArray held;
+    const DownloadOutcome outcome = read(held);
+    const QString record = QStringLiteral("%1 %2").arg(recordName(point.kind)).arg(*point.lastIndex);
+    switch (outcome.end) {
+    case DownloadEnd::Completed:
+        if (rawOf(held) == point.lastRaw)
+            return std::nullopt;
+        break;
+    case DownloadEnd::Stopped:
+        return Fail(exit_code::kInterrupted, QStringLiteral("interrupted: %1 is left as it was").arg(point.path));
+    case DownloadEnd::RecordFailed:
+        return c.linkFailure(record, outcome.error);
+    default:
+        break;
+    }
+    return Fail(exit_code::kUsage,
+                QStringLiteral("--resume: %1 ends at %2, but the controller holds other bytes there (another "
+                               "controller's records, or written over since); the file is left as it was")
+                    .arg(point.path, record));
 }
 
 // After the record `last` of a ring of `ringSize`, to its `newest`: From the next
@@ -138,12 +227,36 @@ RecordPick continueAfter(long long last, int ringSize, int newest)
     return {RecordChoice::From, last + 1 >= ringSize ? 0 : static_cast<int>(last + 1), -1};
 }
 
+// Why --chart cannot be written where it is named, found out before anything is
+// sent: no file named, stdout that the records take, the same file as -o or
+// --trace, or a file that cannot be made there.
+std::optional<QString> chartProblem(const Context& c, const QString& path)
+{
+    if (path.isEmpty())
+        return QStringLiteral("--chart: no file named");
+    const QString output = c.inv.value(QStringLiteral("output"));
+    if (path == QLatin1String("-")) {
+        if (output.isEmpty() || output == QLatin1String("-"))
+            return QStringLiteral("--chart -: the records go to stdout; name their file with -o");
+        return std::nullopt;
+    }
+    for (const auto& [option, shown] : {std::pair{"output", "-o"}, std::pair{"trace", "--trace"}})
+        if (SameFile(path, c.inv.value(QLatin1String(option))))
+            return QStringLiteral("%1 and --chart name the same file %2").arg(QLatin1String(shown), NativePath(path));
+    // As WriteCompleteFile will write it: a new file beside it, renamed over it.
+    QSaveFile trial(path);
+    if (!trial.open(QIODevice::WriteOnly))
+        return FileErrorMessage(true, path, trial.errorString());
+    trial.cancelWriting();
+    return std::nullopt;
+}
+
 // The exit of a download and its message on stderr, after "2000 records, 17
 // retried, 0 failed" when any request was sent again.
 int downloadExit(Context& c, const DownloadOutcome& outcome, bool writeFailed, const QString& what)
 {
     const bool reachedRecords = outcome.end != DownloadEnd::Unanswered && outcome.end != DownloadEnd::NotChosen;
-    if (c.session.retried > 0 && reachedRecords) {
+    if (c.session.retried > 0 && reachedRecords && !c.quiet) {
         std::fprintf(stderr, "%d records, %d retried, %d failed\n", outcome.read, c.session.retried,
                      outcome.end == DownloadEnd::RecordFailed ? 1 : 0);
         std::fflush(stderr);
@@ -203,7 +316,7 @@ int RunLogRead(Context& c)
     std::optional<ResumePoint> resume;
     if (!readResume(c,
                     {QStringLiteral("newest"), QStringLiteral("index"), QStringLiteral("all"), QStringLiteral("from")},
-                    resume))
+                    RecordKind::Log, 65534, resume))
         return exit_code::kUsage;
     const auto newest = c.integer(QStringLiteral("newest"), 10, 1, 65535);
     const auto index = c.integer(QStringLiteral("index"), 0, 0, 65535);
@@ -217,16 +330,41 @@ int RunLogRead(Context& c)
     Session& s = c.session;
     ProgressLine progress(c.progressShown());
     bool writeFailed = false;
-    int held = -1; // set when --index names a record beyond those the log holds
+    std::optional<int> refused; // the exit code when the choice could not be read, its message said
     DownloadSteps<LogLine> steps;
     steps.answered = answeredOk;
     steps.choose = [&]() -> std::optional<RecordPick> {
-        if (c.inv.has(QStringLiteral("index")) && *index >= std::min(s.count, s.capacity)) {
-            held = std::min(s.count, s.capacity);
-            return std::nullopt;
+        const int held = std::min(s.count, s.capacity);
+        const int newestIndex = s.begin == 0 ? s.capacity - 1 : s.begin - 1;
+        // --index and --from name a record the log holds.
+        for (const auto& [name, value] : {std::pair{"index", *index}, std::pair{"from", *from}})
+            if (c.inv.has(QLatin1String(name)) && value >= held) {
+                refused = Fail(
+                    exit_code::kUsage,
+                    QStringLiteral("--%1 %2: the log holds %3 records").arg(QLatin1String(name)).arg(value).arg(held));
+                return std::nullopt;
+            }
+        if (resume && resume->lastIndex) {
+            const int last = *resume->lastIndex;
+            if (last >= s.capacity || (newestIndex - last + s.capacity) % s.capacity >= held) {
+                refused = Fail(exit_code::kUsage,
+                               QStringLiteral("--resume: %1 ends at %2 %3, which the log does not hold (%4 "
+                                              "records in a ring of %5); the file is left as it was")
+                                   .arg(resume->path, recordName(RecordKind::Log))
+                                   .arg(last)
+                                   .arg(held)
+                                   .arg(s.capacity));
+                return std::nullopt;
+            }
+            refused = checkResume(c, *resume, [&](QByteArray& line) {
+                RecordSink<LogLine> check;
+                check.show = [&line](const LogLine& l) { line = LogRecordJson(l); };
+                return RunLogRecordLoop(s, {last, 1}, s.capacity, check);
+            });
+            if (refused)
+                return std::nullopt;
+            return continueAfter(last, s.capacity, newestIndex);
         }
-        if (resume && resume->lastIndex)
-            return continueAfter(*resume->lastIndex, s.capacity, s.begin == 0 ? s.capacity - 1 : s.begin - 1);
         if (c.inv.has(QStringLiteral("from")))
             return RecordPick{RecordChoice::From, *from};
         if (c.inv.has(QStringLiteral("index")))
@@ -245,8 +383,8 @@ int RunLogRead(Context& c)
     // its capacity is known.
     const DownloadOutcome outcome = DownloadEventLog(s, true, steps);
     progress.finish();
-    if (held >= 0)
-        return Fail(exit_code::kUsage, QStringLiteral("--index %1: the log holds %2 records").arg(*index).arg(held));
+    if (refused)
+        return *refused;
     return downloadExit(c, outcome, writeFailed, QStringLiteral("log record"));
 }
 
@@ -255,7 +393,7 @@ int RunArchiveRead(Context& c)
     std::optional<ResumePoint> resume;
     if (!readResume(c,
                     {QStringLiteral("newest"), QStringLiteral("index"), QStringLiteral("one"), QStringLiteral("from")},
-                    resume))
+                    RecordKind::Archive, kArchiveLastIndex, resume))
         return exit_code::kUsage;
     const auto newest = c.integer(QStringLiteral("newest"), 10, 1, kArchiveSlots);
     const auto index = c.integer(QStringLiteral("index"), 0, 0, kArchiveLastIndex);
@@ -269,8 +407,9 @@ int RunArchiveRead(Context& c)
     const QString chartPath = c.inv.value(QStringLiteral("chart"));
     if (oneValue && c.inv.has(QStringLiteral("chart")))
         return Fail(exit_code::kUsage, QStringLiteral("archive read --one: no chart"));
-    if (c.inv.has(QStringLiteral("chart")) && chartPath.isEmpty())
-        return Fail(exit_code::kUsage, QStringLiteral("--chart: no file named"));
+    if (c.inv.has(QStringLiteral("chart")))
+        if (const auto problem = chartProblem(c, chartPath))
+            return Fail(exit_code::kUsage, *problem);
     CatchInterrupts();
 
     // The controller keeps UTC; the window shows local time, moved by the offset of this moment.
@@ -281,16 +420,26 @@ int RunArchiveRead(Context& c)
         return *code;
 
     bool writeFailed = false;
+    std::optional<int> refused; // the exit code when --resume cannot go on, its message said
     ProgressLine progress(!oneValue && c.progressShown());
     DownloadSteps<ArchiveLine> steps;
     steps.answered = answeredOk;
     steps.choose = [&]() -> std::optional<RecordPick> {
+        if (resume && resume->lastIndex) {
+            const int last = *resume->lastIndex;
+            refused = checkResume(c, *resume, [&](QByteArray& line) {
+                RecordSink<ArchiveLine> check;
+                check.show = [&line](const ArchiveLine& l) { line = ArchiveRecordJson(l, 0); };
+                return ReadArchiveRecords(c.session, {last, 1}, false, 0, check);
+            });
+            if (refused)
+                return std::nullopt;
+            return continueAfter(last, kArchiveSlots, ArchiveNewestIndex(c.session.begin));
+        }
         if (c.inv.format == Format::Csv && !c.write(ArchiveCsvHeader())) {
             writeFailed = true;
             return std::nullopt;
         }
-        if (resume && resume->lastIndex)
-            return continueAfter(*resume->lastIndex, kArchiveSlots, ArchiveNewestIndex(c.session.begin));
         if (c.inv.has(QStringLiteral("from")))
             return RecordPick{RecordChoice::From, *from};
         if (oneValue)
@@ -330,10 +479,19 @@ int RunArchiveRead(Context& c)
             : QByteArray::fromStdString(*outcome.oneValue) + '\n';
         return c.write(text) ? exit_code::kDone : c.writeFailure();
     }
+    if (refused)
+        return *refused;
     // The chart of what was read, however the loop ended.
     if (!chartPath.isEmpty() && !writeFailed) {
-        if (const auto error = WriteCompleteFile(chartPath, ArchiveChartSvg(charted)))
+        const QByteArray svg = ArchiveChartSvg(charted);
+        if (chartPath == QLatin1String("-")) {
+            Output stdoutChart;
+            QString error;
+            if (!stdoutChart.open(chartPath, &error) || !stdoutChart.write(svg))
+                return Fail(exit_code::kDownload, QStringLiteral("cannot write to stdout"));
+        } else if (const auto error = WriteCompleteFile(chartPath, svg)) {
             return Fail(exit_code::kDownload, *error);
+        }
     }
     return downloadExit(c, outcome, writeFailed, QStringLiteral("archive record"));
 }

@@ -118,13 +118,9 @@ bool Output::open(const QString& path, QString* error)
 
 bool Output::resume(const QString& path, qint64 keep, QString* error)
 {
-    path_ = path;
-    if (!file_.resume(path, keep)) {
-        *error = file_.errorString();
+    if (!open(path, error))
         return false;
-    }
-    // What the file holds stays: the records go on after it.
-    written_ = true;
+    resumeAfter_ = keep;
     return true;
 }
 
@@ -132,7 +128,7 @@ bool Output::write(const QByteArray& bytes)
 {
     if (toFile() && !written_) {
         written_ = true;
-        if (!file_.create(path_))
+        if (!(resumeAfter_ ? file_.resume(path_, *resumeAfter_) : file_.create(path_)))
             return false;
     }
     written_ = true;

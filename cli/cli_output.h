@@ -27,7 +27,9 @@ public:
     // an empty path or "-" means stdout. False with the system's reason when the
     // file cannot be created.
     bool open(const QString& path, QString* error);
-    // Opens the file to go on after its first `keep` bytes (--resume).
+    // As open, for a file to go on after its first `keep` bytes (--resume): it is
+    // cut there and written on at the first write, so that a command failing
+    // before that leaves it as it was.
     bool resume(const QString& path, qint64 keep, QString* error);
     bool toFile() const { return !path_.isEmpty(); }
     QString path() const { return path_; }
@@ -45,6 +47,7 @@ public:
 private:
     QString path_;
     OutputFile file_;
+    std::optional<qint64> resumeAfter_;
     bool written_ = false;
 };
 

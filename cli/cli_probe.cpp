@@ -9,6 +9,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 
 namespace tessavin::cli {
@@ -99,7 +100,9 @@ int RunProbe(Context& c)
     qsizetype portWidth = 6;
     for (const QString& port : request.ports)
         portWidth = std::max(portWidth, port.size() + 2);
-    bool written = true;
+    // Set as each try is told (one at a time) and read by the stop hook, which
+    // the ports' threads ask at any moment with --parallel.
+    std::atomic<bool> written = true;
     if (c.inv.format == Format::Text)
         written = c.write(
             textLine({QStringLiteral("PORT"), QStringLiteral("BAUD"), QStringLiteral("LINK"), QStringLiteral("RESULT"),

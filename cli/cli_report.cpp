@@ -128,11 +128,12 @@ struct Visit {
         return lines;
     }
 
-    std::optional<QByteArray> script()
+    // The script; none, and no failure, when the controller holds no script.
+    std::optional<QByteArray> script(bool& none)
     {
         const ScriptUpResult r = ReceiveScript(c.session);
         if (r.error == LinkError::TooShort && r.received == kScriptReplyMinimum - 1)
-            failures << QStringLiteral("script: the controller holds no script");
+            none = true;
         else if (!r.ok)
             failed(QStringLiteral("script"), r.error);
         else
@@ -148,7 +149,19 @@ QString orNotRead(const QString& value) { return value.isEmpty() ? QStringLitera
 int RunReport(Context& c)
 {
     const QString dir = c.inv.arguments.value(0);
-    if (const auto problem = PrepareReportFolder(dir, c.inv.has(QStringLiteral("force"))))
+    // Every file a report writes, whichever parts are read.
+    const QStringList written{QStringLiteral("log.txt"),
+                              QStringLiteral("log.jsonl"),
+                              QStringLiteral("archive.csv"),
+                              QStringLiteral("archive.jsonl"),
+                              QStringLiteral("config.json"),
+                              QStringLiteral("test-config.json"),
+                              QStringLiteral("script.bin"),
+                              QStringLiteral("trace.jsonl"),
+                              QString::fromLatin1(kReportChartFile),
+                              QString::fromLatin1(kReportIndexFile),
+                              QString::fromLatin1(kReportSumsFile)};
+    if (const auto problem = PrepareReportFolder(dir, c.inv.has(QStringLiteral("force")), written))
         return Fail(exit_code::kUsage, *problem);
     const QDir folder(dir);
     c.tracePath = folder.filePath(QStringLiteral("trace.jsonl"));
@@ -176,7 +189,8 @@ int RunReport(Context& c)
         r.log = v.eventLog();
     if (go("archive"))
         r.archive = v.archive(offset);
-    const auto script = go("script") ? v.script() : std::nullopt;
+    bool noScript = false;
+    const auto script = go("script") ? v.script(noScript) : std::nullopt;
     c.finishTrace();
 
     int dated = 0;
@@ -193,7 +207,9 @@ int RunReport(Context& c)
         {QStringLiteral("Event log records read"), QString::number(r.log.size())},
         {QStringLiteral("Archive records read"), QStringLiteral("%1 (%2 dated)").arg(r.archive.size()).arg(dated)},
         {QStringLiteral("Script"),
-         script ? QStringLiteral("%1 bytes").arg(script->size()) : QStringLiteral("not read")},
+         script         ? QStringLiteral("%1 bytes").arg(script->size())
+             : noScript ? QStringLiteral("none: the controller holds no script")
+                        : QStringLiteral("not read")},
         {QStringLiteral("Written by"), QStringLiteral("tessavin-cli %1").arg(QLatin1String(TESSAVIN_VERSION))},
     };
 

@@ -4,6 +4,8 @@
 #include "config_transfer.h"
 #include "text_codec.h"
 
+#include <QSet>
+
 #include <algorithm>
 #include <string>
 
@@ -444,6 +446,24 @@ QString pointerStep(const QString& path, const QString& token)
     return path + QLatin1Char('/') + escaped;
 }
 
+// The pointer of every key that an object under `v` holds more than once, once
+// each, in document order.
+void findRepeatedKeys(const JsonValue& v, const QString& path, QStringList& out)
+{
+    for (std::size_t i = 0; i < v.items.size(); ++i)
+        findRepeatedKeys(v.items[i], pointerStep(path, QString::number(i)), out);
+    QSet<QByteArray> seen, told;
+    for (const JsonMember& m : v.members) {
+        const QString at = pointerStep(path, textOf(m.key));
+        if (seen.contains(m.key) && !told.contains(m.key)) {
+            told.insert(m.key);
+            out << at;
+        }
+        seen.insert(m.key);
+        findRepeatedKeys(m.value, at, out);
+    }
+}
+
 class JsonDiff {
 public:
     std::vector<ConfigDifference> out;
@@ -606,10 +626,14 @@ QString CompactJson(const JsonValue& value)
 ConfigCheck CheckConfigJson(const QByteArray& converted)
 {
     ConfigCheck check;
-    check.error = ParseJson(converted).error;
+    const JsonParse parse = ParseJson(converted);
+    check.error = parse.error;
+    if (parse.value)
+        findRepeatedKeys(*parse.value, QString(), check.repeatedKeys);
     check.size = converted.size();
     check.fits = converted.size() <= qsizetype(kTransferTextLimit);
     check.utf8 = IsValidUtf8(converted);
+    check.byteOrderMark = converted.startsWith("\xEF\xBB\xBF");
     return check;
 }
 
@@ -628,11 +652,20 @@ QString ConfigCheck::report() const
         lines << QStringLiteral("too large: %1 bytes after conversion; a configuration holds at most %2 bytes")
                      .arg(size)
                      .arg(kTransferTextLimit);
+    if (zeroAt >= 0)
+        lines << QStringLiteral("a zero byte at offset %1: such a file is not sent (save it as UTF-8)").arg(zeroAt);
     if (!utf8)
         lines << QStringLiteral("note: not valid UTF-8 (read as Windows-1251); it is sent as it is");
-    if (zeroAt >= 0)
-        lines << QStringLiteral("note: the text ends at the zero byte at offset %1; nothing after it is sent")
-                     .arg(zeroAt);
+    if (byteOrderMark)
+        lines << QStringLiteral("note: a UTF-8 byte order mark (EF BB BF) at the start; it is sent as it is");
+    if (!repeatedKeys.isEmpty()) {
+        constexpr qsizetype kNamed = 10;
+        QString keys = repeatedKeys.mid(0, kNamed).join(QStringLiteral(", "));
+        if (repeatedKeys.size() > kNamed)
+            keys += QStringLiteral(" and %1 more").arg(repeatedKeys.size() - kNamed);
+        lines << QStringLiteral("note: repeated key%1 %2; which value the controller keeps is its own choice")
+                     .arg(repeatedKeys.size() > 1 ? QStringLiteral("s") : QString(), keys);
+    }
     return lines.join(QLatin1Char('\n'));
 }
 

@@ -10,6 +10,7 @@
 // (valid JSON, not valid UTF-8) is still understood.
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <cstddef>
 #include <memory>
@@ -60,11 +61,16 @@ struct ConfigCheck {
     qsizetype size = 0; // bytes after the line-end conversion
     bool fits = true; // size within the Transfer buffer's text limit
     bool utf8 = true;
-    qsizetype zeroAt = -1; // a file's first zero byte, where its text ends
+    qsizetype zeroAt = -1; // a file's first zero byte: such a file is not sent at all
+    bool byteOrderMark = false; // the text starts with EF BB BF (sent as it stands)
+    QStringList repeatedKeys; // JSON Pointers of keys an object holds more than once
     bool json() const { return !error; }
-    bool valid() const { return json() && fits && size > 0; }
-    // One line: "valid JSON, 1234 bytes after conversion" or the error;
-    // then notes (not UTF-8, too large, empty), one a line.
+    // What a configuration download sends without --force: JSON that fits, not
+    // empty, from a file without a zero byte.
+    bool valid() const { return json() && fits && size > 0 && zeroAt < 0; }
+    // One line: "valid JSON, 1234 bytes after conversion" or the error; then
+    // what else refuses it (too large, a zero byte) and the notes (not UTF-8, a
+    // byte order mark, repeated keys), one a line.
     QString report() const;
 };
 

@@ -92,7 +92,13 @@ bool ReadWholeFile(const QString& path, qint64 limit, QByteArray* bytes, bool* t
         return false;
     }
     *bytes = file.readAll();
-    return true;
+    // A file that grew, or one whose size says nothing (a pipe), is judged by what was read.
+    if (bytes->size() > limit) {
+        if (tooLarge)
+            *tooLarge = true;
+        return false;
+    }
+    return file.error() == QFileDevice::NoError;
 }
 
 } // namespace tessavin

@@ -62,7 +62,7 @@ std::optional<QString> WriteCompleteFile(const QString& path, const QByteArray& 
     return std::nullopt;
 }
 
-std::optional<QString> PrepareReportFolder(const QString& dir, bool force)
+std::optional<QString> PrepareReportFolder(const QString& dir, bool force, const QStringList& replaced)
 {
     const QFileInfo info(dir);
     if (info.exists() && !info.isDir())
@@ -71,6 +71,16 @@ std::optional<QString> PrepareReportFolder(const QString& dir, bool force)
         if (!force && !QDir(dir).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
             return QStringLiteral("%1: the folder is not empty (--force writes into it)")
                 .arg(QDir::toNativeSeparators(dir));
+        // An earlier report's file that this one would not write again must not
+        // stay beside it, and a link must not lead the writing elsewhere.
+        for (const QString& name : replaced) {
+            const QString path = QDir(dir).filePath(name);
+            const QFileInfo entry(path);
+            if (!entry.exists() && !entry.isSymLink())
+                continue;
+            if ((entry.isDir() && !entry.isSymLink()) || !QFile::remove(path))
+                return QStringLiteral("%1: cannot be replaced").arg(QDir::toNativeSeparators(path));
+        }
         return std::nullopt;
     }
     if (!QDir().mkpath(dir))

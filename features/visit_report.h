@@ -51,8 +51,10 @@ inline constexpr const char* kReportSumsFile = "SHA256SUMS";
 std::optional<QString> WriteCompleteFile(const QString& path, const QByteArray& bytes);
 
 // Makes the folder ready: created when missing; an existing folder must be
-// empty unless `force`. The message when it is not ready.
-std::optional<QString> PrepareReportFolder(const QString& dir, bool force);
+// empty unless `force`, which removes the entries named `replaced` (the files
+// the report writes; a symbolic link goes itself, never what it points to) and
+// leaves every other entry. The message when it is not ready.
+std::optional<QString> PrepareReportFolder(const QString& dir, bool force, const QStringList& replaced);
 
 // The page itself, with the chart's SVG inline and a link to every file named.
 QByteArray VisitReportHtml(const VisitReport& report, const QByteArray& chartSvg, const std::vector<ReportFile>& files);

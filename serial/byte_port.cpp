@@ -26,6 +26,8 @@ QString PortOpenErrorText(const PortOpenError& error)
         return QStringLiteral("%1 is busy: another program has it open").arg(device);
     case PortOpenError::Kind::LineSettings:
         return QStringLiteral("%1 refused the line settings: %2").arg(device, error.detail);
+    case PortOpenError::Kind::NotSerial:
+        return QStringLiteral("%1: not a serial port (%2)").arg(device, error.detail);
     case PortOpenError::Kind::Other:
         break;
     }

@@ -21,6 +21,7 @@ struct PortOpenError {
         PermissionDenied, // the user may not open it (on Linux: not in the dialout group)
         Busy, // another program holds it
         LineSettings, // it opened but refused the line settings
+        NotSerial, // a file, or a device that is no terminal
         Other,
     };
     Kind kind = Kind::None;

@@ -38,6 +38,9 @@ PortOpenError::Kind PortOpenErrorKind(QSerialPort::SerialPortError error, bool m
         return mayReadWrite ? PortOpenError::Kind::Busy : PortOpenError::Kind::PermissionDenied;
     case QSerialPort::OpenError:
         return PortOpenError::Kind::Busy;
+    case QSerialPort::UnsupportedOperationError:
+        // The terminal settings are refused: a file, or a device that is no terminal.
+        return PortOpenError::Kind::NotSerial;
     default:
         return PortOpenError::Kind::Other;
     }

@@ -118,7 +118,7 @@ OptionSet describe(QCommandLineParser& parser)
         option("mismatch",
                "With --baud, what a requester whose port is set to another rate gets: garbage (the bytes its "
                "receiver makes of the reply at the wrong rate), silent (nothing) or answer (the reply, as if the "
-               "rates matched). The request changes nothing unless answer.",
+               "rates matched). The request changes nothing unless answer. Refused without --baud.",
                "mode", "garbage"),
         option("turnaround", "Pause between a request and its reply, in ms.", "ms", "0"),
         add(QCommandLineOption(
@@ -411,6 +411,9 @@ std::optional<QString> readNumbers(const QCommandLineParser& parser, const Optio
     if (!mismatch)
         return QStringLiteral("--mismatch: ") + why;
     options.mismatch = *mismatch;
+    // Only a paced line has a rate for the requester's to differ from.
+    if (parser.isSet(o.mismatch) && options.baud == 0)
+        return QStringLiteral("--mismatch: needs --baud RATE (a line paced at a rate)");
     if (parser.isSet(o.storeFault)) {
         const auto cut = ParseStoreFault(parser.value(o.storeFault), &why);
         if (!cut)

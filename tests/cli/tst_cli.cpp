@@ -61,11 +61,14 @@ QByteArray timingNotice(const QProcessEnvironment& env)
         + " changes the link's waits; a real controller needs them unchanged (unset it)\n";
 }
 
-Run run(const QStringList& args, const QProcessEnvironment& env = quickEnvironment(), const QString& program = kCli)
+Run run(const QStringList& args, const QProcessEnvironment& env = quickEnvironment(), const QString& program = kCli,
+        const QByteArray& input = {})
 {
     QProcess p;
     p.setProcessEnvironment(env);
     p.start(program, args);
+    p.write(input);
+    p.closeWriteChannel();
     if (!p.waitForFinished(30000)) {
         p.kill();
         p.waitForFinished();
@@ -92,7 +95,9 @@ enum class Setup {
     EmptySlot5,
     IdentZero,
     BadTiming,
-    BadConfig
+    BadConfig,
+    SpoiltRecordOnce,
+    ChartLinkToFile
 };
 
 } // namespace
@@ -117,9 +122,9 @@ private:
         }
         return list;
     }
-    Run cli(const QStringList& list, const QProcessEnvironment& env = quickEnvironment())
+    Run cli(const QStringList& list, const QProcessEnvironment& env = quickEnvironment(), const QByteArray& input = {})
     {
-        return run(QStringList{QStringLiteral("--port"), pty()} + args(list), env);
+        return run(QStringList{QStringLiteral("--port"), pty()} + args(list), env, kCli, input);
     }
     // A log ring of `capacity` slots holding `records` of the controller's usual records.
     void ring(int capacity, int records)
@@ -131,15 +136,17 @@ private:
         });
     }
     QByteArray record(int index) const { return sim_->stateSnapshot().eventLog.at(index); }
-    // What the window's file holds for these records (CR LF), or stdout (LF).
-    QByteArray logLines(const QList<int>& indexes, bool file) const
+    // What the window's file holds for these records (CR LF), or stdout (LF), or
+    // what log read --format jsonl writes.
+    QByteArray logLines(const QList<int>& indexes, bool file, bool json = false) const
     {
         QByteArray out;
         for (int i : indexes) {
             const QByteArray r = record(i);
-            const LogLine l = PresentLogRecord(reinterpret_cast<const std::uint8_t*>(r.constData()),
-                                               static_cast<std::size_t>(r.size()));
-            out += file ? l.fileBytes : l.line + '\n';
+            LogLine l = PresentLogRecord(reinterpret_cast<const std::uint8_t*>(r.constData()),
+                                         static_cast<std::size_t>(r.size()));
+            l.index = i;
+            out += json ? cli::LogRecordJson(l) : file ? l.fileBytes : l.line + '\n';
         }
         return out;
     }
@@ -296,6 +303,11 @@ private slots:
             << QStringList{"--newest", "3", "--chart", "CHART"} << 3 << "UTC0" << QByteArray() << QList<int>{0, 1, 2};
         QTest::newRow("--one 1: the value truncated")
             << QStringList{"--one", "1"} << 3 << "UTC0" << QByteArray("-7\n") << QList<int>{1};
+        QTest::newRow("--chart - -o FILE: the chart on stdout")
+            << QStringList{"--newest", "3", "--chart", "-", "-o", "FILE"} << 3 << "UTC0"
+            << QByteArray(
+                   "2024:03:05 14:07:09:  12.500\r\n2024:12:31 23:30:00:  -7.900\r\n   0:00:00 00:00:00:   0.000\r\n")
+            << QList<int>{0, 1, 2};
     }
 
     void archiveRead()
@@ -315,15 +327,20 @@ private slots:
             QCOMPARE(options.contains("-o") ? readFile(file("out")) : r.out, expected);
         QCOMPARE(requestedIndexes(*sim_, 0x5C), indexes);
         if (options.contains("--chart"))
-            QCOMPARE(readFile(file("chart.svg")).count("<circle class=\"point\""), 2);
+            QCOMPARE((options.contains("-") ? r.out : readFile(file("chart.svg"))).count("<circle class=\"point\""), 2);
     }
 
     // A visit report: every file, checked by sha256sum -c, the whole ring read
-    // oldest first; a non-empty folder refused; a failed part named, the rest
+    // oldest first, the controller's texts escaped; a non-empty folder refused;
+    // --force replaces an earlier report's files (not what their links point to)
+    // and leaves others; no script is no failure; a failed part named, the rest
     // written, exit 5.
     void visitReport()
     {
-        sim_->withController([](sim::Controller& c) { c.state().script = "print 1\r\n"; });
+        sim_->withController([](sim::Controller& c) {
+            c.state().script = "print 1\r\n";
+            c.state().eventLog.appendText(">2024/01/02 03:04:05 <script>alert(1)</script>");
+        });
         const QString dir = file("visit");
         const Run r = cli({"report", dir});
         QVERIFY2(r.code == 0, r.err.constData());
@@ -341,20 +358,35 @@ private slots:
         QCOMPARE(readFile(dir + "/SHA256SUMS").count('\n'), all.size() - 1);
         QCOMPARE(requestedIndexes(*sim_, 0x5C), range(300, 1000) + range(0, 299));
         QCOMPARE(lineCount(dir + "/archive.jsonl"), 1001);
-        QCOMPARE(readFile(dir + "/log.txt"), logLines(range(0, 149), true));
+        QCOMPARE(readFile(dir + "/log.txt"), logLines(range(0, 150), true));
         QCOMPARE(readFile(dir + "/script.bin"), QByteArray("print 1\r\n"));
+        const QByteArray page = readFile(dir + "/index.html");
+        QVERIFY(page.contains("&lt;script&gt;alert(1)&lt;/script&gt;"));
+        QVERIFY(!page.contains("<script>alert"));
 
         const Run refused = cli({"report", dir});
         QCOMPARE(refused.code, 2);
         QVERIFY(refused.err.contains("not empty"));
 
+        // An earlier report's script.bin, a link where log.txt goes, a file of the user's.
         sim_->withController([](sim::Controller& c) { c.state().script.clear(); });
-        QFile::remove(dir + "/script.bin");
+        QVERIFY(writeFile(file("elsewhere.txt"), "mine\n") && writeFile(dir + "/notes.txt", "notes\n"));
+        QVERIFY(QFile::remove(dir + "/log.txt") && QFile::link(file("elsewhere.txt"), dir + "/log.txt"));
+        const Run forced = cli({"report", "--force", dir});
+        QVERIFY2(forced.code == 0, forced.err.constData());
+        QVERIFY(!QFile::exists(dir + "/script.bin"));
+        QVERIFY(!QFileInfo(dir + "/log.txt").isSymLink());
+        QCOMPARE(readFile(dir + "/log.txt"), logLines(range(0, 150), true));
+        QCOMPARE(readFile(file("elsewhere.txt")), QByteArray("mine\n"));
+        QCOMPARE(readFile(dir + "/notes.txt"), QByteArray("notes\n"));
+        QVERIFY(readFile(dir + "/index.html").contains("<td>none: the controller holds no script</td>"));
+        QCOMPARE(sumsCheck(), 0);
+
+        addFault(*sim_, sim::FaultKind::Silence, sim::FaultTarget::registerCommand(0x2C));
         const Run partial = cli({"report", "--force", dir});
         QCOMPARE(partial.code, 5);
-        QVERIFY(partial.err.contains("script: the controller holds no script"));
-        QVERIFY(readFile(dir + "/index.html").contains("<li>script: the controller holds no script</li>"));
-        QVERIFY(!QFile::exists(dir + "/script.bin"));
+        QVERIFY(partial.err.contains("device number: no reply"));
+        QVERIFY(readFile(dir + "/index.html").contains("<li>device number: no reply</li>"));
         QCOMPARE(sumsCheck(), 0);
     }
 
@@ -477,6 +509,18 @@ private slots:
                                   << QByteArray("CFG: valid JSON, 53 bytes after conversion\n") << none << false;
         QTest::newRow("validate, not JSON") << QStringList{"config", "validate", "CFG"} << broken << -1 << 4
                                             << QByteArray("CFG: line 3, column 3: missing comma\n") << none << false;
+        // Wherever download refuses, validate fails.
+        QTest::newRow("validate, a zero byte")
+            << QStringList{"config", "validate", "CFG"} << good + QByteArray("\0junk", 5) << -1 << 4
+            << QByteArray("CFG: valid JSON, 53 bytes after conversion\n"
+                          "CFG: a zero byte at offset 49: such a file is not sent (save it as UTF-8)\n")
+            << none << false;
+        // Standard input is read whole, not cut at a round size.
+        QTest::newRow("validate - of 1.5 MiB")
+            << QStringList{"config", "validate", "-"} << '"' + QByteArray(3 << 19, 'a') + '"' << -1 << 4
+            << QByteArray("-: valid JSON, 1572866 bytes after conversion\n"
+                          "-: too large: 1572866 bytes after conversion; a configuration holds at most 49999 bytes\n")
+            << none << false;
         QTest::newRow("diff") << QStringList{"config", "diff", "CFG"} << good << -1 << 1
                               << QByteArray("~ /modbus/baud: 9600 → 19200\n+ /alarms: [1]\n- /debug\n") << none
                               << false;
@@ -507,7 +551,7 @@ private slots:
         const QString path = file("cfg.json");
         QVERIFY(writeFile(path, bytes));
         command.replaceInStrings(QStringLiteral("CFG"), path);
-        const Run r = cli(command);
+        const Run r = cli(command, quickEnvironment(), command.contains("-") ? bytes : QByteArray());
         QCOMPARE(r.code, code);
         QCOMPARE(r.out, QByteArray(out).replace("CFG", path.toUtf8()));
         QCOMPARE(QString::fromUtf8(r.err), QString::fromUtf8(err).replace("CFG", path).replace("PTY", pty()));
@@ -640,6 +684,32 @@ private slots:
                                   << "ports: option '--output' does not apply here" << -1;
         QTest::newRow("trace not written") << QStringList{"--trace", "/dev/full", "device", "ident"} << none << 5
                                            << "/dev/full: the trace is incomplete: a line could not be written" << -1;
+        QTest::newRow("-o and --chart one file") << QStringList{"archive", "read", "-o", "FILE", "--chart", "FILE"}
+                                                 << none << 2 << "-o and --chart name the same file FILE" << -1;
+        QTest::newRow("--chart a link to the -o file")
+            << QStringList{"archive", "read", "-o", "FILE", "--chart", "CHART"} << int(Setup::ChartLinkToFile) << 2
+            << "-o and --chart name the same file CHART" << -1;
+        QTest::newRow("--trace and --chart one file")
+            << QStringList{"archive", "read", "--trace", "FILE", "--chart", "FILE"} << none << 2
+            << "--trace and --chart name the same file FILE" << -1;
+        QTest::newRow("--chart - with the records on stdout")
+            << QStringList{"archive", "read", "--chart", "-"} << none << 2
+            << "--chart -: the records go to stdout; name their file with -o" << -1;
+        QTest::newRow("--chart cannot be created")
+            << QStringList{"archive", "read", "-o", "FILE", "--chart", "/nonexistent/c.svg"} << none << 2
+            << "Cannot create /nonexistent/c.svg: No such file or directory" << -1;
+        QTest::newRow("--from beyond the records") << QStringList{"log", "read", "--from", "150"} << none << 2
+                                                   << "--from 150: the log holds 150 records" << -1;
+        QTest::newRow("log read --bogus") << QStringList{"log", "read", "--bogus"} << none << 2
+                                          << "unknown option '--bogus'\nUsage: tessavin-cli log read [options]\n"
+                                             "Try 'tessavin-cli log read --help'."
+                                          << -1;
+        QTest::newRow("--fast --no-fast") << QStringList{"--fast", "log", "info", "--no-fast"} << none << 2
+                                          << "--fast and --no-fast: choose one\nUsage: tessavin-cli log info "
+                                             "[options]\nTry 'tessavin-cli log info --help'."
+                                          << -1;
+        QTest::newRow("-q: no retries line")
+            << QStringList{"-q", "log", "read", "--newest", "3"} << int(Setup::SpoiltRecordOnce) << 0 << "" << -1;
     }
 
     void failures()
@@ -678,16 +748,27 @@ private slots:
             ring(2000, 10);
             sim_->withController([](sim::Controller& c) { c.state().eventLog.records[5].clear(); });
             break;
+        case Setup::SpoiltRecordOnce:
+            addFault(*sim_, sim::FaultKind::BadBodyChecksum, sim::FaultTarget::registerCommand(0x1A), 1);
+            break;
+        case Setup::ChartLinkToFile:
+            QFile::remove(file("chart.svg"));
+            QVERIFY(QFile::link(file("out"), file("chart.svg")));
+            break;
         }
 
         QVERIFY(writeFile(file("out"), "keep\n") && writeFile(file("utf16.json"), QByteArray("\xff\xfe{\0\n\0}\0", 8)));
         const Run r = cli(command, env);
         QCOMPARE(r.code, code);
-        message.replace("PTY", pty()).replace("FILE", file("out")).replace("UTF16", file("utf16.json"));
+        message.replace("PTY", pty())
+            .replace("FILE", file("out"))
+            .replace("UTF16", file("utf16.json"))
+            .replace("CHART", file("chart.svg"));
         QCOMPARE(QString::fromLocal8Bit(r.err), message.isEmpty() ? QString() : "tessavin-cli: " + message + "\n");
         QCOMPARE(readFile(file("out")),
                  fileLines >= 0 ? logLines(range(0, fileLines - 1), true) : QByteArray("keep\n"));
-        if (code == 2 && !command.contains("--index"))
+        // Refused before anything is sent, but for a record the log does not hold.
+        if (code == 2 && !message.contains("the log holds"))
             QCOMPARE(receivedFrames(*sim_), QList<QByteArray>{});
     }
 
@@ -797,6 +878,76 @@ private slots:
         for (int i = 0; i < 200; ++i)
             expected << (newest - 199 + i + ringSize) % ringSize;
         QCOMPARE(indexes, expected);
+    }
+
+    // --resume goes on only with a file of the command's own records whose last
+    // one the controller still holds at its index, byte for byte; across the
+    // ring's end from capacity - 1 to 0. Otherwise exit 2, the file as it was.
+    void resumeChecksTheFile_data()
+    {
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<QList<int>>("shape"); // the log ring: capacity, records
+        QTest::addColumn<QList<int>>("held"); // the controller's records FILE holds, as jsonl
+        QTest::addColumn<QByteArray>("tail"); // FILE's bytes after them
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message"); // stderr
+        QTest::addColumn<QList<int>>("requested"); // event-log records asked for
+        const QStringList log{"log", "read", "-o", "FILE", "--format", "jsonl", "--resume"};
+        const QList<int> full{20, 25}; // begin 5: the newest record is 4
+        const QByteArray cut = "{\"ind";
+        const auto line = [](const char* index) {
+            return "{\"index\":" + QByteArray(index)
+                + ",\"marker\":\">\",\"time\":null,\"text\":\"x\",\"raw\":\"00\"}\n";
+        };
+        const QString index = QStringLiteral("--resume: FILE: the last record's index %1 is not one of a ring's (0 to "
+                                             "65534)");
+        QTest::newRow("across the ring's end")
+            << log << full << QList<int>{17, 18, 19} << cut << 0 << "" << QList<int>{19, 0, 1, 2, 3, 4};
+        QTest::newRow("at the newest") << log << full << QList<int>{3, 4} << QByteArray() << 0 << "" << QList<int>{4};
+        QTest::newRow("archive read of event-log records")
+            << QStringList{"archive", "read", "-o", "FILE", "--format", "jsonl", "--resume"} << full << QList<int>{17}
+            << cut << 2 << "--resume: FILE: line 1 is not an archive record (archive read cannot go on with it)"
+            << QList<int>{};
+        QTest::newRow("another controller's records")
+            << log << full << QList<int>{} << line("18") + cut << 2
+            << "--resume: FILE ends at event-log record 18, but the controller holds other bytes there (another "
+               "controller's records, or written over since); the file is left as it was"
+            << QList<int>{18};
+        QTest::newRow("beyond the records held")
+            << log << QList<int>{2000, 150} << QList<int>{} << line("500") << 2
+            << "--resume: FILE ends at event-log record 500, which the log does not hold (150 records in a ring of "
+               "2000); the file is left as it was"
+            << QList<int>{};
+        QTest::newRow("index -1") << log << full << QList<int>{} << line("-1") << 2 << index.arg("-1") << QList<int>{};
+        QTest::newRow("index 1e30") << log << full << QList<int>{} << line("1e30") << 2 << index.arg("1e+30")
+                                    << QList<int>{};
+        QTest::newRow("index 2^32") << log << full << QList<int>{} << line("4294967296") << 2 << index.arg("4294967296")
+                                    << QList<int>{};
+        QTest::newRow("-o -") << QStringList{"log", "read", "-o", "-", "--format", "jsonl", "--resume"} << full
+                              << QList<int>{} << cut << 2
+                              << "--resume: stdout cannot be gone on with; name the file with -o" << QList<int>{};
+    }
+    void resumeChecksTheFile()
+    {
+        QFETCH(QStringList, command);
+        QFETCH(QList<int>, shape);
+        QFETCH(QList<int>, held);
+        QFETCH(QByteArray, tail);
+        QFETCH(int, code);
+        QFETCH(QString, message);
+        QFETCH(QList<int>, requested);
+        ring(shape[0], shape[1]);
+        const QByteArray before = logLines(held, true, true) + tail;
+        QVERIFY(writeFile(file("out"), before));
+
+        const Run r = cli(command);
+        QCOMPARE(r.code, code);
+        QCOMPARE(QString::fromUtf8(r.err),
+                 message.isEmpty() ? QString() : "tessavin-cli: " + message.replace("FILE", file("out")) + "\n");
+        QCOMPARE(requestedIndexes(*sim_, 0x1A), requested);
+        QCOMPARE(readFile(file("out")), code == 0 ? logLines(held + requested.mid(1), true, true) : before);
+        if (code == 2 && !message.contains(" hold"))
+            QCOMPARE(receivedFrames(*sim_), QList<QByteArray>{});
     }
 
 #ifndef Q_OS_WIN
@@ -942,7 +1093,8 @@ private slots:
     }
 
     // The probe reports every try, saves what it found where the window reads it,
-    // and exits 4 when nothing answers.
+    // and exits 4 when nothing answers. With --parallel the ports' threads ask
+    // whether to stop while tries are told (run under ThreadSanitizer, see README).
     void probeFindsAndSaves()
     {
         QTemporaryDir programDir;
@@ -969,6 +1121,18 @@ private slots:
         QCOMPARE(saved.port, pty());
         QCOMPARE(saved.baud, QStringLiteral("19200"));
 
+        // A regular file is no serial port, and says so; in parallel its try may end after the answer.
+        QVERIFY(writeFile(file("plain"), "x"));
+        const QStringList two{"probe", "--port", file("plain"), "--port", "PTY", "--baud", "19200"};
+        const Run oneByOne = run(args(two));
+        QCOMPARE(oneByOne.code, 0);
+        QVERIFY2(oneByOne.out.contains(
+                     QString(file("plain") + ": not a serial port (Inappropriate ioctl for device)\n").toUtf8()),
+                 oneByOne.out.constData());
+        const Run parallel = run(args(two + QStringList{"--parallel"}));
+        QVERIFY2(parallel.code == 0, parallel.err.constData());
+        QVERIFY(parallel.out.contains("answered"));
+
         line.mismatch = sim::RateMismatch::Silent;
         sim_->setLineSettings(line);
         const Run none = run(args({"probe", "--port", "PTY", "--baud", "9600", "--wait", "50"}));
@@ -979,7 +1143,7 @@ private slots:
     void helpOnEveryLevel_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QByteArray>("firstLine");
+        QTest::addColumn<QByteArray>("firstLine"); // of stdout; of stderr for "help" of no command
         QTest::newRow("--help") << QStringList{"--help"}
                                 << QByteArray("Usage: tessavin-cli [options] <command> [options]");
         QTest::newRow("log --help") << QStringList{"log", "--help"}
@@ -991,6 +1155,10 @@ private slots:
         QTest::newRow("--version") << QStringList{"--version"} << QByteArray("tessavin-cli " TESSAVIN_VERSION);
         QTest::newRow("help config download") << QStringList{"help", "config", "download"}
                                               << QByteArray("Usage: tessavin-cli config download [options] FILE");
+        QTest::newRow("help nosuch") << QStringList{"help", "nosuch"}
+                                     << QByteArray("tessavin-cli: unknown command 'nosuch'");
+        QTest::newRow("help log nosuch") << QStringList{"help", "log", "nosuch"}
+                                         << QByteArray("tessavin-cli: unknown command 'log nosuch'");
     }
 
     void helpOnEveryLevel()
@@ -998,6 +1166,12 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(QByteArray, firstLine);
         const Run r = run(arguments);
+        if (arguments.contains("nosuch")) {
+            QCOMPARE(r.code, 2);
+            QCOMPARE(r.out, QByteArray());
+            QCOMPARE(r.err.left(r.err.indexOf('\n')), firstLine);
+            return;
+        }
         QCOMPARE(r.code, 0);
         QCOMPARE(r.out.left(r.out.indexOf('\n')), firstLine);
         QCOMPARE(r.err, QByteArray());

@@ -206,6 +206,7 @@ private slots:
         QTest::addColumn<int>("length");
         // 196 chunks of 255 bytes hold 49,980; the text and its zero need 50,000 at most.
         QTest::newRow("49,999 bytes fit") << 19 << 49999;
+        QTest::newRow("50,000 bytes do not") << 20 << 0;
         QTest::newRow("controller never ends") << 255 << 0;
     }
     void uploadCapacity()

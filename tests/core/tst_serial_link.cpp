@@ -313,6 +313,8 @@ private slots:
         QTest::newRow("permission, the user's: in use") << QSerialPort::PermissionError << true << busy;
         QTest::newRow("already open") << QSerialPort::OpenError << true << busy;
         QTest::newRow("resource") << QSerialPort::ResourceError << true << "/dev/ttyUSB0: Qt's words";
+        QTest::newRow("no terminal") << QSerialPort::UnsupportedOperationError << true
+                                     << "/dev/ttyUSB0: not a serial port (Qt's words)";
     }
     void portOpenErrors()
     {

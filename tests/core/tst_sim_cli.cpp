@@ -157,6 +157,9 @@ private slots:
                                   << "tessavin-sim: --seed: 'x' is not a number (expected 0 to 2147483647)";
         QTest::newRow("--poll 7") << "--poll 7"
                                   << "tessavin-sim: --poll: unknown poll function 7 (expected 1, 2 or 10)";
+        QTest::newRow("--mismatch without --baud")
+            << "--mismatch silent"
+            << "tessavin-sim: --mismatch: needs --baud RATE (a line paced at a rate)";
     }
 
     void refusesBadOptions()

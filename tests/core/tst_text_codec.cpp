@@ -48,8 +48,8 @@ private slots:
         QCOMPARE(config.encoding, encoding);
     }
 
-    // The verdict on a configuration as sent: where the error is (columns in
-    // characters for UTF-8 text) and the notes that follow it.
+    // The verdict on a configuration file as sent: where the error is (columns in
+    // characters for UTF-8 text), what else refuses it and the notes that follow.
     void configCheck_data()
     {
         QTest::addColumn<QByteArray>("text");
@@ -76,17 +76,34 @@ private slots:
         QTest::newRow("Windows-1251 string") << QByteArray("{\"\xE8\xEC\xFF\": 1}") << true
                                              << "valid JSON, 10 bytes after conversion\n"
                                                 "note: not valid UTF-8 (read as Windows-1251); it is sent as it is";
+        QTest::newRow("49,999 bytes") << '"' + QByteArray(49997, 'a') + '"' << true
+                                      << "valid JSON, 49999 bytes after conversion";
+        QTest::newRow("50,000 bytes")
+            << '"' + QByteArray(49998, 'a') + '"' << false
+            << "valid JSON, 50000 bytes after conversion\n"
+               "too large: 50000 bytes after conversion; a configuration holds at most 49999 bytes";
         QTest::newRow("50,001 bytes")
             << '"' + QByteArray(49999, 'a') + '"' << false
             << "valid JSON, 50001 bytes after conversion\n"
                "too large: 50001 bytes after conversion; a configuration holds at most 49999 bytes";
+        QTest::newRow("a zero byte") << QByteArray("{}\0\0", 4) << false
+                                     << "valid JSON, 2 bytes after conversion\n"
+                                        "a zero byte at offset 2: such a file is not sent (save it as UTF-8)";
+        QTest::newRow("byte order mark")
+            << QByteArray("\xEF\xBB\xBF{}") << true
+            << "valid JSON, 5 bytes after conversion\n"
+               "note: a UTF-8 byte order mark (EF BB BF) at the start; it is sent as it is";
+        QTest::newRow("repeated keys")
+            << QByteArray("{\"a\": 1, \"b\": [{\"c\": 1, \"c\": 2, \"c\": 3}], \"a\": 2}") << true
+            << "valid JSON, 49 bytes after conversion\n"
+               "note: repeated keys /b/0/c, /a; which value the controller keeps is its own choice";
     }
     void configCheck()
     {
         QFETCH(QByteArray, text);
         QFETCH(bool, valid);
         QFETCH(QString, report);
-        const ConfigCheck check = CheckConfigJson(text);
+        const ConfigCheck check = CheckConfigFile(text);
         QCOMPARE(check.report(), report);
         QCOMPARE(check.valid(), valid);
     }

@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -129,22 +131,50 @@ private slots:
         }
     }
 
-    // Bash completes tessavin-cli's commands and options from the installed script.
+    // Bash completes tessavin-cli's commands, each command's own options and
+    // formats, the commands after "help" and the ports, from the installed script.
+    void bashCompletesTheCommandLine_data()
+    {
+        QTest::addColumn<QString>("words"); // after the program, for bash; the last is completed
+        QTest::addColumn<QStringList>("offered"); // in any order
+        QTest::newRow("a command") << "log re" << QStringList{"read"};
+        QTest::newRow("a command's option") << "--port 3 archive read --no-s" << QStringList{"--no-shift"};
+        QTest::newRow("only the command's own options")
+            << "log read --" << QStringList{"--all",   "--baud",   "--fast",    "--format",  "--from",    "--help",
+                                            "--index", "--max",    "--newest",  "--no-fast", "--output",  "--port",
+                                            "--quiet", "--resume", "--retries", "--trace",   "--verbose", "--version"};
+        QTest::newRow("help, then a command") << "help co" << QStringList{"config"};
+        QTest::newRow("help, then a group's command") << "help log c" << QStringList{"clear"};
+        QTest::newRow("the command's formats") << "log read --format ''" << QStringList{"text", "jsonl"};
+        QTest::newRow("every format before a command") << "--format ''" << QStringList{"text", "jsonl", "csv"};
+        QTest::newRow("the ports") << "--port ''" << QStringList{"PORTS"};
+    }
     void bashCompletesTheCommandLine()
     {
+        QFETCH(QString, words);
+        QFETCH(QStringList, offered);
         if (QStandardPaths::findExecutable(QStringLiteral("bash")).isEmpty())
-            QSKIP("no bash here");
+            QSKIP("[tools] no bash here");
+        if (offered == QStringList{"PORTS"}) {
+            offered.clear();
+            for (const QByteArray& line :
+                 output(installed("usr/bin/tessavin-cli"), {"ports", "--format", "jsonl"}).split('\n'))
+                if (!line.isEmpty())
+                    offered << QJsonDocument::fromJson(line).object().value("path").toString();
+        }
         QProcess bash;
         bash.start(QStringLiteral("bash"),
                    {QStringLiteral("-c"),
                     QStringLiteral("source %1/usr/share/bash-completion/completions/tessavin-cli || exit 1; "
                                    "c() { COMP_WORDS=(%1/usr/bin/tessavin-cli \"$@\"); COMP_CWORD=$#; _tessavin_cli; "
-                                   "echo \"${COMPREPLY[*]}\"; }; "
-                                   "c log re; c --port 3 archive read --no-s")
-                        .arg(root_)});
+                                   "echo \"${COMPREPLY[*]}\"; }; c %2")
+                        .arg(root_, words)});
         QVERIFY(bash.waitForFinished(20000));
         QCOMPARE(bash.exitCode(), 0);
-        QCOMPARE(bash.readAllStandardOutput(), QByteArray("read\n--no-shift\n"));
+        QStringList got = QString::fromLocal8Bit(bash.readAllStandardOutput()).trimmed().split(' ', Qt::SkipEmptyParts);
+        got.sort();
+        offered.sort();
+        QCOMPARE(got, offered);
     }
 
     // In English: the translation is inside the program, nothing else installs it.
