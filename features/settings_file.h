@@ -8,6 +8,7 @@
 //     [link]
 //     fast=false
 //     retries=0
+//     retry_wait=1000
 //
 // It lives beside the programs. When that folder cannot be written, the per-user
 // configuration folder is used instead (on Linux ~/.config/tessavin/log.log),
@@ -26,14 +27,13 @@ QString UserSettingsDir();
 struct StoredSettings {
     QString port = QStringLiteral("7");
     QString baud = QStringLiteral("38400");
-    // [link] fast: end register replies at their stated length (off unless asked).
-    bool fastReplies = false;
-    // What the file itself holds: a port that is not empty, and fast= as written.
+    // What the file itself holds: a port that is not empty.
     bool portStored = false;
+    // The [link] keys as written, empty where the file has none; what they mean
+    // is the link policy's (link_policy.h).
     QString fastText;
-    // [link] retries: how many more times the window sends a read request whose
-    // reply failed (0 to kMaxRetries; anything else reads as 0, never retrying).
-    int retries = 0;
+    QString retriesText;
+    QString retryWaitText;
 };
 
 constexpr int kMaxRetries = 20;
