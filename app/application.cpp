@@ -63,7 +63,10 @@ void describe(QCommandLineParser& parser, const WindowOptions& options)
 {
     parser.setApplicationDescription(
         QStringLiteral("Tessavin: service tool for a logging controller on a serial port.\n"
-                       "Opens the main window; the port and baud rate come from the settings file."));
+                       "Opens the main window; the port and baud rate come from the settings file. Its [link] "
+                       "section sets fast replies (fast=true), how many more times a read request whose reply "
+                       "failed is sent (retries=N, 0 to 20, default 0) and how long such a request waits for its "
+                       "reply's first byte before it is sent again (retry_wait=MS, default 1000)."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption(options.demo);

@@ -2,6 +2,7 @@
 
 #include "conversions.h"
 #include "form2.h"
+#include "link_policy.h"
 #include "okbottomdlg.h"
 #include "open_files.h"
 #include "port_list.h"
@@ -27,6 +28,7 @@
 #include <QScrollArea>
 #include <QStringListModel>
 #include <QShortcut>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cstdio>
@@ -538,9 +540,16 @@ void TForm1::FormCreate()
     const tessavin::StoredSettings stored = tessavin::ReadSettings(settingsPath());
     Edit1->setText(stored.port);
     Boud->setText(stored.baud);
-    // Read once at start and kept for the whole run.
-    session_->chooseFastReplies(options_.fastReplies, stored.fastReplies);
-    session_->retries = stored.retries;
+    // The link's policy, read once at start and kept for the whole run. A value
+    // that cannot be read keeps its default and is said once the window is up.
+    tessavin::LinkPolicyOptions linkOptions;
+    if (options_.fastReplies)
+        linkOptions.fastReplies = true;
+    const tessavin::ResolvedLinkPolicy link = tessavin::ResolveLinkPolicy(
+        {}, stored, QDir::toNativeSeparators(settingsPath()), linkOptions);
+    tessavin::ApplyLinkPolicy(*session_, link.policy);
+    if (!link.error.isEmpty())
+        QTimer::singleShot(0, this, [this, error = link.error] { showMessage(error); });
 }
 
 bool TForm1::writeSettings(QString* failedPath)

@@ -8,6 +8,7 @@
 #include "config_json.h"
 #include "config_text.h"
 #include "config_transfer.h"
+#include "retry.h"
 #include "window_texts.h"
 
 #include <QDir>
@@ -74,11 +75,20 @@ void runUpload(TForm1& form, std::uint8_t code)
     session.transfer.clear();
     const tessavin::ConfigUploadResult result = tessavin::ConfigUpload(session, code);
     if (result.length == 0) {
-        form.showMessage(msg::transferFailed());
+        // Which chunk failed, and why, behind the details.
+        form.showMessage(msg::transferFailed(),
+                         result.error == tessavin::LinkError::None ? QString() : tessavin::ConfigUploadFailure(result));
         return;
     }
     showConfigText(form, tessavin::TransferText(session.transfer));
     form.showMessage(msg::ok());
+}
+
+// Behind a failed command's message: that it may have taken effect all the
+// same, when its reply came damaged.
+QString commandDetails(tessavin::LinkError error)
+{
+    return tessavin::ReplyDamaged(error) ? tessavin::UnconfirmedText(error) : QString();
 }
 
 // A command of the configuration link: one exchange at a time, the Activity
@@ -104,17 +114,18 @@ void TForm1::TestClick()
 void TForm1::Set_TestClick()
 {
     portCommand(*this, [this] {
-        showMessage(tessavin::SetTestMode(session()) == tessavin::LinkError::None ? msg::ok() : msg::commandFailed());
+        const tessavin::LinkError error = tessavin::SetTestMode(session());
+        showMessage(error == tessavin::LinkError::None ? msg::ok() : msg::commandFailed(), commandDetails(error));
     });
 }
 
 void TForm1::BuRebootClick()
 {
     portCommand(*this, [this] {
-        const bool rebooted = tessavin::RebootController(session()) == tessavin::LinkError::None;
+        const tessavin::LinkError error = tessavin::RebootController(session());
         // The controller restarts either way: the port is closed whatever the result.
         session().link.close();
-        showMessage(rebooted ? msg::ok() : msg::commandFailed());
+        showMessage(error == tessavin::LinkError::None ? msg::ok() : msg::commandFailed(), commandDetails(error));
         ok->setVisible(false);
     });
 }
@@ -176,10 +187,9 @@ void TForm1::Down_testClick()
             if (!seam().ask(this, question))
                 return;
         }
-        const bool sent = tessavin::ConfigDownload(session(), session().transfer.bytes.data(),
-                                                   static_cast<std::size_t>(text.size()))
-                              .value;
-        showMessage(sent ? msg::ok() : msg::transferFailed());
+        const auto sent = tessavin::ConfigDownload(session(), session().transfer.bytes.data(),
+                                                   static_cast<std::size_t>(text.size()));
+        showMessage(sent.value ? msg::ok() : msg::transferFailed(), commandDetails(sent.error));
     });
 }
 

@@ -51,8 +51,16 @@ const std::vector<OptionInfo>& GlobalOptions()
         {S("retries"),
          {},
          S("N"),
-         S("Send a read request again, up to N more times, when its reply is missing, too short or fails a "
-           "checksum (0 to 20, default 2; 0: never). Requests that change the controller are never repeated.")},
+         S("Send a read request again, up to N more times, when its reply is missing, too short, fails a "
+           "checksum or holds a value the controller cannot send (0 to 20; default [link] retries in the settings "
+           "file, else 2; 0: never). Requests that change the controller are never repeated: a damaged reply to "
+           "one leaves it unconfirmed (exit 4).")},
+        {S("retry-wait"),
+         {},
+         S("MS"),
+         S("How long a read request that may still be sent again waits for its reply's first byte, once the "
+           "controller has answered (10 to 60000 ms; default [link] retry_wait, else 1000). The first request and "
+           "the last try wait the whole 13 s.")},
         {S("help"), QLatin1Char('h'), {}, S("Show the help of the tool or of the command.")},
         {S("version"), {}, {}, S("Show the version.")},
     };
@@ -259,7 +267,10 @@ const std::vector<CommandInfo>& Commands()
              .name = S("upload"),
              .summary = S("read the configuration from the controller"),
              .description = S("Reads the controller's configuration (with --test its test configuration)\n"
-                              "and writes its bytes as they came to stdout or to the file given with -o."),
+                              "and writes its bytes as they came to stdout or to the file given with -o.\n"
+                              "A chunk whose checksum fails, once the controller has shown that it sends\n"
+                              "one, is asked for again; still failing, nothing is written and the message\n"
+                              "names the chunk's offset (exit 4)."),
              .options = {{S("test"), {}, {}, S("The test configuration instead of the configuration.")}},
              .run = RunConfigUpload},
             {.group = S("config"),
@@ -342,7 +353,8 @@ const std::vector<CommandInfo>& Commands()
              .name = S("read"),
              .summary = S("read the script back"),
              .description = S("Reads the controller's script and writes its bytes to stdout or to the file\n"
-                              "given with -o."),
+                              "given with -o. A reply whose checksums fail is asked for again; still\n"
+                              "failing, nothing is written (exit 4)."),
              .run = RunScriptRead},
             {.group = S("script"),
              .name = S("clear"),
@@ -438,8 +450,9 @@ QString exitCodes()
                           "       cannot be read or created, a configuration that is not JSON without\n"
                           "       --force); nothing was sent that changes the controller\n"
                           "  3    the port could not be opened (no such device, permission denied, busy)\n"
-                          "  4    the controller did not answer, or answered invalidly; config status NOT OK;\n"
-                          "       config validate: the file is not valid JSON or too large\n"
+                          "  4    the controller did not answer, or answered invalidly (a damaged reply to a\n"
+                          "       command that changes it: the command may or may not have taken effect);\n"
+                          "       config status NOT OK; config validate: the file is not valid JSON or too large\n"
                           "  5    a download ended early on a failed record, or its output, its trace or\n"
                           "       the help could not be written; the records read are kept; config download\n"
                           "       --verify: what was read back differs; report: a part could not be read\n"

@@ -70,7 +70,10 @@ Uploaded upload(Context& c, bool test)
     const ConfigUploadResult result = ConfigUpload(s, test ? cfg::kUploadTestConfig : cfg::kUploadConfig);
     const QString what = test ? QStringLiteral("test configuration upload") : QStringLiteral("configuration upload");
     if (result.error != LinkError::None)
-        return {c.linkFailure(what, result.error), {}};
+        return {result.failedChunk ? Fail(exit_code::kController,
+                                          QStringLiteral("%1: %2: %3").arg(c.device, what, ConfigUploadFailure(result)))
+                                   : c.linkFailure(what, result.error),
+                {}};
     if (result.tooLarge)
         return {Fail(exit_code::kController,
                      QStringLiteral("%1: %2: more than %3 bytes").arg(c.device, what).arg(kTransferTextLimit)),
@@ -148,7 +151,7 @@ int RunConfigDownload(Context& c)
                     QStringLiteral("interrupted: the transfer was abandoned; the controller "
                                    "did not get the configuration's end"));
     if (!sent.value)
-        return c.linkFailure(QStringLiteral("configuration download"), sent.error);
+        return c.commandFailure(QStringLiteral("configuration download"), sent.error);
     if (!c.inv.has(QStringLiteral("verify"))) {
         c.tell(QStringLiteral("configuration sent (%1 bytes)").arg(text.size()));
         return exit_code::kDone;

@@ -3,7 +3,9 @@
 #include "cli_commands.h"
 #include "conversions.h"
 #include "frame_log.h"
+#include "link_policy.h"
 #include "open_files.h"
+#include "retry.h"
 #include "system_port.h"
 #include "settings_file.h"
 
@@ -20,6 +22,9 @@
 namespace tessavin::cli {
 
 namespace {
+
+// Every read is asked for twice more when its reply fails, unless told otherwise.
+const LinkPolicy kCliLinkDefaults{false, 2, LinkTiming{}.retryFirstByteWait};
 
 // Set by SIGINT or SIGTERM; read through the link's pump, never acted on in the handler.
 volatile std::sig_atomic_t g_interrupted = 0;
@@ -205,6 +210,13 @@ int Context::linkFailure(const QString& what, LinkError error)
     return Fail(exit_code::kController, QStringLiteral("%1: %2: %3").arg(device, what, errorText(error)));
 }
 
+int Context::commandFailure(const QString& what, LinkError error)
+{
+    if (portWentAway_ || !ReplyDamaged(error))
+        return linkFailure(what, error);
+    return Fail(exit_code::kController, QStringLiteral("%1: %2: %3").arg(device, what, UnconfirmedText(error)));
+}
+
 QString Context::errorText(LinkError error) const { return LinkErrorText(portWentAway_ ? LinkError::PortLost : error); }
 
 void Context::closePort()
@@ -278,14 +290,6 @@ std::optional<int> Context::start()
         stored = ReadSettings(settingsPath);
     if (noPort.isEmpty() && !stored.portStored)
         noPort = QStringLiteral("the settings file %1 has no [log] port=").arg(settingsName);
-    if (noPort.isEmpty() && !stored.fastText.isEmpty() && !inv.has(QStringLiteral("fast"))
-        && !inv.has(QStringLiteral("no-fast"))) {
-        const QString fast = stored.fastText.toLower();
-        if (fast != QLatin1String("true") && fast != QLatin1String("false"))
-            return Fail(
-                exit_code::kUsage,
-                QStringLiteral("%1: [link] fast=%2: neither true nor false").arg(settingsName, stored.fastText));
-    }
     // The first of: the option, the environment variable, the settings file.
     const auto pick = [&](const char* option, const char* variable, const QString& fromFile, QString* where) {
         if (inv.has(QLatin1String(option))) {
@@ -315,10 +319,20 @@ std::optional<int> Context::start()
                                                       : NotAnIntegerMessage(baudText)));
     device = PortDeviceName(portField);
     baudRate = *baud;
-    const auto retries = integer(QStringLiteral("retries"), 2, 0, kMaxRetries);
-    if (!retries)
-        return exit_code::kUsage;
-    session.retries = *retries;
+    // Fast replies, retries and the retry wait: the options, else the settings file.
+    LinkPolicyOptions linkOptions;
+    if (inv.has(QStringLiteral("no-fast")))
+        linkOptions.fastReplies = false;
+    else if (inv.has(QStringLiteral("fast")))
+        linkOptions.fastReplies = true;
+    if (inv.has(QStringLiteral("retries")))
+        linkOptions.retries = inv.value(QStringLiteral("retries"));
+    if (inv.has(QStringLiteral("retry-wait")))
+        linkOptions.retryWait = inv.value(QStringLiteral("retry-wait"));
+    const ResolvedLinkPolicy link = ResolveLinkPolicy(kCliLinkDefaults, stored, settingsName, linkOptions);
+    if (!link.error.isEmpty())
+        return Fail(exit_code::kUsage, link.error);
+    ApplyLinkPolicy(session, link.policy);
 
     const QString outputPath = inv.value(QStringLiteral("output"));
     // A command may name its own trace (the visit report's trace.jsonl).
@@ -348,11 +362,6 @@ std::optional<int> Context::start()
             std::fprintf(stderr, "%s\n", FrameTextLine(record).toLocal8Bit().constData());
             std::fflush(stderr);
         });
-    const bool fast = inv.has(QStringLiteral("no-fast"))
-        ? false
-        : inv.has(QStringLiteral("fast")) || stored.fastText.toLower() == QLatin1String("true");
-    session.chooseFastReplies(fast, false);
-
     PortOpenError openError;
     if (!session.link.openPort(device, *baud, &openError)) {
         // A file or a device that is no terminal: it opens, then refuses the line's settings.

@@ -86,6 +86,9 @@ public:
     void tell(const QString& text);
     // "<device>: <what>: <error>", exit code 4.
     int linkFailure(const QString& what, LinkError error);
+    // The same for a request that changes the controller: a damaged reply says
+    // that the command may or may not have taken effect (UnconfirmedText).
+    int commandFailure(const QString& what, LinkError error);
     // The error as a person should read it: once the port has gone away, that is
     // the cause, whether the reply was cut short or the next request found the
     // port closed.

@@ -22,7 +22,7 @@ int RunLogSwitch(Context& c, SwitchCommand command, const QString& done)
     if (auto code = c.start())
         return *code;
     if (const LinkError error = SendSwitchCommand(c.session, command); error != LinkError::None)
-        return c.linkFailure(c.inv.command->fullName(), error);
+        return c.commandFailure(c.inv.command->fullName(), error);
     c.tell(done);
     return exit_code::kDone;
 }
@@ -54,7 +54,7 @@ int RunConfigCommand(Context& c, bool reboot)
     if (reboot)
         c.closePort();
     if (error != LinkError::None)
-        return c.linkFailure(c.inv.command->fullName(), error);
+        return c.commandFailure(c.inv.command->fullName(), error);
     c.tell(reboot ? QStringLiteral("reboot sent") : QStringLiteral("test mode set"));
     return exit_code::kDone;
 }
@@ -82,7 +82,7 @@ int RunDeviceRegister(Context& c)
     if (auto code = c.start())
         return *code;
     if (const LinkError error = SendSwitchCommand(c.session, SwitchCommand::Registration); error != LinkError::None)
-        return c.linkFailure(QStringLiteral("registration"), error);
+        return c.commandFailure(QStringLiteral("registration"), error);
     c.tell(QStringLiteral("registration sent"));
     return exit_code::kDone;
 }
@@ -111,7 +111,7 @@ int RunScriptSend(Context& c)
     const ScriptSendResult sent = SendTransferScript(c.session);
     progress.finish();
     if (!sent.replied())
-        return c.linkFailure(QStringLiteral("script"), sent.error);
+        return c.commandFailure(QStringLiteral("script"), sent.error);
     c.tell(QStringLiteral("script sent (%1 bytes)").arg(c.session.transfer.length));
     return exit_code::kDone;
 }
@@ -123,7 +123,7 @@ int RunScriptRead(Context& c)
     // The output is written here, so that stdout serves as well as a file.
     const ScriptUpResult result = ReceiveScript(c.session);
     // A well-formed reply with no script byte: the controller holds none.
-    if (result.error == LinkError::TooShort && result.received == kScriptReplyMinimum - 1)
+    if (result.noScript())
         return Fail(exit_code::kController,
                     QStringLiteral("%1: script read: the controller holds no script").arg(c.device));
     if (!result.ok)
@@ -138,7 +138,7 @@ int RunScriptClear(Context& c)
     if (auto code = c.start())
         return *code;
     if (const LinkError error = ClearScript(c.session); error != LinkError::None)
-        return c.linkFailure(QStringLiteral("script clear"), error);
+        return c.commandFailure(QStringLiteral("script clear"), error);
     // The request is the log's begin question (command 25): the controller's
     // answer says it arrived, not that a script was erased.
     c.tell(QStringLiteral("clear request sent; the controller answered"));

@@ -5,19 +5,62 @@
 
 namespace tessavin {
 
-LinkError RunConfigCommand(Session& session, ConfigFrame& frame, std::uint8_t code)
+LinkError ConfigChecksums::judge(const std::uint8_t* bytes, std::size_t received, bool askedAgainOnFailure)
+{
+    switch (ConfigReplyChecksum(bytes, received)) {
+    case ConfigChecksum::Valid:
+        shown_ = true;
+        return LinkError::None;
+    case ConfigChecksum::Failed:
+        if (shown_ || (askedAgainOnFailure && !unchecked_))
+            return LinkError::BadChecksum;
+        break;
+    case ConfigChecksum::Absent:
+        if (shown_)
+            return LinkError::BadChecksum;
+        break;
+    }
+    unchecked_ = true;
+    return LinkError::None;
+}
+
+void ConfigChecksums::observe(const std::uint8_t* bytes, std::size_t received)
+{
+    if (ConfigReplyChecksum(bytes, received) == ConfigChecksum::Valid)
+        shown_ = true;
+}
+
+LinkError RunConfigCommand(Session& session, ConfigFrame& frame, std::uint8_t code, const ReplyCheck& check)
 {
     const auto trace = session.trace();
     const std::size_t length = BuildConfigFrame(code, frame, nullptr, 0, 0, trace);
-    return ConfigTransact(session.link, trace, frame, length);
+    return ConfigTransact(session.link, trace, frame, length, check);
+}
+
+LinkError ConfigCommandCheck(const std::uint8_t* bytes, std::size_t received)
+{
+    const LinkError error = ConfigChunkCheck(bytes, received);
+    if (error != LinkError::None)
+        return error;
+    return ConfigReplyChecksum(bytes, received) == ConfigChecksum::Failed ? LinkError::BadChecksum : LinkError::None;
 }
 
 LinkResult<int> StatusQuery(Session& session)
 {
     ConfigFrame frame{};
+    ConfigChecksums checksums;
     // The query only reads: sent again while it fails (retry.h).
-    const LinkError error = ReadWithRetries(session, LinkKind::Config, QStringLiteral("status query"),
-                                            [&] { return RunConfigCommand(session, frame, cfg::kStatusQuery); });
+    const LinkError error = ReadWithRetries(session, LinkKind::Config, QStringLiteral("status query"), [&](bool last) {
+        return RunConfigCommand(
+            session, frame, cfg::kStatusQuery, [&](const std::uint8_t* bytes, std::size_t received) {
+                LinkError verdict = ConfigReplyCheck(bytes, received);
+                if (verdict == LinkError::None)
+                    verdict = checksums.judge(bytes, received, !last);
+                if (verdict == LinkError::None && received >= 2 && bytes[1] > config_status::kNoFile)
+                    verdict = LinkError::ImpossibleValue;
+                return verdict;
+            });
+    });
     if (error != LinkError::None)
         return {config_status::kFailed, error};
     return {frame[1], error};
@@ -26,13 +69,13 @@ LinkResult<int> StatusQuery(Session& session)
 LinkError SetTestMode(Session& session)
 {
     ConfigFrame frame{};
-    return RunConfigCommand(session, frame, cfg::kSetTestMode);
+    return RunConfigCommand(session, frame, cfg::kSetTestMode, ConfigCommandCheck);
 }
 
 LinkError RebootController(Session& session)
 {
     ConfigFrame frame{};
-    return RunConfigCommand(session, frame, cfg::kReboot);
+    return RunConfigCommand(session, frame, cfg::kReboot, ConfigCommandCheck);
 }
 
 QString StatusQueryText(int status)

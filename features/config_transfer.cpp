@@ -23,22 +23,53 @@ ConfigUploadResult ConfigUpload(Session& session, std::uint8_t code)
 {
     ConfigUploadResult result;
     ConfigFrame frame{};
-    result.error = RunConfigCommand(session, frame, code);
+    ConfigChecksums checksums;
+    result.error = RunConfigCommand(session, frame, code, [&](const std::uint8_t* bytes, std::size_t received) {
+        checksums.observe(bytes, received);
+        return ConfigReplyCheck(bytes, received);
+    });
     if (result.error != LinkError::None)
         return result;
     std::size_t total = 0;
     const std::uint8_t request = 0x00;
     const auto trace = session.trace();
+    const auto chunkCheck = [&](bool last) {
+        return [&checksums, last](const std::uint8_t* bytes, std::size_t received) {
+            const LinkError error = ConfigChunkCheck(bytes, received);
+            return error == LinkError::None ? checksums.judge(bytes, received, !last) : error;
+        };
+    };
     for (;;) {
+        const bool uncheckedBefore = checksums.takenUnchecked();
         // A chunk request only reads: sent again while it fails (retry.h).
         result.error = ReadWithRetries(session, LinkKind::Config,
-                                       QStringLiteral("configuration chunk at %1").arg(total), [&] {
+                                       QStringLiteral("configuration chunk at %1").arg(total), [&](bool last) {
                                            const std::size_t length = BuildConfigReadFrame(
                                                0, frame, &request, 1, static_cast<std::uint16_t>(total), trace);
-                                           return ConfigTransact(session.link, trace, frame, length, ConfigChunkCheck);
+                                           return ConfigTransact(session.link, trace, frame, length, chunkCheck(last));
                                        });
-        if (result.error != LinkError::None)
+        if (result.error != LinkError::None) {
+            result.failedChunk = total;
             return result;
+        }
+        // Chunks taken unchecked before the controller showed its checksum may
+        // be damaged: they are read again, the request being only a read.
+        if (uncheckedBefore && checksums.shown()) {
+            checksums.forgetUnchecked();
+            if (session.retries == 0) {
+                result.error = LinkError::BadChecksum;
+                result.failedChunk = 0;
+                return result;
+            }
+            ++session.retried;
+            session.link.frameLog().note(LinkKind::Config,
+                                         QStringLiteral("configuration chunks read again from 0: the controller sends "
+                                                        "checksums, and a chunk before %1 carried none that held")
+                                             .arg(total));
+            std::fill_n(session.transfer.bytes.begin(), total, std::uint8_t{0});
+            total = 0;
+            continue;
+        }
         // The chunk's length; a reply of two bytes leaves the zero that the
         // transaction put here, which ends the upload.
         const std::size_t n = frame[2];
@@ -59,6 +90,13 @@ ConfigUploadResult ConfigUpload(Session& session, std::uint8_t code)
     }
 }
 
+QString ConfigUploadFailure(const ConfigUploadResult& result)
+{
+    if (result.failedChunk)
+        return QStringLiteral("chunk at offset %1: %2").arg(*result.failedChunk).arg(LinkErrorText(result.error));
+    return LinkErrorText(result.error);
+}
+
 LinkResult<bool> ConfigDownload(Session& session, const std::uint8_t* bytes, std::size_t length,
                                 const DownloadProgress& progress)
 {
@@ -66,7 +104,15 @@ LinkResult<bool> ConfigDownload(Session& session, const std::uint8_t* bytes, std
         return {false, LinkError::None};
     ConfigFrame frame{};
     const auto trace = session.trace();
-    if (const LinkError error = RunConfigCommand(session, frame, cfg::kDownloadStart); error != LinkError::None) {
+    // Every step changes the controller: none is repeated, and once a reply has
+    // shown the checksum, a step whose reply does not hold it is unconfirmed.
+    ConfigChecksums checksums;
+    const auto check = [&checksums](const std::uint8_t* bytes, std::size_t received) {
+        const LinkError error = ConfigChunkCheck(bytes, received);
+        return error == LinkError::None ? checksums.judge(bytes, received, false) : error;
+    };
+    if (const LinkError error = RunConfigCommand(session, frame, cfg::kDownloadStart, check);
+        error != LinkError::None) {
         session.addTrace(QStringLiteral("Command START Send not ok"));
         return {false, error};
     }
@@ -77,7 +123,8 @@ LinkResult<bool> ConfigDownload(Session& session, const std::uint8_t* bytes, std
         const std::size_t frameLength = BuildConfigFrame(0, frame, bytes + address, n,
                                                          static_cast<std::uint16_t>(address), trace);
         session.addTrace(QStringLiteral("Command NEXT Send length = %1").arg(frameLength));
-        if (const LinkError error = ConfigTransact(session.link, trace, frame, frameLength); error != LinkError::None) {
+        if (const LinkError error = ConfigTransact(session.link, trace, frame, frameLength, check);
+            error != LinkError::None) {
             session.addTrace(QStringLiteral("Command NEXT Send not ok"));
             return {false, error};
         }
@@ -85,7 +132,7 @@ LinkResult<bool> ConfigDownload(Session& session, const std::uint8_t* bytes, std
         if (progress && !progress(address + n, length))
             return {false, LinkError::None};
     }
-    if (const LinkError error = RunConfigCommand(session, frame, cfg::kDownloadStop); error != LinkError::None) {
+    if (const LinkError error = RunConfigCommand(session, frame, cfg::kDownloadStop, check); error != LinkError::None) {
         session.addTrace(QStringLiteral("Command STOP Send not ok"));
         return {false, error};
     }

@@ -7,14 +7,20 @@
 // 17, address = bytes received so far, one data byte 00) until a reply carries
 // 0 bytes. Download: START (code 21), the text in chunks of at most 40 bytes
 // (function 16, address = the chunk's offset), STOP (code 23). A transfer ends at
-// its first failed transaction; nothing is retried and a failed NEXT is not
-// followed by STOP.
+// its first failed transaction; a failed NEXT is not followed by STOP. Only the
+// chunk requests, which only read, are sent again (retry.h).
+//
+// Each transfer holds the controller to the checksum behind its replies once one
+// of them has carried it (ConfigChecksums): a chunk whose checksum then fails is
+// damaged, and so is a download step's reply, which leaves the download
+// unconfirmed. A controller that sends no checksum is read as it always was.
 #include "session.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 #include <cstddef>
 #include <cstdint>
@@ -29,6 +35,8 @@ struct ConfigUploadResult {
     std::int32_t length = 0;
     // The exchange that failed, when one did.
     LinkError error = LinkError::None;
+    // When a chunk failed: the offset it was asked for at.
+    std::optional<std::size_t> failedChunk;
     // The upload was ended because the next chunk would not have fit the buffer
     // with its terminating zero (length is 0 then, and nothing of it is shown).
     bool tooLarge = false;
@@ -37,7 +45,13 @@ struct ConfigUploadResult {
 // Reads the configuration (code cfg::kUploadConfig) or the test configuration
 // (cfg::kUploadTestConfig) into the Transfer buffer, which the caller has
 // cleared. Traces "Upload ->(<total>) " and "UP_NEXT ->(17) " after every chunk.
+//
+// Chunks taken before the controller showed its checksum are read again from the
+// start once it has (with retries; without, the upload fails at the first of them).
 ConfigUploadResult ConfigUpload(Session& session, std::uint8_t code);
+
+// What is said of a failed upload: "chunk at offset 200: bad checksum", "no reply", ...
+QString ConfigUploadFailure(const ConfigUploadResult& result);
 
 // Sends `length` bytes to the controller: the value is true once STOP was
 // answered; otherwise the error names the exchange's failure. False with no

@@ -13,6 +13,8 @@
 
 #include <QString>
 
+#include <type_traits>
+
 namespace tessavin {
 
 inline LinkError ErrorOf(LinkError error) { return error; }
@@ -20,6 +22,16 @@ template <class T>
 LinkError ErrorOf(const LinkResult<T>& result)
 {
     return result.error;
+}
+
+// What is said of a request that changes the controller when its reply came
+// damaged (ReplyDamaged): the controller answered, but not so that its answer
+// can be read: "the controller's answer was damaged (bad checksum); the command
+// may or may not have taken effect".
+inline QString UnconfirmedText(LinkError error)
+{
+    return QStringLiteral("the controller's answer was damaged (%1); the command may or may not have taken effect")
+        .arg(LinkErrorText(error));
 }
 
 // Whether a failure may go away when the request is sent again: not when there is no port.
@@ -34,20 +46,36 @@ inline bool Retryable(LinkError error)
 // checksum", after the failed reply logged with that verdict), and the repeated
 // request is logged marked as such. The request is counted once in
 // session.retried when repeated.
+//
+// Every try but the last is repeatable: once the controller has answered on the
+// port, its reply's first byte is awaited only the retry wait (timing.h). An
+// exchange that takes a bool is told whether its try is the last.
 template <class Exchange>
-auto ReadWithRetries(Session& session, LinkKind link, const QString& what, Exchange exchange) -> decltype(exchange())
+auto ReadWithRetries(Session& session, LinkKind link, const QString& what, Exchange exchange)
 {
-    auto result = exchange();
-    for (int attempt = 1; attempt <= session.retries && Retryable(ErrorOf(result)); ++attempt) {
-        if (attempt == 1)
+    const auto attempt = [&](int number) {
+        struct Repeatable {
+            SerialLink& link;
+            ~Repeatable() { link.setRepeatable(false); }
+        } repeatable{session.link};
+        const bool last = number >= session.retries;
+        session.link.setRepeatable(!last);
+        if constexpr (std::is_invocable_v<Exchange, bool>)
+            return exchange(last);
+        else
+            return exchange();
+    };
+    auto result = attempt(0);
+    for (int number = 1; number <= session.retries && Retryable(ErrorOf(result)); ++number) {
+        if (number == 1)
             ++session.retried;
         session.link.frameLog().note(link,
                                      QStringLiteral("retry %1 of %2: %3: %4")
-                                         .arg(attempt)
+                                         .arg(number)
                                          .arg(session.retries)
                                          .arg(what, LinkErrorText(ErrorOf(result))));
-        session.link.frameLog().markRetry(attempt);
-        result = exchange();
+        session.link.frameLog().markRetry(number);
+        result = attempt(number);
     }
     return result;
 }

@@ -65,7 +65,7 @@ ScriptSendResult SendTransferScript(Session& session)
     if (length == 0)
         return result;
     result.sent = true;
-    result.error = RegExchange(session.link, session.frame, length, session.replies);
+    result.error = RegCommandExchange(session.link, session.frame, length, session.replies);
     return result;
 }
 
@@ -88,18 +88,23 @@ ScriptDownResult SendScriptFile(Session& session, const QString& path,
 ScriptUpResult ReceiveScript(Session& session)
 {
     ScriptUpResult result;
-    // The read changes nothing: a missing or short reply is asked for again (retry.h).
+    // The read changes nothing: a missing or damaged reply is asked for again
+    // (retry.h). A valid reply without a script byte is the answer, not a fault.
+    bool noScript = false;
     const auto reply = ReadWithRetries(session, LinkKind::Register, QStringLiteral("script read"), [&] {
         const std::size_t length = BuildRegRequest(session.frame, reg::kScriptUp);
         auto raw = RegExchangeRaw(session.link, session.frame, length, session.replies);
-        if (raw.ok() && raw.value < kScriptReplyMinimum)
-            raw.error = LinkError::TooShort;
-        return raw;
+        if (raw.ok())
+            raw.error = RegReplyCheck(session.frame, raw.value);
+        if (raw.ok())
+            raw.value = RegReplyLength(session.frame) + 6u; // bytes behind the stated end are no part of it
+        noScript = raw.ok() && raw.value < kScriptReplyMinimum;
+        return noScript ? LinkResult<std::size_t>{raw.value, LinkError::None} : raw;
     });
     const std::size_t n = reply.value;
     result.received = n;
-    if (!reply.ok()) {
-        result.error = reply.error;
+    if (!reply.ok() || noScript) {
+        result.error = noScript ? LinkError::TooShort : reply.error;
         return result;
     }
     result.ok = true;
@@ -128,7 +133,7 @@ ScriptUpResult ReadScriptBack(Session& session, const QString& path)
 LinkError ClearScript(Session& session)
 {
     const std::size_t length = BuildRegRequest(session.frame, reg::kLogBegin);
-    return RegExchange(session.link, session.frame, length, session.replies);
+    return RegCommandExchange(session.link, session.frame, length, session.replies);
 }
 
 } // namespace tessavin

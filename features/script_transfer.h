@@ -50,8 +50,8 @@ QByteArray ScriptShownBytes(const std::uint8_t* bytes, std::size_t n);
 struct ScriptDownResult {
     ScriptFile file;
     bool sent = false; // the request went out
-    bool replied = false; // some reply byte came (the reply itself is not read)
-    LinkError error = LinkError::None; // sent but no reply: why
+    bool replied = false; // a reply came that passes the reply check
+    LinkError error = LinkError::None; // sent but not replied: why (ReplyDamaged: unconfirmed)
 };
 
 // Down script: loads the file, tells `loaded` the bytes to show, then sends the
@@ -61,7 +61,7 @@ ScriptDownResult SendScriptFile(Session& session, const QString& path,
 
 struct ScriptSendResult {
     bool sent = false; // the request went out
-    LinkError error = LinkError::None; // None: some reply byte came
+    LinkError error = LinkError::None; // None: a reply came that passes the reply check
     bool replied() const { return sent && error == LinkError::None; }
 };
 
@@ -70,24 +70,28 @@ struct ScriptSendResult {
 ScriptSendResult SendTransferScript(Session& session);
 
 struct ScriptUpResult {
-    std::size_t received = 0; // reply bytes
-    bool ok = false; // at least kScriptReplyMinimum bytes came
+    std::size_t received = 0; // reply bytes (a valid reply: up to its stated end)
+    bool ok = false; // a valid reply of at least kScriptReplyMinimum bytes came
     QByteArray script; // the received - 10 script bytes, zeros and all
     QByteArray shown; // the script up to its first zero byte
     bool saved = false; // the file was created and every byte written
     QString fileError; // not saved: the message that says which file and why
-    LinkError error = LinkError::None; // not ok: why (TooShort: fewer than 11 bytes came)
+    LinkError error = LinkError::None; // not ok: why (TooShort: a valid reply without a script byte)
+    // A valid reply that carries no script byte: the controller holds no script.
+    bool noScript() const { return error == LinkError::TooShort && received == kScriptReplyMinimum - 1; }
 };
 
 // Up script: sends the read-back request; when a script came, writes it whole to
-// `path` (replacing any file of that name). The reply's checksums are not tested:
-// a damaged script is shown and saved as it came.
+// `path` (replacing any file of that name). The reply must pass the reply check
+// (register_link.h): a damaged reply is asked for again (the request only reads),
+// and one still damaged is a failed read, never a script.
 ScriptUpResult ReadScriptBack(Session& session, const QString& path);
 // The same exchange without the file (saved stays false): for a caller that
 // writes the script elsewhere.
 ScriptUpResult ReceiveScript(Session& session);
 
-// Clr script: None when some reply byte came.
+// Clr script: None when a reply came that passes the reply check; a damaged
+// reply (ReplyDamaged) leaves it unconfirmed.
 LinkError ClearScript(Session& session);
 
 } // namespace tessavin

@@ -9,7 +9,7 @@ namespace tessavin {
 LinkError SendSwitchCommand(Session& session, SwitchCommand command)
 {
     const std::size_t length = BuildRegRequest(session.frame, static_cast<std::uint8_t>(command));
-    return RegExchange(session.link, session.frame, length, session.replies);
+    return RegCommandExchange(session.link, session.frame, length, session.replies);
 }
 
 ServiceReading ReadDeviceNumber(Session& session)

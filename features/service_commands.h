@@ -1,9 +1,9 @@
 #pragma once
 // The log control and service commands of the register and log link: each sends
 // one plain 14-byte request and reports a verdict. The switch commands (clear the
-// event log, registration, start and stop logging) succeed on any reply at all;
-// the device number and the pressure must come in a reply that passes the check
-// and must be greater than zero.
+// event log, registration, start and stop logging) succeed on a reply that passes
+// the check; a damaged reply leaves them unconfirmed. The device number and the
+// pressure must come in a reply that passes the check and must be greater than zero.
 #include "session.h"
 
 #include <QString>
@@ -19,7 +19,8 @@ enum class SwitchCommand : std::uint8_t {
     StopLogging = reg::kLogStop,
 };
 
-// Sends the command; None when any reply byte came (its content is not examined).
+// Sends the command; None when a reply came that passes the reply check, a
+// damaged reply's verdict (ReplyDamaged: unconfirmed), or why none came.
 LinkError SendSwitchCommand(Session& session, SwitchCommand command);
 
 struct ServiceReading {

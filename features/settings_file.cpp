@@ -51,12 +51,10 @@ StoredSettings ReadSettings(const QString& path)
     stored.port = settings.value(QStringLiteral("log/port"), stored.port).toString();
     stored.baud = settings.value(QStringLiteral("log/baud"), stored.baud).toString();
     stored.language = settings.value(QStringLiteral("ui/language")).toString();
-    stored.fastReplies = settings.value(QStringLiteral("link/fast"), false).toBool();
     stored.portStored = !settings.value(QStringLiteral("log/port")).toString().isEmpty();
     stored.fastText = settings.value(QStringLiteral("link/fast")).toString();
-    bool number = false;
-    const int retries = settings.value(QStringLiteral("link/retries"), 0).toInt(&number);
-    stored.retries = number && retries >= 0 && retries <= kMaxRetries ? retries : 0;
+    stored.retriesText = settings.value(QStringLiteral("link/retries")).toString();
+    stored.retryWaitText = settings.value(QStringLiteral("link/retry_wait")).toString();
     return stored;
 }
 

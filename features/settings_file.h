@@ -8,6 +8,7 @@
 //     [link]
 //     fast=false
 //     retries=0
+//     retry_wait=1000
 //     [ui]
 //     language=en
 //
@@ -30,14 +31,13 @@ struct StoredSettings {
     QString baud = QStringLiteral("38400");
     // [ui] language: the window's language as written (empty: not set).
     QString language;
-    // [link] fast: end register replies at their stated length (off unless asked).
-    bool fastReplies = false;
-    // What the file itself holds: a port that is not empty, and fast= as written.
+    // What the file itself holds: a port that is not empty.
     bool portStored = false;
+    // The [link] keys as written, empty where the file has none; what they mean
+    // is the link policy's (link_policy.h).
     QString fastText;
-    // [link] retries: how many more times the window sends a read request whose
-    // reply failed (0 to kMaxRetries; anything else reads as 0, never retrying).
-    int retries = 0;
+    QString retriesText;
+    QString retryWaitText;
 };
 
 constexpr int kMaxRetries = 20;

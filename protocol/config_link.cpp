@@ -91,6 +91,14 @@ LinkError ConfigChunkCheck(const std::uint8_t* bytes, std::size_t received)
     return error;
 }
 
+ConfigChecksum ConfigReplyChecksum(const std::uint8_t* bytes, std::size_t received)
+{
+    const std::size_t data = received >= 3 ? 3u + bytes[2] : received;
+    if (received <= data)
+        return ConfigChecksum::Absent;
+    return received >= data + 2 && ChecksumMatches(bytes, data) ? ConfigChecksum::Valid : ConfigChecksum::Failed;
+}
+
 LinkError ConfigTransact(SerialLink& link, const ConfigTrace& trace, ConfigFrame& frame, std::size_t length,
                          const ReplyCheck& check)
 {

@@ -9,8 +9,9 @@
 //   Data frame: function 16 (write) or 17 (read request), the address, the data
 //   count n (1 to 255) at offset 9 and the n data bytes; n + 12 bytes.
 // Reply: byte 0 non-zero (it and byte 1 may not both be 0), byte 1 the result
-// code, byte 2 the number of data bytes that follow from offset 3. The reply's
-// checksum is not looked at.
+// code, byte 2 the number of data bytes that follow from offset 3, and behind
+// the data the Frame checksum of every byte before it. The controller sends that
+// checksum; a controller that does not is still understood (ConfigReplyChecksum).
 //
 // Every operation here writes its trace lines to a sink (the Diagnostic memo).
 #include "link_error.h"
@@ -71,6 +72,14 @@ LinkError ConfigReplyCheck(const std::uint8_t* bytes, std::size_t received);
 // The same for a chunk reply of an upload, which must also hold the data bytes
 // its byte 2 announces (Truncated otherwise). A reply of two bytes announces none.
 LinkError ConfigChunkCheck(const std::uint8_t* bytes, std::size_t received);
+
+// The checksum behind a reply's data (byte 2 announces n data bytes from offset
+// 3; a reply of two bytes announces none): Valid when bytes 3+n and 4+n are the
+// Frame checksum of bytes 0 to 2+n; Absent when the reply ends with its data (or
+// before); Failed when bytes follow the data and they are not its checksum.
+// Bytes behind the checksum are not looked at.
+enum class ConfigChecksum { Valid, Absent, Failed };
+ConfigChecksum ConfigReplyChecksum(const std::uint8_t* bytes, std::size_t received);
 
 // Sends the first `length` bytes of the buffer and receives the reply into the
 // same buffer from offset 0, after zeroing bytes 0 to 3 so that a short reply

@@ -124,6 +124,11 @@ LinkError RegExchange(SerialLink& link, FrameBuffer& frame, std::size_t length, 
     return reply.received > 0 ? LinkError::None : reply.verdict;
 }
 
+LinkError RegCommandExchange(SerialLink& link, FrameBuffer& frame, std::size_t length, RegReplies replies)
+{
+    return exchange(link, frame, length, replies).verdict;
+}
+
 LinkResult<std::size_t> RegExchangeRaw(SerialLink& link, FrameBuffer& frame, std::size_t length, RegReplies replies)
 {
     const Reply reply = exchange(link, frame, length, replies);

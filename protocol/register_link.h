@@ -90,6 +90,11 @@ LinkError RegExchange(SerialLink& link, FrameBuffer& frame, std::size_t length,
                       RegReplies replies = RegReplies::Standard);
 LinkResult<std::size_t> RegExchangeRaw(SerialLink& link, FrameBuffer& frame, std::size_t length,
                                        RegReplies replies = RegReplies::Standard);
+// A request that changes the controller: None when a reply came that passes the
+// check; otherwise why not. A reply that came but fails it (ReplyDamaged) leaves
+// the change unconfirmed.
+LinkError RegCommandExchange(SerialLink& link, FrameBuffer& frame, std::size_t length,
+                             RegReplies replies = RegReplies::Standard);
 // The reading operations need a reply that passes the check and whose payload
 // holds what they read (TooShort otherwise); on failure the value is 0 (0.0).
 LinkResult<std::uint16_t> RegReadWord(SerialLink& link, FrameBuffer& frame, std::size_t length,

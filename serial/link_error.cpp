@@ -25,10 +25,36 @@ QString LinkErrorText(LinkError error)
         return QStringLiteral("reply too short for what was asked");
     case LinkError::InvalidReply:
         return QStringLiteral("invalid reply");
+    case LinkError::BadChecksum:
+        return QStringLiteral("bad checksum");
+    case LinkError::ImpossibleValue:
+        return QStringLiteral("a value the controller cannot send");
     case LinkError::ValueRejected:
         return QStringLiteral("value not above zero");
     }
     return QStringLiteral("unknown error");
+}
+
+bool ReplyDamaged(LinkError error)
+{
+    switch (error) {
+    case LinkError::BadHeaderChecksum:
+    case LinkError::LengthOutOfRange:
+    case LinkError::BadBodyChecksum:
+    case LinkError::Truncated:
+    case LinkError::TooShort:
+    case LinkError::InvalidReply:
+    case LinkError::BadChecksum:
+    case LinkError::ImpossibleValue:
+        return true;
+    case LinkError::None:
+    case LinkError::PortClosed:
+    case LinkError::NoReply:
+    case LinkError::PortLost:
+    case LinkError::ValueRejected:
+        return false;
+    }
+    return false;
 }
 
 } // namespace tessavin

@@ -18,11 +18,19 @@ enum class LinkError {
     Truncated, // fewer bytes came than the reply states it holds
     TooShort, // a well-formed reply too short for what was asked
     InvalidReply, // configuration link: fewer than two bytes, or 00 00 at the start
+    BadChecksum, // configuration link: the checksum behind the reply's data is wrong or missing
+    ImpossibleValue, // a reply carrying a value the controller never sends (a status it does not define)
     ValueRejected, // a valid reply whose value cannot be used (not above zero)
 };
 
 // "ok", "no reply", "bad header checksum", ...
 QString LinkErrorText(LinkError error);
+
+// Whether a reply came but cannot be trusted: cut short, a checksum that fails,
+// bytes that make no reply, a value the controller cannot send. After a request
+// that changes the controller such a reply leaves the change unconfirmed: the
+// controller answered, but what it answered is unknown.
+bool ReplyDamaged(LinkError error);
 
 // A value read from the controller, with the error that spoiled it. On failure
 // the value holds the failure value the window has always shown (0, 0.0, -1).

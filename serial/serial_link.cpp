@@ -34,6 +34,7 @@ bool SerialLink::openPort(const QString& device, qint32 baud, PortOpenError* err
         failure.kind = PortOpenError::Kind::BadBaud;
     else if (port_->open(device, baud, &failure)) {
         baud_ = baud;
+        answered_ = false;
         if (openChanged_)
             openChanged_(true);
         return true;
@@ -211,11 +212,19 @@ bool SerialLink::awaitFirstByte(bool onReadiness)
 {
     lastRounds_ = 0;
     const milliseconds round = timing_.firstBytePause + timing_.firstByteWait;
+    // A reply that a repeat can stand in for waits only the retry wait (rounds
+    // rounded up), and never longer than the whole wait.
+    const bool shortWait = repeatable_ && answered_;
+    const milliseconds limit = shortWait ? std::min(timing_.retryFirstByteWait, timing_.firstByteLimit())
+                                         : timing_.firstByteLimit();
+    const int tries = !shortWait ? timing_.firstByteTries
+        : round.count() > 0
+        ? std::clamp(static_cast<int>((limit + round - milliseconds(1)) / round), 1, timing_.firstByteTries)
+        : timing_.firstByteTries;
     if (onReadiness) {
         const milliseconds start = clock_->now();
-        const bool came = waitForBytes(timing_.firstByteLimit());
-        lastRounds_ = came && round.count() > 0 ? static_cast<int>((clock_->now() - start) / round) + 1
-                                                : timing_.firstByteTries;
+        const bool came = waitForBytes(limit);
+        lastRounds_ = came && round.count() > 0 ? static_cast<int>((clock_->now() - start) / round) + 1 : tries;
         return came;
     }
     for (;;) {
@@ -223,7 +232,7 @@ bool SerialLink::awaitFirstByte(bool onReadiness)
         ++lastRounds_;
         if (waitForBytes(timing_.firstByteWait))
             return true;
-        if (lastRounds_ >= timing_.firstByteTries)
+        if (lastRounds_ >= tries)
             return false;
     }
 }
@@ -280,6 +289,7 @@ SerialLink::Received SerialLink::receiveReply(LinkKind link, std::uint8_t* buf, 
         log_.received(link, {}, received.error);
         return received;
     }
+    answered_ = true;
     const Taken taken = takeReply(capacity, endRule);
     const std::size_t skip = echoLength(taken);
     received.count = std::min(taken.count() - skip, capacity);

@@ -118,6 +118,11 @@ public:
     std::size_t receiveAny(LinkKind link, std::uint8_t* buf, std::size_t capacity, const std::function<bool()>& stop,
                            const std::function<void()>& firstByte = {});
 
+    // Whether the request now on its way will be sent again if its reply fails.
+    // While set, and once the controller has answered since the port opened,
+    // receiveReply waits at most LinkTiming::retryFirstByteWait for the first byte.
+    void setRepeatable(bool repeatable) { repeatable_ = repeatable; }
+
     // How many first-byte rounds the last receiveReply made (for a fast reply:
     // the rounds its wait would have taken).
     int lastFirstByteRounds() const { return lastRounds_; }
@@ -172,6 +177,8 @@ private:
     std::function<void(const char*)> activity_;
     std::function<void(bool)> openChanged_;
     int lastRounds_ = 0;
+    bool repeatable_ = false;
+    bool answered_ = false; // a reply came since the port opened
     bool lost_ = false; // the port went away since the last send or receive began
     QByteArray lastSent_;
     qint32 baud_ = 0; // as the port was opened

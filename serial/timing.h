@@ -18,6 +18,13 @@ struct LinkTiming {
     // all the rounds would have taken.
     ms firstByteLimit() const { return firstByteTries * (firstBytePause + firstByteWait); }
 
+    // A read request that will be sent again if its reply fails waits at most
+    // this long for the reply's first byte, once the controller has answered on
+    // the open port: a lost reply then costs this, not the whole first-byte wait.
+    // The first request on the port and the last try of every request keep the
+    // whole wait, so a controller that is slow to answer is still read.
+    ms retryFirstByteWait{1000};
+
     // A reply (and a poll) ends at the first silence of this length on the line.
     ms idleGap{60};
 

@@ -97,7 +97,12 @@ enum class Setup {
     BadTiming,
     BadConfig,
     SpoiltRecordOnce,
-    ChartLinkToFile
+    ChartLinkToFile,
+    SpoiltChunks,
+    SpoiltScript,
+    CutStartReply,
+    SpoiltSetTestReply,
+    Status64
 };
 
 } // namespace
@@ -670,6 +675,28 @@ private slots:
                                                  "UTF-8; nothing was sent"
                                               << -1;
         QTest::newRow("status NOT OK") << QStringList{"config", "status"} << int(Setup::BadConfig) << 4 << "" << -1;
+        // Damaged replies are never data: reads are asked again, then fail with no
+        // file; a changing command is left unconfirmed.
+        QTest::newRow("upload, every chunk's checksum fails")
+            << QStringList{"config", "upload", "-o", "FILE"} << int(Setup::SpoiltChunks) << 4
+            << "PTY: configuration upload: chunk at offset 0: bad checksum" << -1;
+        QTest::newRow("script read, bad body checksum")
+            << QStringList{"script", "read", "-o", "FILE"} << int(Setup::SpoiltScript) << 4
+            << "PTY: script read: bad body checksum" << -1;
+        QTest::newRow("log start, reply cut short")
+            << QStringList{"log", "start"} << int(Setup::CutStartReply) << 4
+            << "PTY: log start: the controller's answer was damaged (reply shorter than its stated length); the "
+               "command may or may not have taken effect"
+            << -1;
+        QTest::newRow("set-test, bad checksum")
+            << QStringList{"config", "set-test"} << int(Setup::SpoiltSetTestReply) << 4
+            << "PTY: config set-test: the controller's answer was damaged (bad checksum); the command may or may not "
+               "have taken effect"
+            << -1;
+        QTest::newRow("status 64") << QStringList{"config", "status"} << int(Setup::Status64) << 4
+                                   << "PTY: status query: a value the controller cannot send" << -1;
+        QTest::newRow("--retry-wait 5") << QStringList{"--retry-wait", "5", "log", "info"} << none << 2
+                                        << "--retry-wait: 5 is out of range (10 to 60000)" << -1;
         QTest::newRow("--index beyond the records") << QStringList{"log", "read", "--index", "150"} << none << 2
                                                     << "--index 150: the log holds 150 records" << -1;
         QTest::newRow("--day 0") << QStringList{"respond", "--day", "0"} << none << 2
@@ -743,6 +770,22 @@ private slots:
             break;
         case Setup::BadConfig:
             sim_->withController([](sim::Controller& c) { c.state().statusCode = 1; });
+            break;
+        case Setup::Status64:
+            sim_->withController([](sim::Controller& c) { c.state().statusCode = 64; });
+            break;
+        case Setup::SpoiltChunks:
+            addFault(*sim_, sim::FaultKind::BadBodyChecksum, sim::FaultTarget::configFunction(17));
+            break;
+        case Setup::SpoiltScript:
+            sim_->withController([](sim::Controller& c) { c.state().script = "print(1)"; });
+            addFault(*sim_, sim::FaultKind::BadBodyChecksum, sim::FaultTarget::registerCommand(0x0E));
+            break;
+        case Setup::CutStartReply:
+            addFault(*sim_, sim::FaultKind::Truncated, sim::FaultTarget::registerCommand(0x33));
+            break;
+        case Setup::SpoiltSetTestReply:
+            addFault(*sim_, sim::FaultKind::BadBodyChecksum, sim::FaultTarget::configCommand(0x36));
             break;
         case Setup::EmptySlot5:
             ring(2000, 10);
@@ -1090,6 +1133,13 @@ private slots:
         QCOMPARE(run({"device", "ident"}, quickEnvironment(), program).err,
                  "tessavin-cli: " + settings.toUtf8() + ": [link] fast=bogus: neither true nor false\n");
         QCOMPARE(run({"--no-fast", "device", "ident"}, quickEnvironment(), program).code, 0);
+        // [link] retries is read as the window reads it: with none, a spoilt reply fails.
+        QVERIFY(writeFile(programDir.filePath("log.log"), "[log]\nport=" + pty().toUtf8() + "\n[link]\nretries=0\n"));
+        addFault(*sim_, sim::FaultKind::BadBodyChecksum, sim::FaultTarget::registerCommand(0x2C), 1);
+        QCOMPARE(run({"device", "ident"}, quickEnvironment(), program).code, 4);
+        QVERIFY(writeFile(programDir.filePath("log.log"), "[log]\nport=" + pty().toUtf8() + "\n[link]\nretries=x\n"));
+        QCOMPARE(run({"device", "ident"}, quickEnvironment(), program).err,
+                 "tessavin-cli: " + settings.toUtf8() + ": [link] retries=x: 'x' is not a valid integer value\n");
     }
 
     // The probe reports every try, saves what it found where the window reads it,

@@ -2,6 +2,7 @@
 // the transaction's verdicts, and how uploads and downloads end, against an
 // in-memory far end that answers with hand-written bytes. The command frames
 // and the whole traffic of good transfers are checked in the window tests.
+#include "checksum.h"
 #include "config_commands.h"
 #include "config_link.h"
 #include "config_transfer.h"
@@ -22,9 +23,24 @@ QByteArray bytesOf(const ConfigFrame& frame, std::size_t n)
     return QByteArray(reinterpret_cast<const char*>(frame.data()), static_cast<qsizetype>(n));
 }
 
-// A reply of the controller: unit 01, result 00, the chunk's length and bytes,
-// and two checksum bytes (which the link does not look at).
+// A reply of a controller that sends no checksum: unit 01, result 00, the
+// chunk's length and bytes, and two bytes that are not its checksum.
 QByteArray chunkReply(const QByteArray& chunk) { return hex("01 00") + char(chunk.size()) + chunk + hex("5A A5"); }
+
+// The same with its checksum, as the controller sends it; `spoilt`: a bit of the
+// data flipped on the way.
+QByteArray checked(const QByteArray& reply, bool spoilt = false)
+{
+    QByteArray out = reply + QByteArray(2, '\0');
+    AppendChecksum(reinterpret_cast<std::uint8_t*>(out.data()), static_cast<std::size_t>(reply.size()));
+    if (spoilt)
+        out[reply.size() - 1] = char(out[reply.size() - 1] ^ 0x01);
+    return out;
+}
+QByteArray checkedChunk(const QByteArray& chunk, bool spoilt = false)
+{
+    return checked(hex("01 00") + char(chunk.size()) + chunk, spoilt);
+}
 
 // A session on an in-memory far end with the system's timings, its trace collected.
 struct Link : test::MemoryLink {
@@ -144,15 +160,44 @@ private slots:
         QCOMPARE(frame[1007], std::uint8_t(0x33));
     }
 
-    // The controller's own reply always starts with its unit; a reply of zeros
-    // is a failed query however its status byte reads.
-    void statusQueryZeroReply()
+    // The status query's answers: a reply of zeros is a failed query however its
+    // status byte reads; a status the controller does not define, or a checksum
+    // that fails, is damage, asked about again; a reply whose checksum fails on
+    // every try is taken as it came (the controller has not shown one).
+    void statusQuery_data()
     {
-        Link link({hex("00 00 00 00 00")});
-        const auto status = StatusQuery(link.session);
-        QCOMPARE(status.value, -1);
-        QCOMPARE(status.error, LinkError::InvalidReply);
-        QCOMPARE(StatusQueryText(status.value), QStringLiteral("NOT OK = -1"));
+        QTest::addColumn<QList<QByteArray>>("replies");
+        QTest::addColumn<int>("retries");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<LinkError>("error");
+        QTest::addColumn<int>("requests");
+        const QByteArray ok = checked(hex("01 00 00"));
+        QTest::newRow("00 00 00 00 00") << QList<QByteArray>{hex("00 00 00 00 00")} << 0 << -1
+                                        << LinkError::InvalidReply << 1;
+        QTest::newRow("01 40 00, checksum holds: status 64")
+            << QList<QByteArray>{checked(hex("01 40 00"))} << 0 << -1 << LinkError::ImpossibleValue << 1;
+        QTest::newRow("01 07, no checksum, twice")
+            << QList<QByteArray>{hex("01 07"), hex("01 07")} << 1 << -1 << LinkError::ImpossibleValue << 2;
+        QTest::newRow("01 02 spoilt from 01 00, then 01 00")
+            << QList<QByteArray>{checked(hex("01 00 00")).replace(1, 1, "\x02"), ok} << 2 << 0 << LinkError::None << 2;
+        QTest::newRow("01 02 with a failing checksum, no retries")
+            << QList<QByteArray>{hex("01 02 00 4F 11")} << 0 << 2 << LinkError::None << 1;
+    }
+    void statusQuery()
+    {
+        QFETCH(QList<QByteArray>, replies);
+        QFETCH(int, retries);
+        QFETCH(int, status);
+        QFETCH(LinkError, error);
+        QFETCH(int, requests);
+        Link link(replies);
+        link.session.retries = retries;
+        const auto result = StatusQuery(link.session);
+        QCOMPARE(result.value, status);
+        QCOMPARE(result.error, error);
+        QCOMPARE(link.requests().size(), requests);
+        if (status == -1)
+            QCOMPARE(StatusQueryText(result.value), QStringLiteral("NOT OK = -1"));
     }
 
     // Behind an echo of the command frame, the status reply is read; what the
@@ -167,37 +212,73 @@ private slots:
         QCOMPARE(upload.requests().size(), 2); // the two-byte chunk reply ended it
     }
 
+    // How an upload ends, from a controller that sends no checksum (read as it
+    // always was) and from one that does: once a reply of the transfer has shown
+    // the checksum, a chunk without a valid one is damaged, asked for again with
+    // retries, and then fails the upload at its offset; chunks taken before the
+    // checksum showed are read again from 0.
     void uploadEnds_data()
     {
         QTest::addColumn<QList<QByteArray>>("replies");
+        QTest::addColumn<int>("retries");
         QTest::addColumn<int>("length");
         QTest::addColumn<int>("requests");
+        QTest::addColumn<int>("failedAt"); // -1: no chunk failed
         const QByteArray chunk = letters(30);
+        const QByteArray shown = checked(hex("01 00 00")); // the command's reply, with its checksum
+        const QByteArray good = checkedChunk(chunk);
+        const QByteArray spoilt = checkedChunk(chunk, true);
+        const QByteArray end = checkedChunk({});
         QTest::newRow("two-byte reply 01 00 ends it")
-            << QList<QByteArray>{kCommandOk, chunkReply(chunk), hex("01 00")} << 30 << 3;
-        QTest::newRow("command answered 00 00 05") << QList<QByteArray>{hex("00 00 05")} << 0 << 1;
+            << QList<QByteArray>{kCommandOk, chunkReply(chunk), hex("01 00")} << 0 << 30 << 3 << -1;
+        QTest::newRow("command answered 00 00 05") << QList<QByteArray>{hex("00 00 05")} << 0 << 0 << 1 << -1;
         QTest::newRow("second chunk silent")
-            << QList<QByteArray>{kCommandOk, chunkReply(chunk), QByteArray()} << 0 << 3;
-        QTest::newRow("second chunk one byte") << QList<QByteArray>{kCommandOk, chunkReply(chunk), hex("01")} << 0 << 3;
+            << QList<QByteArray>{kCommandOk, chunkReply(chunk), QByteArray()} << 0 << 0 << 3 << 30;
+        QTest::newRow("second chunk one byte")
+            << QList<QByteArray>{kCommandOk, chunkReply(chunk), hex("01")} << 0 << 0 << 3 << 30;
         // A chunk reply that announces more bytes than it carries is a failed
         // upload: nothing of what the buffer held behind it is taken.
-        QTest::newRow("00 01 5A: 90 announced, none sent") << QList<QByteArray>{kCommandOk, hex("00 01 5A")} << 0 << 2;
+        QTest::newRow("00 01 5A: 90 announced, none sent")
+            << QList<QByteArray>{kCommandOk, hex("00 01 5A")} << 0 << 0 << 2 << 0;
         QTest::newRow("30 announced, 29 sent")
-            << QList<QByteArray>{kCommandOk, chunkReply(chunk).left(3 + 29)} << 0 << 2;
+            << QList<QByteArray>{kCommandOk, chunkReply(chunk).left(3 + 29)} << 0 << 0 << 2 << 0;
         QTest::newRow("30 announced and sent, no checksum")
-            << QList<QByteArray>{kCommandOk, chunkReply(chunk).left(3 + 30), hex("01 00")} << 30 << 3;
+            << QList<QByteArray>{kCommandOk, chunkReply(chunk).left(3 + 30), hex("01 00")} << 0 << 30 << 3 << -1;
+        QTest::newRow("checksums: all hold") << QList<QByteArray>{shown, good, end} << 0 << 30 << 3 << -1;
+        QTest::newRow("checksums: chunk spoilt, no retries")
+            << QList<QByteArray>{shown, good, spoilt} << 0 << 0 << 3 << 30;
+        QTest::newRow("checksums: chunk spoilt once, asked again")
+            << QList<QByteArray>{shown, spoilt, good, end} << 1 << 30 << 4 << -1;
+        QTest::newRow("checksums: chunk spoilt on every try")
+            << QList<QByteArray>{shown, good, spoilt, spoilt, spoilt} << 2 << 0 << 5 << 30;
+        QTest::newRow("checksums: chunk without one") << QList<QByteArray>{shown, good.left(33)} << 0 << 0 << 2 << 0;
+        // The command's reply carried no valid checksum; the first chunk's failed
+        // on both tries and was taken; the second showed one: read again from 0.
+        QTest::newRow("checksum shown late, no retries")
+            << QList<QByteArray>{kCommandOk, spoilt, good} << 0 << 0 << 3 << 0;
+        QTest::newRow("checksum shown late: read again from 0")
+            << QList<QByteArray>{kCommandOk, spoilt, spoilt, good, good, good, end} << 1 << 60 << 7 << -1;
     }
     void uploadEnds()
     {
         QFETCH(QList<QByteArray>, replies);
+        QFETCH(int, retries);
         QFETCH(int, length);
         QFETCH(int, requests);
+        QFETCH(int, failedAt);
         Link link(replies);
+        link.session.retries = retries;
         const ConfigUploadResult result = ConfigUpload(link.session, cfg::kUploadTestConfig);
         QCOMPARE(result.length, length);
         QCOMPARE(result.error == LinkError::None, length != 0);
+        QCOMPARE(result.failedChunk.has_value(), failedAt >= 0);
+        if (failedAt >= 0)
+            QCOMPARE(int(*result.failedChunk), failedAt);
         QCOMPARE(link.requests().size(), requests);
         QCOMPARE(link.requests().first(), hex("05 64 03 0B 01 06 00 00 00 18 89 C0"));
+        // What an upload gives is only chunks that held.
+        if (length != 0)
+            QCOMPARE(TransferText(link.session.transfer), letters(30).repeated(length / 30));
     }
 
     void uploadCapacity_data()
@@ -245,6 +326,10 @@ private slots:
         QTest::newRow("START silent") << QList<QByteArray>{{}} << 1 << "Command START Send not ok";
         QTest::newRow("first NEXT 00 00") << QList<QByteArray>{ok, hex("00 00")} << 2 << "Command NEXT Send not ok";
         QTest::newRow("STOP silent") << QList<QByteArray>{ok, ok, ok, {}} << 4 << "Command STOP Send not ok";
+        // START's reply showed the checksum: a NEXT whose reply fails it is unconfirmed.
+        const QByteArray shown = checked(hex("01 00 00"));
+        QTest::newRow("NEXT's checksum fails after START's held")
+            << QList<QByteArray>{shown, checked(hex("01 00 00"), true)} << 2 << "Command NEXT Send not ok";
     }
     void downloadFails()
     {

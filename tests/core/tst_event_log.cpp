@@ -6,6 +6,7 @@
 #include "event_log.h"
 #include "log_presentation.h"
 #include "memory_line.h"
+#include "script_transfer.h"
 #include "service_commands.h"
 #include "sim_options.h"
 #include "test_support.h"
@@ -174,18 +175,24 @@ private slots:
 
     // Five records read with a fault on the line: repeats of the failed read, each
     // marked in the frame log, and every record shown once as the ring holds it.
+    // A lost reply costs its first-byte wait: the retry wait (16 rounds of 65 ms)
+    // once the controller has answered, the whole 13,065 ms for the first
+    // request on the port and for a request's last try.
     void retries_data()
     {
         QTest::addColumn<QString>("fault"); // as tessavin-sim takes it
         QTest::addColumn<int>("retries");
         QTest::addColumn<int>("read");
         QTest::addColumn<int>("repeats"); // requests sent again
-        QTest::newRow("dropped reply, 1 retry") << "silence:reg=0x1A,times=1" << 1 << 5 << 1;
-        QTest::newRow("bad body checksum, 1 retry") << "bad-body:reg=0x1A,times=1" << 1 << 5 << 1;
-        QTest::newRow("cut reply twice, 2 retries") << "truncated:reg=0x1A,times=2" << 2 << 5 << 2;
-        QTest::newRow("dropped count reply, 1 retry") << "silence:reg=0x1C,times=1" << 1 << 5 << 1;
-        QTest::newRow("retries 0: the first failure ends it") << "bad-body:reg=0x1A,times=1" << 0 << 0 << 0;
-        QTest::newRow("three failures, 2 retries: ends") << "bad-header:reg=0x1A,times=3" << 2 << 0 << 2;
+        QTest::addColumn<int>("waited"); // milliseconds lost to silence
+        QTest::newRow("dropped reply, 1 retry") << "silence:reg=0x1A,times=1" << 1 << 5 << 1 << 1040;
+        QTest::newRow("bad body checksum, 1 retry") << "bad-body:reg=0x1A,times=1" << 1 << 5 << 1 << 0;
+        QTest::newRow("cut reply twice, 2 retries") << "truncated:reg=0x1A,times=2" << 2 << 5 << 2 << 0;
+        QTest::newRow("dropped count reply, 1 retry") << "silence:reg=0x1C,times=1" << 1 << 5 << 1 << 13065;
+        QTest::newRow("dropped twice, 1 retry: the last try waits it all")
+            << "silence:reg=0x1A,times=2" << 1 << 0 << 1 << 1040 + 13065;
+        QTest::newRow("retries 0: the first failure ends it") << "bad-body:reg=0x1A,times=1" << 0 << 0 << 0 << 0;
+        QTest::newRow("three failures, 2 retries: ends") << "bad-header:reg=0x1A,times=3" << 2 << 0 << 2 << 0;
     }
 
     void retries()
@@ -194,6 +201,7 @@ private slots:
         QFETCH(int, retries);
         QFETCH(int, read);
         QFETCH(int, repeats);
+        QFETCH(int, waited);
         sim::MemoryLine line;
         line.controller.addFault(*sim::ParseFault(fault));
         Session session({}, line.port, line.clock);
@@ -206,6 +214,9 @@ private slots:
         QList<QByteArray> shown;
         steps.sink.show = [&](const LogLine& l) { shown << l.record; };
         const DownloadOutcome outcome = DownloadEventLog(session, false, steps);
+        // Each exchange that came takes well under 100 ms.
+        const auto took = line.clock->now().count();
+        QVERIFY2(took >= waited && took < waited + 1000, qPrintable(QString::number(took)));
 
         QCOMPARE(outcome.end, read == 5 ? DownloadEnd::Completed : DownloadEnd::RecordFailed);
         QCOMPARE(outcome.read, read);
@@ -227,6 +238,11 @@ private slots:
         QTest::newRow("registration") << "silence:reg=0x5D" << 2;
         QTest::newRow("set test mode") << "silence:cfg=0x36" << 3;
         QTest::newRow("reboot") << "silence:cfg=0x63" << 4;
+        // A damaged reply leaves the command unconfirmed: neither done nor repeated.
+        QTest::newRow("clear log, bad body checksum") << "bad-body:reg=0x1B" << 0;
+        QTest::newRow("start logging, cut reply") << "truncated:reg=0x33" << 1;
+        QTest::newRow("set test mode, bad checksum") << "bad-body:cfg=0x36" << 3;
+        QTest::newRow("clear script, bad header checksum") << "bad-header:reg=0x19" << 5;
     }
 
     void changingRequestsGoOnce()
@@ -242,8 +258,10 @@ private slots:
             : operation == 1                   ? SendSwitchCommand(session, SwitchCommand::StartLogging)
             : operation == 2                   ? SendSwitchCommand(session, SwitchCommand::Registration)
             : operation == 3                   ? SetTestMode(session)
-                                               : RebootController(session);
+            : operation == 4                   ? RebootController(session)
+                                               : ClearScript(session);
         QVERIFY(error != LinkError::None);
+        QCOMPARE(ReplyDamaged(error), !fault.startsWith(QLatin1String("silence")));
         QCOMPARE(line.received().size(), 1);
         QCOMPARE(session.retried, 0);
     }

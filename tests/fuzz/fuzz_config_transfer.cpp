@@ -8,16 +8,20 @@
 //    the bytes received so far; it yields exactly the concatenation of the
 //    announced chunks when every reply is valid and holds its chunk and the
 //    total fits 49,999 bytes, and otherwise reports no length at all (with the
-//    failed exchange's error, or as too large);
+//    failed exchange's error and chunk, or as too large); once a reply of the
+//    upload carried a valid checksum behind its data, a chunk without one fails
+//    it (bad checksum), and so does a valid one after chunks taken without;
 //  - a download of L bytes sends START, ceil(L / 40) NEXT frames with the right
 //    addresses and bytes, and STOP, and ends at the first failed exchange with
-//    no STOP after it; nothing at all for L = 0 or L over 49,999;
+//    no STOP after it (a reply without its checksum, after one that carried it,
+//    fails); nothing at all for L = 0 or L over 49,999;
 //  - every Diagnostic trace line, in its exact form;
 //  - no received bytes are ever taken for trailing bytes.
 #include "fuzz_peer.h"
 
 #include "config_transfer.h"
 
+#include <optional>
 #include <vector>
 
 using namespace tessavin;
@@ -103,15 +107,34 @@ void upload(Input& in, const PeerLine& line, std::uint8_t code)
     int sends = 1;
     QByteArray text;
     LinkError error = command.verdict;
+    bool shown = ReferenceConfigChecksum(command.received) == 'V';
+    bool unchecked = false;
     bool tooLarge = false;
     bool done = false;
+    std::optional<std::size_t> failedChunk;
     while (error == LinkError::None && !done) {
         const QByteArray frame = ConfigFrameBytes(17, static_cast<std::uint16_t>(text.size()), 1, QByteArray(1, '\0'));
         trace << QStringLiteral("Comm ->(9) ") + HexPairs(frame.mid(4), "");
         const Transaction t = transact(exchange(sends++), frame, true, trace);
         error = t.verdict;
-        if (error != LinkError::None)
+        // Sent once (no retries): a chunk without a valid checksum is taken
+        // unless one was seen, and one seen after such a chunk fails the upload.
+        const bool uncheckedBefore = unchecked;
+        if (error == LinkError::None && ReferenceConfigChecksum(t.received) == 'V')
+            shown = true;
+        else if (error == LinkError::None && shown)
+            error = LinkError::BadChecksum;
+        else if (error == LinkError::None)
+            unchecked = true;
+        if (error == LinkError::None && uncheckedBefore && shown) {
+            error = LinkError::BadChecksum;
+            failedChunk = 0;
             break;
+        }
+        if (error != LinkError::None) {
+            failedChunk = static_cast<std::size_t>(text.size());
+            break;
+        }
         const int n = t.received.size() >= 3 ? At(t.received, 2) : 0;
         if (n == 0) {
             done = true;
@@ -127,6 +150,7 @@ void upload(Input& in, const PeerLine& line, std::uint8_t code)
     FUZZ_CHECK(peer.sends() == sends);
     FUZZ_CHECK(peer.trace() == trace);
     FUZZ_CHECK(result.error == error);
+    FUZZ_CHECK(result.failedChunk == failedChunk);
     FUZZ_CHECK(result.tooLarge == tooLarge);
     if (done) {
         // Exactly the chunks, and nothing behind them in the cleared buffer.
@@ -173,7 +197,17 @@ void download(Input& in, const PeerLine& line)
     }
     QStringList trace;
     int sends = 0;
-    LinkError error = transact(exchange(sends++), ConfigCommandBytes(0x15), false, trace).verdict;
+    // Each step's reply must hold what it announces, and its checksum once one was seen.
+    bool shown = false;
+    const auto step = [&](const QByteArray& frame) {
+        const Transaction t = transact(exchange(sends++), frame, true, trace);
+        if (t.verdict == LinkError::None && ReferenceConfigChecksum(t.received) == 'V')
+            shown = true;
+        else if (t.verdict == LinkError::None && shown)
+            return LinkError::BadChecksum;
+        return t.verdict;
+    };
+    LinkError error = step(ConfigCommandBytes(0x15));
     trace << (error == LinkError::None ? QStringLiteral("Command START Send ok")
                                        : QStringLiteral("Command START Send not ok"));
     for (int address = 0; error == LinkError::None && address < text.size(); address += 40) {
@@ -183,12 +217,12 @@ void download(Input& in, const PeerLine& line)
         trace << QStringLiteral("DOWN_NEXT   adr=%1 n=%2").arg(address).arg(chunk.size())
               << QStringLiteral("Comm ->(%1) ").arg(chunk.size() + 8) + HexPairs(frame.mid(4), " ")
               << QStringLiteral("Command NEXT Send length = %1").arg(frame.size());
-        error = transact(exchange(sends++), frame, false, trace).verdict;
+        error = step(frame);
         trace << (error == LinkError::None ? QStringLiteral("Command NEXT Send ok")
                                            : QStringLiteral("Command NEXT Send not ok"));
     }
     if (error == LinkError::None) {
-        error = transact(exchange(sends++), ConfigCommandBytes(0x17), false, trace).verdict;
+        error = step(ConfigCommandBytes(0x17));
         trace << (error == LinkError::None ? QStringLiteral("Command STOP Send ok!!!")
                                            : QStringLiteral("Command STOP Send not ok"));
     }

@@ -163,6 +163,18 @@ inline LinkError ReferenceConfigVerdict(const QByteArray& r, bool chunk)
     return LinkError::None;
 }
 
+// The checksum behind a configuration reply's data, worked out on its own: the
+// data is byte 2's count of bytes from offset 3 (none in a reply of two bytes);
+// 'A' when the reply ends with it (or before), 'V' when the next two bytes are
+// the checksum of all before them, 'F' otherwise.
+inline char ReferenceConfigChecksum(const QByteArray& r)
+{
+    const qsizetype data = r.size() >= 3 ? 3 + At(r, 2) : r.size();
+    if (r.size() <= data)
+        return 'A';
+    return r.size() >= data + 2 && CrcAt(r, 0, data) ? 'V' : 'F';
+}
+
 using ms = std::chrono::milliseconds;
 
 // The line a target's session runs on, read from the first byte of its input:

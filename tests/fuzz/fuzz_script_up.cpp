@@ -1,12 +1,12 @@
 // Up script against a far end that answers from the input, a few times on one
 // session, with fast replies on or off (the input's first byte). Checked each time:
 //  - the read-back request is sent, 14 bytes;
-//  - fewer than 11 bytes received fail: TooShort, or why nothing came, and no
-//    file is written;
-//  - otherwise the script is exactly the received bytes 8 to n - 3 (checksums
-//    not looked at), the shown text is the script up to its first zero byte,
-//    and the file holds the script (with fast replies, the bytes received end
-//    at the reply's stated end: trailing bytes are in no script).
+//  - a reply that fails the reference verdict fails with that verdict (or why
+//    nothing came), and no file is written;
+//  - a valid reply of L + 6 < 11 bytes fails: TooShort (no script), no file;
+//  - otherwise the script is exactly the reply's bytes 8 to L + 3 (bytes behind
+//    its stated end are in no script), the shown text is the script up to its
+//    first zero byte, and the file holds the script.
 // At the end, the frame log, trailing bytes and the guard gap with it.
 #include "fuzz_peer.h"
 
@@ -40,11 +40,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(peer.sends() == round + 1);
         const RegisterReception expect = peer.reception(round);
         const QByteArray& received = expect.received;
-        const auto n = received.size();
+        const qsizetype n = expect.verdict == LinkError::None
+            ? 6 + (static_cast<std::uint8_t>(received[2]) | (static_cast<std::uint8_t>(received[3]) << 8))
+            : received.size();
         FUZZ_CHECK(result.received == static_cast<std::size_t>(n));
-        if (n < 11) {
+        if (expect.verdict != LinkError::None || n < 11) {
             FUZZ_CHECK(!result.ok);
-            FUZZ_CHECK(result.error == (n == 0 ? expect.verdict : LinkError::TooShort));
+            FUZZ_CHECK(result.error == (expect.verdict != LinkError::None ? expect.verdict : LinkError::TooShort));
             FUZZ_CHECK(result.script.isEmpty() && result.shown.isEmpty() && !result.saved);
             FUZZ_CHECK(!QFile::exists(path));
             continue;

@@ -212,7 +212,8 @@ private slots:
         QTest::newRow("status 01 01") << "Ctrl+T" << 1 << false << kStatusFrame << "   NOT OK = bad json";
         QTest::newRow("status 01 02") << "Ctrl+T" << 2 << false << kStatusFrame << "   NOT OK = no memory";
         QTest::newRow("status 01 03") << "Ctrl+T" << 3 << false << kStatusFrame << "   NOT OK = no file";
-        QTest::newRow("status 01 07") << "Ctrl+T" << 7 << false << kStatusFrame << "   NOT OK = ";
+        // A status the controller does not define is a damaged reply: a failed query.
+        QTest::newRow("status 01 07") << "Ctrl+T" << 7 << false << kStatusFrame << "      NOT OK = -1";
         QTest::newRow("status, silence") << "Ctrl+T" << 0 << true << kStatusFrame << "      NOT OK = -1";
         QTest::newRow("Set test") << "Set_Test" << 0 << false << kSetTestFrame << kOk;
         QTest::newRow("Set test, silence") << "Set_Test" << 0 << true << kSetTestFrame << kCommandFailed;
@@ -513,29 +514,52 @@ private slots:
         QTest::addColumn<int>("frames");
         QTest::addColumn<int>("took"); // virtual milliseconds
         QTest::addColumn<QString>("lastTrace"); // empty: nothing traced
+        QTest::addColumn<QString>("details"); // behind the message's details button
+        const QString unconfirmed = QStringLiteral(
+            "the controller's answer was damaged (bad checksum); the command may or may not have taken effect");
         QTest::newRow("Upload, command silent")
             << "Upl"
-            << "command silent" << kTransferFailed << 1 << 13065 << "bool Send, ReadBuf=0 0 0";
+            << "command silent" << kTransferFailed << 1 << 13065 << "bool Send, ReadBuf=0 0 0"
+            << "no reply";
+        // From a controller that sends checksums, two bytes are a reply cut short.
         QTest::newRow("Upload, first chunk 01 00")
             << "Upl"
-            << "first chunk 01 00" << kTransferFailed << 2 << 140 << "bool Send, ReadBuf=2 1 0";
+            << "first chunk 01 00" << kTransferFailed << 2 << 140 << "bool Send, ReadBuf=2 1 0"
+            << "chunk at offset 0: bad checksum";
         // 100 bytes announced, 29 came: a failed upload, nothing of it shown.
         QTest::newRow("Upload, chunk short of its count")
             << "Upl"
-            << "short chunk" << kTransferFailed << 2 << 140 << "bool Send, ReadBuf=32 1 0";
+            << "short chunk" << kTransferFailed << 2 << 140 << "bool Send, ReadBuf=32 1 0"
+            << "chunk at offset 0: reply shorter than its stated length";
+        // The command's reply showed the checksum: a chunk whose checksum fails is
+        // damaged, and without retries the upload ends there.
+        QTest::newRow("Upload, chunk checksum fails")
+            << "Upl"
+            << "chunk checksum" << kTransferFailed << 2 << 140 << "bool Send, ReadBuf=105 1 0"
+            << "chunk at offset 0: bad checksum";
         // 196 chunks of 255 bytes arrive; the 197th (20 bytes) would go past 49,999.
         QTest::newRow("Upload, 50,000 bytes")
             << "Upl"
-            << "too large" << kTransferFailed << 1 + 197 << 198 * 70 << "Upload ->(50000) does not fit 49999 bytes";
+            << "too large" << kTransferFailed << 1 + 197 << 198 * 70 << "Upload ->(50000) does not fit 49999 bytes"
+            << "";
         QTest::newRow("Down test, empty Memo") << "Down_testClick"
-                                               << "" << kTransferFailed << 0 << 0 << "";
+                                               << "" << kTransferFailed << 0 << 0 << ""
+                                               << "";
         QTest::newRow("Down test, 50,000 bytes")
             << "Down_testClick"
             << "large Memo"
-            << "Too large: 50000 bytes; a configuration holds at most 49999 bytes." << 0 << 0 << "";
+            << "Too large: 50000 bytes; a configuration holds at most 49999 bytes." << 0 << 0 << ""
+            << "";
         QTest::newRow("Down test, NEXT silent: no STOP")
             << "Down_testClick"
-            << "NEXT silent" << kTransferFailed << 2 << 70 + 13065 << "Command NEXT Send not ok";
+            << "NEXT silent" << kTransferFailed << 2 << 70 + 13065 << "Command NEXT Send not ok"
+            << "";
+        QTest::newRow("Down test, NEXT reply damaged: unconfirmed, no STOP")
+            << "Down_testClick"
+            << "NEXT damaged" << kTransferFailed << 2 << 140 << "Command NEXT Send not ok" << unconfirmed;
+        QTest::newRow("Set test, reply damaged: unconfirmed")
+            << "Set_Test"
+            << "set test damaged" << kCommandFailed << 1 << 70 << "bool Send, ReadBuf=5 1 0" << unconfirmed;
     }
     void failures()
     {
@@ -545,13 +569,14 @@ private slots:
         QFETCH(int, frames);
         QFETCH(int, took);
         QFETCH(QString, lastTrace);
+        QFETCH(QString, details);
         Bench b;
         QVERIFY(b.start());
         const QByteArray stored = b.line.controller.state().configuration;
-        const QString memo = setup.isEmpty() ? QString()
-            : setup == "large Memo"          ? QString::fromLatin1(letters(50000))
-            : setup == "NEXT silent"         ? QString::fromLatin1(letters(41))
-                                             : QStringLiteral("{\"kept\": true}");
+        const QString memo = setup.isEmpty()                    ? QString()
+            : setup == "large Memo"                             ? QString::fromLatin1(letters(50000))
+            : setup == "NEXT silent" || setup == "NEXT damaged" ? QString::fromLatin1(letters(41))
+                                                                : QStringLiteral("{\"kept\": true}");
         b.form().Memo->setPlainText(memo);
         if (setup == "command silent")
             b.fault(sim::FaultKind::Silence, sim::FaultTarget::configCommand(cfg::kUploadConfig));
@@ -561,6 +586,12 @@ private slots:
             b.fault(sim::FaultKind::Truncated, sim::FaultTarget::configFunction(cfg::kFunctionRead), -1, 3 + 29);
         else if (setup == "NEXT silent")
             b.fault(sim::FaultKind::Silence, sim::FaultTarget::configFunction(cfg::kFunctionWrite));
+        else if (setup == "NEXT damaged")
+            b.fault(sim::FaultKind::BadBodyChecksum, sim::FaultTarget::configFunction(cfg::kFunctionWrite));
+        else if (setup == "chunk checksum")
+            b.fault(sim::FaultKind::BadBodyChecksum, sim::FaultTarget::configFunction(cfg::kFunctionRead));
+        else if (setup == "set test damaged")
+            b.fault(sim::FaultKind::BadBodyChecksum, sim::FaultTarget::configCommand(cfg::kSetTestMode));
         else if (setup == "too large")
             b.state([](sim::ControllerState& s) {
                 s.configuration = letters(50000);
@@ -571,6 +602,7 @@ private slots:
         run(b.form(), control);
 
         QCOMPARE(b.seam.messages, QStringList{message});
+        QCOMPARE(b.seam.details, QStringList{details});
         if (frames == 0)
             QCOMPARE(b.seam.labelAtMessage, QStringList{QString()});
         QCOMPARE(b.received().size(), frames);

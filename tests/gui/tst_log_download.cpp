@@ -438,6 +438,8 @@ private slots:
         QTest::newRow("fast=true") << QByteArray("[link]\nfast=true\n") << false << 2 << false;
         QTest::newRow("--fast, no file") << QByteArray() << true << 2 << false;
         QTest::newRow("--fast, fast=false") << QByteArray("[link]\nfast=false\n") << true << 2 << false;
+        // A value that cannot be read is said, and its default (standard replies) kept.
+        QTest::newRow("fast=bogus") << QByteArray("[link]\nfast=bogus\n") << false << 70 << false;
         QTest::newRow("no retries, spoilt reply") << QByteArray("[link]\nfast=true\n") << false << 2 << true;
         QTest::newRow("retries=1, spoilt reply") << QByteArray("[link]\nfast=true\nretries=1\n") << false << 2 << true;
     }
@@ -470,6 +472,10 @@ private slots:
         w.Edit1->setText("controller");
         w.Last10->click();
         press(w.ButContLog);
+        QCOMPARE(seam.messages,
+                 file.contains("bogus")
+                     ? QStringList{QDir::toNativeSeparators(settings) + ": [link] fast=bogus: neither true nor false"}
+                     : QStringList{});
 
         const auto& written = line.port->writtenAt();
         if (spoilt && !file.contains("retries=1")) {
@@ -485,7 +491,7 @@ private slots:
         for (std::size_t i = 1; i < written.size(); ++i)
             QCOMPARE(written[i].at - written[i - 1].at, std::chrono::milliseconds(spacing));
         w.FormClose();
-        QCOMPARE(ReadSettings(settings).fastReplies, file.contains("fast=true"));
+        QCOMPARE(ReadSettings(settings).fastText == QLatin1String("true"), file.contains("fast=true"));
     }
 
     // "--trace FILE": three questions, ten record requests and their thirteen

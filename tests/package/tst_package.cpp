@@ -140,9 +140,10 @@ private slots:
         QTest::newRow("a command") << "log re" << QStringList{"read"};
         QTest::newRow("a command's option") << "--port 3 archive read --no-s" << QStringList{"--no-shift"};
         QTest::newRow("only the command's own options")
-            << "log read --" << QStringList{"--all",   "--baud",   "--fast",    "--format",  "--from",    "--help",
-                                            "--index", "--max",    "--newest",  "--no-fast", "--output",  "--port",
-                                            "--quiet", "--resume", "--retries", "--trace",   "--verbose", "--version"};
+            << "log read --"
+            << QStringList{"--all",     "--baud",       "--fast",    "--format",  "--from",   "--help",  "--index",
+                           "--max",     "--newest",     "--no-fast", "--output",  "--port",   "--quiet", "--resume",
+                           "--retries", "--retry-wait", "--trace",   "--verbose", "--version"};
         QTest::newRow("help, then a command") << "help co" << QStringList{"config"};
         QTest::newRow("help, then a group's command") << "help log c" << QStringList{"clear"};
         QTest::newRow("the command's formats") << "log read --format ''" << QStringList{"text", "jsonl"};
