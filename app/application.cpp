@@ -114,7 +114,16 @@ int printHelpOrVersion(int argc, char** argv)
     QCommandLineParser parser;
     WindowOptions options;
     describe(parser, options);
-    parser.process(core); // prints the help or the version and ends the process
+    // Printed here rather than by QCommandLineParser::process, which on Windows
+    // shows a message box instead whenever it sees no console of its own.
+    if (!parser.parse(core.arguments()) || parser.isSet(QStringLiteral("help-all"))) {
+        parser.process(core); // the error, or the help with Qt's own options; ends the process
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("version")))
+        std::printf("tessavin %s\n", TESSAVIN_VERSION);
+    else
+        std::fputs(qPrintable(parser.helpText()), stdout);
     return 0;
 }
 

@@ -31,6 +31,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -151,9 +153,9 @@ TForm1::TForm1(AppOptions options, QWidget* parent)
     area->setObjectName(QStringLiteral("ClientArea"));
     area->setFixedSize(740, 1045);
     buildControls(area);
+    Scroll->setWidget(area);
     if (tessavin::WindowLanguage() == QLatin1String("en"))
         fitEnglishCaptions();
-    Scroll->setWidget(area);
     area->setToolTip(tr("Right-click: service controls\nCtrl+D: Diagnostic window\nCtrl+T: status query"));
 
     auto& link = session_->link;
@@ -223,15 +225,31 @@ void TForm1::buildLogControls(QWidget* a)
 }
 
 // The English captions of the record choice are longer than the boxes laid out
-// for the Russian ones: in English that row is laid out wider. The Russian
-// layout stays as it is.
+// for the Russian ones: in English that row is laid out wider. Any other label
+// or check box whose English caption is wider than its box in the system's
+// font grows to the right. The Russian layout stays as it is.
 void TForm1::fitEnglishCaptions()
 {
-    Last10->setGeometry(8, 82, 92, 17);
-    Last100->setGeometry(104, 82, 100, 17);
-    Last500->setGeometry(208, 82, 100, 17);
-    Beg->setGeometry(312, 80, 44, 21);
-    Index->setGeometry(360, 82, 76, 17);
+    // Left to right, 4 pixels apart, each box at least as wide as its caption.
+    int x = 8;
+    for (const auto& [box, least] : {std::pair{Last10, 92}, {Last100, 100}, {Last500, 100}}) {
+        const int width = std::max(box->sizeHint().width(), least);
+        box->setGeometry(x, 82, width, 17);
+        x += width + 4;
+    }
+    Beg->setGeometry(x, 80, 44, 21);
+    Index->setGeometry(x + 48, 82, std::max(Index->sizeHint().width(), 76), 17);
+    const QList<QWidget*> controls = Scroll->widget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    for (QWidget* w : controls) {
+        if ((!qobject_cast<QLabel*>(w) && !qobject_cast<QCheckBox*>(w)) || w->sizeHint().width() <= w->width())
+            continue;
+        const QRect wider(w->pos(), QSize(w->sizeHint().width(), w->height()));
+        const bool free = std::none_of(controls.begin(), controls.end(), [&](QWidget* other) {
+            return other != w && other->geometry().intersects(wider);
+        });
+        if (free)
+            w->setGeometry(wider);
+    }
 }
 
 // Memo1 (the downloads) with its progress bar, and Memo (the configuration).

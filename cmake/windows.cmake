@@ -4,7 +4,7 @@
 # and, when cross-compiling, the tests run under wine.
 
 # One folder: Qt finds its platform plugin in platforms\ beside the program.
-set(CMAKE_INSTALL_BINDIR . CACHE PATH "Where the programs and DLLs go")
+set(CMAKE_INSTALL_BINDIR . CACHE PATH "Where the programs and DLLs go" FORCE)
 
 # Qt's own DLLs and plugins.
 set(TESSAVIN_QT_PREFIX "${QT6_INSTALL_PREFIX}")
@@ -41,6 +41,15 @@ if(CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
   endforeach()
   list(REMOVE_DUPLICATES TESSAVIN_WINE_DLL_DIRS)
   list(JOIN TESSAVIN_WINE_DLL_DIRS ":" TESSAVIN_WINE_DLL_DIRS)
+  # The offscreen platform finds its fonts in one folder; these are the ones the
+  # Linux tests measure captions with (DejaVu Sans), so both agree on what fits.
+  set(TESSAVIN_WINE_FONTS ${PROJECT_BINARY_DIR}/fonts)
+  file(MAKE_DIRECTORY ${TESSAVIN_WINE_FONTS})
+  foreach(font DejaVuSans.ttf DejaVuSans-Bold.ttf DejaVuSansMono.ttf DejaVuSansMono-Bold.ttf)
+    if(EXISTS /usr/share/fonts/truetype/dejavu/${font})
+      file(CREATE_LINK /usr/share/fonts/truetype/dejavu/${font} ${TESSAVIN_WINE_FONTS}/${font} SYMBOLIC)
+    endif()
+  endforeach()
   configure_file(${PROJECT_SOURCE_DIR}/tests/windows/wine-run.in ${PROJECT_BINARY_DIR}/wine-run
                  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ
                                   WORLD_EXECUTE @ONLY)

@@ -39,4 +39,6 @@ set(CPACK_NSIS_MUI_UNIICON ${CMAKE_CURRENT_LIST_DIR}/tessavin.ico)
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
+# A 64-bit installer for 64-bit programs (NSIS makes 32-bit ones unless told).
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 include(CPack)

@@ -129,7 +129,8 @@ private slots:
     {
         const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
         bool switched = false;
-        for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "ru_RU.UTF-8", "ru_RU.utf8", "fr_FR.UTF-8"})
+        for (const char* name :
+             {"de_DE.UTF-8", "de_DE.utf8", "ru_RU.UTF-8", "ru_RU.utf8", "fr_FR.UTF-8", "German_Germany.1252", "de-DE"})
             if (std::setlocale(LC_NUMERIC, name)) {
                 switched = true;
                 break;

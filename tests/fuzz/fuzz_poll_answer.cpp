@@ -11,6 +11,7 @@
 
 #include <QStringList>
 
+#include <bit>
 #include <cstring>
 #include <set>
 
@@ -79,10 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int function = in.byte();
     const int strand = in.byte();
     const int start = mode & 4 ? in.byte() : 0xAA;
-    for (float& v : pollSpec.values) {
-        const std::uint32_t bits = in.u32();
-        std::memcpy(&v, &bits, sizeof v);
-    }
+    for (float& v : pollSpec.values)
+        v = std::bit_cast<float>(in.u32());
     const std::uint32_t clock = in.u32();
     PollInputs inputs;
     inputs.localTime = mode & 8 ? QTime() : QTime::fromMSecsSinceStartOfDay(static_cast<int>(clock % 86400000));

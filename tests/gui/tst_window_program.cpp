@@ -40,8 +40,10 @@ Run run(const QStringList& arguments)
     QProcess p;
     p.start(windowProgram(), arguments);
     p.waitForFinished(10000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
-            p.readAllStandardError()};
+    // A Windows program's text output ends its lines with CR LF.
+    const auto text = [](QByteArray bytes) { return bytes.replace("\r\n", "\n"); };
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, text(p.readAllStandardOutput()),
+            text(p.readAllStandardError())};
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <QTemporaryDir>
+
 #include <QFile>
 
 using namespace std::chrono_literals;
@@ -35,6 +37,14 @@ QByteArray letters(qsizetype n)
     for (qsizetype i = 0; i < n; ++i)
         bytes[i] = static_cast<char>('a' + i % 26);
     return bytes;
+}
+
+QString missingFolderReason()
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("missing/x")));
+    file.open(QIODevice::WriteOnly);
+    return file.errorString();
 }
 
 QList<int> range(int from, int to)

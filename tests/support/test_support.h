@@ -30,6 +30,9 @@ bool writeFile(const QString& path, const QByteArray& bytes);
 // n bytes of 'a' to 'z' over and over.
 QByteArray letters(qsizetype n);
 QList<int> range(int from, int to); // from..to, both included
+// The system's words for a file that cannot be created because its folder does
+// not exist ("No such file or directory" on Linux, "Path not found." on Windows).
+QString missingFolderReason();
 
 // The index fields of the register requests with this command among these frames.
 QList<int> requestedIndexes(const QList<QByteArray>& frames, std::uint8_t command);

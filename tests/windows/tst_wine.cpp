@@ -40,9 +40,20 @@ class WineTest : public QObject {
     QString windowsBuild_;
     QTemporaryDir dir_;
     QProcess sim_;
+    QProcess server_;
     QString pty_;
     QProcessEnvironment wine_;
 
+    // Runs one of wine's own programs in the test's prefix; true when it ended with 0.
+    bool runWine(const QString& program, const QStringList& arguments)
+    {
+        QProcess p;
+        p.setProcessEnvironment(wine_);
+        p.setStandardOutputFile(QProcess::nullDevice());
+        p.setStandardErrorFile(QProcess::nullDevice());
+        p.start(program, arguments);
+        return p.waitForFinished(180000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    }
     // Runs a program of the Windows build (or, with wrapper false, any Windows
     // program by its path, without the build's DLL folders) under wine.
     Run runWindows(const QString& program, const QStringList& arguments, bool wrapper = true)
@@ -112,14 +123,24 @@ private slots:
         wine_.insert(QStringLiteral("WINEDEBUG"), QStringLiteral("-all"));
         wine_.insert(QStringLiteral("WINEDLLOVERRIDES"), QStringLiteral("mscoree,mshtml="));
         wine_.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        wine_.insert(QStringLiteral("QT_QPA_FONTDIR"), QStringLiteral("Z:\\usr\\share\\wine\\fonts"));
-        QProcess boot;
-        boot.setProcessEnvironment(wine_);
-        boot.start(QStringLiteral("wineboot"), {"--init"});
-        QVERIFY(boot.waitForFinished(180000));
+        // COM7 is the controller's terminal, as wine maps a port: a value under
+        // its Ports key, which its mount manager turns into the device and the
+        // SERIALCOMM entry Windows lists ports from, when the services start.
+        QVERIFY(runWine(QStringLiteral("wineboot"), {"--init"}));
+        QVERIFY(runWine(QStringLiteral("wine"),
+                        {"reg", "add", "HKLM\\Software\\Wine\\Ports", "/v", QStringLiteral("COM%1").arg(kComPort), "/d",
+                         pty_, "/f"}));
+        runWine(QStringLiteral("wineserver"), {"--kill"}); // none may be left to end
+        // One wine server for the rest of the test, its services started apart
+        // from the rows.
+        server_.setProcessEnvironment(wine_);
+        server_.setStandardOutputFile(QProcess::nullDevice());
+        server_.setStandardErrorFile(QProcess::nullDevice());
+        server_.start(QStringLiteral("wineserver"), {"--foreground", "--persistent"});
+        QVERIFY(server_.waitForStarted());
+        QVERIFY(runWine(QStringLiteral("wine"), {"cmd", "/c", "exit"}));
         const QString com = dir_.filePath(QStringLiteral("wine/dosdevices/com%1").arg(kComPort));
-        QFile::remove(com);
-        QVERIFY(QFile::link(pty_, com));
+        QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(com).symLinkTarget(), pty_, 30000);
         QFile config(dir_.filePath(QStringLiteral("config.json")));
         QVERIFY(config.open(QIODevice::WriteOnly));
         config.write("{\"device\": 2024, \"name\": \"pump station\", \"limits\": [1, 2.5, -3]}\n");
@@ -135,6 +156,7 @@ private slots:
             stop.setProcessEnvironment(wine_);
             stop.start(QStringLiteral("wineserver"), {"--kill"});
             stop.waitForFinished();
+            server_.waitForFinished();
         }
     }
 
@@ -197,7 +219,9 @@ private slots:
 
         const Run w = runWindows(exe, fill(onWindows, QString::number(kComPort), winOut));
         QVERIFY2(w.code == 0, qPrintable(QStringLiteral("exit %1: %2").arg(w.code).arg(QString::fromUtf8(w.err))));
-        const QByteArray winBytes = same == QLatin1String("file") ? readFile(dir_.filePath(winOut)) : w.out;
+        // A Windows program's text output ends its lines with CR LF.
+        const QByteArray winBytes = same == QLatin1String("file") ? readFile(dir_.filePath(winOut))
+                                                                  : QByteArray(w.out).replace("\r\n", "\n");
         if (!contains.isEmpty())
             QVERIFY2(winBytes.contains(contains.toUtf8()), winBytes.constData());
         if (same.isEmpty())
@@ -215,25 +239,37 @@ private slots:
 
     // The installer, silently into a folder of the prefix: the command-line
     // program it installs runs from there alone (no DLL but those installed),
-    // and the silent uninstall removes the folder.
+    // the start menu has the window, and the silent uninstall removes both.
+    // (NSIS takes /D= as the rest of the command line, unquoted: wine quotes an
+    // argument with a blank, so the folder has none.)
     void installAndUninstall()
     {
         const QStringList setups
             = QDir(windowsBuild_).entryList({QStringLiteral("tessavin-*-win64-setup.exe")}, QDir::Files);
         QCOMPARE(setups.size(), 1);
-        const QString installed = dir_.filePath(QStringLiteral("wine/drive_c/Tessavin test"));
-        Run r = runWindows(QDir(windowsBuild_).filePath(setups.first()), {"/S", "/D=C:\\Tessavin test"}, false);
+        const QString installed = dir_.filePath(QStringLiteral("wine/drive_c/TessavinTest"));
+        const QString menu = dir_.filePath(
+            QStringLiteral("wine/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs"));
+        const auto shortcuts = [&] {
+            QStringList found;
+            for (const QFileInfo& folder : QDir(menu).entryInfoList({QStringLiteral("Tessavin*")}, QDir::Dirs))
+                found += QDir(folder.filePath()).entryList({QStringLiteral("Tessavin.lnk")}, QDir::Files);
+            return found;
+        };
+        Run r = runWindows(QDir(windowsBuild_).filePath(setups.first()), {"/S", "/D=C:\\TessavinTest"}, false);
         QCOMPARE(r.code, 0);
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(installed + QStringLiteral("/Uninstall.exe")), 60000);
         for (const char* file :
              {"tessavin.exe", "tessavin-cli.exe", "Qt6Core.dll", "platforms/qwindows.dll", "LICENSE.txt"})
             QVERIFY2(QFileInfo::exists(installed + QLatin1Char('/') + QLatin1String(file)), file);
-        r = runWindows(QStringLiteral("C:\\Tessavin test\\tessavin-cli.exe"), {"--version"}, false);
+        QCOMPARE(shortcuts(), QStringList{"Tessavin.lnk"});
+        r = runWindows(QStringLiteral("C:\\TessavinTest\\tessavin-cli.exe"), {"--version"}, false);
         QCOMPARE(r.code, 0);
         QVERIFY2(r.out.startsWith("tessavin-cli " TESSAVIN_VERSION), r.out.constData());
-        r = runWindows(QStringLiteral("C:\\Tessavin test\\Uninstall.exe"), {"/S"}, false);
+        r = runWindows(QStringLiteral("C:\\TessavinTest\\Uninstall.exe"), {"/S"}, false);
         QCOMPARE(r.code, 0);
         QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(installed), 60000);
+        QCOMPARE(shortcuts(), QStringList());
     }
 };
 
