@@ -386,7 +386,7 @@ private slots:
         auto* window = b.form().findChild<ArchiveChartWindow*>(QStringLiteral("ArchiveChart"));
         QVERIFY(window && window->isVisible());
         ArchiveChartView* view = window->view();
-        const ChartLayout whole = view->layout();
+        const ChartLayout whole = view->chartLayout();
         QCOMPARE(int(whole.points.size()), 100);
         QCOMPARE(whole.newestPoint, 99);
         QCOMPARE(whole.lines.size(), std::size_t(1));
@@ -408,7 +408,7 @@ private slots:
 
         b.f.seam.saveAnswers << b.path("chart.svg");
         window->saveSvg();
-        QCOMPARE(readFile(b.path("chart.svg")), ChartSvg(view->layout(), view->samples()));
+        QCOMPARE(readFile(b.path("chart.svg")), ChartSvg(view->chartLayout(), view->samples()));
         if (const QString shot = qEnvironmentVariable("TESSAVIN_CHART_SCREENSHOT"); !shot.isEmpty()) {
             hover(view, whole.points[80]);
             QVERIFY(window->grab().save(shot));
