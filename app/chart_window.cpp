@@ -43,14 +43,14 @@ void ArchiveChartView::setSpan(const tessavin::ChartSpan& span)
 
 void ArchiveChartView::showWholeSpan() { setSpan(tessavin::FullSpan(samples_)); }
 
-tessavin::ChartLayout ArchiveChartView::layout() const
+tessavin::ChartLayout ArchiveChartView::chartLayout() const
 {
     return tessavin::LayoutChart(samples_, span_, QSizeF(size()));
 }
 
 QString ArchiveChartView::hoverText() const
 {
-    const tessavin::ChartLayout l = layout();
+    const tessavin::ChartLayout l = chartLayout();
     if (hover_ < 0 || hover_ >= int(l.pointSample.size()))
         return {};
     return tessavin::ChartSampleText(samples_[l.pointSample[hover_]]);
@@ -59,12 +59,12 @@ QString ArchiveChartView::hoverText() const
 void ArchiveChartView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    tessavin::PaintChart(painter, layout(), samples_, hover_);
+    tessavin::PaintChart(painter, chartLayout(), samples_, hover_);
 }
 
 void ArchiveChartView::wheelEvent(QWheelEvent* event)
 {
-    const tessavin::ChartLayout l = layout();
+    const tessavin::ChartLayout l = chartLayout();
     const double anchor = (event->position().x() - l.plot.left()) / l.plot.width();
     // One notch of the wheel (120) zooms in or out by a fifth.
     const double factor = std::pow(0.8, event->angleDelta().y() / 120.0);
@@ -85,13 +85,13 @@ void ArchiveChartView::mousePressEvent(QMouseEvent* event)
 void ArchiveChartView::mouseMoveEvent(QMouseEvent* event)
 {
     if (dragging_) {
-        const tessavin::ChartLayout l = layout();
+        const tessavin::ChartLayout l = chartLayout();
         const double secondsPerPixel = double(dragSpan_.to - dragSpan_.from) / l.plot.width();
         const auto shift = static_cast<qint64>(std::llround((dragX_ - event->position().x()) * secondsPerPixel));
         setSpan({dragSpan_.from + shift, dragSpan_.to + shift});
         return;
     }
-    const int nearest = tessavin::NearestPoint(layout(), event->position(), kHoverReach);
+    const int nearest = tessavin::NearestPoint(chartLayout(), event->position(), kHoverReach);
     if (nearest != hover_) {
         hover_ = nearest;
         update();
@@ -153,7 +153,7 @@ void ArchiveChartWindow::savePng()
     image.setDevicePixelRatio(devicePixelRatioF());
     {
         QPainter painter(&image);
-        tessavin::PaintChart(painter, view_->layout(), view_->samples());
+        tessavin::PaintChart(painter, view_->chartLayout(), view_->samples());
     }
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -164,7 +164,7 @@ void ArchiveChartWindow::savePng()
 
 void ArchiveChartWindow::saveSvg()
 {
-    save(QStringLiteral("svg"), tr("SVG image|*.svg"), tessavin::ChartSvg(view_->layout(), view_->samples()));
+    save(QStringLiteral("svg"), tr("SVG image|*.svg"), tessavin::ChartSvg(view_->chartLayout(), view_->samples()));
 }
 
 void ArchiveChartWindow::save(const QString& suffix, const QString& filter, const QByteArray& bytes)

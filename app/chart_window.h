@@ -25,9 +25,9 @@ public:
     tessavin::ChartSpan span() const { return span_; }
     void setSpan(const tessavin::ChartSpan& span);
     void showWholeSpan();
-    // The layout at the view's present size and span.
-    tessavin::ChartLayout layout() const;
-    // The hovered point of layout(), or -1.
+    // The chart laid out at the view's present size and span.
+    tessavin::ChartLayout chartLayout() const;
+    // The hovered point of chartLayout(), or -1.
     int hoverPoint() const { return hover_; }
     QString hoverText() const;
 

@@ -21,7 +21,7 @@ struct Demo::Controller {
     void prepare(AppOptions& options) { options.port = line; }
     bool attach(TForm1& form, QString*)
     {
-        form.Edit1->setText(QStringLiteral("demo"));
+        form.setPortName(QStringLiteral("demo"));
         return true;
     }
 };
@@ -36,7 +36,7 @@ struct Demo::Controller {
     {
         if (!thread.start(error))
             return false;
-        form.Edit1->setText(thread.slavePath());
+        form.setPortName(thread.slavePath());
         return true;
     }
 };

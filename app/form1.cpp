@@ -535,6 +535,8 @@ bool TForm1::openPortFromFields()
     return true;
 }
 
+void TForm1::setPortName(const QString& name) { Edit1->setText(name); }
+
 void TForm1::showDiagnostics()
 {
     if (!form2_)

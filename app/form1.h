@@ -83,100 +83,35 @@ public:
     std::optional<ExchangeLock> beginExchange();
     bool exchangeInProgress() const { return busy_; }
 
-    // Controls, named as the window names them.
-    QLabel* Label8 = nullptr;
-    QLabel* Label1 = nullptr;
-    QLineEdit* Edit1 = nullptr;
-    QLabel* ok = nullptr;
-    QLineEdit* Boud = nullptr;
-    QPushButton* OpenCom = nullptr;
-    QLabel* Label2 = nullptr;
-    QLabel* Label5 = nullptr;
-    QPushButton* ButContLog = nullptr;
-    QPushButton* Button8 = nullptr;
-    QPushButton* Button7 = nullptr;
-    QPushButton* Button6 = nullptr;
-    QPushButton* ButKillLog = nullptr;
-    QLineEdit* EdONE = nullptr;
-    QCheckBox* ONE = nullptr;
-    QCheckBox* Max = nullptr;
-    QCheckBox* chFile = nullptr;
-    QCheckBox* Last10 = nullptr;
-    QCheckBox* Last100 = nullptr;
-    QCheckBox* Last500 = nullptr;
-    QLineEdit* Beg = nullptr;
-    QCheckBox* Index = nullptr;
-    QLineEdit* Edi = nullptr;
-    QPushButton* StartLog = nullptr;
-    QLabel* Label9 = nullptr;
-    QPushButton* StopLog = nullptr;
-    QLabel* Label10 = nullptr;
-    QPlainTextEdit* Memo1 = nullptr;
-    QProgressBar* Progress = nullptr;
-    QPushButton* ReadTim = nullptr;
-    QPlainTextEdit* Memo = nullptr;
-    QAction* CompareWithController = nullptr; // in Memo's context menu
-    QPushButton* ButContRetro = nullptr;
-    QPushButton* Upl = nullptr;
-    QPushButton* Button1 = nullptr;
-    QPushButton* BuReboot = nullptr;
-    QPushButton* Set_Test = nullptr;
-    QPushButton* Upl_test = nullptr;
-    QPushButton* Button2 = nullptr;
-    QLineEdit* add1 = nullptr;
-    QLineEdit* add2 = nullptr;
-    QLineEdit* day = nullptr;
-    QLineEdit* End2 = nullptr;
-    QLabel* Label = nullptr;
-    QLabel* Label6 = nullptr;
-    QLabel* Label7 = nullptr;
-    QComboBox* ComboBox1 = nullptr;
-    QComboBox* ComboBox2 = nullptr;
-    QComboBox* ComboBox3 = nullptr;
-    QLabel* Label3 = nullptr;
-    QLabel* Label4 = nullptr;
-    QPushButton* Ope = nullptr;
-    QPushButton* Sav = nullptr;
-    QPushButton* DownScr = nullptr;
-    QPushButton* Down_testik = nullptr;
-    QPushButton* ButtonUp = nullptr;
-    QPushButton* ButBegLog = nullptr;
-    QPushButton* ButBegRetro = nullptr;
-    QLineEdit* EdVal = nullptr;
-    QPushButton* Button4 = nullptr;
-    QPushButton* Button5 = nullptr;
-    QPushButton* Button3 = nullptr;
-    QScrollArea* Scroll = nullptr;
-
     // Shared helpers of the handlers.
     void showMessage(const QString& text, const QString& details = {});
-    // Tells when a command's file could not be created or written (the records
-    // are still shown).
-    void reportFile(const tessavin::OutputFile& file);
-    // The integer in a field, or the conversion message and nullopt.
-    std::optional<int> fieldInteger(const QLineEdit* field);
     // Shows the Confirmation dialog; true only for modal result 1.
     bool confirmed();
     // Lets pending window events run.
     static void processMessages();
     // Status pair: shows exactly one of the two (or neither).
     static void showStatus(QLabel* okLabel, QLabel* notOkLabel, std::optional<bool> verdict);
-    // The ticked record choice box (None when no box is ticked).
-    tessavin::RecordChoice recordChoice() const;
-    // What the event-log and archive downloads read: the ticked choice with its
-    // number (Beg for Index, EdONE for One). First, when chFile is ticked, asks
-    // for the file the records also go to and creates it in `file`. Nothing to
-    // read (no box ticked: a line says so; a number that is not one: its message).
-    std::optional<tessavin::RecordPick> chooseRecords(const QString& fileSuffix, tessavin::OutputFile& file);
-    // Opens the port from Edit1 and Boud (any open port is closed first); shows
-    // the messages of a failed open. True when a port is open afterwards.
-    bool openPortFromFields();
 
-    // The encoding of the configuration text in Memo (kept by the configuration handlers).
-    tessavin::ConfigText configText;
+    // Puts a port's name into the port field (Edit1), as a person would type it.
+    void setPortName(const QString& name);
 
-    // The records of the last archive download, for its chart.
-    std::vector<tessavin::ArchiveLine> lastArchive;
+    // What the download and service handlers write into: Memo1, the
+    // Status pair beside the port (Label2 "OK", Label5 "NOT OK") and Edi.
+    struct DownloadArea {
+        QPlainTextEdit* memo;
+        QLabel* ok;
+        QLabel* notOk;
+        QLineEdit* value;
+        void status(std::optional<bool> verdict) const { showStatus(ok, notOk, verdict); }
+    };
+    // What the configuration handlers work on: Memo, the encoding of its text
+    // and the Activity label.
+    struct ConfigArea {
+        QPlainTextEdit* memo;
+        tessavin::ConfigText* text;
+        QLabel* activity;
+    };
+
     ArchiveChartWindow* chartWindow() const { return chartWindow_; }
 
     // Whether the poll responder loop is running.
@@ -251,6 +186,24 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Tells when a command's file could not be created or written (the records
+    // are still shown).
+    void reportFile(const tessavin::OutputFile& file);
+    // The integer in a field, or the conversion message and nullopt.
+    std::optional<int> fieldInteger(const QLineEdit* field);
+    // The ticked record choice box (None when no box is ticked).
+    tessavin::RecordChoice recordChoice() const;
+    // What the event-log and archive downloads read: the ticked choice with its
+    // number (Beg for Index, EdONE for One). First, when chFile is ticked, asks
+    // for the file the records also go to and creates it in `file`. Nothing to
+    // read (no box ticked: a line says so; a number that is not one: its message).
+    std::optional<tessavin::RecordPick> chooseRecords(const QString& fileSuffix, tessavin::OutputFile& file);
+    // Opens the port from Edit1 and Boud (any open port is closed first); shows
+    // the messages of a failed open. True when a port is open afterwards.
+    bool openPortFromFields();
+    DownloadArea downloadArea() const { return {Memo1, Label2, Label5, Edi}; }
+    ConfigArea configArea() { return {Memo, &configText_, Label}; }
+
     void buildControls(QWidget* area);
     void buildLogControls(QWidget* area);
     void buildMemos(QWidget* area);
@@ -277,4 +230,77 @@ private:
     bool responderRunning_ = false;
     bool responderStop_ = false;
     bool closing_ = false;
+
+    // The encoding of the configuration text in Memo (kept by the configuration handlers).
+    tessavin::ConfigText configText_;
+    // The records of the last archive download, for its chart.
+    std::vector<tessavin::ArchiveLine> lastArchive_;
+
+    // The controls, named as the window names them (each is also its objectName,
+    // by which anything outside the window finds it). Built in one place, the
+    // build*() table of form1.cpp; the handlers of each area are members, and
+    // their helpers get the area they write into (downloadArea(), configArea()).
+    QLabel* Label8 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QLabel* ok = nullptr;
+    QLineEdit* Boud = nullptr;
+    QPushButton* OpenCom = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label5 = nullptr;
+    QPushButton* ButContLog = nullptr;
+    QPushButton* Button8 = nullptr;
+    QPushButton* Button7 = nullptr;
+    QPushButton* Button6 = nullptr;
+    QPushButton* ButKillLog = nullptr;
+    QLineEdit* EdONE = nullptr;
+    QCheckBox* ONE = nullptr;
+    QCheckBox* Max = nullptr;
+    QCheckBox* chFile = nullptr;
+    QCheckBox* Last10 = nullptr;
+    QCheckBox* Last100 = nullptr;
+    QCheckBox* Last500 = nullptr;
+    QLineEdit* Beg = nullptr;
+    QCheckBox* Index = nullptr;
+    QLineEdit* Edi = nullptr;
+    QPushButton* StartLog = nullptr;
+    QLabel* Label9 = nullptr;
+    QPushButton* StopLog = nullptr;
+    QLabel* Label10 = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+    QProgressBar* Progress = nullptr;
+    QPushButton* ReadTim = nullptr;
+    QPlainTextEdit* Memo = nullptr;
+    QAction* CompareWithController = nullptr; // in Memo's context menu
+    QPushButton* ButContRetro = nullptr;
+    QPushButton* Upl = nullptr;
+    QPushButton* Button1 = nullptr;
+    QPushButton* BuReboot = nullptr;
+    QPushButton* Set_Test = nullptr;
+    QPushButton* Upl_test = nullptr;
+    QPushButton* Button2 = nullptr;
+    QLineEdit* add1 = nullptr;
+    QLineEdit* add2 = nullptr;
+    QLineEdit* day = nullptr;
+    QLineEdit* End2 = nullptr;
+    QLabel* Label = nullptr;
+    QLabel* Label6 = nullptr;
+    QLabel* Label7 = nullptr;
+    QComboBox* ComboBox1 = nullptr;
+    QComboBox* ComboBox2 = nullptr;
+    QComboBox* ComboBox3 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QPushButton* Ope = nullptr;
+    QPushButton* Sav = nullptr;
+    QPushButton* DownScr = nullptr;
+    QPushButton* Down_testik = nullptr;
+    QPushButton* ButtonUp = nullptr;
+    QPushButton* ButBegLog = nullptr;
+    QPushButton* ButBegRetro = nullptr;
+    QLineEdit* EdVal = nullptr;
+    QPushButton* Button4 = nullptr;
+    QPushButton* Button5 = nullptr;
+    QPushButton* Button3 = nullptr;
+    QScrollArea* Scroll = nullptr;
 };

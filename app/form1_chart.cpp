@@ -21,20 +21,20 @@ void TForm1::bindChart()
         QAction* chart = menu->addAction(tr("Chart…"), this, &TForm1::showArchiveChart);
         chart->setObjectName(QStringLiteral("ChartAction"));
         chart->setShortcut(QKeySequence(QStringLiteral("Ctrl+G")));
-        chart->setEnabled(!lastArchive.empty());
+        chart->setEnabled(!lastArchive_.empty());
         menu->exec(Memo1->mapToGlobal(pos));
     });
 }
 
 void TForm1::showArchiveChart()
 {
-    if (lastArchive.empty()) {
+    if (lastArchive_.empty()) {
         showMessage(tr("No archive records to chart: read the archive first."));
         return;
     }
     if (!chartWindow_)
         chartWindow_ = new ArchiveChartWindow(seam(), this);
-    chartWindow_->setRecords(lastArchive);
+    chartWindow_->setRecords(lastArchive_);
     chartWindow_->show();
     chartWindow_->raise();
     chartWindow_->activateWindow();

@@ -39,10 +39,10 @@ private:
 
 // Shows configuration bytes in Memo and remembers the encoding they came in.
 // Once Memo becomes empty, text typed into it is UTF-8 again.
-void showConfigText(TForm1& form, const QByteArray& bytes)
+void showConfigText(const TForm1::ConfigArea& area, const QByteArray& bytes)
 {
-    tessavin::ConfigText& state = form.configText;
-    QPlainTextEdit* memo = form.Memo;
+    tessavin::ConfigText& state = *area.text;
+    QPlainTextEdit* memo = area.memo;
     if (!state.watchingMemo) {
         QObject::connect(memo, &QPlainTextEdit::textChanged, memo, [memo, &state] {
             if (memo->document()->isEmpty())
@@ -58,15 +58,15 @@ void showConfigText(TForm1& form, const QByteArray& bytes)
 // Memo's text as the configuration bytes: lines joined by CR LF, in the encoding
 // the text came in. The raw text keeps every character as shown (no blank for a
 // no-break space).
-QByteArray memoBytes(const TForm1& form)
+QByteArray memoBytes(const TForm1::ConfigArea& area)
 {
-    return tessavin::EncodeConfigText(form.Memo->document()->toRawText(), form.configText.encoding);
+    return tessavin::EncodeConfigText(area.memo->document()->toRawText(), area.text->encoding);
 }
 
-void runUpload(TForm1& form, std::uint8_t code)
+void runUpload(TForm1& form, const TForm1::ConfigArea& area, std::uint8_t code)
 {
-    form.Memo->clear();
-    ActivityReset activity(form.Label);
+    area.memo->clear();
+    ActivityReset activity(area.activity);
     tessavin::Session& session = form.session();
     if (!session.link.isOpen()) {
         form.showMessage(msg::noPort());
@@ -80,7 +80,7 @@ void runUpload(TForm1& form, std::uint8_t code)
                          result.error == tessavin::LinkError::None ? QString() : tessavin::ConfigUploadFailure(result));
         return;
     }
-    showConfigText(form, tessavin::TransferText(session.transfer));
+    showConfigText(area, tessavin::TransferText(session.transfer));
     form.showMessage(msg::ok());
 }
 
@@ -94,9 +94,9 @@ QString commandDetails(tessavin::LinkError error)
 // A command of the configuration link: one exchange at a time, the Activity
 // label emptied around it, and "       COM?" instead of traffic when no port is open.
 template <typename Run>
-void portCommand(TForm1& form, Run run)
+void portCommand(TForm1& form, const TForm1::ConfigArea& area, Run run)
 {
-    ActivityReset activity(form.Label);
+    ActivityReset activity(area.activity);
     if (!form.session().link.isOpen()) {
         form.showMessage(msg::noPort());
         return;
@@ -108,12 +108,12 @@ void portCommand(TForm1& form, Run run)
 
 void TForm1::TestClick()
 {
-    portCommand(*this, [this] { showMessage(msg::statusQuery(tessavin::StatusQuery(session()).value)); });
+    portCommand(*this, configArea(), [this] { showMessage(msg::statusQuery(tessavin::StatusQuery(session()).value)); });
 }
 
 void TForm1::Set_TestClick()
 {
-    portCommand(*this, [this] {
+    portCommand(*this, configArea(), [this] {
         const tessavin::LinkError error = tessavin::SetTestMode(session());
         showMessage(error == tessavin::LinkError::None ? msg::ok() : msg::commandFailed(), commandDetails(error));
     });
@@ -121,7 +121,7 @@ void TForm1::Set_TestClick()
 
 void TForm1::BuRebootClick()
 {
-    portCommand(*this, [this] {
+    portCommand(*this, configArea(), [this] {
         const tessavin::LinkError error = tessavin::RebootController(session());
         // The controller restarts either way: the port is closed whatever the result.
         session().link.close();
@@ -140,7 +140,7 @@ void TForm1::OpeClick()
     switch (file.outcome) {
     case tessavin::ConfigFileOutcome::Read: {
         const QByteArray text = tessavin::TransferText(session().transfer);
-        showConfigText(*this, text);
+        showConfigText(configArea(), text);
         // The memo shows the text up to a zero byte: say so, so that the cut text is not sent unknowingly.
         if (text.size() < file.size)
             showMessage(tessavin::ConfigZeroByteMessage(QDir::toNativeSeparators(path), text.size()));
@@ -162,19 +162,19 @@ void TForm1::SavClick()
     const QString path = seam().saveFileName(this, kConfigSuffix, kConfigFilter);
     if (path.isEmpty())
         return;
-    const QString error = tessavin::WriteConfigFile(path, memoBytes(*this), session().transfer);
+    const QString error = tessavin::WriteConfigFile(path, memoBytes(configArea()), session().transfer);
     if (!error.isEmpty())
         showMessage(error);
 }
 
-void TForm1::UplClick() { runUpload(*this, tessavin::cfg::kUploadConfig); }
+void TForm1::UplClick() { runUpload(*this, configArea(), tessavin::cfg::kUploadConfig); }
 
-void TForm1::Upl_testClick() { runUpload(*this, tessavin::cfg::kUploadTestConfig); }
+void TForm1::Upl_testClick() { runUpload(*this, configArea(), tessavin::cfg::kUploadTestConfig); }
 
 void TForm1::Down_testClick()
 {
-    portCommand(*this, [this] {
-        const QByteArray text = memoBytes(*this);
+    portCommand(*this, configArea(), [this] {
+        const QByteArray text = memoBytes(configArea());
         if (!tessavin::PutTransferText(session().transfer, text)) {
             showMessage(tessavin::ConfigTooLargeMessage(text.size()));
             return;
@@ -195,14 +195,15 @@ void TForm1::Down_testClick()
 
 void TForm1::CompareWithControllerClick()
 {
-    portCommand(*this, [this] {
+    portCommand(*this, configArea(), [this] {
         tessavin::Session& s = session();
         s.transfer.clear();
         if (tessavin::ConfigUpload(s, tessavin::cfg::kUploadConfig).length == 0) {
             showMessage(msg::transferFailed());
             return;
         }
-        ConfigDiffDialog dialog(tessavin::DiffConfigs(tessavin::TransferText(s.transfer), memoBytes(*this)), this);
+        ConfigDiffDialog dialog(tessavin::DiffConfigs(tessavin::TransferText(s.transfer), memoBytes(configArea())),
+                                this);
         seam().showDialog(dialog);
     });
 }

@@ -18,26 +18,26 @@ namespace {
 
 // One question about the log ring: the old verdict vanishes, the answer is
 // stored and shown, and "OK" follows whatever the value (0 for no reply).
-void beforeQuestion(TForm1& form)
+void beforeQuestion(const TForm1::DownloadArea& area)
 {
-    TForm1::showStatus(form.Label2, form.Label5, std::nullopt);
+    area.status(std::nullopt);
     TForm1::processMessages();
 }
 
-void showAnswer(TForm1& form, RingQuestion question, int value)
+void showAnswer(const TForm1::DownloadArea& area, RingQuestion question, int value)
 {
     const QString line = RingQuestionLine(question, value);
     if (question == RingQuestion::LogCapacity)
-        form.Memo1->setPlainText(line); // the capacity line replaces all earlier text
+        area.memo->setPlainText(line); // the capacity line replaces all earlier text
     else
-        form.Memo1->appendPlainText(line);
-    TForm1::showStatus(form.Label2, form.Label5, true);
+        area.memo->appendPlainText(line);
+    area.status(true);
 }
 
-void askAndShow(TForm1& form, RingQuestion question)
+void askAndShow(Session& session, const TForm1::DownloadArea& area, RingQuestion question)
 {
-    beforeQuestion(form);
-    showAnswer(form, question, AskRingQuestion(form.session(), question).value);
+    beforeQuestion(area);
+    showAnswer(area, question, AskRingQuestion(session, question).value);
 }
 
 // The progress bar under Memo1 is there only while records are being read.
@@ -69,16 +69,17 @@ void switchCommand(TForm1& form, SwitchCommand command, QLabel* okLabel, QLabel*
 
 // A value read into Edi behind the Status pair: the old verdict and value vanish,
 // Edi holds `placeholder` while the reply is awaited, and keeps it on failure.
-void readServiceValue(TForm1& form, const QString& placeholder, ServiceReading (*read)(Session&))
+void readServiceValue(Session& session, const TForm1::DownloadArea& area, const QString& placeholder,
+                      ServiceReading (*read)(Session&))
 {
-    TForm1::showStatus(form.Label2, form.Label5, std::nullopt);
-    form.Edi->clear();
+    area.status(std::nullopt);
+    area.value->clear();
     TForm1::processMessages();
-    form.Edi->setText(placeholder);
-    const ServiceReading reading = read(form.session());
+    area.value->setText(placeholder);
+    const ServiceReading reading = read(session);
     if (reading.ok)
-        form.Edi->setText(reading.text);
-    TForm1::showStatus(form.Label2, form.Label5, reading.ok);
+        area.value->setText(reading.text);
+    area.status(reading.ok);
 }
 
 } // namespace
@@ -100,9 +101,9 @@ void TForm1::ButContLogClick()
     OutputFile file;
     std::optional<ProgressShown> progress;
     DownloadSteps<LogLine> steps;
-    steps.asking = [this](RingQuestion) { beforeQuestion(*this); };
+    steps.asking = [this](RingQuestion) { beforeQuestion(downloadArea()); };
     steps.answered = [this](RingQuestion question, const LinkResult<int>& answer) {
-        showAnswer(*this, question, answer.value); // a failed question shows 0 and the download goes on
+        showAnswer(downloadArea(), question, answer.value); // a failed question shows 0 and the download goes on
         return true;
     };
     steps.choose = [this, &file] {
@@ -126,11 +127,11 @@ void TForm1::ButContLogClick()
     reportFile(file);
 }
 
-void TForm1::ButBegLogClick() { askAndShow(*this, RingQuestion::LogBegin); }
+void TForm1::ButBegLogClick() { askAndShow(session(), downloadArea(), RingQuestion::LogBegin); }
 
-void TForm1::ButCountLogClick() { askAndShow(*this, RingQuestion::LogCount); }
+void TForm1::ButCountLogClick() { askAndShow(session(), downloadArea(), RingQuestion::LogCount); }
 
-void TForm1::ButMaxLogClick() { askAndShow(*this, RingQuestion::LogCapacity); }
+void TForm1::ButMaxLogClick() { askAndShow(session(), downloadArea(), RingQuestion::LogCapacity); }
 
 void TForm1::ButKillLogClick() { switchCommand(*this, SwitchCommand::ClearLog, Label2, Label5, true); }
 
@@ -140,6 +141,6 @@ void TForm1::StopLogClick() { switchCommand(*this, SwitchCommand::StopLogging, L
 
 void TForm1::Button3Click() { switchCommand(*this, SwitchCommand::Registration, Label2, Label5, true); }
 
-void TForm1::Button4Click() { readServiceValue(*this, QString(), ReadDeviceNumber); }
+void TForm1::Button4Click() { readServiceValue(session(), downloadArea(), QString(), ReadDeviceNumber); }
 
-void TForm1::Button5Click() { readServiceValue(*this, PressurePlaceholder(), ReadPressure); }
+void TForm1::Button5Click() { readServiceValue(session(), downloadArea(), PressurePlaceholder(), ReadPressure); }

@@ -17,17 +17,17 @@
 
 namespace {
 
-void beforeBegin(TForm1& form)
+void beforeBegin(const TForm1::DownloadArea& area)
 {
-    TForm1::showStatus(form.Label2, form.Label5, std::nullopt);
+    area.status(std::nullopt);
     TForm1::processMessages();
 }
 
-void showBegin(TForm1& form, int begin)
+void showBegin(const TForm1::DownloadArea& area, int begin)
 {
-    form.Memo1->clear();
-    form.Memo1->setPlainText(tessavin::RingQuestionLine(tessavin::RingQuestion::ArchiveBegin, begin));
-    TForm1::showStatus(form.Label2, form.Label5, begin > 0);
+    area.memo->clear();
+    area.memo->setPlainText(tessavin::RingQuestionLine(tessavin::RingQuestion::ArchiveBegin, begin));
+    area.status(begin > 0);
 }
 
 QString nativePath(const QString& path) { return QDir::toNativeSeparators(path); }
@@ -36,8 +36,8 @@ QString nativePath(const QString& path) { return QDir::toNativeSeparators(path);
 
 void TForm1::ButBegRetroClick()
 {
-    beforeBegin(*this);
-    showBegin(*this, tessavin::AskRingQuestion(session(), tessavin::RingQuestion::ArchiveBegin).value);
+    beforeBegin(downloadArea());
+    showBegin(downloadArea(), tessavin::AskRingQuestion(session(), tessavin::RingQuestion::ArchiveBegin).value);
 }
 
 void TForm1::ButContRetroClick()
@@ -47,9 +47,9 @@ void TForm1::ButContRetroClick()
     const long long utcOffsetSeconds = QDateTime::currentDateTime().offsetFromUtc();
     OutputFile file;
     DownloadSteps<ArchiveLine> steps;
-    steps.asking = [this](RingQuestion) { beforeBegin(*this); };
+    steps.asking = [this](RingQuestion) { beforeBegin(downloadArea()); };
     steps.answered = [this](RingQuestion, const LinkResult<int>& answer) {
-        showBegin(*this, answer.value); // a failed begin shows 0 and the download goes on
+        showBegin(downloadArea(), answer.value); // a failed begin shows 0 and the download goes on
         return true;
     };
     steps.choose = [this, &file] {
@@ -65,10 +65,10 @@ void TForm1::ButContRetroClick()
         shown.chop(1);
         Memo1->appendPlainText(shown);
         Edi->setText(QString::number(line.index));
-        lastArchive.push_back(line);
+        lastArchive_.push_back(line);
     };
     // The chart shows the records of the last download that chose some.
-    steps.chosen = [this](const RecordSpan&) { lastArchive.clear(); };
+    steps.chosen = [this](const RecordSpan&) { lastArchive_.clear(); };
     const DownloadOutcome outcome = DownloadArchive(session(), utcOffsetSeconds, steps);
     if (outcome.end == DownloadEnd::NotChosen)
         return;

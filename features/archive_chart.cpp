@@ -158,53 +158,58 @@ ChartSpan ZoomSpan(const ChartSpan& span, double factor, double anchor)
     return {from, from + static_cast<qint64>(std::llround(newWidth))};
 }
 
-ChartLayout LayoutChart(const std::vector<ChartSample>& samples, const ChartSpan& span, const QSizeF& size)
-{
-    ChartLayout out;
-    out.size = size;
-    out.span = span;
-    if (out.span.to <= out.span.from)
-        out.span.to = out.span.from + 60;
-    out.plot = QRectF(kLeft, kTop, std::max(10.0, size.width() - kLeft - kRight),
-                      std::max(10.0, size.height() - kTop - kBottom));
+namespace {
 
+// The samples within the span, by their place in `samples`.
+std::vector<int> shownSamples(const std::vector<ChartSample>& samples, const ChartSpan& span)
+{
     std::vector<int> shown;
     for (int i = 0; i < int(samples.size()); ++i) {
-        if (samples[i].time >= out.span.from && samples[i].time <= out.span.to)
+        if (samples[i].time >= span.from && samples[i].time <= span.to)
             shown.push_back(i);
     }
-    double lo = 0, hi = 1;
-    if (!shown.empty()) {
-        ChartStats stats;
-        stats.min = stats.max = samples[shown.front()].value;
-        double sum = 0;
-        for (int i : shown) {
-            stats.min = std::min(stats.min, samples[i].value);
-            stats.max = std::max(stats.max, samples[i].value);
-            sum += samples[i].value;
-        }
-        stats.count = int(shown.size());
-        stats.mean = sum / stats.count;
-        out.stats = stats;
-        lo = stats.min;
-        hi = stats.max;
-    }
-    layoutValueAxis(out, lo, hi);
-    layoutTimeAxis(out);
+    return shown;
+}
 
-    const auto place = [&](const ChartSample& s) {
-        const double x = out.plot.left()
-            + double(s.time - out.span.from) / double(out.span.to - out.span.from) * out.plot.width();
-        const double y = out.plot.bottom() - (s.value - out.low) / (out.high - out.low) * out.plot.height();
-        return QPointF(x, y);
-    };
+std::optional<ChartStats> shownStats(const std::vector<ChartSample>& samples, const std::vector<int>& shown)
+{
+    if (shown.empty())
+        return std::nullopt;
+    ChartStats stats;
+    stats.min = stats.max = samples[shown.front()].value;
+    double sum = 0;
+    for (int i : shown) {
+        stats.min = std::min(stats.min, samples[i].value);
+        stats.max = std::max(stats.max, samples[i].value);
+        sum += samples[i].value;
+    }
+    stats.count = int(shown.size());
+    stats.mean = sum / stats.count;
+    return stats;
+}
+
+// Where a sample stands once both axes are laid out.
+QPointF place(const ChartLayout& out, const ChartSample& s)
+{
+    const double x = out.plot.left()
+        + double(s.time - out.span.from) / double(out.span.to - out.span.from) * out.plot.width();
+    const double y = out.plot.bottom() - (s.value - out.low) / (out.high - out.low) * out.plot.height();
+    return QPointF(x, y);
+}
+
+void layoutPoints(ChartLayout& out, const std::vector<ChartSample>& samples, const std::vector<int>& shown)
+{
     for (int i : shown) {
         if (i == int(samples.size()) - 1)
             out.newestPoint = int(out.points.size());
-        out.points.push_back(place(samples[i]));
+        out.points.push_back(place(out, samples[i]));
         out.pointSample.push_back(i);
     }
-    // Joined runs, cut to the samples shown and one beyond each end.
+}
+
+// Joined runs, cut to the samples shown and one beyond each end.
+void layoutRuns(ChartLayout& out, const std::vector<ChartSample>& samples)
+{
     const int n = int(samples.size());
     for (int a = 0; a < n;) {
         int b = a;
@@ -220,12 +225,16 @@ ChartLayout LayoutChart(const std::vector<ChartSample>& samples, const ChartSpan
         if (end > start) {
             std::vector<QPointF> run;
             for (int i = start; i <= end; ++i)
-                run.push_back(place(samples[i]));
+                run.push_back(place(out, samples[i]));
             out.lines.push_back(std::move(run));
         }
         a = b + 1;
     }
+}
 
+// The title over the whole series, the statistics of the span shown and the newest record.
+void layoutTexts(ChartLayout& out, const std::vector<ChartSample>& samples)
+{
     out.title = samples.empty()
         ? QStringLiteral("Archive: no dated records")
         : QStringLiteral("Archive: %1 records, %2 to %3")
@@ -247,6 +256,26 @@ ChartLayout LayoutChart(const std::vector<ChartSample>& samples, const ChartSpan
                              .arg(newest.index)
                              .arg(ChartTimeText(newest.time));
     }
+}
+
+} // namespace
+
+ChartLayout LayoutChart(const std::vector<ChartSample>& samples, const ChartSpan& span, const QSizeF& size)
+{
+    ChartLayout out;
+    out.size = size;
+    out.span = span;
+    if (out.span.to <= out.span.from)
+        out.span.to = out.span.from + 60;
+    out.plot = QRectF(kLeft, kTop, std::max(10.0, size.width() - kLeft - kRight),
+                      std::max(10.0, size.height() - kTop - kBottom));
+    const std::vector<int> shown = shownSamples(samples, out.span);
+    out.stats = shownStats(samples, shown);
+    layoutValueAxis(out, out.stats ? out.stats->min : 0, out.stats ? out.stats->max : 1);
+    layoutTimeAxis(out);
+    layoutPoints(out, samples, shown);
+    layoutRuns(out, samples);
+    layoutTexts(out, samples);
     return out;
 }
 
@@ -273,24 +302,17 @@ int NearestPoint(const ChartLayout& layout, const QPointF& pos, double reach)
     return best;
 }
 
-void PaintChart(QPainter& p, const ChartLayout& l, const std::vector<ChartSample>& samples, int hoverPoint)
-{
-    p.save();
-    p.setRenderHint(QPainter::Antialiasing);
-    p.fillRect(QRectF(QPointF(0, 0), l.size), Qt::white);
-    QFont font = p.font();
-    font.setPixelSize(12);
-    p.setFont(font);
-    const QColor text(kTextColour);
-    const QColor series(kSeriesColour);
-    const QColor newest(kNewestColour);
+namespace {
 
+// The grid, the frame, the ticks' labels and the texts around the plot.
+void paintAxes(QPainter& p, const ChartLayout& l)
+{
     p.setPen(QPen(QColor(kGridColour), 1));
     for (const ChartTick& t : l.valueTicks)
         p.drawLine(QPointF(l.plot.left(), t.position), QPointF(l.plot.right(), t.position));
     for (const ChartTick& t : l.timeTicks)
         p.drawLine(QPointF(t.position, l.plot.top()), QPointF(t.position, l.plot.bottom()));
-    p.setPen(text);
+    p.setPen(QColor(kTextColour));
     p.drawRect(l.plot);
     for (const ChartTick& t : l.valueTicks)
         p.drawText(QRectF(0, t.position - 8, l.plot.left() - 6, 16), Qt::AlignRight | Qt::AlignVCenter, t.label);
@@ -301,7 +323,13 @@ void PaintChart(QPainter& p, const ChartLayout& l, const std::vector<ChartSample
     p.drawText(QRectF(8, 24, l.size.width() - 16, 18), Qt::AlignRight | Qt::AlignVCenter, l.newestText);
     p.drawText(QRectF(l.plot.right() - 200, l.size.height() - 16, 200, 14), Qt::AlignRight | Qt::AlignVCenter,
                QStringLiteral("local time"));
+}
 
+// The joined runs, the points and the newest mark, clipped to the plot (with
+// room for the mark).
+void paintSeries(QPainter& p, const ChartLayout& l)
+{
+    const QColor series(kSeriesColour);
     p.setClipRect(l.plot.adjusted(-kNewestRadius, -kNewestRadius, kNewestRadius, kNewestRadius));
     p.setPen(QPen(series, 1.5));
     for (const auto& run : l.lines)
@@ -311,34 +339,55 @@ void PaintChart(QPainter& p, const ChartLayout& l, const std::vector<ChartSample
     for (const QPointF& pt : l.points)
         p.drawEllipse(pt, kPointRadius, kPointRadius);
     if (l.newestPoint >= 0) {
-        p.setPen(QPen(newest, 2));
+        p.setPen(QPen(QColor(kNewestColour), 2));
         p.setBrush(Qt::NoBrush);
         p.drawEllipse(l.points[l.newestPoint], kNewestRadius, kNewestRadius);
     }
     p.setClipping(false);
+}
 
-    if (hoverPoint >= 0 && hoverPoint < int(l.points.size())) {
-        const QPointF pt = l.points[hoverPoint];
-        p.setPen(QPen(text, 1, Qt::DashLine));
-        p.drawLine(QPointF(pt.x(), l.plot.top()), QPointF(pt.x(), l.plot.bottom()));
-        const QString label = ChartSampleText(samples[l.pointSample[hoverPoint]]);
-        QRectF box = p.fontMetrics().boundingRect(label).adjusted(-6, -4, 6, 4);
-        box.moveTopLeft(pt + QPointF(10, -box.height() - 6));
-        if (box.right() > l.size.width())
-            box.moveRight(pt.x() - 10);
-        if (box.top() < 0)
-            box.moveTop(pt.y() + 10);
-        p.setPen(text);
-        p.setBrush(QColor(255, 255, 225));
-        p.drawRect(box);
-        p.drawText(box, Qt::AlignCenter, label);
-    }
+// A line through the hovered point, and its sample's text in a box beside it
+// that stays on the canvas.
+void paintHover(QPainter& p, const ChartLayout& l, const QPointF& pt, const ChartSample& sample)
+{
+    const QColor text(kTextColour);
+    p.setPen(QPen(text, 1, Qt::DashLine));
+    p.drawLine(QPointF(pt.x(), l.plot.top()), QPointF(pt.x(), l.plot.bottom()));
+    const QString label = ChartSampleText(sample);
+    QRectF box = p.fontMetrics().boundingRect(label).adjusted(-6, -4, 6, 4);
+    box.moveTopLeft(pt + QPointF(10, -box.height() - 6));
+    if (box.right() > l.size.width())
+        box.moveRight(pt.x() - 10);
+    if (box.top() < 0)
+        box.moveTop(pt.y() + 10);
+    p.setPen(text);
+    p.setBrush(QColor(255, 255, 225));
+    p.drawRect(box);
+    p.drawText(box, Qt::AlignCenter, label);
+}
+
+} // namespace
+
+void PaintChart(QPainter& p, const ChartLayout& l, const std::vector<ChartSample>& samples, int hoverPoint)
+{
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.fillRect(QRectF(QPointF(0, 0), l.size), Qt::white);
+    QFont font = p.font();
+    font.setPixelSize(12);
+    p.setFont(font);
+    paintAxes(p, l);
+    paintSeries(p, l);
+    if (hoverPoint >= 0 && hoverPoint < int(l.points.size()))
+        paintHover(p, l, l.points[hoverPoint], samples[l.pointSample[hoverPoint]]);
     p.restore();
 }
 
-QByteArray ChartSvg(const ChartLayout& l, const std::vector<ChartSample>& samples)
+namespace {
+
+// The document's opening: its size and title, the plot's clip and the white ground.
+void svgOpening(QString& s, const ChartLayout& l)
 {
-    QString s;
     const QString w = number(l.size.width()), h = number(l.size.height());
     s += QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"archive-chart\" width=\"%1\" height=\"%2\" "
                         "viewBox=\"0 0 %1 %2\" font-family=\"sans-serif\" font-size=\"12\" fill=\"%3\" role=\"img\" "
@@ -350,6 +399,11 @@ QByteArray ChartSvg(const ChartLayout& l, const std::vector<ChartSample>& sample
              .arg(number(l.plot.left() - kNewestRadius), number(l.plot.top() - kNewestRadius),
                   number(l.plot.width() + 2 * kNewestRadius), number(l.plot.height() + 2 * kNewestRadius));
     s += QStringLiteral("<rect width=\"%1\" height=\"%2\" fill=\"#ffffff\"/>\n").arg(w, h);
+}
+
+// The grid, the frame and the ticks' labels.
+void svgAxes(QString& s, const ChartLayout& l)
+{
     s += QStringLiteral("<g class=\"grid\" stroke=\"%1\" stroke-width=\"1\">\n").arg(svgColour(kGridColour));
     for (const ChartTick& t : l.valueTicks)
         s += QStringLiteral("<line x1=\"%1\" y1=\"%2\" x2=\"%3\" y2=\"%2\"/>\n")
@@ -375,6 +429,11 @@ QByteArray ChartSvg(const ChartLayout& l, const std::vector<ChartSample>& sample
         s += QStringLiteral("</text>\n");
     }
     s += QStringLiteral("</g>\n");
+}
+
+// The title, the statistics, the newest record and the time axis' name.
+void svgTexts(QString& s, const ChartLayout& l)
+{
     s += QStringLiteral("<text class=\"title\" x=\"8\" y=\"17\" font-weight=\"bold\">%1</text>\n")
              .arg(escaped(l.title));
     s += QStringLiteral("<text class=\"stats\" x=\"8\" y=\"37\">%1</text>\n").arg(escaped(l.statsText));
@@ -382,7 +441,11 @@ QByteArray ChartSvg(const ChartLayout& l, const std::vector<ChartSample>& sample
              .arg(number(l.size.width() - 8), svgColour(kNewestColour), escaped(l.newestText));
     s += QStringLiteral("<text x=\"%1\" y=\"%2\" text-anchor=\"end\">local time</text>\n")
              .arg(number(l.plot.right()), number(l.size.height() - 4));
+}
 
+// The joined runs, the points with their tooltips and the newest mark, clipped to the plot.
+void svgSeries(QString& s, const ChartLayout& l, const std::vector<ChartSample>& samples)
+{
     s += QStringLiteral("<g class=\"series\" clip-path=\"url(#archive-plot)\">\n");
     s += QStringLiteral("<g fill=\"none\" stroke=\"%1\" stroke-width=\"1.5\" stroke-linejoin=\"round\">\n")
              .arg(svgColour(kSeriesColour));
@@ -407,7 +470,19 @@ QByteArray ChartSvg(const ChartLayout& l, const std::vector<ChartSample>& sample
                             "stroke-width=\"2\"/>\n")
                  .arg(number(l.points[l.newestPoint].x()), number(l.points[l.newestPoint].y()), number(kNewestRadius),
                       svgColour(kNewestColour));
-    s += QStringLiteral("</g>\n</svg>\n");
+    s += QStringLiteral("</g>\n");
+}
+
+} // namespace
+
+QByteArray ChartSvg(const ChartLayout& l, const std::vector<ChartSample>& samples)
+{
+    QString s;
+    svgOpening(s, l);
+    svgAxes(s, l);
+    svgTexts(s, l);
+    svgSeries(s, l, samples);
+    s += QStringLiteral("</svg>\n");
     return s.toUtf8();
 }
 

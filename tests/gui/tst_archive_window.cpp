@@ -108,7 +108,9 @@ struct Bench : MemoryWindow {
     void choose(QCheckBox* box)
     {
         if (!box) {
-            for (QCheckBox* b : {form().Last10, form().Last100, form().Last500, form().Index, form().ONE})
+            for (QCheckBox* b : {widget<QCheckBox>(form(), "Last10"), widget<QCheckBox>(form(), "Last100"),
+                                 widget<QCheckBox>(form(), "Last500"), widget<QCheckBox>(form(), "Index"),
+                                 widget<QCheckBox>(form(), "ONE")})
                 if (b->isChecked())
                     b->click();
             return;
@@ -121,8 +123,8 @@ struct Bench : MemoryWindow {
     {
         if (name)
             f.seam.saveAnswers << path(name);
-        if (form().chFile->isChecked() != (name != nullptr))
-            form().chFile->click();
+        if (widget<QCheckBox>(form(), "chFile")->isChecked() != (name != nullptr))
+            widget<QCheckBox>(form(), "chFile")->click();
         form().ButContRetroClick();
     }
     QList<int> indexes() const { return requestedIndexes(received(), reg::kArchiveRecord); }
@@ -153,7 +155,7 @@ private slots:
         Bench b;
         QVERIFY(b.start());
         b.archive(291);
-        b.form().Memo1->setPlainText(QStringLiteral("earlier text"));
+        widget<QPlainTextEdit>(b.form(), "Memo1")->setPlainText(QStringLiteral("earlier text"));
         b.form().ButBegRetroClick();
         QCOMPARE(b.memo1Lines(), QStringList{"OK=291"});
         QCOMPARE(b.status(), QStringLiteral("OK"));
@@ -195,7 +197,7 @@ private slots:
         b.archive(begin, 1001);
         b.choose(b.form().findChild<QCheckBox*>(box));
         if (!count.isEmpty())
-            b.form().Beg->setText(count);
+            widget<QLineEdit>(b.form(), "Beg")->setText(count);
         b.download();
 
         QCOMPARE(b.indexes(), indexes);
@@ -204,7 +206,7 @@ private slots:
         QCOMPARE(lines.front(), QStringLiteral("OK=%1").arg(begin));
         for (int i = 0; i < indexes.size(); ++i)
             QCOMPARE(lines[i + 1].left(6), QStringLiteral("%1 ").arg(indexes[i], 5));
-        QCOMPARE(b.form().Edi->text(), QString::number(indexes.back()));
+        QCOMPARE(widget<QLineEdit>(b.form(), "Edi")->text(), QString::number(indexes.back()));
         QCOMPARE(b.status(), QString()); // ended by count: neither half of the Status pair
     }
 
@@ -216,15 +218,15 @@ private slots:
         QVERIFY(b.start());
         b.archive(8, 0, {{7, hex("180305 0e0709 00004841")}});
         QVERIFY(writeFile(b.path("archive.ret"), "an older, longer file that the download replaces\r\n"));
-        b.choose(b.form().Index);
-        b.form().Beg->setText(QStringLiteral("1"));
+        b.choose(widget<QCheckBox>(b.form(), "Index"));
+        widget<QLineEdit>(b.form(), "Beg")->setText(QStringLiteral("1"));
         b.download("archive.ret");
 
         QCOMPARE(b.f.seam.lastSaveSuffix, QStringLiteral("ret"));
         QCOMPARE(b.memo1Lines(), (QStringList{"OK=8", "    7 2024:03:05 14:07:09:  12.500"}));
         QCOMPARE(readFile(b.path("archive.ret")), QByteArray("2024:03:05 14:07:09:  12.500\r\n"));
         QVERIFY(!heldOpen(b.path("archive.ret")));
-        QCOMPARE(b.form().Edi->text(), QStringLiteral("7"));
+        QCOMPARE(widget<QLineEdit>(b.form(), "Edi")->text(), QStringLiteral("7"));
         QCOMPARE(b.indexes(), QList<int>{7});
     }
 
@@ -259,8 +261,8 @@ private slots:
         Bench b;
         QVERIFY(b.start());
         b.archive(1, 0, {{0, record}});
-        b.choose(b.form().Index);
-        b.form().Beg->setText(QStringLiteral("1"));
+        b.choose(widget<QCheckBox>(b.form(), "Index"));
+        widget<QLineEdit>(b.form(), "Beg")->setText(QStringLiteral("1"));
         b.download();
         QCOMPARE(b.memo1Lines().value(1), line);
     }
@@ -290,12 +292,13 @@ private slots:
         Bench b;
         QVERIFY(b.start());
         b.archive(10, 10, third.isEmpty() ? QList<std::pair<int, QByteArray>>{} : QList{std::pair{2, third}});
-        b.choose(b.form().Last10);
+        b.choose(widget<QCheckBox>(b.form(), "Last10"));
         QObject watcher;
-        connect(b.form().Memo1, &QPlainTextEdit::blockCountChanged, &watcher, [&](int blocks) {
-            if (blocks == 3 && third.isEmpty())
-                b.fault(sim::FaultKind::Silence, sim::FaultTarget::registerCommand(reg::kArchiveRecord));
-        });
+        connect(widget<QPlainTextEdit>(b.form(), "Memo1"), &QPlainTextEdit::blockCountChanged, &watcher,
+                [&](int blocks) {
+                    if (blocks == 3 && third.isEmpty())
+                        b.fault(sim::FaultKind::Silence, sim::FaultTarget::registerCommand(reg::kArchiveRecord));
+                });
         b.download("cut.ret");
 
         QCOMPARE(b.f.seam.messages, message.isEmpty() ? QStringList() : QStringList{message});
@@ -322,15 +325,15 @@ private slots:
         b.port->script({sim::RegisterReply(reg::kArchiveBegin, 6, hex("05 00")),
                         sim::RegisterReply(reg::kArchiveRecord, 6, hex("18 03 05 0e 07 09 00 00"))});
         TForm1& w = b.form();
-        w.Edit1->setText("controller");
-        press(w.OpenCom);
-        w.Last10->click();
+        widget<QLineEdit>(w, "Edit1")->setText("controller");
+        press(widget<QPushButton>(w, "OpenCom"));
+        widget<QCheckBox>(w, "Last10")->click();
         w.ButContRetroClick();
         const QList<QByteArray> requests = b.port->written();
         QCOMPARE(requests.size(), 2);
         QCOMPARE(requests[0], hex("05 64 08 00 46 f7 5b 06 00 00 00 00 85 30"));
         QCOMPARE(requestedIndexes(requests, reg::kArchiveRecord), QList<int>{996}); // the oldest of ten before 5
-        QCOMPARE(w.Memo1->toPlainText(), QStringLiteral("OK=5"));
+        QCOMPARE(widget<QPlainTextEdit>(w, "Memo1")->toPlainText(), QStringLiteral("OK=5"));
         QCOMPARE(b.status(), QStringLiteral("NOT OK"));
     }
 
@@ -356,12 +359,12 @@ private slots:
         b.archive(10, 0, {{3, stamp(24, 3, 5, 14, 7, 9, value)}});
         if (silent)
             b.fault(sim::FaultKind::Silence, sim::FaultTarget::registerCommand(reg::kArchiveRecord));
-        b.form().EdVal->setText(QStringLiteral("41"));
-        b.choose(b.form().ONE);
-        b.form().EdONE->setText(QStringLiteral("3"));
+        widget<QLineEdit>(b.form(), "EdVal")->setText(QStringLiteral("41"));
+        b.choose(widget<QCheckBox>(b.form(), "ONE"));
+        widget<QLineEdit>(b.form(), "EdONE")->setText(QStringLiteral("3"));
         b.download("one.ret");
 
-        QCOMPARE(b.form().EdVal->text(), shown);
+        QCOMPARE(widget<QLineEdit>(b.form(), "EdVal")->text(), shown);
         QCOMPARE(b.indexes(), QList<int>{3});
         QCOMPARE(b.memo1Lines(), QStringList{"OK=10"});
         QCOMPARE(readFile(b.path("one.ret")), QByteArray());
@@ -386,8 +389,8 @@ private slots:
         Bench b;
         QVERIFY(b.start());
         b.archive(10, 10);
-        b.choose(b.form().Index);
-        b.form().Beg->setText(QStringLiteral("3x"));
+        b.choose(widget<QCheckBox>(b.form(), "Index"));
+        widget<QLineEdit>(b.form(), "Beg")->setText(QStringLiteral("3x"));
         b.download("none.ret");
         QCOMPARE(b.f.seam.messages, QStringList{QStringLiteral("'3x' is not a valid integer value")});
         QVERIFY(b.indexes().isEmpty());
@@ -411,13 +414,13 @@ private slots:
         QCOMPARE(b.f.seam.messages, QStringList{"No archive records to chart: read the archive first."});
 
         b.archive(100, 100);
-        b.choose(b.form().Last100);
+        b.choose(widget<QCheckBox>(b.form(), "Last100"));
         b.download();
         emit shortcut->activated();
         auto* window = b.form().findChild<ArchiveChartWindow*>(QStringLiteral("ArchiveChart"));
         QVERIFY(window && window->isVisible());
         ArchiveChartView* view = window->view();
-        const ChartLayout whole = view->layout();
+        const ChartLayout whole = view->chartLayout();
         QCOMPARE(int(whole.points.size()), 100);
         QCOMPARE(whole.newestPoint, 99);
         QCOMPARE(whole.lines.size(), std::size_t(1));
@@ -439,7 +442,7 @@ private slots:
 
         b.f.seam.saveAnswers << b.path("chart.svg");
         window->saveSvg();
-        QCOMPARE(readFile(b.path("chart.svg")), ChartSvg(view->layout(), view->samples()));
+        QCOMPARE(readFile(b.path("chart.svg")), ChartSvg(view->chartLayout(), view->samples()));
         if (const QString shot = qEnvironmentVariable("TESSAVIN_CHART_SCREENSHOT"); !shot.isEmpty()) {
             hover(view, whole.points[80]);
             QVERIFY(window->grab().save(shot));

@@ -35,6 +35,7 @@ using tessavin::test::hex;
 using tessavin::test::letters;
 using tessavin::test::press;
 using tessavin::test::readFile;
+using tessavin::test::widget;
 using tessavin::test::writeFile;
 using namespace std::chrono_literals;
 
@@ -59,7 +60,7 @@ struct BenchOn : Window {
     template <typename... Args>
     explicit BenchOn(Args&&... args) : Window(std::forward<Args>(args)...)
     {
-        seam.label = form().Label;
+        seam.label = widget<QLabel>(form(), "Label");
         form().setSeam(&seam);
     }
     WatchingSeam seam;
@@ -230,7 +231,7 @@ private slots:
         b.state([&](sim::ControllerState& s) { s.statusCode = status; });
         if (silent)
             b.fault(sim::FaultKind::Silence);
-        b.form().Label->setText(QStringLiteral(" .  + "));
+        widget<QLabel>(b.form(), "Label")->setText(QStringLiteral(" .  + "));
         run(b.form(), control);
         QCOMPARE(b.seam.messages, QStringList{message});
         QCOMPARE(b.received(), QList<QByteArray>{frame});
@@ -240,9 +241,9 @@ private slots:
             QVERIFY(b.line.controller.state().testMode); // a lost reply does not undo it
         // While the message is up the label shows this command's marks only.
         QCOMPARE(b.seam.labelAtMessage, QStringList{silent ? " . " : " .  + "});
-        QCOMPARE(b.form().Label->text(), QString());
+        QCOMPARE(widget<QLabel>(b.form(), "Label")->text(), QString());
         QCOMPARE(b.diagnostic(), traced(frame, silent ? QByteArray() : sim::ConfigReply(std::uint8_t(status))));
-        QVERIFY(!b.form().ok->isHidden());
+        QVERIFY(!widget<QLabel>(b.form(), "ok")->isHidden());
     }
 
     // Answered or not, the port is closed after a reboot; a silent controller is
@@ -261,16 +262,16 @@ private slots:
         if (silent)
             b.fault(sim::FaultKind::Silence, sim::FaultTarget::configCommand(cfg::kReboot));
         TForm1& w = b.form();
-        press(w.BuReboot);
+        press(widget<QPushButton>(w, "BuReboot"));
         QCOMPARE(b.seam.messages, QStringList{silent ? kCommandFailed : kOk});
         QCOMPARE(b.line.controller.state().rebootCount, 1);
         QCOMPARE(b.now(), silent ? 13065ms : 70ms);
         QCOMPARE(w.session().link.lastFirstByteRounds(), silent ? 201 : 1);
         QCOMPARE(b.diagnostic(), traced(kRebootFrame, silent ? QByteArray() : kControllerOk));
         QVERIFY(!w.session().link.isOpen());
-        QVERIFY(w.ok->isHidden());
-        QCOMPARE(w.Label->text(), QString());
-        press(w.Set_Test);
+        QVERIFY(widget<QLabel>(w, "ok")->isHidden());
+        QCOMPARE(widget<QLabel>(w, "Label")->text(), QString());
+        press(widget<QPushButton>(w, "Set_Test"));
         QCOMPARE(b.seam.messages.last(), kNoPort);
         QCOMPARE(b.received(), QList<QByteArray>{kRebootFrame});
     }
@@ -294,7 +295,7 @@ private slots:
         QVERIFY(b.start());
         b.line.turnaround = 150ms;
         TForm1& w = b.form();
-        w.Memo->setPlainText(QStringLiteral("kept"));
+        widget<QPlainTextEdit>(w, "Memo")->setPlainText(QStringLiteral("kept"));
         QStringList others{"Ctrl+T", "Set_Test", "BuReboot", "Upl", "Upl_test", "Ope", "Sav", "OpenCom"};
         others.removeOne(first);
         const QList<qint64> moments{5, 30, 70, 100, 135, 155, 200};
@@ -316,7 +317,7 @@ private slots:
         QCOMPARE(s.setTestCount, first == QLatin1String("Set_Test") ? 1 : 0);
         QCOMPARE(s.rebootCount, 0);
         QCOMPARE(b.seam.openCount + b.seam.saveCount, 0);
-        QCOMPARE(w.Memo->toPlainText(), QStringLiteral("kept"));
+        QCOMPARE(widget<QPlainTextEdit>(w, "Memo")->toPlainText(), QStringLiteral("kept"));
         QCOMPARE(b.line.port->opens(), 1);
         QVERIFY(w.session().link.isOpen());
         QVERIFY(!w.exchangeInProgress());
@@ -338,17 +339,17 @@ private slots:
         Bench b;
         QVERIFY(b.start());
         b.state([&](sim::ControllerState& s) { (testConfig ? s.testConfiguration : s.configuration) = kConfig237; });
-        b.form().Memo->setPlainText(QStringLiteral("old text"));
-        press(testConfig ? b.form().Upl_test : b.form().Upl);
+        widget<QPlainTextEdit>(b.form(), "Memo")->setPlainText(QStringLiteral("old text"));
+        press(testConfig ? widget<QPushButton>(b.form(), "Upl_test") : widget<QPushButton>(b.form(), "Upl"));
 
         QCOMPARE(b.seam.messages, QStringList{kOk});
-        QCOMPARE(b.form().Memo->toPlainText(), QString::fromLatin1(kConfig237));
+        QCOMPARE(widget<QPlainTextEdit>(b.form(), "Memo")->toPlainText(), QString::fromLatin1(kConfig237));
         const UploadExchanges expected = upload237(testConfig, kConfig237);
         QCOMPARE(b.received(), expected.frames);
         QCOMPARE(b.diagnostic(), expected.trace);
         QCOMPARE(writeTimes(b), (QList<qint64>{0, 70, 140, 210, 280}));
         QCOMPARE(b.seam.labelAtMessage, QStringList{QStringLiteral(" .  + ").repeated(5)});
-        QCOMPARE(b.form().Label->text(), QString());
+        QCOMPARE(widget<QLabel>(b.form(), "Label")->text(), QString());
     }
 
     // The same upload over a pseudo-terminal: the real serial port end to end.
@@ -357,9 +358,9 @@ private slots:
         PtyBench b;
         SKIP_UNLESS_STARTED(b.start());
         b.state([](sim::ControllerState& s) { s.configuration = kConfig237; });
-        press(b.form().Upl);
+        press(widget<QPushButton>(b.form(), "Upl"));
         QCOMPARE(b.seam.messages, QStringList{kOk});
-        QCOMPARE(b.form().Memo->toPlainText(), QString::fromLatin1(kConfig237));
+        QCOMPARE(widget<QPlainTextEdit>(b.form(), "Memo")->toPlainText(), QString::fromLatin1(kConfig237));
         const UploadExchanges expected = upload237(false, kConfig237);
         QCOMPARE(b.received(), expected.frames);
         QCOMPARE(b.diagnostic(), expected.trace);
@@ -384,12 +385,12 @@ private slots:
         QFETCH(QList<QByteArray>, dataFrames);
         Bench b;
         QVERIFY(b.start());
-        b.form().Memo->setPlainText(QString::fromLatin1(bytes));
+        widget<QPlainTextEdit>(b.form(), "Memo")->setPlainText(QString::fromLatin1(bytes));
         b.seam.askAnswers << true; // not JSON: sent once the user says yes
         b.form().Down_testClick();
         QCOMPARE(b.seam.messages, QStringList{kOk});
         QCOMPARE(b.line.controller.state().configuration, bytes);
-        QCOMPARE(b.form().Memo->toPlainText(), QString::fromLatin1(bytes));
+        QCOMPARE(widget<QPlainTextEdit>(b.form(), "Memo")->toPlainText(), QString::fromLatin1(bytes));
         QCOMPARE(b.received(), QList<QByteArray>{kStartFrame} + dataFrames + QList<QByteArray>{kStopFrame});
         QStringList expected = traced(kStartFrame, kControllerOk) << "Command START Send ok";
         for (int i = 0; i < dataFrames.size(); ++i) {
@@ -403,7 +404,7 @@ private slots:
         }
         expected += traced(kStopFrame, kControllerOk) << "Command STOP Send ok!!!";
         QCOMPARE(b.diagnostic(), expected);
-        QCOMPARE(b.form().Label->text(), QString());
+        QCOMPARE(widget<QLabel>(b.form(), "Label")->text(), QString());
     }
 
     // Memo's text that is not JSON goes only after a yes to a question naming
@@ -428,7 +429,7 @@ private slots:
         Bench b;
         QVERIFY(b.start());
         const QByteArray stored = b.line.controller.state().configuration;
-        b.form().Memo->setPlainText(memo);
+        widget<QPlainTextEdit>(b.form(), "Memo")->setPlainText(memo);
         b.seam.askAnswers << yes;
         b.form().Down_testClick();
         QCOMPARE(b.seam.questions, question.isEmpty() ? QStringList() : QStringList{question});
@@ -436,7 +437,7 @@ private slots:
         QCOMPARE(b.seam.messages, sent ? QStringList{kOk} : QStringList());
         QCOMPARE(b.received().size(), sent ? 3 : 0); // START, one NEXT, STOP
         QCOMPARE(b.line.controller.state().configuration, sent ? memo.toUtf8().replace("\n", "\r\n") : stored);
-        QCOMPARE(b.form().Label->text(), QString());
+        QCOMPARE(widget<QLabel>(b.form(), "Label")->text(), QString());
     }
 
     // "Compare with controller…" closes Memo's context menu, after the standard
@@ -449,7 +450,7 @@ private slots:
         TForm1& w = b.form();
         b.state([](sim::ControllerState& s) { s.configuration = "{\"baud\": 9600, \"debug\": true}"; });
         const QString memo = QStringLiteral("{\"baud\": 19200, \"alarms\": [1]}");
-        w.Memo->setPlainText(memo);
+        widget<QPlainTextEdit>(w, "Memo")->setPlainText(memo);
         const std::unique_ptr<QMenu> menu = w.configMemoMenu();
         const QList<QAction*> actions = menu->actions();
         QVERIFY(actions.size() > 2);
@@ -472,7 +473,7 @@ private slots:
         QCOMPARE(rows,
                  (QStringList{"~|/baud|9600|red|19200|green", "+|/alarms||none|[1]|green", "-|/debug|true|red||none"}));
         QCOMPARE(b.seam.messages, QStringList());
-        QCOMPARE(w.Memo->toPlainText(), memo);
+        QCOMPARE(widget<QPlainTextEdit>(w, "Memo")->toPlainText(), memo);
     }
 
     // ---- failures ----
@@ -484,15 +485,15 @@ private slots:
         Bench b;
         QVERIFY(b.start());
         TForm1& w = b.form();
-        press(w.Button7); // Close
+        press(widget<QPushButton>(w, "Button7")); // Close
         const QString kept = QStringLiteral("{\"kept\": true}");
         QStringList memoAfter;
         for (const char* control : {"Ctrl+T", "Set_Test", "BuReboot", "Upl", "Upl_test", "Down_testClick"}) {
-            w.Memo->setPlainText(kept);
-            w.Label->setText(QStringLiteral(" . "));
+            widget<QPlainTextEdit>(w, "Memo")->setPlainText(kept);
+            widget<QLabel>(w, "Label")->setText(QStringLiteral(" . "));
             run(w, QLatin1String(control));
-            memoAfter << w.Memo->toPlainText();
-            QCOMPARE(w.Label->text(), QString());
+            memoAfter << widget<QPlainTextEdit>(w, "Memo")->toPlainText();
+            QCOMPARE(widget<QLabel>(w, "Label")->text(), QString());
         }
         QCOMPARE(b.seam.messages, QStringList(6, kNoPort));
         QCOMPARE(b.seam.labelAtMessage, QStringList(6, QString()));
@@ -577,7 +578,7 @@ private slots:
             : setup == "large Memo"                             ? QString::fromLatin1(letters(50000))
             : setup == "NEXT silent" || setup == "NEXT damaged" ? QString::fromLatin1(letters(41))
                                                                 : QStringLiteral("{\"kept\": true}");
-        b.form().Memo->setPlainText(memo);
+        widget<QPlainTextEdit>(b.form(), "Memo")->setPlainText(memo);
         if (setup == "command silent")
             b.fault(sim::FaultKind::Silence, sim::FaultTarget::configCommand(cfg::kUploadConfig));
         else if (setup == "first chunk 01 00")
@@ -597,7 +598,7 @@ private slots:
                 s.configuration = letters(50000);
                 s.chunkSize = 255;
             });
-        b.form().Label->setText(QStringLiteral(" . "));
+        widget<QLabel>(b.form(), "Label")->setText(QStringLiteral(" . "));
         b.seam.askAnswers << true; // a Memo that is not JSON is sent all the same
         run(b.form(), control);
 
@@ -608,8 +609,9 @@ private slots:
         QCOMPARE(b.received().size(), frames);
         QCOMPARE(b.now(), std::chrono::milliseconds(took));
         QCOMPARE(b.diagnostic().value(b.diagnostic().size() - 1), lastTrace);
-        QCOMPARE(b.form().Memo->toPlainText(), control.startsWith(QLatin1String("Upl")) ? QString() : memo);
-        QCOMPARE(b.form().Label->text(), QString());
+        QCOMPARE(widget<QPlainTextEdit>(b.form(), "Memo")->toPlainText(),
+                 control.startsWith(QLatin1String("Upl")) ? QString() : memo);
+        QCOMPARE(widget<QLabel>(b.form(), "Label")->text(), QString());
         if (setup != "too large")
             QCOMPARE(b.line.controller.state().configuration, stored);
     }
@@ -652,20 +654,22 @@ private slots:
         QVERIFY(writeFile(in, file));
         b.seam.openAnswers << in;
         b.seam.saveAnswers << out << in;
-        press(w.Ope);
+        press(widget<QPushButton>(w, "Ope"));
         QCOMPARE(b.seam.lastOpenSuffix, QStringLiteral("json"));
         QCOMPARE(b.seam.lastFilter, QStringLiteral("cfg|*.cfg"));
         QCOMPARE(w.windowTitle(), in);
         // The memo's own text, no-break spaces included.
-        QCOMPARE(w.Memo->document()->toRawText().replace(QChar::ParagraphSeparator, QLatin1Char('\n')), shown);
+        QCOMPARE(widget<QPlainTextEdit>(w, "Memo")->document()->toRawText().replace(QChar::ParagraphSeparator,
+                                                                                    QLatin1Char('\n')),
+                 shown);
         QCOMPARE(w.session().transfer.length, file.size());
         QCOMPARE(readFile(in), file);
-        press(w.Sav);
+        press(widget<QPushButton>(w, "Sav"));
         QCOMPARE(b.seam.lastSaveSuffix, QStringLiteral("json"));
         QCOMPARE(readFile(out), saved);
         QCOMPARE(w.session().transfer.length, saved.size());
         // Saving over the file it came from rewrites it the same way.
-        press(w.Sav);
+        press(widget<QPushButton>(w, "Sav"));
         QCOMPARE(readFile(in), saved);
         QVERIFY(b.seam.messages.isEmpty());
         QCOMPARE(w.windowTitle(), in);
@@ -689,8 +693,8 @@ private slots:
         const QString earlier = b.path("earlier.cfg");
         QVERIFY(writeFile(earlier, "{\"earlier\": 1}"));
         b.seam.openAnswers << earlier;
-        press(w.Ope);
-        QCOMPARE(w.Memo->toPlainText(), QStringLiteral("{\"earlier\": 1}"));
+        press(widget<QPushButton>(w, "Ope"));
+        QCOMPARE(widget<QPlainTextEdit>(w, "Memo")->toPlainText(), QStringLiteral("{\"earlier\": 1}"));
 
         const QString path = b.path("c.cfg");
         QByteArray content;
@@ -709,9 +713,10 @@ private slots:
                 QSKIP("[root] this process can write a read-only file here");
         }
         b.seam.openAnswers << path;
-        press(w.Ope);
+        press(widget<QPushButton>(w, "Ope"));
         QCOMPARE(w.windowTitle(), path);
-        QCOMPARE(w.Memo->toPlainText(), kind == QLatin1String("zero") ? QStringLiteral("{\"a\"") : QString());
+        QCOMPARE(widget<QPlainTextEdit>(w, "Memo")->toPlainText(),
+                 kind == QLatin1String("zero") ? QStringLiteral("{\"a\"") : QString());
         QVERIFY(QFile::exists(path));
         QCOMPARE(readFile(path), content);
         QStringList messages;
@@ -741,9 +746,9 @@ private slots:
         QFETCH(QString, message);
         Bench b;
         const QString target = path.startsWith('/') ? path : b.path(qPrintable(path));
-        b.form().Memo->setPlainText(QStringLiteral("{\"a\": 1}"));
+        widget<QPlainTextEdit>(b.form(), "Memo")->setPlainText(QStringLiteral("{\"a\": 1}"));
         b.seam.saveAnswers << target;
-        press(b.form().Sav);
+        press(widget<QPushButton>(b.form(), "Sav"));
         QCOMPARE(b.seam.messages, QStringList{message.arg(QDir::toNativeSeparators(target))});
     }
 
@@ -751,14 +756,14 @@ private slots:
     {
         Bench b;
         TForm1& w = b.form();
-        w.Memo->setPlainText(QStringLiteral("kept"));
+        widget<QPlainTextEdit>(w, "Memo")->setPlainText(QStringLiteral("kept"));
         const QString title = w.windowTitle();
-        press(w.Ope);
-        press(w.Sav);
+        press(widget<QPushButton>(w, "Ope"));
+        press(widget<QPushButton>(w, "Sav"));
         QCOMPARE(b.seam.openCount, 1);
         QCOMPARE(b.seam.saveCount, 1);
         QCOMPARE(w.windowTitle(), title);
-        QCOMPARE(w.Memo->toPlainText(), QStringLiteral("kept"));
+        QCOMPARE(widget<QPlainTextEdit>(w, "Memo")->toPlainText(), QStringLiteral("kept"));
     }
 
     // Text keeps the encoding it came in while it is edited; text typed into an
@@ -770,14 +775,14 @@ private slots:
         QVERIFY(writeFile(b.path("in.cfg"), "\xE8\xEC\xFF"));
         b.seam.openAnswers << b.path("in.cfg");
         b.seam.saveAnswers << b.path("edited.cfg") << b.path("typed.cfg");
-        press(w.Ope);
-        w.Memo->moveCursor(QTextCursor::End);
-        w.Memo->insertPlainText(QStringLiteral("\nдатчик"));
-        press(w.Sav);
+        press(widget<QPushButton>(w, "Ope"));
+        widget<QPlainTextEdit>(w, "Memo")->moveCursor(QTextCursor::End);
+        widget<QPlainTextEdit>(w, "Memo")->insertPlainText(QStringLiteral("\nдатчик"));
+        press(widget<QPushButton>(w, "Sav"));
         QCOMPARE(readFile(b.path("edited.cfg")), QByteArray("\xE8\xEC\xFF\r\n\xE4\xE0\xF2\xF7\xE8\xEA"));
-        press(w.Button1); // Clear
-        w.Memo->insertPlainText(QStringLiteral("имя"));
-        press(w.Sav);
+        press(widget<QPushButton>(w, "Button1")); // Clear
+        widget<QPlainTextEdit>(w, "Memo")->insertPlainText(QStringLiteral("имя"));
+        press(widget<QPushButton>(w, "Sav"));
         QCOMPARE(readFile(b.path("typed.cfg")), QByteArray("имя"));
     }
 
@@ -790,10 +795,10 @@ private slots:
         TForm1& w = b.form();
         const QByteArray config("{\"\xE8\xEC\xFF\": 1}\r\n");
         b.state([&](sim::ControllerState& s) { s.configuration = config; });
-        press(w.Upl);
-        QCOMPARE(w.Memo->toPlainText(), QString::fromUtf8("{\"имя\": 1}\n"));
+        press(widget<QPushButton>(w, "Upl"));
+        QCOMPARE(widget<QPlainTextEdit>(w, "Memo")->toPlainText(), QString::fromUtf8("{\"имя\": 1}\n"));
         b.seam.saveAnswers << b.path("out.cfg");
-        press(w.Sav);
+        press(widget<QPushButton>(w, "Sav"));
         QCOMPARE(readFile(b.path("out.cfg")), config);
         b.state([&](sim::ControllerState& s) { s.configuration.clear(); });
         w.Down_testClick();

@@ -65,7 +65,10 @@ struct Bench : MemoryWindow {
     QList<int> recordIndexes() const { return requestedIndexes(received(), 0x1A); }
 };
 
-QStringList memoLines(const TForm1& form) { return form.Memo1->toPlainText().split(QLatin1Char('\n')); }
+QStringList memoLines(const TForm1& form)
+{
+    return widget<QPlainTextEdit>(form, "Memo1")->toPlainText().split(QLatin1Char('\n'));
+}
 
 } // namespace
 
@@ -94,17 +97,17 @@ private slots:
         QVERIFY(b.start());
         b.ring(1500, 150, 150);
         TForm1& w = b.form();
-        w.Memo1->setPlainText("earlier text");
-        w.Max->setChecked(max);
-        w.Beg->setText("2");
-        press(w.ButContLog);
+        widget<QPlainTextEdit>(w, "Memo1")->setPlainText("earlier text");
+        widget<QCheckBox>(w, "Max")->setChecked(max);
+        widget<QLineEdit>(w, "Beg")->setText("2");
+        press(widget<QPushButton>(w, "ButContLog"));
 
         QCOMPARE(memoLines(w), head + (QStringList{slotLine(148), slotLine(149)}));
         QCOMPARE(b.commands(), commands);
         QCOMPARE(w.session().capacity, max ? 1500 : 2000);
-        QVERIFY(w.Label2->isHidden());
-        QVERIFY(w.Label5->isHidden());
-        QVERIFY(!w.ok->isHidden()); // opened on demand
+        QVERIFY(widget<QLabel>(w, "Label2")->isHidden());
+        QVERIFY(widget<QLabel>(w, "Label5")->isHidden());
+        QVERIFY(!widget<QLabel>(w, "ok")->isHidden()); // opened on demand
         QVERIFY(b.f.seam.messages.isEmpty());
     }
 
@@ -114,12 +117,12 @@ private slots:
         QVERIFY(b.start());
         b.ring(1500, 20, 20);
         TForm1& w = b.form();
-        press(w.OpenCom);
-        w.Memo1->setPlainText("one\ntwo");
+        press(widget<QPushButton>(w, "OpenCom"));
+        widget<QPlainTextEdit>(w, "Memo1")->setPlainText("one\ntwo");
         w.ButBegLogClick();
         QCOMPARE(memoLines(w), (QStringList{"one", "two", "OK=20"}));
-        QVERIFY(!w.Label2->isHidden());
-        QVERIFY(w.Label5->isHidden());
+        QVERIFY(!widget<QLabel>(w, "Label2")->isHidden());
+        QVERIFY(widget<QLabel>(w, "Label5")->isHidden());
         w.ButCountLogClick();
         QCOMPARE(memoLines(w), (QStringList{"one", "two", "OK=20", "N=20"}));
         w.ButMaxLogClick();
@@ -130,7 +133,7 @@ private slots:
         w.ButBegLogClick();
         QCOMPARE(memoLines(w), (QStringList{"MAX=1500", "OK=0"}));
         QCOMPARE(w.session().begin, 0);
-        QVERIFY(!w.Label2->isHidden());
+        QVERIFY(!widget<QLabel>(w, "Label2")->isHidden());
     }
 
     void choice_data()
@@ -179,20 +182,20 @@ private slots:
         b.ring(capacity, count, begin);
         TForm1& w = b.form();
         if (box.isEmpty())
-            w.Index->click(); // unticks the last ticked box: none is left
+            widget<QCheckBox>(w, "Index")->click(); // unticks the last ticked box: none is left
         else
             b.tick(w.findChild<QCheckBox*>(box));
-        (box == "ONE" ? w.EdONE : w.Beg)->setText(typed);
+        (box == "ONE" ? widget<QLineEdit>(w, "EdONE") : widget<QLineEdit>(w, "Beg"))->setText(typed);
         QList<int> progress;
         bool shownWhileReading = true;
-        QObject::connect(w.Memo1, &QPlainTextEdit::blockCountChanged, [&](int blocks) {
+        QObject::connect(widget<QPlainTextEdit>(w, "Memo1"), &QPlainTextEdit::blockCountChanged, [&](int blocks) {
             if (blocks > 2) { // after the N= and OK= lines
-                shownWhileReading = shownWhileReading && !w.Progress->isHidden();
-                progress << w.Progress->value();
+                shownWhileReading = shownWhileReading && !widget<QProgressBar>(w, "Progress")->isHidden();
+                progress << widget<QProgressBar>(w, "Progress")->value();
             }
         });
-        QVERIFY(w.Progress->isHidden());
-        press(w.ButContLog);
+        QVERIFY(widget<QProgressBar>(w, "Progress")->isHidden());
+        press(widget<QPushButton>(w, "ButContLog"));
 
         QCOMPARE(b.recordIndexes(), indexes);
         QStringList expected{QStringLiteral("N=%1").arg(count), QStringLiteral("OK=%1").arg(begin)};
@@ -201,13 +204,13 @@ private slots:
         if (indexes.isEmpty())
             expected << QStringLiteral("No record choice ticked (10, 100, 500, последних or 1): nothing read.");
         QCOMPARE(memoLines(w), expected);
-        QVERIFY(w.Label2->isHidden());
-        QVERIFY(w.Label5->isHidden());
-        QVERIFY(w.Progress->isHidden());
+        QVERIFY(widget<QLabel>(w, "Label2")->isHidden());
+        QVERIFY(widget<QLabel>(w, "Label5")->isHidden());
+        QVERIFY(widget<QProgressBar>(w, "Progress")->isHidden());
         if (!indexes.isEmpty()) {
             QVERIFY(shownWhileReading);
             QCOMPARE(progress, range(0, int(indexes.size()) - 1));
-            QCOMPARE(w.Progress->maximum(), indexes.size());
+            QCOMPARE(widget<QProgressBar>(w, "Progress")->maximum(), indexes.size());
         }
     }
 
@@ -223,10 +226,10 @@ private slots:
                 s.eventLog.appendText(r);
         });
         TForm1& w = b.form();
-        w.chFile->setChecked(true);
+        widget<QCheckBox>(w, "chFile")->setChecked(true);
         const QString path = b.path("events.log");
         b.f.seam.saveAnswers << path;
-        press(w.ButContLog);
+        press(widget<QPushButton>(w, "ButContLog"));
 
         QCOMPARE(b.f.seam.saveCount, 1);
         QCOMPARE(b.f.seam.lastSaveSuffix, QStringLiteral("log"));
@@ -242,7 +245,7 @@ private slots:
                  (QStringList{"N=6", "OK=6", "<2024.01.02-03:04:05 OK ", ">2024.01.02-03:04:05 AT+X", "",
                               " 2024.01.02-03:04:05 power on", "<2024.01.02-03:04:05 abcd", ">00",
                               QStringLiteral("<2024.01.02-03:04:05 Привет")}));
-        QCOMPARE(w.Edi->text(), QStringLiteral("5")); // the ordinal of the last '>' record read
+        QCOMPARE(widget<QLineEdit>(w, "Edi")->text(), QStringLiteral("5")); // the ordinal of the last '>' record read
     }
 
     // A download ends early: Stop pressed or the window closed while a record is
@@ -265,17 +268,17 @@ private slots:
         if (how == "empty slot")
             b.state([](sim::ControllerState& s) { s.eventLog.records[3].clear(); });
         TForm1& w = b.form();
-        b.tick(w.Last10);
-        w.chFile->setChecked(true);
+        b.tick(widget<QCheckBox>(w, "Last10"));
+        widget<QCheckBox>(w, "chFile")->setChecked(true);
         const QString path = b.path("ended.log");
         b.f.seam.saveAnswers << path;
         QStringList shownAtClose;
         bool acted = false;
-        QObject::connect(w.Memo1, &QPlainTextEdit::blockCountChanged, [&](int blocks) {
+        QObject::connect(widget<QPlainTextEdit>(w, "Memo1"), &QPlainTextEdit::blockCountChanged, [&](int blocks) {
             if (blocks != 2 + 3 || std::exchange(acted, true))
                 return;
             if (how == "Stop") // clicked while the download runs, as a person would
-                QTimer::singleShot(0, w.Button8, &QPushButton::click);
+                QTimer::singleShot(0, widget<QPushButton>(w, "Button8"), &QPushButton::click);
             else if (how == "window closed")
                 QTimer::singleShot(0, &w, [&] {
                     shownAtClose = memoLines(w).mid(2);
@@ -285,27 +288,27 @@ private slots:
                 b.fault(how == "silence" ? sim::FaultKind::Silence : sim::FaultKind::BadBodyChecksum,
                         sim::FaultTarget::registerCommand(0x1A), 1);
         });
-        press(w.ButContLog);
+        press(widget<QPushButton>(w, "ButContLog"));
 
         const QStringList shown = how == "window closed" ? shownAtClose : memoLines(w).mid(2);
         QCOMPARE(readFile(path), (shown.join("\r\n") + "\r\n").toLatin1());
-        QVERIFY(w.Progress->isHidden());
+        QVERIFY(widget<QProgressBar>(w, "Progress")->isHidden());
         if (how == "window closed") {
             // The process would end in the close; here the download goes on
             // without its file and its port.
             QCOMPARE(b.f.exits, 1);
             QCOMPARE(shown.size(), 3);
-            QVERIFY(w.ok->isHidden());
+            QVERIFY(widget<QLabel>(w, "ok")->isHidden());
             return;
         }
         // Every record asked for was shown, but for the one that failed.
         QVERIFY(shown.size() >= 3 && shown.size() < 10);
         QCOMPARE(b.recordIndexes(), range(0, int(shown.size()) - (fails ? 0 : 1)));
-        QVERIFY(w.Label2->isHidden());
-        QCOMPARE(w.Label5->isHidden(), !fails);
+        QVERIFY(widget<QLabel>(w, "Label2")->isHidden());
+        QCOMPARE(widget<QLabel>(w, "Label5")->isHidden(), !fails);
         if (how == "Stop") { // the next download clears the flag and runs whole
             b.line.clearFrames();
-            press(w.ButContLog);
+            press(widget<QPushButton>(w, "ButContLog"));
             QCOMPARE(b.recordIndexes(), range(0, 9));
         }
     }
@@ -331,11 +334,11 @@ private slots:
         QVERIFY(b.start());
         b.ring(2000, 3, 3);
         TForm1& w = b.form();
-        b.tick(w.Last10);
-        w.chFile->setChecked(true);
+        b.tick(widget<QCheckBox>(w, "Last10"));
+        widget<QCheckBox>(w, "chFile")->setChecked(true);
         const QString target = path.startsWith('/') ? path : b.path(qPrintable(path));
         b.f.seam.saveAnswers << target;
-        press(w.ButContLog);
+        press(widget<QPushButton>(w, "ButContLog"));
         QCOMPARE(b.f.seam.messages, QStringList{message.arg(QDir::toNativeSeparators(target))});
         QCOMPARE(memoLines(w), (QStringList{"N=3", "OK=3", slotLine(0), slotLine(1), slotLine(2)}));
     }
@@ -359,16 +362,16 @@ private slots:
         QVERIFY(b.start());
         TForm1& w = b.form();
         b.tick(w.findChild<QCheckBox*>(box));
-        (box == "Index" ? w.Beg : w.EdONE)->setText(typed);
-        w.chFile->setChecked(true);
+        (box == "Index" ? widget<QLineEdit>(w, "Beg") : widget<QLineEdit>(w, "EdONE"))->setText(typed);
+        widget<QCheckBox>(w, "chFile")->setChecked(true);
         const QString path = b.path("empty.log");
         b.f.seam.saveAnswers << path;
-        press(w.ButContLog);
+        press(widget<QPushButton>(w, "ButContLog"));
 
         QCOMPARE(b.f.seam.messages, QStringList{QStringLiteral("'%1' is not a valid integer value").arg(typed)});
         QCOMPARE(b.commands(), (QList<QByteArray>{"1c", "19"}));
         QCOMPARE(readFile(path), QByteArray());
-        QVERIFY(w.Progress->isHidden());
+        QVERIFY(widget<QProgressBar>(w, "Progress")->isHidden());
         QVERIFY(!w.exchangeInProgress());
     }
 
@@ -378,30 +381,30 @@ private slots:
         b.line.port->refuseOpen({PortOpenError::Kind::NoSuchDevice, {}, {}});
         WindowFixture& f = b.f;
         TForm1& w = *f.form1;
-        w.Edit1->setText("/dev/tessavin-no-such-port");
-        press(w.ButContLog);
+        widget<QLineEdit>(w, "Edit1")->setText("/dev/tessavin-no-such-port");
+        press(widget<QPushButton>(w, "ButContLog"));
         QCOMPARE(f.seam.messages, QStringList{QStringLiteral("   COM порт ???")});
         // Why, behind the message's details and in the Diagnostic window.
         QCOMPARE(f.seam.details, QStringList{QStringLiteral("no such device /dev/tessavin-no-such-port")});
         QCOMPARE(f.form2->Memo->toPlainText().split('\n').last(), f.seam.details.first());
-        QVERIFY(w.ok->isHidden());
+        QVERIFY(widget<QLabel>(w, "ok")->isHidden());
         // The questions fail and read 0; a count of 0 reads no record.
         QCOMPARE(memoLines(w), (QStringList{"N=0", "OK=0"}));
-        QVERIFY(w.Label2->isHidden());
-        QVERIFY(w.Label5->isHidden());
+        QVERIFY(widget<QLabel>(w, "Label2")->isHidden());
+        QVERIFY(widget<QLabel>(w, "Label5")->isHidden());
 
         // ONE still asks for its record, which fails.
-        w.ONE->click();
-        press(w.ButContLog);
-        QVERIFY(!w.Label5->isHidden());
+        widget<QCheckBox>(w, "ONE")->click();
+        press(widget<QPushButton>(w, "ButContLog"));
+        QVERIFY(!widget<QLabel>(w, "Label5")->isHidden());
 
         // A baud rate that is not a number ends the download, as it ends Open.
         f.seam.messages.clear();
-        w.Memo1->setPlainText("kept");
-        w.Boud->setText("fast");
-        press(w.ButContLog);
+        widget<QPlainTextEdit>(w, "Memo1")->setPlainText("kept");
+        widget<QLineEdit>(w, "Boud")->setText("fast");
+        press(widget<QPushButton>(w, "ButContLog"));
         QCOMPARE(f.seam.messages, QStringList{QStringLiteral("'fast' is not a valid integer value")});
-        QCOMPARE(w.Memo1->toPlainText(), QStringLiteral("kept"));
+        QCOMPARE(widget<QPlainTextEdit>(w, "Memo1")->toPlainText(), QStringLiteral("kept"));
     }
 
     // Each reply ends only after the 60 ms idle gap, and the first byte is looked
@@ -412,8 +415,8 @@ private slots:
         QVERIFY(b.start());
         b.ring(2000, 3, 3);
         TForm1& w = b.form();
-        b.tick(w.Last10);
-        press(w.ButContLog);
+        b.tick(widget<QCheckBox>(w, "Last10"));
+        press(widget<QPushButton>(w, "ButContLog"));
         QCOMPARE(memoLines(w), (QStringList{"N=3", "OK=3", slotLine(0), slotLine(1), slotLine(2)}));
         const auto& written = b.line.port->writtenAt();
         QCOMPARE(written.size(), std::size_t{5});
@@ -469,9 +472,9 @@ private slots:
         TForm1 w(options);
         ScriptedSeam seam;
         w.setSeam(&seam);
-        w.Edit1->setText("controller");
-        w.Last10->click();
-        press(w.ButContLog);
+        widget<QLineEdit>(w, "Edit1")->setText("controller");
+        widget<QCheckBox>(w, "Last10")->click();
+        press(widget<QPushButton>(w, "ButContLog"));
         QCOMPARE(seam.messages,
                  file.contains("bogus")
                      ? QStringList{QDir::toNativeSeparators(settings) + ": [link] fast=bogus: neither true nor false"}
@@ -481,7 +484,7 @@ private slots:
         if (spoilt && !file.contains("retries=1")) {
             QCOMPARE(memoLines(w), (QStringList{"N=3", "OK=3"}));
             QCOMPARE(written.size(), std::size_t{3});
-            QVERIFY(!w.Label5->isHidden());
+            QVERIFY(!widget<QLabel>(w, "Label5")->isHidden());
             return;
         }
         QCOMPARE(memoLines(w), (QStringList{"N=3", "OK=3", slotLine(0), slotLine(1), slotLine(2)}));
@@ -502,11 +505,11 @@ private slots:
         QVERIFY(b.start());
         b.ring(2000, 25, 25);
         TForm1& w = b.form();
-        w.Max->setChecked(true);
-        b.tick(w.Last10);
+        widget<QCheckBox>(w, "Max")->setChecked(true);
+        b.tick(widget<QCheckBox>(w, "Last10"));
         JsonLinesTrace trace;
         QVERIFY(trace.open(b.path("trace.jsonl"), w.session().link.frameLog()));
-        press(w.ButContLog);
+        press(widget<QPushButton>(w, "ButContLog"));
 
         const QList<QByteArray> lines = readFile(b.path("trace.jsonl")).trimmed().split('\n');
         QCOMPARE(lines.size(), 26);
@@ -530,7 +533,7 @@ private slots:
 
         // A failed exchange leaves its verdict: the next download's first question is unanswered.
         b.fault(sim::FaultKind::Silence, sim::FaultTarget::any(), 1);
-        press(w.ButContLog);
+        press(widget<QPushButton>(w, "ButContLog"));
         const QJsonObject failed
             = QJsonDocument::fromJson(readFile(b.path("trace.jsonl")).split('\n').value(27)).object();
         QCOMPARE(failed.value("dir").toString(), QStringLiteral("rx"));
@@ -551,8 +554,8 @@ private slots:
         b.sim.setLineSettings(
             {38400, std::chrono::milliseconds(8), std::chrono::milliseconds(0), std::chrono::milliseconds(100)});
         TForm1& w = b.form();
-        w.Last10->click();
-        press(w.ButContLog);
+        widget<QCheckBox>(w, "Last10")->click();
+        press(widget<QPushButton>(w, "ButContLog"));
         QCOMPARE(memoLines(w), (QStringList{"N=3", "OK=3", slotLine(0), slotLine(1), slotLine(2)}));
         const auto frames = b.sim.frames();
         std::vector<sim::SimClock::time_point> sent;
@@ -584,13 +587,13 @@ private slots:
         WindowFixture f(options);
         TForm1& w = *f.form1;
         if (insideTheProgram)
-            w.Edit1->setText(QStringLiteral("demo"));
+            widget<QLineEdit>(w, "Edit1")->setText(QStringLiteral("demo"));
         else
             SKIP_UNLESS_STARTED(demo.attach(w, nullptr));
-        press(w.OpenCom);
-        w.Last10->click();
-        press(w.ButContLog);
-        const QStringList lines = w.Memo1->toPlainText().split(QLatin1Char('\n'));
+        press(widget<QPushButton>(w, "OpenCom"));
+        widget<QCheckBox>(w, "Last10")->click();
+        press(widget<QPushButton>(w, "ButContLog"));
+        const QStringList lines = widget<QPlainTextEdit>(w, "Memo1")->toPlainText().split(QLatin1Char('\n'));
         QCOMPARE(lines.mid(0, 2), (QStringList{"N=150", "OK=150"}));
         QVERIFY2(lines.value(2).contains(" #141 ") && lines.last().contains(" #150 "), qPrintable(lines.join('\n')));
     }

@@ -40,7 +40,7 @@ sim::PollSpec poll(std::uint8_t address, std::uint8_t function)
 
 QStringList memoLines(const TForm1& form)
 {
-    QStringList lines = form.Memo->toPlainText().split(QLatin1Char('\n'));
+    QStringList lines = widget<QPlainTextEdit>(form, "Memo")->toPlainText().split(QLatin1Char('\n'));
     if (lines == QStringList{QString()})
         lines.clear();
     return lines;
@@ -74,7 +74,7 @@ struct Bench : MemoryWindow {
     void at(ms when, std::function<void()> action) { line.clock->at(when, std::move(action)); }
     void stopAt(ms when)
     {
-        at(when, [this] { press(form().Button8); });
+        at(when, [this] { press(widget<QPushButton>(form(), "Button8")); });
     }
     // When each frame went out (in milliseconds, readable in a failure), and the frames.
     QList<qint64> writtenTimes() const
@@ -133,9 +133,9 @@ private slots:
         Bench b;
         QVERIFY(b.start());
         TForm1& form = b.form();
-        form.add1->setText(QStringLiteral("-75"));
-        form.add2->setText(QStringLiteral("0"));
-        form.day->setText(QStringLiteral("300"));
+        widget<QLineEdit>(form, "add1")->setText(QStringLiteral("-75"));
+        widget<QLineEdit>(form, "add2")->setText(QStringLiteral("0"));
+        widget<QLineEdit>(form, "day")->setText(QStringLiteral("300"));
 
         // Every trace line is written while a poll is being answered: then the
         // exchange lock is held, command buttons are refused (Clear log asks
@@ -144,14 +144,14 @@ private slots:
         int lockedDuringLine = 0;
         int refusedDuringLine = 0;
         b.f.seam.confirmAnswers << 1;
-        connect(form.Memo, &QPlainTextEdit::textChanged, &form, [&] {
+        connect(widget<QPlainTextEdit>(form, "Memo"), &QPlainTextEdit::textChanged, &form, [&] {
             ++lines;
             if (form.exchangeInProgress())
                 ++lockedDuringLine;
             if (!form.beginExchange())
                 ++refusedDuringLine;
-            press(form.ButKillLog);
-            press(form.Button2);
+            press(widget<QPushButton>(form, "ButKillLog"));
+            press(widget<QPushButton>(form, "Button2"));
         });
 
         sim::PollSpec filled = poll(1, 1);
@@ -180,13 +180,13 @@ private slots:
         std::optional<ms> secondStartTook;
         b.at(8500ms, [&] {
             const ms before = b.now();
-            press(form.Button2);
+            press(widget<QPushButton>(form, "Button2"));
             secondStartTook = b.now() - before;
         });
         b.stopAt(11000ms);
 
         const int startedAt = secondsOfDay(QTime::currentTime());
-        press(form.Button2); // returns when Stop is pressed
+        press(widget<QPushButton>(form, "Button2")); // returns when Stop is pressed
         QVERIFY(!form.responderRunning());
         QVERIFY(b.now() >= 11000ms);
         QVERIFY(secondStartTook.has_value());
@@ -202,8 +202,8 @@ private slots:
         QCOMPARE(b.writtenTimes(), expectedTimes);
         QCOMPARE(b.writtenAt(8000ms), kIdentRequest);
         QCOMPARE(b.received(), QList<QByteArray>{kIdentRequest});
-        QVERIFY(!form.Label2->isHidden());
-        QCOMPARE(form.Edi->text(), QStringLiteral("1234"));
+        QVERIFY(!widget<QLabel>(form, "Label2")->isHidden());
+        QCOMPARE(widget<QLineEdit>(form, "Edi")->text(), QStringLiteral("1234"));
 
         std::vector<sim::PollResult> results;
         for (const Polled& p : polls) {
@@ -286,7 +286,7 @@ private slots:
 
         const auto pollSpec = poll(std::uint8_t(address), 1);
         b.pollAt(1000ms, pollSpec);
-        press(form.Button2); // returns by itself after the message
+        press(widget<QPushButton>(form, "Button2")); // returns by itself after the message
         QCOMPARE(b.now().count(), 1060); // as soon as the poll has ended
         QCOMPARE(b.f.seam.messages, QStringList{message});
         QVERIFY(!form.responderRunning());
@@ -296,7 +296,7 @@ private slots:
         edit->setText(good);
         b.pollAt(2000ms, pollSpec);
         b.stopAt(3000ms);
-        press(form.Button2);
+        press(widget<QPushButton>(form, "Button2"));
         const QList<QByteArray> answers = b.line.pollAnswers();
         QCOMPARE(answers.size(), 1);
         const sim::PollResult answered = sim::CheckPollAnswer(pollSpec, answers[0]);
@@ -330,9 +330,9 @@ private slots:
             if (closeWindow)
                 form.close();
             else
-                press(form.Button8);
+                press(widget<QPushButton>(form, "Button8"));
         });
-        press(form.Button2);
+        press(widget<QPushButton>(form, "Button2"));
         QVERIFY(sawRunning);
         QVERIFY(!form.responderRunning());
         QVERIFY2(b.now() >= 5000ms && b.now() <= 5010ms, qPrintable(QString::number(b.now().count())));
@@ -349,23 +349,24 @@ private slots:
         Bench b;
         QVERIFY(b.start());
         TForm1& form = b.form();
-        form.Last10->click();
+        widget<QCheckBox>(form, "Last10")->click();
         std::optional<ms> startTook;
         bool startedLoop = true;
         b.at(300ms, [&] {
             const ms before = b.now();
-            press(form.Button2);
+            press(widget<QPushButton>(form, "Button2"));
             startTook = b.now() - before;
             startedLoop = form.responderRunning();
         });
-        press(form.ButContLog);
+        press(widget<QPushButton>(form, "ButContLog"));
         QVERIFY(startTook.has_value());
         QCOMPARE(startTook->count(), 0);
         QVERIFY(!startedLoop);
         QVERIFY(!form.responderRunning());
         QCOMPARE(requestedIndexes(b.received(), reg::kLogRecord), range(140, 149));
-        QCOMPARE(form.Memo1->toPlainText().split(QLatin1Char('\n')).mid(0, 2), (QStringList{"N=150", "OK=150"}));
-        QVERIFY(form.Label5->isHidden()); // no record failed
+        QCOMPARE(widget<QPlainTextEdit>(form, "Memo1")->toPlainText().split(QLatin1Char('\n')).mid(0, 2),
+                 (QStringList{"N=150", "OK=150"}));
+        QVERIFY(widget<QLabel>(form, "Label5")->isHidden()); // no record failed
     }
 
     // The same loop over a pseudo-terminal with the real port and the system's
@@ -375,7 +376,7 @@ private slots:
         SimWindow b(LinkTiming{});
         SKIP_UNLESS_STARTED(b.start());
         TForm1& form = b.form();
-        form.add1->setText(QStringLiteral("-75"));
+        widget<QLineEdit>(form, "add1")->setText(QStringLiteral("-75"));
         sim::PollSpec report = poll(5, 10);
         report.strand = 3;
 
@@ -386,7 +387,7 @@ private slots:
             results.push_back(b.sim.sendPoll(poll(1, 1)));
             results.push_back(b.sim.sendPoll(report));
             stopped = d.onWindow(&form, [&] {
-                press(form.Button8);
+                press(widget<QPushButton>(form, "Button8"));
                 // A loop that Stop did not end is ended by closing the window.
                 QTimer::singleShot(5s, &form, [&] {
                     overran = form.responderRunning();
@@ -395,7 +396,7 @@ private slots:
                 });
             });
         });
-        press(form.Button2); // returns when the script presses Stop
+        press(widget<QPushButton>(form, "Button2")); // returns when the script presses Stop
         driver.join();
         QVERIFY(stopped);
         QVERIFY(!overran);

@@ -81,7 +81,7 @@ private slots:
         QVERIFY(ChecksumMatches(bytes + 6, std::size_t(n) + 6));
         QCOMPARE(b.script(), script);
         QCOMPARE(b.now(), 70ms); // the 10 ms first-byte pause and the 60 ms idle gap
-        QCOMPARE(b.form().Memo1->toPlainText(), memo);
+        QCOMPARE(widget<QPlainTextEdit>(b.form(), "Memo1")->toPlainText(), memo);
         QCOMPARE(b.title(), QDir::toNativeSeparators(path));
         QCOMPARE(b.status(), QStringLiteral("OK"));
         QCOMPARE(readFile(path), script);
@@ -118,8 +118,8 @@ private slots:
         if (!missing)
             QVERIFY(writeFile(path, content));
         b.setScript("kept");
-        b.form().Memo1->setPlainText(QStringLiteral("earlier"));
-        b.form().Label2->setVisible(true);
+        widget<QPlainTextEdit>(b.form(), "Memo1")->setPlainText(QStringLiteral("earlier"));
+        widget<QLabel>(b.form(), "Label2")->setVisible(true);
         if (!cancelled)
             b.f.seam.openAnswers << path;
         b.form().DownScrClick();
@@ -129,7 +129,8 @@ private slots:
         QCOMPARE(b.now(), 0ms);
         QCOMPARE(b.script(), QByteArray("kept"));
         QCOMPARE(b.status(), cancelled ? QStringLiteral("OK") : QStringLiteral("NOT OK"));
-        QCOMPARE(b.form().Memo1->toPlainText(), memo == "<kept>" ? QStringLiteral("earlier") : memo);
+        QCOMPARE(widget<QPlainTextEdit>(b.form(), "Memo1")->toPlainText(),
+                 memo == "<kept>" ? QStringLiteral("earlier") : memo);
         QCOMPARE(b.title(), cancelled ? title : QDir::toNativeSeparators(path));
         QCOMPARE(readFile(path), missing ? QByteArray("<unreadable>") : content);
         QVERIFY(b.f.seam.messages.isEmpty());
@@ -159,8 +160,8 @@ private slots:
         QVERIFY(b.start());
         b.setScript(script);
         const QString title = b.title();
-        b.form().Memo1->setPlainText(QStringLiteral("earlier"));
-        b.form().Label5->setVisible(ok);
+        widget<QPlainTextEdit>(b.form(), "Memo1")->setPlainText(QStringLiteral("earlier"));
+        widget<QLabel>(b.form(), "Label5")->setVisible(ok);
         const QString path = b.path("up.log");
         if (ok)
             QVERIFY(writeFile(path, "an older and longer file that is replaced"));
@@ -171,7 +172,7 @@ private slots:
         QCOMPARE(b.f.seam.lastFilter, QString());
         QCOMPARE(b.received(), QList<QByteArray>{hex("05 64 08 00 46 F7 0E 06 00 00 00 00 89 35")});
         QCOMPARE(b.now(), 70ms);
-        QCOMPARE(b.form().Memo1->toPlainText(), memo);
+        QCOMPARE(widget<QPlainTextEdit>(b.form(), "Memo1")->toPlainText(), memo);
         QCOMPARE(readFile(path), ok ? script : QByteArray("<unreadable>"));
         QCOMPARE(b.title(), ok ? QDir::toNativeSeparators(path) : title);
         QCOMPARE(b.status(), ok ? QString() : QStringLiteral("NOT OK"));
@@ -182,13 +183,13 @@ private slots:
         Bench b;
         QVERIFY(b.start());
         b.setScript("abc");
-        b.form().Label2->setVisible(true);
-        b.form().Memo1->setPlainText(QStringLiteral("earlier"));
+        widget<QLabel>(b.form(), "Label2")->setVisible(true);
+        widget<QPlainTextEdit>(b.form(), "Memo1")->setPlainText(QStringLiteral("earlier"));
         b.form().ButtonUpClick();
         QCOMPARE(b.f.seam.saveCount, 1);
         QVERIFY(b.received().isEmpty());
         QCOMPARE(b.status(), QString());
-        QCOMPARE(b.form().Memo1->toPlainText(), QStringLiteral("earlier"));
+        QCOMPARE(widget<QPlainTextEdit>(b.form(), "Memo1")->toPlainText(), QStringLiteral("earlier"));
     }
 
     void upScriptFileCannotBeCreated()
@@ -200,7 +201,7 @@ private slots:
         b.f.seam.saveAnswers << path;
         b.form().ButtonUpClick();
         QCOMPARE(b.received().size(), 1);
-        QCOMPARE(b.form().Memo1->toPlainText(), QString());
+        QCOMPARE(widget<QPlainTextEdit>(b.form(), "Memo1")->toPlainText(), QString());
         QVERIFY(!QFileInfo::exists(path));
         // Said, with the path and the reason.
         QCOMPARE(b.f.seam.messages,
@@ -221,7 +222,7 @@ private slots:
         QFETCH(int, answer);
         Bench b;
         QVERIFY(b.start());
-        b.form().Label5->setVisible(true);
+        widget<QLabel>(b.form(), "Label5")->setVisible(true);
         b.f.seam.confirmAnswers << answer;
         b.form().Down_testikClick();
         QCOMPARE(b.f.seam.confirmCount, 1);
@@ -265,7 +266,7 @@ private slots:
         b.f.seam.openAnswers << b.path("any.scr");
         b.f.seam.saveAnswers << b.path("up.log");
         b.f.seam.confirmAnswers << 1;
-        b.form().Label2->setVisible(true);
+        widget<QLabel>(b.form(), "Label2")->setVisible(true);
         QVERIFY(QMetaObject::invokeMethod(&b.form(), handler.toLatin1().constData()));
         QCOMPARE(b.status(), QStringLiteral("NOT OK"));
         QVERIFY(!QFileInfo::exists(b.path("up.log")));

@@ -99,9 +99,9 @@ private slots:
         MemoryWindow b;
         QVERIFY(b.start());
         TForm1& w = b.form();
-        QLabel* okLabel = loggingPair ? w.Label9 : w.Label2;
-        QLabel* notOkLabel = loggingPair ? w.Label10 : w.Label5;
-        QLabel* otherOk = loggingPair ? w.Label2 : w.Label9;
+        QLabel* okLabel = loggingPair ? widget<QLabel>(w, "Label9") : widget<QLabel>(w, "Label2");
+        QLabel* notOkLabel = loggingPair ? widget<QLabel>(w, "Label10") : widget<QLabel>(w, "Label5");
+        QLabel* otherOk = loggingPair ? widget<QLabel>(w, "Label2") : widget<QLabel>(w, "Label9");
         if (fault >= 0)
             b.fault(sim::FaultKind(fault), sim::FaultTarget::any(), 1, 7);
         b.f.seam.confirmAnswers << 1;
@@ -139,11 +139,11 @@ private slots:
         QVERIFY(b.start());
         TForm1& w = b.form();
         for (bool shown : {true, false}) {
-            TForm1::showStatus(w.Label2, w.Label5, shown);
+            TForm1::showStatus(widget<QLabel>(w, "Label2"), widget<QLabel>(w, "Label5"), shown);
             b.f.seam.confirmAnswers << answer;
             give(b, command);
-            QCOMPARE(w.Label2->isHidden(), !shown);
-            QCOMPARE(w.Label5->isHidden(), shown);
+            QCOMPARE(widget<QLabel>(w, "Label2")->isHidden(), !shown);
+            QCOMPARE(widget<QLabel>(w, "Label5")->isHidden(), shown);
         }
         QCOMPARE(b.f.seam.confirmCount, 2);
         QVERIFY(!w.exchangeInProgress());
@@ -196,16 +196,16 @@ private slots:
         });
         if (fault >= 0)
             b.fault(sim::FaultKind(fault));
-        w.Edi->setText("old");
-        TForm1::showStatus(w.Label2, w.Label5, !ok);
+        widget<QLineEdit>(w, "Edi")->setText("old");
+        TForm1::showStatus(widget<QLabel>(w, "Label2"), widget<QLabel>(w, "Label5"), !ok);
         give(b, press ? "Button5" : "Button4");
 
         QCOMPARE(b.received(),
                  QList<QByteArray>{press ? hex("05 64 08 00 46 F7 2D 06 00 00 00 00 8E 66")
                                          : hex("05 64 08 00 46 F7 2C 06 00 00 00 00 8F B7")});
-        QCOMPARE(w.Edi->text(), edi);
-        QCOMPARE(w.Label2->isHidden(), !ok);
-        QCOMPARE(w.Label5->isHidden(), ok);
+        QCOMPARE(widget<QLineEdit>(w, "Edi")->text(), edi);
+        QCOMPARE(widget<QLabel>(w, "Label2")->isHidden(), !ok);
+        QCOMPARE(widget<QLabel>(w, "Label5")->isHidden(), ok);
     }
 
     // Four blanks, then "%5.2f" with a point whatever the user's locale.
@@ -239,14 +239,14 @@ private slots:
         QVERIFY(b.start(false));
         TForm1& w = b.form();
         give(b, "StartLog");
-        QVERIFY(!w.Label10->isHidden());
-        QVERIFY(w.Label9->isHidden());
+        QVERIFY(!widget<QLabel>(w, "Label10")->isHidden());
+        QVERIFY(widget<QLabel>(w, "Label9")->isHidden());
         b.f.seam.confirmAnswers << 1;
         give(b, "ButKillLog");
-        QVERIFY(!w.Label5->isHidden());
+        QVERIFY(!widget<QLabel>(w, "Label5")->isHidden());
         give(b, "Button5");
-        QCOMPARE(w.Edi->text(), QStringLiteral("    "));
-        QVERIFY(!w.Label5->isHidden());
+        QCOMPARE(widget<QLineEdit>(w, "Edi")->text(), QStringLiteral("    "));
+        QVERIFY(!widget<QLabel>(w, "Label5")->isHidden());
         QVERIFY(b.f.seam.messages.isEmpty());
         QVERIFY(b.line.port->written().isEmpty());
     }

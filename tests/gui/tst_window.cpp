@@ -1,4 +1,4 @@
-// The Main window as the engineer meets it: controls and their defaults, the
+// The Main window as the engineer meets it: its controls by name, the defaults, the
 // settings file, opening and closing the port (pressed, against the emulated
 // controller in memory), the service toggle, the record choice, the Confirmation
 // dialog and the one-exchange-at-a-time rule; the windows in English, and every
@@ -103,87 +103,50 @@ QStringList shownTexts(QWidget* window)
 
 class TestWindow : public QObject {
     Q_OBJECT
-    // A fresh window that no test touches: the table of controls reads it.
+    // A fresh window that no test touches: the controls are looked up on it.
     std::unique_ptr<WindowFixture> fresh_;
 
 private slots:
     void initTestCase() { fresh_ = std::make_unique<WindowFixture>(); }
     void cleanupTestCase() { fresh_.reset(); }
 
-    void controls_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("hidden");
-        QTest::addColumn<bool>("enabled");
-        const auto row = [](const char* name, const QString& text, bool hidden = false, bool enabled = true) {
-            QTest::newRow(name) << QString::fromLatin1(name) << text << hidden << enabled;
-        };
-        row("Label8", QStringLiteral("СOM порт"));
-        row("Label1", "COM:");
-        row("ok", "OK", true);
-        row("OpenCom", "Open");
-        row("Label2", "OK", true);
-        row("Label5", "NOT OK", true);
-        row("ButContLog", "LOG");
-        row("Button8", "Stop");
-        row("Button7", "Close");
-        row("Button6", "Clear");
-        row("ButKillLog", "Clear log");
-        row("EdONE", "3", true);
-        row("ONE", "  1", true);
-        row("Max", "Max", true);
-        row("chFile", QStringLiteral("Файл"));
-        row("Last10", QStringLiteral("10 посл."));
-        row("Last100", QStringLiteral("100 посл."));
-        row("Last500", QStringLiteral("500 посл."));
-        row("Beg", "30");
-        row("Index", QStringLiteral("последних"));
-        row("Edi", "");
-        row("StartLog", "StartLog", true);
-        row("Label9", "OK", true);
-        row("StopLog", "StopLog", true);
-        row("Label10", "NOT OK", true);
-        row("ReadTim", "Read time");
-        row("ButContRetro", "RETRO", true, false);
-        row("Upl", "Upload");
-        row("Button1", "Clear");
-        row("BuReboot", "Reboot");
-        row("Set_Test", "Set test");
-        row("Upl_test", "Upload Test Config");
-        row("Button2", "Start");
-        row("add1", "0");
-        row("add2", "0");
-        row("day", "28");
-        row("End2", "End", true);
-        row("Label", "");
-        row("Label6", QStringLiteral("Период рассылки"));
-        row("Label7", QStringLiteral("Время контроллера"));
-        row("Label3", "OK", true);
-        row("Label4", "NOT", true);
-        row("Ope", "Open cfg");
-        row("Sav", "Save cfg");
-        row("DownScr", "Down script", true);
-        row("Down_testik", "Clr script", true);
-        row("ButtonUp", "Up script", true);
-        row("ButBegLog", "Begin up log", true);
-        row("ButBegRetro", "Begin up retro", true);
-        row("EdVal", " ");
-        row("Button4", "Ident", true, false);
-        row("Button5", "Press", true, false);
-        row("Button3", "Registration", true, false);
-    }
+    // Every control is there under the name the window gives it, of its kind;
+    // a few, one in each part of the window, stand where the window places them.
     void controls()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, text);
-        QFETCH(bool, hidden);
-        QFETCH(bool, enabled);
-        QWidget* w = control(*fresh_->form1, name);
-        QVERIFY2(w, qPrintable(name));
-        QCOMPARE(textOf(w), text);
-        QCOMPARE(w->isHidden(), hidden);
-        QCOMPARE(w->isEnabled(), enabled);
+        const TForm1& form = *fresh_->form1;
+        const QWidget* area = form.findChild<QWidget*>("ClientArea");
+        QVERIFY(area);
+        const std::pair<const char*, QStringList> kinds[] = {
+            {"QPushButton",
+             {"OpenCom",   "ButContLog",  "Button8",      "Button7", "Button6", "ButKillLog",  "StartLog",
+              "StopLog",   "ReadTim",     "ButContRetro", "Upl",     "Button1", "BuReboot",    "Set_Test",
+              "Upl_test",  "Button2",     "Ope",          "Sav",     "DownScr", "Down_testik", "ButtonUp",
+              "ButBegLog", "ButBegRetro", "Button4",      "Button5", "Button3"}},
+            {"QLabel",
+             {"Label8", "Label1", "ok", "Label2", "Label5", "Label9", "Label10", "Label", "Label6", "Label7", "Label3",
+              "Label4"}},
+            {"QLineEdit", {"Edit1", "Boud", "EdONE", "Beg", "Edi", "add1", "add2", "day", "End2", "EdVal"}},
+            {"QCheckBox", {"ONE", "Max", "chFile", "Last10", "Last100", "Last500", "Index"}},
+            {"QComboBox", {"ComboBox1", "ComboBox2", "ComboBox3"}},
+            {"QPlainTextEdit", {"Memo1", "Memo"}},
+            {"QProgressBar", {"Progress"}},
+        };
+        for (const auto& [kind, names] : kinds) {
+            for (const QString& name : names) {
+                const QWidget* w = area->findChild<QWidget*>(name, Qt::FindDirectChildrenOnly);
+                QVERIFY2(w && w->inherits(kind), qPrintable(name));
+            }
+        }
+        QCOMPARE(widget<QLineEdit>(form, "Edit1")->geometry(), QRect(40, 20, 90, 21));
+        QCOMPARE(widget<QPushButton>(form, "ButContLog")->geometry(), QRect(346, 18, 60, 25));
+        QCOMPARE(widget<QCheckBox>(form, "Index")->geometry(), QRect(320, 82, 96, 17));
+        QCOMPARE(widget<QPlainTextEdit>(form, "Memo1")->geometry(), QRect(8, 138, 489, 545));
+        QCOMPARE(widget<QPushButton>(form, "Button2")->geometry(), QRect(8, 940, 70, 41));
+        QCOMPARE(widget<QComboBox>(form, "ComboBox2")->geometry(), QRect(140, 1008, 56, 21));
+        QCOMPARE(widget<QPushButton>(form, "Ope")->geometry(), QRect(610, 18, 100, 25));
+        QVERIFY(form.findChild<QScrollArea*>("Scroll", Qt::FindDirectChildrenOnly));
+        QVERIFY(form.findChild<QAction*>("CompareWithController", Qt::FindDirectChildrenOnly));
     }
 
     void windowsAndMemos()
@@ -191,11 +154,11 @@ private slots:
         WindowFixture f;
         QCOMPARE(f.form1->windowTitle(), QString(67, ' ') + "Tessavin");
         QCOMPARE(f.form1->size(), QSize(574, 736));
-        QVERIFY(f.form1->Index->isChecked());
-        QVERIFY(!f.form1->chFile->isChecked());
-        QCOMPARE(f.form1->Memo1->toPlainText(), QString());
-        QCOMPARE(f.form1->Memo1->size(), QSize(489, 545));
-        QCOMPARE(f.form1->Memo->size(), QSize(716, 153));
+        QVERIFY(widget<QCheckBox>(*f.form1, "Index")->isChecked());
+        QVERIFY(!widget<QCheckBox>(*f.form1, "chFile")->isChecked());
+        QCOMPARE(widget<QPlainTextEdit>(*f.form1, "Memo1")->toPlainText(), QString());
+        QCOMPARE(widget<QPlainTextEdit>(*f.form1, "Memo1")->size(), QSize(489, 545));
+        QCOMPARE(widget<QPlainTextEdit>(*f.form1, "Memo")->size(), QSize(716, 153));
         QCOMPARE(f.form2->windowTitle(), QString(84, ' ') + "Diag");
         QVERIFY(f.form2->isHidden());
         QCOMPARE(f.form3->windowTitle(), QStringLiteral("Form3"));
@@ -203,17 +166,17 @@ private slots:
         QCOMPARE(f.dialog->Label1->text(), QStringLiteral("   Вы  уверены?"));
         QCOMPARE(f.dialog->OKBtn->text(), QStringLiteral("ДА"));
         QCOMPARE(f.dialog->CancelBtn->text(), QStringLiteral("НЕТ"));
-        QCOMPARE(f.form1->ComboBox1->currentText(), QStringLiteral("10 мин"));
-        QCOMPARE(f.form1->ComboBox1->count(), 4);
-        QCOMPARE(f.form1->ComboBox2->count(), 24);
-        QCOMPARE(f.form1->ComboBox3->count(), 60);
+        QCOMPARE(widget<QComboBox>(*f.form1, "ComboBox1")->currentText(), QStringLiteral("10 мин"));
+        QCOMPARE(widget<QComboBox>(*f.form1, "ComboBox1")->count(), 4);
+        QCOMPARE(widget<QComboBox>(*f.form1, "ComboBox2")->count(), 24);
+        QCOMPARE(widget<QComboBox>(*f.form1, "ComboBox3")->count(), 60);
         // Start, the Trace memo and the configuration buttons lie beyond the client area.
         f.form1->show();
         QVERIFY(QTest::qWaitForWindowExposed(f.form1.get()));
-        const QRect visible = f.form1->Scroll->viewport()->rect();
-        QVERIFY(!visible.contains(f.form1->Button2->geometry()));
-        QVERIFY(!visible.contains(f.form1->Memo->geometry()));
-        QVERIFY(!visible.contains(f.form1->Ope->geometry()));
+        const QRect visible = widget<QScrollArea>(*f.form1, "Scroll")->viewport()->rect();
+        QVERIFY(!visible.contains(widget<QPushButton>(*f.form1, "Button2")->geometry()));
+        QVERIFY(!visible.contains(widget<QPlainTextEdit>(*f.form1, "Memo")->geometry()));
+        QVERIFY(!visible.contains(widget<QPushButton>(*f.form1, "Ope")->geometry()));
         // The Diagnostic window is one shortcut away; it opens with the version,
         // and its Clear empties the memo.
         QCOMPARE(f.form2->Memo->toPlainText(), QStringLiteral("Tessavin " TESSAVIN_VERSION));
@@ -229,8 +192,8 @@ private slots:
         QTemporaryDir dir;
         {
             WindowFixture f({}, dir.path());
-            QCOMPARE(f.form1->Edit1->text(), QStringLiteral("7"));
-            QCOMPARE(f.form1->Boud->text(), QStringLiteral("38400"));
+            QCOMPARE(widget<QLineEdit>(*f.form1, "Edit1")->text(), QStringLiteral("7"));
+            QCOMPARE(widget<QLineEdit>(*f.form1, "Boud")->text(), QStringLiteral("38400"));
             f.form1->close();
             QCOMPARE(f.exits, 1);
             const QByteArray text = readFile(dir.filePath("log.log"));
@@ -240,14 +203,14 @@ private slots:
         }
         {
             WindowFixture f({}, dir.path());
-            f.form1->Edit1->setText("3");
-            f.form1->Boud->setText("9600");
+            widget<QLineEdit>(*f.form1, "Edit1")->setText("3");
+            widget<QLineEdit>(*f.form1, "Boud")->setText("9600");
             f.form1->FormClose();
             QCOMPARE(f.exits, 1);
         }
         WindowFixture f({}, dir.path());
-        QCOMPARE(f.form1->Edit1->text(), QStringLiteral("3"));
-        QCOMPARE(f.form1->Boud->text(), QStringLiteral("9600"));
+        QCOMPARE(widget<QLineEdit>(*f.form1, "Edit1")->text(), QStringLiteral("3"));
+        QCOMPARE(widget<QLineEdit>(*f.form1, "Boud")->text(), QStringLiteral("9600"));
     }
 
     void settingsWithGarbageLines()
@@ -255,8 +218,8 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(writeFile(dir.filePath("log.log"), "garbage\n\x01\x02=\n[log]\nbaud=19200\nnonsense line\n"));
         WindowFixture f({}, dir.path());
-        QCOMPARE(f.form1->Edit1->text(), QStringLiteral("7"));
-        QCOMPARE(f.form1->Boud->text(), QStringLiteral("19200"));
+        QCOMPARE(widget<QLineEdit>(*f.form1, "Edit1")->text(), QStringLiteral("7"));
+        QCOMPARE(widget<QLineEdit>(*f.form1, "Boud")->text(), QStringLiteral("19200"));
     }
 
     // Beside the executable first; a folder that cannot be written gives way to
@@ -269,7 +232,7 @@ private slots:
         const QString unwritable = dir.filePath("not-a-folder/sub");
         {
             WindowFixture f({}, unwritable);
-            f.form1->Edit1->setText("4");
+            widget<QLineEdit>(*f.form1, "Edit1")->setText("4");
             f.form1->FormClose();
             QCOMPARE(f.exits, 1);
             QVERIFY(QFile::exists(f.dir.filePath("user/log.log")));
@@ -298,7 +261,7 @@ private slots:
     void portCompletionsOnFocus()
     {
         WindowFixture f;
-        QLineEdit* field = f.form1->Edit1;
+        QLineEdit* field = widget<QLineEdit>(*f.form1, "Edit1");
         QCOMPARE(field->completer()->model()->rowCount(), 0);
         QFocusEvent focus(QEvent::FocusIn);
         QCoreApplication::sendEvent(field, &focus);
@@ -323,18 +286,18 @@ private slots:
         line.mismatch = sim::RateMismatch::Garbage;
         b.sim.setLineSettings(line);
         TForm1& w = b.form();
-        w.Boud->setText("9600");
+        widget<QLineEdit>(w, "Boud")->setText("9600");
         QTimer::singleShot(0, &w, [&w] {
-            auto* menu = w.Edit1->findChild<QMenu*>("PortMenu");
+            auto* menu = widget<QLineEdit>(w, "Edit1")->findChild<QMenu*>("PortMenu");
             QVERIFY(menu);
             menu->findChild<QAction*>("FindController")->trigger();
             menu->close();
         });
-        emit w.Edit1->customContextMenuRequested({4, 4});
-        QCOMPARE(w.Edit1->text(), b.sim.slavePath());
-        QCOMPARE(w.Boud->text(), QStringLiteral("19200"));
+        emit widget<QLineEdit>(w, "Edit1")->customContextMenuRequested({4, 4});
+        QCOMPARE(widget<QLineEdit>(w, "Edit1")->text(), b.sim.slavePath());
+        QCOMPARE(widget<QLineEdit>(w, "Boud")->text(), QStringLiteral("19200"));
         QVERIFY(b.f.seam.messages.isEmpty());
-        QVERIFY(w.ok->isHidden());
+        QVERIFY(widget<QLabel>(w, "ok")->isHidden());
     }
 
     void openAndClose()
@@ -343,38 +306,38 @@ private slots:
         QVERIFY(b.start());
         WindowFixture& f = b.f;
         TForm1& w = b.form();
-        QVERIFY(!w.ok->isHidden());
+        QVERIFY(!widget<QLabel>(w, "ok")->isHidden());
         QCOMPARE(w.session().link.deviceName(), QStringLiteral("controller"));
-        press(w.Button7);
-        QVERIFY(w.ok->isHidden());
+        press(widget<QPushButton>(w, "Button7"));
+        QVERIFY(widget<QLabel>(w, "ok")->isHidden());
         QVERIFY(!w.session().link.isOpen());
-        press(w.Button7); // nothing open: nothing happens
-        QVERIFY(w.ok->isHidden());
+        press(widget<QPushButton>(w, "Button7")); // nothing open: nothing happens
+        QVERIFY(widget<QLabel>(w, "ok")->isHidden());
         QVERIFY(f.seam.messages.isEmpty());
 
-        press(w.OpenCom);
-        QVERIFY(!w.ok->isHidden());
+        press(widget<QPushButton>(w, "OpenCom"));
+        QVERIFY(!widget<QLabel>(w, "ok")->isHidden());
         QCOMPARE(b.line.port->opens(), 2);
         b.line.port->refuseOpen({PortOpenError::Kind::NoSuchDevice, {}, {}});
-        w.Edit1->setText("/dev/tessavin-no-such-port");
-        press(w.OpenCom);
-        QVERIFY(w.ok->isHidden());
+        widget<QLineEdit>(w, "Edit1")->setText("/dev/tessavin-no-such-port");
+        press(widget<QPushButton>(w, "OpenCom"));
+        QVERIFY(widget<QLabel>(w, "ok")->isHidden());
         QVERIFY(!w.session().link.isOpen());
         QCOMPARE(f.seam.messages, QStringList{QStringLiteral("   COM порт ???")});
 
         // An empty port field and a baud rate that is not a number never reach the port.
         b.line.port->refuseOpen({});
-        w.Edit1->setText("");
-        press(w.OpenCom);
+        widget<QLineEdit>(w, "Edit1")->setText("");
+        press(widget<QPushButton>(w, "OpenCom"));
         QCOMPARE(f.seam.messages.last(), QStringLiteral("   COM порт ???"));
-        w.Edit1->setText("controller");
-        w.Boud->setText("96OO");
-        press(w.OpenCom);
+        widget<QLineEdit>(w, "Edit1")->setText("controller");
+        widget<QLineEdit>(w, "Boud")->setText("96OO");
+        press(widget<QPushButton>(w, "OpenCom"));
         QCOMPARE(f.seam.messages.last(), QStringLiteral("'96OO' is not a valid integer value"));
         QCOMPARE(f.seam.messages.size(), 3);
         // Why a port did not open, behind the message's details button.
         QCOMPARE(f.seam.details, (QStringList{"no such device /dev/tessavin-no-such-port", "no port named", ""}));
-        QVERIFY(w.ok->isHidden());
+        QVERIFY(widget<QLabel>(w, "ok")->isHidden());
         QCOMPARE(b.line.port->opens(), 2);
         QVERIFY(b.line.port->written().isEmpty());
     }
@@ -383,18 +346,20 @@ private slots:
     {
         WindowBench b({});
         TForm1& w = b.form();
-        const QList<QWidget*> service{w.EdONE, w.ONE, w.Max, w.StartLog, w.StopLog};
-        w.Label9->show();
-        w.Label10->show();
-        QTest::mouseClick(w.Scroll->widget(), Qt::LeftButton, {}, QPoint(300, 720));
+        const QList<QWidget*> service{widget<QLineEdit>(w, "EdONE"), widget<QCheckBox>(w, "ONE"),
+                                      widget<QCheckBox>(w, "Max"), widget<QPushButton>(w, "StartLog"),
+                                      widget<QPushButton>(w, "StopLog")};
+        widget<QLabel>(w, "Label9")->show();
+        widget<QLabel>(w, "Label10")->show();
+        QTest::mouseClick(widget<QScrollArea>(w, "Scroll")->widget(), Qt::LeftButton, {}, QPoint(300, 720));
         for (QWidget* s : service)
             QVERIFY(s->isHidden());
-        QVERIFY(!w.Label9->isHidden());
+        QVERIFY(!widget<QLabel>(w, "Label9")->isHidden());
         b.rightClickFreeArea();
         for (QWidget* s : service)
             QVERIFY(!s->isHidden());
-        QVERIFY(w.Label9->isHidden());
-        QVERIFY(w.Label10->isHidden());
+        QVERIFY(widget<QLabel>(w, "Label9")->isHidden());
+        QVERIFY(widget<QLabel>(w, "Label10")->isHidden());
         b.rightClickFreeArea();
         for (QWidget* s : service)
             QVERIFY(s->isHidden());
@@ -404,20 +369,23 @@ private slots:
     {
         WindowBench b({});
         TForm1& w = b.form();
-        QVERIFY(w.Index->isChecked());
-        w.Last100->click();
-        QVERIFY(w.Last100->isChecked());
-        for (QCheckBox* b : {w.Last10, w.Last500, w.Index, w.ONE})
+        QVERIFY(widget<QCheckBox>(w, "Index")->isChecked());
+        widget<QCheckBox>(w, "Last100")->click();
+        QVERIFY(widget<QCheckBox>(w, "Last100")->isChecked());
+        for (QCheckBox* b : {widget<QCheckBox>(w, "Last10"), widget<QCheckBox>(w, "Last500"),
+                             widget<QCheckBox>(w, "Index"), widget<QCheckBox>(w, "ONE")})
             QVERIFY(!b->isChecked());
-        w.Last100->click();
-        for (QCheckBox* b : {w.Last10, w.Last100, w.Last500, w.Index, w.ONE})
+        widget<QCheckBox>(w, "Last100")->click();
+        for (QCheckBox* b :
+             {widget<QCheckBox>(w, "Last10"), widget<QCheckBox>(w, "Last100"), widget<QCheckBox>(w, "Last500"),
+              widget<QCheckBox>(w, "Index"), widget<QCheckBox>(w, "ONE")})
             QVERIFY(!b->isChecked());
         b.rightClickFreeArea();
-        w.ONE->click();
-        QVERIFY(w.ONE->isChecked());
-        w.Last10->click();
-        QVERIFY(!w.ONE->isChecked());
-        QVERIFY(w.Last10->isChecked());
+        widget<QCheckBox>(w, "ONE")->click();
+        QVERIFY(widget<QCheckBox>(w, "ONE")->isChecked());
+        widget<QCheckBox>(w, "Last10")->click();
+        QVERIFY(!widget<QCheckBox>(w, "ONE")->isChecked());
+        QVERIFY(widget<QCheckBox>(w, "Last10")->isChecked());
     }
 
     void confirmationDialog_data()
@@ -489,27 +457,29 @@ private slots:
         QVERIFY(lock);
         QVERIFY(!w.beginExchange());
         f.seam.confirmAnswers << 1;
-        w.Edit1->setText("");
-        for (QPushButton* command : {w.OpenCom, w.ButContLog, w.ButKillLog, w.StartLog, w.StopLog})
+        widget<QLineEdit>(w, "Edit1")->setText("");
+        for (QPushButton* command : {widget<QPushButton>(w, "OpenCom"), widget<QPushButton>(w, "ButContLog"),
+                                     widget<QPushButton>(w, "ButKillLog"), widget<QPushButton>(w, "StartLog"),
+                                     widget<QPushButton>(w, "StopLog")})
             press(command);
         QVERIFY(f.seam.messages.isEmpty()); // Open refused, not attempted
         QCOMPARE(f.seam.confirmCount, 0);
         QVERIFY(b.line.port->written().isEmpty());
         QCOMPARE(b.line.port->opens(), 1);
-        QVERIFY(w.Label9->isHidden());
-        QVERIFY(w.Label10->isHidden());
+        QVERIFY(widget<QLabel>(w, "Label9")->isHidden());
+        QVERIFY(widget<QLabel>(w, "Label10")->isHidden());
 
-        w.Memo1->setPlainText("x");
-        press(w.Button6);
-        QCOMPARE(w.Memo1->toPlainText(), QString());
-        w.Memo->setPlainText("y");
-        press(w.Button1);
-        QCOMPARE(w.Memo->toPlainText(), QString());
-        press(w.Button8);
+        widget<QPlainTextEdit>(w, "Memo1")->setPlainText("x");
+        press(widget<QPushButton>(w, "Button6"));
+        QCOMPARE(widget<QPlainTextEdit>(w, "Memo1")->toPlainText(), QString());
+        widget<QPlainTextEdit>(w, "Memo")->setPlainText("y");
+        press(widget<QPushButton>(w, "Button1"));
+        QCOMPARE(widget<QPlainTextEdit>(w, "Memo")->toPlainText(), QString());
+        press(widget<QPushButton>(w, "Button8"));
         QVERIFY(w.session().stopRequested);
-        press(w.Button7);
+        press(widget<QPushButton>(w, "Button7"));
         QVERIFY(!w.session().link.isOpen());
-        QVERIFY(w.ok->isHidden());
+        QVERIFY(widget<QLabel>(w, "ok")->isHidden());
         QCOMPARE(b.now().count(), 0);
         lock.reset();
         QVERIFY(w.beginExchange());
@@ -525,8 +495,8 @@ private slots:
         const auto download = [](MemoryWindow& b) {
             b.form().show();
             if (b.start())
-                press(b.form().ButContLog);
-            return b.form().Memo1->toPlainText();
+                press(widget<QPushButton>(b.form(), "ButContLog"));
+            return widget<QPlainTextEdit>(b.form(), "Memo1")->toPlainText();
         };
         QString englishLines;
         {
@@ -543,13 +513,13 @@ private slots:
                                                                     {"Upl_test", "Upload Test Config"}};
             for (const auto& [name, text] : captions)
                 QCOMPARE(textOf(control(*f.form1, name)), QString::fromLatin1(text));
-            QCOMPARE(f.form1->ComboBox1->itemText(3), QStringLiteral("Off"));
+            QCOMPARE(widget<QComboBox>(*f.form1, "ComboBox1")->itemText(3), QStringLiteral("Off"));
             const QRegularExpression cyrillic(QStringLiteral("[\\x{0400}-\\x{04FF}]"));
             for (QWidget* window : std::initializer_list<QWidget*>{f.form1.get(), f.form2.get(), f.dialog.get()})
                 for (const QString& shown : shownTexts(window))
                     QVERIFY2(!shown.contains(cyrillic), qPrintable(window->objectName() + ": " + shown));
-            const QList<QWidget*> controls = f.form1->Scroll->widget()->findChildren<QWidget*>(
-                Qt::FindDirectChildrenOnly);
+            const QList<QWidget*> controls
+                = widget<QScrollArea>(*f.form1, "Scroll")->widget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
             for (QWidget* w : controls) {
                 QWidget* russian = control(*fresh_->form1, w->objectName());
                 if (!russian || (textOf(w) == textOf(russian) && w->geometry() == russian->geometry()))
@@ -565,12 +535,12 @@ private slots:
             if (const QString shot = qEnvironmentVariable("TESSAVIN_WINDOW_SCREENSHOT"); !shot.isEmpty())
                 QVERIFY(f.form1->grab().save(shot));
             b.line.port->refuseOpen({});
-            f.form1->Edit1->setText("");
-            press(f.form1->OpenCom);
+            widget<QLineEdit>(*f.form1, "Edit1")->setText("");
+            press(widget<QPushButton>(*f.form1, "OpenCom"));
             QCOMPARE(f.seam.messages, QStringList{"   COM port ???"});
         }
         MemoryWindow b;
-        QCOMPARE(b.form().chFile->text(), QStringLiteral("Файл"));
+        QCOMPARE(widget<QCheckBox>(b.form(), "chFile")->text(), QStringLiteral("Файл"));
         QCOMPARE(download(b), englishLines);
         QVERIFY2(englishLines.startsWith("N=150\nOK=150\n<"), qPrintable(englishLines));
     }

@@ -115,6 +115,24 @@ struct WindowFixture {
     std::unique_ptr<TOKBottomDlg> dialog;
 };
 
+// A control of the Main window found by its objectName (the name the window
+// gives it), of its kind; the test ends at once when there is none. The controls
+// lie on the scrolled client area; Scroll and Memo's "Compare with controller…"
+// belong to the window itself. (The Confirmation dialog, a child of the window
+// too, has a Label1 of its own.)
+template <typename T>
+T* widget(const TForm1& form, const char* name)
+{
+    T* found = nullptr;
+    if (const auto* area = form.findChild<QWidget*>(QStringLiteral("ClientArea")))
+        found = area->findChild<T*>(QLatin1String(name), Qt::FindDirectChildrenOnly);
+    if (!found)
+        found = form.findChild<T*>(QLatin1String(name), Qt::FindDirectChildrenOnly);
+    if (!found)
+        qFatal("The Main window has no %s named %s", T::staticMetaObject.className(), name);
+    return found;
+}
+
 // Presses a button as a person would: it must be there to press (not hidden,
 // enabled), and the click runs through the window's own binding.
 inline void press(QAbstractButton* button)
@@ -132,13 +150,16 @@ struct WindowBench {
     WindowFixture f;
 
     TForm1& form() { return *f.form1; }
-    QStringList memo1Lines() const { return f.form1->Memo1->toPlainText().split(QLatin1Char('\n')); }
+    QStringList memo1Lines() const
+    {
+        return widget<QPlainTextEdit>(*f.form1, "Memo1")->toPlainText().split(QLatin1Char('\n'));
+    }
     QString path(const char* name) const { return f.dir.filePath(QLatin1String(name)); }
     // A right click on the window's free area, as a person shows (or hides again)
     // the service controls: EdONE, ONE, Max, StartLog and StopLog.
     void rightClickFreeArea()
     {
-        QWidget* area = f.form1->Scroll->widget();
+        QWidget* area = widget<QScrollArea>(*f.form1, "Scroll")->widget();
         const QPoint free(300, 720); // between Memo1 and the Trace memo
         QVERIFY(area->childAt(free) == nullptr);
         QTest::mouseClick(area, Qt::RightButton, {}, free);
@@ -146,7 +167,8 @@ struct WindowBench {
     // Which half of the Status pair shows: "OK", "NOT OK", "" or "both".
     QString status() const
     {
-        const bool ok = !f.form1->Label2->isHidden(), notOk = !f.form1->Label5->isHidden();
+        const bool ok = !widget<QLabel>(*f.form1, "Label2")->isHidden(),
+                   notOk = !widget<QLabel>(*f.form1, "Label5")->isHidden();
         return ok && notOk ? QStringLiteral("both")
             : ok           ? QStringLiteral("OK")
             : notOk        ? QStringLiteral("NOT OK")
@@ -169,9 +191,9 @@ struct MemoryWindow : LineHolder, WindowBench {
     }
     bool start(bool open = true)
     {
-        form().Edit1->setText(QStringLiteral("controller"));
+        widget<QLineEdit>(form(), "Edit1")->setText(QStringLiteral("controller"));
         if (open)
-            press(form().OpenCom);
+            press(widget<QPushButton>(form(), "OpenCom"));
         return !open || form().session().link.isOpen();
     }
     void state(const std::function<void(sim::ControllerState&)>& change) { change(line.controller.state()); }
@@ -197,9 +219,9 @@ struct SimWindow : WindowBench {
     {
         if (!sim.start())
             return false;
-        form().Edit1->setText(sim.slavePath());
+        widget<QLineEdit>(form(), "Edit1")->setText(sim.slavePath());
         if (open)
-            press(form().OpenCom);
+            press(widget<QPushButton>(form(), "OpenCom"));
         return !open || form().session().link.isOpen();
     }
     void state(const std::function<void(sim::ControllerState&)>& change)

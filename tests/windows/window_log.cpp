@@ -20,6 +20,8 @@
 
 #include <cstdio>
 
+using tessavin::test::widget;
+
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
@@ -31,19 +33,19 @@ int main(int argc, char** argv)
     tessavin::test::WindowFixture f; // the system's timings, the system's port
     TForm1& w = *f.form1;
     w.show();
-    w.Edit1->setText(args[1]);
-    w.Boud->setText(args[2]);
-    w.OpenCom->click();
+    widget<QLineEdit>(w, "Edit1")->setText(args[1]);
+    widget<QLineEdit>(w, "Boud")->setText(args[2]);
+    widget<QPushButton>(w, "OpenCom")->click();
     if (!w.session().link.isOpen()) {
         std::fprintf(stderr, "window_log: the port did not open: %s\n", qPrintable(f.seam.messages.join("; ")));
         return 1;
     }
-    w.Last10->click();
-    w.ButContLog->click();
+    widget<QCheckBox>(w, "Last10")->click();
+    widget<QPushButton>(w, "ButContLog")->click();
     QFile memo(args[3]);
-    if (!memo.open(QIODevice::WriteOnly) || memo.write(w.Memo1->toPlainText().toUtf8()) < 0)
+    if (!memo.open(QIODevice::WriteOnly) || memo.write(widget<QPlainTextEdit>(w, "Memo1")->toPlainText().toUtf8()) < 0)
         return 1;
     if (args.size() > 4 && !w.grab().save(args[4]))
         return 1;
-    return w.Memo1->toPlainText().startsWith(QLatin1String("N=")) ? 0 : 1;
+    return widget<QPlainTextEdit>(w, "Memo1")->toPlainText().startsWith(QLatin1String("N=")) ? 0 : 1;
 }
