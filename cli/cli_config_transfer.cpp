@@ -29,7 +29,7 @@ constexpr qint64 kCheckedFileLimit = 16 * 1024 * 1024;
 // cannot be read or is larger than kCheckedFileLimit.
 bool readArgumentFile(Context& c, QByteArray* bytes, int* code)
 {
-    const QString path = c.inv.arguments.value(0);
+    const QString path = c.inv.argument;
     const auto tooLarge = [&](const QString& size) {
         *code = Fail(exit_code::kUsage,
                      QStringLiteral("%1: too large: %2; a configuration holds at most %3 bytes")
@@ -83,11 +83,11 @@ Uploaded upload(Context& c, bool test)
 
 } // namespace
 
-int RunConfigUpload(Context& c)
+int RunConfigUpload(Context& c, const WhichConfig& o)
 {
     if (auto code = c.start())
         return *code;
-    const bool test = c.inv.has(QStringLiteral("test"));
+    const bool test = o.test;
     const Uploaded up = upload(c, test);
     if (up.failed)
         return *up.failed;
@@ -100,9 +100,9 @@ int RunConfigUpload(Context& c)
     return c.write(up.text) ? exit_code::kDone : c.writeFailure();
 }
 
-int RunConfigDownload(Context& c)
+int RunConfigDownload(Context& c, const ConfigDownloadOptions& o)
 {
-    const QString path = c.inv.arguments.value(0);
+    const QString path = c.inv.argument;
     QByteArray bytes;
     int code = 0;
     if (!readArgumentFile(c, &bytes, &code))
@@ -122,7 +122,7 @@ int RunConfigDownload(Context& c)
     if (!check.fits || !PutTransferText(c.session.transfer, text))
         return Fail(exit_code::kUsage,
                     QStringLiteral("%1: %2").arg(NativePath(path), ConfigTooLargeMessage(text.size())));
-    if (!check.json() && !c.inv.has(QStringLiteral("force")))
+    if (!check.json() && !o.force)
         return Fail(exit_code::kUsage,
                     QStringLiteral("%1: not valid JSON: %2; nothing was sent (--force sends it anyway)")
                         .arg(NativePath(path), check.error->text()));
@@ -152,7 +152,7 @@ int RunConfigDownload(Context& c)
                                    "did not get the configuration's end"));
     if (!sent.value)
         return c.commandFailure(QStringLiteral("configuration download"), sent.error);
-    if (!c.inv.has(QStringLiteral("verify"))) {
+    if (!o.verify) {
         c.tell(QStringLiteral("configuration sent (%1 bytes)").arg(text.size()));
         return exit_code::kDone;
     }
@@ -182,7 +182,7 @@ int RunConfigValidate(Context& c)
         return code;
     if (auto failed = c.openOutput())
         return *failed;
-    const QString path = NativePath(c.inv.arguments.value(0));
+    const QString path = NativePath(c.inv.argument);
     const ConfigCheck check = CheckConfigFile(bytes);
     QByteArray out;
     if (c.inv.format == Format::Jsonl) {
@@ -212,7 +212,7 @@ int RunConfigValidate(Context& c)
     return check.valid() ? exit_code::kDone : exit_code::kInvalid;
 }
 
-int RunConfigDiff(Context& c)
+int RunConfigDiff(Context& c, const WhichConfig& o)
 {
     QByteArray bytes;
     int code = 0;
@@ -220,7 +220,7 @@ int RunConfigDiff(Context& c)
         return code;
     if (auto started = c.start())
         return *started;
-    const Uploaded controller = upload(c, c.inv.has(QStringLiteral("test")));
+    const Uploaded controller = upload(c, o.test);
     if (controller.failed)
         return *controller.failed;
     const ConfigDiff diff = DiffConfigs(controller.text, ConfigTextAsSent(bytes));

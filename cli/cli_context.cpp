@@ -147,7 +147,7 @@ Context::Context(const Invocation& invocation, const LinkTiming& timing)
     : inv(invocation)
     , session(timing, MakeSystemPort())
 {
-    quiet = inv.has(QStringLiteral("quiet"));
+    quiet = inv.quiet;
     session.link.setPump([this] {
         if (g_interrupted)
             session.stopRequested = true;
@@ -158,40 +158,9 @@ Context::Context(const Invocation& invocation, const LinkTiming& timing)
     });
 }
 
-std::optional<int> Context::integer(const QString& name, int fallback, int min, int max)
+bool Context::confirmed(bool yes, const QString& what)
 {
-    if (!inv.has(name))
-        return fallback;
-    const QString text = inv.value(name);
-    const auto value = ParseInteger(text);
-    if (!value) {
-        Say(QStringLiteral("--%1: %2").arg(name, NotAnIntegerMessage(text)));
-        return std::nullopt;
-    }
-    if (*value < min || *value > max) {
-        Say(QStringLiteral("--%1: %2 is out of range (%3 to %4)").arg(name).arg(*value).arg(min).arg(max));
-        return std::nullopt;
-    }
-    return value;
-}
-
-bool Context::atMostOne(const QStringList& names)
-{
-    int given = 0;
-    for (const QString& n : names)
-        given += inv.has(n) ? 1 : 0;
-    if (given <= 1)
-        return true;
-    QStringList dashed;
-    for (const QString& n : names)
-        dashed << QStringLiteral("--") + n;
-    Say(QStringLiteral("%1: choose one of %2").arg(inv.command->fullName(), dashed.join(QStringLiteral(", "))));
-    return false;
-}
-
-bool Context::confirmed(const QString& what)
-{
-    if (inv.has(QStringLiteral("yes")))
+    if (yes)
         return true;
     Say(QStringLiteral("%1 %2: add --yes to go ahead; nothing was sent").arg(inv.command->fullName(), what));
     return false;
@@ -258,12 +227,12 @@ bool Context::finishTrace()
 
 std::optional<int> Context::openOutput()
 {
-    const QString outputPath = inv.value(QStringLiteral("output"));
-    if (inv.has(QStringLiteral("output")) && !inv.command->writesData)
+    const QString outputPath = inv.output.value_or(QString());
+    if (inv.output && !inv.command->writesData)
         return Fail(exit_code::kUsage,
                     QStringLiteral("%1 writes no data: -o does not apply").arg(inv.command->fullName()));
     QString error;
-    if (inv.has(QStringLiteral("output")) && outputPath.isEmpty())
+    if (inv.output && outputPath.isEmpty())
         return Fail(exit_code::kUsage, QStringLiteral("-o: no file named"));
     if (!outputPath.isEmpty()
         && !(resumeAfter ? out.resume(outputPath, *resumeAfter, &error) : out.open(outputPath, &error)))
@@ -291,10 +260,11 @@ std::optional<int> Context::start()
     if (noPort.isEmpty() && !stored.portStored)
         noPort = QStringLiteral("the settings file %1 has no [log] port=").arg(settingsName);
     // The first of: the option, the environment variable, the settings file.
-    const auto pick = [&](const char* option, const char* variable, const QString& fromFile, QString* where) {
-        if (inv.has(QLatin1String(option))) {
-            *where = QStringLiteral("--") + QLatin1String(option);
-            return inv.value(QLatin1String(option));
+    const auto pick = [&](const char* option, const std::optional<QString>& given, const char* variable,
+                          const QString& fromFile, QString* where) {
+        if (given) {
+            *where = QLatin1String(option);
+            return *given;
         }
         if (qEnvironmentVariableIsSet(variable)) {
             *where = QLatin1String(variable);
@@ -305,40 +275,34 @@ std::optional<int> Context::start()
     };
     QString portFrom;
     QString baudFrom;
-    const QString portField = pick("port", "TESSAVIN_PORT", noPort.isEmpty() ? stored.port : QString(), &portFrom);
+    const auto last = [](const auto& given) {
+        return given.isEmpty() ? std::nullopt : std::optional<QString>(QStringLiteral("%1").arg(given.last()));
+    };
+    const QString portField = pick("--port", last(inv.ports), "TESSAVIN_PORT",
+                                   noPort.isEmpty() ? stored.port : QString(), &portFrom);
     if (portField.isEmpty())
         return Fail(exit_code::kUsage, QStringLiteral("no port given: use --port (%1)").arg(noPort));
     if (const auto number = ParseInteger(portField); number && *number <= 0)
         return Fail(exit_code::kUsage, QStringLiteral("%1: port numbers start at 1").arg(portFrom));
-    const QString baudText = pick("baud", "TESSAVIN_BAUD", stored.baud, &baudFrom);
-    const auto baud = ParseInteger(baudText);
-    if (!baud || *baud <= 0)
-        return Fail(exit_code::kUsage,
-                    QStringLiteral("%1: %2").arg(baudFrom,
-                                                 baud ? QStringLiteral("the baud rate must be above 0")
-                                                      : NotAnIntegerMessage(baudText)));
+    const QString baudText = pick("--baud", last(inv.bauds), "TESSAVIN_BAUD", stored.baud, &baudFrom);
+    QString problem;
+    const auto baud = ReadBaudRate(baudText, &problem);
+    if (!baud)
+        return Fail(exit_code::kUsage, QStringLiteral("%1: %2").arg(baudFrom, problem));
     device = PortDeviceName(portField);
     baudRate = *baud;
     // Fast replies, retries and the retry wait: the options, else the settings file.
-    LinkPolicyOptions linkOptions;
-    if (inv.has(QStringLiteral("no-fast")))
-        linkOptions.fastReplies = false;
-    else if (inv.has(QStringLiteral("fast")))
-        linkOptions.fastReplies = true;
-    if (inv.has(QStringLiteral("retries")))
-        linkOptions.retries = inv.value(QStringLiteral("retries"));
-    if (inv.has(QStringLiteral("retry-wait")))
-        linkOptions.retryWait = inv.value(QStringLiteral("retry-wait"));
+    const LinkPolicyOptions linkOptions{inv.fast, inv.retries, inv.retryWait};
     const ResolvedLinkPolicy link = ResolveLinkPolicy(kCliLinkDefaults, stored, settingsName, linkOptions);
     if (!link.error.isEmpty())
         return Fail(exit_code::kUsage, link.error);
     ApplyLinkPolicy(session, link.policy);
 
-    const QString outputPath = inv.value(QStringLiteral("output"));
+    const QString outputPath = inv.output.value_or(QString());
     // A command may name its own trace (the visit report's trace.jsonl).
     if (tracePath.isEmpty())
-        tracePath = inv.value(QStringLiteral("trace"));
-    if (inv.has(QStringLiteral("trace"))) {
+        tracePath = inv.trace.value_or(QString());
+    if (inv.trace) {
         if (tracePath.isEmpty() || tracePath == QLatin1String("-"))
             return Fail(exit_code::kUsage, QStringLiteral("--trace: name a file"));
         if (SameFile(tracePath, outputPath))

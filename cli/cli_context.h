@@ -67,13 +67,9 @@ public:
     // instead of replacing the file.
     std::optional<qint64> resumeAfter;
 
-    // An integer option within [min, max] (the fallback when it is not given);
-    // nullopt, with the message said, otherwise.
-    std::optional<int> integer(const QString& name, int fallback, int min, int max);
-    // At most one of the options; false, with the message said, for more.
-    bool atMostOne(const QStringList& names);
-    // A command that cannot be undone goes ahead only with --yes.
-    bool confirmed(const QString& what);
+    // A command that cannot be undone goes ahead only with --yes; `what` it does
+    // is said otherwise.
+    bool confirmed(bool yes, const QString& what);
 
     // Names the port and the baud rate (command line, else the window's settings
     // file), opens the data output and the trace, and opens the port. An exit

@@ -60,33 +60,24 @@ QByteArray textLine(const ProbeTry& t, qsizetype portWidth)
 
 } // namespace
 
-int RunProbe(Context& c)
+int RunProbe(Context& c, const ProbeOptions& o)
 {
-    const QString outputPath = c.inv.value(QStringLiteral("output"));
+    const QString outputPath = c.inv.output.value_or(QString());
     QString error;
-    if (c.inv.has(QStringLiteral("output")) && outputPath.isEmpty())
+    if (c.inv.output && outputPath.isEmpty())
         return Fail(exit_code::kUsage, QStringLiteral("-o: no file named"));
-    if (c.inv.has(QStringLiteral("trace")))
+    if (c.inv.trace)
         return Fail(exit_code::kUsage, QStringLiteral("probe: --trace does not apply (use -v to see every frame)"));
-    const auto wait = c.integer(QStringLiteral("wait"), 150, 1, 60000);
-    if (!wait)
-        return exit_code::kUsage;
     const QString settingsPath = SettingsFilePath(QCoreApplication::applicationDirPath());
     const StoredSettings stored = QFileInfo(settingsPath).isFile() ? ReadSettings(settingsPath) : StoredSettings{};
 
     ProbeRequest request;
-    request.wait = std::chrono::milliseconds(*wait);
-    request.parallel = c.inv.has(QStringLiteral("parallel"));
-    request.ports = c.inv.values(QStringLiteral("port"));
-    for (const QString& text : c.inv.values(QStringLiteral("baud"))) {
-        const auto baud = ParseInteger(text);
-        if (!baud || *baud <= 0)
-            return Fail(exit_code::kUsage,
-                        QStringLiteral("--baud: %1")
-                            .arg(baud ? QStringLiteral("the baud rate must be above 0") : NotAnIntegerMessage(text)));
-        if (!request.rates.contains(*baud))
-            request.rates << *baud;
-    }
+    request.wait = std::chrono::milliseconds(o.wait);
+    request.parallel = o.parallel;
+    request.ports = c.inv.ports;
+    for (int baud : c.inv.bauds)
+        if (!request.rates.contains(baud))
+            request.rates << baud;
     if (request.rates.isEmpty())
         request.rates = ProbeRates(ParseInteger(stored.baud).value_or(0));
     if (request.ports.isEmpty())
@@ -133,7 +124,7 @@ int RunProbe(Context& c)
                         .arg(request.rates.size()));
     const ProbeTry& found = *result.found;
     c.tell(QStringLiteral("found: %1 at %2 baud (%3 link)").arg(found.port).arg(found.baud).arg(linkName(found.link)));
-    if (c.inv.has(QStringLiteral("save"))) {
+    if (o.save) {
         if (!WriteSettings(settingsPath, found.port, QString::number(found.baud)))
             return Fail(exit_code::kDownload,
                         QStringLiteral("cannot write the settings file %1").arg(NativePath(settingsPath)));

@@ -146,9 +146,9 @@ QString orNotRead(const QString& value) { return value.isEmpty() ? QStringLitera
 
 } // namespace
 
-int RunReport(Context& c)
+int RunReport(Context& c, const ReportOptions& o)
 {
-    const QString dir = c.inv.arguments.value(0);
+    const QString dir = c.inv.argument;
     // Every file a report writes, whichever parts are read.
     const QStringList written{QStringLiteral("log.txt"),
                               QStringLiteral("log.jsonl"),
@@ -161,7 +161,7 @@ int RunReport(Context& c)
                               QString::fromLatin1(kReportChartFile),
                               QString::fromLatin1(kReportIndexFile),
                               QString::fromLatin1(kReportSumsFile)};
-    if (const auto problem = PrepareReportFolder(dir, c.inv.has(QStringLiteral("force")), written))
+    if (const auto problem = PrepareReportFolder(dir, o.force, written))
         return Fail(exit_code::kUsage, *problem);
     const QDir folder(dir);
     c.tracePath = folder.filePath(QStringLiteral("trace.jsonl"));
