@@ -71,9 +71,10 @@ public:
     // is said otherwise.
     bool confirmed(bool yes, const QString& what);
 
-    // Names the port and the baud rate (command line, else the window's settings
-    // file), opens the data output and the trace, and opens the port. An exit
-    // code when one of them fails.
+    // Names the port and the baud rate (command line, else the environment, else
+    // the window's settings file), resolves the link's policy, opens the data
+    // output and the trace, and opens the port. An exit code, its message said,
+    // when one of them fails.
     std::optional<int> start();
     // Opens the data output alone (-o, else stdout), for a command with no port.
     std::optional<int> openOutput();
@@ -107,6 +108,14 @@ public:
     bool finishTrace();
 
 private:
+    // The steps of start().
+    struct SettingsFile;
+    static SettingsFile readSettingsFile();
+    std::optional<int> resolvePort(const SettingsFile& settings);
+    std::optional<int> resolveLinkPolicy(const SettingsFile& settings);
+    std::optional<int> openOutputs();
+    std::optional<int> openPort();
+
     Output trace_; // --trace, kept as it was until the first frame as -o is
     bool traceFailed_ = false;
     bool traceFinished_ = false;
