@@ -81,6 +81,79 @@ Uploaded upload(Context& c, bool test)
     return {std::nullopt, TransferText(s.transfer)};
 }
 
+// FILE as the window sends it after opening it, put into the transfer buffer;
+// the exit code, its message said, when it is refused. The refusals follow the
+// file's check, so that config validate fails wherever this would refuse. The
+// window would send the text up to the first zero byte: a file saved as UTF-16
+// would go as its first bytes. Nothing of such a file is sent.
+std::optional<int> loadConfig(Context& c, bool force, QByteArray* text)
+{
+    const QString path = c.inv.argument;
+    QByteArray bytes;
+    int code = 0;
+    if (!readArgumentFile(c, &bytes, &code))
+        return code;
+    const ConfigCheck check = CheckConfigFile(bytes);
+    if (check.zeroAt >= 0)
+        return Fail(exit_code::kUsage,
+                    ConfigZeroByteMessage(NativePath(path), check.zeroAt) + QStringLiteral("; nothing was sent"));
+    // What the window sends after opening the file.
+    *text = ConfigTextAsSent(bytes);
+    if (text->isEmpty())
+        return Fail(exit_code::kUsage, QStringLiteral("%1: empty: nothing to send").arg(NativePath(path)));
+    if (!check.fits || !PutTransferText(c.session.transfer, *text))
+        return Fail(exit_code::kUsage,
+                    QStringLiteral("%1: %2").arg(NativePath(path), ConfigTooLargeMessage(text->size())));
+    if (!check.json() && !force)
+        return Fail(exit_code::kUsage,
+                    QStringLiteral("%1: not valid JSON: %2; nothing was sent (--force sends it anyway)")
+                        .arg(NativePath(path), check.error->text()));
+    return std::nullopt;
+}
+
+// Sends the transfer buffer's `size` bytes, with a progress line; the first
+// Ctrl+C is told that the transfer goes on to its end, a second abandons it.
+LinkResult<bool> sendConfig(Context& c, qsizetype size)
+{
+    ProgressLine progress(!c.quiet && StderrIsTerminal(), "bytes");
+    bool told = false;
+    const auto going = [&](std::size_t sent, std::size_t total) {
+        progress.update(static_cast<int>(sent), static_cast<int>(total));
+        if (Interrupts() == 1 && !told) {
+            progress.finish();
+            Say(QStringLiteral("finishing the transfer (%1 of %2 bytes); Ctrl+C again abandons it")
+                    .arg(sent)
+                    .arg(total));
+            told = true;
+        }
+        return Interrupts() < 2;
+    };
+    const auto sent = ConfigDownload(c.session, c.session.transfer.bytes.data(), static_cast<std::size_t>(size), going);
+    progress.finish();
+    return sent;
+}
+
+// --verify: the configuration read back must be the text sent, byte for byte.
+int verifyConfig(Context& c, const QByteArray& text)
+{
+    const Uploaded back = upload(c, false);
+    if (back.failed)
+        return *back.failed;
+    if (back.text != text) {
+        const auto common = std::min(back.text.size(), text.size());
+        const auto at = std::mismatch(text.begin(), text.begin() + common, back.text.begin()).first - text.begin();
+        return Fail(exit_code::kDownload,
+                    QStringLiteral("%1: configuration read back differs from what was sent at byte "
+                                   "offset %2 (sent %3 bytes, read back %4)")
+                        .arg(c.device)
+                        .arg(at)
+                        .arg(text.size())
+                        .arg(back.text.size()));
+    }
+    c.tell(QStringLiteral("configuration sent (%1 bytes) and read back the same").arg(text.size()));
+    return exit_code::kDone;
+}
+
 } // namespace
 
 int RunConfigUpload(Context& c, const WhichConfig& o)
@@ -102,50 +175,14 @@ int RunConfigUpload(Context& c, const WhichConfig& o)
 
 int RunConfigDownload(Context& c, const ConfigDownloadOptions& o)
 {
-    const QString path = c.inv.argument;
-    QByteArray bytes;
-    int code = 0;
-    if (!readArgumentFile(c, &bytes, &code))
-        return code;
-    // The refusals follow the file's check, so that config validate fails
-    // wherever this would refuse. The window would send the text up to the first
-    // zero byte: a file saved as UTF-16 would go as its first bytes. Nothing of
-    // such a file is sent.
-    const ConfigCheck check = CheckConfigFile(bytes);
-    if (check.zeroAt >= 0)
-        return Fail(exit_code::kUsage,
-                    ConfigZeroByteMessage(NativePath(path), check.zeroAt) + QStringLiteral("; nothing was sent"));
-    // What the window sends after opening the file.
-    const QByteArray text = ConfigTextAsSent(bytes);
-    if (text.isEmpty())
-        return Fail(exit_code::kUsage, QStringLiteral("%1: empty: nothing to send").arg(NativePath(path)));
-    if (!check.fits || !PutTransferText(c.session.transfer, text))
-        return Fail(exit_code::kUsage,
-                    QStringLiteral("%1: %2").arg(NativePath(path), ConfigTooLargeMessage(text.size())));
-    if (!check.json() && !o.force)
-        return Fail(exit_code::kUsage,
-                    QStringLiteral("%1: not valid JSON: %2; nothing was sent (--force sends it anyway)")
-                        .arg(NativePath(path), check.error->text()));
+    QByteArray text;
+    if (auto refused = loadConfig(c, o.force, &text))
+        return *refused;
     // Ctrl+C does not cut a transfer short: the first finishes it, a second abandons it.
     CatchInterrupts(true);
     if (auto started = c.start())
         return *started;
-    ProgressLine progress(!c.quiet && StderrIsTerminal(), "bytes");
-    bool told = false;
-    const auto going = [&](std::size_t sent, std::size_t total) {
-        progress.update(static_cast<int>(sent), static_cast<int>(total));
-        if (Interrupts() == 1 && !told) {
-            progress.finish();
-            Say(QStringLiteral("finishing the transfer (%1 of %2 bytes); Ctrl+C again abandons it")
-                    .arg(sent)
-                    .arg(total));
-            told = true;
-        }
-        return Interrupts() < 2;
-    };
-    const auto sent = ConfigDownload(c.session, c.session.transfer.bytes.data(), static_cast<std::size_t>(text.size()),
-                                     going);
-    progress.finish();
+    const LinkResult<bool> sent = sendConfig(c, text.size());
     if (!sent.value && sent.error == LinkError::None)
         return Fail(exit_code::kInterrupted,
                     QStringLiteral("interrupted: the transfer was abandoned; the controller "
@@ -156,22 +193,7 @@ int RunConfigDownload(Context& c, const ConfigDownloadOptions& o)
         c.tell(QStringLiteral("configuration sent (%1 bytes)").arg(text.size()));
         return exit_code::kDone;
     }
-    const Uploaded back = upload(c, false);
-    if (back.failed)
-        return *back.failed;
-    if (back.text != text) {
-        const auto common = std::min(back.text.size(), text.size());
-        const auto at = std::mismatch(text.begin(), text.begin() + common, back.text.begin()).first - text.begin();
-        return Fail(exit_code::kDownload,
-                    QStringLiteral("%1: configuration read back differs from what was sent at byte "
-                                   "offset %2 (sent %3 bytes, read back %4)")
-                        .arg(c.device)
-                        .arg(at)
-                        .arg(text.size())
-                        .arg(back.text.size()));
-    }
-    c.tell(QStringLiteral("configuration sent (%1 bytes) and read back the same").arg(text.size()));
-    return exit_code::kDone;
+    return verifyConfig(c, text);
 }
 
 int RunConfigValidate(Context& c)
