@@ -1,7 +1,10 @@
 #include "cli_args.h"
 
+#include "archive.h"
 #include "cli_operations.h"
 #include "config_transfer.h"
+#include "conversions.h"
+#include "poll_responder.h"
 #include "script_transfer.h"
 #include "tessavin_version.h"
 
@@ -9,6 +12,8 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
+#include <set>
 
 namespace tessavin::cli {
 
@@ -18,78 +23,217 @@ const QString kTool = QStringLiteral("tessavin-cli");
 
 QString S(const char* text) { return QString::fromUtf8(text); }
 
-} // namespace
-
-const std::vector<OptionInfo>& GlobalOptions()
+QString formatName(Format format)
 {
-    // To add a global option: one row here; its value reaches every command as
-    // c.inv.has("name") / c.inv.value("name"). Use it where it applies (Context::start
-    // for what every command opens).
-    static const std::vector<OptionInfo> options = {
-        {S("port"),
-         {},
-         S("PORT"),
-         S("The serial port: a number N (COM N; /dev/ttyS(N-1) on Linux), a device name (ttyUSB0) or a path "
-           "(/dev/ttyUSB0). Default: the settings file.")},
-        {S("baud"), {}, S("RATE"), S("The baud rate. Default: the settings file, else 38400.")},
-        {S("trace"), {}, S("FILE"), S("Write every frame sent and received to FILE as JSON Lines, each as it passes.")},
-        {S("output"), QLatin1Char('o'), S("FILE"),
-         S("Write the records or the data to FILE instead of stdout ('-'). FILE is replaced once the first record "
-           "or byte arrives; a command that fails before that leaves it as it was.")},
-        {S("format"), {}, S("FORMAT"), S("text (default), jsonl, or csv (archive read only).")},
-        {S("quiet"), QLatin1Char('q'), {}, S("No progress line and no confirmations; errors are still reported.")},
-        {S("verbose"),
-         QLatin1Char('v'),
-         {},
-         S("Print every frame on stderr as it passes, and the toolkit's own warnings.")},
-        {S("fast"),
-         {},
-         {},
-         S("Fast replies: a register reply ends once the bytes its length states are in (also [link] fast=true in "
-           "the settings file).")},
-        {S("no-fast"), {}, {}, S("No fast replies, whatever the settings file says.")},
-        {S("retries"),
-         {},
-         S("N"),
-         S("Send a read request again, up to N more times, when its reply is missing, too short, fails a "
-           "checksum or holds a value the controller cannot send (0 to 20; default [link] retries in the settings "
-           "file, else 2; 0: never). Requests that change the controller are never repeated: a damaged reply to "
-           "one leaves it unconfirmed (exit 4).")},
-        {S("retry-wait"),
-         {},
-         S("MS"),
-         S("How long a read request that may still be sent again waits for its reply's first byte, once the "
-           "controller has answered (10 to 60000 ms; default [link] retry_wait, else 1000). The first request and "
-           "the last try wait the whole 13 s.")},
-        {S("help"), QLatin1Char('h'), {}, S("Show the help of the tool or of the command.")},
-        {S("version"), {}, {}, S("Show the version.")},
-    };
-    return options;
+    switch (format) {
+    case Format::Jsonl:
+        return QStringLiteral("jsonl");
+    case Format::Csv:
+        return QStringLiteral("csv");
+    case Format::Text:
+        break;
+    }
+    return QStringLiteral("text");
 }
+
+const std::vector<Format> kFormats{Format::Text, Format::Jsonl, Format::Csv};
+
+// ---- Values, as CLI11 checks them before anything runs ----
+
+// A number as `read` reads it, or the problem it names (CLI11 puts the option's
+// name before it). The number goes on in decimal, as the field takes it.
+CLI::Validator Reads(std::function<std::optional<int>(const QString& text, QString* problem)> read)
+{
+    return CLI::Validator(
+        [read = std::move(read)](std::string& text) {
+            QString problem;
+            const auto value = read(QString::fromStdString(text), &problem);
+            if (!value)
+                return problem.toStdString();
+            text = std::to_string(*value);
+            return std::string();
+        },
+        "");
+}
+
+// A whole number from min to max, read as every integer field of the system is.
+CLI::Validator IntegerIn(int min, int max)
+{
+    return Reads([min, max](const QString& text, QString* problem) -> std::optional<int> {
+        const auto value = ParseInteger(text);
+        if (!value)
+            *problem = NotAnIntegerMessage(text);
+        else if (*value < min || *value > max)
+            *problem = QStringLiteral("%1 is out of range (%2 to %3)").arg(*value).arg(min).arg(max);
+        else
+            return value;
+        return std::nullopt;
+    });
+}
+
+// ---- Options bound to the fields they fill ----
+
+// An option with a value (shown as `valueName` in the help); `take` gets the
+// value (every one given, for TakeAll).
+CLI::Option* Value(CLI::App& app, const std::string& names, const char* valueName, const char* help,
+                   std::function<void(const QString&)> take)
+{
+    const auto bind = [take = std::move(take)](const CLI::results_t& results) {
+        for (const std::string& result : results)
+            take(QString::fromStdString(result));
+        return true;
+    };
+    return app.add_option(names, bind, help)->type_name(valueName);
+}
+
+CLI::Option* Text(CLI::App& app, const std::string& names, const char* valueName, std::optional<QString>& to,
+                  const char* help)
+{
+    return Value(app, names, valueName, help, [&to](const QString& text) { to = text; });
+}
+
+template <class Field>
+CLI::Option* Integer(CLI::App& app, const std::string& names, const char* valueName, int min, int max, Field& to,
+                     const char* help)
+{
+    return Value(app, names, valueName, help, [&to](const QString& text) { to = text.toInt(); })
+        ->transform(IntegerIn(min, max));
+}
+
+CLI::Option* Switch(CLI::App& app, const std::string& names, bool& to, const char* help)
+{
+    return app.add_flag_callback(
+        names, [&to] { to = true; }, help);
+}
+
+// Options of which a command takes one at most.
+void OneOf(std::initializer_list<CLI::Option*> options)
+{
+    for (CLI::Option* option : options)
+        for (CLI::Option* other : options)
+            if (other != option)
+                option->excludes(other);
+}
+
+// The options every command takes, before or after it.
+void DeclareGlobalOptions(CLI::App& app, Invocation& inv)
+{
+    Value(app, "--port", "PORT",
+          "The serial port: a number N (COM N; /dev/ttyS(N-1) on Linux), a device name (ttyUSB0) or a path "
+          "(/dev/ttyUSB0). Default: the settings file.",
+          [&inv](const QString& port) { inv.ports << port; })
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    Value(app, "--baud", "RATE", "The baud rate. Default: the settings file, else 38400.",
+          [&inv](const QString& rate) { inv.bauds << rate.toInt(); })
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->transform(Reads(ReadBaudRate));
+    Text(app, "--trace", "FILE", inv.trace,
+         "Write every frame sent and received to FILE as JSON Lines, each as it passes.");
+    Text(app, "-o,--output", "FILE", inv.output,
+         "Write the records or the data to FILE instead of stdout ('-'). FILE is replaced once the first record "
+         "or byte arrives; a command that fails before that leaves it as it was.");
+    std::vector<std::string> formats;
+    for (Format format : kFormats)
+        formats.push_back(formatName(format).toStdString());
+    Value(app, "--format", "FORMAT", "text (default), jsonl, or csv (archive read only).", [&inv](const QString& name) {
+        for (Format format : kFormats)
+            if (formatName(format) == name)
+                inv.format = format;
+    })->check(CLI::IsMember(formats).description(""));
+    Switch(app, "-q,--quiet", inv.quiet, "No progress line and no confirmations; errors are still reported.");
+    Switch(app, "-v,--verbose", inv.verbose,
+           "Print every frame on stderr as it passes, and the toolkit's own warnings.");
+    CLI::Option* fast = app.add_flag_callback(
+        "--fast", [&inv] { inv.fast = true; },
+        "Fast replies: a register reply ends once the bytes its length states are in (also [link] fast=true in "
+        "the settings file).");
+    CLI::Option* noFast = app.add_flag_callback(
+        "--no-fast", [&inv] { inv.fast = false; }, "No fast replies, whatever the settings file says.");
+    OneOf({fast, noFast});
+    Text(app, "--retries", "N", inv.retries,
+         "Send a read request again, up to N more times, when its reply is missing, too short, fails a "
+         "checksum or holds a value the controller cannot send (0 to 20; default [link] retries in the settings "
+         "file, else 2; 0: never). Requests that change the controller are never repeated: a damaged reply to "
+         "one leaves it unconfirmed (exit 4).");
+    Text(app, "--retry-wait", "MS", inv.retryWait,
+         "How long a read request that may still be sent again waits for its reply's first byte, once the "
+         "controller has answered (10 to 60000 ms; default [link] retry_wait, else 1000). The first request and "
+         "the last try wait the whole 13 s.");
+}
+
+// ---- The options some commands share ----
+
+CLI::Option* Newest(CLI::App& app, std::optional<int>& to, int max)
+{
+    return Integer(app, "--newest", "N", 1, max, to, "The newest N records, oldest first (default 10).");
+}
+
+CLI::Option* Index(CLI::App& app, std::optional<int>& to, int last)
+{
+    return Integer(app, "--index", "I", 0, last, to, "The one record at index I.");
+}
+
+CLI::Option* From(CLI::App& app, std::optional<int>& to, int last)
+{
+    return Integer(app, "--from", "I", 0, last, to, "From index I to the newest record, oldest first.");
+}
+
+// --resume goes on with the -o file, so it needs one.
+void Resume(CLI::App& app, bool& to)
+{
+    CLI::App* root = &app;
+    while (root->get_parent())
+        root = root->get_parent();
+    Switch(app, "--resume", to,
+           "Keep the records already in the -o file (jsonl; a cut last line is dropped) and go on after its last "
+           "index.")
+        ->needs(root->get_option("--output"));
+}
+
+void Yes(CLI::App& app, Confirmation& o) { Switch(app, "--yes", o.yes, "Go ahead: this command cannot be undone."); }
+
+void Test(CLI::App& app, WhichConfig& o)
+{
+    Switch(app, "--test", o.test, "The test configuration instead of the configuration.");
+}
+
+// ---- A command's handler, with its options or without ----
+
+std::function<Runner(CLI::App&)> Handle(Runner run)
+{
+    return [run = std::move(run)](CLI::App&) { return run; };
+}
+
+// `declare` binds the command's options to a struct made for each parse; the
+// handler runs with it.
+template <class Options>
+std::function<Runner(CLI::App&)> Handle(void (*declare)(CLI::App&, Options&), int (*run)(Context&, const Options&))
+{
+    return [declare, run](CLI::App& app) -> Runner {
+        auto options = std::make_shared<Options>();
+        declare(app, *options);
+        return [options, run](Context& c) { return run(c, *options); };
+    };
+}
+
+} // namespace
 
 // The commands. To add one: one entry below, with its group and name, its
 // positional argument (if any), the summary for the lists, the --help text, its
-// own options, the formats it writes and its handler (a function of
-// cli_operations.h, or a lambda calling one). To give a command an option: one
-// OptionInfo in its .options; the handler reads it as c.inv.has/value("name").
-// Nothing else needs changing: parsing, help and completion come from here.
-// The entries name only the fields they set; the others keep their defaults.
+// handler with its own options (Handle<Options>(declare, run): `declare` binds
+// each option to a field of the command's Options struct, with the checks CLI11
+// makes of its value; `run` is a function of cli_operations.h), and the formats
+// it writes. Nothing else needs changing: parsing, help and completion come
+// from here. The entries name only the fields they set; the others keep their
+// defaults.
 #if defined(__GNUC__)
+#pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 #endif
 const std::vector<CommandInfo>& Commands()
 {
     static const std::vector<CommandInfo> commands = [] {
         const auto data = std::vector<Format>{Format::Text, Format::Jsonl};
-        const OptionInfo newest{S("newest"), {}, S("N"), S("The newest N records, oldest first (default 10).")};
-        const OptionInfo index{S("index"), {}, S("I"), S("The one record at index I.")};
-        const OptionInfo yes{S("yes"), {}, {}, S("Go ahead: this command cannot be undone.")};
-        const OptionInfo from{S("from"), {}, S("I"), S("From index I to the newest record, oldest first.")};
-        const OptionInfo resume{S("resume"),
-                                {},
-                                {},
-                                S("Keep the records already in the -o file (jsonl; a cut last line is dropped) and go "
-                                  "on after its last index.")};
         return std::vector<CommandInfo>{
             {.name = S("ports"),
              .summary = S("the serial ports the system sees"),
@@ -97,8 +241,8 @@ const std::vector<CommandInfo>& Commands()
                               "serial number, VID:PID and, on Linux, the stable /dev/serial/by-id path.\n"
                               "Pseudo-terminals are not listed. Writes to stdout only: -o and --trace do\n"
                               "not apply."),
+             .handler = Handle(RunPorts),
              .formats = data,
-             .run = RunPorts,
              .needsPort = false},
             {.name = S("probe"),
              .summary = S("find the controller's port and baud rate"),
@@ -113,22 +257,24 @@ const std::vector<CommandInfo>& Commands()
                               "ends the probe. One row (text) or object (jsonl) per try: port, baud rate,\n"
                               "link, result, device number where it can be read, time to answer.\n"
                               "Exit 0 when a controller answered, 4 when none did."),
-             .options = {{S("wait"), {}, S("MS"), S("How long each question waits for a first byte (default 150).")},
-                         {S("parallel"), {}, {}, S("Try the ports at the same time.")},
-                         {S("save"),
-                          {},
-                          {},
-                          S("Write the port and rate found into the settings file, where the window opens next.")}},
+             .handler = Handle<ProbeOptions>(
+                 [](CLI::App& app, ProbeOptions& o) {
+                     Integer(app, "--wait", "MS", 1, 60000, o.wait,
+                             "How long each question waits for a first byte (default 150).");
+                     Switch(app, "--parallel", o.parallel, "Try the ports at the same time.");
+                     Switch(app, "--save", o.save,
+                            "Write the port and rate found into the settings file, where the window opens next.");
+                 },
+                 RunProbe),
              .formats = data,
-             .run = RunProbe,
              .needsPort = false},
             {.group = S("log"),
              .name = S("info"),
              .summary = S("the event log's capacity, record count and begin"),
              .description = S("Asks the controller for the event log's capacity, the number of records it\n"
                               "holds and its begin (the slot after the newest record)."),
-             .formats = data,
-             .run = RunLogInfo},
+             .handler = Handle(RunLogInfo),
+             .formats = data},
             {.group = S("log"),
              .name = S("read"),
              .summary = S("read event-log records"),
@@ -162,32 +308,36 @@ const std::vector<CommandInfo>& Commands()
                               "hexadecimal). Each line is written as its record arrives. Ctrl+C stops after\n"
                               "the record in flight (exit 130). A reader that stops early (log read --all |\n"
                               "head -1) ends it quietly with exit 141, as a broken pipe ends other tools."),
-             .options = {newest,
-                         index,
-                         {S("all"), {}, {}, S("Every record the log holds, oldest first.")},
-                         from,
-                         resume,
-                         {S("max"), {}, {}, S("Accepted for the window's Max box; the capacity is asked every time.")}},
-             .formats = data,
-             .run = RunLogRead},
+             .handler = Handle<LogReadOptions>(
+                 [](CLI::App& app, LogReadOptions& o) {
+                     OneOf({Newest(app, o.newest, 65535), Index(app, o.index, 65535),
+                            Switch(app, "--all", o.all, "Every record the log holds, oldest first."),
+                            From(app, o.from, 65535)});
+                     Resume(app, o.resume);
+                     app.add_flag("--max")->description(
+                         "Accepted for the window's Max box; the capacity is asked every time.");
+                 },
+                 RunLogRead),
+             .formats = data},
             {.group = S("log"),
              .name = S("clear"),
              .summary = S("erase the event log (--yes)"),
              .description = S("Erases the controller's event log. Needs --yes; without it nothing is sent."),
-             .options = {yes},
-             .run = [](Context& c) { return RunLogSwitch(c, SwitchCommand::ClearLog, S("event log cleared")); },
+             .handler = Handle<Confirmation>(Yes, RunLogClear),
              .writesData = false},
             {.group = S("log"),
              .name = S("start"),
              .summary = S("switch logging on"),
              .description = S("Switches the controller's logging on."),
-             .run = [](Context& c) { return RunLogSwitch(c, SwitchCommand::StartLogging, S("logging started")); },
+             .handler = Handle(
+                 [](Context& c) { return RunLogSwitch(c, SwitchCommand::StartLogging, S("logging started")); }),
              .writesData = false},
             {.group = S("log"),
              .name = S("stop"),
              .summary = S("switch logging off"),
              .description = S("Switches the controller's logging off."),
-             .run = [](Context& c) { return RunLogSwitch(c, SwitchCommand::StopLogging, S("logging stopped")); },
+             .handler = Handle(
+                 [](Context& c) { return RunLogSwitch(c, SwitchCommand::StopLogging, S("logging stopped")); }),
              .writesData = false},
             {.group = S("archive"),
              .name = S("read"),
@@ -221,47 +371,46 @@ const std::vector<CommandInfo>& Commands()
                               "clock), time (shifted, with its offset), value and raw (the ten record bytes in\n"
                               "hexadecimal); csv the same columns after a header line. Undated records have\n"
                               "null (empty) times. Ctrl+C stops after the record in flight (exit 130)."),
-             .options = {newest,
-                         index,
-                         from,
-                         resume,
-                         {S("one"),
-                          {},
-                          S("I"),
-                          S("Only the value of the record at index I, truncated toward zero (the window's value "
-                            "field).")},
-                         {S("no-shift"),
-                          {},
-                          {},
-                          S("Keep the controller's time; by default dated values are moved by the computer's offset "
-                            "from UTC, as the window shows them.")},
-                         {S("chart"),
-                          {},
-                          S("FILE"),
-                          S("Also write the chart of the records read to FILE as SVG (the window's chart: local "
-                            "time, gaps left open, min/max/mean, the newest marked); '-' is stdout when -o names "
-                            "the records' file. Refused before anything is sent when FILE cannot be made or is "
-                            "the -o or --trace file.")}},
-             .formats = {Format::Text, Format::Jsonl, Format::Csv},
-             .run = RunArchiveRead},
+             .handler = Handle<ArchiveReadOptions>(
+                 [](CLI::App& app, ArchiveReadOptions& o) {
+                     CLI::Option* newest = Newest(app, o.newest, kArchiveSlots);
+                     CLI::Option* index = Index(app, o.index, kArchiveLastIndex);
+                     CLI::Option* from = From(app, o.from, kArchiveLastIndex);
+                     Resume(app, o.resume);
+                     CLI::Option* one = Integer(
+                         app, "--one", "I", 0, kArchiveLastIndex, o.one,
+                         "Only the value of the record at index I, truncated toward zero (the window's value field).");
+                     OneOf({newest, index, one, from});
+                     Switch(app, "--no-shift", o.noShift,
+                            "Keep the controller's time; by default dated values are moved by the computer's offset "
+                            "from UTC, as the window shows them.");
+                     Text(
+                         app, "--chart", "FILE", o.chart,
+                         "Also write the chart of the records read to FILE as SVG (the window's chart: local time, "
+                         "gaps left open, min/max/mean, the newest marked); '-' is stdout when -o names the records' "
+                         "file. Refused before anything is sent when FILE cannot be made or is the -o or --trace file.")
+                         ->excludes(one);
+                 },
+                 RunArchiveRead),
+             .formats = {Format::Text, Format::Jsonl, Format::Csv}},
             {.group = S("config"),
              .name = S("status"),
              .summary = S("the status of the controller's configuration"),
              .description = S("Asks the status of the controller's configuration: OK, or NOT OK with the\n"
                               "reason (bad json, no memory, no file)."),
-             .formats = data,
-             .run = RunConfigStatus},
+             .handler = Handle(RunConfigStatus),
+             .formats = data},
             {.group = S("config"),
              .name = S("set-test"),
              .summary = S("switch to test mode"),
              .description = S("Switches the controller to test mode."),
-             .run = [](Context& c) { return RunConfigCommand(c, false); },
+             .handler = Handle([](Context& c) { return RunConfigCommand(c, false); }),
              .writesData = false},
             {.group = S("config"),
              .name = S("reboot"),
              .summary = S("reboot the controller"),
              .description = S("Reboots the controller; it stays silent for a few seconds afterwards."),
-             .run = [](Context& c) { return RunConfigCommand(c, true); },
+             .handler = Handle([](Context& c) { return RunConfigCommand(c, true); }),
              .writesData = false},
             {.group = S("config"),
              .name = S("upload"),
@@ -271,8 +420,7 @@ const std::vector<CommandInfo>& Commands()
                               "A chunk whose checksum fails, once the controller has shown that it sends\n"
                               "one, is asked for again; still failing, nothing is written and the message\n"
                               "names the chunk's offset (exit 4)."),
-             .options = {{S("test"), {}, {}, S("The test configuration instead of the configuration.")}},
-             .run = RunConfigUpload},
+             .handler = Handle<WhichConfig>(Test, RunConfigUpload)},
             {.group = S("config"),
              .name = S("download"),
              .arguments = S("FILE"),
@@ -285,9 +433,13 @@ const std::vector<CommandInfo>& Commands()
                               "--verify reads the configuration back and compares the bytes: exit 5,\n"
                               "naming the first differing offset, when they differ.")
                                 .arg(kTransferTextLimit),
-             .options = {{S("force"), {}, {}, S("Send FILE even when it is not valid JSON.")},
-                         {S("verify"), {}, {}, S("Read the configuration back after sending and compare the bytes.")}},
-             .run = RunConfigDownload,
+             .handler = Handle<ConfigDownloadOptions>(
+                 [](CLI::App& app, ConfigDownloadOptions& o) {
+                     Switch(app, "--force", o.force, "Send FILE even when it is not valid JSON.");
+                     Switch(app, "--verify", o.verify,
+                            "Read the configuration back after sending and compare the bytes.");
+                 },
+                 RunConfigDownload),
              .writesData = false},
             {.group = S("config"),
              .name = S("validate"),
@@ -303,8 +455,8 @@ const std::vector<CommandInfo>& Commands()
                               "with file, valid, json, size, fits, utf8, zero_at, bom, repeated_keys and, for\n"
                               "an error, line, column and problem. Exit 0 valid, 4 invalid, 2 unreadable.")
                                 .arg(kTransferTextLimit),
+             .handler = Handle(RunConfigValidate),
              .formats = data,
-             .run = RunConfigValidate,
              .needsPort = false},
             {.group = S("config"),
              .name = S("diff"),
@@ -318,27 +470,25 @@ const std::vector<CommandInfo>& Commands()
                               "without the value has no key). When either side is not JSON, a line diff\n"
                               "('- 12: text' for the controller's line 12, '+ 12: text' for the file's), in\n"
                               "jsonl with line instead of path. Exit 0 when equal, 1 when they differ."),
-             .options = {{S("test"), {}, {}, S("The test configuration instead of the configuration.")}},
-             .formats = data,
-             .run = RunConfigDiff},
+             .handler = Handle<WhichConfig>(Test, RunConfigDiff),
+             .formats = data},
             {.group = S("device"),
              .name = S("ident"),
              .summary = S("the device number"),
              .description = S("Reads the device number (greater than zero)."),
-             .formats = data,
-             .run = [](Context& c) { return RunDeviceRead(c, false); }},
+             .handler = Handle([](Context& c) { return RunDeviceRead(c, false); }),
+             .formats = data},
             {.group = S("device"),
              .name = S("pressure"),
              .summary = S("the pressure"),
              .description = S("Reads the pressure (greater than zero), with two decimals."),
-             .formats = data,
-             .run = [](Context& c) { return RunDeviceRead(c, true); }},
+             .handler = Handle([](Context& c) { return RunDeviceRead(c, true); }),
+             .formats = data},
             {.group = S("device"),
              .name = S("register"),
              .summary = S("the registration command (--yes)"),
              .description = S("Sends the registration command. Needs --yes; without it nothing is sent."),
-             .options = {yes},
-             .run = RunDeviceRegister,
+             .handler = Handle<Confirmation>(Yes, RunDeviceRegister),
              .writesData = false},
             {.group = S("script"),
              .name = S("send"),
@@ -347,7 +497,7 @@ const std::vector<CommandInfo>& Commands()
              .description = S("Sends the script in FILE, its bytes as they stand, in one request (at most\n"
                               "%1 bytes). FILE '-' reads standard input.")
                                 .arg(kScriptMaxBytes),
-             .run = RunScriptSend,
+             .handler = Handle(RunScriptSend),
              .writesData = false},
             {.group = S("script"),
              .name = S("read"),
@@ -355,15 +505,14 @@ const std::vector<CommandInfo>& Commands()
              .description = S("Reads the controller's script and writes its bytes to stdout or to the file\n"
                               "given with -o. A reply whose checksums fail is asked for again; still\n"
                               "failing, nothing is written (exit 4)."),
-             .run = RunScriptRead},
+             .handler = Handle(RunScriptRead)},
             {.group = S("script"),
              .name = S("clear"),
              .summary = S("clear the script (--yes)"),
              .description = S("Sends the script's clear request (the same bytes as the log's begin\n"
                               "question) and reports that the controller answered. Needs --yes; without it\n"
                               "nothing is sent."),
-             .options = {yes},
-             .run = RunScriptClear,
+             .handler = Handle<Confirmation>(Yes, RunScriptClear),
              .writesData = false},
             {.name = S("report"),
              .arguments = S("DIR"),
@@ -383,11 +532,12 @@ const std::vector<CommandInfo>& Commands()
                               "that is not empty is refused unless --force, which first removes from DIR the\n"
                               "files named above (a symbolic link of such a name goes itself, never what it\n"
                               "points to) and leaves everything else."),
-             .options = {{S("force"),
-                          {},
-                          {},
-                          S("Write into DIR even when it is not empty, replacing an earlier report's files.")}},
-             .run = RunReport,
+             .handler = Handle<ReportOptions>(
+                 [](CLI::App& app, ReportOptions& o) {
+                     Switch(app, "--force", o.force,
+                            "Write into DIR even when it is not empty, replacing an earlier report's files.");
+                 },
+                 RunReport),
              .writesData = false},
             {.name = S("respond"),
              .summary = S("answer the controller's polls until Ctrl+C"),
@@ -395,25 +545,37 @@ const std::vector<CommandInfo>& Commands()
                               "time from the computer's clock moved by the offset of the polling address, the\n"
                               "fixed coefficients, and the values of its reports, each trace line printed as\n"
                               "it is made. Ends with exit 0 on SIGINT or SIGTERM."),
-             .options = {{S("add1"),
-                          {},
-                          S("S"),
-                          S("Clock offset in seconds for device address 1 (default 0; under 3600 either way).")},
-                         {S("add2"), {}, S("S"), S("Clock offset in seconds for every other address (default 0).")},
-                         {S("day"), {}, S("D"), S("The day sent in date-and-time answers, 1 to 31 (default 28).")}},
-             .run = RunRespond},
+             .handler = Handle<RespondOptions>(
+                 [](CLI::App& app, RespondOptions& o) {
+                     // The Device clock's offset stays under an hour either way.
+                     const int offset = poll::kOffsetLimit - 1;
+                     Integer(app, "--add1", "S", -offset, offset, o.add1,
+                             "Clock offset in seconds for device address 1 (default 0; under 3600 either way).");
+                     Integer(app, "--add2", "S", -offset, offset, o.add2,
+                             "Clock offset in seconds for every other address (default 0).");
+                     Integer(app, "--day", "D", 1, 31, o.day,
+                             "The day sent in date-and-time answers, 1 to 31 (default 28).");
+                 },
+                 RunRespond)},
         };
     }();
     return commands;
 }
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
 
 namespace {
-QString optionLabel(const OptionInfo& o)
+
+QString optionLabel(const CLI::Option& o)
 {
-    QString label = o.shortName.isNull() ? QStringLiteral("    --") : QStringLiteral("-%1, --").arg(o.shortName);
-    label += o.name;
-    if (!o.valueName.isEmpty())
-        label += QLatin1Char(' ') + o.valueName;
+    const std::vector<std::string> shortNames = o.get_snames();
+    QString label = shortNames.empty() ? QStringLiteral("    --")
+                                       : QStringLiteral("-%1, --").arg(QString::fromStdString(shortNames.front()));
+    label += QString::fromStdString(o.get_lnames().front());
+    const std::string valueName = o.get_type_name();
+    if (!valueName.empty())
+        label += QLatin1Char(' ') + QString::fromStdString(valueName);
     return label;
 }
 
@@ -441,6 +603,17 @@ QString row(const QString& left, const QString& right, int width = 28)
     return text + lines.join(QLatin1Char('\n') + indent) + QLatin1Char('\n');
 }
 
+// The rows of the options declared on `app` (not those of its subcommands), in
+// the order they were declared.
+QString optionRows(const CLI::App& app)
+{
+    QString text;
+    for (const CLI::Option* o : app.get_options())
+        if (o->nonpositional())
+            text += row(optionLabel(*o), QString::fromStdString(o->get_description()));
+    return text;
+}
+
 QString exitCodes()
 {
     return QStringLiteral("Exit codes:\n"
@@ -459,25 +632,9 @@ QString exitCodes()
                           "  130  interrupted by SIGINT or SIGTERM; the records read are kept\n");
 }
 
-QString globalOptions()
+QString globalOptions(const CLI::App& root)
 {
-    QString text = QStringLiteral("Options (before or after the command):\n");
-    for (const OptionInfo& o : GlobalOptions())
-        text += row(optionLabel(o), o.help);
-    return text;
-}
-
-QString formatName(Format format)
-{
-    switch (format) {
-    case Format::Jsonl:
-        return QStringLiteral("jsonl");
-    case Format::Csv:
-        return QStringLiteral("csv");
-    case Format::Text:
-        break;
-    }
-    return QStringLiteral("text");
+    return QStringLiteral("Options (before or after the command):\n") + optionRows(root);
 }
 
 QString usageLine(const CommandInfo& c)
@@ -486,6 +643,66 @@ QString usageLine(const CommandInfo& c)
     if (!c.arguments.isEmpty())
         line += QLatin1Char(' ') + c.arguments;
     return line;
+}
+
+// The rows of the commands of a group (every command for none).
+QString commandRows(const QString& group = {})
+{
+    QString text;
+    for (const CommandInfo& c : Commands()) {
+        if (!group.isEmpty() && c.group != group)
+            continue;
+        QString left = c.fullName();
+        if (!c.arguments.isEmpty())
+            left += QLatin1Char(' ') + c.arguments;
+        text += row(left, c.summary);
+    }
+    return text;
+}
+
+// The help of the whole tool, of a command group and of one command.
+QString ToolHelp(const CLI::App& root)
+{
+    QString text = QStringLiteral("Usage: %1 [options] <command> [options]\n\n").arg(kTool);
+    text += QStringLiteral("Every operation of the logging controller, without the window: the same requests\n"
+                           "on the serial line, the same timing, the same file lines.\n\n"
+                           "Commands:\n");
+    text += commandRows();
+    text += QLatin1Char('\n') + globalOptions(root);
+    text += QStringLiteral("\nThe port and baud rate come from --port and --baud, else from the environment\n"
+                           "variables TESSAVIN_PORT and TESSAVIN_BAUD, else from the window's settings file\n"
+                           "(log.log beside the programs; when that folder cannot be written, the per-user\n"
+                           "configuration folder), else there is no port and the baud rate is 38400.\n\n");
+    text += exitCodes();
+    text += QStringLiteral("\nRun '%1 <command> --help' or '%1 help <command>' for a command's own\n"
+                           "options.\n"
+                           "Report bugs as the README's section \"Reporting bugs\" says.\n")
+                .arg(kTool);
+    return text;
+}
+
+QString GroupHelp(const QString& group)
+{
+    QString text = QStringLiteral("Usage: %1 %2 <command> [options]\n\nCommands:\n").arg(kTool, group);
+    text += commandRows(group);
+    text += QStringLiteral("\nRun '%1 %2 <command> --help' for a command's options,\n"
+                           "'%1 --help' for the options every command takes and the exit codes.\n")
+                .arg(kTool, group);
+    return text;
+}
+
+QString CommandHelp(const CommandInfo& c, const CLI::App& command, const CLI::App& root)
+{
+    QString text = usageLine(c) + QStringLiteral("\n\n") + c.description + QLatin1Char('\n');
+    if (const QString rows = optionRows(command); !rows.isEmpty())
+        text += QStringLiteral("\nOptions:\n") + rows;
+    QStringList formats;
+    for (Format f : c.formats)
+        formats << formatName(f);
+    text += QStringLiteral("\nFormats: %1.\n\n").arg(formats.join(QStringLiteral(", ")));
+    text += globalOptions(root);
+    text += QLatin1Char('\n') + exitCodes();
+    return text;
 }
 
 // The message, the usage line of the command it concerns and where its help is.
@@ -509,77 +726,6 @@ ParseResult printed(const QString& text)
     return r;
 }
 
-} // namespace
-
-QString ToolHelp()
-{
-    QString text = QStringLiteral("Usage: %1 [options] <command> [options]\n\n").arg(kTool);
-    text += QStringLiteral("Every operation of the logging controller, without the window: the same requests\n"
-                           "on the serial line, the same timing, the same file lines.\n\n"
-                           "Commands:\n");
-    for (const CommandInfo& c : Commands()) {
-        QString left = c.fullName();
-        if (!c.arguments.isEmpty())
-            left += QLatin1Char(' ') + c.arguments;
-        text += row(left, c.summary);
-    }
-    text += QLatin1Char('\n') + globalOptions();
-    text += QStringLiteral("\nThe port and baud rate come from --port and --baud, else from the environment\n"
-                           "variables TESSAVIN_PORT and TESSAVIN_BAUD, else from the window's settings file\n"
-                           "(log.log beside the programs; when that folder cannot be written, the per-user\n"
-                           "configuration folder), else there is no port and the baud rate is 38400.\n\n");
-    text += exitCodes();
-    text += QStringLiteral("\nRun '%1 <command> --help' or '%1 help <command>' for a command's own\n"
-                           "options.\n"
-                           "Report bugs as the README's section \"Reporting bugs\" says.\n")
-                .arg(kTool);
-    return text;
-}
-
-QString GroupHelp(const QString& group)
-{
-    QString text = QStringLiteral("Usage: %1 %2 <command> [options]\n\nCommands:\n").arg(kTool, group);
-    for (const CommandInfo& c : Commands()) {
-        if (c.group != group)
-            continue;
-        QString left = c.fullName();
-        if (!c.arguments.isEmpty())
-            left += QLatin1Char(' ') + c.arguments;
-        text += row(left, c.summary);
-    }
-    text += QStringLiteral("\nRun '%1 %2 <command> --help' for a command's options,\n"
-                           "'%1 --help' for the options every command takes and the exit codes.\n")
-                .arg(kTool, group);
-    return text;
-}
-
-QString CommandHelp(const CommandInfo& c)
-{
-    QString text = usageLine(c) + QStringLiteral("\n\n") + c.description + QLatin1Char('\n');
-    if (!c.options.empty()) {
-        text += QStringLiteral("\nOptions:\n");
-        for (const OptionInfo& o : c.options)
-            text += row(optionLabel(o), o.help);
-    }
-    QStringList formats;
-    for (Format f : c.formats)
-        formats << formatName(f);
-    text += QStringLiteral("\nFormats: %1.\n\n").arg(formats.join(QStringLiteral(", ")));
-    text += globalOptions();
-    text += QLatin1Char('\n') + exitCodes();
-    return text;
-}
-
-namespace {
-
-std::string optionNames(const OptionInfo& o)
-{
-    std::string names = "--" + o.name.toStdString();
-    if (!o.shortName.isNull())
-        names = std::string("-") + o.shortName.toLatin1() + "," + names;
-    return names;
-}
-
 // The name of a given option without dashes or value ("--yes=1" -> "yes").
 QString bareName(const QString& word)
 {
@@ -589,58 +735,99 @@ QString bareName(const QString& word)
 
 bool isOptionWord(const QString& word) { return word.size() > 1 && word.startsWith(QLatin1Char('-')); }
 
-bool knownOption(const QString& name)
+// "a and b", "a, b and c".
+QString listed(const QStringList& names)
 {
-    for (const CommandInfo& c : Commands())
-        for (const OptionInfo& o : c.options)
-            if (o.name == name)
-                return true;
-    return false;
+    return names.size() < 2
+        ? names.join(QString())
+        : names.mid(0, names.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" and ") + names.last();
 }
 
-} // namespace
+// One CLI11 app: the global options on the root (reachable after the command
+// too, by fallthrough), a subcommand for each group and each command, the
+// command's own options on it, each bound to its field. Values are checked as
+// they are bound; words it does not know are collected, not thrown, so that
+// the messages can name the command.
+class Parser {
+public:
+    Parser();
+    ParseResult parse(const QStringList& arguments);
 
-ParseResult ParseCommandLine(const QStringList& arguments)
-{
-    // One CLI11 app: the global options on the root (reachable after the command
-    // too, by fallthrough), a subcommand for each group and each command, the
-    // command's own options on it. Words it does not know are collected, not
-    // thrown, so that the messages below can name the command.
-    CLI::App app{"", kTool.toStdString()};
-    app.set_help_flag();
-    app.allow_extras();
-    app.fallthrough();
-    app.require_subcommand(0, 1);
-    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-
-    std::vector<std::pair<QString, CLI::Option*>> given;
-    const auto addOptions = [&given](CLI::App* to, const std::vector<OptionInfo>& options) {
-        for (const OptionInfo& o : options) {
-            CLI::Option* option = o.valueName.isEmpty()
-                ? to->add_flag(optionNames(o))->disable_flag_override()
-                : to->add_option(optionNames(o))->type_name(o.valueName.toStdString());
-            given.emplace_back(o.name, option);
-        }
+private:
+    struct Command {
+        const CommandInfo* info;
+        CLI::App* app;
+        Runner run;
     };
-    addOptions(&app, GlobalOptions());
-    std::map<QString, CLI::App*> groups;
-    std::vector<std::pair<const CommandInfo*, CLI::App*>> commands;
-    std::vector<std::pair<const CommandInfo*, CLI::Option*>> positionals;
-    for (const CommandInfo& c : Commands()) {
-        CLI::App* parent = &app;
-        if (!c.group.isEmpty()) {
-            CLI::App*& group = groups[c.group];
-            if (!group)
-                group = app.add_subcommand(c.group.toStdString())->require_subcommand(0, 1);
-            parent = group;
-        }
-        CLI::App* command = parent->add_subcommand(c.name.toStdString());
-        commands.emplace_back(&c, command);
-        addOptions(command, c.options);
-        if (!c.arguments.isEmpty())
-            positionals.emplace_back(&c, command->add_option(c.arguments.toStdString()));
-    }
 
+    void declare(const CommandInfo& c);
+    void reached();
+    QString helpOf() const { return command_ ? command_->info->fullName() : group_; }
+    // Where a command line's options are declared: the root, and the command reached.
+    std::vector<const CLI::App*> optionApps() const
+    {
+        if (command_)
+            return {&app_, command_->app};
+        return {&app_};
+    }
+    ParseResult refused(const CLI::ParseError& error, const QString& lastWord) const;
+    QString clash() const;
+    const CLI::Option* valueless(const QString& word) const;
+    std::optional<ParseResult> unknownOption(const QString& word) const;
+    ParseResult answer(const QStringList& words);
+
+    CLI::App app_{"", kTool.toStdString()};
+    Invocation inv_;
+    bool help_ = false;
+    bool version_ = false;
+    std::map<QString, CLI::App*> groups_;
+    std::vector<Command> commands_;
+    const Command* command_ = nullptr;
+    QString group_;
+};
+
+Parser::Parser()
+{
+    app_.set_help_flag();
+    app_.allow_extras();
+    app_.fallthrough();
+    app_.require_subcommand(0, 1);
+    app_.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)->disable_flag_override();
+    DeclareGlobalOptions(app_, inv_);
+    Switch(app_, "-h,--help", help_, "Show the help of the tool or of the command.");
+    Switch(app_, "--version", version_, "Show the version.");
+    for (const CommandInfo& c : Commands())
+        declare(c);
+}
+
+void Parser::declare(const CommandInfo& c)
+{
+    CLI::App* parent = &app_;
+    if (!c.group.isEmpty()) {
+        CLI::App*& group = groups_[c.group];
+        if (!group)
+            group = app_.add_subcommand(c.group.toStdString())->require_subcommand(0, 1);
+        parent = group;
+    }
+    CLI::App* command = parent->add_subcommand(c.name.toStdString());
+    if (!c.arguments.isEmpty())
+        Value(*command, c.arguments.toStdString(), "", "",
+              [this](const QString& argument) { inv_.argument = argument; });
+    commands_.push_back({&c, command, c.handler(*command)});
+}
+
+void Parser::reached()
+{
+    for (const Command& c : commands_)
+        if (c.app->parsed())
+            command_ = &c;
+    for (const auto& [name, group] : groups_)
+        if (group->parsed())
+            group_ = name;
+}
+
+ParseResult Parser::parse(const QStringList& arguments)
+{
     // "help COMMAND" is "COMMAND --help".
     QStringList words = arguments;
     if (!words.isEmpty() && words.first() == QLatin1String("help"))
@@ -648,112 +835,141 @@ ParseResult ParseCommandLine(const QStringList& arguments)
     std::vector<std::string> args;
     for (auto it = words.crbegin(); it != words.crend(); ++it)
         args.push_back(it->toStdString());
-    const CommandInfo* command = nullptr;
-    QString group;
-    const auto reached = [&] {
-        for (const auto& [c, sub] : commands)
-            if (sub->parsed())
-                command = c;
-        for (const auto& [name, sub] : groups)
-            if (sub->parsed())
-                group = name;
-    };
     try {
-        app.parse(args);
+        app_.parse(args);
     } catch (const CLI::ParseError& e) {
         reached();
-        // "--newest: 1 required N missing" reads better as the option's own line.
-        QString message = QString::fromStdString(e.what());
-        const QStringList parts = message.split(QLatin1Char(' '));
-        if (parts.size() == 5 && parts[1] == QLatin1String("1") && parts[4] == QLatin1String("missing"))
-            message = QStringLiteral("option '%1' needs a value (%2)").arg(parts[0].chopped(1), parts[3]);
-        return usageError(message, command ? command->fullName() : group);
+        return refused(e, words.isEmpty() ? QString() : words.last());
     }
     reached();
-
-    QMap<QString, QString> options;
-    QMap<QString, QStringList> every;
-    for (const auto& [name, option] : given)
-        if (option->count() > 0) {
-            options.insert(name,
-                           option->results().empty() ? QString() : QString::fromStdString(option->results().back()));
-            for (const std::string& value : option->results())
-                every[name] << QString::fromStdString(value);
-        }
-    const bool help = options.remove(QStringLiteral("help")) > 0;
-    const bool version = options.remove(QStringLiteral("version")) > 0;
-
-    const QString helpOf = command ? command->fullName() : QString();
-    words.clear();
-    for (const std::string& extra : app.remaining(true)) {
+    QStringList left;
+    for (const std::string& extra : app_.remaining(true)) {
         const QString word = QString::fromStdString(extra);
-        if (!isOptionWord(word)) {
-            words << word;
-            continue;
-        }
-        const QString name = bareName(word);
-        if (command && std::any_of(command->options.begin(), command->options.end(), [&](const OptionInfo& o) {
-                return o.name == name;
-            }))
-            return usageError(QStringLiteral("%1: option '--%2' goes after the command").arg(helpOf, name), helpOf);
-        if (command && knownOption(name))
-            return usageError(QStringLiteral("%1: option '--%2' does not apply here").arg(helpOf, name), helpOf);
-        return usageError(QStringLiteral("unknown option '%1'").arg(word.left(word.indexOf(QLatin1Char('=')))),
-                          command ? helpOf : group);
+        if (!isOptionWord(word))
+            left << word;
+        else if (auto refusal = unknownOption(word))
+            return *refusal;
     }
-    if (options.contains(QStringLiteral("fast")) && options.contains(QStringLiteral("no-fast")))
-        return usageError(QStringLiteral("--fast and --no-fast: choose one"), command ? helpOf : group);
+    return answer(left);
+}
 
-    if (version && !help)
+// What CLI11 refused, in our words where its own would be unclear. A value that
+// cannot be read names its option and is said alone, as one of the settings
+// file is; the rest come with the usage line.
+ParseResult Parser::refused(const CLI::ParseError& error, const QString& lastWord) const
+{
+    QString message = QString::fromStdString(error.what());
+    if (dynamic_cast<const CLI::ValidationError*>(&error)) {
+        ParseResult r;
+        r.exitCode = exit_code::kUsage;
+        r.error = message;
+        return r;
+    }
+    if (dynamic_cast<const CLI::ExcludesError*>(&error) && !clash().isEmpty())
+        message = clash();
+    const CLI::Option* option = valueless(lastWord);
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) && option)
+        message = QStringLiteral("option '%1' needs a value (%2)")
+                      .arg(QString::fromStdString(option->get_name()), QString::fromStdString(option->get_type_name()));
+    return usageError(message, helpOf());
+}
+
+// Options given together that exclude each other: "--fast and --no-fast: choose one".
+QString Parser::clash() const
+{
+    for (const CLI::App* app : optionApps()) {
+        const std::vector<const CLI::Option*> options = app->get_options();
+        for (const CLI::Option* option : options) {
+            const std::set<CLI::Option*> excluded = option->get_excludes();
+            QStringList given;
+            for (const CLI::Option* other : options)
+                if (other->count() > 0
+                    && (other == option || std::find(excluded.begin(), excluded.end(), other) != excluded.end()))
+                    given << QString::fromStdString(other->get_name());
+            if (option->count() > 0 && given.size() > 1)
+                return listed(given) + QStringLiteral(": choose one");
+        }
+    }
+    return {};
+}
+
+// The option a command line's last word names, when it takes a value (which
+// then is missing).
+const CLI::Option* Parser::valueless(const QString& word) const
+{
+    if (!isOptionWord(word) || word.contains(QLatin1Char('=')))
+        return nullptr;
+    for (const CLI::App* app : optionApps())
+        if (const CLI::Option* option = app->get_option_no_throw(word.toStdString()))
+            return option->get_items_expected_min() > 0 ? option : nullptr;
+    return nullptr;
+}
+
+// An option word CLI11 left over: one of the command's given before it, one of
+// another command's, or none at all.
+std::optional<ParseResult> Parser::unknownOption(const QString& word) const
+{
+    const QString name = QStringLiteral("--") + bareName(word);
+    if (command_ && command_->app->get_option_no_throw(name.toStdString()))
+        return usageError(QStringLiteral("%1: option '%2' goes after the command").arg(helpOf(), name), helpOf());
+    const bool elsewhere = std::any_of(commands_.begin(), commands_.end(), [&name](const Command& c) {
+        return c.app->get_option_no_throw(name.toStdString()) != nullptr;
+    });
+    if (command_ && elsewhere)
+        return usageError(QStringLiteral("%1: option '%2' does not apply here").arg(helpOf(), name), helpOf());
+    return usageError(QStringLiteral("unknown option '%1'").arg(word.left(word.indexOf(QLatin1Char('=')))), helpOf());
+}
+
+// The parsed command line's answer: the version, a help text, a usage error
+// or the command with its options.
+ParseResult Parser::answer(const QStringList& words)
+{
+    if (version_ && !help_)
         return printed(QStringLiteral("%1 %2\nMIT License: free to use, copy, change and pass on; no warranty "
                                       "(see LICENSE).\n")
                            .arg(kTool, QStringLiteral(TESSAVIN_VERSION)));
     // "help nosuch" names no command: it is refused below, not answered with the tool's help.
-    if (help && (command || words.isEmpty())) {
-        if (command)
-            return printed(CommandHelp(*command));
-        if (!group.isEmpty())
-            return printed(GroupHelp(group));
-        return printed(ToolHelp());
+    if (help_ && (command_ || words.isEmpty())) {
+        if (command_)
+            return printed(CommandHelp(*command_->info, *command_->app, app_));
+        if (!group_.isEmpty())
+            return printed(GroupHelp(group_));
+        return printed(ToolHelp(app_));
     }
-    if (!command) {
-        if (!group.isEmpty()) {
-            if (words.isEmpty())
-                return usageError(QStringLiteral("'%1' needs a command").arg(group), group);
-            return usageError(QStringLiteral("unknown command '%1 %2'").arg(group, words[0]), group);
-        }
+    if (!command_) {
         if (words.isEmpty())
-            return usageError(QStringLiteral("no command given"));
-        return usageError(QStringLiteral("unknown command '%1'").arg(words[0]));
+            return usageError(group_.isEmpty() ? QStringLiteral("no command given")
+                                               : QStringLiteral("'%1' needs a command").arg(group_),
+                              group_);
+        return usageError(QStringLiteral("unknown command '%1'")
+                              .arg(group_.isEmpty() ? words[0] : group_ + QLatin1Char(' ') + words[0]),
+                          group_);
     }
+    const CommandInfo& c = *command_->info;
     if (!words.isEmpty())
-        return usageError(QStringLiteral("%1: unexpected argument '%2'").arg(helpOf, words[0]), helpOf);
-
-    Invocation inv;
-    inv.command = command;
-    for (const auto& [c, option] : positionals)
-        if (c == command)
-            for (const std::string& value : option->results())
-                inv.arguments << QString::fromStdString(value);
-    if (!command->arguments.isEmpty() && inv.arguments.isEmpty())
-        return usageError(QStringLiteral("%1: %2 missing").arg(helpOf, command->arguments), helpOf);
-    inv.options = options;
-    inv.every = every;
-
-    if (inv.has(QStringLiteral("format"))) {
-        const QString name = inv.value(QStringLiteral("format"));
-        const auto known = std::vector<Format>{Format::Text, Format::Jsonl, Format::Csv};
-        const auto found = std::find_if(known.begin(), known.end(), [&](Format f) { return formatName(f) == name; });
-        if (found == known.end())
-            return usageError(QStringLiteral("unknown format '%1' (text, jsonl or csv)").arg(name), helpOf);
-        if (std::find(command->formats.begin(), command->formats.end(), *found) == command->formats.end())
-            return usageError(QStringLiteral("%1: no %2 format").arg(helpOf, name), helpOf);
-        inv.format = *found;
-    }
-
+        return usageError(QStringLiteral("%1: unexpected argument '%2'").arg(helpOf(), words[0]), helpOf());
+    if (!c.arguments.isEmpty() && inv_.argument.isNull())
+        return usageError(QStringLiteral("%1: %2 missing").arg(helpOf(), c.arguments), helpOf());
+    if (std::find(c.formats.begin(), c.formats.end(), inv_.format) == c.formats.end())
+        return usageError(QStringLiteral("%1: no %2 format").arg(helpOf(), formatName(inv_.format)), helpOf());
     ParseResult r;
-    r.invocation = inv;
+    r.invocation = inv_;
+    r.invocation->command = &c;
+    r.invocation->run = command_->run;
     return r;
+}
+
+} // namespace
+
+ParseResult ParseCommandLine(const QStringList& arguments) { return Parser().parse(arguments); }
+
+std::optional<int> ReadBaudRate(const QString& text, QString* problem)
+{
+    const auto rate = ParseInteger(text);
+    if (rate && *rate > 0)
+        return rate;
+    *problem = rate ? QStringLiteral("the baud rate must be above 0") : NotAnIntegerMessage(text);
+    return std::nullopt;
 }
 
 } // namespace tessavin::cli

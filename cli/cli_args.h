@@ -1,14 +1,21 @@
 #pragma once
 // The command line of tessavin-cli: the table of commands (each with its own
-// options, help and handler), the global options, the parsing of argv into an
-// Invocation (by CLI11) and the help texts. Global options may stand before or
-// after the command; a command's own options follow it.
-#include <QMap>
+// options, help and handler), the options every command takes, the parsing of
+// argv into an Invocation (by CLI11, which checks every value, range and
+// exclusion as it binds the options to their types) and the help texts.
+// Global options may stand before or after the command; a command's own
+// options follow it.
+#include <QList>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 #include <vector>
+
+namespace CLI {
+class App;
+}
 
 namespace tessavin::cli {
 
@@ -27,15 +34,8 @@ constexpr int kInterrupted = 130;
 enum class Format { Text, Jsonl, Csv };
 
 class Context;
-// Runs a command: checks its options, opens what it needs, gives back the exit code.
-using Handler = int (*)(Context&);
-
-struct OptionInfo {
-    QString name; // without dashes: "newest"
-    QChar shortName; // null when there is none
-    QString valueName; // empty for a switch
-    QString help;
-};
+// A command's handler, with the command's own options filled in.
+using Runner = std::function<int(Context&)>;
 
 struct CommandInfo {
     QString group; // "log", "archive", ...; empty for ports and respond
@@ -43,9 +43,11 @@ struct CommandInfo {
     QString arguments; // "FILE" for the commands that take one, else empty
     QString summary; // one line for the command lists
     QString description; // the command's --help text
-    std::vector<OptionInfo> options; // its own options
+    // Declares the command's own options on its parser (a CLI11 subcommand),
+    // bound to a struct of the command's, and gives back the handler that runs
+    // with that struct once the command line is parsed.
+    std::function<Runner(CLI::App&)> handler;
     std::vector<Format> formats{Format::Text};
-    Handler run = nullptr;
     bool needsPort = true;
     bool writesData = true; // has data for stdout or -o
 
@@ -54,19 +56,25 @@ struct CommandInfo {
 
 // Every command, in the order the help lists them.
 const std::vector<CommandInfo>& Commands();
-// The options every command takes.
-const std::vector<OptionInfo>& GlobalOptions();
 
+// What the command line asks a command to do: the command, its argument, the
+// options every command takes (before or after it) and its handler.
 struct Invocation {
     const CommandInfo* command = nullptr;
-    QStringList arguments; // the command's positional arguments
-    QMap<QString, QString> options; // given options by name ("" for a switch); the last one wins
-    QMap<QString, QStringList> every; // every value of each option given, in order
+    QString argument; // FILE or DIR, for the commands that take one
+    QStringList ports; // every --port given, in order (probe tries each; the others take the last)
+    QList<int> bauds; // every --baud given, likewise
+    std::optional<QString> trace; // --trace FILE
+    std::optional<QString> output; // -o FILE
     Format format = Format::Text;
-
-    bool has(const QString& name) const { return options.contains(name); }
-    QString value(const QString& name) const { return options.value(name); }
-    QStringList values(const QString& name) const { return every.value(name); }
+    bool quiet = false;
+    bool verbose = false;
+    std::optional<bool> fast; // --fast (true) or --no-fast (false)
+    // --retries and --retry-wait as typed: the link policy reads them with the
+    // settings file's [link] keys, by the same rules.
+    std::optional<QString> retries;
+    std::optional<QString> retryWait;
+    Runner run; // the command's handler, its own options filled in
 };
 
 // What the command line asks for: a command to run, or a text to print and an
@@ -80,9 +88,8 @@ struct ParseResult {
 
 ParseResult ParseCommandLine(const QStringList& arguments);
 
-// The help of the whole tool, of a command group and of one command.
-QString ToolHelp();
-QString GroupHelp(const QString& group);
-QString CommandHelp(const CommandInfo& command);
+// A baud rate as typed (--baud, TESSAVIN_BAUD, the settings file): a whole
+// number above 0. Otherwise nullopt and why, e.g. "the baud rate must be above 0".
+std::optional<int> ReadBaudRate(const QString& text, QString* problem);
 
 } // namespace tessavin::cli

@@ -69,14 +69,14 @@ int RunCli(const QStringList& arguments)
         return parsed.exitCode;
     }
     const Invocation& inv = *parsed.invocation;
-    SetVerbose(inv.has(QStringLiteral("verbose")));
+    SetVerbose(inv.verbose);
     QString error;
     const auto timing = inv.command->needsPort ? linkTiming(&error) : LinkTiming{};
     if (!timing)
         return Fail(exit_code::kUsage, error);
     // A Session holds the 50,000-byte Transfer buffer: on the heap, not the stack.
     auto context = std::make_unique<Context>(inv, *timing);
-    const int code = inv.command->run(*context);
+    const int code = inv.run(*context);
     // A trace or an output that could not all be written turns success into failure.
     if (!context->finish(code == exit_code::kDone) && code == exit_code::kDone)
         return exit_code::kDownload;

@@ -29,7 +29,7 @@ constexpr qint64 kCheckedFileLimit = 16 * 1024 * 1024;
 // cannot be read or is larger than kCheckedFileLimit.
 bool readArgumentFile(Context& c, QByteArray* bytes, int* code)
 {
-    const QString path = c.inv.arguments.value(0);
+    const QString path = c.inv.argument;
     const auto tooLarge = [&](const QString& size) {
         *code = Fail(exit_code::kUsage,
                      QStringLiteral("%1: too large: %2; a configuration holds at most %3 bytes")
@@ -81,55 +81,40 @@ Uploaded upload(Context& c, bool test)
     return {std::nullopt, TransferText(s.transfer)};
 }
 
-} // namespace
-
-int RunConfigUpload(Context& c)
+// FILE as the window sends it after opening it, put into the transfer buffer;
+// the exit code, its message said, when it is refused. The refusals follow the
+// file's check, so that config validate fails wherever this would refuse. The
+// window would send the text up to the first zero byte: a file saved as UTF-16
+// would go as its first bytes. Nothing of such a file is sent.
+std::optional<int> loadConfig(Context& c, bool force, QByteArray* text)
 {
-    if (auto code = c.start())
-        return *code;
-    const bool test = c.inv.has(QStringLiteral("test"));
-    const Uploaded up = upload(c, test);
-    if (up.failed)
-        return *up.failed;
-    if (up.text.isEmpty())
-        return Fail(
-            exit_code::kController,
-            QStringLiteral("%1: %2: the controller sent nothing")
-                .arg(c.device,
-                     test ? QStringLiteral("test configuration upload") : QStringLiteral("configuration upload")));
-    return c.write(up.text) ? exit_code::kDone : c.writeFailure();
-}
-
-int RunConfigDownload(Context& c)
-{
-    const QString path = c.inv.arguments.value(0);
+    const QString path = c.inv.argument;
     QByteArray bytes;
     int code = 0;
     if (!readArgumentFile(c, &bytes, &code))
         return code;
-    // The refusals follow the file's check, so that config validate fails
-    // wherever this would refuse. The window would send the text up to the first
-    // zero byte: a file saved as UTF-16 would go as its first bytes. Nothing of
-    // such a file is sent.
     const ConfigCheck check = CheckConfigFile(bytes);
     if (check.zeroAt >= 0)
         return Fail(exit_code::kUsage,
                     ConfigZeroByteMessage(NativePath(path), check.zeroAt) + QStringLiteral("; nothing was sent"));
     // What the window sends after opening the file.
-    const QByteArray text = ConfigTextAsSent(bytes);
-    if (text.isEmpty())
+    *text = ConfigTextAsSent(bytes);
+    if (text->isEmpty())
         return Fail(exit_code::kUsage, QStringLiteral("%1: empty: nothing to send").arg(NativePath(path)));
-    if (!check.fits || !PutTransferText(c.session.transfer, text))
+    if (!check.fits || !PutTransferText(c.session.transfer, *text))
         return Fail(exit_code::kUsage,
-                    QStringLiteral("%1: %2").arg(NativePath(path), ConfigTooLargeMessage(text.size())));
-    if (!check.json() && !c.inv.has(QStringLiteral("force")))
+                    QStringLiteral("%1: %2").arg(NativePath(path), ConfigTooLargeMessage(text->size())));
+    if (!check.json() && !force)
         return Fail(exit_code::kUsage,
                     QStringLiteral("%1: not valid JSON: %2; nothing was sent (--force sends it anyway)")
                         .arg(NativePath(path), check.error->text()));
-    // Ctrl+C does not cut a transfer short: the first finishes it, a second abandons it.
-    CatchInterrupts(true);
-    if (auto started = c.start())
-        return *started;
+    return std::nullopt;
+}
+
+// Sends the transfer buffer's `size` bytes, with a progress line; the first
+// Ctrl+C is told that the transfer goes on to its end, a second abandons it.
+LinkResult<bool> sendConfig(Context& c, qsizetype size)
+{
     ProgressLine progress(!c.quiet && StderrIsTerminal(), "bytes");
     bool told = false;
     const auto going = [&](std::size_t sent, std::size_t total) {
@@ -143,19 +128,14 @@ int RunConfigDownload(Context& c)
         }
         return Interrupts() < 2;
     };
-    const auto sent = ConfigDownload(c.session, c.session.transfer.bytes.data(), static_cast<std::size_t>(text.size()),
-                                     going);
+    const auto sent = ConfigDownload(c.session, c.session.transfer.bytes.data(), static_cast<std::size_t>(size), going);
     progress.finish();
-    if (!sent.value && sent.error == LinkError::None)
-        return Fail(exit_code::kInterrupted,
-                    QStringLiteral("interrupted: the transfer was abandoned; the controller "
-                                   "did not get the configuration's end"));
-    if (!sent.value)
-        return c.commandFailure(QStringLiteral("configuration download"), sent.error);
-    if (!c.inv.has(QStringLiteral("verify"))) {
-        c.tell(QStringLiteral("configuration sent (%1 bytes)").arg(text.size()));
-        return exit_code::kDone;
-    }
+    return sent;
+}
+
+// --verify: the configuration read back must be the text sent, byte for byte.
+int verifyConfig(Context& c, const QByteArray& text)
+{
     const Uploaded back = upload(c, false);
     if (back.failed)
         return *back.failed;
@@ -174,6 +154,48 @@ int RunConfigDownload(Context& c)
     return exit_code::kDone;
 }
 
+} // namespace
+
+int RunConfigUpload(Context& c, const WhichConfig& o)
+{
+    if (auto code = c.start())
+        return *code;
+    const bool test = o.test;
+    const Uploaded up = upload(c, test);
+    if (up.failed)
+        return *up.failed;
+    if (up.text.isEmpty())
+        return Fail(
+            exit_code::kController,
+            QStringLiteral("%1: %2: the controller sent nothing")
+                .arg(c.device,
+                     test ? QStringLiteral("test configuration upload") : QStringLiteral("configuration upload")));
+    return c.write(up.text) ? exit_code::kDone : c.writeFailure();
+}
+
+int RunConfigDownload(Context& c, const ConfigDownloadOptions& o)
+{
+    QByteArray text;
+    if (auto refused = loadConfig(c, o.force, &text))
+        return *refused;
+    // Ctrl+C does not cut a transfer short: the first finishes it, a second abandons it.
+    CatchInterrupts(true);
+    if (auto started = c.start())
+        return *started;
+    const LinkResult<bool> sent = sendConfig(c, text.size());
+    if (!sent.value && sent.error == LinkError::None)
+        return Fail(exit_code::kInterrupted,
+                    QStringLiteral("interrupted: the transfer was abandoned; the controller "
+                                   "did not get the configuration's end"));
+    if (!sent.value)
+        return c.commandFailure(QStringLiteral("configuration download"), sent.error);
+    if (!o.verify) {
+        c.tell(QStringLiteral("configuration sent (%1 bytes)").arg(text.size()));
+        return exit_code::kDone;
+    }
+    return verifyConfig(c, text);
+}
+
 int RunConfigValidate(Context& c)
 {
     QByteArray bytes;
@@ -182,7 +204,7 @@ int RunConfigValidate(Context& c)
         return code;
     if (auto failed = c.openOutput())
         return *failed;
-    const QString path = NativePath(c.inv.arguments.value(0));
+    const QString path = NativePath(c.inv.argument);
     const ConfigCheck check = CheckConfigFile(bytes);
     QByteArray out;
     if (c.inv.format == Format::Jsonl) {
@@ -212,7 +234,7 @@ int RunConfigValidate(Context& c)
     return check.valid() ? exit_code::kDone : exit_code::kInvalid;
 }
 
-int RunConfigDiff(Context& c)
+int RunConfigDiff(Context& c, const WhichConfig& o)
 {
     QByteArray bytes;
     int code = 0;
@@ -220,7 +242,7 @@ int RunConfigDiff(Context& c)
         return code;
     if (auto started = c.start())
         return *started;
-    const Uploaded controller = upload(c, c.inv.has(QStringLiteral("test")));
+    const Uploaded controller = upload(c, o.test);
     if (controller.failed)
         return *controller.failed;
     const ConfigDiff diff = DiffConfigs(controller.text, ConfigTextAsSent(bytes));

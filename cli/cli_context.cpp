@@ -147,7 +147,7 @@ Context::Context(const Invocation& invocation, const LinkTiming& timing)
     : inv(invocation)
     , session(timing, MakeSystemPort())
 {
-    quiet = inv.has(QStringLiteral("quiet"));
+    quiet = inv.quiet;
     session.link.setPump([this] {
         if (g_interrupted)
             session.stopRequested = true;
@@ -158,40 +158,9 @@ Context::Context(const Invocation& invocation, const LinkTiming& timing)
     });
 }
 
-std::optional<int> Context::integer(const QString& name, int fallback, int min, int max)
+bool Context::confirmed(bool yes, const QString& what)
 {
-    if (!inv.has(name))
-        return fallback;
-    const QString text = inv.value(name);
-    const auto value = ParseInteger(text);
-    if (!value) {
-        Say(QStringLiteral("--%1: %2").arg(name, NotAnIntegerMessage(text)));
-        return std::nullopt;
-    }
-    if (*value < min || *value > max) {
-        Say(QStringLiteral("--%1: %2 is out of range (%3 to %4)").arg(name).arg(*value).arg(min).arg(max));
-        return std::nullopt;
-    }
-    return value;
-}
-
-bool Context::atMostOne(const QStringList& names)
-{
-    int given = 0;
-    for (const QString& n : names)
-        given += inv.has(n) ? 1 : 0;
-    if (given <= 1)
-        return true;
-    QStringList dashed;
-    for (const QString& n : names)
-        dashed << QStringLiteral("--") + n;
-    Say(QStringLiteral("%1: choose one of %2").arg(inv.command->fullName(), dashed.join(QStringLiteral(", "))));
-    return false;
-}
-
-bool Context::confirmed(const QString& what)
-{
-    if (inv.has(QStringLiteral("yes")))
+    if (yes)
         return true;
     Say(QStringLiteral("%1 %2: add --yes to go ahead; nothing was sent").arg(inv.command->fullName(), what));
     return false;
@@ -258,12 +227,12 @@ bool Context::finishTrace()
 
 std::optional<int> Context::openOutput()
 {
-    const QString outputPath = inv.value(QStringLiteral("output"));
-    if (inv.has(QStringLiteral("output")) && !inv.command->writesData)
+    const QString outputPath = inv.output.value_or(QString());
+    if (inv.output && !inv.command->writesData)
         return Fail(exit_code::kUsage,
                     QStringLiteral("%1 writes no data: -o does not apply").arg(inv.command->fullName()));
     QString error;
-    if (inv.has(QStringLiteral("output")) && outputPath.isEmpty())
+    if (inv.output && outputPath.isEmpty())
         return Fail(exit_code::kUsage, QStringLiteral("-o: no file named"));
     if (!outputPath.isEmpty()
         && !(resumeAfter ? out.resume(outputPath, *resumeAfter, &error) : out.open(outputPath, &error)))
@@ -271,85 +240,115 @@ std::optional<int> Context::openOutput()
     return std::nullopt;
 }
 
+// The window's settings file, as every command that opens the port reads it:
+// its name for messages, what it holds and, where it names no port, why.
+struct Context::SettingsFile {
+    QString path;
+    QString name;
+    StoredSettings stored;
+    QString noPort;
+};
+
+Context::SettingsFile Context::readSettingsFile()
+{
+    SettingsFile file;
+    file.path = SettingsFilePath(QCoreApplication::applicationDirPath());
+    file.name = NativePath(file.path);
+    const QFileInfo info(file.path);
+    if (!info.exists())
+        file.noPort = QStringLiteral("there is no settings file %1").arg(file.name);
+    else if (info.isDir())
+        file.noPort = QStringLiteral("the settings file %1 is a folder").arg(file.name);
+    else if (!info.isReadable())
+        file.noPort = QStringLiteral("the settings file %1 cannot be read").arg(file.name);
+    else
+        file.stored = ReadSettings(file.path);
+    if (file.noPort.isEmpty() && !file.stored.portStored)
+        file.noPort = QStringLiteral("the settings file %1 has no [log] port=").arg(file.name);
+    return file;
+}
+
+namespace {
+
+// The first of: the option, the environment variable, the settings file's value;
+// and where it came from, for the messages.
+struct Picked {
+    QString value;
+    QString from;
+};
+
+Picked pick(const std::optional<QString>& given, const char* option, const char* variable, const QString& fromFile,
+            const QString& settingsName)
+{
+    if (given)
+        return {*given, QLatin1String(option)};
+    if (qEnvironmentVariableIsSet(variable))
+        return {qEnvironmentVariable(variable), QLatin1String(variable)};
+    return {fromFile, settingsName};
+}
+
+} // namespace
+
 std::optional<int> Context::start()
 {
-    // The port and the baud rate: the options, else TESSAVIN_PORT and TESSAVIN_BAUD,
-    // else the window's settings file.
-    const QString settingsPath = SettingsFilePath(QCoreApplication::applicationDirPath());
-    const QString settingsName = NativePath(settingsPath);
-    const QFileInfo settingsInfo(settingsPath);
-    StoredSettings stored;
-    QString noPort; // why the settings file names no port
-    if (!settingsInfo.exists())
-        noPort = QStringLiteral("there is no settings file %1").arg(settingsName);
-    else if (settingsInfo.isDir())
-        noPort = QStringLiteral("the settings file %1 is a folder").arg(settingsName);
-    else if (!settingsInfo.isReadable())
-        noPort = QStringLiteral("the settings file %1 cannot be read").arg(settingsName);
-    else
-        stored = ReadSettings(settingsPath);
-    if (noPort.isEmpty() && !stored.portStored)
-        noPort = QStringLiteral("the settings file %1 has no [log] port=").arg(settingsName);
-    // The first of: the option, the environment variable, the settings file.
-    const auto pick = [&](const char* option, const char* variable, const QString& fromFile, QString* where) {
-        if (inv.has(QLatin1String(option))) {
-            *where = QStringLiteral("--") + QLatin1String(option);
-            return inv.value(QLatin1String(option));
-        }
-        if (qEnvironmentVariableIsSet(variable)) {
-            *where = QLatin1String(variable);
-            return qEnvironmentVariable(variable);
-        }
-        *where = settingsName;
-        return fromFile;
-    };
-    QString portFrom;
-    QString baudFrom;
-    const QString portField = pick("port", "TESSAVIN_PORT", noPort.isEmpty() ? stored.port : QString(), &portFrom);
-    if (portField.isEmpty())
-        return Fail(exit_code::kUsage, QStringLiteral("no port given: use --port (%1)").arg(noPort));
-    if (const auto number = ParseInteger(portField); number && *number <= 0)
-        return Fail(exit_code::kUsage, QStringLiteral("%1: port numbers start at 1").arg(portFrom));
-    const QString baudText = pick("baud", "TESSAVIN_BAUD", stored.baud, &baudFrom);
-    const auto baud = ParseInteger(baudText);
-    if (!baud || *baud <= 0)
-        return Fail(exit_code::kUsage,
-                    QStringLiteral("%1: %2").arg(baudFrom,
-                                                 baud ? QStringLiteral("the baud rate must be above 0")
-                                                      : NotAnIntegerMessage(baudText)));
-    device = PortDeviceName(portField);
-    baudRate = *baud;
+    const SettingsFile settings = readSettingsFile();
+    if (auto code = resolvePort(settings))
+        return code;
+    if (auto code = resolveLinkPolicy(settings))
+        return code;
+    if (auto code = openOutputs())
+        return code;
+    return openPort();
+}
+
+std::optional<int> Context::resolvePort(const SettingsFile& settings)
+{
+    const Picked port = pick(inv.ports.isEmpty() ? std::nullopt : std::optional(inv.ports.last()), "--port",
+                             "TESSAVIN_PORT", settings.noPort.isEmpty() ? settings.stored.port : QString(),
+                             settings.name);
+    if (port.value.isEmpty())
+        return Fail(exit_code::kUsage, QStringLiteral("no port given: use --port (%1)").arg(settings.noPort));
+    if (const auto number = ParseInteger(port.value); number && *number <= 0)
+        return Fail(exit_code::kUsage, QStringLiteral("%1: port numbers start at 1").arg(port.from));
+    const Picked baud = pick(inv.bauds.isEmpty() ? std::nullopt : std::optional(QString::number(inv.bauds.last())),
+                             "--baud", "TESSAVIN_BAUD", settings.stored.baud, settings.name);
+    QString problem;
+    const auto rate = ReadBaudRate(baud.value, &problem);
+    if (!rate)
+        return Fail(exit_code::kUsage, QStringLiteral("%1: %2").arg(baud.from, problem));
+    device = PortDeviceName(port.value);
+    baudRate = *rate;
+    return std::nullopt;
+}
+
+std::optional<int> Context::resolveLinkPolicy(const SettingsFile& settings)
+{
     // Fast replies, retries and the retry wait: the options, else the settings file.
-    LinkPolicyOptions linkOptions;
-    if (inv.has(QStringLiteral("no-fast")))
-        linkOptions.fastReplies = false;
-    else if (inv.has(QStringLiteral("fast")))
-        linkOptions.fastReplies = true;
-    if (inv.has(QStringLiteral("retries")))
-        linkOptions.retries = inv.value(QStringLiteral("retries"));
-    if (inv.has(QStringLiteral("retry-wait")))
-        linkOptions.retryWait = inv.value(QStringLiteral("retry-wait"));
-    const ResolvedLinkPolicy link = ResolveLinkPolicy(kCliLinkDefaults, stored, settingsName, linkOptions);
+    const LinkPolicyOptions options{inv.fast, inv.retries, inv.retryWait};
+    const ResolvedLinkPolicy link = ResolveLinkPolicy(kCliLinkDefaults, settings.stored, settings.name, options);
     if (!link.error.isEmpty())
         return Fail(exit_code::kUsage, link.error);
     ApplyLinkPolicy(session, link.policy);
+    return std::nullopt;
+}
 
-    const QString outputPath = inv.value(QStringLiteral("output"));
+std::optional<int> Context::openOutputs()
+{
     // A command may name its own trace (the visit report's trace.jsonl).
     if (tracePath.isEmpty())
-        tracePath = inv.value(QStringLiteral("trace"));
-    if (inv.has(QStringLiteral("trace"))) {
+        tracePath = inv.trace.value_or(QString());
+    if (inv.trace) {
         if (tracePath.isEmpty() || tracePath == QLatin1String("-"))
             return Fail(exit_code::kUsage, QStringLiteral("--trace: name a file"));
-        if (SameFile(tracePath, outputPath))
+        if (SameFile(tracePath, inv.output.value_or(QString())))
             return Fail(exit_code::kUsage,
                         QStringLiteral("-o and --trace name the same file %1").arg(NativePath(tracePath)));
     }
     if (auto code = openOutput())
         return code;
-    QString error;
     if (!tracePath.isEmpty()) {
         traceName_ = NativePath(tracePath);
+        QString error;
         if (!trace_.open(tracePath, &error))
             return Fail(exit_code::kUsage, FileErrorMessage(true, tracePath, error));
         session.link.frameLog().attach([this](const FrameRecord& record) {
@@ -362,17 +361,21 @@ std::optional<int> Context::start()
             std::fprintf(stderr, "%s\n", FrameTextLine(record).toLocal8Bit().constData());
             std::fflush(stderr);
         });
-    PortOpenError openError;
-    if (!session.link.openPort(device, *baud, &openError)) {
-        // A file or a device that is no terminal: it opens, then refuses the line's settings.
-        const bool notSerial = (openError.kind == PortOpenError::Kind::LineSettings
-                                || openError.kind == PortOpenError::Kind::Other)
-            && QFileInfo::exists(device);
-        return Fail(exit_code::kPortOpen,
-                    notSerial ? QStringLiteral("%1: not a serial port (%2)").arg(device, openError.detail)
-                              : PortOpenErrorText(openError));
-    }
     return std::nullopt;
+}
+
+std::optional<int> Context::openPort()
+{
+    PortOpenError openError;
+    if (session.link.openPort(device, baudRate, &openError))
+        return std::nullopt;
+    // A file or a device that is no terminal: it opens, then refuses the line's settings.
+    const bool notSerial = (openError.kind == PortOpenError::Kind::LineSettings
+                            || openError.kind == PortOpenError::Kind::Other)
+        && QFileInfo::exists(device);
+    return Fail(exit_code::kPortOpen,
+                notSerial ? QStringLiteral("%1: not a serial port (%2)").arg(device, openError.detail)
+                          : PortOpenErrorText(openError));
 }
 
 } // namespace tessavin::cli

@@ -67,17 +67,14 @@ public:
     // instead of replacing the file.
     std::optional<qint64> resumeAfter;
 
-    // An integer option within [min, max] (the fallback when it is not given);
-    // nullopt, with the message said, otherwise.
-    std::optional<int> integer(const QString& name, int fallback, int min, int max);
-    // At most one of the options; false, with the message said, for more.
-    bool atMostOne(const QStringList& names);
-    // A command that cannot be undone goes ahead only with --yes.
-    bool confirmed(const QString& what);
+    // A command that cannot be undone goes ahead only with --yes; `what` it does
+    // is said otherwise.
+    bool confirmed(bool yes, const QString& what);
 
-    // Names the port and the baud rate (command line, else the window's settings
-    // file), opens the data output and the trace, and opens the port. An exit
-    // code when one of them fails.
+    // Names the port and the baud rate (command line, else the environment, else
+    // the window's settings file), resolves the link's policy, opens the data
+    // output and the trace, and opens the port. An exit code, its message said,
+    // when one of them fails.
     std::optional<int> start();
     // Opens the data output alone (-o, else stdout), for a command with no port.
     std::optional<int> openOutput();
@@ -111,6 +108,14 @@ public:
     bool finishTrace();
 
 private:
+    // The steps of start().
+    struct SettingsFile;
+    static SettingsFile readSettingsFile();
+    std::optional<int> resolvePort(const SettingsFile& settings);
+    std::optional<int> resolveLinkPolicy(const SettingsFile& settings);
+    std::optional<int> openOutputs();
+    std::optional<int> openPort();
+
     Output trace_; // --trace, kept as it was until the first frame as -o is
     bool traceFailed_ = false;
     bool traceFinished_ = false;

@@ -17,8 +17,6 @@ namespace tessavin::cli {
 
 int RunLogSwitch(Context& c, SwitchCommand command, const QString& done)
 {
-    if (command == SwitchCommand::ClearLog && !c.confirmed(QStringLiteral("erases the event log")))
-        return exit_code::kUsage;
     if (auto code = c.start())
         return *code;
     if (const LinkError error = SendSwitchCommand(c.session, command); error != LinkError::None)
@@ -26,6 +24,14 @@ int RunLogSwitch(Context& c, SwitchCommand command, const QString& done)
     c.tell(done);
     return exit_code::kDone;
 }
+
+int RunLogClear(Context& c, const Confirmation& o)
+{
+    if (!c.confirmed(o.yes, QStringLiteral("erases the event log")))
+        return exit_code::kUsage;
+    return RunLogSwitch(c, SwitchCommand::ClearLog, QStringLiteral("event log cleared"));
+}
+
 // ---- the configuration link ----
 
 int RunConfigStatus(Context& c)
@@ -75,9 +81,9 @@ int RunDeviceRead(Context& c, bool pressure)
     return c.write(text) ? exit_code::kDone : c.writeFailure();
 }
 
-int RunDeviceRegister(Context& c)
+int RunDeviceRegister(Context& c, const Confirmation& o)
 {
-    if (!c.confirmed(QStringLiteral("registers the device")))
+    if (!c.confirmed(o.yes, QStringLiteral("registers the device")))
         return exit_code::kUsage;
     if (auto code = c.start())
         return *code;
@@ -89,7 +95,7 @@ int RunDeviceRegister(Context& c)
 
 int RunScriptSend(Context& c)
 {
-    const QString path = c.inv.arguments.value(0);
+    const QString path = c.inv.argument;
     QTemporaryFile copy;
     const ScriptFile file = LoadScriptFile(InputPath(path, copy, static_cast<qint64>(kScriptMaxBytes)),
                                            c.session.transfer);
@@ -131,9 +137,9 @@ int RunScriptRead(Context& c)
     return c.write(result.script) ? exit_code::kDone : c.writeFailure();
 }
 
-int RunScriptClear(Context& c)
+int RunScriptClear(Context& c, const Confirmation& o)
 {
-    if (!c.confirmed(QStringLiteral("clears the script")))
+    if (!c.confirmed(o.yes, QStringLiteral("clears the script")))
         return exit_code::kUsage;
     if (auto code = c.start())
         return *code;

@@ -118,13 +118,10 @@ struct ResumePoint {
 // The -o file's resume point; nullopt, with the message said, when it cannot be
 // resumed: not jsonl, another kind of records, or a last index no ring has (0 to
 // `lastIndex`). A missing file is an empty one. Nothing is sent before this.
+// (The command line has made sure that -o is given.)
 std::optional<ResumePoint> resumePoint(const Context& c, RecordKind kind, int lastIndex)
 {
-    const QString path = c.inv.value(QStringLiteral("output"));
-    if (!c.inv.has(QStringLiteral("output"))) {
-        Say(QStringLiteral("--resume: needs -o FILE, the file to go on with"));
-        return std::nullopt;
-    }
+    const QString path = c.inv.output.value_or(QString());
     if (path.isEmpty() || path == QLatin1String("-")) {
         Say(QStringLiteral("--resume: stdout cannot be gone on with; name the file with -o"));
         return std::nullopt;
@@ -174,14 +171,11 @@ std::optional<ResumePoint> resumePoint(const Context& c, RecordKind kind, int la
     return point;
 }
 
-// The first options of a download: at most one choice, --resume's file read.
-// False, with the message said, on a usage error.
-bool readResume(Context& c, const QStringList& choices, RecordKind kind, int lastIndex,
-                std::optional<ResumePoint>& resume)
+// --resume's file read, when it is given. False, with the message said, when it
+// cannot be gone on with.
+bool readResume(Context& c, bool given, RecordKind kind, int lastIndex, std::optional<ResumePoint>& resume)
 {
-    if (!c.atMostOne(choices))
-        return false;
-    if (!c.inv.has(QStringLiteral("resume")))
+    if (!given)
         return true;
     resume = resumePoint(c, kind, lastIndex);
     if (!resume)
@@ -234,14 +228,14 @@ std::optional<QString> chartProblem(const Context& c, const QString& path)
 {
     if (path.isEmpty())
         return QStringLiteral("--chart: no file named");
-    const QString output = c.inv.value(QStringLiteral("output"));
+    const QString output = c.inv.output.value_or(QString());
     if (path == QLatin1String("-")) {
         if (output.isEmpty() || output == QLatin1String("-"))
             return QStringLiteral("--chart -: the records go to stdout; name their file with -o");
         return std::nullopt;
     }
-    for (const auto& [option, shown] : {std::pair{"output", "-o"}, std::pair{"trace", "--trace"}})
-        if (SameFile(path, c.inv.value(QLatin1String(option))))
+    for (const auto& [option, shown] : {std::pair{&c.inv.output, "-o"}, std::pair{&c.inv.trace, "--trace"}})
+        if (SameFile(path, option->value_or(QString())))
             return QStringLiteral("%1 and --chart name the same file %2").arg(QLatin1String(shown), NativePath(path));
     // As WriteCompleteFile will write it: a new file beside it, renamed over it.
     QSaveFile trial(path);
@@ -311,17 +305,10 @@ int RunLogInfo(Context& c)
     return c.write(text) ? exit_code::kDone : c.writeFailure();
 }
 
-int RunLogRead(Context& c)
+int RunLogRead(Context& c, const LogReadOptions& o)
 {
     std::optional<ResumePoint> resume;
-    if (!readResume(c,
-                    {QStringLiteral("newest"), QStringLiteral("index"), QStringLiteral("all"), QStringLiteral("from")},
-                    RecordKind::Log, 65534, resume))
-        return exit_code::kUsage;
-    const auto newest = c.integer(QStringLiteral("newest"), 10, 1, 65535);
-    const auto index = c.integer(QStringLiteral("index"), 0, 0, 65535);
-    const auto from = c.integer(QStringLiteral("from"), 0, 0, 65535);
-    if (!newest || !index || !from)
+    if (!readResume(c, o.resume, RecordKind::Log, 65534, resume))
         return exit_code::kUsage;
     CatchInterrupts();
     if (auto code = c.start())
@@ -337,11 +324,11 @@ int RunLogRead(Context& c)
         const int held = std::min(s.count, s.capacity);
         const int newestIndex = s.begin == 0 ? s.capacity - 1 : s.begin - 1;
         // --index and --from name a record the log holds.
-        for (const auto& [name, value] : {std::pair{"index", *index}, std::pair{"from", *from}})
-            if (c.inv.has(QLatin1String(name)) && value >= held) {
+        for (const auto& [name, value] : {std::pair{"index", o.index}, std::pair{"from", o.from}})
+            if (value && *value >= held) {
                 refused = Fail(
                     exit_code::kUsage,
-                    QStringLiteral("--%1 %2: the log holds %3 records").arg(QLatin1String(name)).arg(value).arg(held));
+                    QStringLiteral("--%1 %2: the log holds %3 records").arg(QLatin1String(name)).arg(*value).arg(held));
                 return std::nullopt;
             }
         if (resume && resume->lastIndex) {
@@ -365,13 +352,14 @@ int RunLogRead(Context& c)
                 return std::nullopt;
             return continueAfter(last, s.capacity, newestIndex);
         }
-        if (c.inv.has(QStringLiteral("from")))
-            return RecordPick{RecordChoice::From, *from};
-        if (c.inv.has(QStringLiteral("index")))
-            return RecordPick{RecordChoice::One, *index};
-        if (c.inv.has(QStringLiteral("all")))
+        if (o.from)
+            return RecordPick{RecordChoice::From, *o.from};
+        if (o.index)
+            return RecordPick{RecordChoice::One, *o.index};
+        if (o.all)
             return RecordPick{RecordChoice::Index, s.count};
-        return RecordPick{newestChoice(*newest), *newest};
+        const int newest = o.newest.value_or(10);
+        return RecordPick{newestChoice(newest), newest};
     };
     steps.sink.show = [&](const LogLine& line) {
         keepOrStop(c, c.inv.format == Format::Jsonl ? LogRecordJson(line) : c.out.textLine(line.fileBytes),
@@ -388,34 +376,22 @@ int RunLogRead(Context& c)
     return downloadExit(c, outcome, writeFailed, QStringLiteral("log record"));
 }
 
-int RunArchiveRead(Context& c)
+int RunArchiveRead(Context& c, const ArchiveReadOptions& o)
 {
     std::optional<ResumePoint> resume;
-    if (!readResume(c,
-                    {QStringLiteral("newest"), QStringLiteral("index"), QStringLiteral("one"), QStringLiteral("from")},
-                    RecordKind::Archive, kArchiveLastIndex, resume))
+    if (!readResume(c, o.resume, RecordKind::Archive, kArchiveLastIndex, resume))
         return exit_code::kUsage;
-    const auto newest = c.integer(QStringLiteral("newest"), 10, 1, kArchiveSlots);
-    const auto index = c.integer(QStringLiteral("index"), 0, 0, kArchiveLastIndex);
-    const auto one = c.integer(QStringLiteral("one"), 0, 0, kArchiveLastIndex);
-    const auto from = c.integer(QStringLiteral("from"), 0, 0, kArchiveLastIndex);
-    if (!newest || !index || !one || !from)
-        return exit_code::kUsage;
-    const bool oneValue = c.inv.has(QStringLiteral("one"));
+    const bool oneValue = o.one.has_value();
     if (oneValue && c.inv.format == Format::Csv)
         return Fail(exit_code::kUsage, QStringLiteral("archive read --one: no csv format"));
-    const QString chartPath = c.inv.value(QStringLiteral("chart"));
-    if (oneValue && c.inv.has(QStringLiteral("chart")))
-        return Fail(exit_code::kUsage, QStringLiteral("archive read --one: no chart"));
-    if (c.inv.has(QStringLiteral("chart")))
+    const QString chartPath = o.chart.value_or(QString());
+    if (o.chart)
         if (const auto problem = chartProblem(c, chartPath))
             return Fail(exit_code::kUsage, *problem);
     CatchInterrupts();
 
     // The controller keeps UTC; the window shows local time, moved by the offset of this moment.
-    const long long utcOffsetSeconds = c.inv.has(QStringLiteral("no-shift"))
-        ? 0
-        : QDateTime::currentDateTime().offsetFromUtc();
+    const long long utcOffsetSeconds = o.noShift ? 0 : QDateTime::currentDateTime().offsetFromUtc();
     if (auto code = c.start())
         return *code;
 
@@ -440,15 +416,16 @@ int RunArchiveRead(Context& c)
             writeFailed = true;
             return std::nullopt;
         }
-        if (c.inv.has(QStringLiteral("from")))
-            return RecordPick{RecordChoice::From, *from};
-        if (oneValue)
-            return RecordPick{RecordChoice::One, *one};
+        if (o.from)
+            return RecordPick{RecordChoice::From, *o.from};
+        if (o.one)
+            return RecordPick{RecordChoice::One, *o.one};
         // One record as a line: the stretch of the newest one record, counted
         // back from I as though I were the newest.
-        if (c.inv.has(QStringLiteral("index")))
-            return RecordPick{RecordChoice::Index, 1, *index};
-        return RecordPick{newestChoice(*newest), *newest};
+        if (o.index)
+            return RecordPick{RecordChoice::Index, 1, *o.index};
+        const int newest = o.newest.value_or(10);
+        return RecordPick{newestChoice(newest), newest};
     };
     std::vector<ArchiveLine> charted;
     steps.sink.show = [&](const ArchiveLine& line) {

@@ -12,8 +12,9 @@ namespace tessavin::cli {
 int RunPorts(Context& c)
 {
     const Invocation& inv = c.inv;
-    for (const char* name : {"output", "trace"})
-        if (inv.has(QLatin1String(name)))
+    for (const auto& [given, name] :
+         {std::pair{inv.output.has_value(), "output"}, std::pair{inv.trace.has_value(), "trace"}})
+        if (given)
             return Fail(exit_code::kUsage,
                         QStringLiteral("ports: option '--%1' does not apply here").arg(QLatin1String(name)));
     Output out;
@@ -50,7 +51,7 @@ int RunPorts(Context& c)
             text += line.toUtf8() + '\n';
         }
     }
-    if (list.isEmpty() && !inv.has(QStringLiteral("quiet")))
+    if (list.isEmpty() && !inv.quiet)
         std::fprintf(stderr, "no serial ports found\n");
     if (!out.write(text))
         return Fail(exit_code::kDownload, out.errorString());

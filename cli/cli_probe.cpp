@@ -58,51 +58,32 @@ QByteArray textLine(const ProbeTry& t, qsizetype portWidth)
                     portWidth);
 }
 
-} // namespace
-
-int RunProbe(Context& c)
+// What to try: the ports and rates given, else every port the system lists and
+// the settings file's rate before the usual ones.
+ProbeRequest probeRequest(const Context& c, const ProbeOptions& o, const StoredSettings& stored)
 {
-    const QString outputPath = c.inv.value(QStringLiteral("output"));
-    QString error;
-    if (c.inv.has(QStringLiteral("output")) && outputPath.isEmpty())
-        return Fail(exit_code::kUsage, QStringLiteral("-o: no file named"));
-    if (c.inv.has(QStringLiteral("trace")))
-        return Fail(exit_code::kUsage, QStringLiteral("probe: --trace does not apply (use -v to see every frame)"));
-    const auto wait = c.integer(QStringLiteral("wait"), 150, 1, 60000);
-    if (!wait)
-        return exit_code::kUsage;
-    const QString settingsPath = SettingsFilePath(QCoreApplication::applicationDirPath());
-    const StoredSettings stored = QFileInfo(settingsPath).isFile() ? ReadSettings(settingsPath) : StoredSettings{};
-
     ProbeRequest request;
-    request.wait = std::chrono::milliseconds(*wait);
-    request.parallel = c.inv.has(QStringLiteral("parallel"));
-    request.ports = c.inv.values(QStringLiteral("port"));
-    for (const QString& text : c.inv.values(QStringLiteral("baud"))) {
-        const auto baud = ParseInteger(text);
-        if (!baud || *baud <= 0)
-            return Fail(exit_code::kUsage,
-                        QStringLiteral("--baud: %1")
-                            .arg(baud ? QStringLiteral("the baud rate must be above 0") : NotAnIntegerMessage(text)));
-        if (!request.rates.contains(*baud))
-            request.rates << *baud;
-    }
+    request.wait = std::chrono::milliseconds(o.wait);
+    request.parallel = o.parallel;
+    request.ports = c.inv.ports;
+    for (int baud : c.inv.bauds)
+        if (!request.rates.contains(baud))
+            request.rates << baud;
     if (request.rates.isEmpty())
         request.rates = ProbeRates(ParseInteger(stored.baud).value_or(0));
     if (request.ports.isEmpty())
         request.ports = ProbePorts();
-    if (request.ports.isEmpty())
-        return Fail(exit_code::kController, QStringLiteral("no serial ports to try: name one with --port"));
     request.ports.removeDuplicates();
-    if (!outputPath.isEmpty() && !c.out.open(outputPath, &error))
-        return Fail(exit_code::kUsage, FileErrorMessage(true, outputPath, error));
+    return request;
+}
 
+// Tries them, each try written as it is told; `written` turns false when the
+// output fails, which ends the probe.
+ProbeResult tryEach(Context& c, const ProbeRequest& request, std::atomic<bool>& written)
+{
     qsizetype portWidth = 6;
     for (const QString& port : request.ports)
         portWidth = std::max(portWidth, port.size() + 2);
-    // Set as each try is told (one at a time) and read by the stop hook, which
-    // the ports' threads ask at any moment with --parallel.
-    std::atomic<bool> written = true;
     if (c.inv.format == Format::Text)
         written = c.write(
             textLine({QStringLiteral("PORT"), QStringLiteral("BAUD"), QStringLiteral("LINK"), QStringLiteral("RESULT"),
@@ -121,9 +102,14 @@ int RunProbe(Context& c)
                          FrameTextLine(record).toLocal8Bit().constData());
             std::fflush(stderr);
         };
-    const ProbeResult result = FindController(request, hooks);
-    if (!written)
-        return c.writeFailure();
+    return FindController(request, hooks);
+}
+
+// The end of a probe that was not cut short by its output: what was found,
+// saved into the settings file with --save.
+int probeEnd(Context& c, const ProbeOptions& o, const ProbeRequest& request, const ProbeResult& result,
+             const QString& settingsPath)
+{
     if (result.stopped && !result.found)
         return Fail(exit_code::kInterrupted, QStringLiteral("probe interrupted"));
     if (!result.found)
@@ -133,13 +119,39 @@ int RunProbe(Context& c)
                         .arg(request.rates.size()));
     const ProbeTry& found = *result.found;
     c.tell(QStringLiteral("found: %1 at %2 baud (%3 link)").arg(found.port).arg(found.baud).arg(linkName(found.link)));
-    if (c.inv.has(QStringLiteral("save"))) {
+    if (o.save) {
         if (!WriteSettings(settingsPath, found.port, QString::number(found.baud)))
             return Fail(exit_code::kDownload,
                         QStringLiteral("cannot write the settings file %1").arg(NativePath(settingsPath)));
         c.tell(QStringLiteral("saved to %1").arg(NativePath(settingsPath)));
     }
     return exit_code::kDone;
+}
+
+} // namespace
+
+int RunProbe(Context& c, const ProbeOptions& o)
+{
+    const QString outputPath = c.inv.output.value_or(QString());
+    if (c.inv.output && outputPath.isEmpty())
+        return Fail(exit_code::kUsage, QStringLiteral("-o: no file named"));
+    if (c.inv.trace)
+        return Fail(exit_code::kUsage, QStringLiteral("probe: --trace does not apply (use -v to see every frame)"));
+    const QString settingsPath = SettingsFilePath(QCoreApplication::applicationDirPath());
+    const StoredSettings stored = QFileInfo(settingsPath).isFile() ? ReadSettings(settingsPath) : StoredSettings{};
+    const ProbeRequest request = probeRequest(c, o, stored);
+    if (request.ports.isEmpty())
+        return Fail(exit_code::kController, QStringLiteral("no serial ports to try: name one with --port"));
+    QString error;
+    if (!outputPath.isEmpty() && !c.out.open(outputPath, &error))
+        return Fail(exit_code::kUsage, FileErrorMessage(true, outputPath, error));
+    // Set as each try is told (one at a time) and read by the stop hook, which
+    // the ports' threads ask at any moment with --parallel.
+    std::atomic<bool> written = true;
+    const ProbeResult result = tryEach(c, request, written);
+    if (!written)
+        return c.writeFailure();
+    return probeEnd(c, o, request, result, settingsPath);
 }
 
 } // namespace tessavin::cli

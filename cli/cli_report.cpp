@@ -144,34 +144,36 @@ struct Visit {
 
 QString orNotRead(const QString& value) { return value.isEmpty() ? QStringLiteral("not read") : value; }
 
-} // namespace
-
-int RunReport(Context& c)
+// Every file a report writes, whichever parts are read.
+QStringList reportFiles()
 {
-    const QString dir = c.inv.arguments.value(0);
-    // Every file a report writes, whichever parts are read.
-    const QStringList written{QStringLiteral("log.txt"),
-                              QStringLiteral("log.jsonl"),
-                              QStringLiteral("archive.csv"),
-                              QStringLiteral("archive.jsonl"),
-                              QStringLiteral("config.json"),
-                              QStringLiteral("test-config.json"),
-                              QStringLiteral("script.bin"),
-                              QStringLiteral("trace.jsonl"),
-                              QString::fromLatin1(kReportChartFile),
-                              QString::fromLatin1(kReportIndexFile),
-                              QString::fromLatin1(kReportSumsFile)};
-    if (const auto problem = PrepareReportFolder(dir, c.inv.has(QStringLiteral("force")), written))
-        return Fail(exit_code::kUsage, *problem);
-    const QDir folder(dir);
-    c.tracePath = folder.filePath(QStringLiteral("trace.jsonl"));
-    CatchInterrupts();
-    const QDateTime visit = QDateTime::currentDateTime();
-    const long long offset = visit.offsetFromUtc();
-    if (auto code = c.start())
-        return *code;
+    return {QStringLiteral("log.txt"),
+            QStringLiteral("log.jsonl"),
+            QStringLiteral("archive.csv"),
+            QStringLiteral("archive.jsonl"),
+            QStringLiteral("config.json"),
+            QStringLiteral("test-config.json"),
+            QStringLiteral("script.bin"),
+            QStringLiteral("trace.jsonl"),
+            QString::fromLatin1(kReportChartFile),
+            QString::fromLatin1(kReportIndexFile),
+            QString::fromLatin1(kReportSumsFile)};
+}
 
-    VisitReport r;
+// What a visit read besides the records, which go straight into the report.
+struct VisitParts {
+    QString deviceNumber;
+    QString pressure;
+    QString status;
+    std::optional<QByteArray> config;
+    std::optional<QByteArray> testConfig;
+    std::optional<QByteArray> script;
+    bool noScript = false;
+};
+
+// Reads every part in turn; a part that fails is named in the report's failures.
+VisitParts readVisit(Context& c, VisitReport& r, long long offset)
+{
     Visit v{c, r.failures};
     // After Ctrl+C the parts not yet begun are skipped; what was read is written.
     const auto go = [&r](const char* part) {
@@ -180,19 +182,24 @@ int RunReport(Context& c)
         r.failures << QStringLiteral("%1: not read (interrupted)").arg(QLatin1String(part));
         return false;
     };
-    const QString deviceNumber = go("device number") ? v.reading(false) : QString();
-    const QString pressure = go("pressure") ? v.reading(true) : QString();
-    const QString status = go("configuration status") ? v.status() : QString();
-    const auto config = go("configuration") ? v.configuration(false) : std::nullopt;
-    const auto testConfig = go("test configuration") ? v.configuration(true) : std::nullopt;
+    VisitParts p;
+    p.deviceNumber = go("device number") ? v.reading(false) : QString();
+    p.pressure = go("pressure") ? v.reading(true) : QString();
+    p.status = go("configuration status") ? v.status() : QString();
+    p.config = go("configuration") ? v.configuration(false) : std::nullopt;
+    p.testConfig = go("test configuration") ? v.configuration(true) : std::nullopt;
     if (go("event log"))
         r.log = v.eventLog();
     if (go("archive"))
         r.archive = v.archive(offset);
-    bool noScript = false;
-    const auto script = go("script") ? v.script(noScript) : std::nullopt;
-    c.finishTrace();
+    p.script = go("script") ? v.script(p.noScript) : std::nullopt;
+    return p;
+}
 
+// The report's title and summary.
+void summarize(const Context& c, const VisitParts& p, const QDateTime& visit, VisitReport& r)
+{
+    const long long offset = visit.offsetFromUtc();
     int dated = 0;
     for (const ArchiveLine& line : r.archive)
         dated += line.record.yearByte != 0;
@@ -201,18 +208,22 @@ int RunReport(Context& c)
         {QStringLiteral("Time of the visit"), visit.toOffsetFromUtc(offset).toString(Qt::ISODate)},
         {QStringLiteral("Port"), c.device},
         {QStringLiteral("Baud"), QString::number(c.baudRate)},
-        {QStringLiteral("Device number"), orNotRead(deviceNumber)},
-        {QStringLiteral("Pressure"), orNotRead(pressure)},
-        {QStringLiteral("Configuration status"), orNotRead(status)},
+        {QStringLiteral("Device number"), orNotRead(p.deviceNumber)},
+        {QStringLiteral("Pressure"), orNotRead(p.pressure)},
+        {QStringLiteral("Configuration status"), orNotRead(p.status)},
         {QStringLiteral("Event log records read"), QString::number(r.log.size())},
         {QStringLiteral("Archive records read"), QStringLiteral("%1 (%2 dated)").arg(r.archive.size()).arg(dated)},
         {QStringLiteral("Script"),
-         script         ? QStringLiteral("%1 bytes").arg(script->size())
-             : noScript ? QStringLiteral("none: the controller holds no script")
-                        : QStringLiteral("not read")},
+         p.script         ? QStringLiteral("%1 bytes").arg(p.script->size())
+             : p.noScript ? QStringLiteral("none: the controller holds no script")
+                          : QStringLiteral("not read")},
         {QStringLiteral("Written by"), QStringLiteral("tessavin-cli %1").arg(QLatin1String(TESSAVIN_VERSION))},
     };
+}
 
+// The files beside index.html, and the sections that show their texts.
+void addFiles(const VisitParts& p, long long offset, VisitReport& r)
+{
     QByteArray logText, logJson, archiveCsv = ArchiveCsvHeader(), archiveJson;
     for (const LogLine& line : r.log) {
         logText += line.fileBytes;
@@ -226,21 +237,42 @@ int RunReport(Context& c)
                {QStringLiteral("log.jsonl"), QStringLiteral("the event log, one JSON object a record"), logJson},
                {QStringLiteral("archive.csv"), QStringLiteral("the archive as CSV"), archiveCsv},
                {QStringLiteral("archive.jsonl"), QStringLiteral("the archive, one JSON object a record"), archiveJson}};
-    if (config) {
-        r.files.push_back({QStringLiteral("config.json"), QStringLiteral("the configuration as it came"), *config});
-        r.sections.push_back({QStringLiteral("Configuration"), DecodeText(*config)});
+    if (p.config) {
+        r.files.push_back({QStringLiteral("config.json"), QStringLiteral("the configuration as it came"), *p.config});
+        r.sections.push_back({QStringLiteral("Configuration"), DecodeText(*p.config)});
     }
-    if (testConfig) {
+    if (p.testConfig) {
         r.files.push_back(
-            {QStringLiteral("test-config.json"), QStringLiteral("the test configuration as it came"), *testConfig});
-        r.sections.push_back({QStringLiteral("Test configuration"), DecodeText(*testConfig)});
+            {QStringLiteral("test-config.json"), QStringLiteral("the test configuration as it came"), *p.testConfig});
+        r.sections.push_back({QStringLiteral("Test configuration"), DecodeText(*p.testConfig)});
     }
-    if (script) {
-        r.files.push_back({QStringLiteral("script.bin"), QStringLiteral("the script's bytes as they came"), *script});
-        r.sections.push_back({QStringLiteral("Script"), DecodeText(*script)});
+    if (p.script) {
+        r.files.push_back({QStringLiteral("script.bin"), QStringLiteral("the script's bytes as they came"), *p.script});
+        r.sections.push_back({QStringLiteral("Script"), DecodeText(*p.script)});
     }
     r.present = {{QStringLiteral("trace.jsonl"), QStringLiteral("every frame of the visit, as JSON Lines"), {}}};
+}
 
+} // namespace
+
+int RunReport(Context& c, const ReportOptions& o)
+{
+    const QString dir = c.inv.argument;
+    if (const auto problem = PrepareReportFolder(dir, o.force, reportFiles()))
+        return Fail(exit_code::kUsage, *problem);
+    const QDir folder(dir);
+    c.tracePath = folder.filePath(QStringLiteral("trace.jsonl"));
+    CatchInterrupts();
+    const QDateTime visit = QDateTime::currentDateTime();
+    const long long offset = visit.offsetFromUtc();
+    if (auto code = c.start())
+        return *code;
+
+    VisitReport r;
+    const VisitParts parts = readVisit(c, r, offset);
+    c.finishTrace();
+    summarize(c, parts, visit, r);
+    addFiles(parts, offset, r);
     if (const auto error = WriteVisitReport(dir, r))
         return Fail(exit_code::kDownload, *error);
     const QString index = NativePath(folder.filePath(QString::fromLatin1(kReportIndexFile)));

@@ -2,7 +2,6 @@
 #include "cli_context.h"
 #include "cli_operations.h"
 
-#include "conversions.h"
 #include "poll_responder.h"
 
 #include <QLocale>
@@ -10,30 +9,10 @@
 
 namespace tessavin::cli {
 
-int RunRespond(Context& c)
+int RunRespond(Context& c, const RespondOptions& o)
 {
-    struct Field {
-        QString name;
-        QString fallback;
-        bool offset;
-    };
-    QStringList texts;
-    for (const Field& f : {Field{QStringLiteral("day"), QStringLiteral("28"), false},
-                           Field{QStringLiteral("add1"), QStringLiteral("0"), true},
-                           Field{QStringLiteral("add2"), QStringLiteral("0"), true}}) {
-        const QString text = c.inv.has(f.name) ? c.inv.value(f.name) : f.fallback;
-        const auto value = ParseInteger(text);
-        if (!value)
-            return Fail(exit_code::kUsage, QStringLiteral("--%1: %2").arg(f.name, NotAnIntegerMessage(text)));
-        if (!f.offset && (*value < 1 || *value > 31))
-            return Fail(exit_code::kUsage, QStringLiteral("--day: %1 is out of range (1 to 31)").arg(*value));
-        if (f.offset && !DeviceClock(QTime(0, 0), *value))
-            return Fail(exit_code::kUsage,
-                        QStringLiteral("--%1: the offset must lie between -%2 and %2 seconds")
-                            .arg(f.name)
-                            .arg(poll::kOffsetLimit - 1));
-        texts << text;
-    }
+    // The responder reads its fields as the window's text boxes hold them.
+    const QStringList texts{QString::number(o.day), QString::number(o.add1), QString::number(o.add2)};
     CatchInterrupts();
     if (auto code = c.start())
         return *code;

@@ -189,6 +189,8 @@ private slots:
             << QStringList{"--newest", "4", "-o", "FILE"} << 2000 << 150 << range(146, 149) << QByteArray("1d1c19");
         QTest::newRow("default: the newest 10 on stdout")
             << QStringList{} << 2000 << 150 << range(140, 149) << QByteArray("1d1c19");
+        QTest::newRow("--newest 010, read as ten")
+            << QStringList{"--newest", "010"} << 2000 << 150 << range(140, 149) << QByteArray("1d1c19");
         QTest::newRow("--index 3") << QStringList{"--index", "3"} << 2000 << 150 << QList<int>{3}
                                    << QByteArray("1d1c19");
         QTest::newRow("--all of 6 -o FILE")
@@ -735,6 +737,14 @@ private slots:
                                           << "--fast and --no-fast: choose one\nUsage: tessavin-cli log info "
                                              "[options]\nTry 'tessavin-cli log info --help'."
                                           << -1;
+        QTest::newRow("--newest and --all") << QStringList{"log", "read", "--newest", "3", "--all"} << none << 2
+                                            << "--newest and --all: choose one\nUsage: tessavin-cli log read "
+                                               "[options]\nTry 'tessavin-cli log read --help'."
+                                            << -1;
+        QTest::newRow("--resume without -o") << QStringList{"archive", "read", "--resume"} << none << 2
+                                             << "--resume requires --output\nUsage: tessavin-cli archive read "
+                                                "[options]\nTry 'tessavin-cli archive read --help'."
+                                             << -1;
         QTest::newRow("-q: no retries line")
             << QStringList{"-q", "log", "read", "--newest", "3"} << int(Setup::SpoiltRecordOnce) << 0 << "" << -1;
     }
