@@ -1,15 +1,9 @@
 #include "cli_output.h"
 
-#include "frame_log.h"
-
 #include <QDate>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QRegularExpression>
 #include <QTime>
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -153,49 +147,6 @@ QByteArray Output::textLine(const QByteArray& fileLine) const
     return fileLine.left(fileLine.size() - 2) + '\n';
 }
 
-JsonLine& JsonLine::member(const char* name, const QByteArray& json)
-{
-    bytes_ += (bytes_.isEmpty() ? "{" : ",") + JsonQuoted(QLatin1String(name)) + ':' + json;
-    return *this;
-}
-
-JsonLine& JsonLine::string(const char* name, const QString& text) { return member(name, JsonQuoted(text)); }
-
-JsonLine& JsonLine::stringOrNull(const char* name, const QString& text)
-{
-    return member(name, text.isEmpty() ? QByteArray("null") : JsonQuoted(text));
-}
-
-JsonLine& JsonLine::integer(const char* name, long long value) { return member(name, QByteArray::number(value)); }
-
-JsonLine& JsonLine::integerOrNull(const char* name, std::optional<long long> value)
-{
-    return member(name, value ? QByteArray::number(*value) : QByteArray("null"));
-}
-
-JsonLine& JsonLine::boolean(const char* name, bool value) { return member(name, value ? "true" : "false"); }
-
-JsonLine& JsonLine::json(const char* name, const QString& text)
-{
-    const QByteArray bytes = text.trimmed().toUtf8();
-    QJsonParseError error;
-    const QJsonDocument one = QJsonDocument::fromJson("[" + bytes + "]", &error);
-    if (error.error == QJsonParseError::NoError && one.array().size() == 1)
-        return member(name, bytes);
-    return string(name, text);
-}
-
-JsonLine& JsonLine::number(const char* name, const QByteArray& text)
-{
-    static const QRegularExpression json(QStringLiteral("^-?(0|[1-9][0-9]*)(\\.[0-9]+)?([eE][-+]?[0-9]+)?$"));
-    bool ok = false;
-    const double value = text.toDouble(&ok);
-    const bool usable = ok && std::isfinite(value) && json.match(QString::fromLatin1(text)).hasMatch();
-    return member(name, usable ? text : QByteArray("null"));
-}
-
-JsonLine& JsonLine::number(const char* name, float value) { return number(name, ShortestValueText(value)); }
-
 QByteArray LogRecordJson(const LogLine& line)
 {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(line.record.constData());
@@ -208,15 +159,6 @@ QByteArray LogRecordJson(const LogLine& line)
         .string("text", LogMemoText(line))
         .string("raw", QString::fromLatin1(hexBytes(line.record)))
         .line();
-}
-
-QByteArray ShortestValueText(float value)
-{
-    if (!std::isfinite(value))
-        return {};
-    char digits[64];
-    const auto result = std::to_chars(digits, digits + sizeof digits, value);
-    return result.ec == std::errc() ? QByteArray(digits, result.ptr - digits) : QByteArray();
 }
 
 QByteArray ArchiveRecordJson(const ArchiveLine& line, long long utcOffsetSeconds)

@@ -29,28 +29,6 @@ const QLoggingCategory& category(LinkKind link)
 
 } // namespace
 
-QByteArray JsonQuoted(const QString& text)
-{
-    // Escaped as text and encoded once, so that characters beyond the first
-    // plane (a surrogate pair) stay whole.
-    QString escaped;
-    escaped.reserve(text.size() + 2);
-    escaped += QLatin1Char('"');
-    for (const QChar ch : text) {
-        const char16_t u = ch.unicode();
-        if (u == '"' || u == '\\') {
-            escaped += QLatin1Char('\\');
-            escaped += ch;
-        } else if (u < 0x20) {
-            escaped += QStringLiteral("\\u%1").arg(static_cast<int>(u), 4, 16, QLatin1Char('0'));
-        } else {
-            escaped += ch;
-        }
-    }
-    escaped += QLatin1Char('"');
-    return escaped.toUtf8();
-}
-
 const char* LinkKindName(LinkKind link)
 {
     switch (link) {
