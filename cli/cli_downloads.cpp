@@ -304,7 +304,11 @@ int RunLogInfo(Context& c)
     }
     QByteArray text;
     if (c.inv.format == Format::Jsonl)
-        text = JsonLine().integer("capacity", values[0]).integer("count", values[1]).integer("begin", values[2]).line();
+        text = JsonObject()
+                   .integer("capacity", values[0])
+                   .integer("count", values[1])
+                   .integer("begin", values[2])
+                   .line();
     else
         text
             = QStringLiteral("capacity %1\ncount %2\nbegin %3\n").arg(values[0]).arg(values[1]).arg(values[2]).toUtf8();
@@ -475,7 +479,7 @@ int RunArchiveRead(Context& c)
     if (outcome.end == DownloadEnd::One) {
         // The window's field truncates; machine-readable output keeps the whole value.
         const QByteArray text = c.inv.format == Format::Jsonl
-            ? JsonLine().integer("index", outcome.index).number("value", outcome.oneRecordValue).line()
+            ? JsonObject().integer("index", outcome.index).number("value", outcome.oneRecordValue).line()
             : QByteArray::fromStdString(*outcome.oneValue) + '\n';
         return c.write(text) ? exit_code::kDone : c.writeFailure();
     }

@@ -52,6 +52,11 @@ private:
     bool written_ = false;
 };
 
+// The record's bytes in hexadecimal, lower case: the "raw" of its JSON line
+// and its CSV row.
+QByteArray LogRecordRaw(const LogLine& line);
+QByteArray ArchiveRecordRaw(const ArchiveLine& line);
+
 // {"index":..,"marker":..,"time":..,"text":..,"raw":..} and LF.
 QByteArray LogRecordJson(const LogLine& line);
 

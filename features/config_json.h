@@ -8,6 +8,8 @@
 // must be named by line and column (QJsonParseError gives an offset only), and
 // strings are compared as bytes, so a configuration holding Windows-1251 text
 // (valid JSON, not valid UTF-8) is still understood.
+#include "json_writer.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -93,6 +95,9 @@ struct ConfigDifference {
     // value is not on that side.
     QString controller;
     QString file;
+    // The same as JSON values: each side's value, or its line's text as a string.
+    Json controllerJson;
+    Json fileJson;
 
     static QString opMark(Op op);
     // "~ /modbus/baud: 9600 → 19200", "+ /alarms/3: {...}", "- /debug",
@@ -114,8 +119,8 @@ struct ConfigDiff {
 // Otherwise line by line.
 ConfigDiff DiffConfigs(const QByteArray& controller, const QByteArray& file);
 
-// Compact JSON of a value: strings re-escaped, bytes that are not UTF-8 read as
-// Windows-1251, so the result is always valid JSON text.
+// Compact JSON of a value, as the JSON writer writes it: strings re-escaped,
+// bytes that are not UTF-8 read as Windows-1251, numbers as they stand.
 QString CompactJson(const JsonValue& value);
 
 } // namespace tessavin

@@ -118,20 +118,19 @@ QString FrameHex(const QByteArray& bytes) { return QString::fromLatin1(bytes.toH
 
 QByteArray FrameJsonLine(const FrameRecord& record)
 {
-    QByteArray line;
-    line += "{\"t\":" + JsonQuoted(IsoLocalTime(record.time));
-    line += ",\"link\":" + JsonQuoted(QString::fromLatin1(LinkKindName(record.link)));
-    line += record.sent ? ",\"dir\":\"tx\"" : ",\"dir\":\"rx\"";
-    line += ",\"len\":" + QByteArray::number(record.bytes.size());
-    line += ",\"hex\":" + JsonQuoted(FrameHex(record.bytes));
+    JsonObject line;
+    line.string("t", IsoLocalTime(record.time))
+        .string("link", QLatin1String(LinkKindName(record.link)))
+        .string("dir", record.sent ? QStringLiteral("tx") : QStringLiteral("rx"))
+        .integer("len", record.bytes.size())
+        .string("hex", FrameHex(record.bytes));
     if (record.verdict)
-        line += ",\"verdict\":" + JsonQuoted(LinkErrorText(*record.verdict));
+        line.string("verdict", LinkErrorText(*record.verdict));
     if (record.trailing)
-        line += ",\"trailing\":true";
+        line.boolean("trailing", true);
     if (record.retry > 0)
-        line += ",\"retry\":" + QByteArray::number(record.retry);
-    line += '}';
-    return line;
+        line.integer("retry", record.retry);
+    return line.json().text();
 }
 
 QString FrameTextLine(const FrameRecord& record)

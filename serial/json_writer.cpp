@@ -1,13 +1,44 @@
 #include "json_writer.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QRegularExpression>
-
 #include <charconv>
 #include <cmath>
 
 namespace tessavin {
+
+namespace {
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][-+]?[0-9]+)?, the whole text.
+bool isJsonNumber(const QByteArray& text)
+{
+    qsizetype at = 0;
+    const qsizetype n = text.size();
+    const auto digits = [&] {
+        const qsizetype from = at;
+        while (at < n && isDigit(text[at]))
+            ++at;
+        return at > from;
+    };
+    const auto skip = [&](char a, char b = '\0') {
+        const bool hit = at < n && (text[at] == a || (b && text[at] == b));
+        at += hit;
+        return hit;
+    };
+    skip('-');
+    if (!skip('0') && !digits())
+        return false;
+    if (skip('.') && !digits())
+        return false;
+    if (skip('e', 'E')) {
+        skip('-', '+');
+        if (!digits())
+            return false;
+    }
+    return at == n;
+}
+
+} // namespace
 
 QByteArray JsonQuoted(const QString& text)
 {
@@ -31,56 +62,53 @@ QByteArray JsonQuoted(const QString& text)
     return escaped.toUtf8();
 }
 
-JsonLine& JsonLine::member(const char* name, const QByteArray& json)
-{
-    bytes_ += (bytes_.isEmpty() ? "{" : ",") + JsonQuoted(QLatin1String(name)) + ':' + json;
-    return *this;
-}
-
-JsonLine& JsonLine::string(const char* name, const QString& text) { return member(name, JsonQuoted(text)); }
-
-JsonLine& JsonLine::stringOrNull(const char* name, const QString& text)
-{
-    return member(name, text.isEmpty() ? QByteArray("null") : JsonQuoted(text));
-}
-
-JsonLine& JsonLine::integer(const char* name, long long value) { return member(name, QByteArray::number(value)); }
-
-JsonLine& JsonLine::integerOrNull(const char* name, std::optional<long long> value)
-{
-    return member(name, value ? QByteArray::number(*value) : QByteArray("null"));
-}
-
-JsonLine& JsonLine::boolean(const char* name, bool value) { return member(name, value ? "true" : "false"); }
-
-JsonLine& JsonLine::json(const char* name, const QString& text)
-{
-    const QByteArray bytes = text.trimmed().toUtf8();
-    QJsonParseError error;
-    const QJsonDocument one = QJsonDocument::fromJson("[" + bytes + "]", &error);
-    if (error.error == QJsonParseError::NoError && one.array().size() == 1)
-        return member(name, bytes);
-    return string(name, text);
-}
-
-JsonLine& JsonLine::number(const char* name, const QByteArray& text)
-{
-    static const QRegularExpression json(QStringLiteral("^-?(0|[1-9][0-9]*)(\\.[0-9]+)?([eE][-+]?[0-9]+)?$"));
-    bool ok = false;
-    const double value = text.toDouble(&ok);
-    const bool usable = ok && std::isfinite(value) && json.match(QString::fromLatin1(text)).hasMatch();
-    return member(name, usable ? text : QByteArray("null"));
-}
-
-JsonLine& JsonLine::number(const char* name, float value) { return number(name, ShortestValueText(value)); }
-
-QByteArray ShortestValueText(float value)
+QByteArray ShortestFloatText(float value)
 {
     if (!std::isfinite(value))
         return {};
     char digits[64];
     const auto result = std::to_chars(digits, digits + sizeof digits, value);
     return result.ec == std::errc() ? QByteArray(digits, result.ptr - digits) : QByteArray();
+}
+
+Json Json::boolean(bool value) { return Json(value ? "true" : "false"); }
+
+Json Json::integer(long long value) { return Json(QByteArray::number(value)); }
+
+Json Json::number(float value)
+{
+    const QByteArray text = ShortestFloatText(value);
+    return text.isEmpty() ? Json() : Json(text);
+}
+
+Json Json::number(const QByteArray& text) { return isJsonNumber(text) ? Json(text) : Json(); }
+
+Json Json::string(const QString& text) { return Json(JsonQuoted(text)); }
+
+JsonArray& JsonArray::add(const Json& value)
+{
+    if (!items_.isEmpty())
+        items_ += ',';
+    items_ += value.text();
+    return *this;
+}
+
+JsonObject& JsonObject::add(const QString& name, const Json& value)
+{
+    if (!members_.isEmpty())
+        members_ += ',';
+    members_ += JsonQuoted(name) + ':' + value.text();
+    return *this;
+}
+
+JsonObject& JsonObject::stringOrNull(const char* name, const QString& text)
+{
+    return add(name, text.isEmpty() ? Json() : Json::string(text));
+}
+
+JsonObject& JsonObject::integerOrNull(const char* name, std::optional<long long> value)
+{
+    return add(name, value ? Json::integer(*value) : Json());
 }
 
 } // namespace tessavin
