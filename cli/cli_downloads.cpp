@@ -6,15 +6,16 @@
 
 #include "archive.h"
 #include "archive_chart.h"
+#include "config_json.h"
 #include "conversions.h"
 #include "event_log.h"
+#include "text_codec.h"
 #include "visit_report.h"
 
 #include <QDateTime>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonArray>
-#include <QJsonObject>
+#include <QLocale>
+#include <QMap>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -84,26 +85,37 @@ QString recordName(RecordKind kind)
     return kind == RecordKind::Log ? QStringLiteral("event-log record") : QStringLiteral("archive record");
 }
 
-// Whether a line of a jsonl file is a record of the kind: an object with
-// exactly the keys LogRecordJson (ArchiveRecordJson) writes.
-bool isRecordOf(RecordKind kind, const QJsonObject& o)
+// A line of a jsonl file read as a record of the kind: an object with exactly
+// the members LogRecordJson (ArchiveRecordJson) writes, "raw" a string, in
+// UTF-8 as they write it; a member named twice counts once, with its last
+// value. nullopt for any other line.
+struct RecordLine {
+    JsonValue index;
+    QByteArray raw; // the record's bytes in hexadecimal, as the line holds them
+};
+std::optional<RecordLine> recordOf(RecordKind kind, const QByteArray& line)
 {
-    static const QStringList log{"index", "marker", "raw", "text", "time"};
-    static const QStringList archive{"device_time", "index", "raw", "time", "value"};
-    return o.keys() == (kind == RecordKind::Log ? log : archive) && o.value(QStringLiteral("raw")).isString();
+    static const QList<QByteArray> log{"index", "marker", "raw", "text", "time"};
+    static const QList<QByteArray> archive{"device_time", "index", "raw", "time", "value"};
+    if (!IsValidUtf8(line))
+        return std::nullopt;
+    const JsonParse parse = ParseJson(line);
+    if (!parse.value || parse.value->kind != JsonValue::Kind::Object)
+        return std::nullopt;
+    QMap<QByteArray, const JsonValue*> members;
+    for (const JsonMember& m : parse.value->members)
+        members[m.key] = &m.value;
+    if (members.keys() != (kind == RecordKind::Log ? log : archive) || members["raw"]->kind != JsonValue::Kind::String)
+        return std::nullopt;
+    return RecordLine{*members["index"], members["raw"]->scalar};
 }
 
-// The record's bytes in hexadecimal, from its JSON line.
-QString rawOf(const QByteArray& jsonLine)
+// An index as it reads: a number as its value (1e+30, -1), anything else as JSON ("7").
+QString indexText(const JsonValue& index)
 {
-    return QJsonDocument::fromJson(jsonLine).object().value(QStringLiteral("raw")).toString();
-}
-
-// A JSON value as written: 1e+30, -1, "7".
-QString jsonText(const QJsonValue& value)
-{
-    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
-    return QString::fromUtf8(array.mid(1, array.size() - 2));
+    if (index.kind != JsonValue::Kind::Number)
+        return CompactJson(index);
+    return QString::fromLatin1(QByteArray::number(index.scalar.toDouble(), 'g', QLocale::FloatingPointShortest));
 }
 
 // Where the records of the -o file end, for --resume.
@@ -112,7 +124,7 @@ struct ResumePoint {
     QString path;
     qint64 keep = 0; // the bytes of its whole lines
     std::optional<int> lastIndex; // the index in its last line; none in an empty file
-    QString lastRaw; // that record's bytes in hexadecimal, as the file holds them
+    QByteArray lastRaw; // that record's bytes in hexadecimal, as the file holds them
 };
 
 // The -o file's resume point; nullopt, with the message said, when it cannot be
@@ -145,12 +157,12 @@ std::optional<ResumePoint> resumePoint(const Context& c, RecordKind kind, int la
         return std::nullopt;
     }
     point.keep = bytes.lastIndexOf('\n') + 1; // a cut last line goes
-    QJsonObject last;
+    std::optional<RecordLine> last;
     qsizetype from = 0;
     for (int line = 1; from < point.keep; ++line) {
         const qsizetype end = bytes.indexOf('\n', from);
-        last = QJsonDocument::fromJson(bytes.mid(from, end - from)).object();
-        if (!isRecordOf(kind, last)) {
+        last = recordOf(kind, bytes.mid(from, end - from));
+        if (!last) {
             Say(QStringLiteral("--resume: %1: line %2 is not an %3 (%4 cannot go on with it)")
                     .arg(point.path)
                     .arg(line)
@@ -161,16 +173,17 @@ std::optional<ResumePoint> resumePoint(const Context& c, RecordKind kind, int la
     }
     if (point.keep == 0)
         return point;
-    const QJsonValue index = last.value(QStringLiteral("index"));
-    const double value = index.toDouble(-1);
-    if (!index.isDouble() || value < 0 || value > lastIndex || value != std::floor(value)) {
+    bool number = false;
+    const double value = last->index.scalar.toDouble(&number);
+    if (last->index.kind != JsonValue::Kind::Number || !number || value < 0 || value > lastIndex
+        || value != std::floor(value)) {
         Say(QStringLiteral("--resume: %1: the last record's index %2 is not one of a ring's (0 to %3)")
-                .arg(point.path, jsonText(index))
+                .arg(point.path, indexText(last->index))
                 .arg(lastIndex));
         return std::nullopt;
     }
     point.lastIndex = static_cast<int>(value);
-    point.lastRaw = last.value(QStringLiteral("raw")).toString();
+    point.lastRaw = last->raw;
     return point;
 }
 
@@ -192,7 +205,7 @@ bool readResume(Context& c, const QStringList& choices, RecordKind kind, int las
 
 // After the ring's questions: whether the controller still holds the file's last
 // record at its index, byte for byte (one more read, by `read`, which gives the
-// record's JSON line and the outcome). The exit code, its message said, when
+// record's bytes in hexadecimal and the outcome). The exit code, its message said, when
 // the download must not go on; the file is left as it was.
 template <class Read>
 std::optional<int> checkResume(Context& c, const ResumePoint& point, Read read)
@@ -202,7 +215,7 @@ std::optional<int> checkResume(Context& c, const ResumePoint& point, Read read)
     const QString record = QStringLiteral("%1 %2").arg(recordName(point.kind)).arg(*point.lastIndex);
     switch (outcome.end) {
     case DownloadEnd::Completed:
-        if (rawOf(held) == point.lastRaw)
+        if (held == point.lastRaw)
             return std::nullopt;
         break;
     case DownloadEnd::Stopped:
@@ -360,9 +373,9 @@ int RunLogRead(Context& c)
                                    .arg(s.capacity));
                 return std::nullopt;
             }
-            refused = checkResume(c, *resume, [&](QByteArray& line) {
+            refused = checkResume(c, *resume, [&](QByteArray& raw) {
                 RecordSink<LogLine> check;
-                check.show = [&line](const LogLine& l) { line = LogRecordJson(l); };
+                check.show = [&raw](const LogLine& l) { raw = LogRecordRaw(l); };
                 return RunLogRecordLoop(s, {last, 1}, s.capacity, check);
             });
             if (refused)
@@ -431,9 +444,9 @@ int RunArchiveRead(Context& c)
     steps.choose = [&]() -> std::optional<RecordPick> {
         if (resume && resume->lastIndex) {
             const int last = *resume->lastIndex;
-            refused = checkResume(c, *resume, [&](QByteArray& line) {
+            refused = checkResume(c, *resume, [&](QByteArray& raw) {
                 RecordSink<ArchiveLine> check;
-                check.show = [&line](const ArchiveLine& l) { line = ArchiveRecordJson(l, 0); };
+                check.show = [&raw](const ArchiveLine& l) { raw = ArchiveRecordRaw(l); };
                 return ReadArchiveRecords(c.session, {last, 1}, false, 0, check);
             });
             if (refused)

@@ -2,12 +2,17 @@
 // The configuration as JSON: checking a text before it is sent, and the
 // differences between two configurations (the controller's and a file's).
 //
-// The text is parsed by a small parser of our own rather than QJsonDocument:
-// the differences must come in document order and must not lose a key that
-// appears twice (QJsonObject sorts its keys and keeps one of each), an error
-// must be named by line and column (QJsonParseError gives an offset only), and
-// strings are compared as bytes, so a configuration holding Windows-1251 text
-// (valid JSON, not valid UTF-8) is still understood.
+// The text is parsed by a small parser of our own, not by QJsonDocument nor a
+// library such as RapidJSON, because the checks and the diff need:
+//  - the members in document order with a repeated key kept (QJsonObject
+//    sorts its keys and keeps one of each);
+//  - an error named by line and column, in words that point at the fault
+//    ("missing comma", "is a closing quote missing?"): both libraries give an
+//    offset and a message of their own;
+//  - strings kept as the bytes they hold, so that a configuration holding
+//    Windows-1251 text (valid JSON, not valid UTF-8) is compared and shown as
+//    it is (QJsonDocument refuses it).
+// tessavin-cli's --resume reads the lines of its file with the same parser.
 #include "json_writer.h"
 
 #include <QByteArray>
