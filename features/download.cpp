@@ -3,6 +3,8 @@
 #include "register_link.h"
 #include "retry.h"
 
+#include <chrono>
+
 namespace tessavin {
 
 LinkResult<int> AskRingQuestion(Session& session, RingQuestion question)
@@ -50,5 +52,20 @@ QString RingQuestionLine(RingQuestion question, int value)
     }
     return QStringLiteral("OK=%1").arg(value);
 }
+
+LinkResult<std::size_t> ReadRecord(Session& session, const RecordRequest& request, long long index)
+{
+    const QString what = QStringLiteral("%1 %2").arg(QLatin1String(request.name)).arg(index);
+    return ReadWithRetries(session, LinkKind::Register, what, [&] {
+        const std::size_t length = BuildRegRequest(session.frame, request.command,
+                                                   static_cast<std::uint16_t>(index & 0xFFFF), 1);
+        auto read = RegReadBlock(session.link, session.frame, length, session.replies);
+        if (read.ok() && read.value < request.minimum)
+            read.error = LinkError::TooShort;
+        return read;
+    });
+}
+
+void LetEventsRun(Session& session) { session.link.pause(std::chrono::milliseconds(0)); }
 
 } // namespace tessavin
