@@ -50,21 +50,6 @@ QString keptIn(const Context& c, int read, int total)
     return QStringLiteral("%1 of %2 records read%3").arg(read).arg(total).arg(where);
 }
 
-QString questionName(RingQuestion question)
-{
-    switch (question) {
-    case RingQuestion::LogCapacity:
-        return QStringLiteral("log capacity");
-    case RingQuestion::LogCount:
-        return QStringLiteral("log count");
-    case RingQuestion::LogBegin:
-        return QStringLiteral("log begin");
-    case RingQuestion::ArchiveBegin:
-        break;
-    }
-    return QStringLiteral("archive begin");
-}
-
 // A question that fails ends the download; the outcome names it.
 bool answeredOk(RingQuestion, const LinkResult<int>& answer) { return answer.ok(); }
 
@@ -284,7 +269,7 @@ int downloadExit(Context& c, const DownloadOutcome& outcome, bool writeFailed, c
     case DownloadEnd::One:
         return exit_code::kDone;
     case DownloadEnd::Unanswered:
-        return c.linkFailure(questionName(*outcome.question), outcome.error);
+        return c.linkFailure(RingQuestionName(*outcome.question), outcome.error);
     case DownloadEnd::Stopped:
         return Fail(exit_code::kInterrupted, QStringLiteral("interrupted: %1").arg(keptIn(c, outcome.read, total)));
     case DownloadEnd::RecordFailed:
@@ -312,7 +297,7 @@ int RunLogInfo(Context& c)
     for (int i = 0; i < 3; ++i) {
         const auto answer = AskRingQuestion(c.session, questions[i]);
         if (!answer.ok())
-            return c.linkFailure(questionName(questions[i]), answer.error);
+            return c.linkFailure(RingQuestionName(questions[i]), answer.error);
         values[i] = answer.value;
     }
     QByteArray text;

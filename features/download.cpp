@@ -9,18 +9,10 @@ namespace tessavin {
 
 LinkResult<int> AskRingQuestion(Session& session, RingQuestion question)
 {
-    static constexpr struct {
-        std::uint8_t command;
-        const char* name;
-    } kQuestions[] = {
-        {reg::kLogCapacity, "log capacity"},
-        {reg::kLogCount, "log count"},
-        {reg::kLogBegin, "log begin"},
-        {reg::kArchiveBegin, "archive begin"},
-    };
-    const auto& q = kQuestions[static_cast<int>(question)];
-    const auto answer = ReadWithRetries(session, LinkKind::Register, QLatin1String(q.name), [&] {
-        const std::size_t length = BuildRegRequest(session.frame, q.command);
+    static constexpr std::uint8_t kCommands[] = {reg::kLogCapacity, reg::kLogCount, reg::kLogBegin, reg::kArchiveBegin};
+    const std::uint8_t command = kCommands[static_cast<int>(question)];
+    const auto answer = ReadWithRetries(session, LinkKind::Register, RingQuestionName(question), [&] {
+        const std::size_t length = BuildRegRequest(session.frame, command);
         return RegReadWord(session.link, session.frame, length, session.replies);
     });
     const int value = answer.value;
@@ -37,6 +29,12 @@ LinkResult<int> AskRingQuestion(Session& session, RingQuestion question)
         break;
     }
     return {value, answer.error};
+}
+
+QString RingQuestionName(RingQuestion question)
+{
+    static constexpr const char* kNames[] = {"log capacity", "log count", "log begin", "archive begin"};
+    return QLatin1String(kNames[static_cast<int>(question)]);
 }
 
 QString RingQuestionLine(RingQuestion question, int value)

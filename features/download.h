@@ -42,6 +42,10 @@ enum class RingQuestion { LogCapacity, LogCount, LogBegin, ArchiveBegin };
 // that still fails answers 0 with its error, and 0 is stored like any value.
 LinkResult<int> AskRingQuestion(Session& session, RingQuestion question);
 
+// The question's name in messages and retry notes: "log capacity", "log
+// count", "log begin", "archive begin".
+QString RingQuestionName(RingQuestion question);
+
 // The memo line of an answer: "MAX=2000", "N=150", "OK=150" (both begins).
 QString RingQuestionLine(RingQuestion question, int value);
 
