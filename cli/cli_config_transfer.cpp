@@ -120,7 +120,7 @@ int RunConfigDownload(Context& c)
     if (!check.fits || !PutTransferText(c.session.transfer, text))
         return Fail(exit_code::kUsage,
                     QStringLiteral("%1: %2").arg(NativePath(path), ConfigTooLargeMessage(text.size())));
-    if (!check.json() && !c.inv.has(QStringLiteral("force")))
+    if (check.needsConsent() && !c.inv.has(QStringLiteral("force")))
         return Fail(exit_code::kUsage,
                     QStringLiteral("%1: not valid JSON: %2; nothing was sent (--force sends it anyway)")
                         .arg(NativePath(path), check.error->text()));

@@ -75,6 +75,10 @@ struct ConfigCheck {
     // What a configuration download sends without --force: JSON that fits, not
     // empty, from a file without a zero byte.
     bool valid() const { return json() && fits && size > 0 && zeroAt < 0; }
+    // A text that is not JSON is sent only with the user's consent (the window
+    // asks, tessavin-cli wants --force); JSON goes unasked, and an empty text is
+    // refused by the download itself.
+    bool needsConsent() const { return size > 0 && !json(); }
     // One line: "valid JSON, 1234 bytes after conversion" or the error; then
     // what else refuses it (too large, a zero byte) and the notes (not UTF-8, a
     // byte order mark, repeated keys), one a line.
