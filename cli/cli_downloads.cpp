@@ -286,6 +286,149 @@ int downloadExit(Context& c, const DownloadOutcome& outcome, bool writeFailed, c
         QStringLiteral("%1: an impossible date or time (%2); %3").arg(record, why, keptIn(c, outcome.read, total)));
 }
 
+// --resume's choice once the ring's questions are answered: the file's last
+// record checked against the controller's (read by `read`, see checkResume),
+// then From the record after it to `newest` of a ring of `ringSize`. nullopt,
+// with `refused` set, when the file cannot be gone on with.
+template <class Read>
+std::optional<RecordPick> resumeAfterLast(Context& c, const ResumePoint& point, int ringSize, int newest,
+                                          std::optional<int>& refused, Read read)
+{
+    refused = checkResume(c, point, read);
+    if (refused)
+        return std::nullopt;
+    return continueAfter(*point.lastIndex, ringSize, newest);
+}
+
+// The event-log records the options choose, from the ring's answers in the
+// session: where --resume goes on, --from, --index, --all or the newest N.
+// nullopt, with `refused` set (its message said), when the choice names a
+// record the log does not hold or the file cannot be gone on with.
+std::optional<RecordPick> chooseLogRecords(Context& c, const std::optional<ResumePoint>& resume, int newest, int index,
+                                           int from, std::optional<int>& refused)
+{
+    Session& s = c.session;
+    const int held = std::min(s.count, s.capacity);
+    const int newestIndex = s.begin == 0 ? s.capacity - 1 : s.begin - 1;
+    // --index and --from name a record the log holds.
+    for (const auto& [name, value] : {std::pair{"index", index}, std::pair{"from", from}})
+        if (c.inv.has(QLatin1String(name)) && value >= held) {
+            refused = Fail(
+                exit_code::kUsage,
+                QStringLiteral("--%1 %2: the log holds %3 records").arg(QLatin1String(name)).arg(value).arg(held));
+            return std::nullopt;
+        }
+    if (resume && resume->lastIndex) {
+        const int last = *resume->lastIndex;
+        if (last >= s.capacity || (newestIndex - last + s.capacity) % s.capacity >= held) {
+            refused = Fail(exit_code::kUsage,
+                           QStringLiteral("--resume: %1 ends at %2 %3, which the log does not hold (%4 "
+                                          "records in a ring of %5); the file is left as it was")
+                               .arg(resume->path, recordName(RecordKind::Log))
+                               .arg(last)
+                               .arg(held)
+                               .arg(s.capacity));
+            return std::nullopt;
+        }
+        return resumeAfterLast(c, *resume, s.capacity, newestIndex, refused, [&](QByteArray& raw) {
+            RecordSink<LogLine> check;
+            check.show = [&raw](const LogLine& l) { raw = LogRecordRaw(l); };
+            return RunLogRecordLoop(s, {last, 1}, s.capacity, check);
+        });
+    }
+    if (c.inv.has(QStringLiteral("from")))
+        return RecordPick{RecordChoice::From, from};
+    if (c.inv.has(QStringLiteral("index")))
+        return RecordPick{RecordChoice::One, index};
+    if (c.inv.has(QStringLiteral("all")))
+        return RecordPick{RecordChoice::Index, s.count};
+    return RecordPick{newestChoice(newest), newest};
+}
+
+// Why archive read cannot run with its options, found out before anything is
+// sent: --one with csv or a chart, a chart that cannot be written.
+std::optional<QString> archiveReadProblem(const Context& c, bool oneValue)
+{
+    if (oneValue && c.inv.format == Format::Csv)
+        return QStringLiteral("archive read --one: no csv format");
+    if (oneValue && c.inv.has(QStringLiteral("chart")))
+        return QStringLiteral("archive read --one: no chart");
+    if (c.inv.has(QStringLiteral("chart")))
+        return chartProblem(c, c.inv.value(QStringLiteral("chart")));
+    return std::nullopt;
+}
+
+// The archive records the options choose, from the ring's begin in the
+// session: where --resume goes on, --from, --one, --index or the newest N; the
+// csv header is written first. nullopt when --resume cannot go on (`refused`
+// set, its message said) or the header could not be written (`writeFailed`).
+std::optional<RecordPick> chooseArchiveRecords(Context& c, const std::optional<ResumePoint>& resume, int newest,
+                                               int index, int one, int from, std::optional<int>& refused,
+                                               bool& writeFailed)
+{
+    if (resume && resume->lastIndex) {
+        const int last = *resume->lastIndex;
+        return resumeAfterLast(c, *resume, kArchiveSlots, ArchiveNewestIndex(c.session.begin), refused,
+                               [&](QByteArray& raw) {
+                                   RecordSink<ArchiveLine> check;
+                                   check.show = [&raw](const ArchiveLine& l) { raw = ArchiveRecordRaw(l); };
+                                   return ReadArchiveRecords(c.session, {last, 1}, false, 0, check);
+                               });
+    }
+    if (c.inv.format == Format::Csv && !c.write(ArchiveCsvHeader())) {
+        writeFailed = true;
+        return std::nullopt;
+    }
+    if (c.inv.has(QStringLiteral("from")))
+        return RecordPick{RecordChoice::From, from};
+    if (c.inv.has(QStringLiteral("one")))
+        return RecordPick{RecordChoice::One, one};
+    // One record as a line: the stretch of the newest one record, counted
+    // back from I as though I were the newest.
+    if (c.inv.has(QStringLiteral("index")))
+        return RecordPick{RecordChoice::Index, 1, index};
+    return RecordPick{newestChoice(newest), newest};
+}
+
+// An archive record as the output's format writes it.
+QByteArray archiveRecordText(const Context& c, const ArchiveLine& line, long long utcOffsetSeconds)
+{
+    switch (c.inv.format) {
+    case Format::Jsonl:
+        return ArchiveRecordJson(line, utcOffsetSeconds);
+    case Format::Csv:
+        return ArchiveRecordCsv(line, utcOffsetSeconds);
+    case Format::Text:
+        break;
+    }
+    return c.out.textLine(QByteArray::fromStdString(line.fileLine));
+}
+
+// --one's value: the window's field truncates; machine-readable output keeps the whole value.
+int writeOneValue(Context& c, const DownloadOutcome& outcome)
+{
+    const QByteArray text = c.inv.format == Format::Jsonl
+        ? JsonObject().integer("index", outcome.index).number("value", outcome.oneRecordValue).line()
+        : QByteArray::fromStdString(*outcome.oneValue) + '\n';
+    return c.write(text) ? exit_code::kDone : c.writeFailure();
+}
+
+// Writes --chart's SVG of the records read to its file or stdout ("-"); the
+// exit code, its message said, when it could not be written.
+std::optional<int> writeChart(const QString& chartPath, const std::vector<ArchiveLine>& charted)
+{
+    const QByteArray svg = ArchiveChartSvg(charted);
+    if (chartPath == QLatin1String("-")) {
+        Output stdoutChart;
+        QString error;
+        if (!stdoutChart.open(chartPath, &error) || !stdoutChart.write(svg))
+            return Fail(exit_code::kDownload, QStringLiteral("cannot write to stdout"));
+    } else if (const auto error = WriteCompleteFile(chartPath, svg)) {
+        return Fail(exit_code::kDownload, *error);
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 int RunLogInfo(Context& c)
@@ -329,52 +472,12 @@ int RunLogRead(Context& c)
     if (auto code = c.start())
         return *code;
 
-    Session& s = c.session;
     ProgressLine progress(c.progressShown());
     bool writeFailed = false;
     std::optional<int> refused; // the exit code when the choice could not be read, its message said
     DownloadSteps<LogLine> steps;
     steps.answered = answeredOk;
-    steps.choose = [&]() -> std::optional<RecordPick> {
-        const int held = std::min(s.count, s.capacity);
-        const int newestIndex = s.begin == 0 ? s.capacity - 1 : s.begin - 1;
-        // --index and --from name a record the log holds.
-        for (const auto& [name, value] : {std::pair{"index", *index}, std::pair{"from", *from}})
-            if (c.inv.has(QLatin1String(name)) && value >= held) {
-                refused = Fail(
-                    exit_code::kUsage,
-                    QStringLiteral("--%1 %2: the log holds %3 records").arg(QLatin1String(name)).arg(value).arg(held));
-                return std::nullopt;
-            }
-        if (resume && resume->lastIndex) {
-            const int last = *resume->lastIndex;
-            if (last >= s.capacity || (newestIndex - last + s.capacity) % s.capacity >= held) {
-                refused = Fail(exit_code::kUsage,
-                               QStringLiteral("--resume: %1 ends at %2 %3, which the log does not hold (%4 "
-                                              "records in a ring of %5); the file is left as it was")
-                                   .arg(resume->path, recordName(RecordKind::Log))
-                                   .arg(last)
-                                   .arg(held)
-                                   .arg(s.capacity));
-                return std::nullopt;
-            }
-            refused = checkResume(c, *resume, [&](QByteArray& raw) {
-                RecordSink<LogLine> check;
-                check.show = [&raw](const LogLine& l) { raw = LogRecordRaw(l); };
-                return RunLogRecordLoop(s, {last, 1}, s.capacity, check);
-            });
-            if (refused)
-                return std::nullopt;
-            return continueAfter(last, s.capacity, newestIndex);
-        }
-        if (c.inv.has(QStringLiteral("from")))
-            return RecordPick{RecordChoice::From, *from};
-        if (c.inv.has(QStringLiteral("index")))
-            return RecordPick{RecordChoice::One, *index};
-        if (c.inv.has(QStringLiteral("all")))
-            return RecordPick{RecordChoice::Index, s.count};
-        return RecordPick{newestChoice(*newest), *newest};
-    };
+    steps.choose = [&] { return chooseLogRecords(c, resume, *newest, *index, *from, refused); };
     steps.sink.show = [&](const LogLine& line) {
         keepOrStop(c, c.inv.format == Format::Jsonl ? LogRecordJson(line) : c.out.textLine(line.fileBytes),
                    writeFailed);
@@ -383,7 +486,7 @@ int RunLogRead(Context& c)
     // The questions of the LOG button with its Max box, whether --max is given or
     // not: a ring of another size than the window's 2000 is read right only when
     // its capacity is known.
-    const DownloadOutcome outcome = DownloadEventLog(s, true, steps);
+    const DownloadOutcome outcome = DownloadEventLog(c.session, true, steps);
     progress.finish();
     if (refused)
         return *refused;
@@ -404,14 +507,9 @@ int RunArchiveRead(Context& c)
     if (!newest || !index || !one || !from)
         return exit_code::kUsage;
     const bool oneValue = c.inv.has(QStringLiteral("one"));
-    if (oneValue && c.inv.format == Format::Csv)
-        return Fail(exit_code::kUsage, QStringLiteral("archive read --one: no csv format"));
+    if (const auto problem = archiveReadProblem(c, oneValue))
+        return Fail(exit_code::kUsage, *problem);
     const QString chartPath = c.inv.value(QStringLiteral("chart"));
-    if (oneValue && c.inv.has(QStringLiteral("chart")))
-        return Fail(exit_code::kUsage, QStringLiteral("archive read --one: no chart"));
-    if (c.inv.has(QStringLiteral("chart")))
-        if (const auto problem = chartProblem(c, chartPath))
-            return Fail(exit_code::kUsage, *problem);
     CatchInterrupts();
 
     // The controller keeps UTC; the window shows local time, moved by the offset of this moment.
@@ -426,75 +524,25 @@ int RunArchiveRead(Context& c)
     ProgressLine progress(!oneValue && c.progressShown());
     DownloadSteps<ArchiveLine> steps;
     steps.answered = answeredOk;
-    steps.choose = [&]() -> std::optional<RecordPick> {
-        if (resume && resume->lastIndex) {
-            const int last = *resume->lastIndex;
-            refused = checkResume(c, *resume, [&](QByteArray& raw) {
-                RecordSink<ArchiveLine> check;
-                check.show = [&raw](const ArchiveLine& l) { raw = ArchiveRecordRaw(l); };
-                return ReadArchiveRecords(c.session, {last, 1}, false, 0, check);
-            });
-            if (refused)
-                return std::nullopt;
-            return continueAfter(last, kArchiveSlots, ArchiveNewestIndex(c.session.begin));
-        }
-        if (c.inv.format == Format::Csv && !c.write(ArchiveCsvHeader())) {
-            writeFailed = true;
-            return std::nullopt;
-        }
-        if (c.inv.has(QStringLiteral("from")))
-            return RecordPick{RecordChoice::From, *from};
-        if (oneValue)
-            return RecordPick{RecordChoice::One, *one};
-        // One record as a line: the stretch of the newest one record, counted
-        // back from I as though I were the newest.
-        if (c.inv.has(QStringLiteral("index")))
-            return RecordPick{RecordChoice::Index, 1, *index};
-        return RecordPick{newestChoice(*newest), *newest};
-    };
+    steps.choose = [&] { return chooseArchiveRecords(c, resume, *newest, *index, *one, *from, refused, writeFailed); };
     std::vector<ArchiveLine> charted;
     steps.sink.show = [&](const ArchiveLine& line) {
         if (!chartPath.isEmpty())
             charted.push_back(line);
-        QByteArray bytes;
-        switch (c.inv.format) {
-        case Format::Jsonl:
-            bytes = ArchiveRecordJson(line, utcOffsetSeconds);
-            break;
-        case Format::Csv:
-            bytes = ArchiveRecordCsv(line, utcOffsetSeconds);
-            break;
-        case Format::Text:
-            bytes = c.out.textLine(QByteArray::fromStdString(line.fileLine));
-            break;
-        }
-        keepOrStop(c, bytes, writeFailed);
+        keepOrStop(c, archiveRecordText(c, line, utcOffsetSeconds), writeFailed);
     };
     steps.sink.progress = [&](int done, int total) { progress.update(done, total); };
     const DownloadOutcome outcome = DownloadArchive(c.session, utcOffsetSeconds, steps);
     progress.finish();
 
-    if (outcome.end == DownloadEnd::One) {
-        // The window's field truncates; machine-readable output keeps the whole value.
-        const QByteArray text = c.inv.format == Format::Jsonl
-            ? JsonObject().integer("index", outcome.index).number("value", outcome.oneRecordValue).line()
-            : QByteArray::fromStdString(*outcome.oneValue) + '\n';
-        return c.write(text) ? exit_code::kDone : c.writeFailure();
-    }
+    if (outcome.end == DownloadEnd::One)
+        return writeOneValue(c, outcome);
     if (refused)
         return *refused;
     // The chart of what was read, however the loop ended.
-    if (!chartPath.isEmpty() && !writeFailed) {
-        const QByteArray svg = ArchiveChartSvg(charted);
-        if (chartPath == QLatin1String("-")) {
-            Output stdoutChart;
-            QString error;
-            if (!stdoutChart.open(chartPath, &error) || !stdoutChart.write(svg))
-                return Fail(exit_code::kDownload, QStringLiteral("cannot write to stdout"));
-        } else if (const auto error = WriteCompleteFile(chartPath, svg)) {
-            return Fail(exit_code::kDownload, *error);
-        }
-    }
+    if (!chartPath.isEmpty() && !writeFailed)
+        if (const auto failed = writeChart(chartPath, charted))
+            return *failed;
     return downloadExit(c, outcome, writeFailed, QStringLiteral("archive record"));
 }
 
