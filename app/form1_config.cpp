@@ -179,9 +179,7 @@ void TForm1::Down_testClick()
             showMessage(tessavin::ConfigTooLargeMessage(text.size()));
             return;
         }
-        // A text that is not JSON goes only when the user says so; JSON goes
-        // unasked, and an empty text is refused by the download itself.
-        if (const tessavin::ConfigCheck check = tessavin::CheckConfigJson(text); !text.isEmpty() && !check.json()) {
+        if (const tessavin::ConfigCheck check = tessavin::CheckConfigJson(text); check.needsConsent()) {
             const QString question
                 = tr("The configuration is not valid JSON:\n%1\n\nSend it anyway?").arg(check.error->text());
             if (!seam().ask(this, question))

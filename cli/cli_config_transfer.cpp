@@ -11,8 +11,6 @@
 #include "open_files.h"
 
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QTemporaryFile>
 
 #include <algorithm>
@@ -104,7 +102,7 @@ std::optional<int> loadConfig(Context& c, bool force, QByteArray* text)
     if (!check.fits || !PutTransferText(c.session.transfer, *text))
         return Fail(exit_code::kUsage,
                     QStringLiteral("%1: %2").arg(NativePath(path), ConfigTooLargeMessage(text->size())));
-    if (!check.json() && !force)
+    if (check.needsConsent() && !force)
         return Fail(exit_code::kUsage,
                     QStringLiteral("%1: not valid JSON: %2; nothing was sent (--force sends it anyway)")
                         .arg(NativePath(path), check.error->text()));
@@ -208,7 +206,10 @@ int RunConfigValidate(Context& c)
     const ConfigCheck check = CheckConfigFile(bytes);
     QByteArray out;
     if (c.inv.format == Format::Jsonl) {
-        JsonLine line;
+        JsonArray repeatedKeys;
+        for (const QString& key : check.repeatedKeys)
+            repeatedKeys.add(Json::string(key));
+        JsonObject line;
         line.string("file", path)
             .boolean("valid", check.valid())
             .boolean("json", check.json())
@@ -217,9 +218,7 @@ int RunConfigValidate(Context& c)
             .boolean("utf8", check.utf8)
             .integerOrNull("zero_at", check.zeroAt >= 0 ? std::optional<long long>(check.zeroAt) : std::nullopt)
             .boolean("bom", check.byteOrderMark)
-            .json("repeated_keys",
-                  QString::fromUtf8(
-                      QJsonDocument(QJsonArray::fromStringList(check.repeatedKeys)).toJson(QJsonDocument::Compact)));
+            .add("repeated_keys", repeatedKeys.json());
         if (check.error)
             line.integer("line", check.error->line)
                 .integer("column", check.error->column)
@@ -254,20 +253,16 @@ int RunConfigDiff(Context& c, const WhichConfig& o)
             out += d.line().toUtf8() + '\n';
             continue;
         }
-        // A value of a JSON comparison as it stands in its document; a line's text.
-        const auto value = [&diff](JsonLine& line, const char* name, const QString& text) {
-            diff.json ? line.json(name, text) : line.string(name, text);
-        };
-        JsonLine line;
+        JsonObject line;
         if (diff.json)
             line.string("path", d.path);
         else
             line.integer("line", d.controllerLine ? d.controllerLine : d.fileLine);
         line.string("op", ConfigDifference::opMark(d.op));
         if (d.op != ConfigDifference::Op::Added)
-            value(line, "controller", d.controller);
+            line.add("controller", d.controllerJson);
         if (d.op != ConfigDifference::Op::Removed)
-            value(line, "file", d.file);
+            line.add("file", d.fileJson);
         out += line.line();
     }
     if (!c.write(out))

@@ -43,7 +43,7 @@ int RunConfigStatus(Context& c)
         return c.linkFailure(QStringLiteral("status query"), status.error);
     const QString message = StatusQueryText(status.value).trimmed();
     const QByteArray text = c.inv.format == Format::Jsonl
-        ? JsonLine().integer("status", status.value).string("message", message).line()
+        ? JsonObject().integer("status", status.value).string("message", message).line()
         : QStringLiteral("%1 (status %2)\n").arg(message).arg(status.value).toUtf8();
     if (!c.write(text))
         return c.writeFailure();
@@ -76,7 +76,7 @@ int RunDeviceRead(Context& c, bool pressure)
         return c.linkFailure(pressure ? QStringLiteral("pressure") : QStringLiteral("device number"), reading.error);
     const QString value = reading.text.trimmed();
     const QByteArray text = c.inv.format == Format::Jsonl
-        ? JsonLine().number(pressure ? "pressure" : "device_number", value.toUtf8()).line()
+        ? JsonObject().number(pressure ? "pressure" : "device_number", value.toUtf8()).line()
         : (value + QLatin1Char('\n')).toUtf8();
     return c.write(text) ? exit_code::kDone : c.writeFailure();
 }

@@ -6,15 +6,16 @@
 
 #include "archive.h"
 #include "archive_chart.h"
+#include "config_json.h"
 #include "conversions.h"
 #include "event_log.h"
+#include "text_codec.h"
 #include "visit_report.h"
 
 #include <QDateTime>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonArray>
-#include <QJsonObject>
+#include <QLocale>
+#include <QMap>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -49,21 +50,6 @@ QString keptIn(const Context& c, int read, int total)
     return QStringLiteral("%1 of %2 records read%3").arg(read).arg(total).arg(where);
 }
 
-QString questionName(RingQuestion question)
-{
-    switch (question) {
-    case RingQuestion::LogCapacity:
-        return QStringLiteral("log capacity");
-    case RingQuestion::LogCount:
-        return QStringLiteral("log count");
-    case RingQuestion::LogBegin:
-        return QStringLiteral("log begin");
-    case RingQuestion::ArchiveBegin:
-        break;
-    }
-    return QStringLiteral("archive begin");
-}
-
 // A question that fails ends the download; the outcome names it.
 bool answeredOk(RingQuestion, const LinkResult<int>& answer) { return answer.ok(); }
 
@@ -84,26 +70,37 @@ QString recordName(RecordKind kind)
     return kind == RecordKind::Log ? QStringLiteral("event-log record") : QStringLiteral("archive record");
 }
 
-// Whether a line of a jsonl file is a record of the kind: an object with
-// exactly the keys LogRecordJson (ArchiveRecordJson) writes.
-bool isRecordOf(RecordKind kind, const QJsonObject& o)
+// A line of a jsonl file read as a record of the kind: an object with exactly
+// the members LogRecordJson (ArchiveRecordJson) writes, "raw" a string, in
+// UTF-8 as they write it; a member named twice counts once, with its last
+// value. nullopt for any other line.
+struct RecordLine {
+    JsonValue index;
+    QByteArray raw; // the record's bytes in hexadecimal, as the line holds them
+};
+std::optional<RecordLine> recordOf(RecordKind kind, const QByteArray& line)
 {
-    static const QStringList log{"index", "marker", "raw", "text", "time"};
-    static const QStringList archive{"device_time", "index", "raw", "time", "value"};
-    return o.keys() == (kind == RecordKind::Log ? log : archive) && o.value(QStringLiteral("raw")).isString();
+    static const QList<QByteArray> log{"index", "marker", "raw", "text", "time"};
+    static const QList<QByteArray> archive{"device_time", "index", "raw", "time", "value"};
+    if (!IsValidUtf8(line))
+        return std::nullopt;
+    const JsonParse parse = ParseJson(line);
+    if (!parse.value || parse.value->kind != JsonValue::Kind::Object)
+        return std::nullopt;
+    QMap<QByteArray, const JsonValue*> members;
+    for (const JsonMember& m : parse.value->members)
+        members[m.key] = &m.value;
+    if (members.keys() != (kind == RecordKind::Log ? log : archive) || members["raw"]->kind != JsonValue::Kind::String)
+        return std::nullopt;
+    return RecordLine{*members["index"], members["raw"]->scalar};
 }
 
-// The record's bytes in hexadecimal, from its JSON line.
-QString rawOf(const QByteArray& jsonLine)
+// An index as it reads: a number as its value (1e+30, -1), anything else as JSON ("7").
+QString indexText(const JsonValue& index)
 {
-    return QJsonDocument::fromJson(jsonLine).object().value(QStringLiteral("raw")).toString();
-}
-
-// A JSON value as written: 1e+30, -1, "7".
-QString jsonText(const QJsonValue& value)
-{
-    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
-    return QString::fromUtf8(array.mid(1, array.size() - 2));
+    if (index.kind != JsonValue::Kind::Number)
+        return CompactJson(index);
+    return QString::fromLatin1(QByteArray::number(index.scalar.toDouble(), 'g', QLocale::FloatingPointShortest));
 }
 
 // Where the records of the -o file end, for --resume.
@@ -112,7 +109,7 @@ struct ResumePoint {
     QString path;
     qint64 keep = 0; // the bytes of its whole lines
     std::optional<int> lastIndex; // the index in its last line; none in an empty file
-    QString lastRaw; // that record's bytes in hexadecimal, as the file holds them
+    QByteArray lastRaw; // that record's bytes in hexadecimal, as the file holds them
 };
 
 // The -o file's resume point; nullopt, with the message said, when it cannot be
@@ -142,12 +139,12 @@ std::optional<ResumePoint> resumePoint(const Context& c, RecordKind kind, int la
         return std::nullopt;
     }
     point.keep = bytes.lastIndexOf('\n') + 1; // a cut last line goes
-    QJsonObject last;
+    std::optional<RecordLine> last;
     qsizetype from = 0;
     for (int line = 1; from < point.keep; ++line) {
         const qsizetype end = bytes.indexOf('\n', from);
-        last = QJsonDocument::fromJson(bytes.mid(from, end - from)).object();
-        if (!isRecordOf(kind, last)) {
+        last = recordOf(kind, bytes.mid(from, end - from));
+        if (!last) {
             Say(QStringLiteral("--resume: %1: line %2 is not an %3 (%4 cannot go on with it)")
                     .arg(point.path)
                     .arg(line)
@@ -158,16 +155,17 @@ std::optional<ResumePoint> resumePoint(const Context& c, RecordKind kind, int la
     }
     if (point.keep == 0)
         return point;
-    const QJsonValue index = last.value(QStringLiteral("index"));
-    const double value = index.toDouble(-1);
-    if (!index.isDouble() || value < 0 || value > lastIndex || value != std::floor(value)) {
+    bool number = false;
+    const double value = last->index.scalar.toDouble(&number);
+    if (last->index.kind != JsonValue::Kind::Number || !number || value < 0 || value > lastIndex
+        || value != std::floor(value)) {
         Say(QStringLiteral("--resume: %1: the last record's index %2 is not one of a ring's (0 to %3)")
-                .arg(point.path, jsonText(index))
+                .arg(point.path, indexText(last->index))
                 .arg(lastIndex));
         return std::nullopt;
     }
     point.lastIndex = static_cast<int>(value);
-    point.lastRaw = last.value(QStringLiteral("raw")).toString();
+    point.lastRaw = last->raw;
     return point;
 }
 
@@ -186,7 +184,7 @@ bool readResume(Context& c, bool given, RecordKind kind, int lastIndex, std::opt
 
 // After the ring's questions: whether the controller still holds the file's last
 // record at its index, byte for byte (one more read, by `read`, which gives the
-// record's JSON line and the outcome). The exit code, its message said, when
+// record's bytes in hexadecimal and the outcome). The exit code, its message said, when
 // the download must not go on; the file is left as it was.
 template <class Read>
 std::optional<int> checkResume(Context& c, const ResumePoint& point, Read read)
@@ -196,7 +194,7 @@ std::optional<int> checkResume(Context& c, const ResumePoint& point, Read read)
     const QString record = QStringLiteral("%1 %2").arg(recordName(point.kind)).arg(*point.lastIndex);
     switch (outcome.end) {
     case DownloadEnd::Completed:
-        if (rawOf(held) == point.lastRaw)
+        if (held == point.lastRaw)
             return std::nullopt;
         break;
     case DownloadEnd::Stopped:
@@ -265,7 +263,7 @@ int downloadExit(Context& c, const DownloadOutcome& outcome, bool writeFailed, c
     case DownloadEnd::One:
         return exit_code::kDone;
     case DownloadEnd::Unanswered:
-        return c.linkFailure(questionName(*outcome.question), outcome.error);
+        return c.linkFailure(RingQuestionName(*outcome.question), outcome.error);
     case DownloadEnd::Stopped:
         return Fail(exit_code::kInterrupted, QStringLiteral("interrupted: %1").arg(keptIn(c, outcome.read, total)));
     case DownloadEnd::RecordFailed:
@@ -282,6 +280,149 @@ int downloadExit(Context& c, const DownloadOutcome& outcome, bool writeFailed, c
         QStringLiteral("%1: an impossible date or time (%2); %3").arg(record, why, keptIn(c, outcome.read, total)));
 }
 
+// --resume's choice once the ring's questions are answered: the file's last
+// record checked against the controller's (read by `read`, see checkResume),
+// then From the record after it to `newest` of a ring of `ringSize`. nullopt,
+// with `refused` set, when the file cannot be gone on with.
+template <class Read>
+std::optional<RecordPick> resumeAfterLast(Context& c, const ResumePoint& point, int ringSize, int newest,
+                                          std::optional<int>& refused, Read read)
+{
+    refused = checkResume(c, point, read);
+    if (refused)
+        return std::nullopt;
+    return continueAfter(*point.lastIndex, ringSize, newest);
+}
+
+// The event-log records the options choose, from the ring's answers in the
+// session: where --resume goes on, --from, --index, --all or the newest N.
+// nullopt, with `refused` set (its message said), when the choice names a
+// record the log does not hold or the file cannot be gone on with.
+std::optional<RecordPick> chooseLogRecords(Context& c, const LogReadOptions& o,
+                                           const std::optional<ResumePoint>& resume, std::optional<int>& refused)
+{
+    Session& s = c.session;
+    const int held = std::min(s.count, s.capacity);
+    const int newestIndex = s.begin == 0 ? s.capacity - 1 : s.begin - 1;
+    // --index and --from name a record the log holds.
+    for (const auto& [name, value] : {std::pair{"index", o.index}, std::pair{"from", o.from}})
+        if (value && *value >= held) {
+            refused = Fail(
+                exit_code::kUsage,
+                QStringLiteral("--%1 %2: the log holds %3 records").arg(QLatin1String(name)).arg(*value).arg(held));
+            return std::nullopt;
+        }
+    if (resume && resume->lastIndex) {
+        const int last = *resume->lastIndex;
+        if (last >= s.capacity || (newestIndex - last + s.capacity) % s.capacity >= held) {
+            refused = Fail(exit_code::kUsage,
+                           QStringLiteral("--resume: %1 ends at %2 %3, which the log does not hold (%4 "
+                                          "records in a ring of %5); the file is left as it was")
+                               .arg(resume->path, recordName(RecordKind::Log))
+                               .arg(last)
+                               .arg(held)
+                               .arg(s.capacity));
+            return std::nullopt;
+        }
+        return resumeAfterLast(c, *resume, s.capacity, newestIndex, refused, [&](QByteArray& raw) {
+            RecordSink<LogLine> check;
+            check.show = [&raw](const LogLine& l) { raw = LogRecordRaw(l); };
+            return RunLogRecordLoop(s, {last, 1}, s.capacity, check);
+        });
+    }
+    if (o.from)
+        return RecordPick{RecordChoice::From, *o.from};
+    if (o.index)
+        return RecordPick{RecordChoice::One, *o.index};
+    if (o.all)
+        return RecordPick{RecordChoice::Index, s.count};
+    const int newest = o.newest.value_or(10);
+    return RecordPick{newestChoice(newest), newest};
+}
+
+// Why archive read cannot run with its options, found out before anything is
+// sent: --one with csv, a chart that cannot be written.
+std::optional<QString> archiveReadProblem(const Context& c, const ArchiveReadOptions& o)
+{
+    if (o.one && c.inv.format == Format::Csv)
+        return QStringLiteral("archive read --one: no csv format");
+    if (o.chart)
+        return chartProblem(c, *o.chart);
+    return std::nullopt;
+}
+
+// The archive records the options choose, from the ring's begin in the
+// session: where --resume goes on, --from, --one, --index or the newest N; the
+// csv header is written first. nullopt when --resume cannot go on (`refused`
+// set, its message said) or the header could not be written (`writeFailed`).
+std::optional<RecordPick> chooseArchiveRecords(Context& c, const ArchiveReadOptions& o,
+                                               const std::optional<ResumePoint>& resume, std::optional<int>& refused,
+                                               bool& writeFailed)
+{
+    if (resume && resume->lastIndex) {
+        const int last = *resume->lastIndex;
+        return resumeAfterLast(c, *resume, kArchiveSlots, ArchiveNewestIndex(c.session.begin), refused,
+                               [&](QByteArray& raw) {
+                                   RecordSink<ArchiveLine> check;
+                                   check.show = [&raw](const ArchiveLine& l) { raw = ArchiveRecordRaw(l); };
+                                   return ReadArchiveRecords(c.session, {last, 1}, false, 0, check);
+                               });
+    }
+    if (c.inv.format == Format::Csv && !c.write(ArchiveCsvHeader())) {
+        writeFailed = true;
+        return std::nullopt;
+    }
+    if (o.from)
+        return RecordPick{RecordChoice::From, *o.from};
+    if (o.one)
+        return RecordPick{RecordChoice::One, *o.one};
+    // One record as a line: the stretch of the newest one record, counted
+    // back from I as though I were the newest.
+    if (o.index)
+        return RecordPick{RecordChoice::Index, 1, *o.index};
+    const int newest = o.newest.value_or(10);
+    return RecordPick{newestChoice(newest), newest};
+}
+
+// An archive record as the output's format writes it.
+QByteArray archiveRecordText(const Context& c, const ArchiveLine& line, long long utcOffsetSeconds)
+{
+    switch (c.inv.format) {
+    case Format::Jsonl:
+        return ArchiveRecordJson(line, utcOffsetSeconds);
+    case Format::Csv:
+        return ArchiveRecordCsv(line, utcOffsetSeconds);
+    case Format::Text:
+        break;
+    }
+    return c.out.textLine(QByteArray::fromStdString(line.fileLine));
+}
+
+// --one's value: the window's field truncates; machine-readable output keeps the whole value.
+int writeOneValue(Context& c, const DownloadOutcome& outcome)
+{
+    const QByteArray text = c.inv.format == Format::Jsonl
+        ? JsonObject().integer("index", outcome.index).number("value", outcome.oneRecordValue).line()
+        : QByteArray::fromStdString(*outcome.oneValue) + '\n';
+    return c.write(text) ? exit_code::kDone : c.writeFailure();
+}
+
+// Writes --chart's SVG of the records read to its file or stdout ("-"); the
+// exit code, its message said, when it could not be written.
+std::optional<int> writeChart(const QString& chartPath, const std::vector<ArchiveLine>& charted)
+{
+    const QByteArray svg = ArchiveChartSvg(charted);
+    if (chartPath == QLatin1String("-")) {
+        Output stdoutChart;
+        QString error;
+        if (!stdoutChart.open(chartPath, &error) || !stdoutChart.write(svg))
+            return Fail(exit_code::kDownload, QStringLiteral("cannot write to stdout"));
+    } else if (const auto error = WriteCompleteFile(chartPath, svg)) {
+        return Fail(exit_code::kDownload, *error);
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 int RunLogInfo(Context& c)
@@ -293,12 +434,16 @@ int RunLogInfo(Context& c)
     for (int i = 0; i < 3; ++i) {
         const auto answer = AskRingQuestion(c.session, questions[i]);
         if (!answer.ok())
-            return c.linkFailure(questionName(questions[i]), answer.error);
+            return c.linkFailure(RingQuestionName(questions[i]), answer.error);
         values[i] = answer.value;
     }
     QByteArray text;
     if (c.inv.format == Format::Jsonl)
-        text = JsonLine().integer("capacity", values[0]).integer("count", values[1]).integer("begin", values[2]).line();
+        text = JsonObject()
+                   .integer("capacity", values[0])
+                   .integer("count", values[1])
+                   .integer("begin", values[2])
+                   .line();
     else
         text
             = QStringLiteral("capacity %1\ncount %2\nbegin %3\n").arg(values[0]).arg(values[1]).arg(values[2]).toUtf8();
@@ -314,53 +459,12 @@ int RunLogRead(Context& c, const LogReadOptions& o)
     if (auto code = c.start())
         return *code;
 
-    Session& s = c.session;
     ProgressLine progress(c.progressShown());
     bool writeFailed = false;
     std::optional<int> refused; // the exit code when the choice could not be read, its message said
     DownloadSteps<LogLine> steps;
     steps.answered = answeredOk;
-    steps.choose = [&]() -> std::optional<RecordPick> {
-        const int held = std::min(s.count, s.capacity);
-        const int newestIndex = s.begin == 0 ? s.capacity - 1 : s.begin - 1;
-        // --index and --from name a record the log holds.
-        for (const auto& [name, value] : {std::pair{"index", o.index}, std::pair{"from", o.from}})
-            if (value && *value >= held) {
-                refused = Fail(
-                    exit_code::kUsage,
-                    QStringLiteral("--%1 %2: the log holds %3 records").arg(QLatin1String(name)).arg(*value).arg(held));
-                return std::nullopt;
-            }
-        if (resume && resume->lastIndex) {
-            const int last = *resume->lastIndex;
-            if (last >= s.capacity || (newestIndex - last + s.capacity) % s.capacity >= held) {
-                refused = Fail(exit_code::kUsage,
-                               QStringLiteral("--resume: %1 ends at %2 %3, which the log does not hold (%4 "
-                                              "records in a ring of %5); the file is left as it was")
-                                   .arg(resume->path, recordName(RecordKind::Log))
-                                   .arg(last)
-                                   .arg(held)
-                                   .arg(s.capacity));
-                return std::nullopt;
-            }
-            refused = checkResume(c, *resume, [&](QByteArray& line) {
-                RecordSink<LogLine> check;
-                check.show = [&line](const LogLine& l) { line = LogRecordJson(l); };
-                return RunLogRecordLoop(s, {last, 1}, s.capacity, check);
-            });
-            if (refused)
-                return std::nullopt;
-            return continueAfter(last, s.capacity, newestIndex);
-        }
-        if (o.from)
-            return RecordPick{RecordChoice::From, *o.from};
-        if (o.index)
-            return RecordPick{RecordChoice::One, *o.index};
-        if (o.all)
-            return RecordPick{RecordChoice::Index, s.count};
-        const int newest = o.newest.value_or(10);
-        return RecordPick{newestChoice(newest), newest};
-    };
+    steps.choose = [&] { return chooseLogRecords(c, o, resume, refused); };
     steps.sink.show = [&](const LogLine& line) {
         keepOrStop(c, c.inv.format == Format::Jsonl ? LogRecordJson(line) : c.out.textLine(line.fileBytes),
                    writeFailed);
@@ -369,7 +473,7 @@ int RunLogRead(Context& c, const LogReadOptions& o)
     // The questions of the LOG button with its Max box, whether --max is given or
     // not: a ring of another size than the window's 2000 is read right only when
     // its capacity is known.
-    const DownloadOutcome outcome = DownloadEventLog(s, true, steps);
+    const DownloadOutcome outcome = DownloadEventLog(c.session, true, steps);
     progress.finish();
     if (refused)
         return *refused;
@@ -382,12 +486,9 @@ int RunArchiveRead(Context& c, const ArchiveReadOptions& o)
     if (!readResume(c, o.resume, RecordKind::Archive, kArchiveLastIndex, resume))
         return exit_code::kUsage;
     const bool oneValue = o.one.has_value();
-    if (oneValue && c.inv.format == Format::Csv)
-        return Fail(exit_code::kUsage, QStringLiteral("archive read --one: no csv format"));
+    if (const auto problem = archiveReadProblem(c, o))
+        return Fail(exit_code::kUsage, *problem);
     const QString chartPath = o.chart.value_or(QString());
-    if (o.chart)
-        if (const auto problem = chartProblem(c, chartPath))
-            return Fail(exit_code::kUsage, *problem);
     CatchInterrupts();
 
     // The controller keeps UTC; the window shows local time, moved by the offset of this moment.
@@ -400,76 +501,25 @@ int RunArchiveRead(Context& c, const ArchiveReadOptions& o)
     ProgressLine progress(!oneValue && c.progressShown());
     DownloadSteps<ArchiveLine> steps;
     steps.answered = answeredOk;
-    steps.choose = [&]() -> std::optional<RecordPick> {
-        if (resume && resume->lastIndex) {
-            const int last = *resume->lastIndex;
-            refused = checkResume(c, *resume, [&](QByteArray& line) {
-                RecordSink<ArchiveLine> check;
-                check.show = [&line](const ArchiveLine& l) { line = ArchiveRecordJson(l, 0); };
-                return ReadArchiveRecords(c.session, {last, 1}, false, 0, check);
-            });
-            if (refused)
-                return std::nullopt;
-            return continueAfter(last, kArchiveSlots, ArchiveNewestIndex(c.session.begin));
-        }
-        if (c.inv.format == Format::Csv && !c.write(ArchiveCsvHeader())) {
-            writeFailed = true;
-            return std::nullopt;
-        }
-        if (o.from)
-            return RecordPick{RecordChoice::From, *o.from};
-        if (o.one)
-            return RecordPick{RecordChoice::One, *o.one};
-        // One record as a line: the stretch of the newest one record, counted
-        // back from I as though I were the newest.
-        if (o.index)
-            return RecordPick{RecordChoice::Index, 1, *o.index};
-        const int newest = o.newest.value_or(10);
-        return RecordPick{newestChoice(newest), newest};
-    };
+    steps.choose = [&] { return chooseArchiveRecords(c, o, resume, refused, writeFailed); };
     std::vector<ArchiveLine> charted;
     steps.sink.show = [&](const ArchiveLine& line) {
         if (!chartPath.isEmpty())
             charted.push_back(line);
-        QByteArray bytes;
-        switch (c.inv.format) {
-        case Format::Jsonl:
-            bytes = ArchiveRecordJson(line, utcOffsetSeconds);
-            break;
-        case Format::Csv:
-            bytes = ArchiveRecordCsv(line, utcOffsetSeconds);
-            break;
-        case Format::Text:
-            bytes = c.out.textLine(QByteArray::fromStdString(line.fileLine));
-            break;
-        }
-        keepOrStop(c, bytes, writeFailed);
+        keepOrStop(c, archiveRecordText(c, line, utcOffsetSeconds), writeFailed);
     };
     steps.sink.progress = [&](int done, int total) { progress.update(done, total); };
     const DownloadOutcome outcome = DownloadArchive(c.session, utcOffsetSeconds, steps);
     progress.finish();
 
-    if (outcome.end == DownloadEnd::One) {
-        // The window's field truncates; machine-readable output keeps the whole value.
-        const QByteArray text = c.inv.format == Format::Jsonl
-            ? JsonLine().integer("index", outcome.index).number("value", outcome.oneRecordValue).line()
-            : QByteArray::fromStdString(*outcome.oneValue) + '\n';
-        return c.write(text) ? exit_code::kDone : c.writeFailure();
-    }
+    if (outcome.end == DownloadEnd::One)
+        return writeOneValue(c, outcome);
     if (refused)
         return *refused;
     // The chart of what was read, however the loop ended.
-    if (!chartPath.isEmpty() && !writeFailed) {
-        const QByteArray svg = ArchiveChartSvg(charted);
-        if (chartPath == QLatin1String("-")) {
-            Output stdoutChart;
-            QString error;
-            if (!stdoutChart.open(chartPath, &error) || !stdoutChart.write(svg))
-                return Fail(exit_code::kDownload, QStringLiteral("cannot write to stdout"));
-        } else if (const auto error = WriteCompleteFile(chartPath, svg)) {
-            return Fail(exit_code::kDownload, *error);
-        }
-    }
+    if (!chartPath.isEmpty() && !writeFailed)
+        if (const auto failed = writeChart(chartPath, charted))
+            return *failed;
     return downloadExit(c, outcome, writeFailed, QStringLiteral("archive record"));
 }
 

@@ -1,15 +1,9 @@
 #include "cli_output.h"
 
-#include "frame_log.h"
-
 #include <QDate>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QRegularExpression>
 #include <QTime>
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -23,8 +17,6 @@
 namespace tessavin::cli {
 
 namespace {
-
-QByteArray hexBytes(const QByteArray& bytes) { return bytes.toHex(); }
 
 // "2024-01-02T03:04:05" for a real date and time; empty otherwise.
 QString isoStamp(int year, int month, int day, int hour, int minute, int second)
@@ -61,21 +53,6 @@ QString shownTime(const ArchiveLine& line, long long utcOffsetSeconds)
     const RecordStamp& s = line.stamp;
     const QString stamp = isoStamp(s.year, s.month, s.day, s.hour, s.minute, s.second);
     return stamp.isEmpty() ? stamp : stamp + offsetText(utcOffsetSeconds);
-}
-
-QByteArray archiveRaw(const ArchiveLine& line)
-{
-    const ArchiveRecord& r = line.record;
-    QByteArray bytes;
-    bytes.append(static_cast<char>(r.yearByte));
-    for (std::uint8_t b : {r.month, r.day, r.hour, r.minute, r.second})
-        bytes.append(static_cast<char>(b));
-    std::uint32_t bits = 0;
-    static_assert(sizeof bits == sizeof r.value);
-    std::memcpy(&bits, &r.value, sizeof bits);
-    for (int i = 0; i < 4; ++i)
-        bytes.append(static_cast<char>((bits >> (8 * i)) & 0xFF));
-    return hexBytes(bytes);
 }
 
 } // namespace
@@ -153,80 +130,45 @@ QByteArray Output::textLine(const QByteArray& fileLine) const
     return fileLine.left(fileLine.size() - 2) + '\n';
 }
 
-JsonLine& JsonLine::member(const char* name, const QByteArray& json)
+QByteArray LogRecordRaw(const LogLine& line) { return line.record.toHex(); }
+
+QByteArray ArchiveRecordRaw(const ArchiveLine& line)
 {
-    bytes_ += (bytes_.isEmpty() ? "{" : ",") + JsonQuoted(QLatin1String(name)) + ':' + json;
-    return *this;
+    const ArchiveRecord& r = line.record;
+    QByteArray bytes;
+    bytes.append(static_cast<char>(r.yearByte));
+    for (std::uint8_t b : {r.month, r.day, r.hour, r.minute, r.second})
+        bytes.append(static_cast<char>(b));
+    std::uint32_t bits = 0;
+    static_assert(sizeof bits == sizeof r.value);
+    std::memcpy(&bits, &r.value, sizeof bits);
+    for (int i = 0; i < 4; ++i)
+        bytes.append(static_cast<char>((bits >> (8 * i)) & 0xFF));
+    return bytes.toHex();
 }
-
-JsonLine& JsonLine::string(const char* name, const QString& text) { return member(name, JsonQuoted(text)); }
-
-JsonLine& JsonLine::stringOrNull(const char* name, const QString& text)
-{
-    return member(name, text.isEmpty() ? QByteArray("null") : JsonQuoted(text));
-}
-
-JsonLine& JsonLine::integer(const char* name, long long value) { return member(name, QByteArray::number(value)); }
-
-JsonLine& JsonLine::integerOrNull(const char* name, std::optional<long long> value)
-{
-    return member(name, value ? QByteArray::number(*value) : QByteArray("null"));
-}
-
-JsonLine& JsonLine::boolean(const char* name, bool value) { return member(name, value ? "true" : "false"); }
-
-JsonLine& JsonLine::json(const char* name, const QString& text)
-{
-    const QByteArray bytes = text.trimmed().toUtf8();
-    QJsonParseError error;
-    const QJsonDocument one = QJsonDocument::fromJson("[" + bytes + "]", &error);
-    if (error.error == QJsonParseError::NoError && one.array().size() == 1)
-        return member(name, bytes);
-    return string(name, text);
-}
-
-JsonLine& JsonLine::number(const char* name, const QByteArray& text)
-{
-    static const QRegularExpression json(QStringLiteral("^-?(0|[1-9][0-9]*)(\\.[0-9]+)?([eE][-+]?[0-9]+)?$"));
-    bool ok = false;
-    const double value = text.toDouble(&ok);
-    const bool usable = ok && std::isfinite(value) && json.match(QString::fromLatin1(text)).hasMatch();
-    return member(name, usable ? text : QByteArray("null"));
-}
-
-JsonLine& JsonLine::number(const char* name, float value) { return number(name, ShortestValueText(value)); }
 
 QByteArray LogRecordJson(const LogLine& line)
 {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(line.record.constData());
     const auto n = static_cast<std::size_t>(line.record.size());
     const RecordStamp s = LogRecordStamp(bytes, n);
-    return JsonLine()
+    return JsonObject()
         .integer("index", line.index)
         .string("marker", n > 0 ? QString(QLatin1Char(line.record.at(0))) : QString())
         .stringOrNull("time", isoStamp(s.year, s.month, s.day, s.hour, s.minute, s.second))
         .string("text", LogMemoText(line))
-        .string("raw", QString::fromLatin1(hexBytes(line.record)))
+        .string("raw", QString::fromLatin1(LogRecordRaw(line)))
         .line();
-}
-
-QByteArray ShortestValueText(float value)
-{
-    if (!std::isfinite(value))
-        return {};
-    char digits[64];
-    const auto result = std::to_chars(digits, digits + sizeof digits, value);
-    return result.ec == std::errc() ? QByteArray(digits, result.ptr - digits) : QByteArray();
 }
 
 QByteArray ArchiveRecordJson(const ArchiveLine& line, long long utcOffsetSeconds)
 {
-    return JsonLine()
+    return JsonObject()
         .integer("index", line.index)
         .stringOrNull("device_time", deviceTime(line.record))
         .stringOrNull("time", shownTime(line, utcOffsetSeconds))
         .number("value", line.record.value)
-        .string("raw", QString::fromLatin1(archiveRaw(line)))
+        .string("raw", QString::fromLatin1(ArchiveRecordRaw(line)))
         .line();
 }
 
@@ -235,11 +177,11 @@ QByteArray ArchiveCsvHeader() { return "index,device_time,time,value,raw\n"; }
 QByteArray ArchiveRecordCsv(const ArchiveLine& line, long long utcOffsetSeconds)
 {
     const float v = line.record.value;
-    QByteArray value = ShortestValueText(v);
+    QByteArray value = ShortestFloatText(v);
     if (value.isEmpty())
         value = std::isnan(v) ? "nan" : (v < 0 ? "-inf" : "inf");
     return QByteArray::number(line.index) + ',' + deviceTime(line.record).toLatin1() + ','
-        + shownTime(line, utcOffsetSeconds).toLatin1() + ',' + value + ',' + archiveRaw(line) + '\n';
+        + shownTime(line, utcOffsetSeconds).toLatin1() + ',' + value + ',' + ArchiveRecordRaw(line) + '\n';
 }
 
 void ProgressLine::update(int done, int total)

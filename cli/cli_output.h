@@ -3,6 +3,7 @@
 // the window's files, JSON Lines and CSV, each record written and flushed as it
 // arrives; and the progress line on a terminal.
 #include "archive.h"
+#include "json_writer.h"
 #include "log_presentation.h"
 #include "open_files.h"
 
@@ -51,30 +52,10 @@ private:
     bool written_ = false;
 };
 
-// One JSON object on one line (LF-terminated), its members in the order added:
-// every JSON line tessavin-cli writes is made here.
-class JsonLine {
-public:
-    JsonLine& string(const char* name, const QString& text);
-    // null for an empty text
-    JsonLine& stringOrNull(const char* name, const QString& text);
-    JsonLine& integer(const char* name, long long value);
-    // null when there is no value
-    JsonLine& integerOrNull(const char* name, std::optional<long long> value);
-    JsonLine& boolean(const char* name, bool value);
-    // A JSON value as written (its members' order kept) when the text is one;
-    // the text as a string otherwise.
-    JsonLine& json(const char* name, const QString& text);
-    // The number as written ("1.50") when it is a finite JSON number; null otherwise.
-    JsonLine& number(const char* name, const QByteArray& text);
-    // The shortest text that reads back as the same value; null when not finite.
-    JsonLine& number(const char* name, float value);
-    QByteArray line() const { return bytes_ + "}\n"; }
-
-private:
-    JsonLine& member(const char* name, const QByteArray& json);
-    QByteArray bytes_;
-};
+// The record's bytes in hexadecimal, lower case: the "raw" of its JSON line
+// and its CSV row.
+QByteArray LogRecordRaw(const LogLine& line);
+QByteArray ArchiveRecordRaw(const ArchiveLine& line);
 
 // {"index":..,"marker":..,"time":..,"text":..,"raw":..} and LF.
 QByteArray LogRecordJson(const LogLine& line);
@@ -84,10 +65,6 @@ QByteArray LogRecordJson(const LogLine& line);
 QByteArray ArchiveRecordJson(const ArchiveLine& line, long long utcOffsetSeconds);
 QByteArray ArchiveCsvHeader();
 QByteArray ArchiveRecordCsv(const ArchiveLine& line, long long utcOffsetSeconds);
-
-// "12.5" for a finite value (the shortest text that reads back as the same
-// single-precision number); empty for not-a-number and the infinities.
-QByteArray ShortestValueText(float value);
 
 // "done/total records  rate/s  N s left" (or bytes) on one line of stderr, redrawn in place.
 class ProgressLine {

@@ -22,7 +22,7 @@ int RunPorts(Context& c)
     QByteArray text;
     if (inv.format == Format::Jsonl) {
         for (const PortEntry& p : list)
-            text += JsonLine()
+            text += JsonObject()
                         .stringOrNull("name", p.name)
                         .stringOrNull("path", p.path)
                         .stringOrNull("description", p.description)

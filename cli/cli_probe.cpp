@@ -26,7 +26,7 @@ bool asked(const ProbeTry& t) { return t.outcome != ProbeOutcome::Busy && t.outc
 
 QByteArray jsonLine(const ProbeTry& t)
 {
-    return JsonLine()
+    return JsonObject()
         .string("port", t.port)
         .integer("baud", t.baud)
         .stringOrNull("link", asked(t) ? linkName(t.link) : QString())

@@ -1,10 +1,8 @@
 #include "archive.h"
 
 #include "register_link.h"
-#include "retry.h"
 
 #include <bit>
-#include <chrono>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -208,65 +206,33 @@ std::string TruncatedValueText(float value)
 DownloadOutcome ReadArchiveRecords(Session& session, const RecordSpan& span, bool one, long long utcOffsetSeconds,
                                    const RecordSink<ArchiveLine>& sink)
 {
-    DownloadOutcome outcome;
-    outcome.span = span;
-    const auto stopped = [&] { return sink.stoppable && session.stopRequested; };
-    long long next = span.first;
-    for (int i = 0; i < span.count; ++i, ++next) {
-        if (stopped()) {
-            outcome.end = DownloadEnd::Stopped;
-            return outcome;
-        }
-        session.link.pause(std::chrono::milliseconds(0)); // lets window events run
-        if (stopped()) {
-            outcome.end = DownloadEnd::Stopped;
-            return outcome;
-        }
-        const int idx = one ? static_cast<int>(span.first) : ArchiveSlot(static_cast<int>(next));
-        next = idx;
-        outcome.index = idx;
-        const auto block = ReadWithRetries(
-            session, LinkKind::Register, QStringLiteral("archive record %1").arg(idx), [&] {
-                const std::size_t length = BuildRegRequest(session.frame, reg::kArchiveRecord,
-                                                           static_cast<std::uint16_t>(idx), 1);
-                auto read = RegReadBlock(session.link, session.frame, length, session.replies);
-                if (read.ok() && read.value < kArchiveRecordSize)
-                    read.error = LinkError::TooShort;
-                return read;
-            });
-        if (!block.ok()) {
-            outcome.end = DownloadEnd::RecordFailed;
-            outcome.error = block.error;
-            return outcome;
-        }
+    const auto slot = [&](long long position) -> long long {
+        return one ? static_cast<int>(span.first) : ArchiveSlot(static_cast<int>(position));
+    };
+    const auto present = [&](long long at, std::size_t, int, DownloadOutcome& outcome) -> std::optional<DownloadEnd> {
+        const int index = static_cast<int>(at);
+        outcome.index = index; // the archive's outcome names the last record read, however the loop ends
         const ArchiveRecord record = DecodeArchiveRecord(session.frame.data());
         const ShiftedStamp shifted = ShiftArchiveStamp(record, utcOffsetSeconds);
-        if (shifted.error == ArchiveStampError::TimeEncode) {
-            outcome.end = DownloadEnd::TimeEncode;
-            return outcome;
-        }
-        if (shifted.error == ArchiveStampError::DateEncode) {
-            outcome.end = DownloadEnd::DateEncode;
-            return outcome;
-        }
+        if (shifted.error == ArchiveStampError::TimeEncode)
+            return DownloadEnd::TimeEncode;
+        if (shifted.error == ArchiveStampError::DateEncode)
+            return DownloadEnd::DateEncode;
         if (one) {
             outcome.oneValue = TruncatedValueText(record.value);
             outcome.oneRecordValue = record.value;
-            outcome.end = DownloadEnd::One;
-            return outcome;
+            return DownloadEnd::One;
         }
-        const ArchiveLine line{idx, ArchiveMemoLine(idx, shifted.stamp, record.value),
+        const ArchiveLine line{index, ArchiveMemoLine(index, shifted.stamp, record.value),
                                ArchiveFileLine(shifted.stamp, record.value), record, shifted.stamp};
         if (sink.file && sink.file->isOpen())
             sink.file->write(QByteArray::fromStdString(line.fileLine));
         if (sink.show)
             sink.show(line);
-        ++outcome.read;
-        if (sink.progress)
-            sink.progress(i + 1, span.count);
-    }
-    outcome.end = DownloadEnd::Completed;
-    return outcome;
+        return std::nullopt;
+    };
+    return RunRecordLoop(session, span, sink, {reg::kArchiveRecord, "archive record", kArchiveRecordSize}, slot,
+                         present);
 }
 
 DownloadOutcome DownloadArchive(Session& session, long long utcOffsetSeconds, const DownloadSteps<ArchiveLine>& steps)

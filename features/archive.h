@@ -91,13 +91,13 @@ struct ArchiveLine {
     RecordStamp stamp; // as shown: shifted when dated
 };
 
-// The record loop over the span. Each record is requested (sent again while its
-// reply fails, retry.h), decoded, shifted by utcOffsetSeconds and shown, its
-// file line written. With `one` the single record span.first is read and its
-// value comes back in the outcome instead (DownloadEnd::One). The loop ends by
-// count, at a record that still fails (a payload under ten bytes counts as
-// failed), at an impossible time or date, or when the stop flag is set (with
-// sink.stoppable) before a request.
+// Reads the records of the span, one 0x5C request each, in the record loop
+// (RunRecordLoop, download.h: Stop, retries, a record that still fails ending
+// it; a payload under ten bytes fails). Each record is decoded and shifted by
+// utcOffsetSeconds, its file line written, then shown. With `one` the single
+// record span.first is read and its value comes back in the outcome instead
+// (DownloadEnd::One). An impossible time or date ends the loop at its record.
+// The outcome's index is the last record read, however the loop ended.
 DownloadOutcome ReadArchiveRecords(Session& session, const RecordSpan& span, bool one, long long utcOffsetSeconds,
                                    const RecordSink<ArchiveLine>& sink);
 

@@ -361,81 +361,34 @@ private:
 // UTF-8 when valid (a byte order mark kept), Windows-1251 otherwise.
 QString textOf(const QByteArray& bytes) { return DecodeText(bytes); }
 
-void appendQuoted(QString& out, const QByteArray& bytes)
-{
-    out.append(QLatin1Char('"'));
-    for (const QChar ch : textOf(bytes)) {
-        switch (ch.unicode()) {
-        case '"':
-            out.append(QLatin1String("\\\""));
-            break;
-        case '\\':
-            out.append(QLatin1String("\\\\"));
-            break;
-        case '\n':
-            out.append(QLatin1String("\\n"));
-            break;
-        case '\r':
-            out.append(QLatin1String("\\r"));
-            break;
-        case '\t':
-            out.append(QLatin1String("\\t"));
-            break;
-        case '\b':
-            out.append(QLatin1String("\\b"));
-            break;
-        case '\f':
-            out.append(QLatin1String("\\f"));
-            break;
-        default:
-            if (ch.unicode() < 0x20)
-                out.append(QStringLiteral("\\u%1").arg(ch.unicode(), 4, 16, QLatin1Char('0')));
-            else
-                out.append(ch);
-        }
-    }
-    out.append(QLatin1Char('"'));
-}
-
-void appendCompact(QString& out, const JsonValue& v)
+// The value as the JSON writer writes it: strings read as textOf reads them,
+// numbers as they stand in the document, members in document order.
+Json jsonOf(const JsonValue& v)
 {
     switch (v.kind) {
     case JsonValue::Kind::Null:
-        out.append(QLatin1String("null"));
         break;
     case JsonValue::Kind::False:
-        out.append(QLatin1String("false"));
-        break;
     case JsonValue::Kind::True:
-        out.append(QLatin1String("true"));
-        break;
+        return Json::boolean(v.kind == JsonValue::Kind::True);
     case JsonValue::Kind::Number:
-        out.append(QString::fromLatin1(v.scalar));
-        break;
+        return Json::number(v.scalar);
     case JsonValue::Kind::String:
-        appendQuoted(out, v.scalar);
-        break;
-    case JsonValue::Kind::Array:
-        out.append(QLatin1Char('['));
-        for (std::size_t i = 0; i < v.items.size(); ++i) {
-            if (i)
-                out.append(QLatin1Char(','));
-            appendCompact(out, v.items[i]);
-        }
-        out.append(QLatin1Char(']'));
-        break;
-    case JsonValue::Kind::Object:
-        out.append(QLatin1Char('{'));
-        for (std::size_t i = 0; i < v.members.size(); ++i) {
-            if (i)
-                out.append(QLatin1Char(','));
-            appendQuoted(out, v.members[i].key);
-            out.append(QLatin1Char(':'));
-            appendCompact(out, v.members[i].value);
-        }
-        out.append(QLatin1Char('}'));
-        break;
+        return Json::string(textOf(v.scalar));
+    case JsonValue::Kind::Array: {
+        JsonArray array;
+        for (const JsonValue& item : v.items)
+            array.add(jsonOf(item));
+        return array.json();
     }
+    case JsonValue::Kind::Object: {
+        JsonObject object;
+        for (const JsonMember& m : v.members)
+            object.add(textOf(m.key), jsonOf(m.value));
+        return object.json();
+    }
+    }
+    return {};
 }
 
 // RFC 6901: '~' becomes "~0" and '/' becomes "~1".
@@ -484,10 +437,14 @@ private:
         ConfigDifference d;
         d.op = op;
         d.path = path;
-        if (c)
-            d.controller = CompactJson(*c);
-        if (f)
-            d.file = CompactJson(*f);
+        if (c) {
+            d.controllerJson = jsonOf(*c);
+            d.controller = QString::fromUtf8(d.controllerJson.text());
+        }
+        if (f) {
+            d.fileJson = jsonOf(*f);
+            d.file = QString::fromUtf8(d.fileJson.text());
+        }
         out.push_back(std::move(d));
     }
 
@@ -572,6 +529,7 @@ std::vector<ConfigDifference> diffLines(const QStringList& c, const QStringList&
         d.op = ConfigDifference::Op::Removed;
         d.controllerLine = int(head + i + 1);
         d.controller = c[head + i];
+        d.controllerJson = Json::string(d.controller);
         out.push_back(d);
     };
     auto added = [&](qsizetype j) {
@@ -579,6 +537,7 @@ std::vector<ConfigDifference> diffLines(const QStringList& c, const QStringList&
         d.op = ConfigDifference::Op::Added;
         d.fileLine = int(head + j + 1);
         d.file = f[head + j];
+        d.fileJson = Json::string(d.file);
         out.push_back(d);
     };
     qsizetype i = 0, j = 0;
@@ -616,12 +575,7 @@ QString JsonError::text() const { return QStringLiteral("line %1, column %2: %3"
 
 JsonParse ParseJson(const QByteArray& text) { return Parser(text).run(); }
 
-QString CompactJson(const JsonValue& value)
-{
-    QString out;
-    appendCompact(out, value);
-    return out;
-}
+QString CompactJson(const JsonValue& value) { return QString::fromUtf8(jsonOf(value).text()); }
 
 ConfigCheck CheckConfigJson(const QByteArray& converted)
 {

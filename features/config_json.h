@@ -2,12 +2,19 @@
 // The configuration as JSON: checking a text before it is sent, and the
 // differences between two configurations (the controller's and a file's).
 //
-// The text is parsed by a small parser of our own rather than QJsonDocument:
-// the differences must come in document order and must not lose a key that
-// appears twice (QJsonObject sorts its keys and keeps one of each), an error
-// must be named by line and column (QJsonParseError gives an offset only), and
-// strings are compared as bytes, so a configuration holding Windows-1251 text
-// (valid JSON, not valid UTF-8) is still understood.
+// The text is parsed by a small parser of our own, not by QJsonDocument nor a
+// library such as RapidJSON, because the checks and the diff need:
+//  - the members in document order with a repeated key kept (QJsonObject
+//    sorts its keys and keeps one of each);
+//  - an error named by line and column, in words that point at the fault
+//    ("missing comma", "is a closing quote missing?"): both libraries give an
+//    offset and a message of their own;
+//  - strings kept as the bytes they hold, so that a configuration holding
+//    Windows-1251 text (valid JSON, not valid UTF-8) is compared and shown as
+//    it is (QJsonDocument refuses it).
+// tessavin-cli's --resume reads the lines of its file with the same parser.
+#include "json_writer.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -68,6 +75,10 @@ struct ConfigCheck {
     // What a configuration download sends without --force: JSON that fits, not
     // empty, from a file without a zero byte.
     bool valid() const { return json() && fits && size > 0 && zeroAt < 0; }
+    // A text that is not JSON is sent only with the user's consent (the window
+    // asks, tessavin-cli wants --force); JSON goes unasked, and an empty text is
+    // refused by the download itself.
+    bool needsConsent() const { return size > 0 && !json(); }
     // One line: "valid JSON, 1234 bytes after conversion" or the error; then
     // what else refuses it (too large, a zero byte) and the notes (not UTF-8, a
     // byte order mark, repeated keys), one a line.
@@ -93,6 +104,9 @@ struct ConfigDifference {
     // value is not on that side.
     QString controller;
     QString file;
+    // The same as JSON values: each side's value, or its line's text as a string.
+    Json controllerJson;
+    Json fileJson;
 
     static QString opMark(Op op);
     // "~ /modbus/baud: 9600 → 19200", "+ /alarms/3: {...}", "- /debug",
@@ -114,8 +128,8 @@ struct ConfigDiff {
 // Otherwise line by line.
 ConfigDiff DiffConfigs(const QByteArray& controller, const QByteArray& file);
 
-// Compact JSON of a value: strings re-escaped, bytes that are not UTF-8 read as
-// Windows-1251, so the result is always valid JSON text.
+// Compact JSON of a value, as the JSON writer writes it: strings re-escaped,
+// bytes that are not UTF-8 read as Windows-1251, numbers as they stand.
 QString CompactJson(const JsonValue& value);
 
 } // namespace tessavin

@@ -17,6 +17,46 @@ namespace {
 
 constexpr std::size_t kDownloadChunk = 40;
 
+// Reads the upload's chunk at `offset` into `frame`, its checksum judged by
+// `checksums`. A chunk request only reads: it is sent again while it fails
+// (retry.h).
+LinkError readChunk(Session& session, ConfigFrame& frame, std::size_t offset, ConfigChecksums& checksums)
+{
+    const std::uint8_t request = 0x00;
+    const auto trace = session.trace();
+    return ReadWithRetries(
+        session, LinkKind::Config, QStringLiteral("configuration chunk at %1").arg(offset), [&](bool last) {
+            const std::size_t length = BuildConfigReadFrame(0, frame, &request, 1, static_cast<std::uint16_t>(offset),
+                                                            trace);
+            return ConfigTransact(session.link, trace, frame, length,
+                                  [&checksums, last](const std::uint8_t* bytes, std::size_t received) {
+                                      const LinkError error = ConfigChunkCheck(bytes, received);
+                                      return error == LinkError::None ? checksums.judge(bytes, received, !last) : error;
+                                  });
+        });
+}
+
+// Chunks taken unchecked before the controller showed its checksum may be
+// damaged: the upload starts again from offset 0, the request being only a
+// read. False, with the failure in `result`, when no request may be sent again.
+bool readAgainFromStart(Session& session, ConfigChecksums& checksums, std::size_t& total, ConfigUploadResult& result)
+{
+    checksums.forgetUnchecked();
+    if (session.retries == 0) {
+        result.error = LinkError::BadChecksum;
+        result.failedChunk = 0;
+        return false;
+    }
+    ++session.retried;
+    session.link.frameLog().note(LinkKind::Config,
+                                 QStringLiteral("configuration chunks read again from 0: the controller sends "
+                                                "checksums, and a chunk before %1 carried none that held")
+                                     .arg(total));
+    std::fill_n(session.transfer.bytes.begin(), total, std::uint8_t{0});
+    total = 0;
+    return true;
+}
+
 } // namespace
 
 ConfigUploadResult ConfigUpload(Session& session, std::uint8_t code)
@@ -31,43 +71,16 @@ ConfigUploadResult ConfigUpload(Session& session, std::uint8_t code)
     if (result.error != LinkError::None)
         return result;
     std::size_t total = 0;
-    const std::uint8_t request = 0x00;
-    const auto trace = session.trace();
-    const auto chunkCheck = [&](bool last) {
-        return [&checksums, last](const std::uint8_t* bytes, std::size_t received) {
-            const LinkError error = ConfigChunkCheck(bytes, received);
-            return error == LinkError::None ? checksums.judge(bytes, received, !last) : error;
-        };
-    };
     for (;;) {
         const bool uncheckedBefore = checksums.takenUnchecked();
-        // A chunk request only reads: sent again while it fails (retry.h).
-        result.error = ReadWithRetries(session, LinkKind::Config,
-                                       QStringLiteral("configuration chunk at %1").arg(total), [&](bool last) {
-                                           const std::size_t length = BuildConfigReadFrame(
-                                               0, frame, &request, 1, static_cast<std::uint16_t>(total), trace);
-                                           return ConfigTransact(session.link, trace, frame, length, chunkCheck(last));
-                                       });
+        result.error = readChunk(session, frame, total, checksums);
         if (result.error != LinkError::None) {
             result.failedChunk = total;
             return result;
         }
-        // Chunks taken unchecked before the controller showed its checksum may
-        // be damaged: they are read again, the request being only a read.
         if (uncheckedBefore && checksums.shown()) {
-            checksums.forgetUnchecked();
-            if (session.retries == 0) {
-                result.error = LinkError::BadChecksum;
-                result.failedChunk = 0;
+            if (!readAgainFromStart(session, checksums, total, result))
                 return result;
-            }
-            ++session.retried;
-            session.link.frameLog().note(LinkKind::Config,
-                                         QStringLiteral("configuration chunks read again from 0: the controller sends "
-                                                        "checksums, and a chunk before %1 carried none that held")
-                                             .arg(total));
-            std::fill_n(session.transfer.bytes.begin(), total, std::uint8_t{0});
-            total = 0;
             continue;
         }
         // The chunk's length; a reply of two bytes leaves the zero that the

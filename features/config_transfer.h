@@ -13,7 +13,8 @@
 // Each transfer holds the controller to the checksum behind its replies once one
 // of them has carried it (ConfigChecksums): a chunk whose checksum then fails is
 // damaged, and so is a download step's reply, which leaves the download
-// unconfirmed. A controller that sends no checksum is read as it always was.
+// unconfirmed. The replies of a controller that sends no checksum are taken
+// as they come.
 #include "session.h"
 
 #include <QByteArray>

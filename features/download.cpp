@@ -3,22 +3,16 @@
 #include "register_link.h"
 #include "retry.h"
 
+#include <chrono>
+
 namespace tessavin {
 
 LinkResult<int> AskRingQuestion(Session& session, RingQuestion question)
 {
-    static constexpr struct {
-        std::uint8_t command;
-        const char* name;
-    } kQuestions[] = {
-        {reg::kLogCapacity, "log capacity"},
-        {reg::kLogCount, "log count"},
-        {reg::kLogBegin, "log begin"},
-        {reg::kArchiveBegin, "archive begin"},
-    };
-    const auto& q = kQuestions[static_cast<int>(question)];
-    const auto answer = ReadWithRetries(session, LinkKind::Register, QLatin1String(q.name), [&] {
-        const std::size_t length = BuildRegRequest(session.frame, q.command);
+    static constexpr std::uint8_t kCommands[] = {reg::kLogCapacity, reg::kLogCount, reg::kLogBegin, reg::kArchiveBegin};
+    const std::uint8_t command = kCommands[static_cast<int>(question)];
+    const auto answer = ReadWithRetries(session, LinkKind::Register, RingQuestionName(question), [&] {
+        const std::size_t length = BuildRegRequest(session.frame, command);
         return RegReadWord(session.link, session.frame, length, session.replies);
     });
     const int value = answer.value;
@@ -37,6 +31,12 @@ LinkResult<int> AskRingQuestion(Session& session, RingQuestion question)
     return {value, answer.error};
 }
 
+QString RingQuestionName(RingQuestion question)
+{
+    static constexpr const char* kNames[] = {"log capacity", "log count", "log begin", "archive begin"};
+    return QLatin1String(kNames[static_cast<int>(question)]);
+}
+
 QString RingQuestionLine(RingQuestion question, int value)
 {
     switch (question) {
@@ -50,5 +50,20 @@ QString RingQuestionLine(RingQuestion question, int value)
     }
     return QStringLiteral("OK=%1").arg(value);
 }
+
+LinkResult<std::size_t> ReadRecord(Session& session, const RecordRequest& request, long long index)
+{
+    const QString what = QStringLiteral("%1 %2").arg(QLatin1String(request.name)).arg(index);
+    return ReadWithRetries(session, LinkKind::Register, what, [&] {
+        const std::size_t length = BuildRegRequest(session.frame, request.command,
+                                                   static_cast<std::uint16_t>(index & 0xFFFF), 1);
+        auto read = RegReadBlock(session.link, session.frame, length, session.replies);
+        if (read.ok() && read.value < request.minimum)
+            read.error = LinkError::TooShort;
+        return read;
+    });
+}
+
+void LetEventsRun(Session& session) { session.link.pause(std::chrono::milliseconds(0)); }
 
 } // namespace tessavin

@@ -1,11 +1,14 @@
 #pragma once
 // What the event-log and archive downloads share: the stretch of a ring they
-// read, where the records go, how a download ends, and the one sequence both
+// read, where the records go, how a download ends, the one sequence both
 // front ends run — ask the ring's questions, let the user (or the options)
-// choose the records, then read them one request each.
+// choose the records, then read them one request each — and the one record
+// loop below it, to which each download gives only how a record is requested
+// and presented.
 //
 // Read requests are sent again when their reply fails (see retry.h); a record
-// that still fails ends the download as it always did.
+// that still fails ends the download (DownloadEnd::RecordFailed), and what was
+// shown and written before it stays.
 #include "open_files.h"
 #include "record_choice.h"
 #include "record_stamp.h"
@@ -13,6 +16,8 @@
 
 #include <QString>
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -36,6 +41,10 @@ enum class RingQuestion { LogCapacity, LogCount, LogBegin, ArchiveBegin };
 // Asks one question, sent again while its reply fails (retry.h). A question
 // that still fails answers 0 with its error, and 0 is stored like any value.
 LinkResult<int> AskRingQuestion(Session& session, RingQuestion question);
+
+// The question's name in messages and retry notes: "log capacity", "log
+// count", "log begin", "archive begin".
+QString RingQuestionName(RingQuestion question);
 
 // The memo line of an answer: "MAX=2000", "N=150", "OK=150" (both begins).
 QString RingQuestionLine(RingQuestion question, int value);
@@ -78,6 +87,68 @@ struct DownloadOutcome {
     std::optional<std::string> oneValue; // One: the value truncated toward zero
     float oneRecordValue = 0; // One: the value as the record holds it
 };
+
+// The request of one download's records: one record at an index.
+struct RecordRequest {
+    std::uint8_t command = 0; // 0x1A (event log), 0x5C (archive)
+    const char* name = ""; // "log record": the retry notes name the record by it and its index
+    std::size_t minimum = 1; // a shorter payload fails (LinkError::TooShort)
+};
+
+// Requests the record at `index`, sent again while its reply fails (retry.h):
+// the length of its payload, which is moved to the start of session.frame, or
+// why it failed.
+LinkResult<std::size_t> ReadRecord(Session& session, const RecordRequest& request, long long index);
+
+// Lets pending window events run once, through the link's pump.
+void LetEventsRun(Session& session);
+
+// The record loop of both downloads. For each record of the span the stop flag
+// is read (with sink.stoppable), window events run and the flag is read again:
+// that is where a click on Stop takes effect, a request already sent being
+// completed first. Then the record is read at `slot(position)`, the position
+// being span.first and one more after each record (slot wraps it at the ring's
+// end, and the loop goes on from the slot), and `present(index, length,
+// ordinal, outcome)` shows and writes it, `ordinal` counting the records from
+// 1; it returns an end that stops the loop at that record (an impossible time,
+// the One choice's value), having set what else the outcome says. After each
+// record, sink.progress. A record that still fails ends the loop (RecordFailed
+// with its index).
+template <class Line, class Slot, class Present>
+DownloadOutcome RunRecordLoop(Session& session, const RecordSpan& span, const RecordSink<Line>& sink,
+                              const RecordRequest& request, Slot slot, Present present)
+{
+    DownloadOutcome outcome;
+    outcome.span = span;
+    const auto stopped = [&] { return sink.stoppable && session.stopRequested; };
+    long long position = span.first;
+    for (int i = 0; i < span.count; ++i, ++position) {
+        if (!stopped())
+            LetEventsRun(session);
+        if (stopped()) {
+            outcome.end = DownloadEnd::Stopped;
+            return outcome;
+        }
+        position = slot(position);
+        const LinkResult<std::size_t> block = ReadRecord(session, request, position);
+        if (!block.ok()) {
+            outcome.end = DownloadEnd::RecordFailed;
+            outcome.error = block.error;
+            outcome.index = position;
+            return outcome;
+        }
+        if (const std::optional<DownloadEnd> end = present(position, block.value, i + 1, outcome)) {
+            outcome.end = *end;
+            outcome.index = position;
+            return outcome;
+        }
+        ++outcome.read;
+        if (sink.progress)
+            sink.progress(i + 1, span.count);
+    }
+    outcome.end = DownloadEnd::Completed;
+    return outcome;
+}
 
 // How a front end takes part in a download. Every member may be empty.
 template <class Line>

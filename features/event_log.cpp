@@ -1,17 +1,12 @@
 #include "event_log.h"
 
 #include "register_link.h"
-#include "retry.h"
 
 #include <algorithm>
-#include <chrono>
 
 namespace tessavin {
 
 namespace {
-
-// Lets pending window events run once, through the link's pump.
-void letEventsRun(Session& session) { session.link.pause(std::chrono::milliseconds(0)); }
 
 int choiceNumber(RecordChoice choice)
 {
@@ -82,60 +77,29 @@ RecordSpan ChooseLogSpan(RecordChoice choice, int number, int begin, int count, 
 DownloadOutcome RunLogRecordLoop(Session& session, const RecordSpan& span, int capacity,
                                  const RecordSink<LogLine>& sink)
 {
-    DownloadOutcome outcome;
-    outcome.span = span;
-    const auto stopped = [&] { return sink.stoppable && session.stopRequested; };
     const auto write = [&](const LogLine& line) {
         if (sink.file && sink.file->isOpen())
             sink.file->write(line.fileBytes);
     };
-    long long index = span.first; // One may name any int, and the loop steps past it
-    for (int i = 0; i < span.count; ++i) {
-        if (stopped()) {
-            outcome.end = DownloadEnd::Stopped;
-            return outcome;
-        }
-        letEventsRun(session);
-        if (stopped()) {
-            outcome.end = DownloadEnd::Stopped;
-            return outcome;
-        }
-        if (index == capacity)
-            index = 0;
-
-        const auto block = ReadWithRetries(
-            session, LinkKind::Register, QStringLiteral("log record %1").arg(index), [&] {
-                const std::size_t length = BuildRegRequest(session.frame, reg::kLogRecord,
-                                                           static_cast<std::uint16_t>(index & 0xFFFF), 1);
-                return RegReadBlock(session.link, session.frame, length, session.replies);
-            });
-        if (!block.ok()) {
-            outcome.end = DownloadEnd::RecordFailed;
-            outcome.error = block.error;
-            outcome.index = index;
-            return outcome;
-        }
-
-        LogLine line = PresentLogRecord(session.frame.data(), block.value);
+    const auto slot = [capacity](long long position) { return position == capacity ? 0 : position; };
+    const auto present = [&](long long index, std::size_t length, int ordinal,
+                             DownloadOutcome&) -> std::optional<DownloadEnd> {
+        LogLine line = PresentLogRecord(session.frame.data(), length);
         line.index = index;
         if (sink.show)
             sink.show(line);
         if (line.marked) {
-            letEventsRun(session);
+            LetEventsRun(session);
             if (sink.marked)
-                sink.marked(i + 1);
+                sink.marked(ordinal);
             write(line);
         } else {
             write(line);
-            letEventsRun(session);
+            LetEventsRun(session);
         }
-        ++outcome.read;
-        if (sink.progress)
-            sink.progress(i + 1, span.count);
-        ++index;
-    }
-    outcome.end = DownloadEnd::Completed;
-    return outcome;
+        return std::nullopt;
+    };
+    return RunRecordLoop(session, span, sink, {reg::kLogRecord, "log record"}, slot, present);
 }
 
 DownloadOutcome DownloadEventLog(Session& session, bool askCapacity, const DownloadSteps<LogLine>& steps)

@@ -25,12 +25,12 @@ constexpr int kDefaultLogCapacity = 2000;
 // nothing is read.
 RecordSpan ChooseLogSpan(RecordChoice choice, int number, int begin, int count, int capacity);
 
-// Reads the records of the span, one 0x1A request each (sent again while its
-// reply fails, retry.h). The stop flag is read before every request, before and
-// after letting window events run, which is where a click on Stop takes effect;
-// a request already sent is completed first. A record that still fails (no
-// reply, a bad checksum, an empty payload) ends the loop; what was shown and
-// written stays.
+// Reads the records of the span, one 0x1A request each, in the record loop
+// (RunRecordLoop, download.h: Stop, retries, a record that still fails — no
+// reply, a bad checksum, an empty payload — ending it). After capacity - 1 comes
+// 0. Each record is shown, then written; after a '>' record window events run
+// before its ordinal is reported and it is written, after any other once it is
+// written.
 DownloadOutcome RunLogRecordLoop(Session& session, const RecordSpan& span, int capacity,
                                  const RecordSink<LogLine>& sink);
 

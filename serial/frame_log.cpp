@@ -29,28 +29,6 @@ const QLoggingCategory& category(LinkKind link)
 
 } // namespace
 
-QByteArray JsonQuoted(const QString& text)
-{
-    // Escaped as text and encoded once, so that characters beyond the first
-    // plane (a surrogate pair) stay whole.
-    QString escaped;
-    escaped.reserve(text.size() + 2);
-    escaped += QLatin1Char('"');
-    for (const QChar ch : text) {
-        const char16_t u = ch.unicode();
-        if (u == '"' || u == '\\') {
-            escaped += QLatin1Char('\\');
-            escaped += ch;
-        } else if (u < 0x20) {
-            escaped += QStringLiteral("\\u%1").arg(static_cast<int>(u), 4, 16, QLatin1Char('0'));
-        } else {
-            escaped += ch;
-        }
-    }
-    escaped += QLatin1Char('"');
-    return escaped.toUtf8();
-}
-
 const char* LinkKindName(LinkKind link)
 {
     switch (link) {
@@ -140,20 +118,19 @@ QString FrameHex(const QByteArray& bytes) { return QString::fromLatin1(bytes.toH
 
 QByteArray FrameJsonLine(const FrameRecord& record)
 {
-    QByteArray line;
-    line += "{\"t\":" + JsonQuoted(IsoLocalTime(record.time));
-    line += ",\"link\":" + JsonQuoted(QString::fromLatin1(LinkKindName(record.link)));
-    line += record.sent ? ",\"dir\":\"tx\"" : ",\"dir\":\"rx\"";
-    line += ",\"len\":" + QByteArray::number(record.bytes.size());
-    line += ",\"hex\":" + JsonQuoted(FrameHex(record.bytes));
+    JsonObject line;
+    line.string("t", IsoLocalTime(record.time))
+        .string("link", QLatin1String(LinkKindName(record.link)))
+        .string("dir", record.sent ? QStringLiteral("tx") : QStringLiteral("rx"))
+        .integer("len", record.bytes.size())
+        .string("hex", FrameHex(record.bytes));
     if (record.verdict)
-        line += ",\"verdict\":" + JsonQuoted(LinkErrorText(*record.verdict));
+        line.string("verdict", LinkErrorText(*record.verdict));
     if (record.trailing)
-        line += ",\"trailing\":true";
+        line.boolean("trailing", true);
     if (record.retry > 0)
-        line += ",\"retry\":" + QByteArray::number(record.retry);
-    line += '}';
-    return line;
+        line.integer("retry", record.retry);
+    return line.json().text();
 }
 
 QString FrameTextLine(const FrameRecord& record)

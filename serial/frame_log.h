@@ -6,6 +6,7 @@
 // window's text) pass here too, as notes. Subscribers attach to it: the
 // Diagnostic window, the logging categories, a JSON Lines file.
 #include "clock.h"
+#include "json_writer.h"
 #include "link_error.h"
 
 #include <QByteArray>
@@ -76,10 +77,6 @@ private:
 
 // ISO 8601 local time with milliseconds and the offset: 2026-12-08T17:21:13.836+03:00.
 QString IsoLocalTime(const QDateTime& time);
-
-// The text as a JSON string in its quotes: quotes, backslashes and control
-// characters escaped, everything else as UTF-8.
-QByteArray JsonQuoted(const QString& text);
 
 // Two hexadecimal digits a byte, upper case, separated by blanks.
 QString FrameHex(const QByteArray& bytes);

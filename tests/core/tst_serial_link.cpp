@@ -15,6 +15,7 @@
 #include <QTemporaryFile>
 #include <QTest>
 
+#include <cmath>
 #include <thread>
 
 Q_DECLARE_METATYPE(tessavin::PortOpenError::Kind)
@@ -277,6 +278,39 @@ private slots:
             QByteArray(
                 R"({"t":"2026-12-08T14:21:13.836+00:00","link":"register","dir":"rx","len":2,"hex":"A5 5A","trailing":true})"));
         QCOMPARE(FrameTextLine(trailing), QStringLiteral("14:21:13.836 register rx 2 [trailing]: A5 5A"));
+    }
+
+    // The one JSON writer: control characters as \u00XX, numbers that are not
+    // finite (or not JSON's) as null, members in the order added, names repeated.
+    void jsonWriter_data()
+    {
+        QTest::addColumn<QByteArray>("written");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("string") << Json::string(QString::fromUtf8("\"\\ a\r\n\t\x01 \xc3\xa9 \xf0\x9f\x98\x80")).text()
+                                << QByteArray("\"\\\"\\\\ a\\u000d\\u000a\\u0009\\u0001 \xc3\xa9 \xf0\x9f\x98\x80\"");
+        QTest::newRow("1.50 as written") << Json::number(QByteArray("1.50")).text() << QByteArray("1.50");
+        QTest::newRow("1e400 as written") << Json::number(QByteArray("1e400")).text() << QByteArray("1e400");
+        for (const char* text : {"inf", "nan", "01", " 1", "1.", "-", ""})
+            QTest::addRow("text \"%s\"", text) << Json::number(QByteArray(text)).text() << QByteArray("null");
+        QTest::newRow("12.5f") << Json::number(12.5f).text() << QByteArray("12.5");
+        QTest::newRow("nan") << Json::number(std::nanf("")).text() << QByteArray("null");
+        QTest::newRow("-inf") << Json::number(-INFINITY).text() << QByteArray("null");
+        QTest::newRow("object") << JsonObject()
+                                       .integer("b", 1)
+                                       .stringOrNull("a", {})
+                                       .integer("b", 2)
+                                       .integerOrNull("c", std::nullopt)
+                                       .add("d",
+                                            JsonArray().add(Json::string("x")).add(JsonArray().json()).add({}).json())
+                                       .line()
+                                << QByteArray(R"({"b":1,"a":null,"b":2,"c":null,"d":["x",[],null]})"
+                                              "\n");
+    }
+    void jsonWriter()
+    {
+        QFETCH(QByteArray, written);
+        QFETCH(QByteArray, expected);
+        QCOMPARE(written, expected);
     }
 
     // Every line is in the file as soon as its frame has passed.
