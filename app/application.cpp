@@ -1,13 +1,13 @@
-#include "application.h"
+#include "app/application.h"
 
-#include "demo.h"
-#include "form1.h"
-#include "form2.h"
-#include "okbottomdlg.h"
-#include "window_language.h"
+#include "app/demo.h"
+#include "app/form1.h"
+#include "app/form2.h"
+#include "app/okbottomdlg.h"
+#include "app/window_language.h"
 
-#include "frame_log.h"
-#include "settings_file.h"
+#include "serial/frame_log.h"
+#include "util/settings_file.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

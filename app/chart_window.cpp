@@ -1,8 +1,8 @@
-#include "chart_window.h"
+#include "app/chart_window.h"
 
-#include "archive.h"
-#include "ui_seam.h"
-#include "visit_report.h"
+#include "features/archive.h"
+#include "app/ui_seam.h"
+#include "report/visit_report.h"
 
 #include <QBuffer>
 #include <QHBoxLayout>

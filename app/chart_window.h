@@ -2,7 +2,7 @@
 // The archive chart in a window of its own: the wheel zooms the time axis about
 // the pointer, dragging pans, hovering shows a record's time, value and index;
 // the chart can be saved as PNG or SVG (the same SVG tessavin-cli writes).
-#include "archive_chart.h"
+#include "report/archive_chart.h"
 
 #include <QWidget>
 

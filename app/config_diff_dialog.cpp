@@ -1,4 +1,4 @@
-#include "config_diff_dialog.h"
+#include "app/config_diff_dialog.h"
 
 #include <QDialogButtonBox>
 #include <QHeaderView>

@@ -2,7 +2,7 @@
 // The differences between the controller's configuration and Memo's, one row
 // each, in the order of `config diff`; the values that differ are highlighted:
 // the controller's side red, Memo's side green.
-#include "config_json.h"
+#include "features/config/config_json.h"
 
 #include <QCoreApplication>
 #include <QDialog>

@@ -1,11 +1,11 @@
-#include "demo.h"
+#include "app/demo.h"
 
 #include <QLineEdit>
 
 #ifdef Q_OS_WIN
-#include "live_line.h"
+#include "sim/live_line.h"
 #else
-#include "controller_thread.h"
+#include "sim/controller_thread.h"
 #endif
 
 #include <cstdio>

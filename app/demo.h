@@ -6,7 +6,7 @@
 // pseudo-terminals) on a pseudo-terminal served by a thread, whose path the
 // port field holds; on Windows inside the program, behind the port itself, and
 // the port field holds "demo".
-#include "form1.h"
+#include "app/form1.h"
 
 #include <QString>
 #include <QTemporaryDir>

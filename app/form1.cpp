@@ -1,15 +1,15 @@
-#include "form1.h"
+#include "app/form1.h"
 
-#include "conversions.h"
-#include "form2.h"
-#include "link_policy.h"
-#include "okbottomdlg.h"
-#include "open_files.h"
-#include "port_list.h"
-#include "system_port.h"
-#include "settings_file.h"
-#include "window_language.h"
-#include "window_texts.h"
+#include "util/conversions.h"
+#include "app/form2.h"
+#include "features/link_policy.h"
+#include "app/okbottomdlg.h"
+#include "util/open_files.h"
+#include "serial/port_list.h"
+#include "serial/system_port.h"
+#include "util/settings_file.h"
+#include "app/window_language.h"
+#include "app/window_texts.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -2,12 +2,12 @@
 // The Main window. Its handlers are thin: they read fields, call one operation
 // and write the result into widgets. The handlers of each area live in a file of
 // their own (form1_config.cpp, form1_log.cpp, form1_retro.cpp, form1_poll.cpp).
-#include "archive.h"
-#include "config_text.h"
-#include "open_files.h"
-#include "record_choice.h"
-#include "session.h"
-#include "ui_seam.h"
+#include "features/archive.h"
+#include "features/config/config_text.h"
+#include "util/open_files.h"
+#include "features/record_choice.h"
+#include "features/session.h"
+#include "app/ui_seam.h"
 
 #include <QWidget>
 

@@ -1,8 +1,8 @@
 // The archive chart: reached from Memo1's context menu ("Chart…") and Ctrl+G
 // once an archive download has shown records. The window's layout is unchanged.
-#include "form1.h"
+#include "app/form1.h"
 
-#include "chart_window.h"
+#include "app/chart_window.h"
 
 #include <QMenu>
 #include <QPlainTextEdit>

@@ -1,15 +1,15 @@
 // Handlers of the configuration link: status query, test mode, reboot and the
 // configuration transfer. Each reports in a message box; the Activity label
 // shows only the marks of the command that runs.
-#include "form1.h"
+#include "app/form1.h"
 
-#include "config_commands.h"
-#include "config_diff_dialog.h"
-#include "config_json.h"
-#include "config_text.h"
-#include "config_transfer.h"
-#include "retry.h"
-#include "window_texts.h"
+#include "features/config/config_commands.h"
+#include "app/config_diff_dialog.h"
+#include "features/config/config_json.h"
+#include "features/config/config_text.h"
+#include "features/config/config_transfer.h"
+#include "features/retry.h"
+#include "app/window_texts.h"
 
 #include <QDir>
 #include <QLabel>

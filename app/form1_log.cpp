@@ -1,10 +1,10 @@
 // Handlers of the event log and the service commands of the register and log link.
-#include "form1.h"
+#include "app/form1.h"
 
-#include "conversions.h"
-#include "event_log.h"
-#include "open_files.h"
-#include "service_commands.h"
+#include "util/conversions.h"
+#include "features/event_log.h"
+#include "util/open_files.h"
+#include "features/service_commands.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -1,7 +1,7 @@
 // The Start button: the poll responder.
-#include "form1.h"
+#include "app/form1.h"
 
-#include "poll_responder.h"
+#include "features/poll_responder.h"
 
 #include <QLineEdit>
 #include <QLocale>

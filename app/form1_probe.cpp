@@ -1,9 +1,9 @@
 // The port field's "Find the controller…": the probe with a progress dialog.
-#include "form1.h"
+#include "app/form1.h"
 
-#include "probe.h"
-#include "serial_link.h"
-#include "system_port.h"
+#include "features/probe.h"
+#include "serial/serial_link.h"
+#include "serial/system_port.h"
 
 #include <QCoreApplication>
 #include <QLineEdit>

@@ -1,12 +1,12 @@
 // Handlers of the archive download and the script transfer. None of them has a
 // visible control in the window; they are reached as slots.
-#include "form1.h"
+#include "app/form1.h"
 
-#include "archive.h"
-#include "conversions.h"
-#include "open_files.h"
-#include "script_transfer.h"
-#include "text_codec.h"
+#include "features/archive.h"
+#include "util/conversions.h"
+#include "util/open_files.h"
+#include "features/script_transfer.h"
+#include "util/text_codec.h"
 
 #include <QCheckBox>
 #include <QDateTime>

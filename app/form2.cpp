@@ -1,4 +1,4 @@
-#include "form2.h"
+#include "app/form2.h"
 
 #include "tessavin_version.h"
 

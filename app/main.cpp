@@ -1,3 +1,3 @@
-#include "application.h"
+#include "app/application.h"
 
 int main(int argc, char** argv) { return tessavin::RunApplication(argc, argv); }

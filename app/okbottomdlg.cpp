@@ -1,4 +1,4 @@
-#include "okbottomdlg.h"
+#include "app/okbottomdlg.h"
 
 #include <QCoreApplication>
 #include <QEvent>

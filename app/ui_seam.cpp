@@ -1,6 +1,6 @@
-#include "ui_seam.h"
+#include "app/ui_seam.h"
 
-#include "okbottomdlg.h"
+#include "app/okbottomdlg.h"
 
 #include <QFileDialog>
 #include <QMessageBox>

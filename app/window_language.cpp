@@ -1,4 +1,4 @@
-#include "window_language.h"
+#include "app/window_language.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -2,7 +2,7 @@
 // Texts only the window shows: message box texts, whose leading blanks place
 // them and are part of them, and Memo1 lines. They are the Main window's texts
 // to translate.
-#include "config_commands.h"
+#include "features/config/config_commands.h"
 
 #include <QCoreApplication>
 #include <QString>

@@ -20,11 +20,11 @@
 //
 // A download that fails ends the bench with status 1, after printing the frame
 // log of its last exchange from both ends of the line.
-#include "controller_thread.h"
-#include "event_log.h"
-#include "memory_line.h"
-#include "system_port.h"
-#include "sim_options.h"
+#include "sim/controller_thread.h"
+#include "features/event_log.h"
+#include "sim/memory_line.h"
+#include "serial/system_port.h"
+#include "sim/sim_options.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

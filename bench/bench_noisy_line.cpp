@@ -20,12 +20,12 @@
 //
 // Real time: the same 2,000 records over a pseudo-terminal paced at 38400, once
 // quiet and once with noise 0.001, seed 1 and 3 retries (about 25 s each).
-#include "config_transfer.h"
-#include "controller_thread.h"
-#include "event_log.h"
-#include "memory_line.h"
-#include "script_transfer.h"
-#include "system_port.h"
+#include "features/config/config_transfer.h"
+#include "sim/controller_thread.h"
+#include "features/event_log.h"
+#include "sim/memory_line.h"
+#include "features/script_transfer.h"
+#include "serial/system_port.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -9,8 +9,8 @@
 // the median is reported. Target: found within 3 s.
 //
 // Status 1 when a run does not find the controller where it is.
-#include "controller_thread.h"
-#include "probe.h"
+#include "sim/controller_thread.h"
+#include "features/probe.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

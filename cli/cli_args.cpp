@@ -1,11 +1,11 @@
-#include "cli_args.h"
+#include "cli/cli_args.h"
 
-#include "archive.h"
-#include "cli_operations.h"
-#include "config_transfer.h"
-#include "conversions.h"
-#include "poll_responder.h"
-#include "script_transfer.h"
+#include "features/archive.h"
+#include "cli/cli_operations.h"
+#include "features/config/config_transfer.h"
+#include "util/conversions.h"
+#include "features/poll_responder.h"
+#include "features/script_transfer.h"
 #include "tessavin_version.h"
 
 #include <CLI/CLI.hpp>

@@ -1,10 +1,10 @@
-#include "cli_commands.h"
+#include "cli/cli_commands.h"
 
-#include "cli_args.h"
-#include "cli_context.h"
+#include "cli/cli_args.h"
+#include "cli/cli_context.h"
 
-#include "conversions.h"
-#include "service_commands.h"
+#include "util/conversions.h"
+#include "features/service_commands.h"
 
 #include <cstdio>
 #include <memory>

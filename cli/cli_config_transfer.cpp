@@ -1,14 +1,14 @@
 // tessavin-cli's configuration transfer and checks: upload, download (refusing
 // a text that is not JSON unless forced, reading it back when asked), validate a
 // file, and compare a file with the controller's configuration.
-#include "cli_context.h"
-#include "cli_operations.h"
+#include "cli/cli_context.h"
+#include "cli/cli_operations.h"
 
-#include "config_commands.h"
-#include "config_json.h"
-#include "config_text.h"
-#include "config_transfer.h"
-#include "open_files.h"
+#include "features/config/config_commands.h"
+#include "features/config/config_json.h"
+#include "features/config/config_text.h"
+#include "features/config/config_transfer.h"
+#include "util/open_files.h"
 
 #include <QFileInfo>
 #include <QTemporaryFile>

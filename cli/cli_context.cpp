@@ -1,13 +1,13 @@
-#include "cli_context.h"
+#include "cli/cli_context.h"
 
-#include "cli_commands.h"
-#include "conversions.h"
-#include "frame_log.h"
-#include "link_policy.h"
-#include "open_files.h"
-#include "retry.h"
-#include "system_port.h"
-#include "settings_file.h"
+#include "cli/cli_commands.h"
+#include "util/conversions.h"
+#include "serial/frame_log.h"
+#include "features/link_policy.h"
+#include "util/open_files.h"
+#include "features/retry.h"
+#include "serial/system_port.h"
+#include "util/settings_file.h"
 
 #include <QCoreApplication>
 #include <QDir>

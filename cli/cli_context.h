@@ -2,10 +2,10 @@
 // What every command of tessavin-cli works with: its options, the session on
 // the port, the data output; and the ways it reports (one line on stderr, the
 // exit codes of cli_args.h) and learns of a signal.
-#include "cli_args.h"
-#include "cli_output.h"
-#include "frame_log.h"
-#include "session.h"
+#include "cli/cli_args.h"
+#include "cli/cli_output.h"
+#include "serial/frame_log.h"
+#include "features/session.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,14 +1,14 @@
 // tessavin-cli's single commands to the controller: the log switches, the
 // configuration link, the device readings and the script.
-#include "cli_context.h"
-#include "cli_operations.h"
+#include "cli/cli_context.h"
+#include "cli/cli_operations.h"
 
-#include "config_commands.h"
-#include "config_text.h"
-#include "config_transfer.h"
-#include "open_files.h"
-#include "script_transfer.h"
-#include "service_commands.h"
+#include "features/config/config_commands.h"
+#include "features/config/config_text.h"
+#include "features/config/config_transfer.h"
+#include "util/open_files.h"
+#include "features/script_transfer.h"
+#include "features/service_commands.h"
 
 #include <QFileInfo>
 #include <QTemporaryFile>

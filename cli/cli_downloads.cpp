@@ -1,16 +1,16 @@
 // tessavin-cli's downloads: the event log's records and the archive's values,
 // read as the window's LOG and RETRO buttons read them, each record written
 // out as it arrives.
-#include "cli_context.h"
-#include "cli_operations.h"
+#include "cli/cli_context.h"
+#include "cli/cli_operations.h"
 
-#include "archive.h"
-#include "archive_chart.h"
-#include "config_json.h"
-#include "conversions.h"
-#include "event_log.h"
-#include "text_codec.h"
-#include "visit_report.h"
+#include "features/archive.h"
+#include "report/archive_chart.h"
+#include "features/config/config_json.h"
+#include "util/conversions.h"
+#include "features/event_log.h"
+#include "util/text_codec.h"
+#include "report/visit_report.h"
 
 #include <QDateTime>
 #include <QFileInfo>

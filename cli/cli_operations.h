@@ -2,8 +2,8 @@
 // One function a command: each starts the context (port, output, trace) and
 // runs the operation the window's handler runs, with the options the command
 // line gave it (checked as they were parsed). Each returns the exit code.
-#include "cli_context.h"
-#include "service_commands.h"
+#include "cli/cli_context.h"
+#include "features/service_commands.h"
 
 #include <QString>
 

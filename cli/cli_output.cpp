@@ -1,4 +1,4 @@
-#include "cli_output.h"
+#include "cli/cli_output.h"
 
 #include <QDate>
 #include <QFile>

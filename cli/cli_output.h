@@ -2,10 +2,10 @@
 // Where tessavin-cli's data goes and how records look there: the text lines of
 // the window's files, JSON Lines and CSV, each record written and flushed as it
 // arrives; and the progress line on a terminal.
-#include "archive.h"
-#include "json_writer.h"
-#include "log_presentation.h"
-#include "open_files.h"
+#include "features/archive.h"
+#include "util/json_writer.h"
+#include "features/log_presentation.h"
+#include "util/open_files.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

@@ -1,9 +1,9 @@
-#include "port_list.h"
+#include "serial/port_list.h"
 
-#include "cli_context.h"
-#include "cli_operations.h"
-#include "frame_log.h"
-#include "open_files.h"
+#include "cli/cli_context.h"
+#include "cli/cli_operations.h"
+#include "serial/frame_log.h"
+#include "util/open_files.h"
 
 #include <algorithm>
 

@@ -1,9 +1,9 @@
-#include "cli_context.h"
-#include "cli_operations.h"
-#include "conversions.h"
-#include "open_files.h"
-#include "probe.h"
-#include "settings_file.h"
+#include "cli/cli_context.h"
+#include "cli/cli_operations.h"
+#include "util/conversions.h"
+#include "util/open_files.h"
+#include "features/probe.h"
+#include "util/settings_file.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -3,21 +3,21 @@
 // the whole event log, the whole archive and the script), written as a folder
 // with index.html. A part that fails is named in the summary and the rest is
 // still read; the exit code is then 5.
-#include "cli_context.h"
-#include "cli_operations.h"
+#include "cli/cli_context.h"
+#include "cli/cli_operations.h"
 
-#include "config_commands.h"
-#include "config_text.h"
-#include "config_transfer.h"
-#include "archive.h"
-#include "conversions.h"
-#include "download.h"
-#include "event_log.h"
-#include "script_transfer.h"
-#include "service_commands.h"
+#include "features/config/config_commands.h"
+#include "features/config/config_text.h"
+#include "features/config/config_transfer.h"
+#include "features/archive.h"
+#include "util/conversions.h"
+#include "features/download.h"
+#include "features/event_log.h"
+#include "features/script_transfer.h"
+#include "features/service_commands.h"
 #include "tessavin_version.h"
-#include "text_codec.h"
-#include "visit_report.h"
+#include "util/text_codec.h"
+#include "report/visit_report.h"
 
 #include <QDateTime>
 #include <QDir>

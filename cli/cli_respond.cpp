@@ -1,8 +1,8 @@
 // tessavin-cli respond: the window's Start button, until a signal ends it.
-#include "cli_context.h"
-#include "cli_operations.h"
+#include "cli/cli_context.h"
+#include "cli/cli_operations.h"
 
-#include "poll_responder.h"
+#include "features/poll_responder.h"
 
 #include <QLocale>
 #include <QTime>

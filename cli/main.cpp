@@ -1,5 +1,5 @@
 // tessavin-cli: the controller's operations from the command line.
-#include "cli_commands.h"
+#include "cli/cli_commands.h"
 
 #include "tessavin_version.h"
 

@@ -1,6 +1,6 @@
-#include "archive.h"
+#include "features/archive.h"
 
-#include "register_link.h"
+#include "protocol/register_link.h"
 
 #include <bit>
 #include <charconv>

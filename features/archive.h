@@ -10,7 +10,7 @@
 // UTC, and every dated record is moved by the computer's real offset from UTC
 // (signed, to the second), the date following across midnight, month and year
 // ends and leap days. Undated records are shown as they came.
-#include "download.h"
+#include "features/download.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
-#include "download.h"
+#include "features/download.h"
 
-#include "register_link.h"
-#include "retry.h"
+#include "protocol/register_link.h"
+#include "features/retry.h"
 
 #include <chrono>
 

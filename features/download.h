@@ -9,10 +9,10 @@
 // Read requests are sent again when their reply fails (see retry.h); a record
 // that still fails ends the download (DownloadEnd::RecordFailed), and what was
 // shown and written before it stays.
-#include "open_files.h"
-#include "record_choice.h"
-#include "record_stamp.h"
-#include "session.h"
+#include "util/open_files.h"
+#include "features/record_choice.h"
+#include "features/record_stamp.h"
+#include "features/session.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
-#include "event_log.h"
+#include "features/event_log.h"
 
-#include "register_link.h"
+#include "protocol/register_link.h"
 
 #include <algorithm>
 

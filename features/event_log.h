@@ -7,8 +7,8 @@
 // choice it takes the first index S and the number of records K. The record loop
 // then reads K records from S on, wrapping from M - 1 to 0, and hands each one,
 // presented as a line, to the window and to the file.
-#include "download.h"
-#include "log_presentation.h"
+#include "features/download.h"
+#include "features/log_presentation.h"
 
 namespace tessavin {
 

@@ -1,6 +1,6 @@
-#include "link_policy.h"
+#include "features/link_policy.h"
 
-#include "conversions.h"
+#include "util/conversions.h"
 
 namespace tessavin {
 

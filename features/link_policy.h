@@ -11,8 +11,8 @@
 // Each value is the option's when one is given, else the settings file's when
 // it holds the key, else the front end's default. A value that cannot be read is
 // refused with one message, the same in both front ends, and the default stands.
-#include "session.h"
-#include "settings_file.h"
+#include "features/session.h"
+#include "util/settings_file.h"
 
 #include <QString>
 

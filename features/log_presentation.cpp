@@ -1,6 +1,6 @@
-#include "log_presentation.h"
+#include "features/log_presentation.h"
 
-#include "text_codec.h"
+#include "util/text_codec.h"
 
 #include <algorithm>
 #include <array>

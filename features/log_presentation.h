@@ -6,7 +6,7 @@
 // may hold CR and LF. Its timestamp is rewritten into a 21-character prefix chosen
 // by the marker; the rest of the record follows as it came. Records of any length
 // are kept whole. Pure functions over bytes: no port, no widgets.
-#include "record_stamp.h"
+#include "features/record_stamp.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,7 +1,7 @@
-#include "poll_responder.h"
+#include "features/poll_responder.h"
 
-#include "checksum.h"
-#include "conversions.h"
+#include "protocol/checksum.h"
+#include "util/conversions.h"
 
 #include <cstdio>
 #include <cstring>

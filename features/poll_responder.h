@@ -8,8 +8,8 @@
 // 3 function code (1 date and time, 2 coefficients, 10 report); for function 10,
 // 4 strand number and three big-endian single-precision values at 22, 26 and 30.
 // The poll's length and checksum are not looked at.
-#include "register_link.h"
-#include "session.h"
+#include "protocol/register_link.h"
+#include "features/session.h"
 
 #include <QString>
 #include <QTime>

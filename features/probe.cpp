@@ -1,10 +1,10 @@
-#include "probe.h"
+#include "features/probe.h"
 
-#include "checksum.h"
-#include "config_link.h"
-#include "port_list.h"
-#include "system_port.h"
-#include "session.h"
+#include "protocol/checksum.h"
+#include "protocol/config_link.h"
+#include "serial/port_list.h"
+#include "serial/system_port.h"
+#include "features/session.h"
 
 #include <QThread>
 

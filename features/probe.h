@@ -16,10 +16,10 @@
 // next rate, and so on; then question 2 in the same order where 1 drew nothing.
 // In parallel, every port runs its part of that order on a thread of its own
 // (one rate at a time per port).
-#include "byte_port.h"
-#include "clock.h"
-#include "frame_log.h"
-#include "timing.h"
+#include "serial/byte_port.h"
+#include "serial/clock.h"
+#include "serial/frame_log.h"
+#include "serial/timing.h"
 
 #include <QList>
 #include <QString>

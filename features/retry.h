@@ -9,7 +9,7 @@
 // failed ended at the idle gap (or, with fast replies, at its stated length,
 // after which the link holds the next frame back for the guard gap), and the
 // link purges what came since before it sends.
-#include "session.h"
+#include "features/session.h"
 
 #include <QString>
 

@@ -1,8 +1,8 @@
-#include "script_transfer.h"
+#include "features/script_transfer.h"
 
-#include "open_files.h"
-#include "register_link.h"
-#include "retry.h"
+#include "util/open_files.h"
+#include "protocol/register_link.h"
+#include "features/retry.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -7,7 +7,7 @@
 // it whole, its 16-bit length and count fields filled in full, so a script may
 // hold up to kScriptMaxBytes bytes (what the Frame buffer holds besides the
 // request's own 14 bytes). A longer script file is refused and nothing is sent.
-#include "session.h"
+#include "features/session.h"
 
 #include <QByteArray>
 #include <QString>

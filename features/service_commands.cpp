@@ -1,7 +1,7 @@
-#include "service_commands.h"
+#include "features/service_commands.h"
 
-#include "register_link.h"
-#include "retry.h"
+#include "protocol/register_link.h"
+#include "features/retry.h"
 
 namespace tessavin {
 

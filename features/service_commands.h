@@ -4,7 +4,7 @@
 // event log, registration, start and stop logging) succeed on a reply that passes
 // the check; a damaged reply leaves them unconfirmed. The device number and the
 // pressure must come in a reply that passes the check and must be greater than zero.
-#include "session.h"
+#include "features/session.h"
 
 #include <QString>
 

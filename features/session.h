@@ -1,8 +1,8 @@
 #pragma once
 // The process-wide state that every operation shares: the port, the Frame buffer,
 // the Transfer buffer with its length, the Stop flag and the log geometry.
-#include "register_link.h"
-#include "serial_link.h"
+#include "protocol/register_link.h"
+#include "serial/serial_link.h"
 
 #include <QString>
 

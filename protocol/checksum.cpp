@@ -1,4 +1,4 @@
-#include "checksum.h"
+#include "protocol/checksum.h"
 
 namespace tessavin {
 

@@ -1,6 +1,6 @@
-#include "config_link.h"
+#include "protocol/config_link.h"
 
-#include "checksum.h"
+#include "protocol/checksum.h"
 
 #include <algorithm>
 #include <cstring>

@@ -14,8 +14,8 @@
 // checksum; a controller that does not is still understood (ConfigReplyChecksum).
 //
 // Every operation here writes its trace lines to a sink (the Diagnostic memo).
-#include "link_error.h"
-#include "serial_link.h"
+#include "serial/link_error.h"
+#include "serial/serial_link.h"
 
 #include <QString>
 

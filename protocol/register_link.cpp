@@ -1,7 +1,7 @@
-#include "register_link.h"
+#include "protocol/register_link.h"
 
-#include "checksum.h"
-#include "serial_link.h"
+#include "protocol/checksum.h"
+#include "serial/serial_link.h"
 
 #include <algorithm>
 #include <bit>

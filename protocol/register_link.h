@@ -6,8 +6,8 @@
 // command, function, index, count, data, body checksum; all little-endian.
 // Reply: start bytes, length L, header checksum, two bytes, L - 4 payload bytes,
 // body checksum over the L - 2 bytes from offset 6.
-#include "link_error.h"
-#include "serial_link.h"
+#include "serial/link_error.h"
+#include "serial/serial_link.h"
 
 #include <array>
 #include <cstddef>

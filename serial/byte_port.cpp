@@ -1,4 +1,4 @@
-#include "byte_port.h"
+#include "serial/byte_port.h"
 
 namespace tessavin {
 

@@ -1,4 +1,4 @@
-#include "frame_log.h"
+#include "serial/frame_log.h"
 
 #include <QLoggingCategory>
 

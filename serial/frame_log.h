@@ -5,9 +5,9 @@
 // frames, the verdict. The configuration link's trace lines (the Diagnostic
 // window's text) pass here too, as notes. Subscribers attach to it: the
 // Diagnostic window, the logging categories, a JSON Lines file.
-#include "clock.h"
-#include "json_writer.h"
-#include "link_error.h"
+#include "serial/clock.h"
+#include "util/json_writer.h"
+#include "serial/link_error.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -1,4 +1,4 @@
-#include "link_error.h"
+#include "serial/link_error.h"
 
 namespace tessavin {
 

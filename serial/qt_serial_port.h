@@ -1,7 +1,7 @@
 #pragma once
 // The real port: a QSerialPort opened exclusively, purged before every request,
 // read through waitForReadyRead on the window's thread.
-#include "byte_port.h"
+#include "serial/byte_port.h"
 
 #include <QSerialPort>
 

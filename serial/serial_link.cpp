@@ -1,4 +1,4 @@
-#include "serial_link.h"
+#include "serial/serial_link.h"
 
 #include <algorithm>
 #include <cstring>

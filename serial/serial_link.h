@@ -4,11 +4,11 @@
 // pump hook, so the window stays live and Stop works in the middle of a wait.
 // The rules (first-byte tries, idle gap, buffer capacity) run here, on any port
 // (byte_port.h) and any clock (clock.h); every frame passes the frame log.
-#include "byte_port.h"
-#include "clock.h"
-#include "frame_log.h"
-#include "link_error.h"
-#include "timing.h"
+#include "serial/byte_port.h"
+#include "serial/clock.h"
+#include "serial/frame_log.h"
+#include "serial/link_error.h"
+#include "serial/timing.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,9 +1,9 @@
-#include "system_port.h"
+#include "serial/system_port.h"
 
 #ifdef Q_OS_WIN
-#include "win32_port.h"
+#include "serial/win32_port.h"
 #else
-#include "qt_serial_port.h"
+#include "serial/qt_serial_port.h"
 #endif
 
 namespace tessavin {

@@ -3,7 +3,7 @@
 // field names there: the one place where Linux and Windows differ about ports.
 // Linux: QSerialBytePort (qt_serial_port.h) on /dev/ttyS*, /dev/ttyUSB*, ...
 // Windows: Win32BytePort (win32_port.h) on \\.\COMn.
-#include "byte_port.h"
+#include "serial/byte_port.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "win32_port.h"
+#include "serial/win32_port.h"
 
 #include <windows.h>
 #include <timeapi.h>

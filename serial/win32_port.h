@@ -4,7 +4,7 @@
 // wine reports without their event mask). Reads never block: the link's waits
 // come from its own timing rules, and waitReadable polls the driver's input
 // queue every millisecond.
-#include "byte_port.h"
+#include "serial/byte_port.h"
 
 #include <QByteArray>
 

@@ -1,6 +1,6 @@
-#include "controller.h"
+#include "sim/controller.h"
 
-#include "checksum.h"
+#include "protocol/checksum.h"
 
 #include <QDateTime>
 

@@ -13,13 +13,13 @@
 //     c.state().eventLog.appendText(">2024/01/02 03:04:05 AT+X\r");
 //     const auto reply = c.handle(QByteArray::fromHex("05 64 08 00 46 F7 1C 06 00 00 00 00 8A 47"));
 //     // reply.bytes() is the 12-byte word reply carrying the record count
-#include "config_link.h"
-#include "controller_faults.h"
-#include "controller_frames.h"
-#include "controller_polls.h"
-#include "controller_replies.h"
-#include "controller_stores.h"
-#include "register_link.h"
+#include "protocol/config_link.h"
+#include "sim/controller_faults.h"
+#include "sim/controller_frames.h"
+#include "sim/controller_polls.h"
+#include "sim/controller_replies.h"
+#include "sim/controller_stores.h"
+#include "protocol/register_link.h"
 
 #include <QByteArray>
 

@@ -1,7 +1,7 @@
-#include "controller_faults.h"
+#include "sim/controller_faults.h"
 
-#include "config_link.h"
-#include "controller_frames.h"
+#include "protocol/config_link.h"
+#include "sim/controller_frames.h"
 
 #include <algorithm>
 

@@ -3,7 +3,7 @@
 // (silence, bad checksums, cut, split, slow, padded), which requests they aim
 // at, and the random noise of a poor line. They act on a reply between the
 // controller and the line; the controller's state never sees them.
-#include "controller_replies.h"
+#include "sim/controller_replies.h"
 
 #include <QByteArray>
 

@@ -1,6 +1,6 @@
-#include "controller_frames.h"
+#include "sim/controller_frames.h"
 
-#include "config_link.h"
+#include "protocol/config_link.h"
 
 namespace tessavin::sim {
 

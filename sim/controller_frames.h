@@ -11,8 +11,8 @@
 //    header checksum, the request's command and function, payload, body checksum
 //    over the L - 2 bytes from offset 6;
 //  - polls: the controller sends 0xAA polls and checks the 0x55 answers (controller_polls.h).
-#include "controller_polls.h"
-#include "frame_log.h"
+#include "sim/controller_polls.h"
+#include "serial/frame_log.h"
 
 #include <QByteArray>
 

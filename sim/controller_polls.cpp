@@ -1,6 +1,6 @@
-#include "controller_polls.h"
+#include "sim/controller_polls.h"
 
-#include "checksum.h"
+#include "protocol/checksum.h"
 
 #include <cstring>
 

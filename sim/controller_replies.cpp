@@ -1,6 +1,6 @@
-#include "controller_replies.h"
+#include "sim/controller_replies.h"
 
-#include "checksum.h"
+#include "protocol/checksum.h"
 
 #include <algorithm>
 

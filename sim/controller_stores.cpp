@@ -1,4 +1,4 @@
-#include "controller_stores.h"
+#include "sim/controller_stores.h"
 
 #include <algorithm>
 #include <bit>

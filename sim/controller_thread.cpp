@@ -1,5 +1,5 @@
-#include "controller_thread.h"
-#include "sim_options.h"
+#include "sim/controller_thread.h"
+#include "sim/sim_options.h"
 
 #include <QTime>
 

@@ -29,10 +29,10 @@
 // The parts of a reply split on purpose (FaultKind::Split) are written the same
 // way, each later part right after its pause, so that the silence the program
 // sees between them is the pause the fault asks for.
-#include "controller.h"
-#include "controller_polls.h"
-#include "line_model.h"
-#include "pseudo_terminal.h"
+#include "sim/controller.h"
+#include "sim/controller_polls.h"
+#include "sim/line_model.h"
+#include "sim/pseudo_terminal.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "line_model.h"
+#include "sim/line_model.h"
 
 #include <cstdint>
 #include <vector>

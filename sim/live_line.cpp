@@ -1,6 +1,6 @@
-#include "live_line.h"
+#include "sim/live_line.h"
 
-#include "sim_options.h"
+#include "sim/sim_options.h"
 
 #include <thread>
 

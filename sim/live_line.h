@@ -5,8 +5,8 @@
 // answered as the controller would, its reply paced at 38400 baud, and the
 // demonstration's polls come every 5 s once no request has come for half a
 // second, as tessavin-sim --demo-polls sends them.
-#include "byte_port.h"
-#include "memory_line.h"
+#include "serial/byte_port.h"
+#include "sim/memory_line.h"
 
 #include <chrono>
 #include <cstddef>

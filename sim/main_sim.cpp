@@ -2,8 +2,8 @@
 // prints the path to put into the port field and serves until interrupted.
 // Exit status: 0 after Ctrl+C or SIGTERM, 1 when no pseudo-terminal or link can
 // be made, 2 for a usage error (the message names the option).
-#include "controller_thread.h"
-#include "sim_options.h"
+#include "sim/controller_thread.h"
+#include "sim/sim_options.h"
 #include "tessavin_version.h"
 
 #include <QCoreApplication>

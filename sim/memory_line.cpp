@@ -1,4 +1,4 @@
-#include "memory_line.h"
+#include "sim/memory_line.h"
 
 namespace tessavin::sim {
 

@@ -10,10 +10,10 @@
 //     session.link.openPort("controller", 38400);
 //     ... AskRingQuestion(session, RingQuestion::LogCount) reads 150 ...
 //     line.frames() holds the request and the reply, with their virtual times.
-#include "controller.h"
-#include "controller_polls.h"
+#include "sim/controller.h"
+#include "sim/controller_polls.h"
 
-#include "memory_port.h"
+#include "testing/memory_port.h"
 
 #include <memory>
 #include <vector>

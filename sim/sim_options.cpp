@@ -1,6 +1,6 @@
-#include "sim_options.h"
+#include "sim/sim_options.h"
 
-#include "integer_text.h"
+#include "util/integer_text.h"
 
 #include <QCommandLineParser>
 #include <QDateTime>

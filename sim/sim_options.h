@@ -17,9 +17,9 @@
 // Numbers are decimal (a leading 0 changes nothing) or 0x-prefixed hexadecimal.
 // A refused text gets an error that says what was expected, without the option's
 // name: the caller puts that in front.
-#include "controller.h"
-#include "controller_polls.h"
-#include "line_model.h"
+#include "sim/controller.h"
+#include "sim/controller_polls.h"
+#include "sim/line_model.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "memory_port.h"
+#include "testing/memory_port.h"
 
 #include <algorithm>
 

@@ -11,8 +11,8 @@
 //     port->script({hex("05 64 06 00 42 97 1C 06 23 01 3F 45")});
 //     link.openPort("mem", 38400);
 //     ... RegReadWord(link, frame, BuildRegRequest(frame, 0x1C)) reads 291 ...
-#include "byte_port.h"
-#include "virtual_clock.h"
+#include "serial/byte_port.h"
+#include "testing/virtual_clock.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "virtual_clock.h"
+#include "testing/virtual_clock.h"
 
 namespace tessavin {
 

@@ -2,7 +2,7 @@
 // A clock that moves only when a wait or a pause asks it to, so the link's rules
 // (about 13 s of silence, the idle gap) can be checked at their own values in no
 // real time at all.
-#include "clock.h"
+#include "serial/clock.h"
 
 #include <functional>
 #include <map>

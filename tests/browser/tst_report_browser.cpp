@@ -3,7 +3,7 @@
 // nothing from the controller does) and dumps the document, which holds the
 // summary's values, one chart point per dated archive record and the record
 // texts as text; a screenshot of the page is not blank.
-#include "test_support.h"
+#include "tests/support/test_support.h"
 
 #include <QDir>
 #include <QImage>

@@ -1,11 +1,11 @@
 // tessavin-cli as a user runs it: a process against the emulated controller on
 // a pseudo-terminal, judged by its exit code, its stdout and stderr, the files
 // it writes and the frames the controller received.
-#include "cli_output.h"
-#include "log_presentation.h"
-#include "port_list.h"
-#include "settings_file.h"
-#include "test_support.h"
+#include "cli/cli_output.h"
+#include "features/log_presentation.h"
+#include "serial/port_list.h"
+#include "util/settings_file.h"
+#include "tests/support/test_support.h"
 #include "tessavin_version.h"
 
 #include <QDir>

@@ -2,8 +2,8 @@
 // stamps and the line formats; the chart's layout of a known series. The record
 // loop, the worked record and the zone cases of the computer are tested through
 // the window.
-#include "archive.h"
-#include "archive_chart.h"
+#include "features/archive.h"
+#include "report/archive_chart.h"
 
 #include <QtTest>
 

@@ -2,12 +2,12 @@
 // the transaction's verdicts, and how uploads and downloads end, against an
 // in-memory far end that answers with hand-written bytes. The command frames
 // and the whole traffic of good transfers are checked in the window tests.
-#include "checksum.h"
-#include "config_commands.h"
-#include "config_link.h"
-#include "config_transfer.h"
-#include "session.h"
-#include "test_support.h"
+#include "protocol/checksum.h"
+#include "features/config/config_commands.h"
+#include "protocol/config_link.h"
+#include "features/config/config_transfer.h"
+#include "features/session.h"
+#include "tests/support/test_support.h"
 
 #include <QTest>
 

@@ -2,14 +2,14 @@
 // choice of the first record and the number of records, and read requests sent
 // again over a faulty line (the emulated controller in memory). The record loop
 // is otherwise tested through the window.
-#include "config_commands.h"
-#include "event_log.h"
-#include "log_presentation.h"
-#include "memory_line.h"
-#include "script_transfer.h"
-#include "service_commands.h"
-#include "sim_options.h"
-#include "test_support.h"
+#include "features/config/config_commands.h"
+#include "features/event_log.h"
+#include "features/log_presentation.h"
+#include "sim/memory_line.h"
+#include "features/script_transfer.h"
+#include "features/service_commands.h"
+#include "sim/sim_options.h"
+#include "tests/support/test_support.h"
 
 #include <QTest>
 

@@ -2,9 +2,9 @@
 // virtual clock: where a reply ends (its stated length, or the idle gap when the
 // header is wrong, the bytes stop short or only the echo came), the guard gap
 // before the next request, and the trailing bytes in the frame log.
-#include "checksum.h"
-#include "register_link.h"
-#include "test_support.h"
+#include "protocol/checksum.h"
+#include "protocol/register_link.h"
+#include "tests/support/test_support.h"
 
 #include <QTest>
 

@@ -1,10 +1,10 @@
 // Answering one poll: the date-and-time, coefficient and report answers built over
 // the poll in the Frame buffer, the trace lines, fill bytes, polls left unanswered
 // and fields that cannot be used.
-#include "checksum.h"
-#include "controller_polls.h"
-#include "poll_responder.h"
-#include "test_support.h"
+#include "protocol/checksum.h"
+#include "sim/controller_polls.h"
+#include "features/poll_responder.h"
+#include "tests/support/test_support.h"
 
 #include <QTest>
 

@@ -1,10 +1,10 @@
 // The register and log link: every request kind byte for byte, the reply check
 // and its verdicts, and the six exchange operations against an in-memory far end
 // that answers with hand-written bytes.
-#include "checksum.h"
-#include "register_link.h"
-#include "session.h"
-#include "test_support.h"
+#include "protocol/checksum.h"
+#include "protocol/register_link.h"
+#include "features/session.h"
+#include "tests/support/test_support.h"
 
 #include <QTest>
 

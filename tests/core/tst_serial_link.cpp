@@ -2,13 +2,13 @@
 // the system's own timings on a virtual clock (201 first-byte rounds, the idle
 // gap, buffer bounds, purge, a port that vanishes); the frame log and its JSON
 // Lines file; and the real port on a pseudo-terminal.
-#include "checksum.h"
-#include "frame_log.h"
-#include "integer_text.h"
-#include "qt_serial_port.h"
-#include "system_port.h"
-#include "serial_link.h"
-#include "test_support.h"
+#include "protocol/checksum.h"
+#include "serial/frame_log.h"
+#include "util/integer_text.h"
+#include "serial/qt_serial_port.h"
+#include "serial/system_port.h"
+#include "serial/serial_link.h"
+#include "tests/support/test_support.h"
 
 #include <QFileInfo>
 #include <QTemporaryDir>

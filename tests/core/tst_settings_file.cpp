@@ -1,8 +1,8 @@
 // The link's policy from the settings file's [link] keys and the options, as
 // both front ends resolve it, and that writing the port and baud keeps the keys.
-#include "link_policy.h"
-#include "settings_file.h"
-#include "test_support.h"
+#include "features/link_policy.h"
+#include "util/settings_file.h"
+#include "tests/support/test_support.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -2,7 +2,7 @@
 // applies the faults of its command line and ends cleanly on SIGTERM; a usage
 // error names the option and exits 2.
 #include "tessavin_version.h"
-#include "test_support.h"
+#include "tests/support/test_support.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,10 +1,10 @@
 // The emulated controller as a pure state machine: hand-written request bytes in,
 // reply bytes and state out.
-#include "checksum.h"
-#include "controller.h"
-#include "controller_polls.h"
-#include "sim_options.h"
-#include "test_support.h"
+#include "protocol/checksum.h"
+#include "sim/controller.h"
+#include "sim/controller_polls.h"
+#include "sim/sim_options.h"
+#include "tests/support/test_support.h"
 
 #include <QRegularExpression>
 #include <QTest>

@@ -1,13 +1,13 @@
 // The emulated controller on a pseudo-terminal, driven by a plain QSerialPort
 // client, and by the system's own serial link with its default timing (what a
 // faulty reply turns into on the reading side).
-#include "controller_thread.h"
-#include "probe.h"
-#include "system_port.h"
-#include "register_link.h"
-#include "serial_link.h"
-#include "sim_options.h"
-#include "test_support.h"
+#include "sim/controller_thread.h"
+#include "features/probe.h"
+#include "serial/system_port.h"
+#include "protocol/register_link.h"
+#include "serial/serial_link.h"
+#include "sim/sim_options.h"
+#include "tests/support/test_support.h"
 
 #include <QElapsedTimer>
 #include <QSerialPort>

@@ -1,9 +1,9 @@
 // Bytes shown as text: the verdict UTF-8 or Windows-1251, the text shown, and the
 // bytes written back, for the display decoding and for configuration text; the
 // configuration read as JSON: the verdict on a text and the differences of two.
-#include "config_json.h"
-#include "config_text.h"
-#include "text_codec.h"
+#include "features/config/config_json.h"
+#include "features/config/config_text.h"
+#include "util/text_codec.h"
 
 #include <QTest>
 

@@ -1,8 +1,8 @@
 // Archive records of any ten bytes with any offset from UTC: decoding, the shift
 // to local time (against QDateTime arithmetic), the memo and file lines, EdVal's
 // truncated value; and the stretch of the ring that each choice reads.
-#include "archive.h"
-#include "fuzz_support.h"
+#include "features/archive.h"
+#include "tests/fuzz/fuzz_support.h"
 
 #include <QDateTime>
 

@@ -15,9 +15,9 @@
 //    stop, before the next request;
 //  - the frame log, with the trailing bytes of fast replies, the moment each
 //    fast reply ended and the guard gap before the next request.
-#include "fuzz_peer.h"
+#include "tests/fuzz/fuzz_peer.h"
 
-#include "archive.h"
+#include "features/archive.h"
 
 #include <QDateTime>
 

@@ -3,10 +3,10 @@
 // as CR LF. The display decoding shared with the other memos judges the bytes the
 // same way. Read as JSON: an error lies within the text, and a JSON text, its
 // compact form and itself show no differences.
-#include "config_json.h"
-#include "config_text.h"
-#include "fuzz_support.h"
-#include "text_codec.h"
+#include "features/config/config_json.h"
+#include "features/config/config_text.h"
+#include "tests/fuzz/fuzz_support.h"
+#include "util/text_codec.h"
 
 using namespace tessavin;
 

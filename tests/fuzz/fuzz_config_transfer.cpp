@@ -17,9 +17,9 @@
 //    fails); nothing at all for L = 0 or L over 49,999;
 //  - every Diagnostic trace line, in its exact form;
 //  - no received bytes are ever taken for trailing bytes.
-#include "fuzz_peer.h"
+#include "tests/fuzz/fuzz_peer.h"
 
-#include "config_transfer.h"
+#include "features/config/config_transfer.h"
 
 #include <optional>
 #include <vector>

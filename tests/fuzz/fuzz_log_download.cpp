@@ -17,10 +17,10 @@
 //  - the file holds exactly what was shown, each record as its file bytes;
 //  - the frame log, with the trailing bytes of fast replies, the moment each
 //    fast reply ended and the guard gap before the next request.
-#include "fuzz_peer.h"
+#include "tests/fuzz/fuzz_peer.h"
 
-#include "event_log.h"
-#include "open_files.h"
+#include "features/event_log.h"
+#include "util/open_files.h"
 
 #include <QFile>
 #include <QTemporaryDir>

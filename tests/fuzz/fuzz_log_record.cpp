@@ -1,9 +1,9 @@
 // An event-log record of any bytes and length, as RegReadBlock leaves it in the
 // Frame buffer, through the presentation: the prefix, the line, the file bytes
 // and the memo text.
-#include "fuzz_support.h"
-#include "log_presentation.h"
-#include "text_codec.h"
+#include "tests/fuzz/fuzz_support.h"
+#include "features/log_presentation.h"
+#include "util/text_codec.h"
 
 #include <cstdio>
 #include <string>

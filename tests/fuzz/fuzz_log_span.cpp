@@ -1,8 +1,8 @@
 // The choice of the first record and the number of records, for any choice, any
 // typed number and any ring geometry; and, for a ring as a controller keeps it,
 // the records the loop would then read.
-#include "event_log.h"
-#include "fuzz_support.h"
+#include "features/event_log.h"
+#include "tests/fuzz/fuzz_support.h"
 
 #include <vector>
 

@@ -20,12 +20,12 @@
 // register reply's stated length come within the guard gap after it, so they
 // are in before the next request goes. What was written, when, and what was
 // sent back and when is kept for the target's checks.
-#include "fuzz_support.h"
+#include "tests/fuzz/fuzz_support.h"
 
-#include "config_link.h"
-#include "memory_port.h"
-#include "register_link.h"
-#include "session.h"
+#include "protocol/config_link.h"
+#include "testing/memory_port.h"
+#include "protocol/register_link.h"
+#include "features/session.h"
 
 #include <QByteArray>
 #include <QString>

@@ -2,12 +2,12 @@
 // offset texts and any local time. Polls as the emulated controller sends them
 // (any start byte, address, function, strand, values and fill it accepts) can be
 // laid over the buffer's start; their answers must pass the controller's check.
-#include "checksum.h"
-#include "conversions.h"
-#include "controller_polls.h"
-#include "fuzz_support.h"
-#include "poll_responder.h"
-#include "sim_options.h"
+#include "protocol/checksum.h"
+#include "util/conversions.h"
+#include "sim/controller_polls.h"
+#include "tests/fuzz/fuzz_support.h"
+#include "features/poll_responder.h"
+#include "sim/sim_options.h"
 
 #include <QStringList>
 

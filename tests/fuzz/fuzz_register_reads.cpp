@@ -18,7 +18,7 @@
 // At the end, the whole frame log: each reply as the program counts it, the
 // bytes after a fast reply's stated end as trailing records behind it, the
 // moment a fast reply ended and the guard gap before the next request.
-#include "fuzz_peer.h"
+#include "tests/fuzz/fuzz_peer.h"
 
 #include <bit>
 #include <vector>

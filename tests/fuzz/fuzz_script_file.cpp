@@ -1,9 +1,9 @@
 // Script files of any content and size (up to well past what one request holds),
 // a missing file and a folder, loaded into the Transfer buffer; and the bytes the
 // window shows for a loaded script.
-#include "fuzz_support.h"
-#include "script_transfer.h"
-#include "text_codec.h"
+#include "tests/fuzz/fuzz_support.h"
+#include "features/script_transfer.h"
+#include "util/text_codec.h"
 
 #include <QDir>
 #include <QFile>

@@ -8,9 +8,9 @@
 //    its stated end are in no script), the shown text is the script up to its
 //    first zero byte, and the file holds the script.
 // At the end, the frame log, trailing bytes and the guard gap with it.
-#include "fuzz_peer.h"
+#include "tests/fuzz/fuzz_peer.h"
 
-#include "script_transfer.h"
+#include "features/script_transfer.h"
 
 #include <QFile>
 #include <QTemporaryDir>

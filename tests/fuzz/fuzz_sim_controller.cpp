@@ -7,9 +7,9 @@
 // Requests longer than the Frame buffer are handled too, but once one has been
 // (it may have stored a script too long to come back in one reply), the replies
 // are no longer held to what the program can receive.
-#include "checksum.h"
-#include "controller.h"
-#include "fuzz_support.h"
+#include "protocol/checksum.h"
+#include "sim/controller.h"
+#include "tests/fuzz/fuzz_support.h"
 
 using namespace tessavin;
 using namespace tessavin::sim;

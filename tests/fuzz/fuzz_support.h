@@ -6,7 +6,7 @@
 // Every target is one LLVMFuzzerTestOneInput. Built with -DTESSAVIN_FUZZ=ON under
 // clang it runs under libFuzzer; built with replay_main.cpp it feeds the committed
 // corpus to the same function as a plain test.
-#include "register_link.h"
+#include "protocol/register_link.h"
 
 #include <QByteArray>
 #include <QString>

@@ -2,10 +2,10 @@
 // the worked examples of the tests and of the emulated controller, laid out as
 // each target reads its input. Run by `scripts/fuzz --seeds`; the seeds are
 // committed under tests/fuzz/corpus/.
-#include "config_link.h"
-#include "controller.h"
-#include "register_link.h"
-#include "sim_options.h"
+#include "protocol/config_link.h"
+#include "sim/controller.h"
+#include "protocol/register_link.h"
+#include "sim/sim_options.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -5,8 +5,8 @@
 // after 201 rounds of 10 + 55 ms), short records and impossible stamps. RETRO and
 // its begin step have no reachable control: their handlers run as slots. Then
 // the chart of the last download, its zoom, pan, hover and saved SVG.
-#include "chart_window.h"
-#include "window_fixture.h"
+#include "app/chart_window.h"
+#include "tests/support/window_fixture.h"
 
 #include <QCheckBox>
 #include <QDateTime>

@@ -5,9 +5,9 @@
 // test through its slot), with their messages, the time they take, the Activity
 // label, the Diagnostic memo, Memo and the files; one upload over a
 // pseudo-terminal in real time.
-#include "config_diff_dialog.h"
-#include "config_link.h"
-#include "window_fixture.h"
+#include "app/config_diff_dialog.h"
+#include "protocol/config_link.h"
+#include "tests/support/window_fixture.h"
 
 #include <QFile>
 #include <QLabel>

@@ -4,10 +4,10 @@
 // the saved file, Stop, a failed record, closing the window mid-download, the
 // port opened on demand, typed numbers that are not integers, the frame log of a
 // download in JSON Lines, and one download over a pseudo-terminal in real time.
-#include "demo.h"
-#include "live_line.h"
-#include "settings_file.h"
-#include "window_fixture.h"
+#include "app/demo.h"
+#include "sim/live_line.h"
+#include "util/settings_file.h"
+#include "tests/support/window_fixture.h"
 
 #include <QCheckBox>
 #include <QDir>

@@ -5,7 +5,7 @@
 // and a second Start refused while a poll is answered; fields that end the loop;
 // Stop and closing the window within one pump slice. One run goes over a
 // pseudo-terminal with the real port in real time.
-#include "window_fixture.h"
+#include "tests/support/window_fixture.h"
 
 #include <QCheckBox>
 #include <QLabel>

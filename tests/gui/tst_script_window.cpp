@@ -2,8 +2,8 @@
 // on a virtual clock with the system's timings: Down script, Up script and Clr
 // script (hidden controls, reached through their slots) with their requests on
 // the wire, the time they take, the Status pair, Memo1, the caption and the files.
-#include "checksum.h"
-#include "window_fixture.h"
+#include "protocol/checksum.h"
+#include "tests/support/window_fixture.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -3,8 +3,8 @@
 // request bytes, the Status pairs, Edi, the time a command takes (70 ms answered,
 // 201 rounds of 10 + 55 ms when silent), and the Confirmation dialog in front of
 // Clear log and Registration; the pressure text on its own.
-#include "service_commands.h"
-#include "window_fixture.h"
+#include "features/service_commands.h"
+#include "tests/support/window_fixture.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -3,10 +3,10 @@
 // controller in memory), the service toggle, the record choice, the Confirmation
 // dialog and the one-exchange-at-a-time rule; the windows in English, and every
 // text they show translated.
-#include "window_fixture.h"
+#include "tests/support/window_fixture.h"
 
-#include "port_list.h"
-#include "window_language.h"
+#include "serial/port_list.h"
+#include "app/window_language.h"
 
 #include "tessavin_version.h"
 

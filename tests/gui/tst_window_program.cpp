@@ -2,11 +2,11 @@
 // language of its windows, and SIGTERM or SIGINT closing it as the close button
 // does (settings written, the demo's folder removed, exit code 0). An error at
 // start ends it with 1.
-#include "application.h"
-#include "settings_file.h"
-#include "test_support.h"
+#include "app/application.h"
+#include "util/settings_file.h"
+#include "tests/support/test_support.h"
 #include "tessavin_version.h"
-#include "window_language.h"
+#include "app/window_language.h"
 
 #include <QDir>
 #include <QFile>

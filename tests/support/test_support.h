@@ -2,13 +2,13 @@
 // Helpers the core and window tests share: bytes from hex text, files, short
 // link timings, a session on an in-memory far end, and the emulated
 // controller's frame log and faults on a pseudo-terminal.
-#include "frame_log.h"
-#include "memory_line.h"
-#include "memory_port.h"
-#include "session.h"
-#include "timing.h"
-#include "controller_thread.h"
-#include "pseudo_terminal.h"
+#include "serial/frame_log.h"
+#include "sim/memory_line.h"
+#include "testing/memory_port.h"
+#include "features/session.h"
+#include "serial/timing.h"
+#include "sim/controller_thread.h"
+#include "sim/pseudo_terminal.h"
 
 #include <QByteArray>
 #include <QList>

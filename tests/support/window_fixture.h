@@ -4,11 +4,11 @@
 // MemoryWindow adds the emulated controller in memory on a virtual clock;
 // SimWindow adds it on a pseudo-terminal in real time. Header only: the
 // test support library does not link the app.
-#include "form1.h"
-#include "form2.h"
-#include "okbottomdlg.h"
-#include "test_support.h"
-#include "ui_seam.h"
+#include "app/form1.h"
+#include "app/form2.h"
+#include "app/okbottomdlg.h"
+#include "tests/support/test_support.h"
+#include "app/ui_seam.h"
 
 #include <QAbstractButton>
 #include <QLabel>

@@ -8,7 +8,7 @@
 // Types PORT and BAUD into their fields, presses Open, ticks the newest ten records and
 // presses LOG; writes Memo1 to MEMO_FILE (and a picture of the window to PNG).
 // Exit 0 when the port opened and the log was read, 1 otherwise.
-#include "window_fixture.h"
+#include "tests/support/window_fixture.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -6,8 +6,8 @@
 // complete new one. The page escapes everything that came from the controller
 // and carries a Content-Security-Policy that allows only its own inline script
 // and style (by their hashes): nothing is fetched, nothing injected runs.
-#include "log_presentation.h"
-#include "archive.h"
+#include "features/log_presentation.h"
+#include "features/archive.h"
 
 #include <QByteArray>
 #include <QString>

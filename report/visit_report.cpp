@@ -1,8 +1,8 @@
-#include "visit_report.h"
+#include "report/visit_report.h"
 
-#include "archive_chart.h"
-#include "open_files.h"
-#include "text_codec.h"
+#include "report/archive_chart.h"
+#include "util/open_files.h"
+#include "util/text_codec.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -4,7 +4,7 @@
 // otherwise as Windows-1251, and text goes back out in the encoding it came in,
 // with CR LF between lines. A file opened and saved again is therefore the same
 // bytes apart from its line ends.
-#include "text_codec.h"
+#include "util/text_codec.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "open_files.h"
+#include "util/open_files.h"
 
 #include <QDir>
 

@@ -13,7 +13,7 @@
 //    Windows-1251 text (valid JSON, not valid UTF-8) is compared and shown as
 //    it is (QJsonDocument refuses it).
 // tessavin-cli's --resume reads the lines of its file with the same parser.
-#include "json_writer.h"
+#include "util/json_writer.h"
 
 #include <QByteArray>
 #include <QString>

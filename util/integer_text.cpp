@@ -1,4 +1,4 @@
-#include "integer_text.h"
+#include "util/integer_text.h"
 
 namespace tessavin {
 

@@ -15,7 +15,7 @@
 // damaged, and so is a download step's reply, which leaves the download
 // unconfirmed. The replies of a controller that sends no checksum are taken
 // as they come.
-#include "session.h"
+#include "features/session.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "conversions.h"
+#include "util/conversions.h"
 
 namespace tessavin {
 

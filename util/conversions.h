@@ -2,7 +2,7 @@
 // Typed fields: integers as the window's conversion takes them (ParseInteger
 // with its default rules, integer_text.h), and the exact texts of the
 // conversion and encoding errors.
-#include "integer_text.h"
+#include "util/integer_text.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "json_writer.h"
+#include "util/json_writer.h"
 
 #include <charconv>
 #include <cmath>

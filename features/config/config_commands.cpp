@@ -1,7 +1,7 @@
-#include "config_commands.h"
+#include "features/config/config_commands.h"
 
-#include "retry.h"
-#include "session.h"
+#include "features/retry.h"
+#include "features/session.h"
 
 namespace tessavin {
 

@@ -1,9 +1,9 @@
-#include "config_transfer.h"
+#include "features/config/config_transfer.h"
 
-#include "config_commands.h"
-#include "config_link.h"
-#include "retry.h"
-#include "open_files.h"
+#include "features/config/config_commands.h"
+#include "protocol/config_link.h"
+#include "features/retry.h"
+#include "util/open_files.h"
 
 #include <QFile>
 

@@ -7,7 +7,7 @@
 // controller can be seen to send one. A command that changes the controller is
 // never repeated: a reply cut short or with a checksum that fails leaves it
 // unconfirmed (ReplyDamaged), whatever the rest of the reply says.
-#include "config_link.h"
+#include "protocol/config_link.h"
 
 #include <QString>
 

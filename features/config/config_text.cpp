@@ -1,4 +1,4 @@
-#include "config_text.h"
+#include "features/config/config_text.h"
 
 #include <algorithm>
 

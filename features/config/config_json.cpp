@@ -1,8 +1,8 @@
-#include "config_json.h"
+#include "features/config/config_json.h"
 
-#include "config_text.h"
-#include "config_transfer.h"
-#include "text_codec.h"
+#include "features/config/config_text.h"
+#include "features/config/config_transfer.h"
+#include "util/text_codec.h"
 
 #include <QSet>
 

@@ -1,6 +1,6 @@
-#include "archive_chart.h"
+#include "report/archive_chart.h"
 
-#include "archive.h"
+#include "features/archive.h"
 
 #include <QDateTime>
 #include <QPainter>
