@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstring>
 
+// The console is the one thing here that differs between systems.
 #ifdef Q_OS_WIN
+#include <fcntl.h>
 #include <io.h>
 #else
 #include <unistd.h>
@@ -57,23 +59,17 @@ QString shownTime(const ArchiveLine& line, long long utcOffsetSeconds)
 
 } // namespace
 
-bool StderrIsTerminal()
-{
 #ifdef Q_OS_WIN
-    return _isatty(_fileno(stderr)) != 0;
+static bool isTerminal(FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+void WriteStdoutAsBytes() { _setmode(_fileno(stdout), _O_BINARY); }
 #else
-    return isatty(fileno(stderr)) != 0;
+static bool isTerminal(FILE* stream) { return isatty(fileno(stream)) != 0; }
+void WriteStdoutAsBytes() { }
 #endif
-}
 
-bool StdoutIsTerminal()
-{
-#ifdef Q_OS_WIN
-    return _isatty(_fileno(stdout)) != 0;
-#else
-    return isatty(fileno(stdout)) != 0;
-#endif
-}
+bool StderrIsTerminal() { return isTerminal(stderr); }
+
+bool StdoutIsTerminal() { return isTerminal(stdout); }
 
 bool Output::open(const QString& path, QString* error)
 {

@@ -16,6 +16,9 @@
 namespace tessavin::cli {
 
 // True when stderr (stdout) is a terminal: a person watches it.
+// Records go out byte for byte: on Windows standard output would otherwise
+// turn LF into CR LF.
+void WriteStdoutAsBytes();
 bool StderrIsTerminal();
 bool StdoutIsTerminal();
 

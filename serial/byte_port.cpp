@@ -14,14 +14,11 @@ QString PortOpenErrorText(const PortOpenError& error)
         return QStringLiteral("%1: bad baud rate").arg(device);
     case PortOpenError::Kind::NoSuchDevice:
         return QStringLiteral("no such device %1").arg(device);
+    // Only the Linux port tells a refusal from a port in use (win32_port.cpp).
     case PortOpenError::Kind::PermissionDenied:
-#ifdef Q_OS_WIN
-        return QStringLiteral("permission denied on %1").arg(device);
-#else
         return QStringLiteral("permission denied on %1: the user must be in the dialout group "
                               "(sudo usermod -aG dialout $USER, then log in again)")
             .arg(device);
-#endif
     case PortOpenError::Kind::Busy:
         return QStringLiteral("%1 is busy: another program has it open").arg(device);
     case PortOpenError::Kind::LineSettings:

@@ -10,17 +10,11 @@ namespace tessavin {
 namespace {
 
 // Whether this user may read and write the device at all: the path as given, a
-// bare name under /dev (as QSerialPort itself places it). Windows keeps calling a
-// refused port "permission denied".
+// bare name under /dev (as QSerialPort itself places it).
 bool userMayReadWrite(const QString& device)
 {
-#ifdef Q_OS_WIN
-    Q_UNUSED(device);
-    return false;
-#else
     const QFileInfo file(device.startsWith(QLatin1Char('/')) ? device : QStringLiteral("/dev/") + device);
     return file.isReadable() && file.isWritable();
-#endif
 }
 
 } // namespace
