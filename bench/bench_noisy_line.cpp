@@ -56,6 +56,20 @@ struct Run {
     double seconds = 0; // virtual or real, as the line ran
 };
 
+// Five seeds' runs of one line, against the quiet run's time.
+struct Tally {
+    int complete = 0, identical = 0;
+    std::vector<double> ratios, retried;
+    void add(const Run& r, double quietSeconds)
+    {
+        complete += r.completed ? 1 : 0;
+        identical += r.completed && r.identical ? 1 : 0;
+        retried.push_back(r.retried);
+        if (r.completed)
+            ratios.push_back(r.seconds / quietSeconds);
+    }
+};
+
 sim::ControllerSettings ring()
 {
     sim::ControllerSettings settings;
@@ -216,43 +230,31 @@ int main(int argc, char** argv)
                 "                                                                     the complete runs)\n",
                 kRetries);
     for (const double flip : {0.001, 0.01}) {
-        std::vector<double> before, ratios, retried;
-        int complete = 0, identical = 0;
+        std::vector<double> before;
+        Tally t;
         for (std::uint32_t seed = 1; seed <= 5; ++seed) {
             before.push_back(inMemory(records, flip, seed, 0).read);
-            const Run r = inMemory(records, flip, seed, kRetries);
-            complete += r.completed ? 1 : 0;
-            identical += r.completed && r.identical ? 1 : 0;
-            retried.push_back(r.retried);
-            if (r.completed)
-                ratios.push_back(r.seconds / quiet.seconds);
+            t.add(inMemory(records, flip, seed, kRetries), quiet.seconds);
         }
-        const double ratio = median(ratios);
-        const bool met = complete == 5 && identical == 5 && ratio <= kTarget;
-        std::printf("  %-6g  %8.0f                   %d of 5    %d of 5     %6.0f   ", flip, median(before), complete,
-                    identical, median(retried));
-        if (ratios.empty())
+        const double ratio = median(t.ratios);
+        const bool met = t.complete == 5 && t.identical == 5 && ratio <= kTarget;
+        std::printf("  %-6g  %8.0f                   %d of 5    %d of 5     %6.0f   ", flip, median(before), t.complete,
+                    t.identical, median(t.retried));
+        if (t.ratios.empty())
             std::printf("   -        -     <= %.1f: %s\n", kTarget, verdict(met));
         else
             std::printf("%5.1f s  %.2f   <= %.1f: %s\n", ratio * quiet.seconds, ratio, kTarget, verdict(met));
     }
 
     {
-        std::vector<double> ratios, retried;
-        int complete = 0, identical = 0;
-        for (std::uint32_t seed = 1; seed <= 5; ++seed) {
-            const Run r = inMemory(records, 0.0, seed, kRetries, kDrop);
-            complete += r.completed ? 1 : 0;
-            identical += r.completed && r.identical ? 1 : 0;
-            retried.push_back(r.retried);
-            if (r.completed)
-                ratios.push_back(r.seconds / quiet.seconds);
-        }
-        const double ratio = median(ratios);
-        const bool met = complete == 5 && identical == 5 && ratio <= kDropTarget;
+        Tally t;
+        for (std::uint32_t seed = 1; seed <= 5; ++seed)
+            t.add(inMemory(records, 0.0, seed, kRetries, kDrop), quiet.seconds);
+        const double ratio = median(t.ratios);
+        const bool met = t.complete == 5 && t.identical == 5 && ratio <= kDropTarget;
         std::printf("\n  %g %% of the replies dropped, %d retries: %d of 5 complete, %d of 5 identical, %.0f retried, "
                     "%.1f s, ratio %.2f (<= %.1f: %s)\n",
-                    kDrop * 100, kRetries, complete, identical, median(retried), ratio * quiet.seconds, ratio,
+                    kDrop * 100, kRetries, t.complete, t.identical, median(t.retried), ratio * quiet.seconds, ratio,
                     kDropTarget, verdict(met));
     }
 
